@@ -1,0 +1,33 @@
+# Two entry points for a fresh machine: `make demo` and `make test`.
+# Both install the Debian packages first (idempotent), then configure and build.
+
+JOBS ?= $(shell nproc)
+WERROR ?= $(or $(KORVEX_WERROR),OFF)
+
+.PHONY: deps demo test build-release build-dev bench format clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build-release: deps
+	cmake --preset release -DKORVEX_WERROR=$(WERROR)
+	cmake --build --preset release -j $(JOBS)
+
+build-dev: deps
+	cmake --preset dev -DKORVEX_WERROR=$(WERROR)
+	cmake --build --preset dev -j $(JOBS)
+
+demo: build-release
+	./build/release/tools/demo/korvex-demo samples
+
+test: build-dev
+	ctest --preset dev -j $(JOBS)
+
+bench: build-release
+	./build/release/bench/bench_raster
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,6 @@
+// Korvex: umbrella header of the public C++ API.
+#pragma once
+
+#include "korvex/engine.h"
+#include "korvex/global_memory.h"
+#include "korvex/status.h"

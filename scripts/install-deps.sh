@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvex needs to build, test and benchmark.
+# Idempotent: packages already present are skipped, and the package lists are
+# refreshed only when something is missing and apt cannot find it.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain and build
+  build-essential cmake ninja-build pkg-config ccache clang clang-format
+  # tests and benchmarks
+  googletest libgtest-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+APT=(env DEBIAN_FRONTEND=noninteractive $SUDO apt-get -y -o DPkg::Lock::Timeout=600 --no-install-recommends)
+
+echo "install-deps: installing ${missing[*]}"
+if ! "${APT[@]}" install "${missing[@]}"; then
+  # The lists may be stale or absent on a fresh machine: refresh once and retry.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update
+  "${APT[@]}" install "${missing[@]}"
+fi

@@ -1,0 +1,54 @@
+// Core routines that the engine's member families share: remembering and
+// restoring an image's attributes around a rebuild, pixel-format rebuilds,
+// disposal and the filter-zone refresh.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/state.h"
+#include "raster/image.h"
+
+namespace korvex {
+
+// Records a raster status as the engine's last status and returns it.
+inline cKorvexStatus SetStatus(cKorvex::State& s, raster::Status st) {
+  s.LastStatus = static_cast<cKorvexStatus>(st);
+  return s.LastStatus;
+}
+
+// Whole picture in mode 1; a zone set by the caller is kept in mode 2.
+void RefreshFilterZone(cKorvex& k);
+
+// Remembers size, rounded resolution and pixel format of an image (0 = the
+// native image), and its property items when tags are preserved.
+void SaveImageInfo(cKorvex::State& s, int32_t image);
+// Puts the remembered resolution and property items back on a rebuilt image.
+void RestoreImageInfo(cKorvex::State& s, int32_t image);
+
+// A copy of an image in another pixel format, converted through 32bppARGB.
+// Returns the new identifier, or 0 with the status in LastStatus.
+int32_t CloneToPixelFormat(cKorvex::State& s, int32_t image, raster::PixelFormat f);
+// Replaces the native image by its copy in format f.
+cKorvexStatus ConvertNativePixelFormat(cKorvex::State& s, raster::PixelFormat f);
+
+// Disposes an image, then releases a DIB block it was built over (when the
+// engine was handed that block) and the kept byte buffer it owned.
+raster::Status DisposeImage(int32_t image);
+
+// Sets PreserveTags for the inner steps of a routine and restores it on
+// every exit path.
+class PreserveTagsOverride {
+ public:
+  PreserveTagsOverride(cKorvex::State& s, bool value) : s_(s), saved_(s.PreserveTags) {
+    s.PreserveTags = value;
+  }
+  ~PreserveTagsOverride() { s_.PreserveTags = saved_; }
+  PreserveTagsOverride(const PreserveTagsOverride&) = delete;
+  PreserveTagsOverride& operator=(const PreserveTagsOverride&) = delete;
+
+ private:
+  cKorvex::State& s_;
+  bool saved_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,60 @@
+#include "raster/handles.h"
+
+#include <atomic>
+#include <limits>
+#include <unordered_map>
+
+namespace korvex::raster {
+
+namespace {
+
+// Process-wide so that identifiers of different threads never coincide.
+std::atomic<uint64_t> g_counter{0};
+
+struct HandleTable {
+  std::unordered_map<int32_t, std::unique_ptr<Image>> images;
+};
+
+HandleTable& table() {
+  thread_local HandleTable t;
+  return t;
+}
+
+// 1, 2, ..., 2^31 - 1, then 1 again.
+int32_t next_id() {
+  const uint64_t n = g_counter.fetch_add(1, std::memory_order_relaxed);
+  return static_cast<int32_t>(n % std::numeric_limits<int32_t>::max()) + 1;
+}
+
+}  // namespace
+
+int32_t register_image(std::unique_ptr<Image> image) {
+  HandleTable& t = table();
+  int32_t id = next_id();
+  while (t.images.count(id) != 0) id = next_id();  // only after a wrap-around
+  t.images.emplace(id, std::move(image));
+  return id;
+}
+
+Image* find_image(int32_t id) {
+  if (id <= 0) return nullptr;
+  HandleTable& t = table();
+  auto it = t.images.find(id);
+  return it == t.images.end() ? nullptr : it->second.get();
+}
+
+Status dispose_image(int32_t id) {
+  if (id <= 0) return Status::InvalidParameter;
+  HandleTable& t = table();
+  auto it = t.images.find(id);
+  if (it == t.images.end()) return Status::InvalidParameter;
+  if (it->second->locked()) return Status::ObjectBusy;
+  t.images.erase(it);
+  return Status::Ok;
+}
+
+size_t open_image_count() { return table().images.size(); }
+
+void dispose_all_images() { table().images.clear(); }
+
+}  // namespace korvex::raster

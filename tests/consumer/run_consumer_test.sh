@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Installs a built Korvex into a scratch prefix and checks it the way its
+# users will meet it: the installed file set, a find_package(Korvex) project
+# and a pkg-config build of the same program.
+#
+# usage: run_consumer_test.sh <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]
+set -euo pipefail
+
+if [[ $# -lt 3 || $# -gt 4 ]]; then
+  echo "usage: $0 <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]" >&2
+  exit 2
+fi
+build_dir=$1
+source_dir=$2
+scratch=$3
+cxx=${4:-g++}
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Nothing from the caller's environment may redirect the install or the
+# look-ups into another tree.
+unset DESTDIR PKG_CONFIG_SYSROOT_DIR LD_LIBRARY_PATH
+
+rm -rf "$scratch"
+mkdir -p "$scratch"
+scratch=$(cd "$scratch" && pwd -P)
+prefix=$scratch/prefix
+project=$source_dir/tests/consumer/project
+
+echo "== install into $prefix"
+cmake --install "$build_dir" --prefix "$prefix"
+
+# --- Installed files ---------------------------------------------------------
+pc_files=$(find "$prefix" -name korvex.pc)
+[[ -n $pc_files && $(wc -l <<<"$pc_files") -eq 1 ]] || fail "expected one korvex.pc, found: '$pc_files'"
+pc_dir=$(dirname "$pc_files")
+pkgconf() { PKG_CONFIG_PATH=$pc_dir pkg-config "$@" korvex; }
+
+libdir=$(pkgconf --variable=libdir)
+[[ $libdir == "$prefix"/* ]] || fail "korvex.pc libdir '$libdir' is not inside $prefix"
+
+soname=$(readelf -d "$libdir/libkorvex.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+[[ $soname =~ ^libkorvex\.so\.([0-9]+)$ ]] || fail "unexpected SONAME '$soname'"
+major=${BASH_REMATCH[1]}
+[[ -L $libdir/libkorvex.so ]] || fail "libkorvex.so is not a symlink"
+[[ -L $libdir/$soname ]] || fail "$soname is not a symlink"
+real=$(readlink -f "$libdir/libkorvex.so")
+[[ $(readlink -f "$libdir/$soname") == "$real" && -f $real &&
+   $(basename "$real") =~ ^libkorvex\.so\.$major\.[0-9]+\.[0-9]+$ ]] ||
+  fail "libkorvex.so and $soname do not lead to one libkorvex.so.$major.x.y ($real)"
+
+# Exactly the public headers, nothing from src/.
+expected=$(cd "$source_dir/include" && find korvex -type f -name '*.h' | LC_ALL=C sort)
+installed=$(cd "$prefix/include" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+if [[ $installed != "$expected" ]]; then
+  diff <(echo "$expected") <(echo "$installed") >&2 || true
+  fail "installed headers differ from include/korvex (< expected, > installed)"
+fi
+stray=$(find "$prefix" -name raster)
+[[ -z $stray ]] || fail "internal files installed: $stray"
+
+# Where the dynamic loader finds libkorvex for a program (must be the prefix).
+check_links_prefix() {
+  local resolved
+  resolved=$(ldd "$1" | awk '$1 ~ /^libkorvex\.so/ { print $3 }')
+  [[ -n $resolved && $(readlink -f "$resolved") == "$real" ]] ||
+    fail "$1 loads libkorvex from '${resolved:-nowhere}', not $libdir"
+}
+
+# --- find_package(Korvex) ------------------------------------------------------
+echo "== CMake consumer"
+cmake -S "$project" -B "$scratch/build-cmake" -G Ninja \
+  -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
+  -DKORVEX_REQUEST_VERSION="$major"
+korvex_dir=$(sed -n 's/^Korvex_DIR:[A-Z]*=//p' "$scratch/build-cmake/CMakeCache.txt")
+[[ $(readlink -f "$korvex_dir") == "$prefix"/* ]] || fail "found Korvex in '$korvex_dir', not in $prefix"
+cmake --build "$scratch/build-cmake"
+# No LD_LIBRARY_PATH: CMake gives a program linked to an imported library
+# outside the system directories an RPATH to it in the build tree, which is
+# what a CMake user running their freshly built program relies on.
+check_links_prefix "$scratch/build-cmake/korvex_consumer"
+"$scratch/build-cmake/korvex_consumer"
+
+# --- pkg-config -------------------------------------------------------------------
+echo "== pkg-config consumer"
+read -r -a pc_flags <<<"$(pkgconf --cflags --libs)"
+# The .pc cannot carry the language level; its users ask for C++20 themselves.
+"$cxx" -std=c++20 "$project/main.cpp" "${pc_flags[@]}" -o "$scratch/korvex_consumer_pc"
+# A -L/-l link records no path to the library, so a library in a private prefix
+# is found the way its user would make it found: LD_LIBRARY_PATH.
+export LD_LIBRARY_PATH=$libdir
+check_links_prefix "$scratch/korvex_consumer_pc"
+"$scratch/korvex_consumer_pc"
+
+echo "consumer_install: OK"

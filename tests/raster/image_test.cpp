@@ -1,0 +1,301 @@
+// The raster image: creation and size limits, palettes, rotation and flips,
+// clones, thumbnails, fills, frames, properties and the handle table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "raster/handles.h"
+#include "raster/image.h"
+
+namespace korvex::raster {
+namespace {
+
+std::unique_ptr<Image> make(int32_t w, int32_t h, PixelFormat f) {
+  std::unique_ptr<Image> img;
+  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
+  return img;
+}
+
+uint32_t px(const Image& img, int32_t x, int32_t y) {
+  uint32_t v = 0;
+  EXPECT_EQ(img.get_pixel(x, y, v), Status::Ok);
+  return v;
+}
+
+class PixelLimit : public ::testing::Test {
+ protected:
+  void TearDown() override { set_pixel_memory_limit(uint64_t{4} << 30); }
+};
+
+TEST_F(PixelLimit, SizesAreCheckedIn64BitsBeforeAnythingIsAllocated) {
+  std::unique_ptr<Image> img;
+  EXPECT_EQ(Image::create(0, 10, pf::k32bppARGB, img), Status::InvalidParameter);
+  EXPECT_EQ(Image::create(10, -1, pf::k32bppARGB, img), Status::InvalidParameter);
+  EXPECT_EQ(Image::create(10, 10, 0x12345, img), Status::InvalidParameter);
+  // 65536 x 65536 x 8 bytes = 32 GiB: over the default limit, no allocation tried.
+  EXPECT_EQ(Image::create(65536, 65536, pf::k64bppARGB, img), Status::OutOfMemory);
+  EXPECT_EQ(Image::create(2147483647, 2147483647, pf::k64bppARGB, img), Status::OutOfMemory);
+  EXPECT_EQ(img, nullptr);
+  // The limit counts padded rows: 3 x 2 at 24 bits is 2 rows of 12 bytes.
+  set_pixel_memory_limit(24);
+  EXPECT_EQ(Image::create(3, 2, pf::k24bppRGB, img), Status::Ok);
+  EXPECT_EQ(img->surface().stride, 12);
+  EXPECT_EQ(Image::create(3, 3, pf::k24bppRGB, img), Status::OutOfMemory);
+  // Converting locks allocate under the same limit.
+  set_pixel_memory_limit(24);
+  LockData d;
+  EXPECT_EQ(img->lock_bits(nullptr, lock::kRead, pf::k32bppARGB, d), Status::Ok);  // 24 bytes
+  img->unlock_bits(d);
+  EXPECT_EQ(padded_stride(1, pf::k1bppIndexed), 4);
+  EXPECT_EQ(padded_stride(33, pf::k1bppIndexed), 8);
+  EXPECT_EQ(padded_stride(2147483647, pf::k64bppARGB), -1);
+}
+
+TEST(ImageCreate, NewBitmapsAreZeroed96DpiMemoryBitmapsWithDefaultPalettes) {
+  auto img = make(7, 3, pf::k8bppIndexed);
+  EXPECT_FLOAT_EQ(img->dpi_x(), 96.0f);
+  EXPECT_FLOAT_EQ(img->dpi_y(), 96.0f);
+  EXPECT_EQ(img->raw_format(), guids::kFormatMemoryBmp);
+  EXPECT_EQ(img->raw_format().to_string(), "{B96B3CAA-0728-11D3-9D7B-0000F81EF32E}");
+  EXPECT_EQ(img->frame_count(guids::kFrameDimensionPage), 1u);
+  EXPECT_EQ(img->frame_count(guids::kFrameDimensionTime), 0u);
+  EXPECT_EQ(px(*img, 6, 2), 0xFF000000u);  // index 0 is black
+
+  const Palette p8 = img->palette();
+  ASSERT_EQ(p8.entries.size(), 256u);
+  EXPECT_EQ(p8.flags, Palette::kHalftone);
+  EXPECT_EQ(p8.entries[16 + 36 * 5 + 6 * 3 + 1], 0xFFFF9933u);  // cube r5 g3 b1
+  EXPECT_EQ(p8.entries[255], 0xFFEEEEEEu);                       // last gray 238
+  const Palette p4 = default_palette(pf::k4bppIndexed);
+  ASSERT_EQ(p4.entries.size(), 16u);
+  EXPECT_EQ(p4.entries[1], 0xFF000080u);
+  EXPECT_EQ(p4.entries[8], 0xFFC0C0C0u);
+  EXPECT_EQ(p4.entries[12], 0xFFFF0000u);
+  const Palette p1 = default_palette(pf::k1bppIndexed);
+  EXPECT_EQ(p1.entries, (std::vector<uint32_t>{0xFF000000u, 0xFFFFFFFFu}));
+  EXPECT_TRUE(default_palette(pf::k24bppRGB).entries.empty());
+
+  auto argb = make(2, 2, pf::k32bppARGB);
+  EXPECT_EQ(px(*argb, 1, 1), 0x00000000u);  // transparent black
+  EXPECT_EQ(argb->set_resolution(0.0f, 72.0f), Status::InvalidParameter);
+  EXPECT_EQ(argb->set_resolution(299.6f, 72.0f), Status::Ok);
+  EXPECT_FLOAT_EQ(argb->dpi_x(), 299.6f);
+  Palette big;
+  big.entries.resize(257);
+  EXPECT_EQ(argb->set_palette(big), Status::InvalidParameter);
+}
+
+TEST(ImageCreate, BitmapOverCallerPixelsSharesThemIncludingBottomUpRows) {
+  // Two rows of 24-bit pixels stored bottom-up, as in a DIB.
+  uint8_t rows[2][8] = {{1, 2, 3, 0, 0, 0, 0, 0}, {4, 5, 6, 0, 0, 0, 0, 0}};
+  std::unique_ptr<Image> img;
+  ASSERT_EQ(Image::create_from_scan0(2, 2, -8, pf::k24bppRGB, rows[1], img), Status::Ok);
+  EXPECT_EQ(px(*img, 0, 0), 0xFF060504u);  // top row is the last one in memory
+  EXPECT_EQ(px(*img, 0, 1), 0xFF030201u);
+  ASSERT_EQ(img->set_pixel(1, 1, 0xFFAABBCC), Status::Ok);
+  EXPECT_EQ(rows[0][3], 0xCC);
+  EXPECT_EQ(Image::create_from_scan0(3, 2, 8, pf::k24bppRGB, rows[0], img),
+            Status::InvalidParameter);  // 9 bytes of pixels do not fit an 8-byte stride
+}
+
+TEST(ImageGeometry, EightRotateFlipTypesMoveEveryPixelWhereItBelongs) {
+  // Source 3 x 2:  a b c / d e f. Expected layouts row by row.
+  struct Case {
+    RotateFlip t;
+    int32_t w, h;
+    const char* layout;
+  };
+  const Case cases[] = {
+      {RotateFlip::RotateNoneFlipNone, 3, 2, "abcdef"}, {RotateFlip::Rotate90FlipNone, 2, 3, "daebfc"},
+      {RotateFlip::Rotate180FlipNone, 3, 2, "fedcba"},  {RotateFlip::Rotate270FlipNone, 2, 3, "cfbead"},
+      {RotateFlip::RotateNoneFlipX, 3, 2, "cbafed"},    {RotateFlip::Rotate90FlipX, 2, 3, "adbecf"},
+      {RotateFlip::Rotate180FlipX, 3, 2, "defabc"},     {RotateFlip::Rotate270FlipX, 2, 3, "fcebda"},
+  };
+  const uint32_t colour[6] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
+  for (PixelFormat f : {pf::k1bppIndexed, pf::k4bppIndexed, pf::k8bppIndexed, pf::k16bppRGB565,
+                        pf::k24bppRGB, pf::k32bppARGB, pf::k48bppRGB, pf::k64bppARGB}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(pixel_format_name(f)) + " type " + std::to_string(int(c.t)));
+      auto img = make(3, 2, f);
+      const int n = f == pf::k1bppIndexed ? 2 : 6;  // 1 bit: a, c, e white; b, d, f black
+      auto value = [&](int i) { return n == 2 ? colour[1 - (i % 2)] : colour[i]; };
+      for (int i = 0; i < 6; ++i) ASSERT_EQ(img->set_pixel(i % 3, i / 3, value(i)), Status::Ok);
+      ASSERT_EQ(img->set_resolution(100.0f, 200.0f), Status::Ok);
+      ASSERT_EQ(img->rotate_flip(c.t), Status::Ok);
+      ASSERT_EQ(img->width(), c.w);
+      ASSERT_EQ(img->height(), c.h);
+      for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(px(*img, i % c.w, i / c.w), value(c.layout[i] - 'a')) << "at " << i;
+      }
+      EXPECT_FLOAT_EQ(img->dpi_x(), c.w == 3 ? 100.0f : 200.0f);
+    }
+  }
+  auto img = make(2, 2, pf::k24bppRGB);
+  EXPECT_EQ(img->rotate_flip(static_cast<RotateFlip>(8)), Status::InvalidParameter);
+}
+
+TEST(ImageCopies, CloneIsDeepAndKeepsPaletteResolutionPropertiesAndFrames) {
+  auto img = make(4, 3, pf::k8bppIndexed);
+  Palette p;
+  p.flags = Palette::kHasAlpha;
+  p.entries = {0x00000000, 0x80FF0000, 0xFF00FF00};
+  ASSERT_EQ(img->set_palette(p), Status::Ok);
+  ASSERT_EQ(img->set_pixel(3, 2, 0x80FF0000), Status::Ok);
+  ASSERT_EQ(img->set_resolution(300.0f, 150.0f), Status::Ok);
+  ASSERT_EQ(img->set_property(PropertyItem{305, ptype::kAscii, {'K', 0}}), Status::Ok);
+  std::unique_ptr<Image> copy;
+  ASSERT_EQ(img->clone(copy), Status::Ok);
+  EXPECT_EQ(copy->palette(), p);
+  EXPECT_EQ(px(*copy, 3, 2), 0x80FF0000u);
+  EXPECT_FLOAT_EQ(copy->dpi_y(), 150.0f);
+  ASSERT_NE(copy->property(305), nullptr);
+  EXPECT_EQ(copy->property(305)->value, (std::vector<uint8_t>{'K', 0}));
+  // Independent pixels.
+  ASSERT_EQ(copy->set_pixel(3, 2, 0xFF00FF00), Status::Ok);
+  EXPECT_EQ(px(*img, 3, 2), 0x80FF0000u);
+
+  // Area clone in the image's own format keeps the palette and resolution;
+  // in another format converts.
+  std::unique_ptr<Image> area;
+  ASSERT_EQ(img->clone_area(Rect{2, 1, 2, 2}, pf::k8bppIndexed, area), Status::Ok);
+  EXPECT_EQ(area->palette(), p);
+  EXPECT_EQ(px(*area, 1, 1), 0x80FF0000u);
+  EXPECT_FLOAT_EQ(area->dpi_x(), 300.0f);
+  EXPECT_TRUE(area->properties().empty());
+  ASSERT_EQ(img->clone_area(Rect{2, 1, 2, 2}, pf::k24bppRGB, area), Status::Ok);
+  EXPECT_EQ(px(*area, 1, 1), 0xFFFF0000u);
+  EXPECT_EQ(img->clone_area(Rect{3, 1, 2, 2}, pf::k24bppRGB, area), Status::InvalidParameter);
+}
+
+// A loader that decodes frame i as a 2 x 2 image filled with colour i.
+class CountingLoader : public FrameLoader {
+ public:
+  int loads = 0;
+  Status load(uint32_t index, Frame& out) override {
+    ++loads;
+    if (index == 3) return Status::GenericError;  // a damaged frame
+    if (Status s = allocate_surface(2, 2, pf::k24bppRGB, out.pixels); s != Status::Ok) return s;
+    for (int32_t y = 0; y < 2; ++y) std::memset(out.pixels.row(y), static_cast<int>(index), 6);
+    return Status::Ok;
+  }
+};
+
+TEST(ImageFrames, FramesLoadOnFirstSelectionAndSelectionIsChecked) {
+  auto loader = std::make_shared<CountingLoader>();
+  std::vector<Frame> frames(4);
+  for (size_t i = 1; i < 4; ++i) frames[i].loaded = false;
+  ASSERT_EQ(loader->load(0, frames[0]), Status::Ok);
+  loader->loads = 0;
+  auto img = Image::from_frames(std::move(frames), guids::kFrameDimensionTime, guids::kFormatGif,
+                                loader);
+  EXPECT_EQ(img->frame_count(guids::kFrameDimensionTime), 4u);
+  EXPECT_EQ(img->frame_count(guids::kFrameDimensionPage), 0u);
+  EXPECT_EQ(img->select_active_frame(guids::kFrameDimensionPage, 1), Status::InvalidParameter);
+  EXPECT_EQ(img->select_active_frame(guids::kFrameDimensionTime, 4), Status::InvalidParameter);
+  ASSERT_EQ(img->select_active_frame(guids::kFrameDimensionTime, 2), Status::Ok);
+  ASSERT_EQ(img->select_active_frame(guids::kFrameDimensionTime, 0), Status::Ok);
+  ASSERT_EQ(img->select_active_frame(guids::kFrameDimensionTime, 2), Status::Ok);
+  EXPECT_EQ(loader->loads, 1);
+  EXPECT_EQ(px(*img, 1, 1), 0xFF020202u);
+  EXPECT_EQ(img->select_active_frame(guids::kFrameDimensionTime, 3), Status::GenericError);
+  EXPECT_EQ(img->active_frame(), 2u);  // a failed selection keeps the active frame
+  std::unique_ptr<Image> copy;
+  EXPECT_EQ(img->clone(copy), Status::GenericError);  // cannot copy a frame that will not load
+}
+
+TEST(ImageProperties, SetReplacesByIdRemoveReportsMissingItems) {
+  auto img = make(1, 1, pf::k24bppRGB);
+  ASSERT_EQ(img->set_property(PropertyItem{0x5100, ptype::kLong, {10, 0, 0, 0}}), Status::Ok);
+  ASSERT_EQ(img->set_property(PropertyItem{0x5100, ptype::kLong, {20, 0, 0, 0}}), Status::Ok);
+  ASSERT_EQ(img->properties().size(), 1u);
+  EXPECT_EQ(img->property(0x5100)->value[0], 20);
+  EXPECT_EQ(img->property(0x5100)->length(), 4u);
+  EXPECT_EQ(img->set_property(PropertyItem{1, 6, {}}), Status::InvalidParameter);  // no type 6
+  EXPECT_EQ(img->remove_property(0x5101), Status::PropertyNotFound);
+  EXPECT_EQ(img->remove_property(0x5100), Status::Ok);
+  EXPECT_TRUE(img->properties().empty());
+}
+
+TEST(ImagePixels, FillCompositesOverWhatIsThereInTheImagesOwnFormat) {
+  auto argb = make(3, 2, pf::k32bppARGB);
+  ASSERT_EQ(argb->fill_rect(Rect{0, 0, 3, 2}, 0x80FF0000), Status::Ok);
+  EXPECT_EQ(px(*argb, 2, 1), 0x80FF0000u);  // over transparent: the colour itself
+  ASSERT_EQ(argb->fill_rect(Rect{1, 0, 1, 1}, 0x800000FF), Status::Ok);
+  // 50 % blue over 50 % red: alpha 128 + 128 * 127 / 255 = 192, red 84.8 / 192 * 255
+  // and blue 128 / 192 * 255, rounded: 85 and 170.
+  EXPECT_EQ(px(*argb, 1, 0), 0xC05500AAu);
+  EXPECT_EQ(px(*argb, 0, 0), 0x80FF0000u);
+
+  auto rgb = make(2, 1, pf::k24bppRGB);
+  ASSERT_EQ(rgb->fill_rect(Rect{0, 0, 2, 1}, 0x80FFFFFF), Status::Ok);
+  EXPECT_EQ(px(*rgb, 0, 0), 0xFF808080u);  // half white over black
+
+  auto indexed = make(2, 1, pf::k1bppIndexed);
+  ASSERT_EQ(indexed->fill_rect(Rect{1, 0, 1, 1}, 0xFFF0F0F0), Status::Ok);
+  EXPECT_EQ(indexed->surface().scan0[0], 0x40);
+  EXPECT_EQ(rgb->fill_rect(Rect{1, 0, 2, 1}, 0xFFFFFFFF), Status::InvalidParameter);
+}
+
+TEST(ImageCopies, ThumbnailAveragesAreasAndKeepsFlatColoursExact) {
+  auto img = make(4, 2, pf::k32bppARGB);
+  // Left half white, right half black, then a thumbnail of 2 x 1.
+  ASSERT_EQ(img->fill_rect(Rect{0, 0, 2, 2}, 0xFFFFFFFF), Status::Ok);
+  ASSERT_EQ(img->fill_rect(Rect{2, 0, 2, 2}, 0xFF000000), Status::Ok);
+  std::unique_ptr<Image> th;
+  ASSERT_EQ(img->thumbnail(2, 1, th), Status::Ok);
+  EXPECT_EQ(th->format(), pf::k32bppPARGB);
+  EXPECT_EQ(px(*th, 0, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*th, 1, 0), 0xFF000000u);
+  ASSERT_EQ(img->thumbnail(1, 1, th), Status::Ok);
+  EXPECT_EQ(px(*th, 0, 0), 0xFF808080u);  // 127.5 rounds up
+  ASSERT_EQ(img->thumbnail(8, 5, th), Status::Ok);
+  EXPECT_EQ(px(*th, 0, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*th, 7, 4), 0xFF000000u);
+  EXPECT_EQ(img->thumbnail(0, 5, th), Status::InvalidParameter);
+}
+
+TEST(Handles, IdentifiersArePositiveNeverReusedAndStaleOnesTouchNothing) {
+  const size_t before = open_image_count();
+  const int32_t a = register_image(make(1, 1, pf::k24bppRGB));
+  const int32_t b = register_image(make(1, 1, pf::k24bppRGB));
+  EXPECT_GT(a, 0);
+  EXPECT_NE(a, b);
+  ASSERT_EQ(dispose_image(a), Status::Ok);
+  EXPECT_EQ(find_image(a), nullptr);
+  EXPECT_EQ(dispose_image(a), Status::InvalidParameter);
+  EXPECT_EQ(dispose_image(0), Status::InvalidParameter);
+  EXPECT_EQ(dispose_image(-5), Status::InvalidParameter);
+  const int32_t c = register_image(make(1, 1, pf::k24bppRGB));
+  EXPECT_NE(c, a);
+  EXPECT_NE(c, b);
+  // A locked image is not disposed under its lock.
+  LockData d;
+  ASSERT_EQ(find_image(b)->lock_bits(nullptr, lock::kRead, pf::k24bppRGB, d), Status::Ok);
+  EXPECT_EQ(dispose_image(b), Status::ObjectBusy);
+  find_image(b)->unlock_bits(d);
+  EXPECT_EQ(dispose_image(b), Status::Ok);
+  EXPECT_EQ(dispose_image(c), Status::Ok);
+  EXPECT_EQ(open_image_count(), before);
+}
+
+TEST(Handles, ThreadsShareNoImage) {
+  const int32_t mine = register_image(make(1, 1, pf::k24bppRGB));
+  int32_t theirs = 0;
+  bool saw_mine = true;
+  std::thread t([&] {
+    saw_mine = find_image(mine) != nullptr || dispose_image(mine) == Status::Ok;
+    theirs = register_image(make(1, 1, pf::k24bppRGB));
+  });
+  t.join();
+  EXPECT_FALSE(saw_mine);
+  EXPECT_NE(theirs, mine);
+  EXPECT_EQ(find_image(theirs), nullptr);  // died with its thread, never visible here
+  EXPECT_NE(find_image(mine), nullptr);
+  EXPECT_EQ(dispose_image(mine), Status::Ok);
+}
+
+}  // namespace
+}  // namespace korvex::raster

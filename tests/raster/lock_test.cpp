@@ -1,0 +1,232 @@
+// Lock bits: conversions between every stored format and the lock formats,
+// rectangles, modes and refusals.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "raster/image.h"
+#include "raster/version.h"
+
+namespace korvex::raster {
+namespace {
+
+std::unique_ptr<Image> make(int32_t w, int32_t h, PixelFormat f) {
+  std::unique_ptr<Image> img;
+  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
+  return img;
+}
+
+std::vector<uint32_t> read_argb(Image& img, const Rect& r) {
+  std::vector<uint32_t> px(static_cast<size_t>(r.width) * r.height);
+  EXPECT_EQ(img.read_pixels(r, pf::k32bppARGB, reinterpret_cast<uint8_t*>(px.data()), r.width * 4),
+            Status::Ok);
+  return px;
+}
+
+Status write_argb(Image& img, const Rect& r, const std::vector<uint32_t>& px) {
+  return img.write_pixels(r, pf::k32bppARGB, reinterpret_cast<const uint8_t*>(px.data()),
+                          r.width * 4);
+}
+
+// Colours that every non-indexed format stores exactly (opaque, and 8-bit
+// channel values that survive 5-bit truncation, i.e. multiples of 8 plus
+// their replicated low bits).
+const std::vector<uint32_t> kOpaque = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00,
+                                       0xFF0000FF, 0xFF841808, 0xFFC6E739};
+
+TEST(LockConvert, EveryFormatRoundTripsExactColoursThrough32bppARGB) {
+  for (PixelFormat f : pf::kAll) {
+    SCOPED_TRACE(pixel_format_name(f));
+    const int32_t w = static_cast<int32_t>(kOpaque.size());
+    auto img = make(w, 2, f);
+    if (is_indexed(f)) {
+      // A palette holding exactly the test colours (the 1-bit one only the first two).
+      Palette p;
+      p.entries.assign(kOpaque.begin(), kOpaque.begin() + (f == pf::k1bppIndexed ? 2 : w));
+      ASSERT_EQ(img->set_palette(p), Status::Ok);
+    }
+    std::vector<uint32_t> in(kOpaque), expect(kOpaque);
+    if (f == pf::k1bppIndexed) {
+      for (size_t i = 2; i < in.size(); ++i) in[i] = expect[i] = (i % 2) ? 0xFFFFFFFF : 0xFF000000;
+    }
+    if (f == pf::k16bppGrayScale) {
+      // Luma of each colour, replicated into the three channels.
+      expect = {0xFF000000, 0xFFFFFFFF, 0xFF4C4C4C, 0xFF969696, 0xFF1D1D1D, 0xFF363636, 0xFFC9C9C9};
+    }
+    in.insert(in.end(), in.begin(), in.end());
+    expect.insert(expect.end(), expect.begin(), expect.end());
+    ASSERT_EQ(write_argb(*img, Rect{0, 0, w, 2}, in), Status::Ok);
+    EXPECT_EQ(read_argb(*img, Rect{0, 0, w, 2}), expect);
+  }
+}
+
+TEST(LockConvert, StoredBytesFollowTheLayoutOfEachFormat) {
+  const uint32_t orange = 0x80FF8000;  // alpha 128
+  struct Case {
+    PixelFormat f;
+    std::vector<uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {pf::k16bppRGB555, {0x00, 0x7E}},          // 11111 10000 00000
+      {pf::k16bppRGB565, {0x00, 0xFC}},          // 11111 100000 00000
+      {pf::k16bppARGB1555, {0x00, 0xFE}},        // alpha 128 sets the top bit
+      {pf::k24bppRGB, {0x00, 0x80, 0xFF}},
+      {pf::k32bppRGB, {0x00, 0x80, 0xFF, 0xFF}},  // alpha dropped, padding byte 0xFF
+      {pf::k32bppARGB, {0x00, 0x80, 0xFF, 0x80}},
+      {pf::k32bppPARGB, {0x00, 0x40, 0x80, 0x80}},  // 128*128/255 = 64.25, 255*128/255 = 128
+      {pf::k48bppRGB, {0x00, 0x00, 0x80, 0x80, 0xFF, 0xFF}},
+      {pf::k64bppARGB, {0x00, 0x00, 0x80, 0x80, 0xFF, 0xFF, 0x80, 0x80}},
+      {pf::k64bppPARGB, {0x00, 0x00, 0x40, 0x40, 0x80, 0x80, 0x80, 0x80}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(pixel_format_name(c.f));
+    auto img = make(1, 1, c.f);
+    ASSERT_EQ(write_argb(*img, Rect{0, 0, 1, 1}, {orange}), Status::Ok);
+    ASSERT_EQ(0, std::memcmp(img->surface().scan0, c.bytes.data(), c.bytes.size()));
+  }
+}
+
+TEST(LockConvert, IndexedWritesPickTheNearestEntryAndLocksInOwnFormatAreRaw) {
+  auto img = make(9, 1, pf::k4bppIndexed);
+  // Nearest of the sixteen standard colours by squared RGB distance; on a tie
+  // the lowest index wins, and alpha plays no part.
+  std::vector<uint32_t> in = {0xFF000000, 0xFFFF0000, 0xFF400000, 0xFF404040, 0xFFC8C8C8,
+                              0xFF0000F0, 0xFFFFFF00, 0xFFFFFFFF, 0x00FF0000};
+  ASSERT_EQ(write_argb(*img, Rect{0, 0, 9, 1}, in), Status::Ok);
+  std::vector<uint8_t> idx(8);
+  ASSERT_EQ(img->read_pixels(Rect{0, 0, 9, 1}, pf::k4bppIndexed, idx.data(), 8), Status::Ok);
+  // 0, 12 (red), 0 ((64,0,0) ties black and dark red), 0 ((64,64,64) ties black,
+  // navy and gray), 8 (silver), 9 (blue), 14, 15, 12 (transparent red).
+  EXPECT_EQ(idx[0], 0x0C);
+  EXPECT_EQ(idx[1], 0x00);
+  EXPECT_EQ(idx[2], 0x89);
+  EXPECT_EQ(idx[3], 0xEF);
+  EXPECT_EQ(idx[4] & 0xF0, 0xC0);
+
+  // Another indexed layout than the image's own is refused.
+  EXPECT_EQ(img->read_pixels(Rect{0, 0, 9, 1}, pf::k8bppIndexed, idx.data(), 9),
+            Status::InvalidParameter);
+  auto rgb = make(4, 1, pf::k24bppRGB);
+  EXPECT_EQ(rgb->read_pixels(Rect{0, 0, 4, 1}, pf::k8bppIndexed, idx.data(), 4),
+            Status::InvalidParameter);
+}
+
+TEST(LockConvert, OneBitLocksAtOddOffsetsShiftBitsAndKeepNeighbours) {
+  auto img = make(20, 1, pf::k1bppIndexed);
+  // Row bits: 1010 1100 1111 0000 1001.
+  const uint8_t row[3] = {0xAC, 0xF0, 0x90};
+  std::memcpy(img->surface().scan0, row, 3);
+  uint8_t out[4] = {};
+  ASSERT_EQ(img->read_pixels(Rect{3, 0, 10, 1}, pf::k1bppIndexed, out, 4), Status::Ok);
+  // Bits 3..12: 0 1100 1111 0 -> 0110 0111 10xx xxxx.
+  EXPECT_EQ(out[0], 0x67);
+  EXPECT_EQ(out[1] & 0xC0, 0x80);
+
+  const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  ASSERT_EQ(img->write_pixels(Rect{5, 0, 4, 1}, pf::k1bppIndexed, ones, 4), Status::Ok);
+  EXPECT_EQ(img->surface().scan0[0], 0xAF);  // bits 5..7 set, 0..4 kept
+  EXPECT_EQ(img->surface().scan0[1], 0xF0);  // bit 8 was already set, the rest kept
+  EXPECT_EQ(img->surface().scan0[2], 0x90);
+}
+
+TEST(LockConvert, PremultipliedReadsUnpremultiplyAndTransparentIsZero) {
+  auto img = make(3, 1, pf::k32bppPARGB);
+  const uint8_t stored[12] = {0x40, 0x20, 0x10, 0x80,  // premultiplied at alpha 128
+                              0x10, 0x20, 0x30, 0x00,  // alpha 0
+                              0x01, 0x02, 0x03, 0xFF};
+  std::memcpy(img->surface().scan0, stored, 12);
+  const auto px = read_argb(*img, Rect{0, 0, 3, 1});
+  EXPECT_EQ(px[0], 0x80204080u);  // B 0x40 -> 128, G 0x20 -> 64, R 0x10 -> 32
+  EXPECT_EQ(px[1], 0x00000000u);
+  EXPECT_EQ(px[2], 0xFF030201u);
+  // Read as PARGB from a straight ARGB image premultiplies with rounding.
+  auto argb = make(1, 1, pf::k32bppARGB);
+  ASSERT_EQ(write_argb(*argb, Rect{0, 0, 1, 1}, {0x7FFF8001}), Status::Ok);
+  uint32_t p = 0;
+  ASSERT_EQ(argb->read_pixels(Rect{0, 0, 1, 1}, pf::k32bppPARGB, reinterpret_cast<uint8_t*>(&p), 4),
+            Status::Ok);
+  EXPECT_EQ(p, 0x7F7F4000u);  // 255*127/255 = 127, 128*127/255 = 63.75 -> 64, 1*127/255 -> 0
+}
+
+TEST(LockRect, EdgesInsideAreAcceptedAndAnythingOutsideIsRefused) {
+  auto img = make(5, 4, pf::k24bppRGB);
+  std::vector<uint32_t> all(20);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010203);
+  ASSERT_EQ(write_argb(*img, Rect{0, 0, 5, 4}, all), Status::Ok);
+  // Bottom-right corner pixel and the last column.
+  EXPECT_EQ(read_argb(*img, Rect{4, 3, 1, 1})[0], all[19]);
+  const auto col = read_argb(*img, Rect{4, 0, 1, 4});
+  EXPECT_EQ(col, (std::vector<uint32_t>{all[4], all[9], all[14], all[19]}));
+
+  std::vector<uint32_t> buf(64);
+  auto* b = reinterpret_cast<uint8_t*>(buf.data());
+  for (const Rect& r : {Rect{-1, 0, 2, 2}, Rect{0, -1, 2, 2}, Rect{4, 0, 2, 1}, Rect{0, 3, 1, 2},
+                        Rect{0, 0, 0, 1}, Rect{0, 0, 1, 0}, Rect{2147483647, 0, 1, 1},
+                        Rect{1, 1, 2147483647, 1}}) {
+    EXPECT_EQ(img->read_pixels(r, pf::k32bppARGB, b, 64), Status::InvalidParameter)
+        << r.x << "," << r.y << " " << r.width << "x" << r.height;
+  }
+  // A caller stride too small for the row is refused before anything is touched.
+  EXPECT_EQ(img->read_pixels(Rect{0, 0, 5, 1}, pf::k32bppARGB, b, 16), Status::InvalidParameter);
+  EXPECT_EQ(img->read_pixels(Rect{0, 0, 5, 1}, pf::k32bppARGB, nullptr, 20),
+            Status::InvalidParameter);
+}
+
+TEST(LockModes, DirectLockSharesPixelsAndConvertingLockWritesBackOnUnlock) {
+  auto img = make(4, 3, pf::k32bppARGB);
+  LockData d;
+  const Rect r{1, 1, 2, 2};
+  ASSERT_EQ(img->lock_bits(&r, lock::kRead | lock::kWrite, pf::k32bppARGB, d), Status::Ok);
+  EXPECT_EQ(d.scan0, img->surface().scan0 + img->surface().stride + 4);  // no copy
+  // A second lock and a pixel write wait for the unlock.
+  LockData d2;
+  EXPECT_EQ(img->lock_bits(nullptr, lock::kRead, pf::k32bppARGB, d2), Status::WrongState);
+  EXPECT_EQ(img->set_pixel(0, 0, 0xFFFFFFFF), Status::WrongState);
+  std::memset(d.scan0, 0x11, 8);
+  ASSERT_EQ(img->unlock_bits(d), Status::Ok);
+  EXPECT_EQ(img->unlock_bits(d), Status::WrongState);
+
+  auto rgb = make(3, 2, pf::k24bppRGB);
+  ASSERT_EQ(rgb->lock_bits(nullptr, lock::kWrite, pf::k32bppARGB, d), Status::Ok);
+  EXPECT_EQ(d.stride, 12);
+  for (int i = 0; i < 6; ++i) {
+    const uint32_t v = 0x80102030u + static_cast<uint32_t>(i);
+    std::memcpy(d.scan0 + 4 * i, &v, 4);
+  }
+  ASSERT_EQ(rgb->unlock_bits(d), Status::Ok);
+  uint32_t px = 0;
+  ASSERT_EQ(rgb->get_pixel(2, 1, px), Status::Ok);
+  EXPECT_EQ(px, 0xFF102035u);  // alpha dropped on the way in
+  // Read-only converting locks never write back.
+  ASSERT_EQ(rgb->lock_bits(nullptr, lock::kRead, pf::k32bppARGB, d), Status::Ok);
+  std::memset(d.scan0, 0, 24);
+  ASSERT_EQ(rgb->unlock_bits(d), Status::Ok);
+  ASSERT_EQ(rgb->get_pixel(2, 1, px), Status::Ok);
+  EXPECT_EQ(px, 0xFF102035u);
+  // A lock needs read or write, and no unknown mode bits.
+  EXPECT_EQ(rgb->lock_bits(nullptr, lock::kUserInputBuffer, pf::k32bppARGB, d),
+            Status::InvalidParameter);
+  EXPECT_EQ(rgb->lock_bits(nullptr, 8 | lock::kRead, pf::k32bppARGB, d), Status::InvalidParameter);
+  EXPECT_EQ(rgb->lock_bits(nullptr, lock::kRead, 0x12345, d), Status::InvalidParameter);
+}
+
+TEST(LockModes, OldRasterVersionRefusesConvertingWritesIntoIndexedImages) {
+  auto img = make(2, 2, pf::k8bppIndexed);
+  std::vector<uint32_t> px(4, 0xFFFF0000);
+  set_version_text_for_testing("5.2.6001.0");
+  EXPECT_TRUE(is_old_version());
+  EXPECT_EQ(write_argb(*img, Rect{0, 0, 2, 2}, px), Status::PixelFormatMustBeConverted);
+  // Reads and same-format writes still work.
+  EXPECT_EQ(read_argb(*img, Rect{0, 0, 2, 2})[0], 0xFF000000u);
+  uint8_t idx[4] = {12, 12, 12, 12};
+  EXPECT_EQ(img->write_pixels(Rect{0, 0, 2, 2}, pf::k8bppIndexed, idx, 2), Status::Ok);
+  set_version_text_for_testing("");
+  EXPECT_FALSE(is_old_version());
+  EXPECT_EQ(write_argb(*img, Rect{0, 0, 2, 2}, px), Status::Ok);
+  EXPECT_EQ(img->surface().scan0[0], 12);
+}
+
+}  // namespace
+}  // namespace korvex::raster
