@@ -100,7 +100,9 @@ void leave_session() {
   m.session.started = false;
 }
 
-bool old_raster_version() { return raster::is_old_version(); }
+bool old_raster_version() {
+  return raster::is_old_version();
+}
 
 void DibImageTableAdd(int32_t handle, int32_t image, int32_t free_flag) {
   module_state().DibImageTable.push_back(DibImageEntry{handle, image, free_flag});

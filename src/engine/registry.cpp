@@ -18,11 +18,16 @@ struct FormatName {
 };
 
 constexpr FormatName kFormatNames[] = {
-    {raster::guids::kFormatMemoryBmp, "Memory BMP"}, {raster::guids::kFormatBmp, "BMP"},
-    {raster::guids::kFormatEmf, "EMF"},              {raster::guids::kFormatWmf, "WMF"},
-    {raster::guids::kFormatJpeg, "JPEG"},            {raster::guids::kFormatPng, "PNG"},
-    {raster::guids::kFormatGif, "GIF"},              {raster::guids::kFormatTiff, "TIFF"},
-    {raster::guids::kFormatExif, "EXIF"},            {raster::guids::kFormatIcon, "ICON"},
+    {raster::guids::kFormatMemoryBmp, "Memory BMP"},
+    {raster::guids::kFormatBmp, "BMP"},
+    {raster::guids::kFormatEmf, "EMF"},
+    {raster::guids::kFormatWmf, "WMF"},
+    {raster::guids::kFormatJpeg, "JPEG"},
+    {raster::guids::kFormatPng, "PNG"},
+    {raster::guids::kFormatGif, "GIF"},
+    {raster::guids::kFormatTiff, "TIFF"},
+    {raster::guids::kFormatExif, "EXIF"},
+    {raster::guids::kFormatIcon, "ICON"},
 };
 
 // The native image, or null with InvalidParameter recorded.
@@ -39,13 +44,21 @@ cKorvex::cKorvex() : s_(std::make_unique<State>()) {
   join_session();
 }
 
-cKorvex::~cKorvex() { leave_session(); }
+cKorvex::~cKorvex() {
+  leave_session();
+}
 
-cKorvexStatus cKorvex::GetStat() const { return s_->LastStatus; }
+cKorvexStatus cKorvex::GetStat() const {
+  return s_->LastStatus;
+}
 
-double cKorvex::GetVersion() const { return 3.8; }
+double cKorvex::GetVersion() const {
+  return 3.8;
+}
 
-int32_t cKorvex::GetNativeImage() const { return s_->NativeImage; }
+int32_t cKorvex::GetNativeImage() const {
+  return s_->NativeImage;
+}
 
 void cKorvex::SetNativeImage(int32_t nImageID) {
   if (nImageID == s_->NativeImage) return;

@@ -13,15 +13,24 @@ namespace {
 // Bit depth of a blank image to its pixel format; 0 when not offered.
 raster::PixelFormat blank_format(int16_t depth) {
   switch (depth) {
-    case 1: return raster::pf::k1bppIndexed;
-    case 4: return raster::pf::k4bppIndexed;
-    case 8: return raster::pf::k8bppIndexed;
-    case 16: return raster::pf::k16bppRGB555;
-    case 24: return raster::pf::k24bppRGB;
-    case 32: return raster::pf::k32bppARGB;
-    case 48: return raster::pf::k48bppRGB;
-    case 64: return raster::pf::k64bppPARGB;
-    default: return raster::pf::kUndefined;
+    case 1:
+      return raster::pf::k1bppIndexed;
+    case 4:
+      return raster::pf::k4bppIndexed;
+    case 8:
+      return raster::pf::k8bppIndexed;
+    case 16:
+      return raster::pf::k16bppRGB555;
+    case 24:
+      return raster::pf::k24bppRGB;
+    case 32:
+      return raster::pf::k32bppARGB;
+    case 48:
+      return raster::pf::k48bppRGB;
+    case 64:
+      return raster::pf::k64bppPARGB;
+    default:
+      return raster::pf::kUndefined;
   }
 }
 

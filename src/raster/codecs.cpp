@@ -9,7 +9,9 @@ std::vector<EncoderInfo>& registry() {
 }
 }  // namespace
 
-const std::vector<EncoderInfo>& image_encoders() { return registry(); }
+const std::vector<EncoderInfo>& image_encoders() {
+  return registry();
+}
 
 void register_encoder(const EncoderInfo& info) {
   for (EncoderInfo& e : registry()) {

@@ -11,9 +11,9 @@ namespace korvex::raster {
 
 struct EncoderInfo {
   Guid clsid;
-  Guid format;              // raw format written
-  std::string name;         // "Built-in PNG codec"
-  std::string extensions;   // ";"-separated file-name patterns: "*.JPG;*.JPEG;*.JPE;*.JFIF"
+  Guid format;             // raw format written
+  std::string name;        // "Built-in PNG codec"
+  std::string extensions;  // ";"-separated file-name patterns: "*.JPG;*.JPEG;*.JPE;*.JFIF"
   std::string mime_type;
 };
 

@@ -53,8 +53,12 @@ Status dispose_image(int32_t id) {
   return Status::Ok;
 }
 
-size_t open_image_count() { return table().images.size(); }
+size_t open_image_count() {
+  return table().images.size();
+}
 
-void dispose_all_images() { table().images.clear(); }
+void dispose_all_images() {
+  table().images.clear();
+}
 
 }  // namespace korvex::raster

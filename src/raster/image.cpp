@@ -17,7 +17,9 @@ namespace {
 std::atomic<uint64_t> g_pixel_memory_limit{uint64_t{4} << 30};
 
 // Bytes holding `width` pixels of a row, without padding.
-int64_t row_bytes(int64_t width, PixelFormat f) { return (width * bits_per_pixel(f) + 7) / 8; }
+int64_t row_bytes(int64_t width, PixelFormat f) {
+  return (width * bits_per_pixel(f) + 7) / 8;
+}
 
 bool valid_property_type(uint16_t t) {
   switch (t) {
@@ -75,8 +77,12 @@ uint32_t blend_over(uint32_t src, uint32_t dst) {
 
 }  // namespace
 
-uint64_t pixel_memory_limit() { return g_pixel_memory_limit.load(); }
-void set_pixel_memory_limit(uint64_t bytes) { g_pixel_memory_limit.store(bytes); }
+uint64_t pixel_memory_limit() {
+  return g_pixel_memory_limit.load();
+}
+void set_pixel_memory_limit(uint64_t bytes) {
+  g_pixel_memory_limit.store(bytes);
+}
 
 int32_t padded_stride(int32_t width, PixelFormat f) {
   const int64_t bits = static_cast<int64_t>(width) * bits_per_pixel(f);
@@ -197,7 +203,8 @@ Status Image::set_property(const PropertyItem& item) {
 
 Status Image::remove_property(uint32_t id) {
   auto& props = active().properties;
-  auto it = std::find_if(props.begin(), props.end(), [&](const PropertyItem& p) { return p.id == id; });
+  auto it =
+      std::find_if(props.begin(), props.end(), [&](const PropertyItem& p) { return p.id == id; });
   if (it == props.end()) return Status::PropertyNotFound;
   props.erase(it);
   return Status::Ok;

@@ -14,8 +14,8 @@ namespace {
 
 // Copies whole rows of one surface into another of the same size and format.
 void copy_surface_pixels(const Surface& from, Surface& to) {
-  const size_t bytes = static_cast<size_t>((static_cast<int64_t>(from.width) *
-                                                bits_per_pixel(from.format) + 7) / 8);
+  const size_t bytes =
+      static_cast<size_t>((static_cast<int64_t>(from.width) * bits_per_pixel(from.format) + 7) / 8);
   for (int32_t y = 0; y < from.height; ++y) std::memcpy(to.row(y), from.row(y), bytes);
 }
 
@@ -130,10 +130,38 @@ Status Image::rotate_flip(RotateFlip type) {
   // which comes from the source as follows for each quarter turn.
   int64_t x0, y0, dx_x, dx_y, dy_x, dy_y;
   switch (rotation) {
-    case 0: x0 = 0; y0 = 0; dx_x = 1; dx_y = 0; dy_x = 0; dy_y = 1; break;        // (rx, ry)
-    case 1: x0 = 0; y0 = h - 1; dx_x = 0; dx_y = -1; dy_x = 1; dy_y = 0; break;   // (ry, h-1-rx)
-    case 2: x0 = w - 1; y0 = h - 1; dx_x = -1; dx_y = 0; dy_x = 0; dy_y = -1; break;
-    default: x0 = w - 1; y0 = 0; dx_x = 0; dx_y = 1; dy_x = -1; dy_y = 0; break;  // (w-1-ry, rx)
+    case 0:
+      x0 = 0;
+      y0 = 0;
+      dx_x = 1;
+      dx_y = 0;
+      dy_x = 0;
+      dy_y = 1;
+      break;  // (rx, ry)
+    case 1:
+      x0 = 0;
+      y0 = h - 1;
+      dx_x = 0;
+      dx_y = -1;
+      dy_x = 1;
+      dy_y = 0;
+      break;  // (ry, h-1-rx)
+    case 2:
+      x0 = w - 1;
+      y0 = h - 1;
+      dx_x = -1;
+      dx_y = 0;
+      dy_x = 0;
+      dy_y = -1;
+      break;
+    default:
+      x0 = w - 1;
+      y0 = 0;
+      dx_x = 0;
+      dx_y = 1;
+      dy_x = -1;
+      dy_y = 0;
+      break;  // (w-1-ry, rx)
   }
   if (flip_x) {
     // rx runs from dw-1 down to 0 as x grows.
@@ -143,13 +171,27 @@ Status Image::rotate_flip(RotateFlip type) {
     dx_y = -dx_y;
   }
   switch (bits_per_pixel(src.format)) {
-    case 8: remap_bytes<1>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    case 16: remap_bytes<2>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    case 24: remap_bytes<3>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    case 32: remap_bytes<4>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    case 48: remap_bytes<6>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    case 64: remap_bytes<8>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
-    default: remap_bits(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y); break;
+    case 8:
+      remap_bytes<1>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    case 16:
+      remap_bytes<2>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    case 24:
+      remap_bytes<3>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    case 32:
+      remap_bytes<4>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    case 48:
+      remap_bytes<6>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    case 64:
+      remap_bytes<8>(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
+    default:
+      remap_bits(src, dst, x0, y0, dx_x, dx_y, dy_x, dy_y);
+      break;
   }
   src = std::move(dst);
   if (swap) std::swap(active().dpi_x, active().dpi_y);

@@ -16,28 +16,43 @@ bool is_supported_format(PixelFormat f) {
 
 const char* pixel_format_name(PixelFormat f) {
   switch (f) {
-    case pf::k1bppIndexed: return "1bppIndexed";
-    case pf::k4bppIndexed: return "4bppIndexed";
-    case pf::k8bppIndexed: return "8bppIndexed";
-    case pf::k16bppGrayScale: return "16bppGrayScale";
-    case pf::k16bppRGB555: return "16bppRGB555";
-    case pf::k16bppRGB565: return "16bppRGB565";
-    case pf::k16bppARGB1555: return "16bppARGB1555";
-    case pf::k24bppRGB: return "24bppRGB";
-    case pf::k32bppRGB: return "32bppRGB";
-    case pf::k32bppARGB: return "32bppARGB";
-    case pf::k32bppPARGB: return "32bppPARGB";
-    case pf::k48bppRGB: return "48bppRGB";
-    case pf::k64bppARGB: return "64bppARGB";
-    case pf::k64bppPARGB: return "64bppPARGB";
-    default: return "Undefined";
+    case pf::k1bppIndexed:
+      return "1bppIndexed";
+    case pf::k4bppIndexed:
+      return "4bppIndexed";
+    case pf::k8bppIndexed:
+      return "8bppIndexed";
+    case pf::k16bppGrayScale:
+      return "16bppGrayScale";
+    case pf::k16bppRGB555:
+      return "16bppRGB555";
+    case pf::k16bppRGB565:
+      return "16bppRGB565";
+    case pf::k16bppARGB1555:
+      return "16bppARGB1555";
+    case pf::k24bppRGB:
+      return "24bppRGB";
+    case pf::k32bppRGB:
+      return "32bppRGB";
+    case pf::k32bppARGB:
+      return "32bppARGB";
+    case pf::k32bppPARGB:
+      return "32bppPARGB";
+    case pf::k48bppRGB:
+      return "48bppRGB";
+    case pf::k64bppARGB:
+      return "64bppARGB";
+    case pf::k64bppPARGB:
+      return "64bppPARGB";
+    default:
+      return "Undefined";
   }
 }
 
 std::string Guid::to_string() const {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1,
-                data2, data3, data4[0], data4[1], data4[2], data4[3], data4[4], data4[5], data4[6],
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1, data2,
+                data3, data4[0], data4[1], data4[2], data4[3], data4[4], data4[5], data4[6],
                 data4[7]);
   return buf;
 }
@@ -74,10 +89,10 @@ constexpr uint32_t argb(uint32_t r, uint32_t g, uint32_t b) {
 // The sixteen standard colours: black, the seven dark colours, gray, silver,
 // then the seven bright colours and white.
 constexpr uint32_t kSixteen[16] = {
-    argb(0, 0, 0),       argb(0, 0, 128),     argb(0, 128, 0),   argb(0, 128, 128),
-    argb(128, 0, 0),     argb(128, 0, 128),   argb(128, 128, 0), argb(128, 128, 128),
-    argb(192, 192, 192), argb(0, 0, 255),     argb(0, 255, 0),   argb(0, 255, 255),
-    argb(255, 0, 0),     argb(255, 0, 255),   argb(255, 255, 0), argb(255, 255, 255)};
+    argb(0, 0, 0),       argb(0, 0, 128),   argb(0, 128, 0),   argb(0, 128, 128),
+    argb(128, 0, 0),     argb(128, 0, 128), argb(128, 128, 0), argb(128, 128, 128),
+    argb(192, 192, 192), argb(0, 0, 255),   argb(0, 255, 0),   argb(0, 255, 255),
+    argb(255, 0, 0),     argb(255, 0, 255), argb(255, 255, 0), argb(255, 255, 255)};
 
 }  // namespace
 
@@ -98,7 +113,8 @@ Palette default_palette(PixelFormat f) {
       for (uint32_t r = 0; r < 6; ++r)
         for (uint32_t g = 0; g < 6; ++g)
           for (uint32_t b = 0; b < 6; ++b) p.entries.push_back(argb(r * 51, g * 51, b * 51));
-      for (uint32_t k = 0; k < 24; ++k) p.entries.push_back(argb(8 + 10 * k, 8 + 10 * k, 8 + 10 * k));
+      for (uint32_t k = 0; k < 24; ++k)
+        p.entries.push_back(argb(8 + 10 * k, 8 + 10 * k, 8 + 10 * k));
       break;
     }
     default:
@@ -118,7 +134,9 @@ std::string version_text() {
   return g_version_override.empty() ? std::string(kVersionText) : g_version_override;
 }
 
-void set_version_text_for_testing(const std::string& text) { g_version_override = text; }
+void set_version_text_for_testing(const std::string& text) {
+  g_version_override = text;
+}
 
 bool is_old_version() {
   const std::string v = version_text();

@@ -16,8 +16,12 @@ namespace {
 
 using S = cKorvexStatus;
 
-cKorvex::State& st(cKorvex& k) { return EngineAccess::state(k); }
-raster::Image* img(int32_t id) { return raster::find_image(id); }
+cKorvex::State& st(cKorvex& k) {
+  return EngineAccess::state(k);
+}
+raster::Image* img(int32_t id) {
+  return raster::find_image(id);
+}
 
 TEST(EngineState, FreshEngineHasNoImageAndReportsMissingOneOnQueries) {
   cKorvex k;

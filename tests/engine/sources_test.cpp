@@ -13,16 +13,18 @@ namespace {
 
 using S = cKorvexStatus;
 
-raster::Image* img(int32_t id) { return raster::find_image(id); }
+raster::Image* img(int32_t id) {
+  return raster::find_image(id);
+}
 
 TEST(BlankImages, EveryDepthGetsItsFormatAndTheDefaultColourLeavesBitsZero) {
   const struct {
     int16_t depth;
     raster::PixelFormat f;
-  } table[] = {{1, raster::pf::k1bppIndexed},  {4, raster::pf::k4bppIndexed},
-               {8, raster::pf::k8bppIndexed},  {16, raster::pf::k16bppRGB555},
-               {24, raster::pf::k24bppRGB},    {32, raster::pf::k32bppARGB},
-               {48, raster::pf::k48bppRGB},    {64, raster::pf::k64bppPARGB}};
+  } table[] = {{1, raster::pf::k1bppIndexed}, {4, raster::pf::k4bppIndexed},
+               {8, raster::pf::k8bppIndexed}, {16, raster::pf::k16bppRGB555},
+               {24, raster::pf::k24bppRGB},   {32, raster::pf::k32bppARGB},
+               {48, raster::pf::k48bppRGB},   {64, raster::pf::k64bppPARGB}};
   cKorvex k;
   for (const auto& row : table) {
     SCOPED_TRACE(row.depth);
@@ -104,7 +106,7 @@ TEST(BlankImages, CreateNewImageKeepsTheOldNativeImageAndCreateImageClosesIt) {
   ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
   const int32_t owned = k.GetNativeImage();
   const int32_t next = k.CreateNewImage(2, 2);
-  EXPECT_NE(img(owned), nullptr);  // not closed
+  EXPECT_NE(img(owned), nullptr);                   // not closed
   EXPECT_TRUE(EngineAccess::state(k).NativeOwned);  // ownership flag unchanged
   k.SetNativeImage(owned);
   EXPECT_FALSE(EngineAccess::state(k).NativeOwned);

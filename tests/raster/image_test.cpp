@@ -68,7 +68,7 @@ TEST(ImageCreate, NewBitmapsAreZeroed96DpiMemoryBitmapsWithDefaultPalettes) {
   ASSERT_EQ(p8.entries.size(), 256u);
   EXPECT_EQ(p8.flags, Palette::kHalftone);
   EXPECT_EQ(p8.entries[16 + 36 * 5 + 6 * 3 + 1], 0xFFFF9933u);  // cube r5 g3 b1
-  EXPECT_EQ(p8.entries[255], 0xFFEEEEEEu);                       // last gray 238
+  EXPECT_EQ(p8.entries[255], 0xFFEEEEEEu);                      // last gray 238
   const Palette p4 = default_palette(pf::k4bppIndexed);
   ASSERT_EQ(p4.entries.size(), 16u);
   EXPECT_EQ(p4.entries[1], 0xFF000080u);
@@ -109,12 +109,17 @@ TEST(ImageGeometry, EightRotateFlipTypesMoveEveryPixelWhereItBelongs) {
     const char* layout;
   };
   const Case cases[] = {
-      {RotateFlip::RotateNoneFlipNone, 3, 2, "abcdef"}, {RotateFlip::Rotate90FlipNone, 2, 3, "daebfc"},
-      {RotateFlip::Rotate180FlipNone, 3, 2, "fedcba"},  {RotateFlip::Rotate270FlipNone, 2, 3, "cfbead"},
-      {RotateFlip::RotateNoneFlipX, 3, 2, "cbafed"},    {RotateFlip::Rotate90FlipX, 2, 3, "adbecf"},
-      {RotateFlip::Rotate180FlipX, 3, 2, "defabc"},     {RotateFlip::Rotate270FlipX, 2, 3, "fcebda"},
+      {RotateFlip::RotateNoneFlipNone, 3, 2, "abcdef"},
+      {RotateFlip::Rotate90FlipNone, 2, 3, "daebfc"},
+      {RotateFlip::Rotate180FlipNone, 3, 2, "fedcba"},
+      {RotateFlip::Rotate270FlipNone, 2, 3, "cfbead"},
+      {RotateFlip::RotateNoneFlipX, 3, 2, "cbafed"},
+      {RotateFlip::Rotate90FlipX, 2, 3, "adbecf"},
+      {RotateFlip::Rotate180FlipX, 3, 2, "defabc"},
+      {RotateFlip::Rotate270FlipX, 2, 3, "fcebda"},
   };
-  const uint32_t colour[6] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
+  const uint32_t colour[6] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000,
+                              0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
   for (PixelFormat f : {pf::k1bppIndexed, pf::k4bppIndexed, pf::k8bppIndexed, pf::k16bppRGB565,
                         pf::k24bppRGB, pf::k32bppARGB, pf::k48bppRGB, pf::k64bppARGB}) {
     for (const Case& c : cases) {
@@ -189,8 +194,8 @@ TEST(ImageFrames, FramesLoadOnFirstSelectionAndSelectionIsChecked) {
   for (size_t i = 1; i < 4; ++i) frames[i].loaded = false;
   ASSERT_EQ(loader->load(0, frames[0]), Status::Ok);
   loader->loads = 0;
-  auto img = Image::from_frames(std::move(frames), guids::kFrameDimensionTime, guids::kFormatGif,
-                                loader);
+  auto img =
+      Image::from_frames(std::move(frames), guids::kFrameDimensionTime, guids::kFormatGif, loader);
   EXPECT_EQ(img->frame_count(guids::kFrameDimensionTime), 4u);
   EXPECT_EQ(img->frame_count(guids::kFrameDimensionPage), 0u);
   EXPECT_EQ(img->select_active_frame(guids::kFrameDimensionPage, 1), Status::InvalidParameter);

@@ -69,9 +69,9 @@ TEST(LockConvert, StoredBytesFollowTheLayoutOfEachFormat) {
     std::vector<uint8_t> bytes;
   };
   const Case cases[] = {
-      {pf::k16bppRGB555, {0x00, 0x7E}},          // 11111 10000 00000
-      {pf::k16bppRGB565, {0x00, 0xFC}},          // 11111 100000 00000
-      {pf::k16bppARGB1555, {0x00, 0xFE}},        // alpha 128 sets the top bit
+      {pf::k16bppRGB555, {0x00, 0x7E}},    // 11111 10000 00000
+      {pf::k16bppRGB565, {0x00, 0xFC}},    // 11111 100000 00000
+      {pf::k16bppARGB1555, {0x00, 0xFE}},  // alpha 128 sets the top bit
       {pf::k24bppRGB, {0x00, 0x80, 0xFF}},
       {pf::k32bppRGB, {0x00, 0x80, 0xFF, 0xFF}},  // alpha dropped, padding byte 0xFF
       {pf::k32bppARGB, {0x00, 0x80, 0xFF, 0x80}},
@@ -153,7 +153,8 @@ TEST(LockConvert, PremultipliedReadsUnpremultiplyAndTransparentIsZero) {
 TEST(LockRect, EdgesInsideAreAcceptedAndAnythingOutsideIsRefused) {
   auto img = make(5, 4, pf::k24bppRGB);
   std::vector<uint32_t> all(20);
-  for (size_t i = 0; i < all.size(); ++i) all[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010203);
+  for (size_t i = 0; i < all.size(); ++i)
+    all[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010203);
   ASSERT_EQ(write_argb(*img, Rect{0, 0, 5, 4}, all), Status::Ok);
   // Bottom-right corner pixel and the last column.
   EXPECT_EQ(read_argb(*img, Rect{4, 3, 1, 1})[0], all[19]);
@@ -162,9 +163,9 @@ TEST(LockRect, EdgesInsideAreAcceptedAndAnythingOutsideIsRefused) {
 
   std::vector<uint32_t> buf(64);
   auto* b = reinterpret_cast<uint8_t*>(buf.data());
-  for (const Rect& r : {Rect{-1, 0, 2, 2}, Rect{0, -1, 2, 2}, Rect{4, 0, 2, 1}, Rect{0, 3, 1, 2},
-                        Rect{0, 0, 0, 1}, Rect{0, 0, 1, 0}, Rect{2147483647, 0, 1, 1},
-                        Rect{1, 1, 2147483647, 1}}) {
+  for (const Rect& r :
+       {Rect{-1, 0, 2, 2}, Rect{0, -1, 2, 2}, Rect{4, 0, 2, 1}, Rect{0, 3, 1, 2}, Rect{0, 0, 0, 1},
+        Rect{0, 0, 1, 0}, Rect{2147483647, 0, 1, 1}, Rect{1, 1, 2147483647, 1}}) {
     EXPECT_EQ(img->read_pixels(r, pf::k32bppARGB, b, 64), Status::InvalidParameter)
         << r.x << "," << r.y << " " << r.width << "x" << r.height;
   }

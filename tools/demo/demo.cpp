@@ -2,8 +2,8 @@
 // prints what the engine reports about them.
 //
 //   korvex-demo [SAMPLES_DIR]
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 #include "korvex/korvex.h"
 

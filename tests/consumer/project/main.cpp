@@ -19,7 +19,9 @@ void Check(bool ok, const char* what, const std::string& got) {
   }
 }
 
-std::string Str(korvex::cKorvexStatus s) { return std::to_string(static_cast<int32_t>(s)); }
+std::string Str(korvex::cKorvexStatus s) {
+  return std::to_string(static_cast<int32_t>(s));
+}
 
 }  // namespace
 
