@@ -14,8 +14,18 @@
 
 namespace korvex {
 
+namespace {
+// Set once the thread's state has been destroyed at thread exit: an engine
+// destroyed after that (a static object, say) must not touch it.
+thread_local bool t_state_gone = false;
+
+struct OwnedModuleState : ModuleState {
+  ~OwnedModuleState() { t_state_gone = true; }
+};
+}  // namespace
+
 ModuleState& module_state() {
-  thread_local ModuleState state;
+  thread_local OwnedModuleState state;
   return state;
 }
 
@@ -83,6 +93,7 @@ void join_session() {
 }
 
 void leave_session() {
+  if (t_state_gone) return;
   ModuleState& m = module_state();
   if (m.session.users > 0) --m.session.users;
   if (m.session.users > 0 || !m.session.started) return;

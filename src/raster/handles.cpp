@@ -11,8 +11,14 @@ namespace {
 // Process-wide so that identifiers of different threads never coincide.
 std::atomic<uint64_t> g_counter{0};
 
+// Set when the thread's table has been destroyed at thread exit, so that an
+// engine outliving it (a static object, say) finds no table instead of a
+// dangling one.
+thread_local bool t_table_gone = false;
+
 struct HandleTable {
   std::unordered_map<int32_t, std::unique_ptr<Image>> images;
+  ~HandleTable() { t_table_gone = true; }
 };
 
 HandleTable& table() {
@@ -29,6 +35,7 @@ int32_t next_id() {
 }  // namespace
 
 int32_t register_image(std::unique_ptr<Image> image) {
+  if (t_table_gone) return 0;
   HandleTable& t = table();
   int32_t id = next_id();
   while (t.images.count(id) != 0) id = next_id();  // only after a wrap-around
@@ -37,14 +44,14 @@ int32_t register_image(std::unique_ptr<Image> image) {
 }
 
 Image* find_image(int32_t id) {
-  if (id <= 0) return nullptr;
+  if (id <= 0 || t_table_gone) return nullptr;
   HandleTable& t = table();
   auto it = t.images.find(id);
   return it == t.images.end() ? nullptr : it->second.get();
 }
 
 Status dispose_image(int32_t id) {
-  if (id <= 0) return Status::InvalidParameter;
+  if (id <= 0 || t_table_gone) return Status::InvalidParameter;
   HandleTable& t = table();
   auto it = t.images.find(id);
   if (it == t.images.end()) return Status::InvalidParameter;
@@ -54,11 +61,15 @@ Status dispose_image(int32_t id) {
 }
 
 size_t open_image_count() {
-  return table().images.size();
+  return t_table_gone ? 0 : table().images.size();
 }
 
 void dispose_all_images() {
-  table().images.clear();
+  if (!t_table_gone) table().images.clear();
+}
+
+void set_identifier_counter_for_testing(uint64_t next) {
+  g_counter.store(next);
 }
 
 }  // namespace korvex::raster

@@ -24,5 +24,7 @@ Status dispose_image(int32_t id);
 size_t open_image_count();
 // Disposes every image of this thread (end of the raster session).
 void dispose_all_images();
+// Sets the shared counter behind new identifiers (tests of the wrap-around).
+void set_identifier_counter_for_testing(uint64_t next);
 
 }  // namespace korvex::raster

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "engine/core.h"
 #include "engine/state.h"
@@ -325,6 +326,35 @@ TEST(EngineSession, EnginesOfAThreadShareImagesWhichDieWithTheLastOne) {
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   const int32_t fresh = k.CreateNewImage(1, 1);
   EXPECT_NE(fresh, id);  // identifiers are not handed out again
+}
+
+TEST(EngineSession, AnEngineOutlivingItsThreadsStateLeavesQuietly) {
+  // The holder is constructed before the engine creates the thread's state,
+  // so it is destroyed after that state at thread exit.
+  struct Holder {
+    std::unique_ptr<cKorvex> k;
+  };
+  std::thread t([] {
+    thread_local Holder h;
+    h.k = std::make_unique<cKorvex>();
+    EXPECT_EQ(h.k->CreateImage(2, 2), S::Ok);
+  });
+  t.join();
+}
+
+TEST(EngineSession, IdentifiersWrapAroundPastTheLargestAndSkipOpenOnes) {
+  cKorvex k;
+  raster::set_identifier_counter_for_testing(2147483645);  // next: 2147483646
+  const int32_t a = k.CreateNewImage(1, 1);
+  const int32_t b = k.CreateNewImage(1, 1);
+  EXPECT_EQ(a, 2147483646);
+  EXPECT_EQ(b, 2147483647);
+  const int32_t c = k.CreateNewImage(1, 1);
+  EXPECT_EQ(c, 1);
+  raster::set_identifier_counter_for_testing(2147483645 + 2147483647ull);  // 2147483646 again
+  const int32_t d = k.CreateNewImage(1, 1);
+  EXPECT_EQ(d, 2);  // 2147483646 and 2147483647 are open, 1 is open: skipped
+  for (int32_t id : {a, b, c, d}) EXPECT_EQ(k.CloseImage(id), S::Ok);
 }
 
 }  // namespace
