@@ -9,6 +9,10 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang clang-format
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev
+  # codecs
+  zlib1g-dev libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev liblcms2-dev
+  # peer tools for cross-checks and benchmarks
+  imagemagick libtiff-tools libjpeg-turbo-progs
 )
 
 missing=()

@@ -8,7 +8,7 @@
 
 #include "engine/state.h"
 #include "korvex/global_memory.h"
-#include "raster/codecs.h"
+#include "raster/codec.h"
 #include "raster/handles.h"
 #include "raster/version.h"
 
@@ -84,9 +84,7 @@ void join_session() {
   ++m.session.users;
   if (m.session.started) return;
   std::vector<std::pair<raster::Guid, std::string>> list;
-  for (const raster::EncoderInfo& e : raster::image_encoders()) {
-    list.emplace_back(e.clsid, e.extensions);
-  }
+  for (const raster::Encoder& e : raster::encoders()) list.emplace_back(e.clsid, e.extensions);
   m.encoders.build(list);
   m.session.started = true;
   m.session.version = raster::version_text();

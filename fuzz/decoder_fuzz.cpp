@@ -1,0 +1,45 @@
+// libFuzzer harness for one decoder, chosen at build time by its name
+// (KORVEX_FUZZ_DECODER). Decodes the input, reads every frame's pixels as
+// 32bppARGB and copies the image, so lazy frame decoding is exercised too.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "raster/codec.h"
+#include "raster/image.h"
+
+namespace {
+
+const korvex::raster::Decoder* find_decoder() {
+  for (const auto& d : korvex::raster::decoders()) {
+    if (std::strcmp(d.name, KORVEX_FUZZ_DECODER) == 0) return &d;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace korvex::raster;
+  static const Decoder* decoder = find_decoder();
+  if (decoder == nullptr) __builtin_trap();  // the named decoder must exist
+  set_pixel_memory_limit(uint64_t{64} << 20);
+  if (!decoder->sniff(data, size)) return 0;
+  std::unique_ptr<Image> img;
+  if (decoder->decode(own_bytes(std::vector<uint8_t>(data, data + size)), img) != Status::Ok) {
+    return 0;
+  }
+  const uint32_t frames = img->frame_count(img->frame_dimension());
+  for (uint32_t i = 0; i < frames && i < 16; ++i) {
+    if (img->select_active_frame(img->frame_dimension(), i) != Status::Ok) continue;
+    std::vector<uint8_t> argb(static_cast<size_t>(img->width()) * 4);
+    for (int32_t y = 0; y < img->height(); ++y) {
+      img->read_pixels(Rect{0, y, img->width(), 1}, pf::k32bppARGB, argb.data(),
+                       img->width() * 4);
+    }
+  }
+  std::unique_ptr<Image> copy;
+  img->clone(copy);
+  return 0;
+}

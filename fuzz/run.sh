@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs every harness of the fuzz build for a short, bounded time over its
+# corpus and regressions. Usage: fuzz/run.sh [SECONDS_PER_HARNESS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs="${1:-15}"
+for bin in build/fuzz/fuzz/*_fuzz; do
+  name="$(basename "$bin" _fuzz)"
+  mkdir -p "fuzz/corpus/$name" "fuzz/regressions/$name"
+  work="$(mktemp -d)"
+  # New inputs go to a scratch folder; the committed corpus is only read.
+  echo "fuzz: $name for ${secs}s"
+  "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+    "$work" "fuzz/corpus/$name" "fuzz/regressions/$name" 2>&1 | tail -n 3
+  rm -rf "$work"
+done

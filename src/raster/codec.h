@@ -1,0 +1,119 @@
+// Image codecs: decoders chosen by content, encoders chosen by CLSID or by
+// file-name pattern, and multi-frame writers.
+//
+// Every codec lives in its own folder under codecs/ and registers itself
+// there (see KORVEX_REGISTER_CODEC). Decoders never trust the data: every
+// declared size, offset and count is checked against the bytes at hand and,
+// through allocate_surface, against the pixel memory limit, before anything
+// is allocated. Status conventions of every decoder:
+//   UnknownImageFormat  the bytes are not this format (or no decoder knows them)
+//   GenericError        the format is recognised but the data is corrupt or truncated
+//   OutOfMemory         the declared picture exceeds the pixel memory limit
+//   NotImplemented      a valid file using a variant the decoder does not support
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "raster/image.h"
+#include "raster/types.h"
+
+namespace korvex::raster {
+
+// Encoded bytes handed to a decoder. `keep` owns them: an image whose frames
+// are decoded lazily holds on to it, so the bytes live as long as the image.
+struct EncodedBytes {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  std::shared_ptr<const void> keep;
+};
+
+// Makes EncodedBytes owning a copy (or the moved vector) of the bytes.
+EncodedBytes own_bytes(std::vector<uint8_t> bytes);
+
+struct Decoder {
+  const char* name = "";
+  Guid format;  // raw format of the images it makes
+  // True when the bytes look like this format (only the signature is examined).
+  bool (*sniff)(const uint8_t* data, size_t size) = nullptr;
+  // Decodes the first frame (and registers lazy loading of the others).
+  // The image's raw format must be set to `format`.
+  Status (*decode)(const EncodedBytes& in, std::unique_ptr<Image>& out) = nullptr;
+};
+
+// Encoder parameters: one 32-bit value per parameter.
+namespace encparam {
+inline constexpr Guid kQuality{0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}};
+inline constexpr Guid kCompression{0xE09D739D, 0xCCD4, 0x44EE, {0x8E, 0xBA, 0x3F, 0xBF, 0x8B, 0xE4, 0xFC, 0x58}};
+inline constexpr Guid kColorDepth{0x66087055, 0xAD66, 0x4C7C, {0x9A, 0x18, 0x38, 0xA2, 0x31, 0x0B, 0x83, 0x37}};
+inline constexpr Guid kSaveFlag{0x292266FC, 0xAC40, 0x47BF, {0x8C, 0xFC, 0xA8, 0x5B, 0x89, 0xA6, 0x55, 0xDE}};
+// Values of kCompression.
+inline constexpr int32_t kCompressionLZW = 2;
+inline constexpr int32_t kCompressionCCITT3 = 3;
+inline constexpr int32_t kCompressionCCITT4 = 4;
+inline constexpr int32_t kCompressionRle = 5;
+inline constexpr int32_t kCompressionNone = 6;
+// Values of kSaveFlag.
+inline constexpr int32_t kMultiFrame = 18;
+inline constexpr int32_t kFrameDimensionPage = 23;
+}  // namespace encparam
+
+struct EncoderParam {
+  Guid id;
+  int32_t value = 0;
+};
+using EncoderParams = std::vector<EncoderParam>;
+// The value of a parameter, or `fallback` when absent.
+int32_t param_value(const EncoderParams& params, const Guid& id, int32_t fallback);
+bool has_param(const EncoderParams& params, const Guid& id);
+
+// Writes frames one by one into a file (multi-page TIFF). The file appears
+// at its path only when finish() succeeds: frames go to a temporary file in
+// the same folder, renamed into place at the end.
+class FrameWriter {
+ public:
+  virtual ~FrameWriter() = default;
+  virtual Status add(Image& frame, const EncoderParams& params) = 0;
+  virtual Status finish() = 0;
+};
+
+struct Encoder {
+  Guid clsid;
+  Guid format;             // raw format written
+  std::string name;        // "Korvex PNG codec"
+  std::string extensions;  // ";"-separated file-name patterns, "*.JPG;*.JPEG;*.JPE;*.JFIF"
+  std::string mime_type;
+  int order = 0;           // listing order among encoders
+  // Encodes the image's active frame into `out`. Parameters the encoder does
+  // not know are ignored; known ones with values out of range give InvalidParameter.
+  Status (*encode)(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) = nullptr;
+  // Starts a multi-frame file at `path` with `first` as its first frame; null
+  // when the format holds a single frame.
+  Status (*open_frames)(Image& first, const EncoderParams& params, const std::string& path,
+                        std::unique_ptr<FrameWriter>& out) = nullptr;
+};
+
+void register_decoder(const Decoder& d);
+void register_encoder(const Encoder& e);
+const std::vector<Decoder>& decoders();
+// Encoders in listing order.
+const std::vector<Encoder>& encoders();
+const Encoder* find_encoder(const Guid& clsid);
+
+// Decodes with the first decoder whose signature matches; UnknownImageFormat
+// when none does, GenericError for empty input.
+Status decode_image(const EncodedBytes& in, std::unique_ptr<Image>& out);
+
+// Registers a codec at load time: KORVEX_REGISTER_CODEC(bmp) { register_decoder(...); }
+#define KORVEX_REGISTER_CODEC(name)                                  \
+  static void korvex_register_##name();                              \
+  namespace {                                                        \
+  struct Registrar_##name {                                          \
+    Registrar_##name() { korvex_register_##name(); }                 \
+  } registrar_##name;                                                \
+  }                                                                  \
+  static void korvex_register_##name()
+
+}  // namespace korvex::raster

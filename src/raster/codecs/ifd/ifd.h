@@ -1,0 +1,39 @@
+// TIFF-structured metadata (image file directories) as property items: the
+// tags of a TIFF page, and the EXIF block of a JPEG APP1 segment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "raster/types.h"
+
+namespace korvex::raster::ifd {
+
+// Reads the property items of a TIFF-structured block (a whole TIFF file, or
+// the body of a JPEG EXIF segment after "Exif\0\0"): the directory at
+// `ifd_offset` (0 = the first directory named by the header) and the Exif
+// (0x8769), GPS (0x8825) and interoperability (0xA005) directories it points
+// to. The pointer tags themselves are not returned.
+//
+// Values come back as little-endian bytes whatever the block's byte order,
+// with the property types 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL,
+// 7 UNDEFINED, 9 SLONG, 10 SRATIONAL; TIFF's SBYTE reads as 1, SSHORT as 3,
+// IFD as 4, FLOAT and DOUBLE as 7 (raw bytes); other types are skipped.
+// Items whose data lies outside the block are skipped; directory loops and
+// absurd counts are stopped. Never reads outside [data, data + size).
+// Returns Ok (possibly with no items), or GenericError when the header or the
+// first directory is unreadable.
+Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
+                       std::vector<PropertyItem>& out);
+
+// Builds a little-endian TIFF-structured block ("II*\0", offset 8) holding
+// the items, for a JPEG EXIF segment: ordinary tags go to the first
+// directory, Exif tags (0x829A..0x829D, 0x8822..0x8830, 0x9000..0x9FFF,
+// 0xA000..0xA4FF except 0xA005) to an Exif directory, GPS tags (ids
+// 0x0000..0x001F) to a GPS directory, with the pointer tags written as
+// needed. Ids 0x5000..0x5FFF (in-memory properties such as frame delays) are
+// left out. Directories are sorted by tag. An empty list gives an empty block.
+Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint8_t>& out);
+
+}  // namespace korvex::raster::ifd

@@ -1,0 +1,105 @@
+#include "codec_test_util.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace korvex::testutil {
+
+ScratchDir::ScratchDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "korvex-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int run(const std::string& command, std::string* out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  const int status = pclose(p);
+  if (out != nullptr) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string convert_tool() { return "/usr/bin/convert"; }
+
+raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out) {
+  return raster::decode_image(raster::own_bytes(bytes), out);
+}
+
+std::vector<uint32_t> argb_pixels(raster::Image& img) {
+  std::vector<uint32_t> px(static_cast<size_t>(img.width()) * img.height());
+  const raster::Status s =
+      img.read_pixels(raster::Rect{0, 0, img.width(), img.height()}, raster::pf::k32bppARGB,
+                      reinterpret_cast<uint8_t*>(px.data()), img.width() * 4);
+  EXPECT_EQ(s, raster::Status::Ok);
+  return px;
+}
+
+std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width, int32_t* height,
+                                 int frame) {
+  const std::string input = "'" + path + "[" + std::to_string(frame) + "]'";
+  std::string size;
+  if (run(convert_tool() + " " + input + " -format '%w %h' info:", &size) != 0) return {};
+  int w = 0, h = 0;
+  if (std::sscanf(size.c_str(), "%d %d", &w, &h) != 2) return {};
+  if (width) *width = w;
+  if (height) *height = h;
+  std::string raw;
+  // -depth 8 RGBA:- writes the frame's pixels as they are shown, alpha included.
+  if (run(convert_tool() + " " + input + " -depth 8 RGBA:-", &raw) != 0) return {};
+  return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba) {
+  std::vector<uint32_t> out(rgba.size() / 4);
+  for (size_t i = 0; i < out.size(); ++i) {
+    out[i] = static_cast<uint32_t>(rgba[4 * i + 3]) << 24 |
+             static_cast<uint32_t>(rgba[4 * i]) << 16 |
+             static_cast<uint32_t>(rgba[4 * i + 1]) << 8 | rgba[4 * i + 2];
+  }
+  return out;
+}
+
+const raster::Encoder* encoder_for(const std::string& pattern) {
+  auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+  };
+  for (const raster::Encoder& e : raster::encoders()) {
+    std::string list = lower(e.extensions) + ";";
+    size_t start = 0, semi;
+    while ((semi = list.find(';', start)) != std::string::npos) {
+      if (list.substr(start, semi - start) == lower(pattern)) return &e;
+      start = semi + 1;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace korvex::testutil
