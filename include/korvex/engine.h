@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "korvex/array.h"
 #include "korvex/status.h"
+#include "korvex/stream.h"
 
 namespace korvex {
 
@@ -48,11 +50,80 @@ class cKorvex {
   int32_t GetVerticalResolution();
   std::string GetImageFormat();
 
-  // --- Blank images -------------------------------------------------------
+  // --- Image sources --------------------------------------------------------
+  // CreateImageFrom... members return the new identifier (0 on failure) and
+  // make it the native image; the caller owns it and closes it. LoadFrom...
+  // members close the engine's own native image first and keep the new one
+  // as the engine's own.
+  int32_t CreateImageFromFile(const std::string& sFilePath);
+  cKorvexStatus LoadFromFile(const std::string& sFilePath);
+  int32_t CreateImageFromByteArray(Array<uint8_t>& arBytes);
+  cKorvexStatus LoadFromByteArray(Array<uint8_t>& arBytes);
+  // A binary image string: one character per byte, through code page 1252.
+  int32_t CreateImageFromString(const std::string& sImageString);
+  cKorvexStatus LoadFromString(const std::string& sImageString);
+  // Decodes from the stream's current position to its end.
+  int32_t CreateImageFromStream(const std::shared_ptr<Stream>& oStream);
+  cKorvexStatus LoadFromStream(const std::shared_ptr<Stream>& oStream);
+
   // nPixelFormat: 1, 4, 8, 16 (RGB555), 24, 32 (ARGB), 48, 64 (PARGB).
   int32_t CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat = 32,
                          int32_t nBackColor = static_cast<int32_t>(0xFF000000));
   cKorvexStatus CreateImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat = 32);
+
+  // --- Saving ---------------------------------------------------------------
+  // Files are written to a temporary file in the target folder and renamed
+  // into place, so a failed save never destroys an existing file.
+  cKorvexStatus SaveAsBmp(const std::string& sFilename);
+  cKorvexStatus SaveAsGif(const std::string& sFilename);
+  cKorvexStatus SaveAsPng(const std::string& sFilename);
+  cKorvexStatus SaveAsJpeg(const std::string& sFilename, int32_t nQuality = 75);
+  // nModeCompression: 2 LZW, 3 CCITT group 3, 4 CCITT group 4, 5 CCITT RLE, 6 none.
+  cKorvexStatus SaveAsTiff(const std::string& sFilename, int32_t nModeCompression = 2,
+                           int32_t nColorDepth = 0);
+  // Encodes into a new memory stream (sImageFormat "bmp", "png", "jpg", "gif", "tif").
+  cKorvexStatus SaveAsStream(std::shared_ptr<Stream>& oStream, const std::string& sImageFormat,
+                             int32_t nEncoderParameter = 0);
+  cKorvexStatus SaveAsByteArray(Array<uint8_t>& arBytes, int32_t& nBitsRead,
+                                const std::string& sImageFormat, int32_t nEncoderParameter = 0);
+  std::string SaveAsString(const std::string& sImageFormat, int32_t nEncoderParameter = 0);
+  // Switches the software property of saved files off (true) or on (false)
+  // for every engine of the thread.
+  void TagsBypassKorvexTag(bool& bBypass);
+
+  // --- Multi-frame images ---------------------------------------------------
+  // Page and frame numbers are 1-based.
+  int32_t TiffGetPageCount();
+  cKorvexStatus TiffSelectPage(int32_t nPage);
+  int32_t GifGetFrameCount();
+  cKorvexStatus GifSelectFrame(int32_t nFrame);
+  // Frame delays in hundredths of a second, as a 1-based array.
+  cKorvexStatus GifGetFrameDelay(Array<int32_t>& arFrameDelay);
+  int32_t GifGetLoopCount();
+  cKorvexStatus GifGetColorPalette(Array<int32_t>& nColorsArray, int32_t& nEntriesCount);
+  cKorvexStatus GifSetColorPalette(Array<int32_t>& nColorsArray, int32_t nEntriesCount);
+  // Makes every palette entry equal to nColor (ARGB; -1 = opaque white) transparent white.
+  cKorvexStatus GifSetTransparency(int32_t nColor = -1);
+  // Multi-page TIFF writing: the native image becomes page 1; pages are
+  // appended; closing completes the file (and closes the page-1 image).
+  cKorvexStatus TiffSaveAsNativeMultiPage(const std::string& sFilename,
+                                          int32_t nModeCompression = 2);
+  cKorvexStatus TiffAddToNativeMultipage(int32_t nImageID);
+  cKorvexStatus TiffCloseNativeMultiPage();
+
+  // --- Palettes and plain format conversions --------------------------------
+  cKorvexStatus ColorPaletteGet(Array<int32_t>& nColorsArray, int32_t& nEntriesCount);
+  int32_t ColorPaletteGetColorsCount();
+  cKorvexStatus ColorPaletteSet(Array<int32_t>& nARGBColorsArray);
+  cKorvexStatus ColorPaletteConvertToHalftone();
+  cKorvexStatus ConvertTo4Bpp();
+  cKorvexStatus ConvertTo16Bpp();
+  cKorvexStatus ConvertTo24Bpp();
+  cKorvexStatus ConvertTo32Bpp();
+  cKorvexStatus ConvertTo48Bpp();
+  cKorvexStatus ConvertTo64Bpp();
+  // nPixelDepth: 1, 4, 8, 16, 24, 32, 48 or 64.
+  cKorvexStatus ConvertToPixelFormatCR(int32_t nPixelDepth);
 
   struct State;  // engine fields, private to the implementation
 

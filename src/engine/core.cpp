@@ -104,6 +104,7 @@ cKorvexStatus ConvertNativePixelFormat(cKorvex::State& s, raster::PixelFormat f)
   const int32_t id = CloneToPixelFormat(s, s.NativeImage, f);
   if (id == 0) return s.LastStatus;
   DisposeImage(s.NativeImage);
+  if (s.MultiPageTarget == s.NativeImage) s.MultiPageTarget = 0;
   s.NativeImage = id;
   return SetStatus(s, raster::Status::Ok);
 }
@@ -113,9 +114,16 @@ raster::Status DisposeImage(int32_t image) {
   ModuleState& m = module_state();
   auto entry = std::find_if(m.DibImageTable.begin(), m.DibImageTable.end(),
                             [&](const DibImageEntry& e) { return e.image == image; });
+  if (raster::Image* img = raster::find_image(image); img != nullptr && img->locked()) {
+    return raster::Status::ObjectBusy;
+  }
+  // A multi-page file whose first page this image is gets completed now.
+  if (auto w = m.MultiPageWriters.find(image); w != m.MultiPageWriters.end()) {
+    w->second->finish();
+    m.MultiPageWriters.erase(w);
+  }
   // The image goes first: its pixels may live in the block released below.
   const raster::Status st = raster::dispose_image(image);
-  if (raster::find_image(image) != nullptr) return st;  // still open (locked)
   if (entry != m.DibImageTable.end()) {
     if (entry->free_flag == 1) host::GlobalFree(entry->handle);
     *entry = m.DibImageTable.back();

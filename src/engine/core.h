@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/state.h"
+#include "raster/codec.h"
 #include "raster/image.h"
 
 namespace korvex {
@@ -34,6 +36,15 @@ cKorvexStatus ConvertNativePixelFormat(cKorvex::State& s, raster::PixelFormat f)
 // Disposes an image, then releases a DIB block it was built over (when the
 // engine was handed that block) and the kept byte buffer it owned.
 raster::Status DisposeImage(int32_t image);
+
+// Bits per pixel of the fourteen named pixel formats, 0 for any other.
+int32_t IntPixelFormat(raster::PixelFormat f);
+
+// Saves the native image to a file with the encoder of a file-name pattern
+// ("*.png"), stamping the software property first when `tag` is set.
+cKorvexStatus SaveNativeToFile(cKorvex::State& s, const std::string& pattern,
+                               const std::string& path, const raster::EncoderParams& params,
+                               bool tag);
 
 // Sets PreserveTags for the inner steps of a routine and restores it on
 // every exit path.

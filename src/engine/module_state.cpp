@@ -97,6 +97,8 @@ void leave_session() {
   if (m.session.users > 0 || !m.session.started) return;
   // Images still open die with the session; blocks they were built over and
   // that were handed to the engine are released with them.
+  for (auto& [image, writer] : m.MultiPageWriters) writer->finish();
+  m.MultiPageWriters.clear();
   raster::dispose_all_images();
   for (const DibImageEntry& e : m.DibImageTable) {
     if (e.free_flag == 1) host::GlobalFree(e.handle);

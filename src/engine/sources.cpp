@@ -1,14 +1,56 @@
-// Image sources: blank images.
+// Image sources: files, memory bytes, binary image strings, streams and
+// blank images.
 #include <memory>
+#include <vector>
 
 #include "engine/core.h"
+#include "engine/cp1252.h"
 #include "engine/state.h"
+#include "host/file_io.h"
 #include "korvex/engine.h"
+#include "raster/codec.h"
 #include "raster/handles.h"
 
 namespace korvex {
 
 namespace {
+
+// Memory-stream creation failed; the decoder itself failed abnormally.
+constexpr raster::Status kStreamFailed = static_cast<raster::Status>(22);
+constexpr raster::Status kDecoderFailed = static_cast<raster::Status>(23);
+
+// Decodes encoded bytes into a new registered image; 0 with the status in
+// LastStatus on failure. The image keeps its own reference to the bytes it
+// still needs (frames decoded on demand), so callers may drop theirs.
+int32_t decode_new(cKorvex::State& s, const raster::EncodedBytes& bytes) {
+  std::unique_ptr<raster::Image> img;
+  raster::Status st;
+  try {
+    st = raster::decode_image(bytes, img);
+  } catch (const std::bad_alloc&) {
+    st = raster::Status::OutOfMemory;
+  } catch (...) {
+    st = kDecoderFailed;
+  }
+  if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
+  return raster::register_image(std::move(img));
+}
+
+// Memory bytes: at least two are needed; the image gets its own copy.
+int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
+  if (n < 2) {
+    SetStatus(s, raster::Status::InvalidParameter);
+    return 0;
+  }
+  raster::EncodedBytes bytes;
+  try {
+    bytes = raster::own_bytes(std::vector<uint8_t>(data, data + n));
+  } catch (const std::bad_alloc&) {
+    SetStatus(s, kStreamFailed);
+    return 0;
+  }
+  return decode_new(s, bytes);
+}
 
 // Bit depth of a blank image to its pixel format; 0 when not offered.
 raster::PixelFormat blank_format(int16_t depth) {
@@ -38,6 +80,103 @@ constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
 
 }  // namespace
 
+// Each source exists twice. CreateImageFrom... makes the new image native and
+// leaves it to the caller (so a later LoadFrom... never disposes it);
+// LoadFrom... first closes the engine's own native image and keeps the new
+// one as its own.
+#define KORVEX_SOURCE_PAIR(CreateName, LoadName, Params, Args) \
+  int32_t cKorvex::CreateName Params {                         \
+    const int32_t id = CreateName##Routine Args;               \
+    if (id != 0) {                                             \
+      s_->NativeImage = id;                                    \
+      s_->NativeOwned = false;                                 \
+    }                                                          \
+    return id;                                                 \
+  }                                                            \
+  cKorvexStatus cKorvex::LoadName Params {                     \
+    CloseNativeImage();                                        \
+    const int32_t id = CreateName##Routine Args;               \
+    s_->NativeImage = id;                                      \
+    s_->NativeOwned = id != 0;                                 \
+    return s_->LastStatus;                                     \
+  }
+
+namespace {
+
+int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (SetStatus(s, host::read_whole_file(NormalizePath(path), bytes)) != cKorvexStatus::Ok) {
+    return 0;
+  }
+  if (bytes.empty()) {
+    SetStatus(s, raster::Status::GenericError);
+    return 0;
+  }
+  return decode_new(s, raster::own_bytes(std::move(bytes)));
+}
+
+int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>& bytes) {
+  if (bytes.UBound() < 1) {
+    SetStatus(s, raster::Status::InvalidParameter);
+    return 0;
+  }
+  return from_memory(s, bytes.data(), bytes.size());
+}
+
+int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text) {
+  if (text.empty()) {
+    SetStatus(s, raster::Status::GenericError);
+    return 0;
+  }
+  const std::vector<uint8_t> bytes = Cp1252StringToBytes(text);
+  if (bytes.size() < 2) {
+    SetStatus(s, raster::Status::ProfileNotFound);  // a one-character image string
+    return 0;
+  }
+  return from_memory(s, bytes.data(), bytes.size());
+}
+
+int32_t CreateImageFromStreamRoutine(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
+  if (!stream) {
+    SetStatus(s, raster::Status::InvalidParameter);
+    return 0;
+  }
+  std::vector<uint8_t> bytes;
+  try {
+    uint8_t chunk[65536];
+    for (;;) {
+      const int64_t n = stream->Read(chunk, sizeof chunk);
+      if (n < 0) {
+        SetStatus(s, raster::Status::Win32Error);
+        return 0;
+      }
+      if (n == 0) break;
+      bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+  } catch (const std::bad_alloc&) {
+    SetStatus(s, raster::Status::OutOfMemory);
+    return 0;
+  }
+  if (bytes.empty()) {
+    SetStatus(s, raster::Status::GenericError);
+    return 0;
+  }
+  return decode_new(s, raster::own_bytes(std::move(bytes)));
+}
+
+}  // namespace
+
+KORVEX_SOURCE_PAIR(CreateImageFromFile, LoadFromFile, (const std::string& sFilePath),
+                   (*s_, sFilePath))
+KORVEX_SOURCE_PAIR(CreateImageFromByteArray, LoadFromByteArray, (Array<uint8_t> & arBytes),
+                   (*s_, arBytes))
+KORVEX_SOURCE_PAIR(CreateImageFromString, LoadFromString, (const std::string& sImageString),
+                   (*s_, sImageString))
+KORVEX_SOURCE_PAIR(CreateImageFromStream, LoadFromStream, (const std::shared_ptr<Stream>& oStream),
+                   (*s_, oStream))
+
+#undef KORVEX_SOURCE_PAIR
+
 int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat,
                                 int32_t nBackColor) {
   const raster::PixelFormat f = blank_format(nPixelFormat);
@@ -50,7 +189,10 @@ int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelF
     return 0;
   }
   const int32_t id = raster::register_image(std::move(img));
+  // The new image is the caller's: a later LoadFrom... or CreateImage must not
+  // dispose it, so the engine does not own it (CreateImage takes it back).
   s_->NativeImage = id;
+  s_->NativeOwned = false;
   // Opaque black is the "no fill" value: the zeroed bitmap stays as it is
   // (black, or transparent black for formats with alpha). Any other colour is
   // composited over the whole picture, as a filled rectangle would be.
@@ -64,8 +206,9 @@ int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelF
 
 cKorvexStatus cKorvex::CreateImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat) {
   CloseNativeImage();
-  s_->NativeOwned = true;
-  CreateNewImage(nWidth, nHeight, nPixelFormat, static_cast<int32_t>(0xFFFFFFFF));
+  const int32_t id =
+      CreateNewImage(nWidth, nHeight, nPixelFormat, static_cast<int32_t>(0xFFFFFFFF));
+  s_->NativeOwned = id != 0;
   return s_->LastStatus;
 }
 

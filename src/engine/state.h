@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "korvex/engine.h"
+#include "raster/codec.h"
 #include "raster/types.h"
 
 namespace korvex {
@@ -79,6 +81,9 @@ struct ModuleState {
   std::vector<uint8_t> KeptBytes;
   int32_t KeptBytesOwner = 0;
   std::vector<DibImageEntry> DibImageTable;
+  // Open multi-page files, by the identifier of their first-page image: a
+  // file is completed when that image is disposed (or the writer closed).
+  std::map<int32_t, std::unique_ptr<raster::FrameWriter>> MultiPageWriters;
 };
 
 ModuleState& module_state();

@@ -1,6 +1,7 @@
 #include "raster/codec.h"
 
 #include <algorithm>
+#include <string>
 
 namespace korvex::raster {
 
@@ -32,10 +33,13 @@ int32_t param_value(const EncoderParams& params, const Guid& id, int32_t fallbac
 }
 
 bool has_param(const EncoderParams& params, const Guid& id) {
-  return std::any_of(params.begin(), params.end(), [&](const EncoderParam& p) { return p.id == id; });
+  return std::any_of(params.begin(), params.end(),
+                     [&](const EncoderParam& p) { return p.id == id; });
 }
 
-void register_decoder(const Decoder& d) { decoder_list().push_back(d); }
+void register_decoder(const Decoder& d) {
+  decoder_list().push_back(d);
+}
 
 void register_encoder(const Encoder& e) {
   auto& list = encoder_list();
@@ -44,8 +48,26 @@ void register_encoder(const Encoder& e) {
                    [](const Encoder& a, const Encoder& b) { return a.order < b.order; });
 }
 
-const std::vector<Decoder>& decoders() { return decoder_list(); }
-const std::vector<Encoder>& encoders() { return encoder_list(); }
+void unregister_decoder(const char* name) {
+  auto& list = decoder_list();
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [&](const Decoder& d) { return std::string(d.name) == name; }),
+             list.end());
+}
+
+void unregister_encoder(const Guid& clsid) {
+  auto& list = encoder_list();
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [&](const Encoder& e) { return e.clsid == clsid; }),
+      list.end());
+}
+
+const std::vector<Decoder>& decoders() {
+  return decoder_list();
+}
+const std::vector<Encoder>& encoders() {
+  return encoder_list();
+}
 
 const Encoder* find_encoder(const Guid& clsid) {
   for (const Encoder& e : encoder_list()) {

@@ -45,10 +45,14 @@ struct Decoder {
 
 // Encoder parameters: one 32-bit value per parameter.
 namespace encparam {
-inline constexpr Guid kQuality{0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}};
-inline constexpr Guid kCompression{0xE09D739D, 0xCCD4, 0x44EE, {0x8E, 0xBA, 0x3F, 0xBF, 0x8B, 0xE4, 0xFC, 0x58}};
-inline constexpr Guid kColorDepth{0x66087055, 0xAD66, 0x4C7C, {0x9A, 0x18, 0x38, 0xA2, 0x31, 0x0B, 0x83, 0x37}};
-inline constexpr Guid kSaveFlag{0x292266FC, 0xAC40, 0x47BF, {0x8C, 0xFC, 0xA8, 0x5B, 0x89, 0xA6, 0x55, 0xDE}};
+inline constexpr Guid kQuality{
+    0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}};
+inline constexpr Guid kCompression{
+    0xE09D739D, 0xCCD4, 0x44EE, {0x8E, 0xBA, 0x3F, 0xBF, 0x8B, 0xE4, 0xFC, 0x58}};
+inline constexpr Guid kColorDepth{
+    0x66087055, 0xAD66, 0x4C7C, {0x9A, 0x18, 0x38, 0xA2, 0x31, 0x0B, 0x83, 0x37}};
+inline constexpr Guid kSaveFlag{
+    0x292266FC, 0xAC40, 0x47BF, {0x8C, 0xFC, 0xA8, 0x5B, 0x89, 0xA6, 0x55, 0xDE}};
 // Values of kCompression.
 inline constexpr int32_t kCompressionLZW = 2;
 inline constexpr int32_t kCompressionCCITT3 = 3;
@@ -85,7 +89,7 @@ struct Encoder {
   std::string name;        // "Korvex PNG codec"
   std::string extensions;  // ";"-separated file-name patterns, "*.JPG;*.JPEG;*.JPE;*.JFIF"
   std::string mime_type;
-  int order = 0;           // listing order among encoders
+  int order = 0;  // listing order among encoders
   // Encodes the image's active frame into `out`. Parameters the encoder does
   // not know are ignored; known ones with values out of range give InvalidParameter.
   Status (*encode)(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) = nullptr;
@@ -97,6 +101,9 @@ struct Encoder {
 
 void register_decoder(const Decoder& d);
 void register_encoder(const Encoder& e);
+// Removes a codec again (tests that stand in their own codecs).
+void unregister_decoder(const char* name);
+void unregister_encoder(const Guid& clsid);
 const std::vector<Decoder>& decoders();
 // Encoders in listing order.
 const std::vector<Encoder>& encoders();
@@ -107,13 +114,13 @@ const Encoder* find_encoder(const Guid& clsid);
 Status decode_image(const EncodedBytes& in, std::unique_ptr<Image>& out);
 
 // Registers a codec at load time: KORVEX_REGISTER_CODEC(bmp) { register_decoder(...); }
-#define KORVEX_REGISTER_CODEC(name)                                  \
-  static void korvex_register_##name();                              \
-  namespace {                                                        \
-  struct Registrar_##name {                                          \
-    Registrar_##name() { korvex_register_##name(); }                 \
-  } registrar_##name;                                                \
-  }                                                                  \
+#define KORVEX_REGISTER_CODEC(name)                  \
+  static void korvex_register_##name();              \
+  namespace {                                        \
+  struct Registrar_##name {                          \
+    Registrar_##name() { korvex_register_##name(); } \
+  } registrar_##name;                                \
+  }                                                  \
   static void korvex_register_##name()
 
 }  // namespace korvex::raster

@@ -101,21 +101,25 @@ TEST(BlankImages, RefusedDepthsAndSizesLeaveTheNativeImageAlone) {
   EXPECT_EQ(raster::open_image_count(), open);
 }
 
-TEST(BlankImages, CreateNewImageKeepsTheOldNativeImageAndCreateImageClosesIt) {
+TEST(BlankImages, CreateNewImageLeavesImagesToTheCallerAndCreateImageOwnsItsOwn) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
   const int32_t owned = k.GetNativeImage();
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
   const int32_t next = k.CreateNewImage(2, 2);
-  EXPECT_NE(img(owned), nullptr);                   // not closed
-  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);  // ownership flag unchanged
-  k.SetNativeImage(owned);
+  EXPECT_NE(img(owned), nullptr);  // not closed
+  // The new image is the caller's, so a CreateImage now does not dispose it.
   EXPECT_FALSE(EngineAccess::state(k).NativeOwned);
-  EngineAccess::state(k).NativeOwned = true;
   ASSERT_EQ(k.CreateImage(3, 3, 8), S::Ok);
-  EXPECT_EQ(img(owned), nullptr);  // the owned native image was closed first
   EXPECT_NE(img(next), nullptr);
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
   EXPECT_EQ(k.GetWidth(), 3);
+  // The engine's own native image is closed by the next CreateImage.
+  const int32_t third = k.GetNativeImage();
+  ASSERT_EQ(k.CreateImage(1, 1), S::Ok);
+  EXPECT_EQ(img(third), nullptr);
   k.CloseImage(next);
+  k.CloseImage(owned);
 }
 
 }  // namespace
