@@ -1,0 +1,240 @@
+// Saving: which encoder and parameters each member uses, the software
+// property, crash-safe files, memory forms, and the multi-page writer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "engine/state.h"
+#include "korvex/korvex.h"
+#include "raster/handles.h"
+#include "raster/version.h"
+#include "standin_codec.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+namespace fs = std::filesystem;
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Saving : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standin::install();
+    dir_ = fs::temp_directory_path() /
+           ("korvex-save-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    standin::uninstall();
+    fs::remove_all(dir_);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  const std::vector<standin::Call>& calls() const { return standin::record().encodes; }
+  // The parameters of the last encode as (value of compression, depth, quality), -1 when absent.
+  static int32_t param(const raster::EncoderParams& p, const raster::Guid& id) {
+    return raster::param_value(p, id, -1);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Saving, JpegQualityIsPassedOnlyWhenAtLeastOneAndFileSavesStampTheSoftwareTag) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);
+  for (int32_t q : {0, -5, 100}) ASSERT_EQ(k.SaveAsJpeg(path("a.jpg"), q), S::Ok);
+  ASSERT_EQ(calls().size(), 3u);
+  EXPECT_TRUE(calls()[0].params.empty());
+  EXPECT_TRUE(calls()[1].params.empty());
+  EXPECT_EQ(param(calls()[2].params, raster::encparam::kQuality), 100);
+  EXPECT_TRUE(calls()[2].had_software_tag);
+  EXPECT_EQ(calls()[2].software, "Korvex https://korvex.org");
+  // The stamp is left on the image; BMP saves do not add it.
+  ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);
+  ASSERT_EQ(k.SaveAsBmp(path("a.bmp")), S::Ok);
+  EXPECT_FALSE(calls().back().had_software_tag);
+  ASSERT_EQ(k.SaveAsPng(path("a.png")), S::Ok);
+  EXPECT_TRUE(calls().back().had_software_tag);
+  EXPECT_TRUE(raster::find_image(k.GetNativeImage())->property(305) != nullptr);
+}
+
+TEST_F(Saving, TiffRuleTurnsFaxCompressionOfDeepImagesIntoLzwAndDepth16Into24) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(8, 2, 24), S::Ok);
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 4, 0), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 2);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kColorDepth), -1);
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 2, 16), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kColorDepth), 24);
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 0, 0), S::Ok);
+  EXPECT_TRUE(calls().back().params.empty());
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 3, 1), S::Ok);  // depth 1 asked: fax allowed
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 3);
+  ASSERT_EQ(k.CreateImage(8, 2, 1), S::Ok);
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 4, 0), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 4);
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 5, 8), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 2);
+  // Parameter order: compression first, then depth.
+  ASSERT_EQ(calls().back().params.size(), 2u);
+  EXPECT_EQ(calls().back().params[0].id, raster::encparam::kCompression);
+  // Under an old raster version depths 1..23 are not passed.
+  raster::set_version_text_for_testing("5.1.0.0");
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 6, 8), S::Ok);
+  raster::set_version_text_for_testing("");
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kColorDepth), -1);
+}
+
+TEST_F(Saving, SoftwareTagBypassHoldsForEveryEngineOfTheThreadUntilANewEngine) {
+  cKorvex a, b;
+  bool bypass = true;
+  a.TagsBypassKorvexTag(bypass);
+  ASSERT_EQ(b.CreateImage(2, 2), S::Ok);
+  ASSERT_EQ(b.SaveAsPng(path("x.png")), S::Ok);
+  EXPECT_FALSE(calls().back().had_software_tag);
+  cKorvex c;  // a new engine switches the tag back on
+  ASSERT_EQ(b.CreateImage(2, 2), S::Ok);
+  ASSERT_EQ(b.SaveAsGif(path("x.gif")), S::Ok);
+  EXPECT_TRUE(calls().back().had_software_tag);
+}
+
+TEST_F(Saving, MemoryFormsLookUpTheFormatCaseInsensitivelyAndFallBackToBmp) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(3, 2, 32), S::Ok);
+  Array<uint8_t> bytes;
+  int32_t n = 0;
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, " JPG ", 0), S::Ok);
+  EXPECT_TRUE(calls().back().params.empty());
+  EXPECT_FALSE(calls().back().had_software_tag);
+  EXPECT_EQ(n, static_cast<int32_t>(bytes.size()));
+  EXPECT_EQ(bytes.LBound(), 0);
+  EXPECT_EQ(bytes.UBound(), n - 1);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", 50), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 50);
+  EXPECT_TRUE(calls().back().had_software_tag);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", -3), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 75);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "tif", 4), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 4);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "png", 7), S::Ok);
+  EXPECT_TRUE(calls().back().params.empty());
+  const size_t before = calls().size();
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "xyz", 0), S::Ok);  // the BMP encoder
+  EXPECT_EQ(calls().size(), before + 1);
+
+  std::shared_ptr<Stream> stream;
+  ASSERT_EQ(k.SaveAsStream(stream, "png"), S::Ok);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Tell(), stream->Size());  // positioned after the last byte
+  // A failing encoder leaves the caller's stream as it was.
+  standin::record().fail_next_encode = true;
+  auto previous = stream;
+  EXPECT_EQ(k.SaveAsStream(stream, "png"), S::Win32Error);
+  EXPECT_EQ(stream, previous);
+}
+
+TEST_F(Saving, StringRoundTripsEveryByteThroughCodePage1252) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(5, 4, 32), S::Ok);
+  // A pixel whose bytes fall in 0x80..0x9F, the range code page 1252 remaps.
+  raster::find_image(k.GetNativeImage())->set_pixel(1, 1, 0x8081909D);
+  const std::string text = k.SaveAsString("png");
+  ASSERT_FALSE(text.empty());
+  Array<uint8_t> bytes;
+  int32_t n = 0;
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "png"), S::Ok);
+  EXPECT_NE(text.find("\xE2\x82\xAC"), std::string::npos);  // 0x80 is the euro sign
+  const int32_t id = k.CreateImageFromString(text);
+  ASSERT_NE(id, 0);
+  uint32_t v = 0;
+  ASSERT_EQ(raster::find_image(id)->get_pixel(1, 1, v), raster::Status::Ok);
+  EXPECT_EQ(v, 0x8081909Du);
+  k.CloseImage(id);
+  // Without a native image nothing is encoded.
+  k.CloseNativeImage();
+  EXPECT_EQ(k.SaveAsString("png"), "");
+}
+
+TEST_F(Saving, AFailedSaveLeavesTheOldFileAndNoTemporaryBehind) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(2, 2), S::Ok);
+  const std::string target = path("keep.png");
+  { std::ofstream(target) << "precious"; }
+  ::chmod(target.c_str(), 0640);
+  standin::record().fail_next_encode = true;
+  EXPECT_EQ(k.SaveAsPng(target), S::Win32Error);
+  EXPECT_EQ(slurp(target), "precious");
+  EXPECT_EQ(k.SaveAsPng(path("missing-folder/x.png")), S::FileNotFound);
+  ASSERT_EQ(k.SaveAsPng(target), S::Ok);
+  EXPECT_EQ(slurp(target).substr(0, 4), "KXR1");
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // the old file's permissions are kept
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+  // Saving over the file the native image was loaded from.
+  ASSERT_EQ(k.LoadFromFile(target), S::Ok);
+  ASSERT_EQ(k.SaveAsPng(target), S::Ok);
+  ASSERT_EQ(k.LoadFromFile(target), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 2);
+  // An encoder gone from the registry: UnknownImageFormat, and nothing written.
+  standin::uninstall();
+  EXPECT_EQ(k.SaveAsPng(path("gone.png")), S::UnknownImageFormat);
+  EXPECT_FALSE(fs::exists(path("gone.png")));
+}
+
+TEST_F(Saving, MultiPageWriterFollowsItsFirstPageImage) {
+  cKorvex k;
+  EXPECT_EQ(k.TiffAddToNativeMultipage(1), S::GenericError);  // nothing open
+  ASSERT_EQ(k.CreateImage(6, 6, 24), S::Ok);
+  const int32_t first = k.GetNativeImage();
+  const std::string file = path("pages.tif");
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(file, 4), S::Ok);
+  const auto& pages = standin::record().pages;
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].params[0].value, raster::encparam::kMultiFrame);
+  EXPECT_EQ(param(pages[0].params, raster::encparam::kCompression), 2);  // 24-bit: LZW
+  EXPECT_FALSE(pages[0].had_software_tag);
+  const int32_t second = k.CreateNewImage(3, 3, 1);
+  k.SetNativeImage(first);
+  ASSERT_EQ(k.TiffAddToNativeMultipage(second), S::Ok);
+  EXPECT_EQ(pages.back().params.size(), 1u);
+  EXPECT_EQ(pages.back().params[0].value, raster::encparam::kFrameDimensionPage);
+  EXPECT_EQ(k.TiffAddToNativeMultipage(999999), S::InvalidParameter);
+  EXPECT_FALSE(fs::exists(file));  // the file appears when it is complete
+  ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
+  EXPECT_EQ(slurp(file), "pages 2");
+  EXPECT_EQ(k.GetNativeImage(), 0);  // the first page image was closed with the file
+  EXPECT_EQ(raster::find_image(first), nullptr);
+  EXPECT_NE(raster::find_image(second), nullptr);  // added pages stay the caller's
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+
+  // Rebuilding the first-page image completes the file and ends the writer.
+  ASSERT_EQ(k.CreateImage(2, 2, 24), S::Ok);
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("rebuilt.tif")), S::Ok);
+  ASSERT_EQ(k.ConvertTo32Bpp(), S::Ok);
+  EXPECT_EQ(slurp(path("rebuilt.tif")), "pages 1");
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+  // Closing it from another engine completes the file too.
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("closed.tif"), 6), S::Ok);
+  cKorvex other;
+  EXPECT_EQ(other.CloseImage(k.GetNativeImage()), S::Ok);
+  EXPECT_EQ(slurp(path("closed.tif")), "pages 1");
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+  EXPECT_EQ(standin::record().finished, 3);
+  k.CloseImage(second);
+}
+
+}  // namespace
+}  // namespace korvex
