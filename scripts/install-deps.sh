@@ -11,6 +11,8 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   # codecs
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev liblcms2-dev
+  # host: screen capture from an X11 display; a virtual X server for its tests
+  libx11-dev xvfb x11-xserver-utils
   # peer tools for cross-checks and benchmarks
   imagemagick libtiff-tools libjpeg-turbo-progs
 )

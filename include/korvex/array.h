@@ -33,7 +33,8 @@ class Array {
   // Throws std::length_error for an upper bound below its lower bound minus
   // one or more than three dimensions.
   void Redim(std::initializer_list<Bounds> bounds) {
-    if (bounds.size() == 0 || bounds.size() > 3) throw std::length_error("Array: 1 to 3 dimensions");
+    if (bounds.size() == 0 || bounds.size() > 3)
+      throw std::length_error("Array: 1 to 3 dimensions");
     size_t n = 1;
     for (const Bounds& b : bounds) {
       const int64_t count = static_cast<int64_t>(b.upper) - b.lower + 1;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "korvex/array.h"
+#include "korvex/host.h"
 #include "korvex/status.h"
 #include "korvex/stream.h"
 
@@ -65,6 +66,22 @@ class cKorvex {
   // Decodes from the stream's current position to its end.
   int32_t CreateImageFromStream(const std::shared_ptr<Stream>& oStream);
   cKorvexStatus LoadFromStream(const std::shared_ptr<Stream>& oStream);
+
+  // A host bitmap (see korvex/host.h); the caller keeps it.
+  int32_t CreateImageFromHBitmap(int32_t hBitmap);
+  cKorvexStatus LoadFromHBitmap(int32_t hBitmap);
+  // A packed DIB in a movable memory block (GlobalAlloc); its pixels are copied.
+  int32_t CreateImageFromDIB(int32_t hDib);
+  cKorvexStatus LoadFromGdiDib(int32_t nGdiDib);
+  // A picture object holding a bitmap (with its palette) or an icon.
+  int32_t CreateImageFromPicture(const host::PicturePtr& oPicture);
+  cKorvexStatus LoadFromPicture(const host::PicturePtr& oPicture);
+  // The clipboard's packed DIB, else its bitmap.
+  int32_t CreateImageFromClipboard();
+  cKorvexStatus LoadFromClipboard();
+  // A window's pixels, frame included; 0 = the whole screen.
+  int32_t CreateImageFromHwnd(int32_t hwnd = 0);
+  cKorvexStatus LoadFromCapture(int32_t nHandle = 0);
 
   // nPixelFormat: 1, 4, 8, 16 (RGB555), 24, 32 (ARGB), 48, 64 (PARGB).
   int32_t CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat = 32,

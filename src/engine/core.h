@@ -46,6 +46,10 @@ cKorvexStatus SaveNativeToFile(cKorvex::State& s, const std::string& pattern,
                                const std::string& path, const raster::EncoderParams& params,
                                bool tag);
 
+// The image of a packed DIB in a movable memory block, recorded with its free
+// flag (1: the block is released when the image is closed).
+int32_t ImageFromPackedDibBlock(cKorvex::State& s, int32_t hdib, int32_t free_flag);
+
 // Sets PreserveTags for the inner steps of a routine and restores it on
 // every exit path.
 class PreserveTagsOverride {

@@ -5,6 +5,7 @@
 
 #include "engine/core.h"
 #include "engine/cp1252.h"
+#include "engine/source_pair.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
@@ -80,27 +81,6 @@ constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
 
 }  // namespace
 
-// Each source exists twice. CreateImageFrom... makes the new image native and
-// leaves it to the caller (so a later LoadFrom... never disposes it);
-// LoadFrom... first closes the engine's own native image and keeps the new
-// one as its own.
-#define KORVEX_SOURCE_PAIR(CreateName, LoadName, Params, Args) \
-  int32_t cKorvex::CreateName Params {                         \
-    const int32_t id = CreateName##Routine Args;               \
-    if (id != 0) {                                             \
-      s_->NativeImage = id;                                    \
-      s_->NativeOwned = false;                                 \
-    }                                                          \
-    return id;                                                 \
-  }                                                            \
-  cKorvexStatus cKorvex::LoadName Params {                     \
-    CloseNativeImage();                                        \
-    const int32_t id = CreateName##Routine Args;               \
-    s_->NativeImage = id;                                      \
-    s_->NativeOwned = id != 0;                                 \
-    return s_->LastStatus;                                     \
-  }
-
 namespace {
 
 int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
@@ -174,8 +154,6 @@ KORVEX_SOURCE_PAIR(CreateImageFromString, LoadFromString, (const std::string& sI
                    (*s_, sImageString))
 KORVEX_SOURCE_PAIR(CreateImageFromStream, LoadFromStream, (const std::shared_ptr<Stream>& oStream),
                    (*s_, oStream))
-
-#undef KORVEX_SOURCE_PAIR
 
 int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat,
                                 int32_t nBackColor) {

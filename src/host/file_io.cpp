@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace korvex::host {
 
@@ -55,7 +56,45 @@ raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& ou
   return raster::Status::Ok;
 }
 
-raster::Status write_file_atomically(const std::string& path, const uint8_t* data, size_t size) {
+namespace {
+
+// Writes into an existing special file (a device, a pipe) in place: such a
+// target cannot be replaced by renaming a regular file over it.
+raster::Status write_in_place(const std::string& path, const uint8_t* data, size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return status_from_errno(errno);
+  size_t put = 0;
+  int err = 0;
+  while (put < size) {
+    const ssize_t n = ::write(fd, data + put, size - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    put += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err == 0 ? raster::Status::Ok : status_from_errno(err);
+}
+
+}  // namespace
+
+raster::Status write_file_atomically(const std::string& target, const uint8_t* data, size_t size) {
+  // A symbolic link is followed, so the link stays and its file is replaced.
+  std::string path = target;
+  struct stat lst {};
+  if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+      path = real;
+      std::free(real);
+    }
+  }
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (S_ISDIR(existing.st_mode)) return raster::Status::Win32Error;
+    return write_in_place(path, data, size);
+  }
   std::string tmp = path + ".kxtmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return status_from_errno(errno);

@@ -29,10 +29,17 @@ int64_t MemoryStream::Write(const void* buffer, int64_t n) {
 int64_t MemoryStream::Seek(int64_t offset, Origin origin) {
   int64_t base = 0;
   switch (origin) {
-    case kBegin: base = 0; break;
-    case kCurrent: base = pos_; break;
-    case kEnd: base = static_cast<int64_t>(bytes_.size()); break;
-    default: return -1;
+    case kBegin:
+      base = 0;
+      break;
+    case kCurrent:
+      base = pos_;
+      break;
+    case kEnd:
+      base = static_cast<int64_t>(bytes_.size());
+      break;
+    default:
+      return -1;
   }
   if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0) {
     return -1;
@@ -47,7 +54,9 @@ std::shared_ptr<FileStream> FileStream::Open(const std::string& path, const char
   return std::shared_ptr<FileStream>(new FileStream(f));
 }
 
-FileStream::~FileStream() { std::fclose(f_); }
+FileStream::~FileStream() {
+  std::fclose(f_);
+}
 
 int64_t FileStream::Read(void* buffer, int64_t n) {
   if (n < 0) return -1;

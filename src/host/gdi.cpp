@@ -1,0 +1,350 @@
+// The process-wide table of host objects: bitmaps, palettes, icons, device
+// contexts, windows; the clipboard; picture objects.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <unordered_map>
+#include <variant>
+
+#include "host/screen.h"
+#include "korvex/global_memory.h"
+#include "korvex/host.h"
+
+namespace korvex::host {
+
+namespace {
+
+struct MemoryDC {
+  int32_t bitmap = 0;
+};
+struct WindowDC {
+  int32_t window = 0;
+};
+struct Window {
+  WindowRect rect;
+  Bitmap surface;
+  bool desktop = false;
+};
+using Palette = std::vector<uint32_t>;
+using Object = std::variant<Bitmap, Palette, Icon, MemoryDC, WindowDC, Window>;
+
+struct Table {
+  std::recursive_mutex mutex;
+  std::unordered_map<int32_t, std::unique_ptr<Object>> objects;
+  int32_t next = 0x1000;  // well apart from small integers hosts might pass by mistake
+  int32_t desktop = 0;
+  int32_t desktop_width = 1024;
+  int32_t desktop_height = 768;
+  std::unordered_map<uint32_t, int32_t> clipboard;
+};
+
+Table& table() {
+  static Table t;
+  return t;
+}
+
+int32_t add(Table& t, Object o) {
+  int32_t h = t.next;
+  while (t.objects.count(h) != 0) h = h == std::numeric_limits<int32_t>::max() ? 0x1000 : h + 1;
+  t.next = h == std::numeric_limits<int32_t>::max() ? 0x1000 : h + 1;
+  t.objects.emplace(h, std::make_unique<Object>(std::move(o)));
+  return h;
+}
+
+template <typename T>
+T* find(Table& t, int32_t h) {
+  auto it = t.objects.find(h);
+  if (it == t.objects.end()) return nullptr;
+  return std::get_if<T>(it->second.get());
+}
+
+bool valid_bitmap(const Bitmap& b) {
+  switch (b.bits_per_pixel) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      return false;
+  }
+  if (b.width <= 0 || b.height <= 0 || b.width > (1 << 24) || b.height > (1 << 24)) return false;
+  if (b.bits_per_pixel <= 8 && b.colors.size() > (size_t{1} << b.bits_per_pixel)) return false;
+  if (b.colors.size() > 256) return false;
+  return b.bits.size() >= static_cast<size_t>(b.stride()) * static_cast<size_t>(b.height);
+}
+
+int32_t ensure_desktop(Table& t) {
+  if (t.desktop != 0 && t.objects.count(t.desktop) != 0) return t.desktop;
+  Window w;
+  w.desktop = true;
+  w.rect = {0, 0, t.desktop_width, t.desktop_height};
+  w.surface = Bitmap::Blank(t.desktop_width, t.desktop_height, 32);
+  t.desktop = add(t, std::move(w));
+  return t.desktop;
+}
+
+// Releases what a clipboard format holds.
+void drop_clipboard_handle(uint32_t format, int32_t h) {
+  if (format == kClipboardDib) {
+    GlobalFree(h);
+  } else if (format == kClipboardBitmap || format == kClipboardPalette) {
+    DeleteObject(h);
+  }
+}
+
+}  // namespace
+
+Bitmap Bitmap::Blank(int32_t width, int32_t height, int32_t bits_per_pixel) {
+  Bitmap b;
+  b.width = width;
+  b.height = height;
+  b.bits_per_pixel = bits_per_pixel;
+  b.bits.assign(static_cast<size_t>(b.stride()) * static_cast<size_t>(std::max(0, height)), 0);
+  return b;
+}
+
+int32_t CreateBitmap(const Bitmap& bitmap) {
+  if (!valid_bitmap(bitmap)) return 0;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return add(t, bitmap);
+}
+
+Bitmap* GetBitmap(int32_t handle) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return find<Bitmap>(t, handle);
+}
+
+int32_t CreatePalette(const std::vector<uint32_t>& entries) {
+  if (entries.empty() || entries.size() > 256) return 0;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return add(t, entries);
+}
+
+const std::vector<uint32_t>* GetPalette(int32_t handle) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return find<Palette>(t, handle);
+}
+
+int32_t CreateIcon(const Bitmap& color, const Bitmap& mask) {
+  if (!valid_bitmap(color) || !valid_bitmap(mask) || mask.bits_per_pixel != 1 ||
+      mask.width != color.width || mask.height != color.height) {
+    return 0;
+  }
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return add(t, Icon{color, mask});
+}
+
+const Icon* GetIcon(int32_t handle) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return find<Icon>(t, handle);
+}
+
+bool DestroyIcon(int32_t handle) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  if (find<Icon>(t, handle) == nullptr) return false;
+  t.objects.erase(handle);
+  return true;
+}
+
+bool DeleteObject(int32_t handle) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  auto it = t.objects.find(handle);
+  if (it == t.objects.end()) return false;
+  if (std::holds_alternative<Icon>(*it->second) || std::holds_alternative<Window>(*it->second) ||
+      std::holds_alternative<WindowDC>(*it->second)) {
+    return false;
+  }
+  t.objects.erase(it);
+  return true;
+}
+
+int32_t CreateMemoryDC() {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return add(t, MemoryDC{});
+}
+
+int32_t SelectBitmap(int32_t hdc, int32_t hbitmap) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  MemoryDC* dc = find<MemoryDC>(t, hdc);
+  if (dc == nullptr || (hbitmap != 0 && find<Bitmap>(t, hbitmap) == nullptr)) return -1;
+  const int32_t previous = dc->bitmap;
+  dc->bitmap = hbitmap;
+  return previous;
+}
+
+int32_t GetWindowDC(int32_t hwnd) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  if (hwnd == 0) hwnd = ensure_desktop(t);
+  if (find<Window>(t, hwnd) == nullptr) return 0;
+  return add(t, WindowDC{hwnd});
+}
+
+bool ReleaseDC(int32_t hdc) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  auto it = t.objects.find(hdc);
+  if (it == t.objects.end()) return false;
+  if (!std::holds_alternative<WindowDC>(*it->second) &&
+      !std::holds_alternative<MemoryDC>(*it->second)) {
+    return false;
+  }
+  t.objects.erase(it);
+  return true;
+}
+
+Bitmap* GetDCSurface(int32_t hdc) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  if (MemoryDC* dc = find<MemoryDC>(t, hdc)) return find<Bitmap>(t, dc->bitmap);
+  if (WindowDC* dc = find<WindowDC>(t, hdc)) {
+    if (Window* w = find<Window>(t, dc->window)) return &w->surface;
+  }
+  return nullptr;
+}
+
+int32_t CreateWindow(const WindowRect& rect) {
+  const int64_t w = static_cast<int64_t>(rect.right) - rect.left;
+  const int64_t h = static_cast<int64_t>(rect.bottom) - rect.top;
+  if (w <= 0 || h <= 0 || w > 65536 || h > 65536) return 0;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  Window win;
+  win.rect = rect;
+  win.surface = Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32);
+  return add(t, std::move(win));
+}
+
+bool DestroyWindow(int32_t hwnd) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  Window* w = find<Window>(t, hwnd);
+  if (w == nullptr || w->desktop) return false;
+  t.objects.erase(hwnd);
+  return true;
+}
+
+bool GetWindowRect(int32_t hwnd, WindowRect& rect) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  if (hwnd == 0) hwnd = ensure_desktop(t);
+  Window* w = find<Window>(t, hwnd);
+  if (w == nullptr) return false;
+  if (w->desktop) {
+    int32_t sw = 0, sh = 0;
+    if (x11_screen_size(sw, sh)) w->rect = {0, 0, sw, sh};
+  }
+  rect = w->rect;
+  return true;
+}
+
+int32_t GetDesktopWindow() {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  return ensure_desktop(t);
+}
+
+void SetVirtualDesktopSize(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || width > 65536 || height > 65536) return;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  t.desktop_width = width;
+  t.desktop_height = height;
+  if (Window* w = find<Window>(t, t.desktop)) {
+    w->rect = {0, 0, width, height};
+    w->surface = Bitmap::Blank(width, height, 32);
+  }
+}
+
+std::optional<Bitmap> CaptureScreen(const WindowRect& rect) {
+  const int64_t w = static_cast<int64_t>(rect.right) - rect.left;
+  const int64_t h = static_cast<int64_t>(rect.bottom) - rect.top;
+  if (w <= 0 || h <= 0 || w > 65536 || h > 65536) return std::nullopt;
+  Bitmap out = Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32);
+  if (x11_capture(rect.left, rect.top, out)) return out;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  Window* desk = find<Window>(t, ensure_desktop(t));
+  const Bitmap& s = desk->surface;
+  for (int32_t y = 0; y < out.height; ++y) {
+    const int64_t sy = rect.top + static_cast<int64_t>(y);
+    if (sy < 0 || sy >= s.height) continue;
+    for (int32_t x = 0; x < out.width; ++x) {
+      const int64_t sx = rect.left + static_cast<int64_t>(x);
+      if (sx < 0 || sx >= s.width) continue;
+      std::memcpy(&out.bits[static_cast<size_t>(y) * out.stride() + 4 * static_cast<size_t>(x)],
+                  &s.bits[static_cast<size_t>(sy) * s.stride() + 4 * static_cast<size_t>(sx)], 4);
+    }
+  }
+  return out;
+}
+
+bool EmptyClipboard() {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  for (const auto& [format, h] : t.clipboard) drop_clipboard_handle(format, h);
+  t.clipboard.clear();
+  return true;
+}
+
+bool SetClipboardData(uint32_t format, int32_t handle) {
+  if (handle == 0) return false;
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  switch (format) {
+    case kClipboardBitmap:
+      if (find<Bitmap>(t, handle) == nullptr) return false;
+      break;
+    case kClipboardPalette:
+      if (find<Palette>(t, handle) == nullptr) return false;
+      break;
+    case kClipboardDib:
+      if (GlobalSize(handle) == 0) return false;
+      break;
+    case kClipboardMetafile:
+      break;
+    default:
+      return false;
+  }
+  if (auto it = t.clipboard.find(format); it != t.clipboard.end() && it->second != handle) {
+    drop_clipboard_handle(format, it->second);
+  }
+  t.clipboard[format] = handle;
+  return true;
+}
+
+int32_t GetClipboardData(uint32_t format) {
+  Table& t = table();
+  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  auto it = t.clipboard.find(format);
+  return it == t.clipboard.end() ? 0 : it->second;
+}
+
+bool IsClipboardFormatAvailable(uint32_t format) {
+  return GetClipboardData(format) != 0;
+}
+
+Picture::~Picture() {
+  if (!owns_ || handle_ == 0) return;
+  if (type_ == kIcon) {
+    DestroyIcon(handle_);
+  } else {
+    DeleteObject(handle_);
+  }
+}
+
+}  // namespace korvex::host

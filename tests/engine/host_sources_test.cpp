@@ -1,0 +1,225 @@
+// Images from host objects: packed DIBs (checked field by field), bitmaps,
+// picture objects, the clipboard and screen captures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core.h"
+#include "engine/dib.h"
+#include "engine/state.h"
+#include "korvex/global_memory.h"
+#include "korvex/host.h"
+#include "korvex/korvex.h"
+#include "raster/handles.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+
+void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+// A packed DIB: 40-byte header, then `extra` (masks or colour table), then rows.
+std::vector<uint8_t> dib(int32_t w, int32_t h, uint16_t bpp, uint32_t compression,
+                         const std::vector<uint32_t>& extra, uint32_t clr_used,
+                         size_t pixel_bytes) {
+  std::vector<uint8_t> v(40 + 4 * extra.size() + pixel_bytes, 0);
+  put32(v, 0, 40);
+  put32(v, 4, static_cast<uint32_t>(w));
+  put32(v, 8, static_cast<uint32_t>(h));
+  v[12] = 1;
+  v[14] = static_cast<uint8_t>(bpp);
+  put32(v, 16, compression);
+  put32(v, 24, 11811);  // 300 dpi
+  put32(v, 28, 3937);   // 100 dpi
+  put32(v, 32, clr_used);
+  for (size_t i = 0; i < extra.size(); ++i) put32(v, 40 + 4 * i, extra[i]);
+  return v;
+}
+
+uint32_t pixel(int32_t id, int32_t x, int32_t y) {
+  uint32_t v = 0;
+  EXPECT_EQ(raster::find_image(id)->get_pixel(x, y, v), raster::Status::Ok);
+  return v;
+}
+
+TEST(PackedDib, ValidBlocksBecomeImagesBottomUpWithTheirResolution) {
+  // 2 x 2, 8 bits, 2 colours used; bottom row first in memory.
+  std::vector<uint8_t> v = dib(2, 2, 8, 0, {0x00FF0000, 0x000000FF}, 2, 8);
+  v[48] = 1;  // bottom-left pixel: colour 1 (blue)
+  std::unique_ptr<raster::Image> img;
+  ASSERT_EQ(ImageFromPackedDib(v.data(), v.size(), img), raster::Status::Ok);
+  EXPECT_EQ(img->format(), raster::pf::k8bppIndexed);
+  EXPECT_EQ(img->palette().entries.size(), 2u);
+  uint32_t px = 0;
+  img->get_pixel(0, 1, px);
+  EXPECT_EQ(px, 0xFF0000FFu);
+  img->get_pixel(0, 0, px);
+  EXPECT_EQ(px, 0xFFFF0000u);
+  EXPECT_FLOAT_EQ(img->dpi_x(), 300.0f);
+  EXPECT_FLOAT_EQ(img->dpi_y(), 100.0f);
+
+  // Top-down 16-bit 5-6-5 bit fields, and odd masks expanded to 32-bit.
+  std::vector<uint8_t> f = dib(1, -1, 16, 3, {0xF800, 0x07E0, 0x001F}, 0, 4);
+  f[52] = 0x1F;  // pure blue
+  ASSERT_EQ(ImageFromPackedDib(f.data(), f.size(), img), raster::Status::Ok);
+  EXPECT_EQ(img->format(), raster::pf::k16bppRGB565);
+  std::vector<uint8_t> odd = dib(1, 1, 16, 3, {0x0F00, 0x00F0, 0x000F}, 0, 4);
+  odd[52] = 0x0F;  // blue field full
+  ASSERT_EQ(ImageFromPackedDib(odd.data(), odd.size(), img), raster::Status::Ok);
+  img->get_pixel(0, 0, px);
+  EXPECT_EQ(px, 0xFF0000FFu);
+
+  // A round trip through the packed form keeps palette, pixels and resolution.
+  std::vector<uint8_t> back;
+  ASSERT_EQ(ImageFromPackedDib(v.data(), v.size(), img), raster::Status::Ok);
+  ASSERT_EQ(PackedDibFromImage(*img, 0xFFFFFFFF, back), raster::Status::Ok);
+  std::vector<uint8_t> expect = v;
+  put32(expect, 20, 8);  // the writer fills in the pixel byte count
+  EXPECT_EQ(back, expect);
+}
+
+TEST(PackedDib, InconsistentBlocksAreRefusedBeforeAnythingIsRead) {
+  const std::vector<uint8_t> good = dib(4, 4, 24, 0, {}, 0, 48);
+  std::unique_ptr<raster::Image> img;
+  ASSERT_EQ(ImageFromPackedDib(good.data(), good.size(), img), raster::Status::Ok);
+  auto refused = [&](std::vector<uint8_t> v) {
+    std::unique_ptr<raster::Image> out;
+    return ImageFromPackedDib(v.data(), v.size(), out) == raster::Status::InvalidParameter;
+  };
+  auto with = [&](size_t at, uint32_t value) {
+    std::vector<uint8_t> v = good;
+    put32(v, at, value);
+    return v;
+  };
+  EXPECT_TRUE(refused(with(0, 12)));          // a core header is not a DIB header here
+  EXPECT_TRUE(refused(with(0, 4000)));        // header larger than the block
+  EXPECT_TRUE(refused(with(4, 0)));           // no width
+  EXPECT_TRUE(refused(with(8, 0)));           // no height
+  EXPECT_TRUE(refused(with(8, 5)));           // one row more than the block holds
+  EXPECT_TRUE(refused(with(4, 0x7FFFFFFF)));  // rows past the block, without overflow
+  EXPECT_TRUE(refused(with(16, 1)));          // run-length compression
+  EXPECT_TRUE(refused(with(32, 1)));          // a colour table that is not there
+  std::vector<uint8_t> planes = good;
+  planes[12] = 2;
+  EXPECT_TRUE(refused(planes));
+  std::vector<uint8_t> depth = good;
+  depth[14] = 2;
+  EXPECT_TRUE(refused(depth));
+  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));                        // 300 colours of 8 bits
+  EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF800, 0x0FE0, 0x001F}, 0, 8)));   // overlapping masks
+  EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF0F0, 0x0F00, 0x000F}, 0, 8)));   // broken mask
+  EXPECT_TRUE(refused(dib(2, 2, 24, 3, {0xFF0000, 0xFF00, 0xFF}, 0, 16)));  // fields on 24 bits
+  EXPECT_TRUE(refused(std::vector<uint8_t>(39, 0)));
+}
+
+TEST(HostSources, DibBlocksAreCopiedAndReleasedOnlyWhenHandedOver) {
+  cKorvex k;
+  const std::vector<uint8_t> v = dib(3, 1, 24, 0, {}, 0, 12);
+  const int32_t block = host::GlobalAlloc(v.size());
+  std::memcpy(host::GlobalLock(block), v.data(), v.size());
+  host::GlobalUnlock(block);
+  const int32_t id = k.CreateImageFromDIB(block);
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(k.GetHorizontalResolution(), 300);
+  // The caller's block is still the caller's.
+  EXPECT_EQ(k.CloseImage(id), S::Ok);
+  EXPECT_EQ(host::GlobalSize(block), v.size());
+  // The DIB routine used for handed-over blocks (scanners) releases it.
+  const int32_t owned = ImageFromPackedDibBlock(EngineAccess::state(k), block, 1);
+  ASSERT_NE(owned, 0);
+  EXPECT_EQ(k.CloseImage(owned), S::Ok);
+  EXPECT_EQ(host::GlobalSize(block), 0u);
+  EXPECT_EQ(k.LoadFromGdiDib(0), S::InvalidParameter);
+  EXPECT_EQ(k.LoadFromGdiDib(987654), S::GenericError);  // no such block
+}
+
+TEST(HostSources, BitmapsPicturesAndIconsKeepTheirColours) {
+  cKorvex k;
+  host::Bitmap b = host::Bitmap::Blank(2, 1, 8);
+  b.colors = {0x00000000, 0x0000FF00};
+  b.bits[1] = 1;
+  const int32_t hbm = host::CreateBitmap(b);
+  ASSERT_EQ(k.LoadFromHBitmap(hbm), S::Ok);
+  EXPECT_EQ(pixel(k.GetNativeImage(), 1, 0), 0xFF00FF00u);
+  // A picture's palette takes the place of the bitmap's colours.
+  const int32_t hpal = host::CreatePalette({0x00000000, 0x00FF0000});
+  auto picture = std::make_shared<host::Picture>(host::Picture::kBitmap, hbm, hpal);
+  ASSERT_EQ(k.LoadFromPicture(picture), S::Ok);
+  EXPECT_EQ(pixel(k.GetNativeImage(), 1, 0), 0xFFFF0000u);
+  EXPECT_EQ(k.LoadFromPicture(nullptr), S::InvalidParameter);
+  auto meta = std::make_shared<host::Picture>(host::Picture::kMetafile, 0, 0, false);
+  EXPECT_EQ(k.LoadFromPicture(meta), S::UnknownImageFormat);
+
+  // An icon: colours with the AND mask as transparency.
+  host::Bitmap colour = host::Bitmap::Blank(2, 1, 32);
+  colour.bits = {0, 0, 255, 0, 255, 0, 0, 0};  // red, blue
+  host::Bitmap mask = host::Bitmap::Blank(2, 1, 1);
+  mask.bits[0] = 0x40;  // the second pixel is transparent
+  auto icon = std::make_shared<host::Picture>(host::Picture::kIcon, host::CreateIcon(colour, mask));
+  ASSERT_EQ(k.LoadFromPicture(icon), S::Ok);
+  EXPECT_EQ(pixel(k.GetNativeImage(), 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(pixel(k.GetNativeImage(), 1, 0) >> 24, 0u);
+  host::DeleteObject(hpal);
+  picture.reset();  // deletes the bitmap
+  EXPECT_EQ(host::GetBitmap(hbm), nullptr);
+}
+
+TEST(HostSources, TheClipboardGivesItsDibBeforeItsBitmap) {
+  cKorvex k;
+  host::EmptyClipboard();
+  EXPECT_EQ(k.LoadFromClipboard(), S::GenericError);
+  host::Bitmap b = host::Bitmap::Blank(5, 5, 24);
+  host::SetClipboardData(host::kClipboardBitmap, host::CreateBitmap(b));
+  ASSERT_EQ(k.LoadFromClipboard(), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 5);
+  const std::vector<uint8_t> v = dib(3, 1, 24, 0, {}, 0, 12);
+  const int32_t block = host::GlobalAlloc(v.size());
+  std::memcpy(host::GlobalLock(block), v.data(), v.size());
+  host::GlobalUnlock(block);
+  host::SetClipboardData(host::kClipboardDib, block);
+  const int32_t id = k.CreateImageFromClipboard();
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(k.GetWidth(), 3);
+  k.CloseImage(id);
+  EXPECT_EQ(host::GlobalSize(block), v.size());  // still the clipboard's
+  host::EmptyClipboard();
+  host::SetClipboardData(host::kClipboardPalette, host::CreatePalette({0}));
+  EXPECT_EQ(k.LoadFromClipboard(), S::GenericError);
+  host::EmptyClipboard();
+}
+
+TEST(HostSources, CapturesReadTheScreenOrAWindowsSurface) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");
+  host::SetVirtualDesktopSize(40, 30);
+  const int32_t dc = host::GetWindowDC(0);
+  host::GetDCSurface(dc)->bits[2] = 0x80;  // red of the top-left pixel
+  host::ReleaseDC(dc);
+  cKorvex k;
+  ASSERT_EQ(k.LoadFromCapture(), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 40);
+  EXPECT_EQ(k.GetHeight(), 30);
+  EXPECT_EQ(pixel(k.GetNativeImage(), 0, 0), 0xFF800000u);
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
+
+  const int32_t win = host::CreateWindow({5, 5, 15, 9});
+  const int32_t id = k.CreateImageFromHwnd(win);
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(k.GetWidth(), 10);
+  EXPECT_FALSE(EngineAccess::state(k).NativeOwned);  // the caller's image
+  EXPECT_EQ(k.CreateImageFromHwnd(123456789), 0);
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  k.CloseImage(id);
+  host::DestroyWindow(win);
+  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace korvex
