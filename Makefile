@@ -18,13 +18,14 @@ build-dev: deps
 	cmake --build --preset dev -j $(JOBS)
 
 demo: build-release
-	./build/release/tools/demo/korvex-demo samples
+	./build/release/tools/demo/korvex-demo samples build/demo-output
 
 test: build-dev
 	ctest --preset dev -j $(JOBS)
 
 bench: build-release
 	./build/release/bench/bench_raster
+	bash bench/codecs_bench.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -14,7 +14,7 @@ PACKAGES=(
   # host: screen capture from an X11 display; a virtual X server for its tests
   libx11-dev xvfb x11-xserver-utils
   # peer tools for cross-checks and benchmarks
-  imagemagick libtiff-tools libjpeg-turbo-progs
+  imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core
 )
 
 missing=()

@@ -58,6 +58,9 @@ class cKorvex {
   // as the engine's own.
   int32_t CreateImageFromFile(const std::string& sFilePath);
   cKorvexStatus LoadFromFile(const std::string& sFilePath);
+  // As CreateImageFromFile, with pixels described by an embedded ICC profile
+  // converted to sRGB.
+  int32_t CreateImageFromFileICM(const std::string& sFilePath);
   int32_t CreateImageFromByteArray(Array<uint8_t>& arBytes);
   cKorvexStatus LoadFromByteArray(Array<uint8_t>& arBytes);
   // A binary image string: one character per byte, through code page 1252.

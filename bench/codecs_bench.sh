@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Whole-process codec benchmarks: Korvex against the tools a user would pick
+# instead, on the same inputs in the same run. Prints the median wall time
+# and peak memory of each command, and each peer's time relative to Korvex.
+#
+#   bench/codecs_bench.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/release}"
+runs="${2:-3}"
+kx="$build/bench/korvex_convert"
+[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# ImageMagick's policy on Debian caps memory at 256 MiB: give it room for 6000 x 4000.
+mkdir -p "$work/magick"
+cat > "$work/magick/policy.xml" <<'XML'
+<policymap>
+  <policy domain="resource" name="memory" value="4GiB"/>
+  <policy domain="resource" name="map" value="4GiB"/>
+  <policy domain="resource" name="area" value="1GP"/>
+  <policy domain="resource" name="disk" value="8GiB"/>
+  <policy domain="resource" name="width" value="64KP"/>
+  <policy domain="resource" name="height" value="64KP"/>
+</policymap>
+XML
+export MAGICK_CONFIGURE_PATH="$work/magick"
+
+echo "Preparing inputs in $work ..."
+# A photo-like 6000 x 4000 picture, and an A4 page at 300 dpi scanned to 1 bit.
+convert -size 1500x1000 -seed 7 plasma:fractal -blur 0x1 -resize 6000x4000! -quality 92 "$work/photo.jpg"
+convert "$work/photo.jpg" "$work/photo.ppm"
+convert -size 2480x3508 xc:white -fill black -font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf -pointsize 28 \
+  -annotate +150+200 "$(printf 'Korvex benchmark page %.0s' {1..4})" \
+  -draw "rectangle 150,400 2300,420" -draw "circle 1240,1800 1240,2400" \
+  -monochrome -density 300 -compress Group4 "$work/page.tif"
+
+# median of the runs: "seconds peak_kb"
+measure() {
+  local times=() mems=()
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -f "%e %M" -o "$work/t" bash -c "$1" >/dev/null 2>&1 || { echo "FAILED: $1" >&2; return 1; }
+    read -r t m < "$work/t"
+    times+=("$t"); mems+=("$m")
+  done
+  local t m
+  t=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
+  m=$(printf '%s\n' "${mems[@]}" | sort -n | tail -1)
+  echo "$t $m"
+}
+
+row() {  # label korvex_cmd peer_label peer_cmd ...
+  local label="$1" kcmd="$2"; shift 2
+  read -r kt km < <(measure "$kcmd")
+  printf '%-34s %-22s %8.3f s %8d MB\n' "$label" "korvex" "$kt" $((km / 1024))
+  while [ $# -gt 0 ]; do
+    local plabel="$1" pcmd="$2"; shift 2
+    if ! read -r pt pm < <(measure "$pcmd"); then continue; fi
+    printf '%-34s %-22s %8.3f s %8d MB   korvex/peer %.2f\n' "" "$plabel" "$pt" $((pm / 1024)) \
+      "$(echo "$kt / $pt" | bc -l)"
+  done
+}
+
+echo
+printf '%-34s %-22s %10s %11s\n' "job" "tool" "time" "peak"
+row "JPEG 6000x4000 decode+encode q75" "$kx $work/photo.jpg $work/k.jpg 75" \
+  "djpeg | cjpeg" "djpeg $work/photo.jpg | cjpeg -quality 75 > $work/d.jpg" \
+  "libvips" "vips copy $work/photo.jpg $work/v.jpg[Q=75]" \
+  "ImageMagick" "convert $work/photo.jpg -quality 75 $work/m.jpg"
+row "PNG encode 6000x4000 (from PPM)" "$kx $work/photo.ppm $work/k.png" \
+  "libvips" "vips copy $work/photo.ppm $work/v.png" \
+  "ImageMagick" "convert $work/photo.ppm $work/m.png"
+row "A4 300 dpi G4 decode+encode" "$kx $work/page.tif $work/k.tif 4" \
+  "tiffcp -c g4" "tiffcp -c g4 $work/page.tif $work/t.tif" \
+  "ImageMagick" "convert $work/page.tif -compress Group4 $work/m.tif"
+
+echo
+echo "Output sizes (bytes):"
+for f in k.jpg d.jpg v.jpg m.jpg k.png v.png m.png k.tif t.tif m.tif; do
+  [ -f "$work/$f" ] && printf '  %-6s %10d\n' "$f" "$(stat -c %s "$work/$f")"
+done
+echo "Decoded photo: $((6000 * 4000 * 3 / 1048576)) MB of 24-bit pixels."
