@@ -22,8 +22,13 @@ namespace korvex::raster::ifd {
 // IFD as 4, FLOAT and DOUBLE as 7 (raw bytes); other types are skipped.
 // Items whose data lies outside the block are skipped; directory loops and
 // absurd counts are stopped. Never reads outside [data, data + size).
+// Directories are read breadth first (the main one, then Exif and GPS, then
+// interoperability); when an id occurs twice (GPS and interoperability ids
+// overlap) the first item read is kept. BigTIFF blocks ("II+\0"/"MM\0+")
+// are read too; their 64-bit types have no property type and are skipped.
 // Returns Ok (possibly with no items), or GenericError when the header or the
-// first directory is unreadable.
+// first directory is unreadable (its entry count lies outside the block, or
+// it declares entries and none lies inside).
 Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
                        std::vector<PropertyItem>& out);
 
@@ -33,7 +38,13 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
 // 0xA000..0xA4FF except 0xA005) to an Exif directory, GPS tags (ids
 // 0x0000..0x001F) to a GPS directory, with the pointer tags written as
 // needed. Ids 0x5000..0x5FFF (in-memory properties such as frame delays) are
-// left out. Directories are sorted by tag. An empty list gives an empty block.
+// left out, and so are the tags that locate data in the file they came from
+// (strip, tile and free-space offsets and byte counts, SubIFDs, the JPEG
+// thumbnail's offset and length), which would point into nowhere. Items of
+// other types, or whose length is not a whole number of values, are skipped.
+// Directories are sorted by tag, the first item of an id winning. A list with
+// nothing writable gives an empty block. ValueOverflow when the block would
+// exceed 4 GiB, OutOfMemory when memory runs out.
 Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint8_t>& out);
 
 }  // namespace korvex::raster::ifd

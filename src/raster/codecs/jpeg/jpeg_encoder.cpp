@@ -1,0 +1,242 @@
+// JPEG encoder: baseline JFIF with standard Huffman tables. Gray images
+// (8bppIndexed over a gray palette, 16bppGrayScale) are written as one
+// component; everything else as YCbCr 4:2:0 from B, G, R rows, alpha
+// dropped. The image's property items go into an EXIF APP1 segment.
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "raster/codecs/ifd/ifd.h"
+#include "raster/codecs/jpeg/jpeg_common.h"
+#include "raster/convert.h"
+
+namespace korvex::raster::jpeg {
+
+namespace {
+
+constexpr int kDefaultQuality = 75;
+// A marker segment holds 65533 bytes after its length; "Exif\0\0" takes 6.
+constexpr size_t kMaxExifBlock = 65533 - 6;
+// libjpeg's largest picture side.
+constexpr int32_t kMaxSide = 65500;
+
+enum class Source { kBgr24, kGrayIndexed, kGray16, kConvert };
+
+// The output buffer: a vector that doubles when libjpeg fills it.
+struct Destination {
+  jpeg_destination_mgr pub;
+  std::vector<uint8_t>* out;
+};
+
+void init_destination(j_compress_ptr cinfo) {
+  Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
+  d->pub.next_output_byte = d->out->data();
+  d->pub.free_in_buffer = d->out->size();
+}
+
+boolean empty_output_buffer(j_compress_ptr cinfo) {
+  Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
+  const size_t used = d->out->size();
+  bool grown = true;
+  try {
+    d->out->resize(used * 2);
+  } catch (...) {
+    grown = false;
+  }
+  // Outside the try block, so the jump leaves no C++ state behind.
+  if (!grown) fail(reinterpret_cast<j_common_ptr>(cinfo), Status::OutOfMemory);
+  d->pub.next_output_byte = d->out->data() + used;
+  d->pub.free_in_buffer = d->out->size() - used;
+  return TRUE;
+}
+
+void term_destination(j_compress_ptr cinfo) {
+  Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
+  d->out->resize(d->out->size() - d->pub.free_in_buffer);  // shrinking never throws
+}
+
+// Everything the setjmp frame touches: plain C data and pointers only.
+struct EncodeJob {
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  Destination dest;
+  // Source rows.
+  const Surface* surface;
+  Source source;
+  const uint8_t* gray_lut;  // kGrayIndexed: palette index -> gray
+  uint8_t* row;             // one converted row (kGray*, kConvert)
+  uint32_t* scratch;        // kConvert: one row of 32bppARGB
+  // Settings.
+  int quality;
+  uint16_t dpi_x, dpi_y;
+  const uint8_t* exif;  // "Exif\0\0" + block, or null
+  unsigned exif_size;
+};
+
+// One source row in the form libjpeg takes (gray bytes or B, G, R).
+JSAMPROW prepare_row(const EncodeJob* job, int32_t y) {
+  const Surface& s = *job->surface;
+  const uint8_t* src = s.row(y);
+  switch (job->source) {
+    case Source::kBgr24:
+      return const_cast<JSAMPROW>(src);  // libjpeg only reads the rows
+    case Source::kGrayIndexed:
+      for (int32_t x = 0; x < s.width; ++x) job->row[x] = job->gray_lut[src[x]];
+      return job->row;
+    case Source::kGray16:
+      for (int32_t x = 0; x < s.width; ++x) job->row[x] = src[2 * x + 1];  // high byte
+      return job->row;
+    case Source::kConvert:
+      convert_pixels(s.format, src, 0, s.palette, pf::k24bppRGB, job->row, 0, nullptr, s.width,
+                     job->scratch);
+      return job->row;
+  }
+  return job->row;
+}
+
+bool compress(EncodeJob* job) {
+  if (setjmp(job->err.jump)) return false;
+  jpeg_compress_struct& c = job->cinfo;
+  jpeg_create_compress(&c);
+  c.dest = &job->dest.pub;
+  c.image_width = static_cast<JDIMENSION>(job->surface->width);
+  c.image_height = static_cast<JDIMENSION>(job->surface->height);
+  const bool gray = job->source == Source::kGrayIndexed || job->source == Source::kGray16;
+  c.input_components = gray ? 1 : 3;
+  c.in_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_set_defaults(&c);  // YCbCr output is 4:2:0
+  jpeg_set_quality(&c, job->quality, TRUE);
+  c.optimize_coding = FALSE;
+  c.write_JFIF_header = TRUE;
+  c.density_unit = 1;
+  c.X_density = job->dpi_x;
+  c.Y_density = job->dpi_y;
+  jpeg_start_compress(&c, TRUE);
+  if (job->exif != nullptr) jpeg_write_marker(&c, JPEG_APP0 + 1, job->exif, job->exif_size);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = prepare_row(job, static_cast<int32_t>(c.next_scanline));
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  return true;
+}
+
+// Owns the libjpeg struct for the C++ side: destroys it on every path.
+struct Session {
+  EncodeJob job{};
+  Session() { install_error_manager(reinterpret_cast<j_common_ptr>(&job.cinfo), job.err, false); }
+  ~Session() { jpeg_destroy_compress(&job.cinfo); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+};
+
+// An 8-bit palette that is a gray ramp (entry i is gray level i), or that is
+// flagged gray and holds only grays, maps each index to a gray level.
+bool gray_palette(const Palette& p, uint8_t lut[256]) {
+  if (p.entries.empty() || p.entries.size() > 256) return false;
+  bool ramp = true;
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    const uint32_t c = p.entries[i];
+    const uint8_t r = static_cast<uint8_t>(c >> 16), g = static_cast<uint8_t>(c >> 8),
+                  b = static_cast<uint8_t>(c);
+    if (r != g || g != b) return false;
+    ramp = ramp && static_cast<size_t>(r) == i;
+    lut[i] = r;
+  }
+  if (!ramp && (p.flags & Palette::kGrayScale) == 0) return false;
+  std::fill(lut + p.entries.size(), lut + 256, uint8_t{0});  // past the palette reads as 0
+  return true;
+}
+
+uint16_t density(float dpi) {
+  if (!std::isfinite(dpi)) return 96;
+  return static_cast<uint16_t>(std::clamp(std::lround(dpi), 1L, 65535L));
+}
+
+// "Exif\0\0" and the block of the image's writable items, or nothing. When
+// the block would not fit in a segment the largest items are dropped first.
+Status exif_segment(const Image& img, std::vector<uint8_t>& segment) {
+  std::vector<uint8_t> block;
+  Status s = ifd::write_exif_block(img.properties(), block);
+  if (s == Status::OutOfMemory) return s;
+  if (s != Status::Ok || block.size() > kMaxExifBlock) {
+    std::vector<PropertyItem> items = img.properties();
+    std::stable_sort(items.begin(), items.end(), [](const PropertyItem& a, const PropertyItem& b) {
+      return a.value.size() < b.value.size();
+    });
+    while ((s != Status::Ok || block.size() > kMaxExifBlock) && !items.empty()) {
+      items.pop_back();
+      s = ifd::write_exif_block(items, block);
+      if (s == Status::OutOfMemory) return s;
+    }
+  }
+  if (s != Status::Ok) block.clear();
+  segment.clear();
+  if (block.empty()) return Status::Ok;
+  static constexpr uint8_t kHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  segment.assign(kHeader, kHeader + 6);
+  segment.insert(segment.end(), block.begin(), block.end());
+  return Status::Ok;
+}
+
+Status encode_jpeg(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+  const int32_t quality = param_value(params, encparam::kQuality, kDefaultQuality);
+  if (quality < 0 || quality > 100) return Status::InvalidParameter;
+  const Surface& s = img.surface();
+  if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
+  if (s.width > kMaxSide || s.height > kMaxSide) return Status::GenericError;
+
+  Session session;
+  EncodeJob& job = session.job;
+  uint8_t lut[256];
+  if (s.format == pf::k8bppIndexed && gray_palette(s.palette, lut)) {
+    job.source = Source::kGrayIndexed;
+  } else if (s.format == pf::k16bppGrayScale) {
+    job.source = Source::kGray16;
+  } else if (s.format == pf::k24bppRGB) {
+    job.source = Source::kBgr24;
+  } else {
+    job.source = Source::kConvert;
+  }
+  std::vector<uint8_t> row(static_cast<size_t>(s.width) * 3);
+  std::vector<uint32_t> scratch(job.source == Source::kConvert ? static_cast<size_t>(s.width) : 0);
+  std::vector<uint8_t> exif;
+  if (Status st = exif_segment(img, exif); st != Status::Ok) return st;
+
+  // A first guess at the size; the buffer doubles when it runs out.
+  out.assign(std::clamp<size_t>(static_cast<size_t>(s.width) * s.height / 4, 4096, 16u << 20), 0);
+  job.dest.pub.init_destination = init_destination;
+  job.dest.pub.empty_output_buffer = empty_output_buffer;
+  job.dest.pub.term_destination = term_destination;
+  job.dest.out = &out;
+  job.surface = &s;
+  job.gray_lut = lut;
+  job.row = row.data();
+  job.scratch = scratch.data();
+  job.quality = quality;
+  job.dpi_x = density(img.dpi_x());
+  job.dpi_y = density(img.dpi_y());
+  job.exif = exif.empty() ? nullptr : exif.data();
+  job.exif_size = static_cast<unsigned>(exif.size());
+  if (!compress(&job)) {
+    out.clear();
+    return job.err.status;
+  }
+  return Status::Ok;
+}
+
+}  // namespace
+
+Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+  try {
+    return encode_jpeg(img, params, out);
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return Status::OutOfMemory;
+  } catch (...) {
+    out.clear();
+    return Status::GenericError;
+  }
+}
+
+}  // namespace korvex::raster::jpeg

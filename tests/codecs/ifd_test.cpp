@@ -1,0 +1,186 @@
+// Image file directories: hand-built blocks in both byte orders, hostile
+// blocks, and EXIF blocks written and read back. (ImageMagick reads our
+// blocks in jpeg_test.cpp.)
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "raster/codecs/ifd/ifd.h"
+
+namespace korvex {
+namespace {
+
+using raster::PropertyItem;
+using raster::Status;
+using Bytes = std::vector<uint8_t>;
+using Items = std::vector<PropertyItem>;
+
+// Lays out a TIFF-structured block byte by byte in either byte order.
+struct Builder {
+  bool be = false;
+  Bytes d;
+  void put(size_t at, uint64_t v, int n) {
+    if (d.size() < at + n) d.resize(at + n);
+    for (int i = 0; i < n; ++i) d[at + (be ? n - 1 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  void header(uint32_t first) { put(0, be ? 0x4D4D : 0x4949, 2), put(2, 42, 2), put(4, first, 4); }
+  // Entry i of the directory at `dir`; `value` is the data (n bytes) or its offset.
+  void entry(size_t dir, int i, uint16_t tag, uint16_t type, uint32_t count, uint32_t value,
+             int n = 4) {
+    const size_t at = dir + 2 + 12 * static_cast<size_t>(i);
+    put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, 0, 4);
+    put(at + 8, value, n);
+  }
+};
+
+Items read(const Bytes& block, uint64_t offset = 0, Status expect = Status::Ok) {
+  Items items;
+  EXPECT_EQ(raster::ifd::read_properties(block.data(), block.size(), offset, items), expect);
+  return items;
+}
+
+Bytes ids(const Items& items) {  // low bytes of the ids, in order
+  Bytes out;
+  for (const auto& it : items) out.push_back(static_cast<uint8_t>(it.id));
+  return out;
+}
+
+TEST(IfdRead, EveryTypeInBothByteOrdersComesBackLittleEndian) {
+  for (bool be : {false, true}) {
+    SCOPED_TRACE(be ? "MM" : "II");
+    Builder b{be, {}};
+    b.header(8);
+    b.put(8, 12, 2);
+    b.entry(8, 0, 0x0100, 3, 1, 640, 2);       // SHORT in the entry
+    b.entry(8, 1, 0x0101, 4, 1, 0x01020304);   // LONG
+    b.entry(8, 2, 0x010F, 2, 6, 200);          // ASCII at 200
+    b.entry(8, 3, 0x011A, 5, 1, 210);          // RATIONAL at 210
+    b.entry(8, 4, 0x0200, 6, 3, 0x01FE0300);   // SBYTE x3 -> BYTE, file order
+    b.entry(8, 5, 0x0201, 8, 2, 0xFFFE0005);   // SSHORT x2 -> SHORT
+    b.entry(8, 6, 0x0202, 11, 1, 0x3F800000);  // FLOAT 1.0 -> UNDEFINED
+    b.entry(8, 7, 0x0203, 12, 1, 220);         // DOUBLE at 220 -> UNDEFINED
+    b.entry(8, 8, 0x0204, 13, 1, 0x1234);      // IFD -> LONG
+    b.entry(8, 9, 0x0205, 99, 1, 7);           // unknown type: skipped
+    b.entry(8, 10, 0x0206, 1, 0, 0);           // no values: skipped
+    b.entry(8, 11, 0x9201, 10, 1, 228);        // SRATIONAL at 228
+    for (int i = 0; i < 6; ++i) b.put(200 + i, static_cast<uint8_t>("Maker"[i]), 1);
+    b.put(210, 72, 4), b.put(214, 1, 4), b.put(220, 0x3FF0000000000000ull, 8);
+    b.put(228, static_cast<uint32_t>(-3), 4), b.put(232, 2, 4);
+    const Items expected = {
+        {0x0100, 3, {0x80, 0x02}},
+        {0x0101, 4, {4, 3, 2, 1}},
+        {0x010F, 2, {'M', 'a', 'k', 'e', 'r', 0}},
+        {0x011A, 5, {72, 0, 0, 0, 1, 0, 0, 0}},
+        {0x0200, 1, be ? Bytes{1, 0xFE, 3} : Bytes{0, 3, 0xFE}},
+        {0x0201, 3, be ? Bytes{0xFE, 0xFF, 5, 0} : Bytes{5, 0, 0xFE, 0xFF}},
+        {0x0202, 7, {0, 0, 0x80, 0x3F}},
+        {0x0203, 7, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+        {0x0204, 4, {0x34, 0x12, 0, 0}},
+        {0x9201, 10, {0xFD, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}},
+    };
+    EXPECT_EQ(read(b.d), expected);
+  }
+}
+
+// Main directory at 8 -> Exif at 100 (-> interop at 200) and GPS at 300.
+Builder linked_directories() {
+  Builder b;
+  b.header(8);
+  b.put(8, 3, 2);
+  b.entry(8, 0, 0x0110, 3, 1, 0x10, 2);
+  b.entry(8, 1, 0x8769, 4, 1, 100);
+  b.entry(8, 2, 0x8825, 13, 1, 300);
+  b.put(100, 2, 2);
+  b.entry(100, 0, 0x9000, 7, 4, 0x30333230);
+  b.entry(100, 1, 0xA005, 4, 1, 200);
+  b.put(200, 1, 2);
+  b.entry(200, 0, 0x0001, 2, 4, 0x00383952);  // "R98": same id as GPS's latitude ref
+  b.put(300, 2, 2);
+  b.entry(300, 0, 0x0001, 2, 2, 'N');
+  b.entry(300, 1, 0x0002, 3, 1, 0x02, 2);
+  return b;
+}
+
+TEST(IfdRead, FollowsSubDirectoriesOnceAndStopsLoops) {
+  Builder b = linked_directories();
+  // Main, Exif, GPS, then interop, whose id 1 loses to GPS's; no pointer tags.
+  const Items items = read(b.d);
+  EXPECT_EQ(ids(items), (Bytes{0x10, 0x00, 0x01, 0x02}));
+  EXPECT_EQ(items[2].value, (Bytes{'N', 0}));
+  EXPECT_EQ(ids(read(b.d, 100)), (Bytes{0x00, 0x01}));  // from the Exif directory down
+  // Interop points at itself, Exif back at the main directory.
+  b.entry(200, 0, 0xA005, 4, 1, 200);
+  b.put(100, 3, 2);
+  b.entry(100, 2, 0x8769, 4, 1, 8);
+  EXPECT_EQ(ids(read(b.d)), (Bytes{0x10, 0x00, 0x01, 0x02}));
+}
+
+TEST(IfdRead, HostileBlocksAreRefusedOrTrimmedWithoutOverreads) {
+  for (const Bytes& bad :
+       {Bytes{}, Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
+    EXPECT_TRUE(read(bad, 0, Status::GenericError).empty());
+  }
+  Builder b = linked_directories();
+  EXPECT_TRUE(read(b.d, 5000, Status::GenericError).empty());
+  b.entry(8, 2, 0x8825, 4, 1, 0xFFFFFFF0);    // GPS directory outside: ignored
+  b.entry(100, 0, 0x9000, 7, 0xFFFFFFFF, 0);  // absurd count: skipped
+  b.entry(200, 0, 0x010F, 2, 40, 320);        // runs past the end: skipped
+  EXPECT_EQ(ids(read(b.d)), Bytes{0x10});
+  b.put(8, 60000, 2);  // far more entries than fit: the ones inside are read
+  EXPECT_EQ(ids(read(b.d)), Bytes{0x10});
+
+  // Every prefix, in an exact-size buffer the sanitizer build watches. Whole
+  // entries appear one by one: main, Exif, interop (until GPS's id 1 replaces
+  // it), GPS's second.
+  const Bytes whole = linked_directories().d;
+  for (size_t n = 0; n <= whole.size(); ++n) {
+    const std::unique_ptr<uint8_t[]> copy(new uint8_t[n + 1]);
+    std::copy(whole.begin(), whole.begin() + n, copy.get());
+    Items items;
+    EXPECT_EQ(raster::ifd::read_properties(copy.get(), n, 0, items),
+              n < 22 ? Status::GenericError : Status::Ok)
+        << n;
+    EXPECT_EQ(items.size(), size_t{n >= 22} + (n >= 114) + (n >= 214) + (n >= 326)) << n;
+  }
+}
+
+TEST(IfdRead, BigTiffDirectories) {
+  Builder b;
+  b.put(0, 0x4949, 2), b.put(2, 43, 2), b.put(4, 8, 2), b.put(8, 16, 8), b.put(16, 2, 8);
+  b.put(24, 0x0100, 2), b.put(26, 16, 2), b.put(28, 1, 8), b.put(36, 5000000000ull, 8);  // LONG8
+  b.put(44, 0x0131, 2), b.put(46, 2, 2), b.put(48, 9, 8), b.put(56, 100, 8);
+  for (int i = 0; i < 9; ++i) b.put(100 + i, static_cast<uint8_t>("BigWrite"[i]), 1);
+  // LONG8 has no property type.
+  EXPECT_EQ(read(b.d), (Items{{0x0131, 2, Bytes{'B', 'i', 'g', 'W', 'r', 'i', 't', 'e', 0}}}));
+}
+
+TEST(IfdWrite, KnownLayoutAndRoundTripThroughEveryDirectory) {
+  Bytes block;
+  ASSERT_EQ(raster::ifd::write_exif_block({{0x0131, 2, {'K', 'o', 'r', 'v', 'e', 'x', 0}}}, block),
+            Status::Ok);
+  EXPECT_EQ(block, (Bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,   0x31, 1,   2,   0,   7,   0, 0,
+                          0,   26,  0,  0, 0, 0, 0, 0, 0, 'K', 'o',  'r', 'v', 'e', 'x', 0, 0}));
+
+  const Items items = {
+      {0x0132, 2, {'2', '0', '2', '4', 0}},
+      {0x9000, 7, {'0', '2', '3', '0'}},
+      {0x0002, 5, {51, 0, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}},
+      {0x010F, 2, {'M', 'a', 'k', 'e', 'r', 0}},
+      {0x829A, 5, {1, 0, 0, 0, 125, 0, 0, 0}},
+      {0x5100, 4, {100, 0, 0, 0}},  // frame delay: in-memory only
+      {0x0111, 4, {8, 0, 0, 0}},    // strip offsets of another file
+      {0x8769, 4, {0, 0, 0, 0}},    // pointers are the writer's own
+      {0x0112, 3, {1, 0, 0}},       // not a whole number of SHORTs
+      {0x0113, 6, {1}},             // not a writable type
+      {0x0000, 1, {2, 3, 0, 0}},
+  };
+  ASSERT_EQ(raster::ifd::write_exif_block(items, block), Status::Ok);
+  // Main directory sorted, then the Exif directory, then GPS.
+  EXPECT_EQ(read(block), (Items{items[3], items[0], items[4], items[1], items[10], items[2]}));
+  ASSERT_EQ(raster::ifd::write_exif_block({items[5], items[8]}, block), Status::Ok);
+  EXPECT_TRUE(block.empty());
+}
+
+}  // namespace
+}  // namespace korvex
