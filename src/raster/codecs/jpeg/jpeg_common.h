@@ -21,6 +21,9 @@
 
 namespace korvex::raster::jpeg {
 
+// Property holding an embedded ICC colour profile (APP2 segments in a JPEG).
+inline constexpr uint32_t kIccProfileTag = 0x8773;
+
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;

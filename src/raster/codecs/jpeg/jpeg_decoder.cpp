@@ -3,6 +3,7 @@
 // ramp, the others 24bppRGB; EXIF metadata becomes property items.
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -55,6 +56,7 @@ bool read_header(DecodeState* st, const uint8_t* data, size_t size, long cap) {
   st->cinfo.progress = &st->progress;
   jpeg_mem_src(&st->cinfo, data, static_cast<unsigned long>(size));
   jpeg_save_markers(&st->cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(&st->cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
   if (jpeg_read_header(&st->cinfo, TRUE) != JPEG_HEADER_OK) fail(common(st), Status::GenericError);
   switch (st->cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
@@ -229,6 +231,17 @@ Status decode_jpeg(const EncodedBytes& in, std::unique_ptr<Image>& out) {
     }
   }
   resolution(cinfo, frame.properties, frame.dpi_x, frame.dpi_y);
+  // An embedded colour profile, reassembled from its chunks, as property 0x8773.
+  JOCTET* icc = nullptr;
+  unsigned int icc_size = 0;
+  if (jpeg_read_icc_profile(&cinfo, &icc, &icc_size) && icc != nullptr) {
+    PropertyItem item;
+    item.id = kIccProfileTag;
+    item.type = ptype::kUndefined;
+    item.value.assign(icc, icc + icc_size);
+    std::free(icc);
+    frame.properties.push_back(std::move(item));
+  }
 
   std::vector<uint8_t> cmyk_row;
   if (layout == Layout::kCmyk || layout == Layout::kAdobeCmyk) {

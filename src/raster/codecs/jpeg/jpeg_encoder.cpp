@@ -71,6 +71,8 @@ struct EncodeJob {
   uint16_t dpi_x, dpi_y;
   const uint8_t* exif;  // "Exif\0\0" + block, or null
   unsigned exif_size;
+  const uint8_t* icc;  // ICC profile, or null
+  unsigned icc_size;
 };
 
 // One source row in the form libjpeg takes (gray bytes or B, G, R).
@@ -113,6 +115,7 @@ bool compress(EncodeJob* job) {
   c.Y_density = job->dpi_y;
   jpeg_start_compress(&c, TRUE);
   if (job->exif != nullptr) jpeg_write_marker(&c, JPEG_APP0 + 1, job->exif, job->exif_size);
+  if (job->icc != nullptr) jpeg_write_icc_profile(&c, job->icc, job->icc_size);
   while (c.next_scanline < c.image_height) {
     JSAMPROW row = prepare_row(job, static_cast<int32_t>(c.next_scanline));
     jpeg_write_scanlines(&c, &row, 1);
@@ -156,11 +159,16 @@ uint16_t density(float dpi) {
 // "Exif\0\0" and the block of the image's writable items, or nothing. When
 // the block would not fit in a segment the largest items are dropped first.
 Status exif_segment(const Image& img, std::vector<uint8_t>& segment) {
+  // The colour profile travels in its own segments, not in EXIF.
+  std::vector<PropertyItem> all;
+  for (const PropertyItem& p : img.properties()) {
+    if (p.id != kIccProfileTag) all.push_back(p);
+  }
   std::vector<uint8_t> block;
-  Status s = ifd::write_exif_block(img.properties(), block);
+  Status s = ifd::write_exif_block(all, block);
   if (s == Status::OutOfMemory) return s;
   if (s != Status::Ok || block.size() > kMaxExifBlock) {
-    std::vector<PropertyItem> items = img.properties();
+    std::vector<PropertyItem> items = all;
     std::stable_sort(items.begin(), items.end(), [](const PropertyItem& a, const PropertyItem& b) {
       return a.value.size() < b.value.size();
     });
@@ -218,6 +226,9 @@ Status encode_jpeg(Image& img, const EncoderParams& params, std::vector<uint8_t>
   job.dpi_y = density(img.dpi_y());
   job.exif = exif.empty() ? nullptr : exif.data();
   job.exif_size = static_cast<unsigned>(exif.size());
+  const PropertyItem* icc = img.property(kIccProfileTag);
+  job.icc = icc != nullptr && !icc->value.empty() ? icc->value.data() : nullptr;
+  job.icc_size = icc != nullptr ? icc->length() : 0;
   if (!compress(&job)) {
     out.clear();
     return job.err.status;
