@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -141,7 +142,9 @@ TEST(HostScreen, WithoutADisplayTheVirtualDesktopIsCaptured) {
 // A private X server showing a window of a known colour: that is what the
 // desktop captures.
 TEST(HostScreen, WithADisplayTheScreenIsCaptured) {
-  const std::string display = ":" + std::to_string(70 + getpid() % 20);
+  char name[16];
+  std::snprintf(name, sizeof name, ":%d", 70 + static_cast<int>(getpid() % 20));
+  const std::string display = name;
   const pid_t server = fork();
   ASSERT_GE(server, 0);
   if (server == 0) {
