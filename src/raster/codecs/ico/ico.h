@@ -1,0 +1,18 @@
+// Icon file writer, called by the engine when an image is saved as an icon
+// (icons are not an encoder of the registry).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "raster/image.h"
+#include "raster/types.h"
+
+namespace korvex::raster {
+
+// Writes the active frame as an icon file with one 32 x 32 entry: a 32-bit
+// BGRA DIB (height 64: the colour rows then the 1-bit AND mask, whose bits
+// are set where alpha < 128). InvalidParameter unless the image is 32 x 32.
+Status encode_ico(Image& img, std::vector<uint8_t>& out);
+
+}  // namespace korvex::raster
