@@ -101,6 +101,15 @@ class cKorvex {
   // nModeCompression: 2 LZW, 3 CCITT group 3, 4 CCITT group 4, 5 CCITT RLE, 6 none.
   cKorvexStatus SaveAsTiff(const std::string& sFilename, int32_t nModeCompression = 2,
                            int32_t nColorDepth = 0);
+  // A 32 x 32 icon file of the native image (resampled unless it is 32 wide
+  // or high); nTransparentColor (RGB, red in the low byte) becomes transparent
+  // when bTransparentColor is set.
+  cKorvexStatus SaveAsIco(const std::string& sFilename, bool bTransparentColor = false,
+                          int32_t nTransparentColor = -1);
+  // A new 32 x 32 icon (host handle, the caller destroys it) from the top-left
+  // of a picture; saved as an icon file too when sFileDest is given.
+  int32_t GetIcon(const host::PicturePtr& oInputPicture, const std::string& sFileDest = "",
+                  int32_t nRGBTransparentColor = -1);
   // Encodes into a new memory stream (sImageFormat "bmp", "png", "jpg", "gif", "tif").
   cKorvexStatus SaveAsStream(std::shared_ptr<Stream>& oStream, const std::string& sImageFormat,
                              int32_t nEncoderParameter = 0);
