@@ -36,10 +36,13 @@ std::vector<uint8_t> linear_profile() {
   return bytes;
 }
 
-TEST(ColourManagement, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
+class ColourManagement : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ColourManagement, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
   const fs::path dir = fs::temp_directory_path() / ("kx-icm-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  const std::string file = (dir / "linear.jpg").string();
+  const std::string ext = GetParam();
+  const std::string file = (dir / ("linear." + ext)).string();
   const std::vector<uint8_t> icc = linear_profile();
   {
     cKorvex k;
@@ -47,7 +50,7 @@ TEST(ColourManagement, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
     raster::Image* img = raster::find_image(k.GetNativeImage());
     img->fill_rect({0, 0, 16, 16}, 0xFF808080);
     ASSERT_EQ(img->set_property({0x8773, raster::ptype::kUndefined, icc}), raster::Status::Ok);
-    ASSERT_EQ(k.SaveAsJpeg(file, 100), S::Ok);
+    ASSERT_EQ(ext == "png" ? k.SaveAsPng(file) : k.SaveAsJpeg(file, 100), S::Ok);
   }
   // ImageMagick finds the same profile in the file.
   const std::string extracted = (dir / "out.icc").string();
@@ -72,12 +75,14 @@ TEST(ColourManagement, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
   EXPECT_NEAR(static_cast<int>(v & 0xFF), 188, 2);
   EXPECT_NEAR(static_cast<int>((v >> 16) & 0xFF), 188, 2);
   EXPECT_EQ(raster::find_image(managed)->property(0x8773), nullptr);  // pixels are sRGB now
-  EXPECT_EQ(k.CreateImageFromFileICM((dir / "none.jpg").string()), 0);
+  EXPECT_EQ(k.CreateImageFromFileICM((dir / "none").string()), 0);
   EXPECT_EQ(k.GetStat(), S::FileNotFound);
   k.CloseImage(plain);
   k.CloseImage(managed);
   fs::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(JpegAndPng, ColourManagement, ::testing::Values("jpg", "png"));
 
 }  // namespace
 }  // namespace korvex

@@ -29,6 +29,7 @@ inline constexpr uint32_t kTagArtist = 0x013B;
 inline constexpr uint32_t kTagGamma = 0x0301;
 inline constexpr uint32_t kTagImageTitle = 0x0320;
 inline constexpr uint32_t kTagCopyright = 0x8298;
+inline constexpr uint32_t kTagIccProfile = 0x8773;  // embedded ICC colour profile (iCCP)
 
 // Keyword of a text chunk and the property it maps to.
 struct TextKey {

@@ -15,7 +15,8 @@
 //
 // Metadata: pHYs in pixels per metre gives the resolution (96 dpi otherwise),
 // gAMA the gamma property, and the text chunks with a known keyword ASCII
-// properties. All other ancillary chunks are skipped unread by libpng.
+// properties, iCCP the colour profile property 0x8773. All other ancillary
+// chunks are skipped unread by libpng.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
@@ -116,8 +117,8 @@ bool read_header(Job* job) {
   // Only the chunks that become pixels or metadata are processed; libpng
   // skips the others (colour profiles, histograms, suggested palettes...).
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  static const png_byte kWanted[] = "pHYs\0gAMA\0tEXt\0zTXt\0iTXt";
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kWanted, 5);
+  static const png_byte kWanted[] = "pHYs\0gAMA\0tEXt\0zTXt\0iTXt\0iCCP";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kWanted, 6);
 
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
   // Fuzzing builds skip the checksums, so that mutated files get past them.
@@ -289,6 +290,18 @@ void collect_metadata(png_structp png, png_infop info, const Header& h, Frame& f
     item.type = ptype::kRational;
     put_u32(item.value, static_cast<uint32_t>(h.gamma));
     put_u32(item.value, 100000);
+    frame.properties.push_back(std::move(item));
+  }
+  png_charp icc_name = nullptr;
+  int icc_compression = 0;
+  png_bytep icc = nullptr;
+  png_uint_32 icc_size = 0;
+  if (png_get_iCCP(png, info, &icc_name, &icc_compression, &icc, &icc_size) != 0 &&
+      icc != nullptr && icc_size > 0) {
+    PropertyItem item;
+    item.id = kTagIccProfile;
+    item.type = ptype::kUndefined;
+    item.value.assign(icc, icc + icc_size);
     frame.properties.push_back(std::move(item));
   }
   png_textp text = nullptr;

@@ -54,6 +54,8 @@ struct Job {
   png_uint_32 ppm_y;
   png_textp texts;
   int num_texts;
+  const uint8_t* icc;  // ICC profile, or null
+  png_uint_32 icc_size;
   unsigned transforms;
   // Supplies row y in the layout libpng expects before its transforms.
   const uint8_t* (*row)(void* context, int32_t y);
@@ -96,6 +98,12 @@ bool write_png(Job* job) {
   }
   if (job->has_phys) png_set_pHYs(png, info, job->ppm_x, job->ppm_y, PNG_RESOLUTION_METER);
   if (job->num_texts > 0) png_set_text(png, info, job->texts, job->num_texts);
+  if (job->icc != nullptr) {
+    // A profile libpng finds inconsistent is left out with a warning instead
+    // of failing the whole save.
+    png_set_benign_errors(png, 1);
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, job->icc, job->icc_size);
+  }
   png_write_info(png, info);
 
   const unsigned t = job->transforms;
@@ -336,6 +344,11 @@ Status encode_png(Image& img, std::vector<uint8_t>& out) {
   }
   job->texts = texts.data();
   job->num_texts = static_cast<int>(texts.size());
+  const PropertyItem* icc = img.property(kTagIccProfile);
+  const bool has_icc =
+      icc != nullptr && icc->value.size() >= 132 && icc->value.size() < (64u << 20);
+  job->icc = has_icc ? icc->value.data() : nullptr;
+  job->icc_size = has_icc ? icc->length() : 0;
 
   WriteStructs structs;
   structs.png =
