@@ -1,0 +1,484 @@
+// TIFF encoder: one page into memory, or several pages into a file through a
+// FrameWriter that renames a temporary file into place when it finishes.
+//
+// Output layout by colour depth (0 = the image's own depth):
+//   1/4/8 bits   indexed: gray (min-is-black or min-is-white) when the
+//                palette is a black/white or gray ramp, a colormap otherwise;
+//                a different source depth is matched to {black, white} (1) or
+//                to the default halftone palette (4, 8)
+//   24 bits      8-bit RGB (also the own depth of 16-bit, 24bppRGB, 32bppRGB)
+//   32 bits      8-bit RGBA, associated alpha for premultiplied sources
+//   48/64bpp     own depth only: 16-bit RGB / RGBA, samples kept exactly
+// Compressions: LZW (default), none, and for bilevel output CCITT modified
+// Huffman, Group 3 and Group 4.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "raster/codecs/tiff/tiff_internal.h"
+#include "raster/convert.h"
+
+namespace korvex::raster::tiffcodec {
+
+namespace {
+
+enum class RowSource {
+  IndexedCopy,  // the surface's indexed rows as they are
+  ToIndexed,    // nearest entries of `palette`
+  Rgb8,
+  Rgba8,
+  Rgb16,   // 48bppRGB surface
+  Rgba16,  // 64bpp(P)ARGB surface
+};
+
+struct WritePlan {
+  RowSource source = RowSource::Rgb8;
+  uint16_t bps = 8;
+  uint16_t spp = 3;
+  uint16_t photometric = PHOTOMETRIC_RGB;
+  uint16_t compression = COMPRESSION_LZW;
+  uint16_t extra = 0;                           // 0, or the ExtraSamples value of the alpha sample
+  PixelFormat indexed_format = pf::kUndefined;  // ToIndexed target
+  Palette palette;                              // colormap or match target
+};
+
+constexpr uint32_t kRgbMask = 0x00FFFFFFu;
+
+bool is_ramp(const Palette& p, size_t levels, bool reversed) {
+  if (p.entries.size() != levels) return false;
+  for (size_t i = 0; i < levels; ++i) {
+    uint32_t v = static_cast<uint32_t>(i * 255 / (levels - 1));
+    if (reversed) v = 255 - v;
+    if ((p.entries[i] & kRgbMask) != (v << 16 | v << 8 | v)) return false;
+  }
+  return true;
+}
+
+// Photometric interpretation of indexed pixels stored as they are.
+uint16_t indexed_photometric(const Palette& p, int bits) {
+  const size_t levels = size_t{1} << bits;
+  if (is_ramp(p, levels, false)) return PHOTOMETRIC_MINISBLACK;
+  if (is_ramp(p, levels, true)) return PHOTOMETRIC_MINISWHITE;
+  return PHOTOMETRIC_PALETTE;
+}
+
+void bilevel_target(WritePlan& plan) {
+  plan.source = RowSource::ToIndexed;
+  plan.bps = 1;
+  plan.spp = 1;
+  plan.photometric = PHOTOMETRIC_MINISBLACK;
+  plan.indexed_format = pf::k1bppIndexed;
+  plan.palette = default_palette(pf::k1bppIndexed);
+}
+
+Status make_plan(const Image& img, const EncoderParams& params, WritePlan& plan) {
+  const int32_t compression =
+      param_value(params, encparam::kCompression, encparam::kCompressionLZW);
+  const int32_t depth = param_value(params, encparam::kColorDepth, 0);
+  switch (compression) {
+    case encparam::kCompressionLZW:
+      plan.compression = COMPRESSION_LZW;
+      break;
+    case encparam::kCompressionCCITT3:
+      plan.compression = COMPRESSION_CCITTFAX3;
+      break;
+    case encparam::kCompressionCCITT4:
+      plan.compression = COMPRESSION_CCITTFAX4;
+      break;
+    case encparam::kCompressionRle:
+      plan.compression = COMPRESSION_CCITTRLE;
+      break;
+    case encparam::kCompressionNone:
+      plan.compression = COMPRESSION_NONE;
+      break;
+    default:
+      return Status::InvalidParameter;
+  }
+  if (depth != 0 && depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) {
+    return Status::InvalidParameter;
+  }
+  const PixelFormat f = img.format();
+  if (!is_supported_format(f)) return Status::InvalidParameter;
+  const int own = bits_per_pixel(f);
+
+  if (depth == 0 || depth == own) {
+    if (is_indexed(f)) {
+      plan.source = RowSource::IndexedCopy;
+      plan.bps = static_cast<uint16_t>(own);
+      plan.spp = 1;
+      plan.palette = img.palette();
+      plan.photometric = indexed_photometric(plan.palette, own);
+    } else if (f == pf::k32bppARGB || f == pf::k32bppPARGB) {
+      plan.source = RowSource::Rgba8;
+      plan.spp = 4;
+      plan.extra = f == pf::k32bppPARGB ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+    } else if (f == pf::k48bppRGB) {
+      plan.source = RowSource::Rgb16;
+      plan.bps = 16;
+    } else if (f == pf::k64bppARGB || f == pf::k64bppPARGB) {
+      plan.source = RowSource::Rgba16;
+      plan.bps = 16;
+      plan.spp = 4;
+      plan.extra = f == pf::k64bppPARGB ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+    } else {
+      plan.source = RowSource::Rgb8;  // 16-bit formats, 24bppRGB, 32bppRGB
+    }
+  } else if (depth == 1) {
+    bilevel_target(plan);
+  } else if (depth == 4 || depth == 8) {
+    plan.source = RowSource::ToIndexed;
+    plan.bps = static_cast<uint16_t>(depth);
+    plan.spp = 1;
+    plan.photometric = PHOTOMETRIC_PALETTE;
+    plan.indexed_format = depth == 4 ? pf::k4bppIndexed : pf::k8bppIndexed;
+    plan.palette = default_palette(plan.indexed_format);
+  } else if (depth == 24) {
+    plan.source = RowSource::Rgb8;
+  } else {
+    plan.source = RowSource::Rgba8;
+    plan.spp = 4;
+    plan.extra = is_premultiplied(f) ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+  }
+
+  const bool fax = plan.compression == COMPRESSION_CCITTFAX3 ||
+                   plan.compression == COMPRESSION_CCITTFAX4 ||
+                   plan.compression == COMPRESSION_CCITTRLE;
+  if (fax) {
+    if (plan.bps != 1 || plan.spp != 1) return Status::InvalidParameter;
+    // Fax coding is bilevel: a two-colour palette that is not black and
+    // white is matched to black and white.
+    if (plan.photometric == PHOTOMETRIC_PALETTE) bilevel_target(plan);
+  }
+  return Status::Ok;
+}
+
+bool set_ascii(TIFF* tif, uint32_t tag, const std::vector<uint8_t>& value) {
+  std::string text(value.begin(), value.end());
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  if (text.empty()) return true;
+  return TIFFSetField(tif, tag, text.c_str()) == 1;
+}
+
+Status set_fields(TIFF* tif, const Image& img, const WritePlan& plan, bool page_of_many) {
+  const uint32_t w = static_cast<uint32_t>(img.width());
+  const uint32_t h = static_cast<uint32_t>(img.height());
+  const uint64_t row_bytes = (uint64_t{w} * plan.bps * plan.spp + 7) / 8;
+  const uint64_t rows_per_strip =
+      std::clamp<uint64_t>((uint64_t{64} << 10) / std::max<uint64_t>(row_bytes, 1), 1, h);
+  auto dpi = [](float v) { return std::isfinite(v) && v > 0.0f ? static_cast<double>(v) : 96.0; };
+
+  bool ok =
+      TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w) == 1 &&
+      TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h) == 1 &&
+      TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<unsigned>(plan.bps)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<unsigned>(plan.spp)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<unsigned>(plan.photometric)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<unsigned>(PLANARCONFIG_CONTIG)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<unsigned>(plan.compression)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rows_per_strip)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi(img.dpi_x())) == 1 &&
+      TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi(img.dpi_y())) == 1 &&
+      TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_INCH)) == 1;
+  if (ok && page_of_many) {
+    ok = TIFFSetField(tif, TIFFTAG_SUBFILETYPE, static_cast<uint32_t>(FILETYPE_PAGE)) == 1;
+  }
+  if (ok && plan.extra != 0) {
+    const uint16_t extra[1] = {plan.extra};
+    ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1u, extra) == 1;
+  }
+  if (ok && plan.photometric == PHOTOMETRIC_PALETTE) {
+    // A full colormap; entries the palette lacks are black.
+    const size_t n = size_t{1} << plan.bps;
+    std::vector<uint16_t> r(n, 0), g(n, 0), b(n, 0);
+    for (size_t i = 0; i < n && i < plan.palette.entries.size(); ++i) {
+      const uint32_t c = plan.palette.entries[i];
+      r[i] = static_cast<uint16_t>(((c >> 16) & 0xFF) * 257);
+      g[i] = static_cast<uint16_t>(((c >> 8) & 0xFF) * 257);
+      b[i] = static_cast<uint16_t>((c & 0xFF) * 257);
+    }
+    ok = TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data()) == 1;
+  }
+  // ASCII metadata that are ordinary TIFF tags.
+  static constexpr uint32_t kAsciiTags[] = {
+      TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,   TIFFTAG_MODEL,    TIFFTAG_SOFTWARE,
+      TIFFTAG_DATETIME,         TIFFTAG_ARTIST, TIFFTAG_COPYRIGHT};
+  for (const PropertyItem& item : img.properties()) {
+    if (!ok) break;
+    if (item.type != ptype::kAscii) continue;
+    if (std::find(std::begin(kAsciiTags), std::end(kAsciiTags), item.id) == std::end(kAsciiTags)) {
+      continue;
+    }
+    ok = set_ascii(tif, item.id, item.value);
+  }
+  return ok ? Status::Ok : Status::GenericError;
+}
+
+inline uint16_t load16le(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline void store16(uint8_t* p, uint16_t v) {
+  std::memcpy(p, &v, 2);  // libtiff takes samples in host order
+}
+
+// Writes the active frame's pixels row by row.
+Status write_rows(TIFF* tif, const Image& img, const WritePlan& plan) {
+  const Surface& s = img.surface();
+  const int32_t w = s.width;
+  const size_t row_bytes = (static_cast<size_t>(w) * plan.bps * plan.spp + 7) / 8;
+  std::vector<uint8_t> row(row_bytes + 8, 0);
+  std::vector<uint32_t> scratch(static_cast<size_t>(w));
+  std::optional<PaletteMatcher> matcher;
+  if (plan.source == RowSource::ToIndexed) matcher.emplace(plan.palette);
+  // Sub-byte rows end with pad bits that must be zero (the fax coders read them).
+  const unsigned tail_bits = static_cast<unsigned>((static_cast<uint64_t>(w) * plan.bps) % 8);
+  const uint8_t tail_mask = tail_bits == 0 ? 0xFF : static_cast<uint8_t>(0xFF00 >> tail_bits);
+
+  for (int32_t y = 0; y < s.height; ++y) {
+    const uint8_t* src = s.row(y);
+    uint8_t* dst = row.data();
+    switch (plan.source) {
+      case RowSource::IndexedCopy:
+        std::memcpy(dst, src, row_bytes);
+        break;
+      case RowSource::ToIndexed:
+        load_argb(s.format, src, 0, w, s.palette, scratch.data());
+        store_argb(plan.indexed_format, dst, 0, w, &*matcher, scratch.data());
+        break;
+      case RowSource::Rgb8:
+        convert_pixels(s.format, src, 0, s.palette, pf::k24bppRGB, dst, 0, nullptr, w,
+                       scratch.data());
+        for (int32_t x = 0; x < w; ++x) std::swap(dst[3 * x], dst[3 * x + 2]);
+        break;
+      case RowSource::Rgba8: {
+        const PixelFormat to =
+            plan.extra == EXTRASAMPLE_ASSOCALPHA ? pf::k32bppPARGB : pf::k32bppARGB;
+        convert_pixels(s.format, src, 0, s.palette, to, dst, 0, nullptr, w, scratch.data());
+        for (int32_t x = 0; x < w; ++x) std::swap(dst[4 * x], dst[4 * x + 2]);
+        break;
+      }
+      case RowSource::Rgb16:
+        for (int32_t x = 0; x < w; ++x) {
+          const uint8_t* p = src + 6 * x;
+          store16(dst + 6 * x, load16le(p + 4));
+          store16(dst + 6 * x + 2, load16le(p + 2));
+          store16(dst + 6 * x + 4, load16le(p));
+        }
+        break;
+      case RowSource::Rgba16:
+        for (int32_t x = 0; x < w; ++x) {
+          const uint8_t* p = src + 8 * x;
+          store16(dst + 8 * x, load16le(p + 4));
+          store16(dst + 8 * x + 2, load16le(p + 2));
+          store16(dst + 8 * x + 4, load16le(p));
+          store16(dst + 8 * x + 6, load16le(p + 6));
+        }
+        break;
+    }
+    if (plan.spp == 1 && plan.bps < 8) dst[row_bytes - 1] &= tail_mask;
+    if (TIFFWriteScanline(tif, dst, static_cast<uint32_t>(y), 0) != 1) return Status::GenericError;
+  }
+  return Status::Ok;
+}
+
+// Fields and pixels of one page, closed with its directory.
+Status write_page(TIFF* tif, const Image& img, const WritePlan& plan, bool page_of_many) {
+  if (Status st = set_fields(tif, img, plan, page_of_many); st != Status::Ok) return st;
+  if (Status st = write_rows(tif, img, plan); st != Status::Ok) return st;
+  return TIFFWriteDirectory(tif) == 1 ? Status::Ok : Status::GenericError;
+}
+
+// Permission bits for a new file: those of the file it replaces, or the
+// usual 0666 less the process umask.
+mode_t new_file_mode(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  mode_t mask = 022;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+      break;
+    }
+  }
+  return 0666 & ~mask;
+}
+
+class TiffFrameWriter final : public FrameWriter {
+ public:
+  explicit TiffFrameWriter(std::string path) : path_(std::move(path)) {}
+  TiffFrameWriter(const TiffFrameWriter&) = delete;
+  TiffFrameWriter& operator=(const TiffFrameWriter&) = delete;
+
+  ~TiffFrameWriter() override {
+    LibtiffScope scope;
+    abandon();
+  }
+
+  // Creates the temporary file and writes the first page.
+  Status start(Image& first, const WritePlan& plan) {
+    std::string tmpl = path_ + ".XXXXXX";
+    file_.fd = ::mkstemp(tmpl.data());
+    if (file_.fd < 0) return Status::Win32Error;
+    temp_ = tmpl;
+    if (::fchmod(file_.fd, new_file_mode(path_)) != 0) return Status::Win32Error;
+    tif_ = open_file_writer(file_, temp_.c_str(), diag_);
+    if (!tif_) return file_.io_errno != 0 ? Status::Win32Error : Status::GenericError;
+    return page(first, plan);
+  }
+
+  Status add(Image& frame, const EncoderParams& params) override {
+    LibtiffScope scope;
+    if (state_ != State::Open) return Status::WrongState;
+    try {
+      WritePlan plan;
+      if (Status st = make_plan(frame, params, plan); st != Status::Ok) return st;
+      return page(frame, plan);
+    } catch (const std::bad_alloc&) {
+      state_ = State::Failed;
+      return Status::OutOfMemory;
+    } catch (...) {
+      state_ = State::Failed;
+      return Status::GenericError;
+    }
+  }
+
+  Status finish() override {
+    LibtiffScope scope;
+    if (state_ == State::Done) return Status::WrongState;
+    if (state_ == State::Failed) {
+      abandon();
+      state_ = State::Done;
+      return Status::GenericError;
+    }
+    state_ = State::Done;
+    Status st = Status::GenericError;
+    try {
+      st = commit();
+    } catch (const std::bad_alloc&) {
+      st = Status::OutOfMemory;
+    } catch (...) {
+    }
+    if (st != Status::Ok) abandon();
+    return st;
+  }
+
+ private:
+  enum class State { Open, Failed, Done };
+
+  Status page(Image& img, const WritePlan& plan) {
+    const Status st = write_page(tif_.get(), img, plan, true);
+    if (st != Status::Ok) {
+      state_ = State::Failed;
+      return file_.io_errno != 0 ? Status::Win32Error : st;
+    }
+    return Status::Ok;
+  }
+
+  Status commit() {
+    const bool flushed = TIFFFlush(tif_.get()) == 1;
+    tif_.reset();  // TIFFClose; its close procedure leaves the descriptor to us
+    if (file_.io_errno != 0) return Status::Win32Error;
+    if (!flushed) return Status::GenericError;
+    if (::fsync(file_.fd) != 0) return Status::Win32Error;
+    const int fd = file_.fd;
+    file_.fd = -1;
+    if (::close(fd) != 0) return Status::Win32Error;
+    if (std::rename(temp_.c_str(), path_.c_str()) != 0) return Status::Win32Error;
+    temp_.clear();
+    sync_folder();
+    return Status::Ok;
+  }
+
+  // Makes the rename durable; a folder that cannot be synced is not an error.
+  void sync_folder() const {
+    const size_t slash = path_.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path_.substr(0, slash);
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+      (void)::fsync(dfd);
+      ::close(dfd);
+    }
+  }
+
+  // Drops the handle without flushing, closes and removes the temporary file.
+  void abandon() {
+    if (TIFF* tif = tif_.release()) TIFFCleanup(tif);
+    if (file_.fd >= 0) {
+      ::close(file_.fd);
+      file_.fd = -1;
+    }
+    if (!temp_.empty()) {
+      ::unlink(temp_.c_str());
+      temp_.clear();
+    }
+  }
+
+  std::string path_;
+  std::string temp_;
+  FileWriter file_;
+  Diagnostics diag_;
+  TiffHandle tif_;
+  State state_ = State::Open;
+};
+
+}  // namespace
+
+Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+  LibtiffScope scope;
+  try {
+    WritePlan plan;
+    if (Status st = make_plan(img, params, plan); st != Status::Ok) return st;
+    std::vector<uint8_t> bytes;
+    MemoryWriter writer;
+    writer.out = &bytes;
+    Diagnostics diag;
+    TiffHandle tif = open_memory_writer(writer, diag);
+    if (!tif) return writer.failed ? Status::OutOfMemory : Status::GenericError;
+    Status st = write_page(tif.get(), img, plan, false);
+    if (st == Status::Ok && TIFFFlush(tif.get()) != 1) st = Status::GenericError;
+    tif.reset();
+    if (writer.failed) return Status::OutOfMemory;
+    if (st != Status::Ok) return st;
+    out = std::move(bytes);
+    return Status::Ok;
+  } catch (const std::bad_alloc&) {
+    return Status::OutOfMemory;
+  } catch (...) {
+    return Status::GenericError;
+  }
+}
+
+Status open_frames(Image& first, const EncoderParams& params, const std::string& path,
+                   std::unique_ptr<FrameWriter>& out) {
+  LibtiffScope scope;
+  try {
+    if (path.empty()) return Status::InvalidParameter;
+    WritePlan plan;
+    if (Status st = make_plan(first, params, plan); st != Status::Ok) return st;
+    auto writer = std::make_unique<TiffFrameWriter>(path);
+    if (Status st = writer->start(first, plan); st != Status::Ok) return st;
+    out = std::move(writer);
+    return Status::Ok;
+  } catch (const std::bad_alloc&) {
+    return Status::OutOfMemory;
+  } catch (...) {
+    return Status::GenericError;
+  }
+}
+
+}  // namespace korvex::raster::tiffcodec

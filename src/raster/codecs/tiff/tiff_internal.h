@@ -1,0 +1,81 @@
+// Shared plumbing of the TIFF decoder and encoder: libtiff handles over
+// memory and over file descriptors, and quiet diagnostics.
+//
+// libtiff reports problems through handlers that print to stderr by default.
+// Every handle we open gets per-handle handlers that only count the messages,
+// and the few messages libtiff still routes through its process-wide handlers
+// are swallowed while one of our calls is running on the thread (a
+// LibtiffScope is alive); outside our calls they go on to the handlers that
+// were installed before ours.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "raster/codec.h"
+#include "raster/image.h"
+
+namespace korvex::raster::tiffcodec {
+
+// Marks the thread as running libtiff on our behalf (nestable).
+class LibtiffScope {
+ public:
+  LibtiffScope();
+  ~LibtiffScope();
+  LibtiffScope(const LibtiffScope&) = delete;
+  LibtiffScope& operator=(const LibtiffScope&) = delete;
+};
+
+// Messages counted for one handle.
+struct Diagnostics {
+  int errors = 0;
+  int warnings = 0;
+};
+
+struct TiffCloser {
+  void operator()(TIFF* tif) const {
+    if (tif != nullptr) TIFFClose(tif);
+  }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+// Bytes being read; must outlive the handle opened over them.
+struct MemoryReader {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  uint64_t pos = 0;
+};
+
+// Opens a TIFF for reading over memory (mapped, so strips are decoded
+// straight from the caller's bytes). Null when libtiff refuses the header or
+// the first directory.
+TiffHandle open_reader(MemoryReader& reader, Diagnostics& diag);
+
+// A growing byte vector as a seekable output.
+struct MemoryWriter {
+  std::vector<uint8_t>* out = nullptr;
+  uint64_t pos = 0;
+  bool failed = false;  // an allocation failed in a callback
+};
+TiffHandle open_memory_writer(MemoryWriter& writer, Diagnostics& diag);
+
+// A file descriptor as a seekable output; the descriptor stays ours (the
+// handle's close does not close it), so it can be synced before renaming.
+struct FileWriter {
+  int fd = -1;
+  int io_errno = 0;  // first failing write or seek
+};
+TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& diag);
+
+// The codec entry points, registered together by tiff_codec.cpp.
+bool sniff(const uint8_t* data, size_t size);
+Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
+Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out);
+Status open_frames(Image& first, const EncoderParams& params, const std::string& path,
+                   std::unique_ptr<FrameWriter>& out);
+
+}  // namespace korvex::raster::tiffcodec

@@ -1,0 +1,265 @@
+// libtiff handles over memory and file descriptors, with quiet diagnostics.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "raster/codecs/tiff/tiff_internal.h"
+
+namespace korvex::raster::tiffcodec {
+
+namespace {
+
+// ---- diagnostics -------------------------------------------------------------
+
+thread_local int t_scope_depth = 0;
+
+std::atomic<TIFFErrorHandler> g_prev_error{nullptr};
+std::atomic<TIFFErrorHandler> g_prev_warning{nullptr};
+std::atomic<TIFFErrorHandlerExt> g_prev_error_ext{nullptr};
+std::atomic<TIFFErrorHandlerExt> g_prev_warning_ext{nullptr};
+
+void forward_error(const char* module, const char* fmt, va_list ap) {
+  if (t_scope_depth > 0) return;
+  if (TIFFErrorHandler h = g_prev_error.load()) h(module, fmt, ap);
+}
+void forward_warning(const char* module, const char* fmt, va_list ap) {
+  if (t_scope_depth > 0) return;
+  if (TIFFErrorHandler h = g_prev_warning.load()) h(module, fmt, ap);
+}
+void forward_error_ext(thandle_t fd, const char* module, const char* fmt, va_list ap) {
+  if (t_scope_depth > 0) return;
+  if (TIFFErrorHandlerExt h = g_prev_error_ext.load()) h(fd, module, fmt, ap);
+}
+void forward_warning_ext(thandle_t fd, const char* module, const char* fmt, va_list ap) {
+  if (t_scope_depth > 0) return;
+  if (TIFFErrorHandlerExt h = g_prev_warning_ext.load()) h(fd, module, fmt, ap);
+}
+
+void install_process_handlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_prev_error.store(TIFFSetErrorHandler(forward_error));
+    g_prev_warning.store(TIFFSetWarningHandler(forward_warning));
+    g_prev_error_ext.store(TIFFSetErrorHandlerExt(forward_error_ext));
+    g_prev_warning_ext.store(TIFFSetWarningHandlerExt(forward_warning_ext));
+  });
+}
+
+// Per-handle handlers: count, and stop libtiff from calling the global ones.
+int count_error(TIFF*, void* user, const char*, const char*, va_list) {
+  if (user != nullptr) ++static_cast<Diagnostics*>(user)->errors;
+  return 1;
+}
+int count_warning(TIFF*, void* user, const char*, const char*, va_list) {
+  if (user != nullptr) ++static_cast<Diagnostics*>(user)->warnings;
+  return 1;
+}
+
+// Largest single allocation libtiff may make for a handle: the pixel memory
+// limit, but never so small that ordinary strip buffers are refused.
+tmsize_t libtiff_allocation_cap() {
+  const uint64_t floor = uint64_t{16} << 20;
+  const uint64_t cap = std::max(pixel_memory_limit(), floor);
+  const uint64_t most = static_cast<uint64_t>(std::numeric_limits<tmsize_t>::max());
+  return static_cast<tmsize_t>(std::min(cap, most));
+}
+
+TiffHandle open_with_options(const char* name, const char* mode, thandle_t handle,
+                             TIFFReadWriteProc read, TIFFReadWriteProc write, TIFFSeekProc seek,
+                             TIFFCloseProc close, TIFFSizeProc size, TIFFMapFileProc map,
+                             TIFFUnmapFileProc unmap, Diagnostics& diag) {
+  install_process_handlers();
+  TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+  if (opts == nullptr) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(opts, count_error, &diag);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts, count_warning, &diag);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(opts, libtiff_allocation_cap());
+  TIFF* tif =
+      TIFFClientOpenExt(name, mode, handle, read, write, seek, close, size, map, unmap, opts);
+  TIFFOpenOptionsFree(opts);
+  return TiffHandle(tif);
+}
+
+// New position for a seek, or false when it would leave the 63-bit range.
+bool seek_target(uint64_t pos, uint64_t end, toff_t off, int whence, uint64_t& out) {
+  uint64_t base = 0;
+  switch (whence) {
+    case SEEK_SET:
+      base = 0;
+      break;
+    case SEEK_CUR:
+      base = pos;
+      break;
+    case SEEK_END:
+      base = end;
+      break;
+    default:
+      return false;
+  }
+  // Offsets relative to the current position or the end may be negative,
+  // passed as their two's complement: modular addition gives the target.
+  const uint64_t target = base + static_cast<uint64_t>(off);
+  if (target > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+  out = target;
+  return true;
+}
+
+// ---- memory reader -------------------------------------------------------------
+
+tmsize_t mem_read(thandle_t h, void* buf, tmsize_t n) {
+  auto* r = static_cast<MemoryReader*>(h);
+  if (n <= 0 || r->pos >= r->size) return 0;
+  const size_t k =
+      static_cast<size_t>(std::min<uint64_t>(r->size - r->pos, static_cast<uint64_t>(n)));
+  std::memcpy(buf, r->data + r->pos, k);
+  r->pos += k;
+  return static_cast<tmsize_t>(k);
+}
+tmsize_t mem_refuse_write(thandle_t, void*, tmsize_t) {
+  return -1;
+}
+toff_t mem_seek(thandle_t h, toff_t off, int whence) {
+  auto* r = static_cast<MemoryReader*>(h);
+  uint64_t target = 0;
+  if (!seek_target(r->pos, r->size, off, whence, target)) return static_cast<toff_t>(-1);
+  r->pos = target;
+  return target;
+}
+int no_close(thandle_t) {
+  return 0;
+}
+toff_t mem_size(thandle_t h) {
+  return static_cast<MemoryReader*>(h)->size;
+}
+int mem_map(thandle_t h, void** base, toff_t* size) {
+  auto* r = static_cast<MemoryReader*>(h);
+  // libtiff only reads through the mapping of a handle opened for reading.
+  *base = const_cast<uint8_t*>(r->data);
+  *size = r->size;
+  return 1;
+}
+int no_map(thandle_t, void**, toff_t*) {
+  return 0;
+}
+void no_unmap(thandle_t, void*, toff_t) {}
+
+// ---- memory writer -------------------------------------------------------------
+
+tmsize_t vec_read(thandle_t h, void* buf, tmsize_t n) {
+  auto* w = static_cast<MemoryWriter*>(h);
+  const uint64_t size = w->out->size();
+  if (n <= 0 || w->pos >= size) return 0;
+  const size_t k = static_cast<size_t>(std::min<uint64_t>(size - w->pos, static_cast<uint64_t>(n)));
+  std::memcpy(buf, w->out->data() + w->pos, k);
+  w->pos += k;
+  return static_cast<tmsize_t>(k);
+}
+tmsize_t vec_write(thandle_t h, void* buf, tmsize_t n) {
+  auto* w = static_cast<MemoryWriter*>(h);
+  if (n < 0) return -1;
+  try {
+    const uint64_t end = w->pos + static_cast<uint64_t>(n);
+    if (end > w->out->size()) w->out->resize(static_cast<size_t>(end));
+    if (n > 0) std::memcpy(w->out->data() + w->pos, buf, static_cast<size_t>(n));
+    w->pos = end;
+    return n;
+  } catch (...) {
+    // Nothing may propagate through libtiff's C frames.
+    w->failed = true;
+    return -1;
+  }
+}
+toff_t vec_seek(thandle_t h, toff_t off, int whence) {
+  auto* w = static_cast<MemoryWriter*>(h);
+  uint64_t target = 0;
+  if (!seek_target(w->pos, w->out->size(), off, whence, target)) return static_cast<toff_t>(-1);
+  w->pos = target;
+  return target;
+}
+toff_t vec_size(thandle_t h) {
+  return static_cast<MemoryWriter*>(h)->out->size();
+}
+
+// ---- file writer ---------------------------------------------------------------
+
+tmsize_t fd_read(thandle_t h, void* buf, tmsize_t n) {
+  auto* w = static_cast<FileWriter*>(h);
+  if (n <= 0) return 0;
+  tmsize_t done = 0;
+  while (done < n) {
+    const ssize_t k =
+        ::read(w->fd, static_cast<uint8_t*>(buf) + done, static_cast<size_t>(n - done));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return -1;
+    if (k == 0) break;
+    done += k;
+  }
+  return done;
+}
+tmsize_t fd_write(thandle_t h, void* buf, tmsize_t n) {
+  auto* w = static_cast<FileWriter*>(h);
+  if (n < 0) return -1;
+  tmsize_t done = 0;
+  while (done < n) {
+    const ssize_t k =
+        ::write(w->fd, static_cast<const uint8_t*>(buf) + done, static_cast<size_t>(n - done));
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) {
+      if (w->io_errno == 0) w->io_errno = k < 0 ? errno : ENOSPC;
+      return -1;
+    }
+    done += k;
+  }
+  return done;
+}
+toff_t fd_seek(thandle_t h, toff_t off, int whence) {
+  auto* w = static_cast<FileWriter*>(h);
+  const off_t r = ::lseek(w->fd, static_cast<off_t>(off), whence);
+  if (r < 0) {
+    if (w->io_errno == 0) w->io_errno = errno;
+    return static_cast<toff_t>(-1);
+  }
+  return static_cast<toff_t>(r);
+}
+toff_t fd_size(thandle_t h) {
+  struct stat st;
+  if (::fstat(static_cast<FileWriter*>(h)->fd, &st) != 0) return 0;
+  return static_cast<toff_t>(st.st_size);
+}
+
+}  // namespace
+
+LibtiffScope::LibtiffScope() {
+  ++t_scope_depth;
+}
+LibtiffScope::~LibtiffScope() {
+  --t_scope_depth;
+}
+
+TiffHandle open_reader(MemoryReader& reader, Diagnostics& diag) {
+  reader.pos = 0;
+  return open_with_options("memory", "r", &reader, mem_read, mem_refuse_write, mem_seek, no_close,
+                           mem_size, mem_map, no_unmap, diag);
+}
+
+TiffHandle open_memory_writer(MemoryWriter& writer, Diagnostics& diag) {
+  writer.pos = 0;
+  writer.failed = false;
+  return open_with_options("memory", "wl", &writer, vec_read, vec_write, vec_seek, no_close,
+                           vec_size, no_map, no_unmap, diag);
+}
+
+TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& diag) {
+  return open_with_options(name, "wl", &writer, fd_read, fd_write, fd_seek, no_close, fd_size,
+                           no_map, no_unmap, diag);
+}
+
+}  // namespace korvex::raster::tiffcodec

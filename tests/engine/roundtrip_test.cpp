@@ -1,0 +1,170 @@
+// The engine with the real codecs: files written by the save members as peer
+// tools see them, icons, multi-page TIFF, image strings and GIF palettes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "engine/cp1252.h"
+#include "korvex/korvex.h"
+#include "raster/handles.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+namespace fs = std::filesystem;
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+class RealCodecs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kx-rt-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(RealCodecs, SaveAsTiffWritesTheCompressionAndDepthTiffinfoReports) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(64, 32, 1), S::Ok);
+  ASSERT_EQ(k.SaveAsTiff(path("bw.tif"), 4), S::Ok);
+  EXPECT_NE(run("tiffinfo " + path("bw.tif")).find("CCITT Group 4"), std::string::npos);
+  ASSERT_EQ(k.CreateImage(64, 32, 24), S::Ok);
+  ASSERT_EQ(k.SaveAsTiff(path("rgb.tif"), 4), S::Ok);
+  const std::string info = run("tiffinfo " + path("rgb.tif"));
+  EXPECT_NE(info.find("Compression Scheme: LZW"), std::string::npos) << info;
+  ASSERT_EQ(k.CreateImage(8, 8, 32), S::Ok);
+  ASSERT_EQ(k.SaveAsTiff(path("depth.tif"), 6, 16), S::Ok);
+  const std::string depth = run("tiffinfo " + path("depth.tif"));
+  EXPECT_NE(depth.find("Samples/Pixel: 3"), std::string::npos) << depth;
+  EXPECT_NE(depth.find("Software: Korvex"), std::string::npos) << depth;
+}
+
+TEST_F(RealCodecs, MultiPageTiffHoldsEveryPageImageMagickCounts) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(40, 30, 1), S::Ok);
+  const int32_t second = k.CreateNewImage(20, 10, 24, static_cast<int32_t>(0xFFFF0000));
+  const int32_t third = k.CreateNewImage(10, 10, 8);
+  ASSERT_EQ(k.CreateImage(40, 30, 1), S::Ok);
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("pages.tif"), 4), S::Ok);
+  ASSERT_EQ(k.TiffAddToNativeMultipage(second), S::Ok);
+  ASSERT_EQ(k.TiffAddToNativeMultipage(third), S::Ok);
+  ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
+  EXPECT_EQ(run("/usr/bin/identify -format '%w %C\\n' " + path("pages.tif")),
+            "40 Group4\n20 LZW\n10 LZW\n");
+  ASSERT_EQ(k.LoadFromFile(path("pages.tif")), S::Ok);
+  EXPECT_EQ(k.TiffGetPageCount(), 3);
+  ASSERT_EQ(k.TiffSelectPage(2), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 20);
+  k.CloseImage(second);
+  k.CloseImage(third);
+}
+
+TEST_F(RealCodecs, ImageStringsRoundTripTheEncodedBytes) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(9, 7, 24), S::Ok);
+  raster::find_image(k.GetNativeImage())->set_pixel(3, 3, 0xFF80909F);
+  for (const char* format : {"png", "bmp", "gif", "jpg", "tif"}) {
+    SCOPED_TRACE(format);
+    const std::string text = k.SaveAsString(format);
+    Array<uint8_t> bytes;
+    int32_t n = 0;
+    ASSERT_EQ(k.SaveAsByteArray(bytes, n, format), S::Ok);
+    EXPECT_EQ(Cp1252StringToBytes(text), bytes.values());
+    const int32_t id = k.CreateImageFromString(text);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(k.GetWidth(), 9);
+    k.SetNativeImage(0);
+    k.LoadFromImage(id);
+    k.SetNativeImage(id);
+  }
+  Array<uint8_t> bmp;
+  int32_t n = 0;
+  ASSERT_EQ(k.SaveAsByteArray(bmp, n, "xyz"), S::Ok);
+  EXPECT_EQ(bmp(0), 'B');
+  EXPECT_EQ(bmp(1), 'M');
+}
+
+TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(64, 64, 24), S::Ok);
+  raster::find_image(k.GetNativeImage())->fill_rect({0, 0, 64, 32}, 0xFF00FF00);
+  ASSERT_EQ(k.SaveAsIco(path("a.ico"), true, 0x00FFFFFF), S::Ok);  // white (COLORREF) transparent
+  EXPECT_EQ(run("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
+  // Top half green and opaque, bottom half white made transparent.
+  EXPECT_EQ(run("/usr/bin/convert " + path("a.ico") + " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
+            "srgba(0,255,0,1) 0");
+  // 32 wide, 100 high: used as it is, only its top 32 rows reach the icon.
+  ASSERT_EQ(k.CreateImage(32, 100, 24), S::Ok);
+  raster::find_image(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
+  ASSERT_EQ(k.SaveAsIco(path("b.ico")), S::Ok);
+  EXPECT_EQ(run("/usr/bin/convert " + path("b.ico") + " -format '%[pixel:p{5,31}]' info:"),
+            "srgba(255,255,255,1)");
+  // A file that cannot be written gives no icon.
+  EXPECT_EQ(k.SaveAsIco(path("missing/c.ico")), S::GenericError);
+  auto picture = std::make_shared<host::Picture>(host::Picture::kBitmap,
+                                                 host::CreateBitmap(host::Bitmap::Blank(8, 8, 24)));
+  EXPECT_EQ(k.GetIcon(picture, path("missing/d.ico")), 0);
+  EXPECT_EQ(k.GetStat(), S::FileNotFound);
+  const int32_t icon = k.GetIcon(picture);
+  ASSERT_NE(icon, 0);
+  ASSERT_NE(host::GetIcon(icon), nullptr);
+  EXPECT_EQ(host::GetIcon(icon)->color.width, 32);
+  host::DestroyIcon(icon);
+  EXPECT_EQ(k.GetIcon(nullptr), 0);
+}
+
+TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
+  const std::string gif = path("w.gif");
+  ASSERT_EQ(std::system(("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif).c_str()), 0);
+  cKorvex k;
+  ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
+  EXPECT_EQ(k.GifGetFrameCount(), 1);
+  ASSERT_EQ(k.GifSetTransparency(), S::Ok);
+  uint32_t v = 0;
+  raster::find_image(k.GetNativeImage())->get_pixel(0, 0, v);
+  EXPECT_EQ(v, 0x00FFFFFFu);
+  raster::find_image(k.GetNativeImage())->get_pixel(1, 1, v);
+  EXPECT_EQ(v, 0xFFFF0000u);
+  ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
+  EXPECT_EQ(run("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
+            "0 1");
+}
+
+TEST_F(RealCodecs, EverySampleLoadsWithItsFormatAndFrames) {
+  const fs::path samples = fs::path(KORVEX_SOURCE_DIR) / "samples";
+  cKorvex k;
+  struct {
+    const char* file;
+    const char* format;
+    int32_t width, frames;
+  } expected[] = {{"photo.jpg", "JPEG", 320, 0},  {"logo.png", "PNG", 200, 0},
+                  {"scan.tif", "TIFF", 850, 2},   {"anim.gif", "GIF", 64, 3},
+                  {"icon.ico", "ICON", 48, 0},    {"gradient.bmp", "BMP", 100, 0}};
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.file);
+    ASSERT_EQ(k.LoadFromFile((samples / e.file).string()), S::Ok);
+    EXPECT_EQ(k.GetImageFormat(), e.format);
+    EXPECT_EQ(k.GetWidth(), e.width);
+    EXPECT_EQ(k.TiffGetPageCount() + k.GifGetFrameCount(), e.frames);
+  }
+}
+
+}  // namespace
+}  // namespace korvex
