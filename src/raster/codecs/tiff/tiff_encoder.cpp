@@ -20,12 +20,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <new>
 #include <optional>
 #include <string>
 
+#include "host/file_io.h"
 #include "raster/codecs/tiff/tiff_internal.h"
 #include "raster/convert.h"
 
@@ -299,26 +299,9 @@ Status write_page(TIFF* tif, const Image& img, const WritePlan& plan, bool page_
   return TIFFWriteDirectory(tif) == 1 ? Status::Ok : Status::GenericError;
 }
 
-// Permission bits for a new file: those of the file it replaces, or the
-// usual 0666 less the process umask.
-mode_t new_file_mode(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
-  mode_t mask = 022;
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
-      mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-      break;
-    }
-  }
-  return 0666 & ~mask;
-}
-
 class TiffFrameWriter final : public FrameWriter {
  public:
-  explicit TiffFrameWriter(std::string path) : path_(std::move(path)) {}
+  explicit TiffFrameWriter(const std::string& path) : path_(host::save_path(path)) {}
   TiffFrameWriter(const TiffFrameWriter&) = delete;
   TiffFrameWriter& operator=(const TiffFrameWriter&) = delete;
 
@@ -333,7 +316,7 @@ class TiffFrameWriter final : public FrameWriter {
     file_.fd = ::mkstemp(tmpl.data());
     if (file_.fd < 0) return Status::Win32Error;
     temp_ = tmpl;
-    if (::fchmod(file_.fd, new_file_mode(path_)) != 0) return Status::Win32Error;
+    if (::fchmod(file_.fd, host::new_file_mode(path_)) != 0) return Status::Win32Error;
     tif_ = open_file_writer(file_, temp_.c_str(), diag_);
     if (!tif_) return file_.io_errno != 0 ? Status::Win32Error : Status::GenericError;
     return page(first, plan);
