@@ -18,7 +18,11 @@ build-dev: deps
 	cmake --build --preset dev -j $(JOBS)
 
 demo: build-release
-	./build/release/tools/demo/korvex-demo samples build/demo-output
+	mkdir -p out
+	./build/release/tools/korvex/korvex --script samples/demo.kx
+	./build/release/tools/korvex/korvex --batch -j $(JOBS) samples/*.jpg samples/*.png samples/*.gif \
+	  samples/*.tif samples/*.bmp samples/*.ico -- -LoadFromFile {} -GetImageFormat -SaveAsPng out/{stem}.png
+	@echo "Results in out/"
 
 test: build-dev
 	ctest --preset dev -j $(JOBS)

@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang clang-format
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev
+  # Python module and its tests (Debian's python3 at /usr/bin/python3)
+  python3-dev pybind11-dev python3-pytest python3-numpy
   # codecs
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev liblcms2-dev
   # host: screen capture from an X11 display; a virtual X server for its tests

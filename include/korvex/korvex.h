@@ -1,6 +1,7 @@
 // Korvex: umbrella header of the public C++ API.
 #pragma once
 
+#include "korvex/automation.h"
 #include "korvex/engine.h"
 #include "korvex/global_memory.h"
 #include "korvex/status.h"

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Generates a class's automation table from its C++ declaration.
+
+The public members of the class in the header are the members of the
+automation class: their names, parameter names, types, by-reference flags and
+optional defaults are read from the declarations, so each default is written
+once, in the header. Dispatch ids come from a list of "Name 0xID" lines kept
+beside the generator; a member without an id, or an id given twice, stops
+the build.
+
+usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT
+"""
+import re
+import sys
+
+TYPES = {
+    "int32_t": ("Long", False), "int16_t": ("Integer", False), "float": ("Single", False),
+    "double": ("Double", False), "bool": ("Boolean", False),
+    "const std::string&": ("String", False), "std::string": ("String", False),
+    "int32_t&": ("Long", True), "int16_t&": ("Integer", True), "bool&": ("Boolean", True),
+    "float&": ("Single", True), "double&": ("Double", True), "std::string&": ("String", True),
+    "Array<uint8_t>&": ("ByteArray", True), "Array<int32_t>&": ("LongArray", True),
+    "const std::shared_ptr<Stream>&": ("Object", False), "std::shared_ptr<Stream>&": ("Object", True),
+    "const host::PicturePtr&": ("Object", False),
+}
+RESULTS = {"cKorvexStatus": "Status", "void": "Void", "int32_t": "Long", "int16_t": "Integer",
+           "float": "Single", "double": "Double", "bool": "Boolean", "std::string": "String"}
+# C++ type a default value is converted to before it becomes a Variant.
+DEFAULT_TYPES = {"Long": "int32_t", "Integer": "int16_t", "Single": "float", "Double": "double",
+                 "Boolean": "bool", "String": "std::string"}
+
+
+def fail(message):
+    sys.stderr.write("gen_typelib: " + message + "\n")
+    sys.exit(1)
+
+
+def class_body(text, name):
+    start = text.find("class " + name + " {")
+    if start < 0:
+        fail("class %s not found" % name)
+    body = text[start:]
+    end = body.find("\n private:")
+    return body[:end if end >= 0 else len(body)]
+
+
+def split_top(s, sep=","):
+    parts, depth, cur = [], 0, ""
+    for ch in s:
+        if ch in "(<[{":
+            depth += 1
+        elif ch in ")>]}":
+            depth -= 1
+        if ch == sep and depth == 0:
+            parts.append(cur)
+            cur = ""
+        else:
+            cur += ch
+    if cur.strip():
+        parts.append(cur)
+    return [p.strip() for p in parts]
+
+
+def members(body, cls):
+    body = re.sub(r"//[^\n]*", "", body)
+    public = False
+    out = []
+    for decl in body.split(";"):
+        decl = " ".join(decl.split())
+        if "public:" in decl:
+            public = True
+            decl = decl.split("public:")[-1].strip()
+        if not public or "(" not in decl or decl.startswith("struct ") or "operator" in decl:
+            continue
+        m = re.match(r"^(.*?)\b(\w+)\((.*)\)\s*(const)?$", decl)
+        if not m or m.group(2) in (cls, "~" + cls) or m.group(1).strip() == "":
+            continue
+        if decl.endswith("= delete") or decl.endswith("= default"):
+            continue
+        out.append((m.group(1).strip(), m.group(2), m.group(3).strip()))
+    return out
+
+
+def param(text, member):
+    default = None
+    if "=" in text:
+        text, default = [t.strip() for t in text.split("=", 1)]
+    m = re.match(r"^(.*?)\s*(\w+)$", text)
+    if not m:
+        fail("cannot read parameter %r of %s" % (text, member))
+    ctype = m.group(1).replace(" &", "&").strip()
+    if ctype not in TYPES:
+        fail("parameter type %r of %s is not an automation type" % (ctype, member))
+    vtype, byref = TYPES[ctype]
+    return m.group(2), vtype, byref, default
+
+
+def main():
+    header, cls, dispid_file, output = sys.argv[1:5]
+    text = open(header, encoding="utf-8").read()
+    ids = {}
+    for line in open(dispid_file, encoding="utf-8"):
+        line = line.split("#")[0].strip()
+        if not line:
+            continue
+        name, value = line.split()
+        if name in ids:
+            fail("dispatch id of %s given twice" % name)
+        ids[name] = int(value, 0)
+    if len(set(ids.values())) != len(ids):
+        fail("two members share a dispatch id")
+    rows = []
+    seen = set()
+    for result, name, params in members(class_body(text, cls), cls):
+        if result not in RESULTS:
+            fail("result type %r of %s is not an automation type" % (result, name))
+        if name in seen:
+            fail("%s is declared twice: automation members need unique names" % name)
+        seen.add(name)
+        if name not in ids:
+            fail("%s has no dispatch id in %s" % (name, dispid_file))
+        plist = []
+        for p in split_top(params) if params else []:
+            pname, vtype, byref, default = param(p, name)
+            if default is None:
+                dflt = "std::nullopt"
+            elif vtype == "String":
+                dflt = "Variant(std::string(%s))" % default
+            else:
+                dflt = "Variant(static_cast<%s>(%s))" % (DEFAULT_TYPES[vtype], default)
+            plist.append('{"%s", VarType::%s, %s, %s}' % (pname, vtype, "true" if byref else "false", dflt))
+        rows.append('      {"%s", 0x%08X, MemberKind::Method, {%s}, VarType::%s, &Binder<&%s::%s>::invoke},'
+                    % (name, ids[name], ", ".join(plist), RESULTS[result], cls, name))
+    unused = sorted(set(ids) - seen)
+    if unused:
+        fail("dispatch ids of members that do not exist: " + ", ".join(unused))
+    with open(output, "w", encoding="utf-8") as f:
+        f.write("// Generated by gen_typelib.py from %s: do not edit.\n" % header.split("/include/")[-1])
+        f.write('#include "automation/binder.h"\n#include "automation/typelib.h"\n#include "korvex/engine.h"\n\n')
+        f.write("namespace korvex::automation {\n\n")
+        f.write("std::vector<Member> %sMembers() {\n  return {\n" % cls)
+        f.write("\n".join(rows))
+        f.write("\n  };\n}\n\n}  // namespace korvex::automation\n")
+
+
+main()

@@ -1,0 +1,177 @@
+// The type library and late-bound calls: Variant conversions, dispatch
+// errors, defaults, by-reference write-back, and that every public member of
+// the engine is in the table and callable.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "korvex/automation.h"
+#include "korvex/korvex.h"
+
+namespace korvex::automation {
+namespace {
+
+TEST(Variants, ConvertAsAutomationHostsExpect) {
+  std::string e;
+  int32_t l = 0;
+  int16_t i = 0;
+  bool b = false;
+  double d = 0;
+  std::string s;
+  EXPECT_TRUE(Variant("  42 ").to_int32(l, e));
+  EXPECT_EQ(l, 42);
+  EXPECT_TRUE(Variant(2.5).to_int32(l, e));  // halves to even
+  EXPECT_EQ(l, 2);
+  EXPECT_TRUE(Variant(3.5).to_int16(i, e));
+  EXPECT_EQ(i, 4);
+  EXPECT_TRUE(Variant("&HFF").to_int32(l, e));
+  EXPECT_EQ(l, 255);
+  EXPECT_TRUE(Variant(4278190080.0).to_int32(l, e));  // an unsigned colour wraps
+  EXPECT_EQ(l, static_cast<int32_t>(0xFF000000));
+  EXPECT_FALSE(Variant(40000).to_int16(i, e));
+  EXPECT_NE(e.find("overflows an Integer"), std::string::npos);
+  EXPECT_FALSE(Variant("12abc").to_double(d, e));
+  EXPECT_NE(e.find("\"12abc\" is not a number"), std::string::npos);
+  EXPECT_TRUE(Variant(int32_t{-3}).to_bool(b, e));
+  EXPECT_TRUE(b);
+  EXPECT_TRUE(Variant("0").to_bool(b, e));
+  EXPECT_FALSE(b);
+  EXPECT_TRUE(Variant(true).to_int32(l, e));
+  EXPECT_EQ(l, -1);
+  EXPECT_TRUE(Variant(int16_t{7}).to_string(s, e));
+  EXPECT_EQ(s, "7");
+  EXPECT_TRUE(Variant(false).to_string(s, e));
+  EXPECT_EQ(s, "False");
+  EXPECT_TRUE(Variant(0.25).to_string(s, e));
+  EXPECT_EQ(s, "0.25");
+  Array<uint8_t> bytes;
+  EXPECT_FALSE(Variant("x").to_bytes(bytes, e));
+  EXPECT_FALSE(Variant(Array<uint8_t>()).to_string(s, e));
+  EXPECT_EQ(Variant(Array<uint8_t>(std::vector<uint8_t>(5))).to_display(), "Byte(5 bytes)");
+}
+
+TEST(Dispatch, NamesAreCaseInsensitiveAndErrorsSayWhatFailed) {
+  Object e = CreateObject("korvex.ckorvex");
+  ASSERT_TRUE(e);
+  EXPECT_TRUE(CreateObject("{6F1C2A40-8B3E-4D27-9A51-3C0E7D2B9F01}"));
+  EXPECT_FALSE(CreateObject("Korvex.Nothing"));
+  std::vector<Variant> args = {Variant(30), Variant("20")};
+  CallResult r = e.Invoke("createimage", args);  // string "20" becomes a Long
+  ASSERT_EQ(r.error, DispatchError::None) << r.message;
+  EXPECT_EQ(r.value.as_int32(), 0);
+  std::vector<Variant> none;
+  EXPECT_EQ(e.Invoke("GetWidth", none).value.as_int32(), 30);
+  EXPECT_EQ(e.Invoke(e.cls()->find("GetHeight")->dispid, none).value.as_int32(), 20);
+
+  EXPECT_EQ(e.Invoke("NoSuchMember", none).error, DispatchError::UnknownMember);
+  EXPECT_EQ(e.Invoke(0x7FFFFFFF, none).error, DispatchError::UnknownMember);
+  std::vector<Variant> too_many = {Variant(1), Variant(2)};
+  EXPECT_EQ(e.Invoke("CloseImage", too_many).error, DispatchError::BadArgumentCount);
+  std::vector<Variant> missing;
+  CallResult m = e.Invoke("CloseImage", missing);
+  EXPECT_EQ(m.error, DispatchError::BadArgumentCount);
+  EXPECT_NE(m.message.find("nImageID"), std::string::npos);
+  std::vector<Variant> bad = {Variant("out.jpg"), Variant("high")};
+  CallResult t = e.Invoke("SaveAsJpeg", bad);
+  EXPECT_EQ(t.error, DispatchError::TypeMismatch);
+  EXPECT_NE(t.message.find("nQuality"), std::string::npos);
+  EXPECT_EQ(Object().Invoke("GetWidth", none).error, DispatchError::UnknownMember);
+}
+
+TEST(Dispatch, DefaultsFillOmittedArgumentsAndByRefValuesComeBack) {
+  Object e = CreateObject("Korvex.cKorvex");
+  // CreateNewImage(w, h [, nPixelFormat = 32 [, nBackColor = opaque black]]), a Missing in the
+  // middle.
+  std::vector<Variant> args = {Variant(4), Variant(3), Variant::Missing(),
+                               Variant(0xFFFF0000u * 1.0)};
+  CallResult r = e.Invoke("CreateNewImage", args);
+  ASSERT_EQ(r.error, DispatchError::None) << r.message;
+  EXPECT_GT(r.value.as_int32(), 0);
+  EXPECT_EQ(args[2].as_int16(), 32);  // the default filled in
+  std::vector<Variant> fmt;
+  EXPECT_EQ(e.Invoke("ColorPaletteGetColorsCount", fmt).value.as_int32(), 0);
+
+  std::vector<Variant> out = {Variant(), Variant(), Variant("png")};
+  CallResult s = e.Invoke("SaveAsByteArray", out);
+  ASSERT_EQ(s.error, DispatchError::None) << s.message;
+  ASSERT_EQ(out[0].type(), Variant::Type::ByteArray);
+  EXPECT_EQ(out[1].as_int32(), static_cast<int32_t>(out[0].as_bytes().size()));
+  EXPECT_EQ(out[0].as_bytes()(1), 'P');
+
+  // A by-reference Boolean goes in and comes back.
+  std::vector<Variant> flag = {Variant(true)};
+  EXPECT_EQ(e.Invoke("TagsBypassKorvexTag", flag).error, DispatchError::None);
+  EXPECT_TRUE(flag[0].as_bool());
+}
+
+// Every public member declared in the engine header is in the table, with the
+// parameter names written there, and every entry calls its member.
+TEST(TypeLibrary, EveryEngineMemberIsDeclaredOnceAndCallable) {
+  std::ifstream in(std::string(KORVEX_SOURCE_DIR) + "/include/korvex/engine.h");
+  const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string body = header.substr(header.find("class cKorvex {"));
+  std::set<std::string> declared;
+  const std::regex decl(R"(\n  [A-Za-z][\w:<>]*\s+(\w+)\()");
+  for (std::sregex_iterator it(body.begin(), body.end(), decl), end; it != end; ++it) {
+    declared.insert((*it)[1]);
+  }
+  const ClassInfo* cls = FindClass("cKorvex");
+  ASSERT_NE(cls, nullptr);
+  std::set<std::string> tabled;
+  std::set<int32_t> ids;
+  for (const Member& m : cls->members) {
+    tabled.insert(m.name);
+    ids.insert(m.dispid);
+    for (const Param& p : m.params) {
+      EXPECT_NE(body.find(std::string(p.name)), std::string::npos) << m.name << " " << p.name;
+    }
+  }
+  EXPECT_EQ(tabled, declared);
+  EXPECT_EQ(ids.size(), cls->members.size());  // dispatch ids are distinct
+
+  // Each entry reaches its member: a call with defaults and neutral values
+  // makes no dispatch error.
+  Object e = CreateObject("Korvex.cKorvex");
+  for (const Member& m : cls->members) {
+    std::vector<Variant> args;
+    for (const Param& p : m.params) {
+      if (p.default_value) {
+        args.push_back(Variant::Missing());
+      } else if (p.type == VarType::String) {
+        args.push_back(Variant("/nonexistent/korvex"));
+      } else {
+        args.push_back(Variant());
+      }
+    }
+    const CallResult r = e.Invoke(m.name, args);
+    EXPECT_EQ(r.error, DispatchError::None) << m.name << ": " << r.message;
+  }
+}
+
+TEST(Events, SinksSeeArgumentsInTurnAndMayChangeThem) {
+  struct Doubler : EventSink {
+    std::vector<int32_t> seen;
+    void OnEvent(int32_t dispid, std::vector<Variant>& args) override {
+      seen.push_back(dispid);
+      args[0] = Variant(args[0].as_int32() * 2);
+    }
+  };
+  auto a = std::make_shared<Doubler>(), b = std::make_shared<Doubler>();
+  EventSource source;
+  source.Advise(a);
+  source.Advise(b);
+  std::vector<Variant> args = {Variant(5)};
+  source.Raise(12, args);
+  EXPECT_EQ(args[0].as_int32(), 20);
+  source.Unadvise(a);
+  source.Raise(5, args);
+  EXPECT_EQ(a->seen, std::vector<int32_t>{12});
+  EXPECT_EQ(b->seen, (std::vector<int32_t>{12, 5}));
+}
+
+}  // namespace
+}  // namespace korvex::automation
