@@ -116,7 +116,8 @@ py::object from_variant(const Variant& v) {
       return outer;
     }
     case Variant::Type::Object:
-      return py::none();
+      // Pictures and streams travel as opaque references the module hands back in.
+      return v.as_object().ptr ? py::cast(v.as_object()) : py::none();
   }
   return py::none();
 }
@@ -168,6 +169,7 @@ Variant to_variant(const py::handle& h) {
                               : std::string(py::reinterpret_borrow<py::bytearray>(h));
     return Variant(korvex::Array<uint8_t>(std::vector<uint8_t>(s.begin(), s.end())));
   }
+  if (py::isinstance<korvex::ObjectRef>(h)) return Variant(h.cast<korvex::ObjectRef>());
   if (py::isinstance<AutoObject>(h)) {
     const AutoObject& o = h.cast<const AutoObject&>();
     return Variant(korvex::ObjectRef{o.object().shared(), o.object().cls()->name});
@@ -185,6 +187,10 @@ PYBIND11_MODULE(korvex, m) {
   dispatch_error = py::reinterpret_borrow<py::object>(
       PyErr_NewException("korvex.DispatchError", PyExc_RuntimeError, nullptr));
   m.attr("DispatchError") = dispatch_error;
+
+  py::class_<korvex::ObjectRef>(m, "ObjectRef")
+      .def_readonly("kind", &korvex::ObjectRef::kind)
+      .def("__repr__", [](const korvex::ObjectRef& r) { return "<korvex " + r.kind + ">"; });
 
   py::class_<AutoObject>(m, "Object")
       .def(

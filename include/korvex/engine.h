@@ -140,6 +140,41 @@ class cKorvex {
   cKorvexStatus TiffAddToNativeMultipage(int32_t nImageID);
   cKorvexStatus TiffCloseNativeMultiPage();
 
+  // --- Pixels, pixel formats and host handles --------------------------------
+  // Pixel values are ARGB (alpha in the high byte); coordinates are 1-based.
+  int32_t PixelGetColor(int32_t nSrcX, int32_t nSrcY);
+  cKorvexStatus PixelSetColor(int32_t nDstX, int32_t nDstY, int32_t nARGBColor);
+  // Rectangle transfers (row before column): Long arrays (1..W, 1..H) of ARGB
+  // values, byte arrays (1..4, 1..W, 1..H) of B, G, R, A. They return their
+  // status without recording it.
+  cKorvexStatus GetPixelArray(Array<int32_t>& arPixels, int32_t nSrcY, int32_t nSrcX,
+                              int32_t nWidth, int32_t nHeight);
+  cKorvexStatus SetPixelArray(Array<int32_t>& arPixels, int32_t nDstY, int32_t nDstX,
+                              int32_t nWidth, int32_t nHeight);
+  cKorvexStatus GetPixelArrayARGB(Array<uint8_t>& arPixels, int32_t nSrcY, int32_t nSrcX,
+                                  int32_t nWidth, int32_t nHeight);
+  cKorvexStatus SetPixelArrayARGB(Array<uint8_t>& arPixels, int32_t nDstY, int32_t nDstX,
+                                  int32_t nWidth, int32_t nHeight);
+  std::string GetPixelFormat();  // "24bppRGB"..., "Undefined"
+  int32_t GetIntPixelFormat();   // bits per pixel, 0 when undefined
+  bool IsPixelFormatIndexed();
+  cKorvexStatus SetHorizontalResolution(float nHorizontalResolution);
+  cKorvexStatus SetVerticalResolution(float nVerticalResolution);
+  // The native image (or a rectangle of it) on the clipboard as a bitmap,
+  // transparent parts over white.
+  cKorvexStatus CopyToClipboard();
+  cKorvexStatus CopyRegionToClipboard(int32_t nSrcX, int32_t nSrcY, int32_t nWidth,
+                                      int32_t nHeight);
+  void DeleteClipboardData();
+  // A new host bitmap of the native image, alpha over black; the caller deletes it.
+  int32_t GetHBitmap();
+  void DeleteHBitmap(int32_t nHbitmap);
+  // A bitmap picture object of the native image, alpha over white; it owns its bitmap.
+  host::PicturePtr GetPicture();
+  void DeletePictureObject(host::PicturePtr& oPictureObject);
+  int32_t GetDesktopHwnd();
+  std::string GetGdiplusVersion();  // version text of the raster layer
+
   // --- Palettes and plain format conversions --------------------------------
   cKorvexStatus ColorPaletteGet(Array<int32_t>& nColorsArray, int32_t& nEntriesCount);
   int32_t ColorPaletteGetColorsCount();

@@ -74,6 +74,12 @@ template <>
 struct Arg<const host::PicturePtr&> : ObjectArg<host::Picture> {
   static void out(Variant&, const Store&) {}
 };
+template <>
+struct Arg<host::PicturePtr&> : ObjectArg<host::Picture> {
+  static void out(Variant& v, const Store& s) {
+    v = s ? Variant(ObjectRef{s, "Picture"}) : Variant();
+  }
+};
 
 // Results.
 template <typename R>
@@ -81,6 +87,8 @@ Variant wrap(R&& r) {
   using D = std::decay_t<R>;
   if constexpr (std::is_same_v<D, cKorvexStatus>) {
     return Variant(static_cast<int32_t>(r));
+  } else if constexpr (std::is_same_v<D, host::PicturePtr>) {
+    return r ? Variant(ObjectRef{r, "Picture"}) : Variant();
   } else {
     return Variant(std::forward<R>(r));
   }

@@ -21,10 +21,11 @@ TYPES = {
     "float&": ("Single", True), "double&": ("Double", True), "std::string&": ("String", True),
     "Array<uint8_t>&": ("ByteArray", True), "Array<int32_t>&": ("LongArray", True),
     "const std::shared_ptr<Stream>&": ("Object", False), "std::shared_ptr<Stream>&": ("Object", True),
-    "const host::PicturePtr&": ("Object", False),
+    "const host::PicturePtr&": ("Object", False), "host::PicturePtr&": ("Object", True),
 }
 RESULTS = {"cKorvexStatus": "Status", "void": "Void", "int32_t": "Long", "int16_t": "Integer",
-           "float": "Single", "double": "Double", "bool": "Boolean", "std::string": "String"}
+           "float": "Single", "double": "Double", "bool": "Boolean", "std::string": "String",
+           "host::PicturePtr": "Object"}
 # C++ type a default value is converted to before it becomes a Variant.
 DEFAULT_TYPES = {"Long": "int32_t", "Integer": "int16_t", "Single": "float", "Double": "double",
                  "Boolean": "bool", "String": "std::string"}

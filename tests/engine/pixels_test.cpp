@@ -1,0 +1,152 @@
+// Pixel access, pixel formats, resolution setters and host handles of the
+// native image.
+#include <gtest/gtest.h>
+
+#include "engine/state.h"
+#include "korvex/host.h"
+#include "korvex/korvex.h"
+#include "raster/handles.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+
+// A 4 x 3 32-bit image whose pixel (x, y) (1-based) is 0xFF000000 | x << 8 | y.
+void numbered(cKorvex& k) {
+  ASSERT_EQ(k.CreateImage(4, 3, 32), S::Ok);
+  for (int32_t y = 1; y <= 3; ++y)
+    for (int32_t x = 1; x <= 4; ++x)
+      ASSERT_EQ(k.PixelSetColor(x, y, 0xFF000000 | x << 8 | y), S::Ok);
+}
+
+TEST(Pixels, SinglePixelsAndRectanglesAreOneBasedRowBeforeColumn) {
+  cKorvex k;
+  numbered(k);
+  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF000101));
+  EXPECT_EQ(k.PixelGetColor(4, 3), static_cast<int32_t>(0xFF000403));
+  EXPECT_EQ(k.PixelGetColor(0, 0), 0);
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ(k.PixelSetColor(5, 1, 0), S::InvalidParameter);
+
+  Array<int32_t> a;
+  ASSERT_EQ(k.GetPixelArray(a, 2, 3, 2, 2), S::Ok);  // row 2, column 3
+  EXPECT_EQ(a.LBound(1), 1);
+  EXPECT_EQ(a.UBound(1), 2);
+  EXPECT_EQ(a.UBound(2), 2);
+  EXPECT_EQ(a(1, 1), static_cast<int32_t>(0xFF000302));
+  EXPECT_EQ(a(2, 1), static_cast<int32_t>(0xFF000402));
+  EXPECT_EQ(a(1, 2), static_cast<int32_t>(0xFF000303));
+  // Read then write back leaves the image as it was; a changed value lands.
+  a(2, 2) = static_cast<int32_t>(0x80123456);
+  ASSERT_EQ(k.SetPixelArray(a, 2, 3, 2, 2), S::Ok);
+  EXPECT_EQ(k.PixelGetColor(4, 3), static_cast<int32_t>(0x80123456));
+  EXPECT_EQ(k.PixelGetColor(3, 2), static_cast<int32_t>(0xFF000302));
+
+  ASSERT_EQ(k.CreateImage(2, 1, 24), S::Ok);
+  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));
+  Array<uint8_t> bytes;
+  ASSERT_EQ(k.GetPixelArrayARGB(bytes, 1, 1, 2, 1), S::Ok);
+  EXPECT_EQ(bytes.Dims(), 3);
+  EXPECT_EQ(bytes(1, 1, 1), 0);  // blue
+  EXPECT_EQ(bytes(2, 1, 1), 0);  // green
+  EXPECT_EQ(bytes(3, 1, 1), 255);
+  EXPECT_EQ(bytes(4, 1, 1), 255);
+  bytes(3, 2, 1) = 0;  // the second pixel's red off: white becomes cyan
+  ASSERT_EQ(k.SetPixelArrayARGB(bytes, 1, 1, 2, 1), S::Ok);
+  EXPECT_EQ(k.PixelGetColor(2, 1), static_cast<int32_t>(0xFF00FFFF));
+}
+
+TEST(Pixels, ArraysTooSmallOrRectanglesOutsideChangeNothingAndAreNotRecorded) {
+  cKorvex k;
+  numbered(k);
+  Array<int32_t> small(std::vector<int32_t>(3, 0));
+  k.GetWidth();                                                        // LastStatus Ok
+  EXPECT_EQ(k.SetPixelArray(small, 1, 1, 2, 2), S::InvalidParameter);  // 3 Longs for 4 pixels
+  EXPECT_EQ(k.PixelGetColor(2, 2), static_cast<int32_t>(0xFF000202));
+  Array<uint8_t> bytes(std::vector<uint8_t>(15, 0));
+  EXPECT_EQ(k.SetPixelArrayARGB(bytes, 1, 1, 2, 2), S::InvalidParameter);  // 15 bytes for 16
+  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF000101));
+  Array<int32_t> out;
+  EXPECT_EQ(k.GetPixelArray(out, 3, 4, 1, 2), S::InvalidParameter);  // past the last row
+  EXPECT_EQ(k.GetPixelArray(out, 1, 1, 0, 2), S::InvalidParameter);
+  EXPECT_EQ(k.GetPixelArray(out, 1, 1, -2, 2), S::InvalidParameter);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(k.GetStat(), S::Ok);  // rectangle transfers return their status only
+}
+
+TEST(Pixels, FormatsAndResolutionSetters) {
+  cKorvex k;
+  EXPECT_EQ(k.GetPixelFormat(), "");
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ(k.GetIntPixelFormat(), 0);
+  EXPECT_FALSE(k.IsPixelFormatIndexed());
+  k.GetWidth();
+  EngineAccess::state(k).LastStatus = S::Aborted;
+  EXPECT_EQ(k.SetHorizontalResolution(300), S::Aborted);  // no image: the status as it was
+  const struct {
+    int16_t depth;
+    const char* name;
+    int32_t bits;
+    bool indexed;
+  } table[] = {{1, "1bppIndexed", 1, true},
+               {8, "8bppIndexed", 8, true},
+               {16, "16bppRGB555", 16, false},
+               {64, "64bppPARGB", 64, false}};
+  for (const auto& row : table) {
+    ASSERT_EQ(k.CreateImage(2, 2, row.depth), S::Ok);
+    EXPECT_EQ(k.GetPixelFormat(), row.name);
+    EXPECT_EQ(k.GetIntPixelFormat(), row.bits);
+    EXPECT_EQ(k.IsPixelFormatIndexed(), row.indexed);
+  }
+  ASSERT_EQ(k.CreateImage(2, 2), S::Ok);
+  ASSERT_EQ(k.SetVerticalResolution(72.4f), S::Ok);
+  ASSERT_EQ(k.SetHorizontalResolution(299.6f), S::Ok);
+  EXPECT_EQ(k.GetHorizontalResolution(), 300);
+  EXPECT_EQ(k.GetVerticalResolution(), 72);
+  EXPECT_EQ(k.SetHorizontalResolution(0.3f), S::InvalidParameter);  // rounds to 0 dpi
+}
+
+TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
+  cKorvex k;
+  EXPECT_EQ(k.GetHBitmap(), 0);
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ(k.GetPicture(), nullptr);
+  ASSERT_EQ(k.CreateImage(3, 2, 32), S::Ok);
+  k.PixelSetColor(1, 1, 0x00FF0000);  // fully transparent red
+  k.PixelSetColor(2, 1, static_cast<int32_t>(0xFF0000FF));
+  const int32_t hbm = k.GetHBitmap();
+  ASSERT_NE(hbm, 0);
+  const host::Bitmap* b = host::GetBitmap(hbm);
+  EXPECT_EQ(b->bits[0] | b->bits[1] | b->bits[2], 0);  // over black
+  EXPECT_EQ(b->bits[4], 0xFF);                         // opaque blue stays
+  k.DeleteHBitmap(hbm);
+  EXPECT_EQ(host::GetBitmap(hbm), nullptr);
+
+  host::PicturePtr picture = k.GetPicture();
+  ASSERT_NE(picture, nullptr);
+  const host::Bitmap* pb = host::GetBitmap(picture->handle());
+  EXPECT_EQ(pb->bits[0] & pb->bits[1] & pb->bits[2], 0xFF);  // over white
+  const int32_t handle = picture->handle();
+  k.DeletePictureObject(picture);
+  EXPECT_EQ(host::GetBitmap(handle), nullptr);
+  picture.reset();  // deleting the picture afterwards must not touch the handle again
+
+  ASSERT_EQ(k.CopyToClipboard(), S::Ok);
+  const host::Bitmap* clip = host::GetBitmap(host::GetClipboardData(host::kClipboardBitmap));
+  ASSERT_NE(clip, nullptr);
+  EXPECT_EQ(clip->bits[0] & clip->bits[1] & clip->bits[2], 0xFF);
+  ASSERT_EQ(k.CopyRegionToClipboard(2, 1, 2, 2), S::Ok);
+  clip = host::GetBitmap(host::GetClipboardData(host::kClipboardBitmap));
+  EXPECT_EQ(clip->width, 2);
+  EXPECT_EQ(clip->bits[0], 0xFF);  // the blue pixel at the region's origin
+  EXPECT_EQ(clip->bits[2], 0);
+  EXPECT_EQ(k.CopyRegionToClipboard(3, 1, 2, 2), S::InvalidParameter);
+  k.DeleteClipboardData();
+  EXPECT_FALSE(host::IsClipboardFormatAvailable(host::kClipboardBitmap));
+  EXPECT_EQ(k.GetDesktopHwnd(), host::GetDesktopWindow());
+  EXPECT_EQ(k.GetGdiplusVersion(), "6.1.0.0");
+}
+
+}  // namespace
+}  // namespace korvex
