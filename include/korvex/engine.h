@@ -140,6 +140,36 @@ class cKorvex {
   cKorvexStatus TiffAddToNativeMultipage(int32_t nImageID);
   cKorvexStatus TiffCloseNativeMultiPage();
 
+  // --- Geometry ---------------------------------------------------------------
+  // nRotation: RotateNoneFlipNone 0, Rotate90FlipNone 1, Rotate180FlipNone 2,
+  // Rotate270FlipNone 3, RotateNoneFlipX 4, Rotate90FlipX 5, Rotate180FlipX 6,
+  // Rotate270FlipX 7 (clockwise turns, then a horizontal flip).
+  cKorvexStatus Rotate(int32_t nRotation);
+  // Keeps a rectangle (1-based origin) of the native image.
+  cKorvexStatus Crop(int32_t nSrcX, int32_t nSrcY, int32_t nWidth, int32_t nHeight);
+  cKorvexStatus CropTop(int32_t nLines);
+  cKorvexStatus CropBottom(int32_t nLines);
+  cKorvexStatus CropLeft(int32_t nLines);
+  cKorvexStatus CropRight(int32_t nLines);
+  // Borders; the default colour (opaque black) leaves them as a new bitmap is:
+  // black, or transparent black for formats with alpha.
+  cKorvexStatus AddBorders(int32_t nBorderWidth,
+                           int32_t nBorderColor = static_cast<int32_t>(0xFF000000));
+  cKorvexStatus AddBorderTop(int32_t nBorderHeight,
+                             int32_t nBorderColor = static_cast<int32_t>(0xFF000000));
+  cKorvexStatus AddBorderBottom(int32_t nBorderHeight,
+                                int32_t nBorderColor = static_cast<int32_t>(0xFF000000));
+  cKorvexStatus AddBorderLeft(int32_t nBorderWidth,
+                              int32_t nBorderColor = static_cast<int32_t>(0xFF000000));
+  cKorvexStatus AddBorderRight(int32_t nBorderWidth,
+                               int32_t nBorderColor = static_cast<int32_t>(0xFF000000));
+  // New images for the caller: a scaled copy (32bppPARGB), and a rectangle
+  // (1-based origin) in the image's own pixel format.
+  int32_t CreateThumbnail(int32_t nImageID, int32_t nWidth, int32_t nHeight);
+  int32_t MakeThumbnail(int32_t nWidth, int32_t nHeight);
+  int32_t CreateClonedImageArea(int32_t nImageID, int32_t nSrcX, int32_t nSrcY, int32_t nWidth,
+                                int32_t nHeight);
+
   // --- Pixels, pixel formats and host handles --------------------------------
   // Pixel values are ARGB (alpha in the high byte); coordinates are 1-based.
   int32_t PixelGetColor(int32_t nSrcX, int32_t nSrcY);

@@ -1,0 +1,134 @@
+// Right-angle rotations, crops, borders, thumbnails and area clones of the
+// native image.
+#include <gtest/gtest.h>
+
+#include "engine/state.h"
+#include "korvex/korvex.h"
+#include "raster/handles.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+
+uint32_t px(cKorvex& k, int32_t x, int32_t y) {
+  return static_cast<uint32_t>(k.PixelGetColor(x, y));
+}
+
+TEST(Geometry, RotateTurnsAndFlipsInPlaceAndRefusesUnknownTypes) {
+  cKorvex k;
+  EXPECT_EQ(k.Rotate(1), S::InvalidParameter);
+  ASSERT_EQ(k.CreateImage(3, 2, 24), S::Ok);
+  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));  // top-left red
+  k.SetHorizontalResolution(200);
+  const int32_t id = k.GetNativeImage();
+  EXPECT_EQ(k.Rotate(8), S::InvalidParameter);
+  EXPECT_EQ(k.Rotate(-1), S::InvalidParameter);
+  ASSERT_EQ(k.Rotate(0), S::Ok);  // also Rotate180FlipXY
+  EXPECT_EQ(px(k, 1, 1), 0xFFFF0000u);
+  ASSERT_EQ(k.Rotate(1), S::Ok);  // 90 degrees clockwise: top-left goes top-right
+  EXPECT_EQ(k.GetNativeImage(), id);
+  EXPECT_EQ(k.GetWidth(), 2);
+  EXPECT_EQ(k.GetHeight(), 3);
+  EXPECT_EQ(px(k, 2, 1), 0xFFFF0000u);
+  EXPECT_EQ(k.GetVerticalResolution(), 200);  // the resolutions turn with the picture
+  ASSERT_EQ(k.Rotate(2), S::Ok);
+  EXPECT_EQ(px(k, 1, 3), 0xFFFF0000u);
+  ASSERT_EQ(k.Rotate(4), S::Ok);  // flip left-right
+  EXPECT_EQ(px(k, 2, 3), 0xFFFF0000u);
+}
+
+TEST(Geometry, CropsKeepTheirRectangleResolutionTagsAndOwnership) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(100, 40, 8), S::Ok);
+  k.PixelSetColor(11, 1, static_cast<int32_t>(0xFFFF0000));
+  k.SetVerticalResolution(150);
+  raster::find_image(k.GetNativeImage())->set_property({305, raster::ptype::kAscii, {'k'}});
+  const int32_t before = k.GetNativeImage();
+  ASSERT_EQ(k.CropLeft(10), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 90);
+  EXPECT_EQ(px(k, 1, 1), 0xFFFF0000u);  // old column 11
+  EXPECT_EQ(k.GetPixelFormat(), "8bppIndexed");
+  EXPECT_EQ(k.GetVerticalResolution(), 150);
+  EXPECT_NE(raster::find_image(k.GetNativeImage())->property(305), nullptr);
+  EXPECT_EQ(raster::find_image(before), nullptr);
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
+  ASSERT_EQ(k.CropTop(5), S::Ok);
+  ASSERT_EQ(k.CropBottom(5), S::Ok);
+  ASSERT_EQ(k.CropRight(40), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 50);
+  EXPECT_EQ(k.GetHeight(), 30);
+  // Rectangles outside, empty or negative change nothing.
+  const int32_t kept = k.GetNativeImage();
+  EXPECT_EQ(k.Crop(45, 1, 10, 10), S::InvalidParameter);
+  EXPECT_EQ(k.Crop(1, 1, 0, 10), S::InvalidParameter);
+  EXPECT_EQ(k.CropLeft(50), S::InvalidParameter);
+  EXPECT_EQ(k.CropTop(-3), S::InvalidParameter);
+  EXPECT_EQ(k.GetNativeImage(), kept);
+  EXPECT_EQ(k.GetWidth(), 50);
+}
+
+TEST(Geometry, BordersFrameThePictureInItsOwnFormat) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);  // white
+  ASSERT_EQ(k.AddBorders(5), S::Ok);          // default colour: the new bitmap's black
+  EXPECT_EQ(k.GetWidth(), 14);
+  EXPECT_EQ(k.GetHeight(), 13);
+  EXPECT_EQ(px(k, 1, 1), 0xFF000000u);
+  EXPECT_EQ(px(k, 14, 13), 0xFF000000u);
+  EXPECT_EQ(px(k, 6, 6), 0xFFFFFFFFu);
+  EXPECT_EQ(px(k, 9, 8), 0xFFFFFFFFu);
+  EXPECT_EQ(px(k, 10, 8), 0xFF000000u);
+  ASSERT_EQ(k.AddBorders(1, -1), S::Ok);  // white frame
+  EXPECT_EQ(px(k, 1, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(k, 2, 2), 0xFF000000u);
+  // On a 32-bit image the default border stays transparent; a colour fills one side only.
+  ASSERT_EQ(k.CreateImage(2, 2, 32), S::Ok);
+  ASSERT_EQ(k.AddBorderTop(2), S::Ok);
+  EXPECT_EQ(px(k, 1, 1), 0x00000000u);
+  ASSERT_EQ(k.AddBorderRight(1, static_cast<int32_t>(0xFF00FF00)), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 3);
+  EXPECT_EQ(px(k, 3, 1), 0xFF00FF00u);
+  EXPECT_EQ(px(k, 1, 4), 0xFFFFFFFFu);
+  // 1-bit pictures shifted by a border that is not a whole byte.
+  ASSERT_EQ(k.CreateImage(5, 1, 1), S::Ok);  // white
+  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFF000000));
+  ASSERT_EQ(k.AddBorderLeft(3, -1), S::Ok);
+  ASSERT_EQ(k.AddBorderBottom(1), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 8);
+  EXPECT_EQ(px(k, 3, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(k, 4, 1), 0xFF000000u);  // the old first pixel
+  EXPECT_EQ(px(k, 5, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(k, 5, 2), 0xFF000000u);  // the default bottom border: index 0, black
+  const int32_t kept = k.GetNativeImage();
+  EXPECT_EQ(k.AddBorders(0), S::InvalidParameter);
+  EXPECT_EQ(k.AddBorderTop(-2), S::InvalidParameter);
+  EXPECT_EQ(k.GetNativeImage(), kept);
+}
+
+TEST(Geometry, ThumbnailsAndAreaClonesAreNewImagesForTheCaller) {
+  cKorvex k;
+  EXPECT_EQ(k.MakeThumbnail(10, 10), 0);
+  ASSERT_EQ(k.CreateImage(40, 20, 24), S::Ok);
+  const int32_t native = k.GetNativeImage();
+  k.PixelSetColor(31, 11, static_cast<int32_t>(0xFF0000FF));
+  const int32_t thumb = k.MakeThumbnail(20, 10);
+  ASSERT_NE(thumb, 0);
+  EXPECT_EQ(k.GetNativeImage(), native);
+  EXPECT_EQ(raster::find_image(thumb)->width(), 20);
+  EXPECT_EQ(k.CreateThumbnail(native, 0, 5), 0);
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  const int32_t area = k.CreateClonedImageArea(native, 31, 11, 5, 5);
+  ASSERT_NE(area, 0);
+  uint32_t v = 0;
+  raster::find_image(area)->get_pixel(0, 0, v);
+  EXPECT_EQ(v, 0xFF0000FFu);
+  EXPECT_EQ(raster::find_image(area)->format(), raster::pf::k24bppRGB);
+  EXPECT_EQ(k.CreateClonedImageArea(native, 38, 1, 5, 5), 0);  // past the right edge
+  EXPECT_EQ(k.CreateClonedImageArea(0, 1, 1, 5, 5), 0);
+  k.CloseImage(thumb);
+  k.CloseImage(area);
+}
+
+}  // namespace
+}  // namespace korvex
