@@ -28,24 +28,31 @@ void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 std::vector<uint8_t> dib(int32_t w, int32_t h, uint16_t bpp, uint32_t compression,
                          const std::vector<uint32_t>& extra, uint32_t clr_used,
                          size_t pixel_bytes) {
-  std::vector<uint8_t> v(40 + 4 * extra.size() + pixel_bytes, 0);
-  put32(v, 0, 40);
-  put32(v, 4, static_cast<uint32_t>(w));
-  put32(v, 8, static_cast<uint32_t>(h));
-  v[12] = 1;
-  v[14] = static_cast<uint8_t>(bpp);
-  put32(v, 16, compression);
-  put32(v, 24, 11811);  // 300 dpi
-  put32(v, 28, 3937);   // 100 dpi
-  put32(v, 32, clr_used);
-  for (size_t i = 0; i < extra.size(); ++i) put32(v, 40 + 4 * i, extra[i]);
+  // Size, width, height, one plane and the depth, compression, pixel bytes (left 0),
+  // 11811 and 3937 pixels a metre (300 and 100 dpi), colours used and important.
+  std::vector<uint32_t> words = {40, uint32_t(w), uint32_t(h), 1u | bpp << 16, compression,
+                                 0,  11811,       3937,        clr_used,       0};
+  words.insert(words.end(), extra.begin(), extra.end());
+  std::vector<uint8_t> v(4 * words.size() + pixel_bytes, 0);
+  for (size_t i = 0; i < words.size(); ++i) put32(v, 4 * i, words[i]);
   return v;
 }
 
-uint32_t pixel(int32_t id, int32_t x, int32_t y) {
+uint32_t pixel(const raster::Image* img, int32_t x, int32_t y) {
   uint32_t v = 0;
-  EXPECT_EQ(raster::find_image(id)->get_pixel(x, y, v), raster::Status::Ok);
+  EXPECT_EQ(img->get_pixel(x, y, v), raster::Status::Ok);
   return v;
+}
+uint32_t pixel(int32_t id, int32_t x, int32_t y) {
+  return pixel(raster::find_image(id), x, y);
+}
+
+// A global memory block holding a copy of the bytes.
+int32_t block_of(const std::vector<uint8_t>& v) {
+  const int32_t block = host::GlobalAlloc(v.size());
+  std::memcpy(host::GlobalLock(block), v.data(), v.size());
+  host::GlobalUnlock(block);
+  return block;
 }
 
 TEST(PackedDib, ValidBlocksBecomeImagesBottomUpWithTheirResolution) {
@@ -56,13 +63,9 @@ TEST(PackedDib, ValidBlocksBecomeImagesBottomUpWithTheirResolution) {
   ASSERT_EQ(ImageFromPackedDib(v.data(), v.size(), img), raster::Status::Ok);
   EXPECT_EQ(img->format(), raster::pf::k8bppIndexed);
   EXPECT_EQ(img->palette().entries.size(), 2u);
-  uint32_t px = 0;
-  img->get_pixel(0, 1, px);
-  EXPECT_EQ(px, 0xFF0000FFu);
-  img->get_pixel(0, 0, px);
-  EXPECT_EQ(px, 0xFFFF0000u);
-  EXPECT_FLOAT_EQ(img->dpi_x(), 300.0f);
-  EXPECT_FLOAT_EQ(img->dpi_y(), 100.0f);
+  EXPECT_EQ(std::make_pair(pixel(img.get(), 0, 0), pixel(img.get(), 0, 1)),
+            std::make_pair(0xFFFF0000u, 0xFF0000FFu));
+  EXPECT_EQ(std::make_pair(img->dpi_x(), img->dpi_y()), std::make_pair(300.0f, 100.0f));
 
   // Top-down 16-bit 5-6-5 bit fields, and odd masks expanded to 32-bit.
   std::vector<uint8_t> f = dib(1, -1, 16, 3, {0xF800, 0x07E0, 0x001F}, 0, 4);
@@ -72,8 +75,7 @@ TEST(PackedDib, ValidBlocksBecomeImagesBottomUpWithTheirResolution) {
   std::vector<uint8_t> odd = dib(1, 1, 16, 3, {0x0F00, 0x00F0, 0x000F}, 0, 4);
   odd[52] = 0x0F;  // blue field full
   ASSERT_EQ(ImageFromPackedDib(odd.data(), odd.size(), img), raster::Status::Ok);
-  img->get_pixel(0, 0, px);
-  EXPECT_EQ(px, 0xFF0000FFu);
+  EXPECT_EQ(pixel(img.get(), 0, 0), 0xFF0000FFu);
 
   // A round trip through the packed form keeps palette, pixels and resolution.
   std::vector<uint8_t> back;
@@ -97,21 +99,17 @@ TEST(PackedDib, InconsistentBlocksAreRefusedBeforeAnythingIsRead) {
     put32(v, at, value);
     return v;
   };
-  EXPECT_TRUE(refused(with(0, 12)));          // a core header is not a DIB header here
-  EXPECT_TRUE(refused(with(0, 4000)));        // header larger than the block
-  EXPECT_TRUE(refused(with(4, 0)));           // no width
-  EXPECT_TRUE(refused(with(8, 0)));           // no height
-  EXPECT_TRUE(refused(with(8, 5)));           // one row more than the block holds
-  EXPECT_TRUE(refused(with(4, 0x7FFFFFFF)));  // rows past the block, without overflow
-  EXPECT_TRUE(refused(with(16, 1)));          // run-length compression
-  EXPECT_TRUE(refused(with(32, 1)));          // a colour table that is not there
-  std::vector<uint8_t> planes = good;
-  planes[12] = 2;
-  EXPECT_TRUE(refused(planes));
-  std::vector<uint8_t> depth = good;
-  depth[14] = 2;
-  EXPECT_TRUE(refused(depth));
-  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));                        // 300 colours of 8 bits
+  EXPECT_TRUE(refused(with(0, 12)));                  // a core header is not a DIB header here
+  EXPECT_TRUE(refused(with(0, 4000)));                // header larger than the block
+  EXPECT_TRUE(refused(with(4, 0)));                   // no width
+  EXPECT_TRUE(refused(with(8, 0)));                   // no height
+  EXPECT_TRUE(refused(with(8, 5)));                   // one row more than the block holds
+  EXPECT_TRUE(refused(with(4, 0x7FFFFFFF)));          // rows past the block, without overflow
+  EXPECT_TRUE(refused(with(16, 1)));                  // run-length compression
+  EXPECT_TRUE(refused(with(32, 1)));                  // a colour table that is not there
+  EXPECT_TRUE(refused(with(12, 2 | 24 << 16)));       // two planes
+  EXPECT_TRUE(refused(with(12, 1 | 2 << 16)));        // two bits per pixel
+  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));  // 300 colours of 8 bits
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF800, 0x0FE0, 0x001F}, 0, 8)));   // overlapping masks
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF0F0, 0x0F00, 0x000F}, 0, 8)));   // broken mask
   EXPECT_TRUE(refused(dib(2, 2, 24, 3, {0xFF0000, 0xFF00, 0xFF}, 0, 16)));  // fields on 24 bits
@@ -121,9 +119,7 @@ TEST(PackedDib, InconsistentBlocksAreRefusedBeforeAnythingIsRead) {
 TEST(HostSources, DibBlocksAreCopiedAndReleasedOnlyWhenHandedOver) {
   cKorvex k;
   const std::vector<uint8_t> v = dib(3, 1, 24, 0, {}, 0, 12);
-  const int32_t block = host::GlobalAlloc(v.size());
-  std::memcpy(host::GlobalLock(block), v.data(), v.size());
-  host::GlobalUnlock(block);
+  const int32_t block = block_of(v);
   const int32_t id = k.CreateImageFromDIB(block);
   ASSERT_NE(id, 0);
   EXPECT_EQ(k.GetHorizontalResolution(), 300);
@@ -174,14 +170,11 @@ TEST(HostSources, TheClipboardGivesItsDibBeforeItsBitmap) {
   cKorvex k;
   host::EmptyClipboard();
   EXPECT_EQ(k.LoadFromClipboard(), S::GenericError);
-  host::Bitmap b = host::Bitmap::Blank(5, 5, 24);
-  host::SetClipboardData(host::kClipboardBitmap, host::CreateBitmap(b));
+  host::SetClipboardData(host::kClipboardBitmap, host::CreateBitmap(host::Bitmap::Blank(5, 5, 24)));
   ASSERT_EQ(k.LoadFromClipboard(), S::Ok);
   EXPECT_EQ(k.GetWidth(), 5);
   const std::vector<uint8_t> v = dib(3, 1, 24, 0, {}, 0, 12);
-  const int32_t block = host::GlobalAlloc(v.size());
-  std::memcpy(host::GlobalLock(block), v.data(), v.size());
-  host::GlobalUnlock(block);
+  const int32_t block = block_of(v);
   host::SetClipboardData(host::kClipboardDib, block);
   const int32_t id = k.CreateImageFromClipboard();
   ASSERT_NE(id, 0);
@@ -204,8 +197,7 @@ TEST(HostSources, CapturesReadTheScreenOrAWindowsSurface) {
   host::ReleaseDC(dc);
   cKorvex k;
   ASSERT_EQ(k.LoadFromCapture(), S::Ok);
-  EXPECT_EQ(k.GetWidth(), 40);
-  EXPECT_EQ(k.GetHeight(), 30);
+  EXPECT_EQ(std::make_pair(k.GetWidth(), k.GetHeight()), std::make_pair(40, 30));
   EXPECT_EQ(pixel(k.GetNativeImage(), 0, 0), 0xFF800000u);
   EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
 

@@ -41,8 +41,7 @@ class Sources : public ::testing::Test {
 TEST_F(Sources, FilesLoadByContentAfterPathCleanUpAndMissingOnesLeaveNoNativeImage) {
   cKorvex k;
   // Backslashes, doubled separators and spaces around the path.
-  std::string messy = "  " + dir_.string() + "\\\\sub\\red.kxr ";
-  const int32_t id = k.CreateImageFromFile(messy);
+  const int32_t id = k.CreateImageFromFile("  " + dir_.string() + "\\\\sub\\red.kxr ");
   ASSERT_NE(id, 0) << static_cast<int>(k.GetStat());
   EXPECT_EQ(k.GetNativeImage(), id);
   EXPECT_EQ(k.GetWidth(), 3);
@@ -51,12 +50,10 @@ TEST_F(Sources, FilesLoadByContentAfterPathCleanUpAndMissingOnesLeaveNoNativeIma
   EXPECT_EQ(k.GetNativeImage(), 0);
   EXPECT_NE(raster::find_image(id), nullptr);               // the caller's image was not disposed
   EXPECT_EQ(k.LoadFromFile(dir_.string()), S::Win32Error);  // a folder
-  const std::string text = (dir_ / "text.txt").string();
-  std::ofstream(text) << "hello, not an image";
-  EXPECT_EQ(k.LoadFromFile(text), S::UnknownImageFormat);
-  const std::string empty = (dir_ / "empty.png").string();
-  std::ofstream{empty};
-  EXPECT_EQ(k.LoadFromFile(empty), S::GenericError);
+  std::ofstream(dir_ / "text.txt") << "hello, not an image";
+  EXPECT_EQ(k.LoadFromFile((dir_ / "text.txt").string()), S::UnknownImageFormat);
+  std::ofstream{dir_ / "empty.png"};
+  EXPECT_EQ(k.LoadFromFile((dir_ / "empty.png").string()), S::GenericError);
   k.CloseImage(id);
 }
 
@@ -94,8 +91,8 @@ TEST_F(Sources, ByteArraysAreCopiedAndTooShortOnesRefused) {
   Array<uint8_t> based;
   based.Redim({{1, 1}});
   EXPECT_EQ(k.LoadFromByteArray(based), S::InvalidParameter);
-  Array<uint8_t> throwing(
-      std::vector<uint8_t>{'K', 'X', 'R', '1', 0xEE, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+  Array<uint8_t> throwing(standin::encode_bytes(1, 1, 0));
+  throwing.values()[4] = 0xEE;  // makes the stand-in decoder throw
   EXPECT_EQ(k.CreateImageFromByteArray(throwing), 0);
   EXPECT_EQ(static_cast<int>(k.GetStat()), 23);
   k.CloseImage(id);

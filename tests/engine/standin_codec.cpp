@@ -27,6 +27,13 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+// The header of the stand-in format: magic, width, height, pixel format.
+std::vector<uint8_t> header(int32_t w, int32_t h, raster::PixelFormat f) {
+  std::vector<uint8_t> out = {'K', 'X', 'R', '1'};
+  for (int32_t v : {w, h, f}) put32(out, static_cast<uint32_t>(v));
+  return out;
+}
+
 uint32_t get32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
@@ -40,15 +47,10 @@ raster::Status encode(raster::Image& img, const raster::EncoderParams& params,
     record().fail_next_encode = false;
     return raster::Status::Win32Error;
   }
-  out = {'K', 'X', 'R', '1'};
-  put32(out, static_cast<uint32_t>(img.width()));
-  put32(out, static_cast<uint32_t>(img.height()));
-  put32(out, static_cast<uint32_t>(img.format()));
-  std::vector<uint8_t> px(static_cast<size_t>(img.width()) * img.height() * 4);
-  img.read_pixels({0, 0, img.width(), img.height()}, raster::pf::k32bppARGB, px.data(),
-                  img.width() * 4);
-  out.insert(out.end(), px.begin(), px.end());
-  return raster::Status::Ok;
+  out = header(img.width(), img.height(), img.format());
+  out.resize(16 + static_cast<size_t>(img.width()) * img.height() * 4);
+  return img.read_pixels({0, 0, img.width(), img.height()}, raster::pf::k32bppARGB, &out[16],
+                         img.width() * 4);
 }
 
 bool sniff(const uint8_t* d, size_t n) {
@@ -136,10 +138,7 @@ void uninstall() {
 }
 
 std::vector<uint8_t> encode_bytes(int32_t w, int32_t h, uint32_t argb) {
-  std::vector<uint8_t> out = {'K', 'X', 'R', '1'};
-  put32(out, static_cast<uint32_t>(w));
-  put32(out, static_cast<uint32_t>(h));
-  put32(out, static_cast<uint32_t>(raster::pf::k32bppARGB));
+  std::vector<uint8_t> out = header(w, h, raster::pf::k32bppARGB);
   for (int32_t i = 0; i < w * h; ++i) put32(out, argb);
   return out;
 }

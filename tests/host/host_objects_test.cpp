@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,15 +21,25 @@ namespace {
 
 Bitmap filled(int32_t w, int32_t h, uint32_t bgrx) {
   Bitmap b = Bitmap::Blank(w, h, 32);
-  for (size_t i = 0; i < b.bits.size(); i += 4) {
-    for (int k = 0; k < 4; ++k) b.bits[i + k] = static_cast<uint8_t>(bgrx >> (8 * k));
-  }
+  for (size_t i = 0; i < b.bits.size(); ++i) b.bits[i] = static_cast<uint8_t>(bgrx >> 8 * (i % 4));
   return b;
 }
 
+// Sets DISPLAY (unsets it for nullptr) for the rest of a test, then puts it back.
+class DisplayOverride {
+ public:
+  explicit DisplayOverride(const char* value) {
+    if (const char* d = std::getenv("DISPLAY")) saved_ = d;
+    value ? setenv("DISPLAY", value, 1) : unsetenv("DISPLAY");
+  }
+  ~DisplayOverride() { saved_ ? setenv("DISPLAY", saved_->c_str(), 1) : unsetenv("DISPLAY"); }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 TEST(HostObjects, BitmapsAreCheckedAndDeletedOnceByKind) {
-  Bitmap bad = Bitmap::Blank(4, 4, 12);
-  EXPECT_EQ(CreateBitmap(bad), 0);
+  EXPECT_EQ(CreateBitmap(Bitmap::Blank(4, 4, 12)), 0);
   Bitmap short_bits = Bitmap::Blank(4, 4, 24);
   short_bits.bits.resize(10);
   EXPECT_EQ(CreateBitmap(short_bits), 0);
@@ -38,8 +48,8 @@ TEST(HostObjects, BitmapsAreCheckedAndDeletedOnceByKind) {
   EXPECT_EQ(CreateBitmap(too_many), 0);
   const int32_t h = CreateBitmap(filled(3, 2, 0x00112233));
   ASSERT_NE(h, 0);
-  EXPECT_EQ(GetBitmap(h)->stride(), 12);
-  EXPECT_EQ(GetBitmap(h)->bits[2], 0x11);
+  EXPECT_EQ(std::make_pair(GetBitmap(h)->stride(), GetBitmap(h)->bits[2]),
+            std::make_pair(12, uint8_t{0x11}));
   EXPECT_EQ(GetPalette(h), nullptr);  // not a palette
   EXPECT_TRUE(DeleteObject(h));
   EXPECT_FALSE(DeleteObject(h));
@@ -71,8 +81,8 @@ TEST(HostObjects, DeviceContextsDrawIntoTheSelectedBitmapOrTheWindow) {
   EXPECT_EQ(r.right - r.left, 100);
   const int32_t wdc = GetWindowDC(win);
   ASSERT_NE(GetDCSurface(wdc), nullptr);
-  EXPECT_EQ(GetDCSurface(wdc)->width, 100);
-  EXPECT_EQ(GetDCSurface(wdc)->height, 50);
+  EXPECT_EQ(std::make_pair(GetDCSurface(wdc)->width, GetDCSurface(wdc)->height),
+            std::make_pair(100, 50));
   EXPECT_FALSE(DeleteObject(wdc));
   EXPECT_TRUE(ReleaseDC(wdc));
   EXPECT_FALSE(DestroyWindow(GetDesktopWindow()));
@@ -117,9 +127,7 @@ TEST(HostPictures, APictureDeletesTheObjectItOwns) {
 }
 
 TEST(HostScreen, WithoutADisplayTheVirtualDesktopIsCaptured) {
-  const char* display = std::getenv("DISPLAY");
-  const std::string saved = display ? display : "";
-  unsetenv("DISPLAY");
+  const DisplayOverride no_display(nullptr);
   SetVirtualDesktopSize(64, 48);
   const int32_t dc = GetWindowDC(0);
   Bitmap* screen = GetDCSurface(dc);
@@ -136,15 +144,12 @@ TEST(HostScreen, WithoutADisplayTheVirtualDesktopIsCaptured) {
   ASSERT_TRUE(outside.has_value());
   EXPECT_EQ(outside->bits[static_cast<size_t>(9) * outside->stride() + 4 * 9], 0);
   EXPECT_FALSE(CaptureScreen({5, 5, 5, 6}).has_value());
-  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
 }
 
 // A private X server showing a window of a known colour: that is what the
 // desktop captures.
 TEST(HostScreen, WithADisplayTheScreenIsCaptured) {
-  char name[16];
-  std::snprintf(name, sizeof name, ":%d", 70 + static_cast<int>(getpid() % 20));
-  const std::string display = name;
+  const std::string display = ":" + std::to_string(70 + getpid() % 20);
   const pid_t server = fork();
   ASSERT_GE(server, 0);
   if (server == 0) {
@@ -166,30 +171,18 @@ TEST(HostScreen, WithADisplayTheScreenIsCaptured) {
   XMapWindow(d, w);
   XSync(d, False);
 
-  const char* before = std::getenv("DISPLAY");
-  const std::string saved = before ? before : "";
-  setenv("DISPLAY", display.c_str(), 1);
+  const DisplayOverride ours(display.c_str());
   WindowRect r;
   ASSERT_TRUE(GetWindowRect(GetDesktopWindow(), r));
-  EXPECT_EQ(r.right, 320);
-  EXPECT_EQ(r.bottom, 200);
+  EXPECT_EQ(std::make_pair(r.right, r.bottom), std::make_pair(320, 200));
   const auto shot = CaptureScreen({310, 190, 330, 210});  // partly off the screen
   ASSERT_TRUE(shot.has_value());
-  const uint8_t* inside = &shot->bits[0];
-  EXPECT_EQ(inside[0], 0xCC);
-  EXPECT_EQ(inside[1], 0x66);
-  EXPECT_EQ(inside[2], 0x33);
-  EXPECT_EQ(inside[3], 0xFF);
-  const uint8_t* off = &shot->bits[static_cast<size_t>(15) * shot->stride() + 4 * 15];
-  EXPECT_EQ(off[0], 0);  // off the screen: black
+  EXPECT_EQ(std::vector<uint8_t>(shot->bits.begin(), shot->bits.begin() + 4),
+            (std::vector<uint8_t>{0xCC, 0x66, 0x33, 0xFF}));
+  EXPECT_EQ(shot->bits[static_cast<size_t>(15) * shot->stride() + 4 * 15], 0);  // off: black
   XCloseDisplay(d);
   kill(server, SIGTERM);
   waitpid(server, nullptr, 0);
-  if (saved.empty()) {
-    unsetenv("DISPLAY");
-  } else {
-    setenv("DISPLAY", saved.c_str(), 1);
-  }
 }
 
 }  // namespace
