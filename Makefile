@@ -30,6 +30,7 @@ test: build-dev
 bench: build-release
 	./build/release/bench/bench_raster
 	bash bench/codecs_bench.sh build/release
+	sh bench/resample_peers.sh build/release/bench/bench_resample
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -17,6 +17,7 @@ PACKAGES=(
   libx11-dev xvfb x11-xserver-utils
   # peer tools for cross-checks and benchmarks
   imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core
+  python3-opencv python3-pil
 )
 
 missing=()

@@ -145,6 +145,24 @@ class cKorvex {
   // Rotate270FlipNone 3, RotateNoneFlipX 4, Rotate90FlipX 5, Rotate180FlipX 6,
   // Rotate270FlipX 7 (clockwise turns, then a horizontal flip).
   cKorvexStatus Rotate(int32_t nRotation);
+  // Rotation by any angle in degrees, clockwise: on a canvas enlarged to fit
+  // (RotateAngle), or on the same canvas about the top-left corner
+  // (PreserveDimentions) or the centre (PreserveDimentionsCenter); the
+  // BackColor forms fill the canvas with an ARGB colour first, the others
+  // leave the uncovered area as a new bitmap is.
+  cKorvexStatus RotateAngle(int32_t nAngle);
+  cKorvexStatus RotateAngleBackColor(int32_t nAngle, int32_t nBackColor);
+  cKorvexStatus RotateAnglePreserveDimentions(int32_t nAngle);
+  cKorvexStatus RotateAnglePreserveDimentionsBackColor(int32_t nAngle, int32_t nBackColor);
+  cKorvexStatus RotateAnglePreserveDimentionsCenter(int32_t nAngle);
+  cKorvexStatus RotateAnglePreserveDimentionsCenterBackColor(int32_t nAngle, int32_t nBackColor);
+  // nInterpolationMode: Default 0, LowQuality 1, HighQuality 2, Bilinear 3,
+  // Bicubic 4, NearestNeighbor 5, HighQualityBilinear 6, HighQualityBicubic 7.
+  cKorvexStatus Resize(int32_t nNewPictureWidth, int32_t nNewPictureHeight,
+                       int32_t nInterpolationMode = 0);
+  // The other side follows the aspect ratio (rounded half to even).
+  cKorvexStatus ResizeHeightRatio(int32_t nNewPictureHeight, int32_t nInterpolationMode = 0);
+  cKorvexStatus ResizeWidthRatio(int32_t nNewPictureWidth, int32_t nInterpolationMode = 0);
   // Keeps a rectangle (1-based origin) of the native image.
   cKorvexStatus Crop(int32_t nSrcX, int32_t nSrcY, int32_t nWidth, int32_t nHeight);
   cKorvexStatus CropTop(int32_t nLines);

@@ -250,7 +250,10 @@ std::string Variant::to_display() const {
     case Type::LongArray: {
       const Array<int32_t>& a = as_longs();
       std::string out;
-      for (size_t i = 0; i < a.size(); ++i) out += (i ? "," : "") + std::to_string(a.data()[i]);
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (i > 0) out.push_back(',');
+        out.append(std::to_string(a.data()[i]));
+      }
       return out;
     }
     case Type::Object:

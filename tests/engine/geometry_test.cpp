@@ -130,5 +130,69 @@ TEST(Geometry, ThumbnailsAndAreaClonesAreNewImagesForTheCaller) {
   k.CloseImage(area);
 }
 
+TEST(Geometry, RotationsByAngleSizeTheCanvasAsTheAngleConstantDoes) {
+  cKorvex k;
+  EXPECT_EQ(k.RotateAngle(30), S::Ok);  // no image: the status as it was
+  const struct {
+    int32_t angle, w, h;
+  } sizes[] = {{0, 100, 50}, {30, 112, 94}, {45, 107, 107}, {90, 51, 101}, {180, 101, 51}};
+  for (const auto& s : sizes) {
+    ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
+    ASSERT_EQ(k.RotateAngle(s.angle), S::Ok);
+    EXPECT_EQ(k.GetWidth(), s.w) << s.angle;
+    EXPECT_EQ(k.GetHeight(), s.h) << s.angle;
+  }
+  // The enlarged canvas: corners uncovered (a new 24-bit bitmap's black), the
+  // centre the picture's white; the BackColor form fills the corners.
+  ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
+  ASSERT_EQ(k.RotateAngle(45), S::Ok);
+  EXPECT_EQ(px(k, 1, 1), 0xFF000000u);
+  EXPECT_EQ(px(k, 54, 54), 0xFFFFFFFFu);
+  ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
+  ASSERT_EQ(k.RotateAngleBackColor(45, static_cast<int32_t>(0xFF00FF00)), S::Ok);
+  EXPECT_EQ(px(k, 1, 1), 0xFF00FF00u);
+  EXPECT_EQ(px(k, 54, 54), 0xFFFFFFFFu);
+
+  // Half a turn about the centre keeps the size and turns the picture upside down.
+  ASSERT_EQ(k.CreateImage(6, 4, 32), S::Ok);
+  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));
+  k.PixelSetColor(2, 1, static_cast<int32_t>(0xFF0000FF));
+  ASSERT_EQ(k.RotateAnglePreserveDimentionsCenter(180), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 6);
+  EXPECT_EQ(px(k, 6, 4), 0xFFFF0000u);
+  EXPECT_EQ(px(k, 5, 4), 0xFF0000FFu);
+  EXPECT_EQ(px(k, 1, 1), 0xFFFFFFFFu);
+  // About the top-left corner, a quarter turn leaves only a column strip of the
+  // picture on the canvas: the rest is uncovered.
+  ASSERT_EQ(k.CreateImage(6, 4, 32), S::Ok);
+  ASSERT_EQ(k.RotateAnglePreserveDimentionsBackColor(90, static_cast<int32_t>(0xFF0000FF)), S::Ok);
+  EXPECT_EQ(px(k, 6, 4), 0xFF0000FFu);
+}
+
+TEST(Geometry, ResizeKeepsFormatResolutionAndChecksItsArguments) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(200, 100, 8), S::Ok);
+  k.SetHorizontalResolution(300);
+  ASSERT_EQ(k.ResizeHeightRatio(50), S::Ok);
+  EXPECT_EQ(k.GetWidth(), 100);
+  EXPECT_EQ(k.GetHeight(), 50);
+  EXPECT_EQ(k.GetPixelFormat(), "8bppIndexed");
+  EXPECT_EQ(k.GetHorizontalResolution(), 300);  // kept, not scaled
+  EXPECT_EQ(px(k, 50, 25), 0xFFFFFFFFu);
+  ASSERT_EQ(k.ResizeWidthRatio(30, 7), S::Ok);
+  EXPECT_EQ(k.GetHeight(), 15);
+  for (int32_t mode = 0; mode <= 7; ++mode) {
+    ASSERT_EQ(k.CreateImage(10, 10, 24), S::Ok);
+    k.PixelSetColor(1, 1, static_cast<int32_t>(0xFF000000));
+    ASSERT_EQ(k.Resize(20, 20, mode), S::Ok) << mode;
+    EXPECT_EQ(px(k, 20, 20), 0xFFFFFFFFu) << mode;
+    EXPECT_EQ(px(k, 1, 1), 0xFF000000u) << mode;  // the corner pixel stays black
+  }
+  const int32_t kept = k.GetNativeImage();
+  EXPECT_EQ(k.Resize(0, 10), S::InvalidParameter);
+  EXPECT_EQ(k.Resize(10, 10, 8), S::InvalidParameter);
+  EXPECT_EQ(k.GetNativeImage(), kept);
+}
+
 }  // namespace
 }  // namespace korvex
