@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "raster/codecs/ifd/ifd.h"
 
@@ -12,7 +13,7 @@ namespace korvex {
 namespace {
 
 using raster::PropertyItem;
-using raster::Status;
+using enum raster::Status;
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<PropertyItem>;
 
@@ -32,9 +33,16 @@ struct Builder {
     put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, 0, 4);
     put(at + 8, value, n);
   }
+  // A directory's entry count and entries, each as entry() takes them.
+  void directory(size_t at,
+                 std::initializer_list<std::tuple<int, int, uint32_t, uint32_t, int>> es) {
+    put(at, es.size(), 2);
+    int i = 0;
+    for (const auto& [tag, type, count, value, n] : es) entry(at, i++, tag, type, count, value, n);
+  }
 };
 
-Items read(const Bytes& block, uint64_t offset = 0, Status expect = Status::Ok) {
+Items read(const Bytes& block, uint64_t offset = 0, raster::Status expect = Ok) {
   Items items;
   EXPECT_EQ(raster::ifd::read_properties(block.data(), block.size(), offset, items), expect);
   return items;
@@ -49,61 +57,49 @@ Bytes ids(const Items& items) {  // low bytes of the ids, in order
 TEST(IfdRead, EveryTypeInBothByteOrdersComesBackLittleEndian) {
   for (bool be : {false, true}) {
     SCOPED_TRACE(be ? "MM" : "II");
+    // Tag, type, count, the value (n bytes) or its offset; the type and the
+    // bytes read back (type 0: skipped). SBYTE and SSHORT keep file order.
+    const std::tuple<uint16_t, uint16_t, uint32_t, uint32_t, int, uint16_t, Bytes> entries[] = {
+        // clang-format off
+        {0x0100, 3, 1, 640, 2, 3, {0x80, 0x02}},                       // SHORT in the entry
+        {0x0101, 4, 1, 0x01020304, 4, 4, {4, 3, 2, 1}},                // LONG
+        {0x010F, 2, 6, 200, 4, 2, {'M', 'a', 'k', 'e', 'r', 0}},       // ASCII at 200
+        {0x011A, 5, 1, 210, 4, 5, {72, 0, 0, 0, 1, 0, 0, 0}},          // RATIONAL at 210
+        {0x0200, 6, 3, 0x01FE0300, 4, 1, be ? Bytes{1, 0xFE, 3} : Bytes{0, 3, 0xFE}},  // SBYTE
+        {0x0201, 8, 2, 0xFFFE0005, 4, 3, be ? Bytes{0xFE, 0xFF, 5, 0} : Bytes{5, 0, 0xFE, 0xFF}},
+        {0x0202, 11, 1, 0x3F800000, 4, 7, {0, 0, 0x80, 0x3F}},         // FLOAT 1.0 -> UNDEFINED
+        {0x0203, 12, 1, 220, 4, 7, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},    // DOUBLE at 220 -> UNDEFINED
+        {0x0204, 13, 1, 0x1234, 4, 4, {0x34, 0x12, 0, 0}},             // IFD -> LONG
+        {0x0205, 99, 1, 7, 4, 0, {}},                                  // unknown type
+        {0x0206, 1, 0, 0, 4, 0, {}},                                   // no values
+        {0x9201, 10, 1, 228, 4, 10, {0xFD, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}},  // SRATIONAL at 228
+        // clang-format on
+    };
     Builder b{be, {}};
     b.header(8);
-    b.put(8, 12, 2);
-    b.entry(8, 0, 0x0100, 3, 1, 640, 2);       // SHORT in the entry
-    b.entry(8, 1, 0x0101, 4, 1, 0x01020304);   // LONG
-    b.entry(8, 2, 0x010F, 2, 6, 200);          // ASCII at 200
-    b.entry(8, 3, 0x011A, 5, 1, 210);          // RATIONAL at 210
-    b.entry(8, 4, 0x0200, 6, 3, 0x01FE0300);   // SBYTE x3 -> BYTE, file order
-    b.entry(8, 5, 0x0201, 8, 2, 0xFFFE0005);   // SSHORT x2 -> SHORT
-    b.entry(8, 6, 0x0202, 11, 1, 0x3F800000);  // FLOAT 1.0 -> UNDEFINED
-    b.entry(8, 7, 0x0203, 12, 1, 220);         // DOUBLE at 220 -> UNDEFINED
-    b.entry(8, 8, 0x0204, 13, 1, 0x1234);      // IFD -> LONG
-    b.entry(8, 9, 0x0205, 99, 1, 7);           // unknown type: skipped
-    b.entry(8, 10, 0x0206, 1, 0, 0);           // no values: skipped
-    b.entry(8, 11, 0x9201, 10, 1, 228);        // SRATIONAL at 228
-    for (int i = 0; i < 6; ++i) b.put(200 + i, static_cast<uint8_t>("Maker"[i]), 1);
+    b.put(8, std::size(entries), 2);
+    Items expected;
+    int i = 0;
+    for (const auto& [tag, type, count, value, n, read_type, bytes] : entries) {
+      b.entry(8, i++, tag, type, count, value, n);
+      if (read_type != 0) expected.push_back({tag, read_type, bytes});
+    }
+    for (int k = 0; k < 6; ++k) b.put(200 + k, static_cast<uint8_t>("Maker"[k]), 1);
     b.put(210, 72, 4), b.put(214, 1, 4), b.put(220, 0x3FF0000000000000ull, 8);
     b.put(228, static_cast<uint32_t>(-3), 4), b.put(232, 2, 4);
-    const Items expected = {
-        {0x0100, 3, {0x80, 0x02}},
-        {0x0101, 4, {4, 3, 2, 1}},
-        {0x010F, 2, {'M', 'a', 'k', 'e', 'r', 0}},
-        {0x011A, 5, {72, 0, 0, 0, 1, 0, 0, 0}},
-        {0x0200, 1, be ? Bytes{1, 0xFE, 3} : Bytes{0, 3, 0xFE}},
-        {0x0201, 3, be ? Bytes{0xFE, 0xFF, 5, 0} : Bytes{5, 0, 0xFE, 0xFF}},
-        {0x0202, 7, {0, 0, 0x80, 0x3F}},
-        {0x0203, 7, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-        {0x0204, 4, {0x34, 0x12, 0, 0}},
-        {0x9201, 10, {0xFD, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}},
-    };
     EXPECT_EQ(read(b.d), expected);
   }
 }
 
-// Main directory at 8 -> Exif at 100 (-> interop at 200) and GPS at 300.
-Builder linked_directories() {
+TEST(IfdRead, FollowsSubDirectoriesOnceAndRefusesOrTrimsHostileBlocksWithoutOverreads) {
+  // Main directory at 8 -> Exif at 100 (-> interop at 200) and GPS at 300.
   Builder b;
   b.header(8);
-  b.put(8, 3, 2);
-  b.entry(8, 0, 0x0110, 3, 1, 0x10, 2);
-  b.entry(8, 1, 0x8769, 4, 1, 100);
-  b.entry(8, 2, 0x8825, 13, 1, 300);
-  b.put(100, 2, 2);
-  b.entry(100, 0, 0x9000, 7, 4, 0x30333230);
-  b.entry(100, 1, 0xA005, 4, 1, 200);
-  b.put(200, 1, 2);
-  b.entry(200, 0, 0x0001, 2, 4, 0x00383952);  // "R98": same id as GPS's latitude ref
-  b.put(300, 2, 2);
-  b.entry(300, 0, 0x0001, 2, 2, 'N');
-  b.entry(300, 1, 0x0002, 3, 1, 0x02, 2);
-  return b;
-}
-
-TEST(IfdRead, FollowsSubDirectoriesOnceAndStopsLoops) {
-  Builder b = linked_directories();
+  b.directory(8, {{0x0110, 3, 1, 0x10, 2}, {0x8769, 4, 1, 100, 4}, {0x8825, 13, 1, 300, 4}});
+  b.directory(100, {{0x9000, 7, 4, 0x30333230, 4}, {0xA005, 4, 1, 200, 4}});
+  b.directory(200, {{0x0001, 2, 4, 0x00383952, 4}});  // "R98": same id as GPS's latitude ref
+  b.directory(300, {{0x0001, 2, 2, 'N', 4}, {0x0002, 3, 1, 0x02, 2}});
+  const Bytes linked = b.d;
   // Main, Exif, GPS, then interop, whose id 1 loses to GPS's; no pointer tags.
   const Items items = read(b.d);
   EXPECT_EQ(ids(items), (Bytes{0x10, 0x00, 0x01, 0x02}));
@@ -114,15 +110,13 @@ TEST(IfdRead, FollowsSubDirectoriesOnceAndStopsLoops) {
   b.put(100, 3, 2);
   b.entry(100, 2, 0x8769, 4, 1, 8);
   EXPECT_EQ(ids(read(b.d)), (Bytes{0x10, 0x00, 0x01, 0x02}));
-}
 
-TEST(IfdRead, HostileBlocksAreRefusedOrTrimmedWithoutOverreads) {
   for (const Bytes& bad :
        {Bytes{}, Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
-    EXPECT_TRUE(read(bad, 0, Status::GenericError).empty());
+    EXPECT_TRUE(read(bad, 0, GenericError).empty());
   }
-  Builder b = linked_directories();
-  EXPECT_TRUE(read(b.d, 5000, Status::GenericError).empty());
+  EXPECT_TRUE(read(linked, 5000, GenericError).empty());
+  b.d = linked;
   b.entry(8, 2, 0x8825, 4, 1, 0xFFFFFFF0);    // GPS directory outside: ignored
   b.entry(100, 0, 0x9000, 7, 0xFFFFFFFF, 0);  // absurd count: skipped
   b.entry(200, 0, 0x010F, 2, 40, 320);        // runs past the end: skipped
@@ -133,15 +127,13 @@ TEST(IfdRead, HostileBlocksAreRefusedOrTrimmedWithoutOverreads) {
   // Every prefix, in an exact-size buffer the sanitizer build watches. Whole
   // entries appear one by one: main, Exif, interop (until GPS's id 1 replaces
   // it), GPS's second.
-  const Bytes whole = linked_directories().d;
-  for (size_t n = 0; n <= whole.size(); ++n) {
+  for (size_t n = 0; n <= linked.size(); ++n) {
     const std::unique_ptr<uint8_t[]> copy(new uint8_t[n + 1]);
-    std::copy(whole.begin(), whole.begin() + n, copy.get());
-    Items items;
-    EXPECT_EQ(raster::ifd::read_properties(copy.get(), n, 0, items),
-              n < 22 ? Status::GenericError : Status::Ok)
+    std::copy(linked.begin(), linked.begin() + n, copy.get());
+    Items prefix;
+    EXPECT_EQ(raster::ifd::read_properties(copy.get(), n, 0, prefix), n < 22 ? GenericError : Ok)
         << n;
-    EXPECT_EQ(items.size(), size_t{n >= 22} + (n >= 114) + (n >= 214) + (n >= 326)) << n;
+    EXPECT_EQ(prefix.size(), size_t{n >= 22} + (n >= 114) + (n >= 214) + (n >= 326)) << n;
   }
 }
 
@@ -158,7 +150,7 @@ TEST(IfdRead, BigTiffDirectories) {
 TEST(IfdWrite, KnownLayoutAndRoundTripThroughEveryDirectory) {
   Bytes block;
   ASSERT_EQ(raster::ifd::write_exif_block({{0x0131, 2, {'K', 'o', 'r', 'v', 'e', 'x', 0}}}, block),
-            Status::Ok);
+            Ok);
   EXPECT_EQ(block, (Bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,   0x31, 1,   2,   0,   7,   0, 0,
                           0,   26,  0,  0, 0, 0, 0, 0, 0, 'K', 'o',  'r', 'v', 'e', 'x', 0, 0}));
 
@@ -175,10 +167,10 @@ TEST(IfdWrite, KnownLayoutAndRoundTripThroughEveryDirectory) {
       {0x0113, 6, {1}},             // not a writable type
       {0x0000, 1, {2, 3, 0, 0}},
   };
-  ASSERT_EQ(raster::ifd::write_exif_block(items, block), Status::Ok);
+  ASSERT_EQ(raster::ifd::write_exif_block(items, block), Ok);
   // Main directory sorted, then the Exif directory, then GPS.
   EXPECT_EQ(read(block), (Items{items[3], items[0], items[4], items[1], items[10], items[2]}));
-  ASSERT_EQ(raster::ifd::write_exif_block({items[5], items[8]}, block), Status::Ok);
+  ASSERT_EQ(raster::ifd::write_exif_block({items[5], items[8]}, block), Ok);
   EXPECT_TRUE(block.empty());
 }
 
