@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codec_test_util.h"
@@ -52,8 +53,7 @@ uint16_t le16(const uint8_t* p) {
 void expect_like_magick(Image& img, const std::string& path, int frame = 0, int tolerance = 0) {
   int32_t w = 0, h = 0;
   const Argb ref = testutil::rgba_to_argb(testutil::magick_rgba(path, &w, &h, frame));
-  ASSERT_EQ(img.width(), w);
-  ASSERT_EQ(img.height(), h);
+  ASSERT_EQ(std::make_pair(img.width(), img.height()), std::make_pair(w, h));
   const Argb ours = testutil::argb_pixels(img);
   for (size_t i = 0; i < ours.size(); ++i) {
     for (int shift = 24; shift >= 0 && (shift == 24 || ours[i] >> 24 != 0); shift -= 8) {
@@ -71,9 +71,12 @@ Bytes raw_rows(const Image& img) {  // stored bytes of every row, padding exclud
   return out;
 }
 
+// A failed decoding leaves a 1 x 1 image, so that the checks after it fail
+// rather than crash.
 std::unique_ptr<Image> decode_ok(const Bytes& bytes) {
   std::unique_ptr<Image> img;
   EXPECT_EQ(testutil::decode(bytes, img), Status::Ok);
+  if (img == nullptr) Image::create(1, 1, pf::k32bppARGB, img);
   return img;
 }
 
@@ -82,25 +85,19 @@ std::unique_ptr<Image> decode_ok(const Bytes& bytes) {
 std::unique_ptr<Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int32_t h = 13) {
   std::unique_ptr<Image> img;
   EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  const bool indexed = raster::is_indexed(f);
   const int bits = raster::bits_per_pixel(f);
-  raster::LockData d;
-  EXPECT_EQ(img->lock_bits(nullptr, raster::lock::kWrite, indexed ? f : pf::k32bppARGB, d),
-            Status::Ok);
   for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = d.scan0 + static_cast<ptrdiff_t>(y) * d.stride;
     for (int32_t x = 0; x < w; ++x) {
       const uint32_t v = static_cast<uint32_t>(x * 7 + y * 3);
-      if (indexed) {
-        row[x * bits / 8] |= static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
+      if (raster::is_indexed(f)) {
+        img->surface().row(y)[x * bits / 8] |=
+            static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
       } else {
-        const uint32_t px =
-            (255 - v % 200) << 24 | (x * 9u % 256) << 16 | (y * 19u % 256) << 8 | v % 256;
-        std::memcpy(row + 4 * x, &px, 4);
+        img->set_pixel(x, y,
+                       (255 - v % 200) << 24 | x * 9u % 256 << 16 | y * 19u % 256 << 8 | v % 256);
       }
     }
   }
-  img->unlock_bits(d);
   return img;
 }
 
@@ -171,13 +168,9 @@ TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
   // ImageMagick truncates 16-bit samples to 8 bits where the image model
   // rounds, and its colormap entries are not multiples of 257 (read as v >> 8):
   // those compare within 1, like libtiff's CMYK conversion.
-  const std::string tiles = " -define tiff:tile-geometry=", a = " -alpha set -channel A -fx ";
-  const std::string bilevel = "rose: -resize 300% -type Bilevel -compress ";
-  const struct {
-    std::string args;
-    raster::PixelFormat format;
-    int tolerance;
-  } cases[] = {
+  const std::string tiles = " -define tiff:tile-geometry=", a = " -alpha set -channel A -fx ",
+                    bilevel = "rose: -resize 300% -type Bilevel -compress ";
+  const std::tuple<std::string, raster::PixelFormat, int> cases[] = {
       // clang-format off
       {"rose: -depth 8 -compress LZW", pf::k24bppRGB, 0},
       {"rose: -depth 8 -compress Zip", pf::k24bppRGB, 0},
@@ -204,14 +197,13 @@ TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
       // clang-format on
   };
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
+  for (const auto& [args, format, tolerance] : cases) {
+    SCOPED_TRACE(args);
     const std::string name = std::to_string(n++) + ".tif";
-    auto img = decode_ok(magick_make(dir, name, c.args));
-    ASSERT_NE(img, nullptr);
-    EXPECT_EQ(img->format(), c.format);
+    auto img = decode_ok(magick_make(dir, name, args));
+    EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatTiff);
-    expect_like_magick(*img, dir.file(name), 0, c.tolerance);
+    expect_like_magick(*img, dir.file(name), 0, tolerance);
   }
 
   // YCbCr JPEG, made by tiffcp: through libtiff's RGBA reader.
@@ -240,12 +232,8 @@ TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
 
 TEST(TiffDecode, HandmadeFilesGiveKnownSamplesAndPalettes) {
   const uint32_t kW = 0xFFFFFFFF, kB = 0xFF000000;
-  const struct {
-    uint32_t w;
-    uint16_t bps, photometric;
-    Bytes data, stored;  // file samples, the surface's bytes
-    Argb argb;
-  } cases[] = {
+  // Width, bits per sample, photometric, file samples, the surface's bytes, ARGB.
+  const std::tuple<uint32_t, uint16_t, uint16_t, Bytes, Bytes, Argb> cases[] = {
       // clang-format off
       // Bilevel bits are kept as stored; the palette follows the photometric order.
       {8, 1, 0, {0xA3}, {0xA3}, {kB, kW, kB, kW, kW, kW, kB, kB}},
@@ -260,12 +248,11 @@ TEST(TiffDecode, HandmadeFilesGiveKnownSamplesAndPalettes) {
       {1, 16, 0, {0x34, 0x12}, {0xCB, 0xED, 0xCB, 0xED, 0xCB, 0xED}, {0xFFEDEDED}},
       // clang-format on
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.bps << " bits, photometric " << c.photometric);
-    auto img = decode_ok(handmade_tiff(c.w, 1, c.bps, c.photometric, c.data));
-    ASSERT_NE(img, nullptr);
-    EXPECT_EQ(raw_rows(*img), c.stored);
-    EXPECT_EQ(testutil::argb_pixels(*img), c.argb);
+  for (const auto& [w, bps, photometric, data, stored, argb] : cases) {
+    SCOPED_TRACE(testing::Message() << bps << " bits, photometric " << photometric);
+    auto img = decode_ok(handmade_tiff(w, 1, bps, photometric, data));
+    EXPECT_EQ(raw_rows(*img), stored);
+    EXPECT_EQ(testutil::argb_pixels(*img), argb);
     if (raster::is_indexed(img->format())) {
       EXPECT_EQ(img->palette().flags, raster::Palette::kGrayScale);
     }
@@ -274,7 +261,6 @@ TEST(TiffDecode, HandmadeFilesGiveKnownSamplesAndPalettes) {
   // A colormap of 8-bit values (all entries < 256) is read as such.
   const Bytes data = {0x40, 0, 10, 0, 250, 0, 20, 0, 0, 0, 30, 0, 5, 0};
   auto cmap = decode_ok(handmade_tiff(2, 1, 1, 3, data, {{320, 3, 6, 8 + 2 + 12 * 10 + 4 + 2}}, 1));
-  ASSERT_NE(cmap, nullptr);
   EXPECT_EQ(cmap->palette().entries, (Argb{0xFF0A141E, 0xFFFA0005}));
   EXPECT_EQ(cmap->palette().flags, 0u);
   // Resolution in pixels per centimetre.
@@ -339,12 +325,9 @@ TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
   for (uint32_t i = 0; i < 256; ++i) ramp.entries.push_back(0xFF000000u | i * 0x010101u);
   const raster::Palette white_black{raster::Palette::kGrayScale, {0xFFFFFFFF, 0xFF000000}};
   const raster::Palette colours{0, {0xFF102030, 0xFFC08040}};
-  const struct {
-    raster::PixelFormat format;
-    const raster::Palette* palette;
-    const char *bits, *photometric, *extra;  // as tiffinfo shows them
-    raster::PixelFormat decoded;
-  } cases[] = {
+  // Format and palette; bits, photometric and alpha as tiffinfo shows them; format read back.
+  using F = raster::PixelFormat;
+  const std::tuple<F, const raster::Palette*, const char*, const char*, const char*, F> cases[] = {
       // clang-format off
       {pf::k1bppIndexed, nullptr, "1", "min-is-black", "", pf::k1bppIndexed},
       {pf::k1bppIndexed, &white_black, "1", "min-is-white", "", pf::k1bppIndexed},
@@ -364,37 +347,34 @@ TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
       // clang-format on
   };
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << raster::pixel_format_name(c.format) << c.photometric);
-    auto img = pattern_image(c.format);
-    if (c.palette) {
-      ASSERT_EQ(img->set_palette(*c.palette), Status::Ok);
+  for (const auto& [format, palette, bits, photometric, extra, decoded] : cases) {
+    SCOPED_TRACE(testing::Message() << raster::pixel_format_name(format) << photometric);
+    auto img = pattern_image(format);
+    if (palette) {
+      ASSERT_EQ(img->set_palette(*palette), Status::Ok);
     }
     // A 16-bit sample that is not a multiple of 257: kept only by exact writing.
-    if (raster::bits_per_pixel(c.format) >= 48) img->surface().row(0)[0] = 0x01;
+    const bool wide = raster::bits_per_pixel(format) >= 48;
+    if (wide) img->surface().row(0)[0] = 0x01;
     ASSERT_EQ(img->set_resolution(200.0f, 100.0f), Status::Ok);
     const std::string name = std::to_string(n++) + ".tif";
     const auto [bytes, info] = encode_to(dir, name, *img, {});
     for (const std::string& line :
-         {"Bits/Sample: " + std::string(c.bits) + "\n", std::string(c.photometric),
-          std::string(c.extra), std::string("Compression Scheme: LZW"),
+         {"Bits/Sample: " + std::string(bits) + "\n", std::string(photometric), std::string(extra),
+          std::string("Compression Scheme: LZW"),
           std::string("Resolution: 200, 100 pixels/inch")}) {
       EXPECT_NE(info.find(line), std::string::npos) << info;
     }
     auto back = decode_ok(bytes);
-    ASSERT_NE(back, nullptr);
-    EXPECT_EQ(back->format(), c.decoded);
+    EXPECT_EQ(back->format(), decoded);
     EXPECT_EQ(back->dpi_y(), 100.0f);
     EXPECT_EQ(testutil::argb_pixels(*back), testutil::argb_pixels(*img));
-    if (c.decoded == c.format) {
+    EXPECT_EQ(back->palette().entries, img->palette().entries);
+    if (decoded == format) {
       EXPECT_EQ(raw_rows(*back), raw_rows(*img));
     }
-    if (c.palette || raster::is_indexed(c.format)) {
-      EXPECT_EQ(back->palette().entries, img->palette().entries);
-    }
     // ImageMagick unpremultiplies its own way, and truncates 16-bit samples.
-    const int wide = raster::bits_per_pixel(c.format) >= 48 ? 1 : 0;
-    expect_like_magick(*img, dir.file(name), 0, raster::is_premultiplied(c.format) ? 2 : wide);
+    expect_like_magick(*img, dir.file(name), 0, raster::is_premultiplied(format) ? 2 : wide);
   }
 }
 
@@ -423,17 +403,17 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
   ASSERT_EQ(bilevel->set_palette(raster::default_palette(pf::k1bppIndexed)), Status::Ok);
   EXPECT_EQ(testutil::argb_pixels(*decode_ok(fax.first)), testutil::argb_pixels(*bilevel));
 
-  auto rgb = pattern_image(pf::k24bppRGB);
+  // Fax coding of 8-bit samples, unknown compressions and depths.
+  std::vector<raster::EncoderParams> bad;
+  for (int32_t c : {ep::kCompressionCCITT3, ep::kCompressionCCITT4, ep::kCompressionRle}) {
+    bad.push_back(params(c, 8));
+  }
+  for (int32_t v : {0, 1, 7, -2}) bad.push_back({{ep::kCompression, v}});
+  for (int32_t v : {2, 16, 48, -1}) bad.push_back(params(0, v));
   Bytes out;
-  for (int32_t bad : {ep::kCompressionCCITT3, ep::kCompressionCCITT4, ep::kCompressionRle}) {
-    EXPECT_EQ(tiff_encoder().encode(*rgb, params(bad, 8), out), Status::InvalidParameter);
-  }
-  for (int32_t bad : {0, 1, 7, -2}) {
-    EXPECT_EQ(tiff_encoder().encode(*rgb, {{ep::kCompression, bad}}, out),
+  for (const auto& p : bad) {
+    EXPECT_EQ(tiff_encoder().encode(*pattern_image(pf::k24bppRGB), p, out),
               Status::InvalidParameter);
-  }
-  for (int32_t bad : {2, 16, 48, -1}) {
-    EXPECT_EQ(tiff_encoder().encode(*rgb, params(0, bad), out), Status::InvalidParameter);
   }
   EXPECT_TRUE(out.empty());
 
@@ -443,11 +423,8 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
   ASSERT_EQ(Image::create(4, 1, pf::k32bppARGB, four), Status::Ok);
   const uint32_t px[] = {0xFF000000, 0xFFFFFFFF, 0xFF505050, 0x80C0C0C0};
   std::memcpy(four->surface().row(0), px, sizeof px);
-  const struct {
-    int32_t depth;
-    const char* photometric;
-    Bytes stored;
-  } depths[] = {
+  const std::tuple<int32_t, const char*, Bytes> depths[] = {
+      // photometric, stored bytes
       // clang-format off
       {1, "min-is-black", {0x50}},
       {4, "palette", {0x0F, 0x78}},     // 0x505050 -> gray 128, entry 7
@@ -456,15 +433,14 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
       {32, "RGB", {0, 0, 0, 255, 255, 255, 255, 255, 0x50, 0x50, 0x50, 255, 0xC0, 0xC0, 0xC0, 0x80}},
       // clang-format on
   };
-  for (const auto& d : depths) {
-    SCOPED_TRACE(d.depth);
-    const auto [bytes, info] =
-        encode_to(dir, "d.tif", *four, params(ep::kCompressionNone, d.depth));
-    EXPECT_NE(info.find(d.photometric), std::string::npos) << info;
+  for (const auto& [depth, photometric, stored] : depths) {
+    SCOPED_TRACE(depth);
+    const auto [bytes, info] = encode_to(dir, "d.tif", *four, params(ep::kCompressionNone, depth));
+    EXPECT_NE(info.find(photometric), std::string::npos) << info;
     auto back = decode_ok(bytes);
-    EXPECT_EQ(raster::bits_per_pixel(back->format()), d.depth);
-    EXPECT_EQ(raw_rows(*back), d.stored);
-    if (d.depth == 8) {
+    EXPECT_EQ(raster::bits_per_pixel(back->format()), depth);
+    EXPECT_EQ(raw_rows(*back), stored);
+    if (depth == 8) {
       EXPECT_EQ(back->palette().entries, raster::default_palette(pf::k8bppIndexed).entries);
     }
   }
