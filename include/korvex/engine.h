@@ -220,6 +220,24 @@ class cKorvex {
   // A bitmap picture object of the native image, alpha over white; it owns its bitmap.
   host::PicturePtr GetPicture();
   void DeletePictureObject(host::PicturePtr& oPictureObject);
+  // The native image drawn stretched into a destination rectangle (1-based
+  // origin) of a host device context or window, over what it shows; the Rect
+  // forms draw a source rectangle. Interpolation modes as for Resize (values
+  // outside 0..7 mean 0); smoothing modes 0..4 shape lines and fills only.
+  cKorvexStatus DisplayImageOnHDC(int32_t nHDC, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                                  int32_t nDstHeight, int32_t nSmoothingMode = 3,
+                                  int32_t nInterpolationMode = 0);
+  cKorvexStatus DisplayImageOnHwnd(int32_t nHWND, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                                   int32_t nDstHeight, int32_t nSmoothingMode = 3,
+                                   int32_t nInterpolationMode = 0);
+  cKorvexStatus DisplayImageRectOnHDC(int32_t nHDC, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                                      int32_t nDstHeight, int32_t nSrcX, int32_t nSrcY,
+                                      int32_t nSrcWidth, int32_t nSrcHeight,
+                                      int32_t nSmoothingMode = 3, int32_t nInterpolationMode = 0);
+  cKorvexStatus DisplayImageRectOnHwnd(int32_t nHWND, int32_t nDstX, int32_t nDstY,
+                                       int32_t nDstWidth, int32_t nDstHeight, int32_t nSrcX,
+                                       int32_t nSrcY, int32_t nSrcWidth, int32_t nSrcHeight,
+                                       int32_t nSmoothingMode = 3, int32_t nInterpolationMode = 0);
   int32_t GetDesktopHwnd();
   std::string GetGdiplusVersion();  // version text of the raster layer
 

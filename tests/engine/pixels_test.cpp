@@ -2,6 +2,8 @@
 // native image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/state.h"
 #include "korvex/host.h"
 #include "korvex/korvex.h"
@@ -146,6 +148,53 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   EXPECT_FALSE(host::IsClipboardFormatAvailable(host::kClipboardBitmap));
   EXPECT_EQ(k.GetDesktopHwnd(), host::GetDesktopWindow());
   EXPECT_EQ(k.GetGdiplusVersion(), "6.1.0.0");
+}
+
+// Reads a pixel of a 32-bit host bitmap as 0x00RRGGBB.
+uint32_t surface_px(const host::Bitmap& b, int32_t x, int32_t y) {
+  const uint8_t* p = b.bits.data() + static_cast<size_t>(y) * b.stride() + 4 * x;
+  return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
+
+TEST(Display, TheImageIsDrawnStretchedClippedAndCompositedOntoTheSurface) {
+  cKorvex k;
+  host::Bitmap white = host::Bitmap::Blank(10, 8, 32);
+  std::fill(white.bits.begin(), white.bits.end(), 0xFF);
+  const int32_t hbm = host::CreateBitmap(white);
+  const int32_t dc = host::CreateMemoryDC();
+  host::SelectBitmap(dc, hbm);
+  EXPECT_EQ(k.DisplayImageOnHDC(dc, 1, 1, 4, 4), S::InvalidParameter);  // no image
+  ASSERT_EQ(k.CreateImage(2, 2, 32), S::Ok);
+  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));
+  k.PixelSetColor(2, 2, 0x000000FF);  // transparent: the surface shows through
+  // 2 x 2 stretched to 4 x 4 at (3, 3), nearest neighbour, odd smoothing value.
+  ASSERT_EQ(k.DisplayImageOnHDC(dc, 3, 3, 4, 4, 9, 5), S::Ok);
+  const host::Bitmap& s = *host::GetBitmap(hbm);
+  EXPECT_EQ(surface_px(s, 1, 1), 0xFFFFFFu);
+  EXPECT_EQ(surface_px(s, 2, 2), 0xFF0000u);
+  EXPECT_EQ(surface_px(s, 3, 3), 0xFF0000u);
+  EXPECT_EQ(surface_px(s, 4, 4), 0xFFFFFFu);  // the transparent pixel
+  EXPECT_EQ(surface_px(s, 6, 6), 0xFFFFFFu);
+  // An interpolation mode out of range is the default; a rectangle past the
+  // surface is clipped; a source rectangle draws only its part.
+  ASSERT_EQ(k.DisplayImageOnHDC(dc, 9, 7, 6, 6, 3, 12), S::Ok);
+  ASSERT_EQ(k.DisplayImageRectOnHDC(dc, 1, 8, 2, 1, 1, 1, 1, 1, 3, 5), S::Ok);
+  EXPECT_EQ(surface_px(s, 0, 7), 0xFF0000u);
+  EXPECT_EQ(surface_px(s, 2, 7), 0xFFFFFFu);
+  EXPECT_EQ(k.DisplayImageRectOnHDC(dc, 1, 1, 2, 2, 2, 2, 2, 2), S::InvalidParameter);
+  EXPECT_EQ(k.DisplayImageOnHDC(dc, 1, 1, 0, 4), S::InvalidParameter);
+  EXPECT_EQ(k.DisplayImageOnHDC(424242, 1, 1, 4, 4), S::Win32Error);
+  host::ReleaseDC(dc);
+  host::DeleteObject(hbm);
+
+  const int32_t win = host::CreateWindow({0, 0, 6, 6});
+  ASSERT_EQ(k.DisplayImageRectOnHwnd(win, 1, 1, 6, 6, 1, 1, 1, 1, 3, 5), S::Ok);
+  const int32_t wdc = host::GetWindowDC(win);
+  EXPECT_EQ(surface_px(*host::GetDCSurface(wdc), 5, 5), 0xFF0000u);
+  host::ReleaseDC(wdc);
+  ASSERT_EQ(k.DisplayImageOnHwnd(win, 1, 1, 6, 6), S::Ok);
+  EXPECT_EQ(k.DisplayImageOnHwnd(987654, 1, 1, 6, 6), S::Win32Error);
+  host::DestroyWindow(win);
 }
 
 }  // namespace
