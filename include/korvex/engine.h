@@ -133,6 +133,11 @@ class cKorvex {
   cKorvexStatus GifSetColorPalette(Array<int32_t>& nColorsArray, int32_t nEntriesCount);
   // Makes every palette entry equal to nColor (ARGB; -1 = opaque white) transparent white.
   cKorvexStatus GifSetTransparency(int32_t nColor = -1);
+  // Plays the native GIF once onto a host device context, each frame for its
+  // delay, letting the host's event loop run while it waits; returns the
+  // status of the last frame. The native image is left on the last frame.
+  int32_t GifDisplayAnimatedGif(int32_t nHDC, int32_t nDstX, int32_t nDstY, int32_t nWidth,
+                                int32_t nHeight);
   // Multi-page TIFF writing: the native image becomes page 1; pages are
   // appended; closing completes the file (and closes the page-1 image).
   cKorvexStatus TiffSaveAsNativeMultiPage(const std::string& sFilename,

@@ -116,6 +116,17 @@ bool SetClipboardData(uint32_t format, int32_t handle);
 int32_t GetClipboardData(uint32_t format);
 bool IsClipboardFormatAvailable(uint32_t format);
 
+// ---- Event loop ------------------------------------------------------------------------
+
+// Members that wait (an animation played onto a device context) let the
+// host's event loop run while they do: the host installs a pump that
+// dispatches its pending events (a GUI toolkit's processEvents). Without one,
+// waiting just sleeps. The pump is per thread.
+using EventPump = void (*)(void* context);
+void SetEventPump(EventPump pump, void* context);
+// Waits the given milliseconds, running the pump about every 10 ms.
+void WaitPumping(int64_t milliseconds);
+
 // ---- Picture objects ----------------------------------------------------------------
 
 // A picture object: type 1 bitmap, 2 metafile, 3 icon, 4 enhanced metafile;

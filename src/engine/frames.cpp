@@ -6,6 +6,7 @@
 #include "engine/core.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
+#include "korvex/host.h"
 #include "raster/codec.h"
 #include "raster/handles.h"
 
@@ -98,6 +99,27 @@ cKorvexStatus cKorvex::GifSetTransparency(int32_t nColor) {
   }
   if (count > 0) GifSetColorPalette(colors, count);
   return s_->LastStatus;
+}
+
+int32_t cKorvex::GifDisplayAnimatedGif(int32_t nHDC, int32_t nDstX, int32_t nDstY, int32_t nWidth,
+                                       int32_t nHeight) {
+  if (s_->NativeImage == 0) return static_cast<int32_t>(s_->LastStatus);
+  const int32_t image = s_->NativeImage;
+  const int32_t frames = GifGetFrameCount();
+  Array<int32_t> delays;
+  if (GifGetFrameDelay(delays) != cKorvexStatus::Ok) return static_cast<int32_t>(s_->LastStatus);
+  for (int32_t i = 1; i <= frames; ++i) {
+    // Host code runs while we wait and may have closed or replaced the image.
+    if (s_->NativeImage != image || raster::find_image(image) == nullptr) {
+      return static_cast<int32_t>(SetStatus(*s_, raster::Status::InvalidParameter));
+    }
+    if (GifSelectFrame(i) != cKorvexStatus::Ok) continue;  // a frame that will not load is skipped
+    DisplayImageOnHDC(nHDC, nDstX, nDstY, nWidth, nHeight, 3, 0);
+    // A delay list shorter than the frames counts the missing delays as 0.
+    const int32_t delay = i <= delays.UBound() ? delays(i) : 0;
+    host::WaitPumping(static_cast<int64_t>(delay > 0 ? delay : 0) * 10);
+  }
+  return static_cast<int32_t>(s_->LastStatus);
 }
 
 cKorvexStatus cKorvex::TiffSaveAsNativeMultiPage(const std::string& sFilename,

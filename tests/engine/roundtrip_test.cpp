@@ -31,8 +31,9 @@ std::string run(const std::string& command) {
 class RealCodecs : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kx-rt-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("kx-rt-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -108,8 +109,9 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   ASSERT_EQ(k.SaveAsIco(path("a.ico"), true, 0x00FFFFFF), S::Ok);  // white (COLORREF) transparent
   EXPECT_EQ(run("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
   // Top half green and opaque, bottom half white made transparent.
-  EXPECT_EQ(run("/usr/bin/convert " + path("a.ico") + " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
-            "srgba(0,255,0,1) 0");
+  EXPECT_EQ(
+      run("/usr/bin/convert " + path("a.ico") + " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
+      "srgba(0,255,0,1) 0");
   // 32 wide, 100 high: used as it is, only its top 32 rows reach the icon.
   ASSERT_EQ(k.CreateImage(32, 100, 24), S::Ok);
   raster::find_image(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
@@ -132,7 +134,9 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
 
 TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   const std::string gif = path("w.gif");
-  ASSERT_EQ(std::system(("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif).c_str()), 0);
+  ASSERT_EQ(std::system(
+                ("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif).c_str()),
+            0);
   cKorvex k;
   ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
   EXPECT_EQ(k.GifGetFrameCount(), 1);
@@ -143,8 +147,47 @@ TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   raster::find_image(k.GetNativeImage())->get_pixel(1, 1, v);
   EXPECT_EQ(v, 0xFFFF0000u);
   ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
-  EXPECT_EQ(run("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
-            "0 1");
+  EXPECT_EQ(
+      run("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
+      "0 1");
+}
+
+TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
+  const std::string gif = path("rgb.gif");
+  ASSERT_EQ(
+      std::system(("/usr/bin/convert -delay 2 -size 4x4 xc:red xc:lime xc:blue " + gif).c_str()),
+      0);
+  host::Bitmap canvas = host::Bitmap::Blank(8, 8, 32);
+  const int32_t hbm = host::CreateBitmap(canvas);
+  const int32_t dc = host::CreateMemoryDC();
+  host::SelectBitmap(dc, hbm);
+  struct Host {
+    int pumps = 0;
+    cKorvex* engine = nullptr;
+    bool close_it = false;
+  } h;
+  host::SetEventPump(
+      [](void* c) {
+        auto* hh = static_cast<Host*>(c);
+        ++hh->pumps;
+        if (hh->close_it) hh->engine->CloseNativeImage();  // host code closes the image meanwhile
+      },
+      &h);
+  cKorvex k;
+  h.engine = &k;
+  ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
+  EXPECT_EQ(k.GifDisplayAnimatedGif(dc, 1, 1, 8, 8), 0);
+  EXPECT_GE(h.pumps, 3);  // the host loop ran while each frame waited
+  const uint8_t* p = host::GetBitmap(hbm)->bits.data();
+  EXPECT_EQ(p[0], 0xFF);  // the last frame, blue, is what stays shown
+  EXPECT_EQ(p[2], 0x00);
+  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF0000FF));  // left on the last frame
+  h.close_it = true;
+  EXPECT_EQ(k.GifDisplayAnimatedGif(dc, 1, 1, 8, 8), static_cast<int32_t>(S::InvalidParameter));
+  EXPECT_EQ(k.GetNativeImage(), 0);
+  host::SetEventPump(nullptr, nullptr);
+  host::ReleaseDC(dc);
+  host::DeleteObject(hbm);
 }
 
 TEST_F(RealCodecs, EverySampleLoadsWithItsFormatAndFrames) {
@@ -154,9 +197,9 @@ TEST_F(RealCodecs, EverySampleLoadsWithItsFormatAndFrames) {
     const char* file;
     const char* format;
     int32_t width, frames;
-  } expected[] = {{"photo.jpg", "JPEG", 320, 0},  {"logo.png", "PNG", 200, 0},
-                  {"scan.tif", "TIFF", 850, 2},   {"anim.gif", "GIF", 64, 3},
-                  {"icon.ico", "ICON", 48, 0},    {"gradient.bmp", "BMP", 100, 0}};
+  } expected[] = {{"photo.jpg", "JPEG", 320, 0}, {"logo.png", "PNG", 200, 0},
+                  {"scan.tif", "TIFF", 850, 2},  {"anim.gif", "GIF", 64, 3},
+                  {"icon.ico", "ICON", 48, 0},   {"gradient.bmp", "BMP", 100, 0}};
   for (const auto& e : expected) {
     SCOPED_TRACE(e.file);
     ASSERT_EQ(k.LoadFromFile((samples / e.file).string()), S::Ok);
