@@ -7,6 +7,7 @@ set -euo pipefail
 PACKAGES=(
   # toolchain and build
   build-essential cmake ninja-build pkg-config ccache clang clang-format
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev
   # Python module and its tests (Debian's python3 at /usr/bin/python3)
