@@ -10,7 +10,7 @@ for bin in build/fuzz/fuzz/*_fuzz; do
   work="$(mktemp -d)"
   # New inputs go to a scratch folder; the committed corpus is only read.
   echo "fuzz: $name for ${secs}s"
-  "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+  "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=25 -print_final_stats=0 \
     "$work" "fuzz/corpus/$name" "fuzz/regressions/$name" 2>&1 | tail -n 3
   rm -rf "$work"
 done
