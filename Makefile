@@ -31,6 +31,7 @@ bench: build-release
 	./build/release/bench/bench_raster
 	bash bench/codecs_bench.sh build/release
 	sh bench/resample_peers.sh build/release/bench/bench_resample
+	bash bench/filters_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

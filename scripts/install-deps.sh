@@ -17,7 +17,7 @@ PACKAGES=(
   # host: screen capture from an X11 display; a virtual X server for its tests
   libx11-dev xvfb x11-xserver-utils
   # peer tools for cross-checks and benchmarks
-  imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core
+  imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core libcairo2-dev libpango1.0-dev fonts-liberation
   python3-opencv python3-pil
 )
 

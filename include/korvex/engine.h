@@ -193,6 +193,97 @@ class cKorvex {
   int32_t CreateClonedImageArea(int32_t nImageID, int32_t nSrcX, int32_t nSrcY, int32_t nWidth,
                                 int32_t nHeight);
 
+  // --- Pixel effects ------------------------------------------------------------
+  // Effects apply to the filter zone of the native image: the whole picture by
+  // default, or the rectangle of FiltersToZone (1-based top and left). On
+  // indexed images the result is written back in the image's own format;
+  // Negative and Brightness change only the palette there. Parameters outside
+  // their meaningful range (Gamma <= 0, a wave period of 0, Soften above 100)
+  // give InvalidParameter and change nothing.
+  void FiltersToPicture();
+  void FiltersToZone(int32_t nTop, int32_t nLeft, int32_t nWidth, int32_t nHeight);
+  cKorvexStatus SetNegativeEffect();
+  cKorvexStatus SetBrightnessEffect(int32_t nBrightnessPct);
+  cKorvexStatus SetBrigtnessEffect(int32_t nBrightnessPct);
+  cKorvexStatus SetContrastEffect(int32_t nContrastPct);
+  // nGammaFactor: gamma x 100.
+  cKorvexStatus SetGammaCorrectionEffect(int32_t nGammaFactor);
+  cKorvexStatus SetSaturationEffect(int32_t nSaturationPct);
+  // Adds nTransparencyValue to every alpha byte (limited to 0..255).
+  cKorvexStatus SetTransparencyEffect(int32_t nTransparencyValue);
+  // Pixels of that colour (alpha not compared) become fully transparent.
+  cKorvexStatus SetTransparencyColorEffect(int32_t nARGBColorValue);
+  cKorvexStatus SetSwapColorEffect(int32_t nARGBColorSrc, int32_t nARGBColorDst);
+  cKorvexStatus SetAdjustRGBEffect(int32_t nRedAdjust, int32_t& nGreenAdjust,
+                                   int32_t& nBlueAdjust);
+  cKorvexStatus SetRedComponentsEffect();
+  cKorvexStatus SetGreenComponentsEffect();
+  cKorvexStatus SetBlueComponentsEffect();
+  cKorvexStatus SetRemoveRedComponentsEffect();
+  cKorvexStatus SetRemoveGreenComponentsEffect();
+  cKorvexStatus SetRemoveBlueComponentsEffect();
+  cKorvexStatus SetScaleRedEffect(float nFactor);
+  cKorvexStatus SetScaleGreenEffect(float nFactor);
+  cKorvexStatus SetScaleBlueEffect(float nFactor);
+  cKorvexStatus SetSwapColorsRGBtoBRG();
+  cKorvexStatus SetSwapColorsRGBtoGBR();
+  cKorvexStatus SetSwapColorsRGBtoRBG();
+  cKorvexStatus SetSwapColorsRGBtoBGR();
+  cKorvexStatus SetSwapColorsRGBtoGRB();
+  cKorvexStatus SetGrayscaleEffect();
+  cKorvexStatus SetSepiaEffect();
+  // nHue in degrees (0..360), nSaturation and nLuminosity in percent.
+  cKorvexStatus SetColorizeEffect(float nHue = 0, float nSaturation = 50,
+                                  float nLuminosity = 100);
+  // nMode: 1 threshold at RGB(180, 180, 180), 2 ordered dither, 3 error diffusion.
+  cKorvexStatus SetBlackNWhiteEffect(int16_t nMode = 1);
+  cKorvexStatus SetStretchEffect();
+  cKorvexStatus SetStretchContrastEffect();
+  cKorvexStatus SetAddNoiseEffect();
+  cKorvexStatus SetScanLineEffect();
+  cKorvexStatus SetRedEyesCorrectionEffect();
+  cKorvexStatus SetSharpenEffect();
+  cKorvexStatus SetSharpenMoreEffect();
+  cKorvexStatus SetBlurEffect();
+  cKorvexStatus SetSmoothEffect();
+  cKorvexStatus SetDiffuseEffect();
+  cKorvexStatus SetDiffuseMoreEffect();
+  cKorvexStatus SetEdgeEnhanceEffect();
+  cKorvexStatus SetContourEffect();
+  // Colours of the emboss and engrave family are RGB (red in the low byte).
+  cKorvexStatus SetEmbossEffect();
+  cKorvexStatus SetEmbossColorEffect(int32_t nRGBColor);
+  cKorvexStatus SetEmbossMoreEffect();
+  cKorvexStatus SetEmbossMoreColorEffect(int32_t nRGBColor);
+  cKorvexStatus SetEngraveEffect();
+  cKorvexStatus SetEngraveColorEffect(int32_t nRGBColor);
+  cKorvexStatus SetEngraveMoreEffect();
+  cKorvexStatus SetEngraveMoreColorEffect(int32_t nRGBColor);
+  cKorvexStatus SetReliefEffect();
+  cKorvexStatus SetAQUAEffect();
+  cKorvexStatus SetDilateEffect();
+  cKorvexStatus SetErodeEffect();
+  cKorvexStatus SetConnectedContourEffect();
+  cKorvexStatus SetPixelizeEffect();
+  // nSoftenValue 0..100: from nearly neutral to the plain five-point mean.
+  cKorvexStatus SetSoftenEffect(int32_t nSoftenValue);
+  cKorvexStatus SethWavesEffect(int32_t nWidthWave, int32_t nHeightWave);
+  cKorvexStatus SetvWavesEffect(int32_t nWidthWave, int32_t nHeightWave);
+  // Tests of the zone; False without a native image. They leave GetStat as it was.
+  bool IsGrayscale();
+  bool IsBlank(int32_t nConfidence = 98);
+  // 3 x 3 pattern matrices (ARGB values, element 1 top-left, row by row),
+  // numbered from 1 in order of creation. The filters replace every exact
+  // match (alpha not compared) of the IN pattern by the OUT pattern.
+  int32_t MatrixCreate3x3x(int32_t n1PixelValue, int32_t n2PixelValue, int32_t n3PixelValue,
+                           int32_t n4PixelValue, int32_t n5PixelValue, int32_t n6PixelValue,
+                           int32_t n7PixelValue, int32_t n8PixelValue, int32_t n9PixelValue);
+  cKorvexStatus MatrixFilter3x3x(int32_t nMatrix3x3xIN, int32_t nMatrix3x3xOUT);
+  cKorvexStatus MatrixFilter1bpp3x3x(int32_t nMatrix3x3xIN, int32_t nMatrix3x3xOUT);
+  // Isolated black pixels (eight white neighbours) whitened, or grown into 3 x 3 blocks.
+  cKorvexStatus Filter1bppParasite();
+  cKorvexStatus Filter1bppDilate8();
+
   // --- Pixels, pixel formats and host handles --------------------------------
   // Pixel values are ARGB (alpha in the high byte); coordinates are 1-based.
   int32_t PixelGetColor(int32_t nSrcX, int32_t nSrcY);
@@ -259,6 +350,167 @@ class cKorvex {
   cKorvexStatus ConvertTo64Bpp();
   // nPixelDepth: 1, 4, 8, 16, 24, 32, 48 or 64.
   cKorvexStatus ConvertToPixelFormatCR(int32_t nPixelDepth);
+
+  // --- Drawing ------------------------------------------------------------------
+  // Drawing on the native image. Coordinates are 1-based (DrawTextBox takes
+  // its box as given); colours are ARGB (alpha in the high byte); pen widths
+  // are pixels. Lines and outlines are centred on pixel centres, so a 1-pixel
+  // line along y = 1 covers exactly the top row; fills, images and text boxes
+  // have their edges on pixel boundaries. bAntiAlias smooths shape edges and
+  // text. Font heights are in the unit of FontSetUnit (points by default, at
+  // the image's vertical resolution); font names are looked up among the
+  // installed families (Arial, Times New Roman and Courier New resolve to
+  // their metric-compatible Liberation families); an unknown name gives
+  // FontFamilyNotFound. Point arrays are two-dimensional Long arrays: point i
+  // is (arPoints(i, 1), arPoints(i, 2)).
+  cKorvexStatus DrawLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                         int32_t nPenWidth = 1, int32_t nColor = static_cast<int32_t>(0xFF000000),
+                         bool bAntiAlias = true);
+  // The same line ended by an arrow head at the destination point.
+  cKorvexStatus DrawLineArrow(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                              int32_t nPenWidth = 1,
+                              int32_t nColor = static_cast<int32_t>(0xFF000000),
+                              bool bAntiAlias = true);
+  // A line painted with a gradient from the start point (nStartColor) to the
+  // end point (nEndColor), repeated beyond them.
+  cKorvexStatus DrawGradientLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                                 int32_t nPenWidth, int32_t nStartColor, int32_t nEndColor,
+                                 bool bAntiAlias = true);
+  // A line painted with the image of a file, tiled from the image's origin.
+  cKorvexStatus DrawTexturedLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                                 int32_t nPenWidth, const std::string& sTextureFilePath,
+                                 bool bAntiAlias = true);
+  // Arc of the ellipse in the rectangle; degrees, clockwise from the x axis.
+  cKorvexStatus DrawArc(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                        int32_t nStartAngle, int32_t nSweepAngle, int32_t nPenWidth = 1,
+                        int32_t nColor = static_cast<int32_t>(0xFF000000), bool bAntiAlias = true);
+  cKorvexStatus DrawBezier(int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2, int32_t nX3,
+                           int32_t nY3, int32_t nX4, int32_t nY4, int32_t nPenWidth = 1,
+                           int32_t nColor = static_cast<int32_t>(0xFF000000),
+                           bool bAntiAlias = true);
+  // A smooth curve through the points (cardinal spline, tension 0.5); at
+  // least two points.
+  cKorvexStatus DrawCurves(Array<int32_t>& arPoints, int32_t nPenWidth = 1,
+                           int32_t nColor = static_cast<int32_t>(0xFF000000),
+                           bool bAntiAlias = true);
+  cKorvexStatus DrawGradientCurves(Array<int32_t>& arPoints, int32_t nPenWidth,
+                                   int32_t nStartColor, int32_t nEndColor, bool bAntiAlias = true);
+  cKorvexStatus DrawRectangle(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                              int32_t nPenWidth = 1,
+                              int32_t nColor = static_cast<int32_t>(0xFF000000),
+                              bool bAntiAlias = true);
+  cKorvexStatus DrawFillRectangle(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                                  int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                  bool bAntiAlias = true);
+  // Rectangles turned by nAngle degrees (clockwise) about their top-left corner.
+  cKorvexStatus DrawRotatedRectangle(int32_t nAngle, int32_t nDstX, int32_t nDstY, int32_t nWidth,
+                                     int32_t nHeight, int32_t nPenWidth = 1,
+                                     int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                     bool bAntiAlias = true);
+  cKorvexStatus DrawRotatedFillRectangle(int32_t nAngle, int32_t nDstX, int32_t nDstY,
+                                         int32_t nWidth, int32_t nHeight,
+                                         int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                         bool bAntiAlias = true);
+  // Circles and ellipses centred on the point: the bounding box starts
+  // floor(size / 2) before it.
+  cKorvexStatus DrawCircle(int32_t nDstX, int32_t nDstY, int32_t nDiameter,
+                           int32_t nColor = static_cast<int32_t>(0xFF000000), int32_t nPenWidth = 1,
+                           bool bAntiAlias = true);
+  cKorvexStatus DrawFillCircle(int32_t nDstX, int32_t nDstY, int32_t nDiameter,
+                               int32_t nColor = static_cast<int32_t>(0xFF000000),
+                               bool bAntiAlias = true);
+  cKorvexStatus DrawEllipse(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                            int32_t nColor = static_cast<int32_t>(0xFF000000),
+                            int32_t nPenWidth = 1, bool bAntiAlias = true);
+  cKorvexStatus DrawFillEllipse(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                                int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                bool bAntiAlias = true);
+  // Grid lines every nXStep / nYStep pixels over the rectangle, edges
+  // included; steps must be positive. Not antialiased.
+  cKorvexStatus DrawGrid(int32_t nSrcX, int32_t nSrcY, int32_t nWidth, int32_t nHeight,
+                         int32_t nXStep, int32_t nYStep, int32_t nPenWidth = 1,
+                         int32_t nColor = static_cast<int32_t>(0xFF000000));
+  // An ellipse of the given radii around the point, filled from nStartColor
+  // at the hot point to nEndColor at its outline; the hot point's colour
+  // fills the inner part scaled by nFocusScale (0..1). Returns LastStatus.
+  cKorvexStatus DrawSpotLight(int32_t nDstX, int32_t nDstY, int32_t nRadiusX, int32_t nRadiusY,
+                              int32_t nHotX, int32_t nHotY, float nFocusScale,
+                              int32_t nStartColor, int32_t nEndColor);
+  // Another image (its identifier) drawn scaled into a rectangle, composited
+  // over the native image; nInterpolationMode as for Resize.
+  cKorvexStatus DrawImage(int32_t nImageID, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                          int32_t nDstHeight);
+  cKorvexStatus DrawImage2(int32_t nImageID, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                           int32_t nDstHeight, int32_t nInterpolationMode = 0);
+  cKorvexStatus DrawImageRect(int32_t nImageID, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                              int32_t nDstHeight, int32_t nSrcX, int32_t nSrcY,
+                              int32_t nSrcWidth, int32_t nSrcHeight,
+                              int32_t nInterpolationMode = 0);
+  // As DrawImage2, each pixel's alpha first lowered by nTransparency (to at
+  // least 0) inside the filter zone; the image itself is not changed.
+  cKorvexStatus DrawImageTransparency(int32_t nImageID, int32_t nTransparency, int32_t nDstX,
+                                      int32_t nDstY, int32_t nDstWidth, int32_t nDstHeight,
+                                      int32_t nInterpolationMode = 0);
+  // The whole image drawn into the parallelogram of three of its corners.
+  cKorvexStatus DrawImageSkewing(int32_t nImageID, int32_t nXLeftTop, int32_t nYLeftTop,
+                                 int32_t nXRightTop, int32_t nYRightTop, int32_t nXLeftBottom,
+                                 int32_t nYLeftBottom);
+  // The image at its own size at the top-left corner, only inside the
+  // polygon through the points (at least three).
+  cKorvexStatus DrawImageClipped(int32_t nImageID, Array<int32_t>& arPoints);
+  // Text whose top-left corner is the point, on one line.
+  cKorvexStatus DrawText(const std::string& sText, int32_t nDstX, int32_t nDstY,
+                         int32_t nFontHeight = 12, int32_t nFontStyle = 0,
+                         int32_t nColor = static_cast<int32_t>(0xFF000000),
+                         const std::string& sFontName = "Arial", bool bAntiAlias = true);
+  // The same on a filled box of nBackColor the size of the text's layout.
+  cKorvexStatus DrawTextBackColor(const std::string& sText, int32_t nDstX, int32_t nDstY,
+                                  int32_t nFontHeight = 12, int32_t nFontStyle = 0,
+                                  int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                  const std::string& sFontName = "Arial", int32_t nBackColor = -1,
+                                  bool bAntiAlias = true);
+  // Text turned by nAngle degrees (clockwise) about the point.
+  cKorvexStatus DrawRotatedText(int32_t nAngle, const std::string& sText, int32_t nDstX,
+                                int32_t nDstY, int32_t nFontHeight = 12, int32_t nFontStyle = 0,
+                                int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                const std::string& sFontName = "Arial", bool bAntiAlias = true);
+  cKorvexStatus DrawRotatedTextBackColor(int32_t nAngle, const std::string& sText, int32_t nDstX,
+                                         int32_t nDstY, int32_t nFontHeight = 12,
+                                         int32_t nFontStyle = 0,
+                                         int32_t nColor = static_cast<int32_t>(0xFF000000),
+                                         const std::string& sFontName = "Arial",
+                                         int32_t nBackColor = -1, bool bAntiAlias = true);
+  // Text painted with a horizontal gradient across its layout box.
+  cKorvexStatus DrawTextGradient(const std::string& sText, int32_t nDstX, int32_t nDstY,
+                                 int32_t nStartColor, int32_t nEndColor, int32_t nFontHeight = 12,
+                                 int32_t nFontStyle = 0, const std::string& sFontName = "Arial",
+                                 bool bAntiAlias = true);
+  // Text painted with a tiled image: from a file, or an image identifier.
+  cKorvexStatus DrawTextTexture(const std::string& sText, int32_t nDstX, int32_t nDstY,
+                                const std::string& sTextureFilePath, int32_t nFontHeight = 12,
+                                int32_t nFontStyle = 0, const std::string& sFontName = "Arial",
+                                bool bAntiAlias = true);
+  cKorvexStatus DrawTextTextureFromImage(const std::string& sText, int32_t nDstX, int32_t nDstY,
+                                         int32_t nImageID, int32_t nFontHeight = 12,
+                                         int32_t nFontStyle = 0,
+                                         const std::string& sFontName = "Arial",
+                                         bool bAntiAlias = true);
+  // Text wrapped inside the box (nLeft, nTop: 0-based), aligned near (0),
+  // centre (1) or far (2) both across and down, and cut off at the box;
+  // bDrawTextBox also outlines the box in black.
+  cKorvexStatus DrawTextBox(const std::string& sText, int32_t nLeft, int32_t nTop, int32_t nWidth,
+                            int32_t nHeight, int32_t nFontHeight = 12, int32_t nAlignment = 1,
+                            int32_t nFontStyle = 0,
+                            int32_t nColor = static_cast<int32_t>(0xFF000000),
+                            const std::string& sFontName = "Arial", bool bDrawTextBox = false,
+                            bool bAntiAlias = true);
+  // nUnitMode: World 0, Display 1, Pixel 2, Point 3, Inch 4, Document 5, Millimeter 6.
+  void FontSetUnit(int32_t nUnitMode);
+  int32_t FontGetUnit();
+  // Installed font families, numbered from 1; "" past the end.
+  int32_t FontGetCount();
+  std::string FontGetName(int32_t nFontNo);
+  bool FontIsStyleAvailable(const std::string& sFontName, int32_t nFontStyle = 0);
 
   struct State;  // engine fields, private to the implementation
 

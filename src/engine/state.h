@@ -43,6 +43,7 @@ struct cKorvex::State {
   int32_t FontUnit = 3;  // UnitPoint
   int32_t PdfState[2] = {0, 0};
   FilterZoneFields FilterZone;
+  std::vector<uint32_t> Matrices3x3;  // 9 ARGB values per pattern matrix, in creation order
   bool NativeOwned = false;
 };
 

@@ -80,3 +80,15 @@ def test_every_member_declared_in_the_header_is_listed():
     new_image = next(m for m in korvex.members("cKorvex") if m[0] == "CreateNewImage")
     assert [(p[0], p[3]) for p in new_image[2]] == [
         ("nWidth", None), ("nHeight", None), ("nPixelFormat", 32), ("nBackColor", -16777216)]
+
+
+def test_drawing_with_point_arrays_and_text():
+    e = korvex.cKorvex()
+    assert e.CreateImage(60, 40, 24) == 0
+    assert e.DrawFillRectangle(1, 1, 60, 40, -1) == 0
+    # Point arrays: the inner lists run over the first index (x's, then y's).
+    status, _ = e.DrawCurves([[5, 30, 55], [35, 5, 35]], 2, 0xFF0000FF, True)
+    assert status == 0
+    assert e.PixelGetColor(30, 5) & 0xFF > 0 and e.PixelGetColor(30, 5) != -1
+    assert e.DrawText("Hi", 1, 1, 12, 0, 0xFF000000, "No Such Family 4711") == 14
+    assert e.FontGetName(1) != "" and e.FontGetCount() >= 1

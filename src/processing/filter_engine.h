@@ -1,0 +1,141 @@
+// The pixel-filter engine: one dispatcher runs every numbered effect over the
+// filter zone of an image and writes the result back in the image's own
+// pixel format.
+//
+// Effects work on a zone of W x H 32-bit pixels laid out as 32bppARGB
+// (in memory B, G, R, A), rows packed with no gap. Where the image itself is
+// 32bppARGB and the zone spans whole rows, that is the image's own memory;
+// otherwise the zone is copied into a work buffer and written back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/state.h"
+#include "raster/image.h"
+
+namespace korvex::filters {
+
+// Effect numbers of the dispatcher.
+enum FilterEffect : int32_t {
+  kSharpen = 1,
+  kNegative = 2,
+  kBlur = 3,
+  kDiffuse = 4,
+  kSmooth = 5,
+  kEdgeEnhance = 6,
+  kContour = 7,
+  kEmboss = 8,
+  kEmbossMore = 9,
+  kEngrave = 10,
+  kEngraveMore = 11,
+  kGrayscale = 12,
+  kRelief = 13,
+  kBrightness = 14,
+  kPixelize = 15,
+  kSwapChannels = 16,
+  kContrast = 17,
+  kThresholdBW = 18,
+  kOrderedDitherBW = 19,
+  kDiffusionDitherBW = 20,
+  kAqua = 24,
+  kDilate = 25,
+  kErode = 26,
+  kConnectedContour = 27,
+  kStretch = 28,
+  kAddNoise = 29,
+  kSaturation = 30,
+  kGamma = 31,
+  kScanLine = 32,
+  kSoften = 33,
+  kColorize = 34,
+  kTransparency = 35,
+  kIsGrayscaleTest = 36,
+  kHWaves = 37,
+  kVWaves = 38,
+  kAdjustRGB = 39,
+  kRedEyes = 40,
+  kKeepRed = 41,
+  kKeepGreen = 42,
+  kKeepBlue = 43,
+  kRemoveRed = 44,
+  kRemoveGreen = 45,
+  kRemoveBlue = 46,
+  kScaleRed = 47,
+  kScaleGreen = 48,
+  kScaleBlue = 49,
+  kTransparentColor = 50,
+  kSwapColor = 51,
+  kMatrix3x3 = 52,
+  kIsBlankTest = 53,
+};
+
+// Parameters of one effect call. `param` carries the main scalar (integers
+// and singles alike); hue, saturation and luminosity serve Colorize only;
+// the extras carry colours, offsets, wave sizes and the blank confidence.
+struct FilterParams {
+  double param = 0.0;
+  float hue = 0.0f;
+  float saturation = 0.0f;
+  float luminosity = 0.0f;
+  int32_t extra1 = 0;
+  int32_t extra2 = 0;
+  int32_t extra3 = 0;
+};
+
+// Outcome of a dispatcher call: the raster status, and for the two analysis
+// effects (grayscale and blank tests) their answer, 1 or 0.
+struct FilterResult {
+  raster::Status status = raster::Status::Ok;
+  int32_t answer = 0;
+};
+
+// Runs one effect over the zone of `image` (zone left/top 0-based). An empty
+// zone does nothing; a zone not inside the image gives InvalidParameter and
+// leaves the image untouched.
+FilterResult ApplyPixelFilter(int32_t effect, raster::Image& image, const FilterParams& p,
+                              const FilterZoneFields& zone);
+
+// The zone's pixels, W x H, rows packed.
+struct Pixels {
+  uint32_t* px;
+  int32_t w;
+  int32_t h;
+  uint32_t* row(int32_t y) const { return px + static_cast<size_t>(y) * static_cast<size_t>(w); }
+};
+
+// A 3 x 3 colour pattern, element 0 top-left, row by row.
+using Pattern3x3 = std::array<uint32_t, 9>;
+// The pattern to find (IN) and the pattern to write (OUT) of the next
+// matrix-filter run; one pair per thread.
+void SetMatchPatterns(const Pattern3x3& in, const Pattern3x3& out);
+const Pattern3x3& MatchIn();
+const Pattern3x3& MatchOut();
+
+// HSL to RGB with the hue in sextants (-1 <= h < 5; red 0, yellow 1, green 2,
+// cyan 3, blue 4, magenta 5 or -1), saturation and lightness in 0..1; the
+// channels are rounded half to even after scaling by 255, not clamped.
+void HslToRgb(double h, double s, double l, int32_t& r, int32_t& g, int32_t& b);
+
+// ---- effect routines (run by the dispatcher) ---------------------------------
+
+// Point effects. Returns false when the routine has no meaningful result for
+// the parameters given (the image is then left unchanged).
+bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p);
+// The two analysis effects: grayscale (1 when every pixel has R = G = B) and
+// blank (1 when the zone holds few enough ink pixels for the confidence).
+int32_t IsGrayscaleZone(const Pixels& z);
+int32_t IsBlankZone(const Pixels& z, int32_t confidence);
+// Neighbourhood effects; same convention as RunPointEffect.
+bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p);
+// The 3 x 3 match-and-replace filter with the thread's IN and OUT patterns.
+void RunPatternMatch(const Pixels& z);
+
+bool IsPointEffect(int32_t effect);
+bool IsNeighbourhoodEffect(int32_t effect);
+
+// Uniform random numbers in [0, 1) for AddNoise and Diffuse: one fast
+// generator per thread, seeded from the clock at first use.
+double NextUniform();
+
+}  // namespace korvex::filters

@@ -1,0 +1,30 @@
+// Whole-buffer kernels shared by the point effects: per-channel 256-entry
+// lookup tables, the negative and the (R + G + B) / 3 gray. They run with
+// AVX-512 byte permutes where the processor has them and as plain loops
+// elsewhere; both give the same bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace korvex::filters {
+
+using Lut = std::array<uint8_t, 256>;
+
+// Maps the red, green and blue bytes of n 32bppARGB pixels through their
+// tables; alpha is kept.
+void ApplyLut3(uint32_t* px, size_t n, const Lut& red, const Lut& green, const Lut& blue);
+// As ApplyLut3 with one table for the three channels, except that pixels
+// with a channel whose `outside` flag is set are replaced by fix(original).
+void ApplyLutWithExceptions(uint32_t* px, size_t n, const Lut& table, const Lut& outside,
+                            uint32_t (*fix)(uint32_t, const void*), const void* ctx);
+// R, G, B <- 255 - R, G, B.
+void ApplyNegative(uint32_t* px, size_t n);
+// R = G = B = round((R + G + B) / 3).
+void ApplyGrayscale(uint32_t* px, size_t n);
+
+// Turns the vector paths off (true) to test the plain loops against them.
+void ForceScalarKernelsForTesting(bool scalar);
+
+}  // namespace korvex::filters

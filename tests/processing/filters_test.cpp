@@ -1,0 +1,487 @@
+// Point effects, the filter zone, indexed images and the zone tests, with
+// expected bytes worked out by hand from the integer rules.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "engine/state.h"
+#include "filter_helpers.h"
+#include "processing/filter_testing.h"
+#include "processing/lut_apply.h"
+#include "raster/version.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+using test::get;
+using test::gray;
+using test::grays;
+using test::native;
+using test::put;
+using test::rgb;
+
+struct PointCase {
+  const char* name;
+  std::function<S(cKorvex&)> run;
+  int32_t w, h;
+  std::vector<uint32_t> in, out;
+};
+
+TEST(PointEffects, HandComputedBytes) {
+  int32_t green = -20, blue = 300;
+  const std::vector<PointCase> cases = {
+      // f = 1.5: 100 -> 150, 171 -> 256.5 -> 255; alpha kept.
+      {"Brightness50", [](cKorvex& k) { return k.SetBrightnessEffect(50); }, 2, 1,
+       {rgb(100, 171, 0, 0x40), rgb(1, 3, 255)}, {rgb(150, 255, 0, 0x40), rgb(2, 4, 255)}},
+      // Same member under its second spelling; f = 0.5 and halves go to even: 5 -> 2, 7 -> 4.
+      {"Brigtness-50", [](cKorvex& k) { return k.SetBrigtnessEffect(-50); }, 1, 1,
+       {rgb(5, 7, 200)}, {rgb(2, 4, 100)}},
+      {"Negative", [](cKorvex& k) { return k.SetNegativeEffect(); }, 1, 1,
+       {rgb(0x10, 0x20, 0x30, 0x80)}, {rgb(0xEF, 0xDF, 0xCF, 0x80)}},
+      // 61 / 3 = 20.3 -> 20, 62 / 3 = 20.7 -> 21.
+      {"Grayscale", [](cKorvex& k) { return k.SetGrayscaleEffect(); }, 2, 1,
+       {rgb(10, 20, 31, 7), rgb(10, 20, 32)}, {gray(20, 7), gray(21)}},
+      // Saturation -100: every channel becomes floor((R + G + B) / 3).
+      {"Saturation-100", [](cKorvex& k) { return k.SetSaturationEffect(-100); }, 2, 1,
+       {rgb(10, 20, 32), rgb(255, 0, 1)}, {gray(20), gray(85)}},
+      // Saturation 50 (s = 0.5), m = 20: 10 -> 5, 21 -> 21.5 -> 22, 29 -> 33.5 -> 34.
+      {"Saturation50", [](cKorvex& k) { return k.SetSaturationEffect(50); }, 1, 1,
+       {rgb(10, 21, 29)}, {rgb(5, 22, 34)}},
+      // Row pairs: Up (x 1.2, 255 past the top) then Down (x 0.8); the odd last row stays.
+      {"ScanLine", [](cKorvex& k) { return k.SetScanLineEffect(); }, 2, 3,
+       {rgb(100, 250, 3), rgb(212, 213, 0), rgb(100, 3, 4), rgb(255, 1, 2), rgb(9, 9, 9),
+        rgb(1, 2, 3)},
+       {rgb(120, 255, 4), rgb(254, 255, 0), rgb(80, 2, 3), rgb(204, 1, 2), rgb(9, 9, 9),
+        rgb(1, 2, 3)}},
+      {"SwapBRG", [](cKorvex& k) { return k.SetSwapColorsRGBtoBRG(); }, 1, 1, {rgb(1, 2, 3)},
+       {rgb(3, 1, 2)}},
+      {"SwapGBR", [](cKorvex& k) { return k.SetSwapColorsRGBtoGBR(); }, 1, 1, {rgb(1, 2, 3)},
+       {rgb(2, 3, 1)}},
+      {"SwapRBG", [](cKorvex& k) { return k.SetSwapColorsRGBtoRBG(); }, 1, 1, {rgb(1, 2, 3)},
+       {rgb(1, 3, 2)}},
+      {"SwapBGR", [](cKorvex& k) { return k.SetSwapColorsRGBtoBGR(); }, 1, 1, {rgb(1, 2, 3)},
+       {rgb(3, 2, 1)}},
+      {"SwapGRB", [](cKorvex& k) { return k.SetSwapColorsRGBtoGRB(); }, 1, 1, {rgb(1, 2, 3)},
+       {rgb(2, 1, 3)}},
+      // Threshold RGB(180, 180, 180): black only when all three are below it.
+      {"ThresholdBW", [](cKorvex& k) { return k.SetBlackNWhiteEffect(1); }, 2, 1,
+       {rgb(179, 179, 179, 9), rgb(180, 0, 0)}, {gray(0, 9), gray(255)}},
+      {"TransparencyDown", [](cKorvex& k) { return k.SetTransparencyEffect(-100); }, 2, 1,
+       {rgb(1, 2, 3, 128), rgb(1, 2, 3, 50)}, {rgb(1, 2, 3, 28), rgb(1, 2, 3, 0)}},
+      {"TransparencyUp", [](cKorvex& k) { return k.SetTransparencyEffect(200); }, 1, 1,
+       {rgb(1, 2, 3, 128)}, {rgb(1, 2, 3, 255)}},
+      {"AdjustRGB", [&](cKorvex& k) { return k.SetAdjustRGBEffect(10, green, blue); }, 1, 1,
+       {rgb(250, 10, 0)}, {rgb(255, 0, 255)}},
+      // round(51 / 2) = 26 (halves to even), 3 x 26 < 200: red halves. round(67 / 2) = 34:
+      // 102 is not below 100, so the second pixel stays.
+      {"RedEyes", [](cKorvex& k) { return k.SetRedEyesCorrectionEffect(); }, 2, 1,
+       {rgb(200, 50, 51), rgb(100, 67, 0)}, {rgb(100, 50, 51), rgb(100, 67, 0)}},
+      {"KeepRed", [](cKorvex& k) { return k.SetRedComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33, 0x80)}, {rgb(0x11, 0, 0, 0x80)}},
+      {"KeepGreen", [](cKorvex& k) { return k.SetGreenComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33)}, {rgb(0, 0x22, 0)}},
+      {"KeepBlue", [](cKorvex& k) { return k.SetBlueComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33)}, {rgb(0, 0, 0x33)}},
+      {"RemoveRed", [](cKorvex& k) { return k.SetRemoveRedComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33)}, {rgb(0, 0x22, 0x33)}},
+      {"RemoveGreen", [](cKorvex& k) { return k.SetRemoveGreenComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33)}, {rgb(0x11, 0, 0x33)}},
+      {"RemoveBlue", [](cKorvex& k) { return k.SetRemoveBlueComponentsEffect(); }, 1, 1,
+       {rgb(0x11, 0x22, 0x33)}, {rgb(0x11, 0x22, 0)}},
+      {"ScaleRed", [](cKorvex& k) { return k.SetScaleRedEffect(1.5f); }, 2, 1,
+       {rgb(100, 100, 100), rgb(200, 1, 1)}, {rgb(150, 100, 100), rgb(255, 1, 1)}},
+      {"ScaleGreenNegative", [](cKorvex& k) { return k.SetScaleGreenEffect(-1.0f); }, 1, 1,
+       {rgb(9, 100, 9)}, {rgb(9, 0, 9)}},
+      {"ScaleBlueHalves", [](cKorvex& k) { return k.SetScaleBlueEffect(0.5f); }, 2, 1,
+       {rgb(1, 1, 5), rgb(1, 1, 7)}, {rgb(1, 1, 2), rgb(1, 1, 4)}},
+      // The colour's alpha is not compared.
+      {"TransparentColor",
+       [](cKorvex& k) { return k.SetTransparencyColorEffect(static_cast<int32_t>(0x80112233)); },
+       2, 1, {rgb(0x11, 0x22, 0x33), rgb(0x11, 0x22, 0x34)},
+       {rgb(0x11, 0x22, 0x33, 0), rgb(0x11, 0x22, 0x34)}},
+      // All four bytes must match.
+      {"SwapColor",
+       [](cKorvex& k) {
+         return k.SetSwapColorEffect(static_cast<int32_t>(0xFF112233),
+                                     static_cast<int32_t>(0x80445566));
+       },
+       2, 1, {rgb(0x11, 0x22, 0x33), rgb(0x11, 0x22, 0x33, 0xFE)},
+       {rgb(0x44, 0x55, 0x66, 0x80), rgb(0x11, 0x22, 0x33, 0xFE)}},
+      // Gamma 2: sqrt(64 / 255) x 255 = 127.75 -> 128.
+      {"Gamma200", [](cKorvex& k) { return k.SetGammaCorrectionEffect(200); }, 1, 1,
+       {rgb(0, 64, 255)}, {rgb(0, 128, 255)}},
+      // Red spans 50..150: 100 -> 127.5 -> 128. Green is constant and stays; blue 0..2.
+      {"Stretch", [](cKorvex& k) { return k.SetStretchEffect(); }, 3, 1,
+       {rgb(50, 7, 0), rgb(100, 7, 1), rgb(150, 7, 2)},
+       {rgb(0, 7, 0), rgb(128, 7, 128), rgb(255, 7, 255)}},
+      {"StretchContrast", [](cKorvex& k) { return k.SetStretchContrastEffect(); }, 2, 1,
+       {rgb(10, 10, 10), rgb(20, 20, 20)}, {gray(0), gray(255)}},
+      // Sepia (hue 0.5, saturation 0.25, luminosity 1): L = 384 / 765 gives
+      // m1 = 0.37745, m2 = 0.62647: 159.75, 128.0, 96.25.
+      {"Sepia", [](cKorvex& k) { return k.SetSepiaEffect(); }, 3, 1,
+       {gray(128, 0x33), gray(255), gray(0)}, {rgb(160, 128, 96, 0x33), gray(255), gray(0)}},
+      // Colorize at 0 degrees, saturation 100 %, luminosity 100 %: pure red at L = 0.5.
+      {"ColorizeRed", [](cKorvex& k) { return k.SetColorizeEffect(0, 100, 100); }, 1, 1,
+       {rgb(255, 0, 0)}, {rgb(170, 0, 0)}},
+  };
+  for (const PointCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    cKorvex k;
+    put(k, c.w, c.h, c.in);
+    EXPECT_EQ(c.run(k), S::Ok);
+    EXPECT_EQ(get(k), c.out);
+  }
+}
+
+// Contrast: 20 % around the mean gray of the zone, with the excess of a
+// channel pushed out of range handed half to each of the others.
+TEST(PointEffects, ContrastRedistributesOverflow) {
+  cKorvex k;
+  put(k, 4, 1, {gray(0), gray(200), rgb(250, 100, 100), rgb(250, 240, 10)});
+  ASSERT_EQ(k.SetContrastEffect(20), S::Ok);
+  const std::vector<uint32_t> px = get(k);
+  // Mean of floor(sum / 3) = (0 + 200 + 150 + 166) / 4 = 129; f = 1.2 and
+  // L[i] = round((i - 129) x 1.2 + 129). L[0] = -26 on all three: black. L[200] = 214.
+  EXPECT_EQ(px[0], gray(0));
+  EXPECT_EQ(px[1], gray(214));
+  // (250, 100, 100): L = 274, 94, 94; red hands 19 / 2 = 9 to each: (255, 103, 103).
+  EXPECT_EQ(px[2], rgb(255, 103, 103));
+  // (250, 240, 10): (r, g, b) = (274, 262, -14). Blue hands -7 to red and green:
+  // (267, 255, 0); red hands 6: (255, 261, 6). Second pass: green hands 3:
+  // (258, 255, 9); red hands 1: (255, 256, 10). Third: green hands 0: (255, 255, 10).
+  EXPECT_EQ(px[3], rgb(255, 255, 10));
+
+  // Contrast 0 is the identity, whatever the mean.
+  std::vector<uint32_t> noisy;
+  std::mt19937 rng(5);
+  for (int i = 0; i < 64; ++i) noisy.push_back(rng() | 0xFF000000u);
+  put(k, 8, 8, noisy);
+  ASSERT_EQ(k.SetContrastEffect(0), S::Ok);
+  EXPECT_EQ(get(k), noisy);
+}
+
+TEST(PointEffects, InvolutionsAndIdentities) {
+  cKorvex k;
+  const std::vector<uint32_t> px = {rgb(1, 2, 3), rgb(200, 100, 50, 0x10), gray(77)};
+  put(k, 3, 1, px);
+  ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
+  EXPECT_NE(get(k), px);
+  ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
+  EXPECT_EQ(get(k), px);
+  ASSERT_EQ(k.SetSwapColorsRGBtoBGR(), S::Ok);
+  EXPECT_NE(get(k)[0], px[0]);
+  EXPECT_EQ(get(k)[2], px[2]);  // a gray pixel is its own swap
+  ASSERT_EQ(k.SetSwapColorsRGBtoBGR(), S::Ok);
+  EXPECT_EQ(get(k), px);
+}
+
+TEST(PointEffects, RefusedParametersChangeNothing) {
+  cKorvex k;
+  const std::vector<uint32_t> px = grays({10, 20, 30, 40, 50, 60, 70, 80, 90});
+  put(k, 3, 3, px);
+  const std::vector<std::pair<const char*, std::function<S(cKorvex&)>>> refused = {
+      {"gamma 0", [](cKorvex& e) { return e.SetGammaCorrectionEffect(0); }},
+      {"gamma -5", [](cKorvex& e) { return e.SetGammaCorrectionEffect(-5); }},
+      {"hwaves period 0", [](cKorvex& e) { return e.SethWavesEffect(0, 3); }},
+      {"vwaves period 0", [](cKorvex& e) { return e.SetvWavesEffect(3, 0); }},
+      {"soften 101", [](cKorvex& e) { return e.SetSoftenEffect(101); }},
+  };
+  for (const auto& [name, run] : refused) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(run(k), S::InvalidParameter);
+    EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+    EXPECT_EQ(get(k), px);
+  }
+  // Modes outside 1..3 do nothing and keep the last status.
+  k.GetWidth();
+  EXPECT_EQ(k.SetBlackNWhiteEffect(4), S::Ok);
+  k.PixelGetColor(0, 0);  // InvalidParameter
+  EXPECT_EQ(k.SetBlackNWhiteEffect(0), S::InvalidParameter);
+  EXPECT_EQ(get(k), px);
+}
+
+TEST(PointEffects, NoNativeImageKeepsLastStatus) {
+  cKorvex k;
+  k.GetWidth();  // InvalidParameter on a fresh engine
+  EXPECT_EQ(k.SetNegativeEffect(), S::InvalidParameter);
+  EXPECT_EQ(k.MatrixFilter3x3x(1, 1), S::InvalidParameter);
+  EXPECT_FALSE(k.IsGrayscale());
+  EXPECT_FALSE(k.IsBlank());
+}
+
+TEST(PointEffects, AddNoiseRepeatsUnderOneSeedAndStaysInRange) {
+  cKorvex k;
+  const std::vector<uint32_t> px(64, rgb(128, 20, 240, 0x44));
+  put(k, 8, 8, px);
+  filters::SeedRandomForTesting(42);
+  ASSERT_EQ(k.SetAddNoiseEffect(), S::Ok);
+  const std::vector<uint32_t> first = get(k);
+  put(k, 8, 8, px);
+  filters::SeedRandomForTesting(42);
+  ASSERT_EQ(k.SetAddNoiseEffect(), S::Ok);
+  EXPECT_EQ(get(k), first);
+  int changed = 0;
+  for (uint32_t p : first) {
+    EXPECT_EQ(p >> 24, 0x44u);
+    const int r = static_cast<int>((p >> 16) & 0xFF), b = static_cast<int>(p & 0xFF);
+    EXPECT_LE(std::abs(r - 128), 50);
+    EXPECT_GE(b, 190);
+    changed += p != px[0];
+  }
+  EXPECT_GT(changed, 32);
+}
+
+TEST(Dithering, OrderedThresholdMatrixOnARamp) {
+  // Grays 16 x (0..15) in each row: level = x + 1, black where level < threshold.
+  std::vector<uint32_t> px;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 16; ++x) px.push_back(gray(static_cast<uint32_t>(16 * x)));
+  cKorvex k;
+  put(k, 16, 4, px);
+  ASSERT_EQ(k.SetBlackNWhiteEffect(2), S::Ok);
+  const uint32_t m[16] = {1, 13, 4, 16, 9, 5, 12, 8, 3, 15, 2, 14, 11, 7, 10, 6};
+  const std::vector<uint32_t> out = get(k);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+      const bool black = static_cast<uint32_t>(x + 1) < m[x % 4 + 4 * y];
+      EXPECT_EQ(out[static_cast<size_t>(y * 16 + x)], gray(black ? 0 : 255));
+    }
+  }
+}
+
+TEST(Dithering, ErrorDiffusionHandWorked) {
+  cKorvex k;
+  // Grays 100, 200, 50: mean 116. 100 -> 0 with error 100: 25 to the right
+  // neighbour, 12 to the next; 200 + 250 -> 255; 50 + 120 = 170 -> 255.
+  put(k, 3, 1, grays({100, 200, 50}));
+  ASSERT_EQ(k.SetBlackNWhiteEffect(3), S::Ok);
+  EXPECT_EQ(get(k), grays({0, 255, 255}));
+  // Two rows, grays 100 100 / 100 140: mean 110. The first pixel's error of 100
+  // sends 25 right, 25 down and 12 down-right; 100 + 250 and 140 + 120 pass.
+  // Without those shares the lower-left pixel (100 < 110) would be black.
+  put(k, 2, 2, grays({100, 100, 100, 140}));
+  ASSERT_EQ(k.SetBlackNWhiteEffect(3), S::Ok);
+  EXPECT_EQ(get(k), grays({0, 255, 255, 255}));
+  // Five wide, all seven shares in play. Mean = (130 + 4 x 120 + 5 x 121) / 10 = 121.
+  // Row 0: 130 -> 255, e = -125: -31 and -15 to the right; -31, -15, -7 below.
+  // 120 - 310 and 120 - 150 clamp to 0 (e = 0); 120 -> 0 with e = 120: 30 to
+  // the right, and 7, 15, 30, 15 below at x - 2 .. x + 1; 120 + 300 -> 255.
+  // Row 1 accumulators: -31, -8, 8, 30, 15. 121 - 310 -> 0; 121 - 80 = 41 -> 0
+  // with e = 41 (10 and 5 to the right); 121 + 180, 121 + 350, 121 + 150 -> 255.
+  put(k, 5, 2, grays({130, 120, 120, 120, 120, 121, 121, 121, 121, 121}));
+  ASSERT_EQ(k.SetBlackNWhiteEffect(3), S::Ok);
+  EXPECT_EQ(get(k), grays({255, 0, 0, 0, 255, 0, 0, 255, 255, 255}));
+}
+
+TEST(ZoneTests, IsBlankThresholdsAndStatus) {
+  cKorvex k;
+  put(k, 100, 100, std::vector<uint32_t>(10000, 0xFFFFFFFFu));
+  EXPECT_TRUE(k.IsBlank(100));
+  EXPECT_TRUE(k.IsBlank());
+  // At 98 %, t = floor(2 x 7.65) = 15 and 100 x 100 / 100 x 2 = 200 ink pixels are allowed.
+  raster::Image& img = native(k);
+  for (int32_t i = 0; i < 200; ++i) img.set_pixel(i % 100, i / 100, 0xFF000000u);
+  EXPECT_TRUE(k.IsBlank(98));
+  img.set_pixel(50, 50, gray(255 - 5));  // 765 - 750 = 15: not above t, not ink
+  EXPECT_TRUE(k.IsBlank(98));
+  img.set_pixel(51, 50, rgb(255, 255, 239));  // 16 below white: ink
+  EXPECT_FALSE(k.IsBlank(98));
+  EXPECT_TRUE(k.IsBlank(97));
+  // The tests leave the last status alone, zone refresh included.
+  k.PixelGetColor(0, 0);
+  ASSERT_EQ(k.GetStat(), S::InvalidParameter);
+  k.IsBlank();
+  k.IsGrayscale();
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+}
+
+TEST(ZoneTests, IsGrayscale) {
+  cKorvex k;
+  put(k, 3, 2, grays({0, 50, 100, 150, 200, 255}));
+  EXPECT_TRUE(k.IsGrayscale());
+  native(k).set_pixel(2, 1, rgb(1, 1, 2));
+  EXPECT_FALSE(k.IsGrayscale());
+  k.FiltersToZone(1, 1, 3, 1);  // the first row only
+  EXPECT_TRUE(k.IsGrayscale());
+}
+
+TEST(Zone, OnlyTheZoneChanges) {
+  for (int16_t depth : {32, 24}) {  // in place, and through the work buffer
+    SCOPED_TRACE(depth);
+    cKorvex k;
+    put(k, 20, 20, std::vector<uint32_t>(400, 0xFF102030u), depth);
+    k.FiltersToZone(1, 1, 10, 10);
+    ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
+    const std::vector<uint32_t> px = get(k);
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 20; ++x)
+        ASSERT_EQ(px[static_cast<size_t>(y * 20 + x)],
+                  x < 10 && y < 10 ? 0xFFEFDFCFu : 0xFF102030u)
+            << x << "," << y;
+    // A zone off the origin and a band of whole rows.
+    k.FiltersToZone(5, 3, 2, 1);  // top 5, left 3
+    ASSERT_EQ(k.SetRemoveRedComponentsEffect(), S::Ok);
+    EXPECT_EQ(get(k)[4 * 20 + 2], 0xFF00DFCFu);
+    EXPECT_EQ(get(k)[4 * 20 + 4], 0xFFEFDFCFu);
+    EXPECT_EQ(get(k)[4 * 20 + 1], 0xFFEFDFCFu);
+    k.FiltersToZone(20, 1, 20, 1);
+    ASSERT_EQ(k.SetRemoveGreenComponentsEffect(), S::Ok);
+    EXPECT_EQ(get(k)[19 * 20 + 19], 0xFF100030u);
+    EXPECT_EQ(get(k)[18 * 20 + 19], 0xFF102030u);
+    k.FiltersToPicture();
+    ASSERT_EQ(k.SetRemoveBlueComponentsEffect(), S::Ok);
+    EXPECT_EQ(get(k)[18 * 20 + 19], 0xFF102000u);
+  }
+}
+
+TEST(Zone, EmptyAndOutsideZones) {
+  cKorvex k;
+  const std::vector<uint32_t> px = grays({1, 2, 3, 4, 5, 6});
+  put(k, 3, 2, px);
+  k.FiltersToZone(1, 1, 0, 2);
+  k.PixelGetColor(0, 0);  // InvalidParameter, replaced by the effect's Ok
+  EXPECT_EQ(k.SetNegativeEffect(), S::Ok);
+  EXPECT_EQ(get(k), px);
+  const std::vector<std::array<int32_t, 4>> outside = {
+      {1, 1, 4, 2}, {2, 1, 3, 2}, {0, 1, 1, 1}, {1, -1, 2, 1}, {1, 3, 0x7FFFFFFF, 1}};
+  for (auto [top, left, w, h] : outside) {
+    k.FiltersToZone(top, left, w, h);
+    EXPECT_EQ(k.SetNegativeEffect(), S::InvalidParameter);
+    EXPECT_EQ(k.SetBlurEffect(), S::InvalidParameter);
+    EXPECT_EQ(get(k), px);
+  }
+}
+
+TEST(Indexed, NegativeAndBrightnessChangeOnlyThePalette) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 1, 8), S::Ok);
+  raster::Image& img = native(k);
+  raster::Palette pal;
+  pal.entries = {0xFF000000u, 0xFF102030u, 0x80FFFFFFu, 0xFF646464u};
+  ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+  for (int x = 0; x < 4; ++x) img.surface().row(0)[x] = static_cast<uint8_t>(x);
+  k.FiltersToZone(1, 1, 1, 1);  // the palette path ignores the zone's extent
+  ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
+  EXPECT_EQ(img.palette().entries,
+            (std::vector<uint32_t>{0xFFFFFFFFu, 0xFFEFDFCFu, 0x80000000u, 0xFF9B9B9Bu}));
+  ASSERT_EQ(k.SetBrightnessEffect(50), S::Ok);
+  EXPECT_EQ(img.palette().entries,
+            (std::vector<uint32_t>{0xFFFFFFFFu, 0xFFFFFFFFu, 0x80000000u, 0xFFE8E8E8u}));
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(img.surface().row(0)[x], x);
+}
+
+// Index of a 1-bit pixel as stored.
+int bit_at(raster::Image& img, int x, int y) {
+  return (img.surface().row(y)[x / 8] >> (7 - x % 8)) & 1;
+}
+
+TEST(Indexed, OneBitWriteBackFollowsTheRedByteOnBothPaletteOrders) {
+  for (bool min_is_white : {false, true}) {
+    SCOPED_TRACE(min_is_white);
+    cKorvex k;
+    ASSERT_EQ(k.CreateImage(10, 2, 1), S::Ok);
+    raster::Image& img = native(k);
+    if (min_is_white) {
+      raster::Palette pal;
+      pal.entries = {0xFFFFFFFFu, 0xFF000000u};
+      ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+    }
+    const int white = min_is_white ? 0 : 1;
+    // Every pixel white (both rows), then effects on part of the image.
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 10; ++x) ASSERT_EQ(img.set_pixel(x, y, 0xFFFFFFFFu), raster::Status::Ok);
+    // Red 255 with green halved: stays white. Red removed: becomes black.
+    ASSERT_EQ(k.SetScaleGreenEffect(0.5f), S::Ok);
+    k.FiltersToZone(1, 3, 5, 1);  // columns 3..7 of the first row, off a byte boundary
+    ASSERT_EQ(k.SetRemoveRedComponentsEffect(), S::Ok);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 10; ++x) {
+        const bool black = y == 0 && x >= 2 && x <= 6;
+        EXPECT_EQ(bit_at(img, x, y), black ? 1 - white : white) << x << "," << y;
+      }
+  }
+}
+
+TEST(Indexed, EightBitGrayAndColourPalettes) {
+  cKorvex k;
+  // A four-level gray table: 85 + 80 = 165 is nearest to entry 2 (170).
+  ASSERT_EQ(k.CreateImage(2, 1, 8), S::Ok);
+  raster::Image& img = native(k);
+  raster::Palette gray4;
+  gray4.entries = {gray(0), gray(85), gray(170), gray(255)};
+  ASSERT_EQ(img.set_palette(gray4), raster::Status::Ok);
+  img.surface().row(0)[0] = 1;
+  img.surface().row(0)[1] = 3;
+  int32_t g = 80, b = 80;
+  ASSERT_EQ(k.SetAdjustRGBEffect(80, g, b), S::Ok);
+  EXPECT_EQ(img.surface().row(0)[0], 2);
+  EXPECT_EQ(img.surface().row(0)[1], 3);
+
+  // On the 0..255 ramp the index is the red value itself.
+  raster::Palette ramp;
+  for (uint32_t i = 0; i < 256; ++i) ramp.entries.push_back(gray(i));
+  ASSERT_EQ(img.set_palette(ramp), raster::Status::Ok);
+  img.surface().row(0)[0] = 100;
+  ASSERT_EQ(k.SetContrastEffect(0), S::Ok);
+  EXPECT_EQ(img.surface().row(0)[0], 100);
+  ASSERT_EQ(k.SetAdjustRGBEffect(7, g, b), S::Ok);  // red 107, green and blue 180: index 107
+  EXPECT_EQ(img.surface().row(0)[0], 107);
+
+  // A colour table: red becomes blue through the nearest entry, with both
+  // raster versions (the older one maps the colours itself).
+  for (const char* version : {"", "5.1.3102.5512"}) {
+    SCOPED_TRACE(version);
+    raster::set_version_text_for_testing(version);
+    raster::Palette colours;
+    colours.entries = {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 250), rgb(0, 0, 0)};
+    ASSERT_EQ(img.set_palette(colours), raster::Status::Ok);
+    img.surface().row(0)[0] = 0;
+    img.surface().row(0)[1] = 1;
+    ASSERT_EQ(k.SetSwapColorsRGBtoBGR(), S::Ok);
+    EXPECT_EQ(img.surface().row(0)[0], 2);
+    EXPECT_EQ(img.surface().row(0)[1], 1);
+  }
+  raster::set_version_text_for_testing("");
+}
+
+// The vector kernels give the same bytes as the plain loops.
+TEST(Kernels, VectorAndPlainPathsAgree) {
+  std::mt19937 rng(11);
+  std::vector<uint32_t> px(1000 + 7);
+  for (uint32_t& p : px) p = rng();
+  for (int effect = 0; effect < 4; ++effect) {
+    SCOPED_TRACE(effect);
+    std::vector<uint32_t> a = px, b = px;
+    for (bool scalar : {false, true}) {
+      filters::ForceScalarKernelsForTesting(scalar);
+      cKorvex k;
+      put(k, 53, 19, px);
+      const auto run = [&] {
+        switch (effect) {
+          case 0:
+            return k.SetBrightnessEffect(37);
+          case 1:
+            return k.SetGrayscaleEffect();
+          case 2:
+            return k.SetContrastEffect(-30);
+          default:
+            return k.SetScaleGreenEffect(1.7f);
+        }
+      };
+      ASSERT_EQ(run(), S::Ok);
+      (scalar ? b : a) = get(k);
+    }
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, px);
+  }
+  filters::ForceScalarKernelsForTesting(false);
+}
+
+}  // namespace
+}  // namespace korvex
