@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <new>
 #include <functional>
 #include <memory>
+#include <new>
 
 #include "engine/core.h"
 #include "engine/state.h"
@@ -27,10 +27,14 @@ using raster::PointF;
 using raster::RectF;
 using RStatus = raster::Status;
 
-uint32_t argb(int32_t c) { return static_cast<uint32_t>(c); }
+uint32_t argb(int32_t c) {
+  return static_cast<uint32_t>(c);
+}
 
 // 1-based caller coordinates to 0-based drawing coordinates.
-PointF pt(int32_t x, int32_t y) { return {x - 1.0, y - 1.0}; }
+PointF pt(int32_t x, int32_t y) {
+  return {x - 1.0, y - 1.0};
+}
 
 Pen solid_pen(int32_t width, int32_t color) {
   Pen p;
@@ -97,12 +101,20 @@ RStatus texture_from_id(int32_t id, Brush& out) {
   return Brush::texture_of(*img, out);
 }
 
+using TextBrush = std::function<RStatus(Brush&, const RectF&)>;
+
+TextBrush solid_text(int32_t color) {
+  return [color](Brush& b, const RectF&) {
+    b = Brush::solid(argb(color));
+    return RStatus::Ok;
+  };
+}
+
 // Text at a point with an optional rotation about it and an optional box
 // of the back colour behind it.
-cKorvexStatus text(cKorvex::State& s, const std::string& str, int32_t x, int32_t y,
-                   int32_t height, int32_t style, const std::string& name, bool aa,
-                   const std::function<RStatus(Brush&, const RectF&)>& brush, const double* angle,
-                   const int32_t* back) {
+cKorvexStatus text(cKorvex::State& s, const std::string& str, int32_t x, int32_t y, int32_t height,
+                   int32_t style, const std::string& name, bool aa, const TextBrush& brush,
+                   const double* angle, const int32_t* back) {
   return draw(s, [&](Graphics& g, raster::Image& img) {
     Font font;
     RStatus st = make_font(s, img, name, height, style, font);
@@ -151,22 +163,22 @@ cKorvexStatus cKorvex::DrawLineArrow(int32_t nSrcX, int32_t nSrcY, int32_t nDstX
   });
 }
 
-cKorvexStatus cKorvex::DrawGradientLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX,
-                                        int32_t nDstY, int32_t nPenWidth, int32_t nStartColor,
-                                        int32_t nEndColor, bool bAntiAlias) {
+cKorvexStatus cKorvex::DrawGradientLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                                        int32_t nPenWidth, int32_t nStartColor, int32_t nEndColor,
+                                        bool bAntiAlias) {
   return draw(*s_, [&](Graphics& g, raster::Image&) {
     g.set_smoothing(smoothing(bAntiAlias));
     Pen pen;
     pen.width = nPenWidth;
-    pen.brush = Brush::linear(pt(nSrcX, nSrcY), pt(nDstX, nDstY), argb(nStartColor),
-                              argb(nEndColor));
+    pen.brush =
+        Brush::linear(pt(nSrcX, nSrcY), pt(nDstX, nDstY), argb(nStartColor), argb(nEndColor));
     return g.draw_line(pen, pt(nSrcX, nSrcY), pt(nDstX, nDstY));
   });
 }
 
-cKorvexStatus cKorvex::DrawTexturedLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX,
-                                        int32_t nDstY, int32_t nPenWidth,
-                                        const std::string& sTextureFilePath, bool bAntiAlias) {
+cKorvexStatus cKorvex::DrawTexturedLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
+                                        int32_t nPenWidth, const std::string& sTextureFilePath,
+                                        bool bAntiAlias) {
   return draw(*s_, [&](Graphics& g, raster::Image&) {
     Pen pen;
     pen.width = nPenWidth;
@@ -210,8 +222,7 @@ cKorvexStatus cKorvex::DrawCurves(Array<int32_t>& arPoints, int32_t nPenWidth, i
 }
 
 cKorvexStatus cKorvex::DrawGradientCurves(Array<int32_t>& arPoints, int32_t nPenWidth,
-                                          int32_t nStartColor, int32_t nEndColor,
-                                          bool bAntiAlias) {
+                                          int32_t nStartColor, int32_t nEndColor, bool bAntiAlias) {
   return draw(*s_, [&](Graphics& g, raster::Image&) {
     std::vector<PointF> pts;
     RStatus st = points_of(arPoints, 2, pts);
@@ -224,9 +235,8 @@ cKorvexStatus cKorvex::DrawGradientCurves(Array<int32_t>& arPoints, int32_t nPen
   });
 }
 
-cKorvexStatus cKorvex::DrawRectangle(int32_t nDstX, int32_t nDstY, int32_t nWidth,
-                                     int32_t nHeight, int32_t nPenWidth, int32_t nColor,
-                                     bool bAntiAlias) {
+cKorvexStatus cKorvex::DrawRectangle(int32_t nDstX, int32_t nDstY, int32_t nWidth, int32_t nHeight,
+                                     int32_t nPenWidth, int32_t nColor, bool bAntiAlias) {
   return draw(*s_, [&](Graphics& g, raster::Image&) {
     g.set_smoothing(smoothing(bAntiAlias));
     const PointF p = pt(nDstX, nDstY);
@@ -240,7 +250,8 @@ cKorvexStatus cKorvex::DrawFillRectangle(int32_t nDstX, int32_t nDstY, int32_t n
   return draw(*s_, [&](Graphics& g, raster::Image&) {
     g.set_smoothing(smoothing(bAntiAlias));
     const PointF p = pt(nDstX, nDstY);
-    return g.fill_rectangle(Brush::solid(argb(nColor)), {p.x, p.y, double(nWidth), double(nHeight)});
+    return g.fill_rectangle(Brush::solid(argb(nColor)),
+                            {p.x, p.y, double(nWidth), double(nHeight)});
   });
 }
 
@@ -315,8 +326,7 @@ cKorvexStatus cKorvex::DrawFillEllipse(int32_t nDstX, int32_t nDstY, int32_t nWi
 }
 
 cKorvexStatus cKorvex::DrawGrid(int32_t nSrcX, int32_t nSrcY, int32_t nWidth, int32_t nHeight,
-                                int32_t nXStep, int32_t nYStep, int32_t nPenWidth,
-                                int32_t nColor) {
+                                int32_t nXStep, int32_t nYStep, int32_t nPenWidth, int32_t nColor) {
   if (s_->NativeImage == 0) return s_->LastStatus;
   // A step of 0 or less would never reach the far edge.
   if (nXStep <= 0 || nYStep <= 0) return SetStatus(*s_, RStatus::InvalidParameter);
@@ -356,14 +366,13 @@ cKorvexStatus cKorvex::DrawSpotLight(int32_t nDstX, int32_t nDstY, int32_t nRadi
   });
 }
 
-cKorvexStatus cKorvex::DrawImage(int32_t nImageID, int32_t nDstX, int32_t nDstY,
-                                 int32_t nDstWidth, int32_t nDstHeight) {
+cKorvexStatus cKorvex::DrawImage(int32_t nImageID, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                                 int32_t nDstHeight) {
   return DrawImage2(nImageID, nDstX, nDstY, nDstWidth, nDstHeight, 0);
 }
 
-cKorvexStatus cKorvex::DrawImage2(int32_t nImageID, int32_t nDstX, int32_t nDstY,
-                                  int32_t nDstWidth, int32_t nDstHeight,
-                                  int32_t nInterpolationMode) {
+cKorvexStatus cKorvex::DrawImage2(int32_t nImageID, int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
+                                  int32_t nDstHeight, int32_t nInterpolationMode) {
   if (s_->NativeImage == 0) return s_->LastStatus;
   raster::Image* src = raster::find_image(nImageID);
   if (src == nullptr) return SetStatus(*s_, RStatus::InvalidParameter);
@@ -386,9 +395,9 @@ cKorvexStatus cKorvex::DrawImageRect(int32_t nImageID, int32_t nDstX, int32_t nD
   });
 }
 
-cKorvexStatus cKorvex::DrawImageTransparency(int32_t nImageID, int32_t nTransparency,
-                                             int32_t nDstX, int32_t nDstY, int32_t nDstWidth,
-                                             int32_t nDstHeight, int32_t nInterpolationMode) {
+cKorvexStatus cKorvex::DrawImageTransparency(int32_t nImageID, int32_t nTransparency, int32_t nDstX,
+                                             int32_t nDstY, int32_t nDstWidth, int32_t nDstHeight,
+                                             int32_t nInterpolationMode) {
   State& s = *s_;
   if (s.NativeImage == 0) return s.LastStatus;
   raster::Image* src = raster::find_image(nImageID);
@@ -450,26 +459,16 @@ cKorvexStatus cKorvex::DrawImageClipped(int32_t nImageID, Array<int32_t>& arPoin
 cKorvexStatus cKorvex::DrawText(const std::string& sText, int32_t nDstX, int32_t nDstY,
                                 int32_t nFontHeight, int32_t nFontStyle, int32_t nColor,
                                 const std::string& sFontName, bool bAntiAlias) {
-  return text(
-      *s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
-      [&](Brush& b, const RectF&) {
-        b = Brush::solid(argb(nColor));
-        return RStatus::Ok;
-      },
-      nullptr, nullptr);
+  return text(*s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
+              solid_text(nColor), nullptr, nullptr);
 }
 
 cKorvexStatus cKorvex::DrawTextBackColor(const std::string& sText, int32_t nDstX, int32_t nDstY,
                                          int32_t nFontHeight, int32_t nFontStyle, int32_t nColor,
                                          const std::string& sFontName, int32_t nBackColor,
                                          bool bAntiAlias) {
-  return text(
-      *s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
-      [&](Brush& b, const RectF&) {
-        b = Brush::solid(argb(nColor));
-        return RStatus::Ok;
-      },
-      nullptr, &nBackColor);
+  return text(*s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
+              solid_text(nColor), nullptr, &nBackColor);
 }
 
 cKorvexStatus cKorvex::DrawRotatedText(int32_t nAngle, const std::string& sText, int32_t nDstX,
@@ -477,13 +476,8 @@ cKorvexStatus cKorvex::DrawRotatedText(int32_t nAngle, const std::string& sText,
                                        int32_t nColor, const std::string& sFontName,
                                        bool bAntiAlias) {
   const double angle = nAngle;
-  return text(
-      *s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
-      [&](Brush& b, const RectF&) {
-        b = Brush::solid(argb(nColor));
-        return RStatus::Ok;
-      },
-      &angle, nullptr);
+  return text(*s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
+              solid_text(nColor), &angle, nullptr);
 }
 
 cKorvexStatus cKorvex::DrawRotatedTextBackColor(int32_t nAngle, const std::string& sText,
@@ -492,19 +486,14 @@ cKorvexStatus cKorvex::DrawRotatedTextBackColor(int32_t nAngle, const std::strin
                                                 const std::string& sFontName, int32_t nBackColor,
                                                 bool bAntiAlias) {
   const double angle = nAngle;
-  return text(
-      *s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
-      [&](Brush& b, const RectF&) {
-        b = Brush::solid(argb(nColor));
-        return RStatus::Ok;
-      },
-      &angle, &nBackColor);
+  return text(*s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
+              solid_text(nColor), &angle, &nBackColor);
 }
 
 cKorvexStatus cKorvex::DrawTextGradient(const std::string& sText, int32_t nDstX, int32_t nDstY,
-                                        int32_t nStartColor, int32_t nEndColor,
-                                        int32_t nFontHeight, int32_t nFontStyle,
-                                        const std::string& sFontName, bool bAntiAlias) {
+                                        int32_t nStartColor, int32_t nEndColor, int32_t nFontHeight,
+                                        int32_t nFontStyle, const std::string& sFontName,
+                                        bool bAntiAlias) {
   return text(
       *s_, sText, nDstX, nDstY, nFontHeight, nFontStyle, sFontName, bAntiAlias,
       [&](Brush& b, const RectF& box) {
@@ -557,9 +546,13 @@ cKorvexStatus cKorvex::DrawTextBox(const std::string& sText, int32_t nLeft, int3
   });
 }
 
-void cKorvex::FontSetUnit(int32_t nUnitMode) { s_->FontUnit = nUnitMode; }
+void cKorvex::FontSetUnit(int32_t nUnitMode) {
+  s_->FontUnit = nUnitMode;
+}
 
-int32_t cKorvex::FontGetUnit() { return s_->FontUnit; }
+int32_t cKorvex::FontGetUnit() {
+  return s_->FontUnit;
+}
 
 int32_t cKorvex::FontGetCount() {
   return static_cast<int32_t>(raster::installed_font_families().size());

@@ -45,21 +45,27 @@ void add_stop(cairo_pattern_t* p, double offset, uint32_t argb) {
                                     (argb >> 24) / 255.0);
 }
 
-bool finite(double v) { return std::isfinite(v); }
-bool finite(PointF p) { return finite(p.x) && finite(p.y); }
+bool finite(double v) {
+  return std::isfinite(v);
+}
+bool finite(PointF p) {
+  return finite(p.x) && finite(p.y);
+}
 bool finite(const RectF& r) {
   return finite(r.x) && finite(r.y) && finite(r.width) && finite(r.height);
 }
 
 // Keeps an Image alive as long as a cairo surface made over its pixels.
 const cairo_user_data_key_t kImageKey{};
-void release_image(void* p) { delete static_cast<std::shared_ptr<Image>*>(p); }
+void release_image(void* p) {
+  delete static_cast<std::shared_ptr<Image>*>(p);
+}
 
 // A cairo surface over a 32bppPARGB image with a 4-byte-aligned stride.
 CairoPtr<cairo_surface_t> surface_over(const std::shared_ptr<Image>& img) {
   Surface& s = img->surface();
-  CairoPtr<cairo_surface_t> cs(
-      cairo_image_surface_create_for_data(s.scan0, CAIRO_FORMAT_ARGB32, s.width, s.height, s.stride));
+  CairoPtr<cairo_surface_t> cs(cairo_image_surface_create_for_data(s.scan0, CAIRO_FORMAT_ARGB32,
+                                                                   s.width, s.height, s.stride));
   if (cairo_surface_status(cs.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   cairo_surface_set_user_data(cs.get(), &kImageKey, new std::shared_ptr<Image>(img), release_image);
   return cs;
@@ -164,8 +170,8 @@ Brush Brush::linear(PointF from, PointF to, uint32_t start, uint32_t end) {
   return b;
 }
 
-Brush Brush::path_ellipse(const RectF& ellipse, PointF centre, uint32_t centre_argb,
-                          double focus_x, double focus_y, uint32_t surround_argb) {
+Brush Brush::path_ellipse(const RectF& ellipse, PointF centre, uint32_t centre_argb, double focus_x,
+                          double focus_y, uint32_t surround_argb) {
   Brush b;
   b.kind = Kind::PathGradient;
   b.ellipse = ellipse;
@@ -197,9 +203,12 @@ std::vector<std::string> installed_font_families() {
 std::string resolve_font_family(const std::string& name) {
   // Metric-compatible families that stand in for the common Windows fonts.
   static const std::pair<const char*, const char*> kAliases[] = {
-      {"arial", "Liberation Sans"},         {"helvetica", "Liberation Sans"},
-      {"times new roman", "Liberation Serif"}, {"times", "Liberation Serif"},
-      {"courier new", "Liberation Mono"},   {"courier", "Liberation Mono"},
+      {"arial", "Liberation Sans"},
+      {"helvetica", "Liberation Sans"},
+      {"times new roman", "Liberation Serif"},
+      {"times", "Liberation Serif"},
+      {"courier new", "Liberation Mono"},
+      {"courier", "Liberation Mono"},
       {"arial narrow", "Liberation Sans Narrow"}};
   std::lock_guard<std::mutex> lock(fc_mutex());
   if (family_installed(name)) return name;
@@ -329,10 +338,11 @@ Status Graphics::Impl::read_argb(const Rect& r, std::vector<uint32_t>& out) {
 
 Status Graphics::Impl::write_span(int32_t x, int32_t y, int32_t n, const uint32_t* argb) {
   if (image != nullptr) {
-    return image->write_pixels({x, y, n, 1}, pf::k32bppARGB,
-                               reinterpret_cast<const uint8_t*>(argb), n * 4);
+    return image->write_pixels({x, y, n, 1}, pf::k32bppARGB, reinterpret_cast<const uint8_t*>(argb),
+                               n * 4);
   }
-  std::memcpy(buffer + static_cast<ptrdiff_t>(y) * stride + 4 * x, argb, static_cast<size_t>(n) * 4);
+  std::memcpy(buffer + static_cast<ptrdiff_t>(y) * stride + 4 * x, argb,
+              static_cast<size_t>(n) * 4);
   return Status::Ok;
 }
 
@@ -393,10 +403,9 @@ Status Graphics::flush() {
     if (st == Status::Ok) {
       std::vector<uint32_t> proxy(orig.size());
       for (size_t i = 0; i < orig.size(); ++i) proxy[i] = premultiply(orig[i]);
-      const std::vector<uint32_t> before = proxy;
-      CairoPtr<cairo_surface_t> target(cairo_image_surface_create_for_data(
-          reinterpret_cast<unsigned char*>(proxy.data()), CAIRO_FORMAT_ARGB32, r.width, r.height,
-          r.width * 4));
+      CairoPtr<cairo_surface_t> target(
+          cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(proxy.data()),
+                                              CAIRO_FORMAT_ARGB32, r.width, r.height, r.width * 4));
       cairo_surface_set_device_offset(target.get(), -r.x, -r.y);
       {
         CairoPtr<cairo_t> c(cairo_create(target.get()));
@@ -412,12 +421,12 @@ Status Graphics::flush() {
         const size_t row = static_cast<size_t>(y) * r.width;
         int32_t x = 0;
         while (x < r.width && st == Status::Ok) {
-          if (proxy[row + x] == before[row + x]) {
+          if (proxy[row + x] == premultiply(orig[row + x])) {
             ++x;
             continue;
           }
           const int32_t start = x;
-          while (x < r.width && proxy[row + x] != before[row + x]) {
+          while (x < r.width && proxy[row + x] != premultiply(orig[row + x])) {
             orig[row + x] = unpremultiply(proxy[row + x]);
             ++x;
           }
@@ -448,7 +457,9 @@ void Graphics::translate_transform(double dx, double dy, bool append) {
     cairo_matrix_multiply(&impl_->world, &t, &impl_->world);
 }
 
-void Graphics::reset_transform() { cairo_matrix_init_identity(&impl_->world); }
+void Graphics::reset_transform() {
+  cairo_matrix_init_identity(&impl_->world);
+}
 
 Status Graphics::device_to_world(PointF* pts, size_t n) const {
   cairo_matrix_t inv = impl_->world;
@@ -572,8 +583,7 @@ namespace {
 
 // Sets the brush as the source. Colours and gradients are placed in the
 // current user space; textures and path gradients in the world space.
-Status set_brush(cairo_t* cr, const Brush& b, const cairo_matrix_t& world, int32_t tw,
-                 int32_t th) {
+Status set_brush(cairo_t* cr, const Brush& b, const cairo_matrix_t& world, int32_t tw, int32_t th) {
   switch (b.kind) {
     case Brush::Kind::Solid:
       set_rgba(cr, b.color);
@@ -618,21 +628,31 @@ cairo_antialias_t antialias_for(Smoothing m) {
 }  // namespace
 
 // Shared set-up of a stroke: stroke space, pen source, width, caps.
-#define KORVEX_STROKE_BEGIN(pen)                                                         \
-  if (!finite((pen).width) || (pen).width < 0) return Status::InvalidParameter;          \
-  cairo_t* cr = impl_->cr.get();                                                         \
-  cairo_new_path(cr);                                                                    \
-  stroke_space(cr, impl_->world);                                                        \
+#define KORVEX_STROKE_BEGIN(pen)                                                          \
+  if (!finite((pen).width) || (pen).width < 0) return Status::InvalidParameter;           \
+  cairo_t* cr = impl_->cr.get();                                                          \
+  cairo_new_path(cr);                                                                     \
+  stroke_space(cr, impl_->world);                                                         \
   if (Status bst = set_brush(cr, (pen).brush, impl_->world, impl_->width, impl_->height); \
-      bst != Status::Ok)                                                                 \
-    return bst;                                                                          \
-  cairo_set_antialias(cr, antialias_for(smoothing_));                                    \
-  cairo_set_line_width(cr, std::max(1.0, (pen).width));                                  \
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);                                           \
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);                                        \
+      bst != Status::Ok)                                                                  \
+    return bst;                                                                           \
+  cairo_set_antialias(cr, antialias_for(smoothing_));                                     \
+  cairo_set_line_width(cr, std::max(1.0, (pen).width));                                   \
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);                                            \
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);                                         \
   cairo_set_miter_limit(cr, 10.0)
 
 namespace {
+
+// The ellipse inscribed in a rectangle, as a closed path.
+void ellipse_path(cairo_t* cr, const RectF& r) {
+  cairo_save(cr);
+  cairo_translate(cr, r.x + r.width / 2, r.y + r.height / 2);
+  cairo_scale(cr, r.width / 2, r.height / 2);
+  cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
+  cairo_close_path(cr);
+  cairo_restore(cr);
+}
 
 Status finish(cairo_t* cr, bool stroke, bool& dirty) {
   if (stroke)
@@ -759,16 +779,10 @@ Status Graphics::draw_rectangle(const Pen& pen, const RectF& r) {
 Status Graphics::draw_ellipse(const Pen& pen, const RectF& r) {
   if (!finite(r)) return Status::InvalidParameter;
   KORVEX_STROKE_BEGIN(pen);
-  if (r.width == 0 || r.height == 0) {
+  if (r.width == 0 || r.height == 0)
     cairo_rectangle(cr, r.x, r.y, r.width, r.height);
-  } else {
-    cairo_save(cr);
-    cairo_translate(cr, r.x + r.width / 2, r.y + r.height / 2);
-    cairo_scale(cr, r.width / 2, r.height / 2);
-    cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
-    cairo_close_path(cr);
-    cairo_restore(cr);
-  }
+  else
+    ellipse_path(cr, r);
   return finish(cr, true, impl_->dirty);
 }
 
@@ -803,12 +817,7 @@ Status Graphics::fill_ellipse(const Brush& brush, const RectF& r) {
       st != Status::Ok)
     return st;
   if (r.width == 0 || r.height == 0) return Status::Ok;
-  cairo_save(cr);
-  cairo_translate(cr, r.x + r.width / 2, r.y + r.height / 2);
-  cairo_scale(cr, r.width / 2, r.height / 2);
-  cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
-  cairo_close_path(cr);
-  cairo_restore(cr);
+  ellipse_path(cr, r);
   return finish(cr, false, impl_->dirty);
 }
 
@@ -837,8 +846,8 @@ Status Graphics::draw_image(Image& src, const RectF& dst, const Rect& from) {
   const bool axis_aligned = w.xx == 1 && w.yy == 1 && w.xy == 0 && w.yx == 0;
   const double dx = dst.x + w.x0, dy = dst.y + w.y0;
   const bool integral = axis_aligned && dx == std::floor(dx) && dy == std::floor(dy) &&
-                        dst.width == std::floor(dst.width) && dst.height == std::floor(dst.height) &&
-                        dst.width > 0 && dst.height > 0;
+                        dst.width == std::floor(dst.width) &&
+                        dst.height == std::floor(dst.height) && dst.width > 0 && dst.height > 0;
   // Scaled by our own separable kernels when the destination is a whole-pixel
   // rectangle not much larger than the target; cairo's filters otherwise.
   const double area = dst.width * dst.height;
@@ -924,7 +933,8 @@ CairoPtr<PangoLayout> make_layout(cairo_t* cr, const std::string& text, const Fo
                                   TextHint hint) {
   CairoPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
   CairoPtr<cairo_font_options_t> fo(cairo_font_options_create());
-  const bool mono = hint == TextHint::SingleBitPerPixel || hint == TextHint::SingleBitPerPixelGridFit;
+  const bool mono =
+      hint == TextHint::SingleBitPerPixel || hint == TextHint::SingleBitPerPixelGridFit;
   cairo_font_options_set_antialias(fo.get(), mono ? CAIRO_ANTIALIAS_NONE : CAIRO_ANTIALIAS_GRAY);
   const bool grid = hint == TextHint::SingleBitPerPixelGridFit ||
                     hint == TextHint::AntiAliasGridFit || hint == TextHint::ClearTypeGridFit;
@@ -936,10 +946,10 @@ CairoPtr<PangoLayout> make_layout(cairo_t* cr, const std::string& text, const Fo
   CairoPtr<PangoFontDescription> d(pango_font_description_new());
   pango_font_description_set_family(d.get(), font.family().c_str());
   pango_font_description_set_absolute_size(d.get(), font.pixel_size() * PANGO_SCALE);
-  pango_font_description_set_weight(d.get(), (font.style() & Font::Bold) ? PANGO_WEIGHT_BOLD
-                                                                          : PANGO_WEIGHT_NORMAL);
-  pango_font_description_set_style(d.get(), (font.style() & Font::Italic) ? PANGO_STYLE_ITALIC
-                                                                         : PANGO_STYLE_NORMAL);
+  pango_font_description_set_weight(
+      d.get(), (font.style() & Font::Bold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(
+      d.get(), (font.style() & Font::Italic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
   pango_layout_set_font_description(layout.get(), d.get());
   if (font.style() & (Font::Underline | Font::Strikeout)) {
     CairoPtr<PangoAttrList> attrs(pango_attr_list_new());
@@ -994,7 +1004,8 @@ Status Graphics::draw_string_in(const std::string& utf8, const Font& font, const
   CairoPtr<PangoLayout> layout = make_layout(cr, utf8, font, text_hint_);
   const bool sized = layout_rect.width > 0;
   if (sized) {
-    pango_layout_set_width(layout.get(), static_cast<int>(std::min(layout_rect.width, 1e6) * PANGO_SCALE));
+    pango_layout_set_width(layout.get(),
+                           static_cast<int>(std::min(layout_rect.width, 1e6) * PANGO_SCALE));
     pango_layout_set_wrap(layout.get(), format.wrap ? PANGO_WRAP_WORD_CHAR : PANGO_WRAP_CHAR);
     pango_layout_set_alignment(layout.get(), format.align == 1   ? PANGO_ALIGN_CENTER
                                              : format.align == 2 ? PANGO_ALIGN_RIGHT

@@ -44,7 +44,13 @@ struct RectF {
   double height = 0;
 };
 
-enum class Smoothing : int32_t { Default = 0, HighSpeed = 1, HighQuality = 2, None = 3, AntiAlias = 4 };
+enum class Smoothing : int32_t {
+  Default = 0,
+  HighSpeed = 1,
+  HighQuality = 2,
+  None = 3,
+  AntiAlias = 4
+};
 enum class TextHint : int32_t {
   SystemDefault = 0,
   SingleBitPerPixelGridFit = 1,
@@ -92,7 +98,7 @@ struct Brush {
 
 struct Pen {
   Brush brush;
-  double width = 1;  // pixels
+  double width = 1;        // pixels
   bool arrow_end = false;  // arrow-anchor cap at the end point
 };
 

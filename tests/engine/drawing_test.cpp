@@ -47,7 +47,9 @@ Box ink(cKorvex& k) {
   return b;
 }
 
-int channel(uint32_t c, int shift) { return static_cast<int>((c >> shift) & 0xFF); }
+int channel(uint32_t c, int shift) {
+  return static_cast<int>((c >> shift) & 0xFF);
+}
 
 Array<int32_t> points(std::initializer_list<std::pair<int32_t, int32_t>> pts) {
   Array<int32_t> a;
@@ -297,7 +299,7 @@ TEST(Drawing, SkewedClippedAndFadedImages) {
   Array<int32_t> tri = points({{1, 1}, {9, 1}, {1, 9}});
   ASSERT_EQ(k.DrawImageClipped(id, tri), S::Ok);
   EXPECT_EQ(px(k, 2, 2), 0xFFFF0000u);
-  EXPECT_EQ(px(k, 9, 9), 0xFFFFFFFFu);  // outside the triangle
+  EXPECT_EQ(px(k, 9, 9), 0xFFFFFFFFu);   // outside the triangle
   EXPECT_EQ(px(k, 15, 2), 0xFFFFFFFFu);  // outside the image
 
   // Transparency: the source's alpha lowered by 128 before drawing over
@@ -413,8 +415,8 @@ TEST(Drawing, TextBoxAlignsInBothDirections) {
 
   // Long text wraps into several lines inside the box and is cut off there.
   canvas(k, 200, 120);
-  ASSERT_EQ(k.DrawTextBox("one two three four five six seven eight nine ten", 10, 10, 80, 40,
-                          14, 0, 0, kBlack, "Arial", true),
+  ASSERT_EQ(k.DrawTextBox("one two three four five six seven eight nine ten", 10, 10, 80, 40, 14, 0,
+                          0, kBlack, "Arial", true),
             S::Ok);
   Box b = ink(k);
   EXPECT_EQ(b.x0, 10);  // the outline

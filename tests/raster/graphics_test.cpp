@@ -24,7 +24,9 @@ std::unique_ptr<Image> white(int32_t w, int32_t h, PixelFormat f = pf::k32bppARG
   return img;
 }
 
-int ch(uint32_t c, int shift) { return static_cast<int>((c >> shift) & 0xFF); }
+int ch(uint32_t c, int shift) {
+  return static_cast<int>((c >> shift) & 0xFF);
+}
 
 TEST(Graphics, DrawsOnAHostBufferOnlyWhereItInks) {
   std::vector<uint32_t> buf(16 * 8, 0x80123456u);  // half-transparent, stride padded below
@@ -38,7 +40,7 @@ TEST(Graphics, DrawsOnAHostBufferOnlyWhereItInks) {
   ASSERT_EQ(g->flush(), Status::Ok);
   EXPECT_EQ(wide[2 * 20 + 2], 0xFF00FF00u);
   EXPECT_EQ(wide[4 * 20 + 4], 0xFF00FF00u);
-  EXPECT_EQ(wide[5 * 20 + 5], 0x80123456u);  // untouched pixels keep their exact value
+  EXPECT_EQ(wide[5 * 20 + 5], 0x80123456u);   // untouched pixels keep their exact value
   EXPECT_EQ(wide[2 * 20 + 17], 0x80123456u);  // past the width: never written
 }
 
@@ -47,9 +49,9 @@ TEST(Graphics, LinearGradientsRepeatAndPathGradientsFollowTheHotPoint) {
   std::unique_ptr<Graphics> g;
   ASSERT_EQ(Graphics::open(*img, g), Status::Ok);
   // Black to white over 50 pixels, tiled: the ramp starts again at x = 50.
-  ASSERT_EQ(g->fill_rectangle(Brush::linear({0, 0}, {50, 0}, 0xFF000000, 0xFFFFFFFF),
-                              {0, 0, 100, 10}),
-            Status::Ok);
+  ASSERT_EQ(
+      g->fill_rectangle(Brush::linear({0, 0}, {50, 0}, 0xFF000000, 0xFFFFFFFF), {0, 0, 100, 10}),
+      Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
   EXPECT_LT(ch(at(*img, 1, 5), 0), 10);
   EXPECT_GT(ch(at(*img, 48, 5), 0), 240);
