@@ -16,8 +16,9 @@
 //    lengthened by half a pixel at each end.
 //  - Filled shapes, images and clip regions have their edges on pixel
 //    boundaries: a filled rectangle at (0, 0) of size 10 x 10 covers exactly
-//    pixels 0..9 in both directions, and the same ellipse stroked and filled
-//    inks the same bounding box.
+//    pixels 0..9 in both directions, while its 1-pixel outline covers pixels
+//    0..10 (the pen is centred on the edges), as on the platform the API
+//    comes from.
 // The world transform maps drawing coordinates to these device coordinates.
 #pragma once
 
