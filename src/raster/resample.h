@@ -12,7 +12,8 @@
 // When enlarging, the high-quality modes equal their plain counterparts.
 // Colours are filtered premultiplied by alpha and unpremultiplied into the
 // destination's format; indexed destinations take the nearest palette entry.
-// A same-size resample copies the pixels exactly.
+// A same-size resample copies the pixels exactly. Results are identical
+// whatever the processor features or the number of threads used.
 #pragma once
 
 #include <cstdint>
