@@ -151,3 +151,17 @@ row Blur "$kx --apply Blur $in $out" \
 row Sharpen "$kx --apply Sharpen $in $out" \
   "ImageMagick" "/usr/bin/convert $in -convolve -0.2,-0.2,-0.2,-0.2,2.6,-0.2,-0.2,-0.2,-0.2 -compress none $out" \
   "libvips conv" "vips conv $in $out $work/sharpen.mat --precision integer"
+cat > "$work/emboss.mat" <<'MAT'
+3 3 1 120
+1 0 -1
+1 0 -1
+1 0 -1
+MAT
+row EmbossMore "$kx --apply EmbossMore $in $out" \
+  "ImageMagick" "/usr/bin/convert $in -define convolve:scale=! -convolve 1,0,-1,1,0,-1,1,0,-1 -compress none $out" \
+  "libvips conv" "vips conv $in $out $work/emboss.mat --precision integer"
+row Aqua "$kx --apply Aqua $in $out" \
+  "ImageMagick median 5" "/usr/bin/convert $in -statistic median 5x5 -compress none $out" \
+  "libvips rank 5x5 median" "vips rank $in $out 5 5 12"
+row OrderedDither "$kx --apply OrderedDitherBW $in $out" \
+  "ImageMagick o4x4" "/usr/bin/convert $in -colorspace gray -ordered-dither o4x4 -compress none $out"

@@ -4,12 +4,16 @@
 //
 // Effects work on a zone of W x H 32-bit pixels laid out as 32bppARGB
 // (in memory B, G, R, A), rows packed with no gap. Where the image itself is
-// 32bppARGB and the zone spans whole rows, that is the image's own memory;
-// otherwise the zone is copied into a work buffer and written back.
+// 32bppARGB and the zone spans whole rows, that is the image's own memory.
+// Otherwise the zone passes through a small 32-bit buffer in bands of rows
+// (read a band, run the effect, write the band back), with the rows a
+// neighbourhood effect needs above and below a band carried along, so the
+// result is the one a whole-zone buffer would give.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "engine/state.h"
 #include "raster/image.h"
@@ -119,13 +123,39 @@ void HslToRgb(double h, double s, double l, int32_t& r, int32_t& g, int32_t& b);
 
 // ---- effect routines (run by the dispatcher) ---------------------------------
 
+// Where a band of rows lies in the zone, and what the effects that run band
+// by band carry from one band to the next: the whole-zone figures gathered
+// in a first pass (the gray mean of Contrast and DiffusionDitherBW, the
+// channel ranges of Stretch) and the error rows of DiffusionDitherBW.
+struct BandContext {
+  int32_t top = 0;        // zone row of the band's first row
+  int32_t zone_h = 0;     // rows in the whole zone
+  uint64_t gray_sum = 0;  // sum of floor((R + G + B) / 3), 64-bit for huge zones
+  uint64_t pixels = 0;
+  uint32_t lo[3] = {255, 255, 255};  // per channel B, G, R
+  uint32_t hi[3] = {0, 0, 0};
+  std::vector<int32_t> err_cur, err_next;
+};
+
+// True for the effects that need a whole-zone figure before their first
+// pixel; GatherZoneStats adds one band's pixels to it.
+bool NeedsZoneStats(int32_t effect);
+void GatherZoneStats(int32_t effect, const Pixels& band, BandContext& ctx);
+
 // Point effects. Returns false when the routine has no meaningful result for
-// the parameters given (the image is then left unchanged).
-bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p);
+// the parameters given (the image is then left unchanged). Without a band
+// context the pixels are the whole zone; with one they are the band it
+// describes, and the figures of NeedsZoneStats effects are already gathered.
+bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p,
+                    BandContext* band = nullptr);
 // The two analysis effects: grayscale (1 when every pixel has R = G = B) and
 // blank (1 when the zone holds few enough ink pixels for the confidence).
 int32_t IsGrayscaleZone(const Pixels& z);
 int32_t IsBlankZone(const Pixels& z, int32_t confidence);
+// The blank test in two steps for a zone seen band by band: ink pixels of
+// one band, then the answer for the whole zone's count.
+uint64_t CountInkPixels(const Pixels& z, int32_t confidence);
+int32_t IsBlankAnswer(int32_t w, int32_t h, int32_t confidence, uint64_t ink);
 // Neighbourhood effects; same convention as RunPointEffect.
 bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p);
 // The 3 x 3 match-and-replace filter with the thread's IN and OUT patterns.

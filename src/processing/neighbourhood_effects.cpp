@@ -13,13 +13,18 @@
 
 #include "engine/state.h"
 #include "processing/filter_engine.h"
+#include "processing/lut_apply.h"
 
 namespace korvex::filters {
 
 namespace {
 
-inline int32_t clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
-inline int32_t chan(uint32_t p, int c) { return static_cast<int32_t>((p >> (8 * c)) & 0xFF); }
+inline int32_t clamp255(int32_t v) {
+  return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+inline int32_t chan(uint32_t p, int c) {
+  return static_cast<int32_t>((p >> (8 * c)) & 0xFF);
+}
 
 // Three channels side by side in 16-bit lanes of a 64-bit word, so sums of up
 // to 256 channel values are formed with one addition.
@@ -27,7 +32,129 @@ inline uint64_t spread(uint32_t p) {
   return (p & 0xFF) | (static_cast<uint64_t>(p & 0xFF00) << 8) |
          (static_cast<uint64_t>(p & 0xFF0000) << 16);
 }
-inline int32_t lane(uint64_t v, int c) { return static_cast<int32_t>((v >> (16 * c)) & 0xFFFF); }
+inline int32_t lane(uint64_t v, int c) {
+  return static_cast<int32_t>((v >> (16 * c)) & 0xFFFF);
+}
+
+// ---- row kernels ------------------------------------------------------------
+//
+// The hot loops below work on the bytes of a row (B, G, R, A of each pixel in
+// turn, so the neighbour of byte i on the left is byte i - 4) with 16-bit
+// sums, in plain loops the compiler turns into vector code. Each is built
+// twice, for AVX2 and for the baseline instruction set, and the processor
+// picks one at run time; both compute the same integers.
+
+#define KX_ROW_BODY inline __attribute__((always_inline))
+#define KX_DISPATCH(name, params, args)                     \
+  void name##_plain params {                                \
+    name##_body args;                                       \
+  }                                                         \
+  __attribute__((target("avx2"))) void name##_avx2 params { \
+    name##_body args;                                       \
+  }                                                         \
+  void name params {                                        \
+    if (UseAvx2Kernels()) {                                 \
+      name##_avx2 args;                                     \
+    } else {                                                \
+      name##_plain args;                                    \
+    }                                                       \
+  }
+
+// The eight neighbours of each inner pixel minus the left one, per byte:
+// UL + U + UR + DL + D + DR + R, bytes 4 .. 4w - 5.
+KX_ROW_BODY void neighbours7_body(const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w,
+                                  uint16_t* out) {
+  for (size_t i = 4; i + 4 < 4 * w; ++i) {
+    out[i] =
+        static_cast<uint16_t>(u[i - 4] + u[i] + u[i + 4] + d[i - 4] + d[i] + d[i + 4] + c[i + 4]);
+  }
+}
+KX_DISPATCH(neighbours7,
+            (const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w, uint16_t* out),
+            (u, c, d, w, out))
+
+// Sharpen's part of the numerator that does not depend on the left
+// neighbour, offset by -lo so it indexes the quotient table:
+// a x p - wt x (the seven other neighbours) - lo.
+KX_ROW_BODY void sharpen_base_body(const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w,
+                                   int32_t a, int32_t wt, int32_t lo, int16_t* out) {
+  for (size_t i = 4; i + 4 < 4 * w; ++i) {
+    const int32_t rest = u[i - 4] + u[i] + u[i + 4] + d[i - 4] + d[i] + d[i + 4] + c[i + 4];
+    out[i] = static_cast<int16_t>(a * c[i] - wt * rest - lo);
+  }
+}
+KX_DISPATCH(sharpen_base,
+            (const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w, int32_t a, int32_t wt,
+             int32_t lo, int16_t* out),
+            (u, c, d, w, a, wt, lo, out))
+
+// Packed 16-bit lanes back into pixels, keeping each pixel's alpha: pixels
+// 1 .. w - 2.
+KX_ROW_BODY void pack_lanes_body(const uint64_t* lanes, size_t w, uint32_t* row) {
+  for (size_t x = 1; x + 1 < w; ++x) {
+    const uint64_t l = lanes[x];
+    row[x] = (row[x] & 0xFF000000u) | static_cast<uint32_t>(l & 0xFF) |
+             static_cast<uint32_t>((l >> 8) & 0xFF00) | static_cast<uint32_t>((l >> 16) & 0xFF0000);
+  }
+}
+KX_DISPATCH(pack_lanes, (const uint64_t* lanes, size_t w, uint32_t* row), (lanes, w, row))
+
+// EmbossMore and EngraveMore: clamp(left column - right column + k) on bytes
+// 4 .. 4w - 5 of out; `k` holds one value per byte of a row (the alpha bytes
+// are put back afterwards).
+KX_ROW_BODY void emboss_more_row_body(const uint8_t* u, const uint8_t* c, const uint8_t* d,
+                                      size_t w, const int16_t* k, bool engrave, uint8_t* out) {
+  const int32_t sign = engrave ? -1 : 1;
+  for (size_t i = 4; i + 4 < 4 * w; ++i) {
+    const int32_t left = u[i - 4] + c[i - 4] + d[i - 4];
+    const int32_t right = u[i + 4] + c[i + 4] + d[i + 4];
+    const int32_t v = sign * (left - right) + k[i];
+    out[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
+}
+KX_DISPATCH(emboss_more_row,
+            (const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w, const int16_t* k,
+             bool engrave, uint8_t* out),
+            (u, c, d, w, k, engrave, out))
+
+// Contour: clamp(9p - (the 3 x 3 block) + k), same layout as above.
+KX_ROW_BODY void contour_row_body(const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w,
+                                  const int16_t* k, uint8_t* out) {
+  for (size_t i = 4; i + 4 < 4 * w; ++i) {
+    const int32_t box =
+        u[i - 4] + u[i] + u[i + 4] + c[i - 4] + c[i] + c[i + 4] + d[i - 4] + d[i] + d[i + 4];
+    const int32_t v = 9 * c[i] - box + k[i];
+    out[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
+}
+KX_DISPATCH(contour_row,
+            (const uint8_t* u, const uint8_t* c, const uint8_t* d, size_t w, const int16_t* k,
+             uint8_t* out),
+            (u, c, d, w, k, out))
+
+// Puts back the alpha of pixels 1 .. w - 2 from the unchanged row.
+KX_ROW_BODY void keep_alpha_body(const uint32_t* from, size_t w, uint32_t* row) {
+  for (size_t x = 1; x + 1 < w; ++x) row[x] = (row[x] & 0x00FFFFFFu) | (from[x] & 0xFF000000u);
+}
+KX_DISPATCH(keep_alpha, (const uint32_t* from, size_t w, uint32_t* row), (from, w, row))
+
+inline const uint8_t* bytes(const uint32_t* p) {
+  return reinterpret_cast<const uint8_t*>(p);
+}
+inline uint8_t* bytes(uint32_t* p) {
+  return reinterpret_cast<uint8_t*>(p);
+}
+
+// One value per byte of a row from an RGB colour (red in bits 0-7): B, G, R
+// and 0 for alpha.
+std::vector<int16_t> colour_lanes(int32_t rgb, size_t w) {
+  const int16_t k[4] = {static_cast<int16_t>((rgb >> 16) & 0xFF),
+                        static_cast<int16_t>((rgb >> 8) & 0xFF), static_cast<int16_t>(rgb & 0xFF),
+                        0};
+  std::vector<int16_t> lanes(4 * w);
+  for (size_t i = 0; i < lanes.size(); ++i) lanes[i] = k[i & 3];
+  return lanes;
+}
 
 // ---- in-place 3 x 3 effects --------------------------------------------------
 
@@ -68,68 +195,55 @@ void inplace_kernel(const Pixels& z, bool cross, F f) {
 
 // Sharpen and EdgeEnhance: clamp((p x a - wt x sum8) / d). The part of the
 // numerator that does not depend on the just-written left neighbour is
-// formed for the whole row first; the serial part along the row is then one
-// subtraction and one lookup per channel in a table of the clamped quotients.
+// formed for the whole row first, in vector code; the serial part along the
+// row is then one subtraction and one lookup per channel in a table of the
+// clamped quotients, the three channels running side by side. Needs 0 < d
+// and |a| <= 64, so the row part fits 16 bits.
 void sharpen_rows(const Pixels& z, int32_t a, int32_t wt, int32_t d) {
   if (z.w < 3 || z.h < 3) return;
   const int32_t lo = std::min(0, 255 * a) - wt * 2040, hi = std::max(0, 255 * a);
   std::vector<uint8_t> quotient(static_cast<size_t>(hi - lo + 1));
-  for (int32_t v = lo; v <= hi; ++v) quotient[static_cast<size_t>(v - lo)] = static_cast<uint8_t>(clamp255(v / d));
+  for (int32_t v = lo; v <= hi; ++v)
+    quotient[static_cast<size_t>(v - lo)] = static_cast<uint8_t>(clamp255(v / d));
   const uint8_t* q = quotient.data();
-  const int32_t w = z.w;
-  const size_t ws = static_cast<size_t>(w);
-  std::vector<int32_t> base(3 * ws);
-  std::vector<uint64_t> col(ws);  // above + below, per column
-  int32_t* bb = base.data();
-  int32_t* bg = bb + ws;
-  int32_t* br = bg + ws;
+  const size_t w = static_cast<size_t>(z.w);
+  std::vector<int16_t> base(4 * w);
+  const int16_t* bs = base.data();
   for (int32_t y = 1; y + 1 < z.h; ++y) {
-    const uint32_t* u = z.row(y - 1);
     uint32_t* c = z.row(y);
-    const uint32_t* dn = z.row(y + 1);
-    for (size_t x = 0; x < ws; ++x) col[x] = spread(u[x]) + spread(dn[x]);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      const size_t i = static_cast<size_t>(x);
-      const uint64_t rest = col[i - 1] + col[i] + col[i + 1] + spread(c[x + 1]);
-      const uint32_t p = c[x];
-      bb[x] = chan(p, 0) * a - wt * lane(rest, 0) - lo;
-      bg[x] = chan(p, 1) * a - wt * lane(rest, 1) - lo;
-      br[x] = chan(p, 2) * a - wt * lane(rest, 2) - lo;
-    }
+    sharpen_base(bytes(z.row(y - 1)), bytes(c), bytes(z.row(y + 1)), w, a, wt, lo, base.data());
     int32_t lb = chan(c[0], 0), lg = chan(c[0], 1), lr = chan(c[0], 2);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      lb = q[bb[x] - wt * lb];
-      lg = q[bg[x] - wt * lg];
-      lr = q[br[x] - wt * lr];
+    for (size_t x = 1; x + 1 < w; ++x) {
+      lb = q[bs[4 * x] - wt * lb];
+      lg = q[bs[4 * x + 1] - wt * lg];
+      lr = q[bs[4 * x + 2] - wt * lr];
       c[x] = (c[x] & 0xFF000000u) | static_cast<uint32_t>(lr) << 16 |
              static_cast<uint32_t>(lg) << 8 | static_cast<uint32_t>(lb);
     }
   }
 }
 
-// Blur: the mean of the eight neighbours. Each lane's result is below 256,
-// so the division by 8 is one shift of the packed sum and a mask.
+// Blur: the mean of the eight neighbours. The seven neighbours other than
+// the left one are summed per byte in vector code; along the row, the four
+// 16-bit sums of a pixel travel in one 64-bit word, and as each result is
+// below 256 the division by 8 is one shift of the word and a mask.
 void blur(const Pixels& z) {
   if (z.w < 3 || z.h < 3) return;
-  const int32_t w = z.w;
-  constexpr uint64_t kMask = 0x000000FF00FF00FFull;
-  std::vector<uint64_t> rest(static_cast<size_t>(w)), col(static_cast<size_t>(w));
+  const size_t w = static_cast<size_t>(z.w);
+  constexpr uint64_t kMask = 0x00FF00FF00FF00FFull;
+  std::vector<uint16_t> rest(4 * w);
+  std::vector<uint64_t> lanes(w);
   for (int32_t y = 1; y + 1 < z.h; ++y) {
-    const uint32_t* u = z.row(y - 1);
     uint32_t* c = z.row(y);
-    const uint32_t* d = z.row(y + 1);
-    for (size_t x = 0; x < static_cast<size_t>(w); ++x) col[x] = spread(u[x]) + spread(d[x]);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      const size_t i = static_cast<size_t>(x);
-      rest[i] = col[i - 1] + col[i] + col[i + 1] + spread(c[x + 1]);
-    }
+    neighbours7(bytes(z.row(y - 1)), bytes(c), bytes(z.row(y + 1)), w, rest.data());
     uint64_t left = spread(c[0]);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      left = ((rest[static_cast<size_t>(x)] + left) >> 3) & kMask;
-      c[x] = (c[x] & 0xFF000000u) | static_cast<uint32_t>(left & 0xFF) |
-             static_cast<uint32_t>((left >> 8) & 0xFF00) |
-             static_cast<uint32_t>((left >> 16) & 0xFF0000);
+    for (size_t x = 1; x + 1 < w; ++x) {
+      uint64_t r;
+      std::memcpy(&r, rest.data() + 4 * x, 8);
+      left = ((r + left) >> 3) & kMask;
+      lanes[x] = left;
     }
+    pack_lanes(lanes.data(), w, c);
   }
 }
 
@@ -170,39 +284,20 @@ void source_rows(const Pixels& z, RowFn row_fn) {
 }
 
 void emboss_more(const Pixels& z, int32_t rgb, bool engrave) {
-  const int32_t k[3] = {(rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF};
-  const int32_t w = z.w;
-  std::vector<uint64_t> col(static_cast<size_t>(w));
+  const size_t w = static_cast<size_t>(z.w);
+  const std::vector<int16_t> k = colour_lanes(rgb, w);
   source_rows(z, [&](const uint32_t* u, const uint32_t* c, const uint32_t* d, uint32_t* out) {
-    for (int32_t x = 0; x < w; ++x) col[static_cast<size_t>(x)] = spread(u[x]) + spread(c[x]) + spread(d[x]);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      const uint64_t left = col[static_cast<size_t>(x - 1)], right = col[static_cast<size_t>(x + 1)];
-      uint32_t o = c[x] & 0xFF000000u;
-      for (int ch = 0; ch < 3; ++ch) {
-        const int32_t diff = engrave ? lane(right, ch) - lane(left, ch) : lane(left, ch) - lane(right, ch);
-        o |= static_cast<uint32_t>(clamp255(diff + k[ch])) << (8 * ch);
-      }
-      out[x] = o;
-    }
+    emboss_more_row(bytes(u), bytes(c), bytes(d), w, k.data(), engrave, bytes(out));
+    keep_alpha(c, w, out);
   });
 }
 
 void contour(const Pixels& z, int32_t rgb) {
-  const int32_t k[3] = {(rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF};
-  const int32_t w = z.w;
-  std::vector<uint64_t> col(static_cast<size_t>(w));
+  const size_t w = static_cast<size_t>(z.w);
+  const std::vector<int16_t> k = colour_lanes(rgb, w);
   source_rows(z, [&](const uint32_t* u, const uint32_t* c, const uint32_t* d, uint32_t* out) {
-    for (int32_t x = 0; x < w; ++x) col[static_cast<size_t>(x)] = spread(u[x]) + spread(c[x]) + spread(d[x]);
-    for (int32_t x = 1; x + 1 < w; ++x) {
-      const uint64_t box = col[static_cast<size_t>(x - 1)] + col[static_cast<size_t>(x)] +
-                           col[static_cast<size_t>(x + 1)];
-      uint32_t o = c[x] & 0xFF000000u;
-      for (int ch = 0; ch < 3; ++ch) {
-        const int32_t p = chan(c[x], ch);
-        o |= static_cast<uint32_t>(clamp255(9 * p - lane(box, ch) + k[ch])) << (8 * ch);
-      }
-      out[x] = o;
-    }
+    contour_row(bytes(u), bytes(c), bytes(d), w, k.data(), bytes(out));
+    keep_alpha(c, w, out);
   });
 }
 
@@ -265,71 +360,118 @@ void morphology(const Pixels& z, int32_t effect) {
 // Aqua: of the four 3 x 3 windows having p as a corner, the one whose values
 // deviate least from their mean gives p its mean. Every window is a 3 x 3
 // block with some top-left corner (a, b); each block's mean and deviation is
-// computed once per channel and shared by the four pixels that use it.
+// computed once per channel and shared by the four pixels that use it. The
+// work is done on 16-bit planes, one per channel, so the loops vectorise.
+
+// Mean and deviation of the blocks whose top rows are p0 (rows p0, p1, p2),
+// for corners 0 .. wb - 1.
+KX_ROW_BODY void aqua_blocks_body(const uint16_t* p0, const uint16_t* p1, const uint16_t* p2,
+                                  size_t wb, uint16_t* vsum, uint16_t* mean, uint16_t* dev) {
+  // Everything fits 16 bits (a block sums to at most 2295), so the loops run
+  // on sixteen lanes per AVX2 register.
+  for (size_t x = 0; x < wb + 2; ++x) vsum[x] = static_cast<uint16_t>(p0[x] + p1[x] + p2[x]);
+  for (size_t a = 0; a < wb; ++a) {
+    // s / 9 for s <= 2295 is (s * 7282) >> 16.
+    const uint32_t sum = static_cast<uint16_t>(vsum[a] + vsum[a + 1] + vsum[a + 2]);
+    mean[a] = static_cast<uint16_t>((sum * 7282u) >> 16);
+  }
+  for (size_t a = 0; a < wb; ++a) {
+    const uint16_t m = mean[a];
+    uint16_t d = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      const uint16_t v0 = p0[a + i], v1 = p1[a + i], v2 = p2[a + i];
+      d = static_cast<uint16_t>(d + (v0 > m ? v0 - m : m - v0) + (v1 > m ? v1 - m : m - v1) +
+                                (v2 > m ? v2 - m : m - v2));
+    }
+    dev[a] = d;
+  }
+}
+KX_DISPATCH(aqua_blocks,
+            (const uint16_t* p0, const uint16_t* p1, const uint16_t* p2, size_t wb, uint16_t* vsum,
+             uint16_t* mean, uint16_t* dev),
+            (p0, p1, p2, wb, vsum, mean, dev))
+
+// For pixels x = 2 .. w - 3: the mean of the calmest of the windows with
+// corners (x - 2, top), (x, top), (x - 2, bottom), (x, bottom), earlier
+// windows winning ties.
+KX_ROW_BODY void aqua_choose_body(const uint16_t* mt, const uint16_t* dt, const uint16_t* mb,
+                                  const uint16_t* db, size_t w, uint16_t* out) {
+  for (size_t x = 2; x + 2 < w; ++x) {
+    // Selections instead of branches, so the loop vectorises; a later window
+    // replaces the best so far only when strictly calmer.
+    const uint16_t d0 = dt[x - 2], d1 = dt[x], d2 = db[x - 2], d3 = db[x];
+    const uint16_t m0 = mt[x - 2], m1 = mt[x], m2 = mb[x - 2], m3 = mb[x];
+    const uint16_t s1 = static_cast<uint16_t>(-(d1 < d0));  // all ones when taken
+    const uint16_t b1 = static_cast<uint16_t>((d1 & s1) | (d0 & ~s1));
+    const uint16_t v1 = static_cast<uint16_t>((m1 & s1) | (m0 & ~s1));
+    const uint16_t s2 = static_cast<uint16_t>(-(d2 < b1));
+    const uint16_t b2 = static_cast<uint16_t>((d2 & s2) | (b1 & ~s2));
+    const uint16_t v2 = static_cast<uint16_t>((m2 & s2) | (v1 & ~s2));
+    const uint16_t s3 = static_cast<uint16_t>(-(d3 < b2));
+    out[x] = static_cast<uint16_t>((m3 & s3) | (v2 & ~s3));
+  }
+}
+KX_DISPATCH(aqua_choose,
+            (const uint16_t* mt, const uint16_t* dt, const uint16_t* mb, const uint16_t* db,
+             size_t w, uint16_t* out),
+            (mt, dt, mb, db, w, out))
+
+KX_ROW_BODY void aqua_store_body(const uint16_t* b, const uint16_t* g, const uint16_t* r, size_t w,
+                                 uint32_t* row) {
+  for (size_t x = 2; x + 2 < w; ++x) {
+    row[x] = (row[x] & 0xFF000000u) | static_cast<uint32_t>(r[x]) << 16 |
+             static_cast<uint32_t>(g[x]) << 8 | static_cast<uint32_t>(b[x]);
+  }
+}
+KX_DISPATCH(aqua_store,
+            (const uint16_t* b, const uint16_t* g, const uint16_t* r, size_t w, uint32_t* row),
+            (b, g, r, w, row))
+
+KX_ROW_BODY void split_planes_body(const uint32_t* row, size_t w, uint16_t* b, uint16_t* g,
+                                   uint16_t* r) {
+  for (size_t x = 0; x < w; ++x) {
+    const uint32_t p = row[x];
+    b[x] = static_cast<uint16_t>(p & 0xFF);
+    g[x] = static_cast<uint16_t>((p >> 8) & 0xFF);
+    r[x] = static_cast<uint16_t>((p >> 16) & 0xFF);
+  }
+}
+KX_DISPATCH(split_planes, (const uint32_t* row, size_t w, uint16_t* b, uint16_t* g, uint16_t* r),
+            (row, w, b, g, r))
+
 void aqua(const Pixels& z) {
   if (z.w < 5 || z.h < 5) return;
-  const int32_t w = z.w, wb = w - 2;  // block corners per row
-  const size_t ws = static_cast<size_t>(w), wbs = static_cast<size_t>(wb);
+  const size_t w = static_cast<size_t>(z.w), wb = w - 2;  // block corners per row
   // Planes of the original rows: 5 rows x 3 channels, ring-indexed by row.
-  std::vector<int16_t> plane(5 * 3 * ws);
-  auto plane_row = [&](int32_t y, int ch) { return plane.data() + (static_cast<size_t>(y % 5) * 3 + static_cast<size_t>(ch)) * ws; };
+  std::vector<uint16_t> plane(5 * 3 * w);
+  auto plane_row = [&](int32_t y, int ch) {
+    return plane.data() + (static_cast<size_t>(y % 5) * 3 + static_cast<size_t>(ch)) * w;
+  };
   // Block means and deviations: 3 block rows x 3 channels.
-  std::vector<int16_t> mean(3 * 3 * wbs), dev(3 * 3 * wbs);
-  auto block_row = [&](std::vector<int16_t>& v, int32_t b, int ch) { return v.data() + (static_cast<size_t>(b % 3) * 3 + static_cast<size_t>(ch)) * wbs; };
+  std::vector<uint16_t> mean(3 * 3 * wb), dev(3 * 3 * wb), vsum(w), chosen(3 * w);
+  auto block_row = [&](std::vector<uint16_t>& v, int32_t b, int ch) {
+    return v.data() + (static_cast<size_t>(b % 3) * 3 + static_cast<size_t>(ch)) * wb;
+  };
   auto load = [&](int32_t y) {
-    const uint32_t* src = z.row(y);
-    for (int ch = 0; ch < 3; ++ch) {
-      int16_t* dst = plane_row(y, ch);
-      for (int32_t x = 0; x < w; ++x) dst[x] = static_cast<int16_t>(chan(src[x], ch));
-    }
+    split_planes(z.row(y), w, plane_row(y, 0), plane_row(y, 1), plane_row(y, 2));
   };
   load(0);
   load(1);
-  std::vector<int16_t> vsum(ws);
   for (int32_t b = 0; b + 2 < z.h; ++b) {
     // Row b + 2 is still original: rows are written only up to b - 1 so far.
     load(b + 2);
     for (int ch = 0; ch < 3; ++ch) {
-      const int16_t* p0 = plane_row(b, ch);
-      const int16_t* p1 = plane_row(b + 1, ch);
-      const int16_t* p2 = plane_row(b + 2, ch);
-      int16_t* m = block_row(mean, b, ch);
-      int16_t* dv = block_row(dev, b, ch);
-      for (int32_t x = 0; x < w; ++x) vsum[static_cast<size_t>(x)] = static_cast<int16_t>(p0[x] + p1[x] + p2[x]);
-      for (int32_t a = 0; a < wb; ++a) {
-        const int32_t s = vsum[static_cast<size_t>(a)] + vsum[static_cast<size_t>(a) + 1] + vsum[static_cast<size_t>(a) + 2];
-        m[a] = static_cast<int16_t>(s / 9);
-      }
-      for (int32_t a = 0; a < wb; ++a) {
-        const int32_t mm = m[a];
-        int32_t d = 0;
-        for (int i = 0; i < 3; ++i) {
-          d += std::abs(p0[a + i] - mm) + std::abs(p1[a + i] - mm) + std::abs(p2[a + i] - mm);
-        }
-        dv[a] = static_cast<int16_t>(d);
-      }
+      aqua_blocks(plane_row(b, ch), plane_row(b + 1, ch), plane_row(b + 2, ch), wb, vsum.data(),
+                  block_row(mean, b, ch), block_row(dev, b, ch));
     }
     // Pixel row y = b uses the blocks with corners in rows y - 2 and y.
     const int32_t y = b;
     if (y < 2 || y + 2 >= z.h) continue;
-    uint32_t* out = z.row(y);
-    uint32_t res[3];
-    for (int32_t x = 2; x + 2 < w; ++x) {
-      for (int ch = 0; ch < 3; ++ch) {
-        const int16_t* mt = block_row(mean, y - 2, ch);
-        const int16_t* dt = block_row(dev, y - 2, ch);
-        const int16_t* mb = block_row(mean, y, ch);
-        const int16_t* db = block_row(dev, y, ch);
-        // Windows in order: top-left, top-right, bottom-left, bottom-right;
-        // strict comparisons keep the earlier of equal deviations.
-        int32_t best = dt[x - 2], val = mt[x - 2];
-        if (dt[x] < best) best = dt[x], val = mt[x];
-        if (db[x - 2] < best) best = db[x - 2], val = mb[x - 2];
-        if (db[x] < best) val = mb[x];
-        res[ch] = static_cast<uint32_t>(val);
-      }
-      out[x] = (out[x] & 0xFF000000u) | res[2] << 16 | res[1] << 8 | res[0];
+    for (int ch = 0; ch < 3; ++ch) {
+      aqua_choose(block_row(mean, y - 2, ch), block_row(dev, y - 2, ch), block_row(mean, y, ch),
+                  block_row(dev, y, ch), w, chosen.data() + static_cast<size_t>(ch) * w);
     }
+    aqua_store(chosen.data(), chosen.data() + w, chosen.data() + 2 * w, w, z.row(y));
   }
 }
 
@@ -439,7 +581,8 @@ bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams&
       if (d > 0 && a >= -64 && a <= 64) {
         sharpen_rows(z, a, 2, d);
       } else {
-        inplace_kernel(z, false, [a, d](int32_t sum, int32_t c) { return clamp255((c * a - 2 * sum) / d); });
+        inplace_kernel(z, false,
+                       [a, d](int32_t sum, int32_t c) { return clamp255((c * a - 2 * sum) / d); });
       }
       break;
     }
@@ -455,7 +598,8 @@ bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams&
       if (d > 0 && a >= -64 && a <= 64) {
         sharpen_rows(z, a, 1, d);
       } else {
-        inplace_kernel(z, false, [a, d](int32_t sum, int32_t c) { return clamp255((c * a - sum) / d); });
+        inplace_kernel(z, false,
+                       [a, d](int32_t sum, int32_t c) { return clamp255((c * a - sum) / d); });
       }
       break;
     }

@@ -14,13 +14,21 @@ namespace korvex::filters {
 
 namespace {
 
-inline uint32_t ch_b(uint32_t p) { return p & 0xFF; }
-inline uint32_t ch_g(uint32_t p) { return (p >> 8) & 0xFF; }
-inline uint32_t ch_r(uint32_t p) { return (p >> 16) & 0xFF; }
+inline uint32_t ch_b(uint32_t p) {
+  return p & 0xFF;
+}
+inline uint32_t ch_g(uint32_t p) {
+  return (p >> 8) & 0xFF;
+}
+inline uint32_t ch_r(uint32_t p) {
+  return (p >> 16) & 0xFF;
+}
 inline uint32_t with_rgb(uint32_t p, uint32_t r, uint32_t g, uint32_t b) {
   return (p & 0xFF000000u) | r << 16 | g << 8 | b;
 }
-inline int32_t clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+inline int32_t clamp255(int32_t v) {
+  return v < 0 ? 0 : v > 255 ? 255 : v;
+}
 inline int32_t clamp255(int64_t v) {
   return static_cast<int32_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
@@ -28,7 +36,9 @@ inline uint8_t byte_of(double v) {
   return static_cast<uint8_t>(clamp255(static_cast<int64_t>(RoundHalfEven(v))));
 }
 
-size_t count_of(const Pixels& z) { return static_cast<size_t>(z.w) * static_cast<size_t>(z.h); }
+size_t count_of(const Pixels& z) {
+  return static_cast<size_t>(z.w) * static_cast<size_t>(z.h);
+}
 
 // A percentage turned into the factor (p + 100) / 100, kept in single precision.
 float percent_factor(int32_t p) {
@@ -71,14 +81,12 @@ void swap_channels(const Pixels& z, int32_t mode) {
 // Mean of floor((R + G + B) / 3) over the zone, integer division; the sum is
 // 64-bit so very large zones keep the right mean.
 int32_t mean_gray(const Pixels& z) {
-  const size_t n = count_of(z);
-  const uint32_t* px = z.px;
-  uint64_t sum = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t p = px[i];
-    sum += (ch_r(p) + ch_g(p) + ch_b(p)) / 3;
-  }
-  return static_cast<int32_t>(sum / n);
+  return static_cast<int32_t>(SumGray(z.px, count_of(z)) / count_of(z));
+}
+
+int32_t zone_mean(const Pixels& z, const BandContext* band) {
+  if (band == nullptr) return mean_gray(z);
+  return band->pixels == 0 ? 0 : static_cast<int32_t>(band->gray_sum / band->pixels);
 }
 
 // Brings an out-of-range contrast result back into 0..255 by handing half of
@@ -118,8 +126,7 @@ void contrast_fix(int32_t& b, int32_t& g, int32_t& r) {
   r = clamp255(r);
 }
 
-void contrast(const Pixels& z, int32_t pct) {
-  const int32_t mean = mean_gray(z);
+void contrast(const Pixels& z, int32_t pct, int32_t mean) {
   const float f = percent_factor(pct);
   int32_t l[256];
   bool all_inside = true;
@@ -135,8 +142,9 @@ void contrast(const Pixels& z, int32_t pct) {
     ApplyLut3(px, n, t, t, t);
     return;
   }
-  // Channels whose table value is in range map directly; a pixel with any
-  // channel out of range takes the redistribution.
+  // A pixel with any channel out of range takes the redistribution; the
+  // vector path runs it on sixteen pixels at once.
+  if (ApplyContrastTable(px, n, l)) return;
   Lut outside;
   for (int i = 0; i < 256; ++i) outside[i] = (l[i] < 0 || l[i] > 255) ? 0xFF : 0;
   ApplyLutWithExceptions(
@@ -165,37 +173,34 @@ void threshold_bw(const Pixels& z, int32_t rgb) {
 // 4 x 4 ordered-dither thresholds (1..16), column fastest.
 constexpr uint8_t kDither[16] = {1, 13, 4, 16, 9, 5, 12, 8, 3, 15, 2, 14, 11, 7, 10, 6};
 
-void ordered_dither(const Pixels& z) {
+void ordered_dither(const Pixels& z, int32_t top) {
   // Level (gray / 16 + 1) against threshold t reduces to gray >= 16 (t - 1);
   // gray = floor(sum / 3), so to sum >= 48 (t - 1).
   for (int32_t y = 0; y < z.h; ++y) {
-    uint32_t* row = z.row(y);
     uint32_t limit[4];
-    for (int k = 0; k < 4; ++k) limit[k] = 48u * (kDither[k + 4 * (y & 3)] - 1u);
-    const size_t w = static_cast<size_t>(z.w);
-    for (size_t x = 0; x < w; ++x) {
-      const uint32_t p = row[x];
-      const uint32_t s = ch_r(p) + ch_g(p) + ch_b(p);
-      row[x] = (p & 0xFF000000u) | (s >= limit[x & 3] ? 0x00FFFFFFu : 0u);
-    }
+    const int32_t phase = (top + y) & 3;
+    for (int k = 0; k < 4; ++k) limit[k] = 48u * (kDither[k + 4 * phase] - 1u);
+    ThresholdRow4(z.row(y), static_cast<size_t>(z.w), limit);
   }
 }
 
-void diffusion_dither(const Pixels& z) {
-  const int32_t mean = mean_gray(z);
+// Error diffusion over rows [0, z.h) of a band whose first row is zone row
+// `top`; the two error rows carry from one band to the next in `cur` and
+// `next` (zone width + 4 entries each, zero at the start of the zone).
+void diffusion_rows(const Pixels& z, int32_t mean, int32_t top, int32_t zone_h,
+                    std::vector<int32_t>& cur, std::vector<int32_t>& next) {
   // Seven shares of every error value -255..255 (8 4 / 2 4 8 4 2, over 32).
   static constexpr int kWeights[7] = {8, 4, 2, 4, 8, 4, 2};
-  std::vector<int32_t> shares(511 * 7);
+  int32_t shares[511 * 7];
   for (int e = -255; e <= 255; ++e) {
-    for (int k = 0; k < 7; ++k) shares[static_cast<size_t>(e + 255) * 7 + k] = e * kWeights[k] / 32;
+    for (int k = 0; k < 7; ++k) shares[(e + 255) * 7 + k] = e * kWeights[k] / 32;
   }
   const int32_t w = z.w;
-  // Two spare slots on each side keep the spreading free of bounds tests on
-  // the common path; edge slots are excluded by the conditions below.
-  std::vector<int32_t> cur(static_cast<size_t>(w) + 4, 0), next(static_cast<size_t>(w) + 4, 0);
   for (int32_t y = 0; y < z.h; ++y) {
     uint32_t* row = z.row(y);
-    const bool last = y == z.h - 1;
+    const bool last = top + y == zone_h - 1;
+    // Two spare slots on each side keep the spreading free of bounds tests
+    // on the common path; edge slots are excluded by the conditions below.
     int32_t* c = cur.data() + 2;
     int32_t* nx = next.data() + 2;
     for (int32_t x = 0; x < w; ++x) {
@@ -204,7 +209,7 @@ void diffusion_dither(const Pixels& z) {
       const int32_t v = clamp255(gray + 10 * c[x]);
       const int32_t out = v < mean ? 0 : 255;
       row[x] = (p & 0xFF000000u) | (out ? 0x00FFFFFFu : 0u);
-      const int32_t* s = &shares[static_cast<size_t>(v - out + 255) * 7];
+      const int32_t* s = &shares[(v - out + 255) * 7];
       if (x + 1 < w) c[x + 1] += s[0];
       if (x + 2 < w) c[x + 2] += s[1];
       if (!last) {
@@ -220,10 +225,23 @@ void diffusion_dither(const Pixels& z) {
   }
 }
 
-void stretch(const Pixels& z) {
+void diffusion_dither(const Pixels& z, BandContext* band) {
+  if (band == nullptr) {
+    std::vector<int32_t> cur(static_cast<size_t>(z.w) + 4, 0), next(cur.size(), 0);
+    diffusion_rows(z, mean_gray(z), 0, z.h, cur, next);
+    return;
+  }
+  if (band->err_cur.size() != static_cast<size_t>(z.w) + 4) {
+    band->err_cur.assign(static_cast<size_t>(z.w) + 4, 0);
+    band->err_next.assign(static_cast<size_t>(z.w) + 4, 0);
+  }
+  diffusion_rows(z, zone_mean(z, band), band->top, band->zone_h, band->err_cur, band->err_next);
+}
+
+// Minimum and maximum of each channel (B, G, R), folded into lo and hi.
+void channel_ranges(const Pixels& z, uint32_t lo[3], uint32_t hi[3]) {
   const size_t n = count_of(z);
-  uint32_t* px = z.px;
-  uint32_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+  const uint32_t* px = z.px;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t p = px[i];
     for (int c = 0; c < 3; ++c) {
@@ -231,6 +249,17 @@ void stretch(const Pixels& z) {
       lo[c] = v < lo[c] ? v : lo[c];
       hi[c] = v > hi[c] ? v : hi[c];
     }
+  }
+}
+
+void stretch(const Pixels& z, const BandContext* band) {
+  const size_t n = count_of(z);
+  uint32_t* px = z.px;
+  uint32_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+  if (band == nullptr) {
+    channel_ranges(z, lo, hi);
+  } else {
+    for (int c = 0; c < 3; ++c) lo[c] = band->lo[c], hi[c] = band->hi[c];
   }
   Lut t[3];
   for (int c = 0; c < 3; ++c) {
@@ -291,16 +320,22 @@ void gamma(const Pixels& z, int32_t g) {
   ApplyLut3(z.px, count_of(z), t, t, t);
 }
 
-void scan_line(const Pixels& z) {
+// Rows pair up from the zone's top: the first of a pair takes Up, the second
+// Down; the last row of an odd-height zone has no partner and stays.
+void scan_line(const Pixels& z, int32_t top, int32_t zone_h) {
   Lut up, down;
   for (int i = 0; i < 256; ++i) {
     up[i] = i * 1.2 <= 255.0 ? byte_of(i * 1.2) : 255;
     down[i] = byte_of(i * 0.8);
   }
   const size_t w = static_cast<size_t>(z.w);
-  for (int32_t y = 0; y + 1 < z.h; y += 2) {
-    ApplyLut3(z.row(y), w, up, up, up);
-    ApplyLut3(z.row(y + 1), w, down, down, down);
+  for (int32_t y = 0; y < z.h; ++y) {
+    const int32_t zy = top + y;
+    if ((zy & 1) != 0) {
+      ApplyLut3(z.row(y), w, down, down, down);
+    } else if (zy + 1 < zone_h) {
+      ApplyLut3(z.row(y), w, up, up, up);
+    }
   }
 }
 
@@ -325,7 +360,8 @@ void colorize(const Pixels& z, const FilterParams& p) {
 
 void transparency(const Pixels& z, int32_t v) {
   uint32_t t[256];
-  for (int i = 0; i < 256; ++i) t[i] = static_cast<uint32_t>(clamp255(static_cast<int64_t>(i) + v)) << 24;
+  for (int i = 0; i < 256; ++i)
+    t[i] = static_cast<uint32_t>(clamp255(static_cast<int64_t>(i) + v)) << 24;
   const size_t n = count_of(z);
   uint32_t* px = z.px;
   for (size_t i = 0; i < n; ++i) px[i] = (px[i] & 0x00FFFFFFu) | t[px[i] >> 24];
@@ -453,8 +489,23 @@ bool IsPointEffect(int32_t effect) {
   }
 }
 
-bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p) {
+bool NeedsZoneStats(int32_t effect) {
+  return effect == kContrast || effect == kDiffusionDitherBW || effect == kStretch;
+}
+
+void GatherZoneStats(int32_t effect, const Pixels& band, BandContext& ctx) {
+  if (effect == kStretch) {
+    channel_ranges(band, ctx.lo, ctx.hi);
+  } else {
+    ctx.gray_sum += SumGray(band.px, count_of(band));
+  }
+  ctx.pixels += count_of(band);
+}
+
+bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p, BandContext* band) {
   const int32_t ip = static_cast<int32_t>(p.param);
+  const int32_t top = band ? band->top : 0;
+  const int32_t zone_h = band ? band->zone_h : z.h;
   switch (effect) {
     case kNegative:
       ApplyNegative(z.px, count_of(z));
@@ -469,19 +520,19 @@ bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p) {
       swap_channels(z, ip);
       break;
     case kContrast:
-      contrast(z, ip);
+      contrast(z, ip, zone_mean(z, band));
       break;
     case kThresholdBW:
       threshold_bw(z, ip);
       break;
     case kOrderedDitherBW:
-      ordered_dither(z);
+      ordered_dither(z, top);
       break;
     case kDiffusionDitherBW:
-      diffusion_dither(z);
+      diffusion_dither(z, band);
       break;
     case kStretch:
-      stretch(z);
+      stretch(z, band);
       break;
     case kAddNoise:
       add_noise(z, ip);
@@ -494,7 +545,7 @@ bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p) {
       gamma(z, ip);
       break;
     case kScanLine:
-      scan_line(z);
+      scan_line(z, top, zone_h);
       break;
     case kColorize:
       colorize(z, p);
@@ -557,7 +608,7 @@ int32_t IsGrayscaleZone(const Pixels& z) {
   return 1;
 }
 
-int32_t IsBlankZone(const Pixels& z, int32_t confidence) {
+uint64_t CountInkPixels(const Pixels& z, int32_t confidence) {
   // A pixel is ink when 765 - (R + G + B) > t, that is when R + G + B < 765 - t.
   const int64_t t = static_cast<int64_t>(std::floor((100.0 - confidence) * 7.65));
   const int64_t limit = 765 - t;
@@ -568,8 +619,16 @@ int32_t IsBlankZone(const Pixels& z, int32_t confidence) {
     const uint32_t p = px[i];
     ink += static_cast<int64_t>(ch_r(p) + ch_g(p) + ch_b(p)) < limit ? 1 : 0;
   }
-  const double allowed = static_cast<double>(z.w) * z.h / 100.0 * (100.0 - confidence);
+  return ink;
+}
+
+int32_t IsBlankAnswer(int32_t w, int32_t h, int32_t confidence, uint64_t ink) {
+  const double allowed = static_cast<double>(w) * h / 100.0 * (100.0 - confidence);
   return allowed >= static_cast<double>(ink) ? 1 : 0;
+}
+
+int32_t IsBlankZone(const Pixels& z, int32_t confidence) {
+  return IsBlankAnswer(z.w, z.h, confidence, CountInkPixels(z, confidence));
 }
 
 }  // namespace korvex::filters

@@ -1,0 +1,483 @@
+// The effects against a literal model of their pixel rules, on random and
+// photo-like pictures: in place on a 32bppARGB picture, and band by band on a
+// 24bppRGB picture and on a zone narrower than the picture, with bands of a
+// few rows so every band edge case is crossed (neighbours carried across an
+// edge, a band shorter than the context, error rows of the dithering, row
+// pairs of ScanLine, the 4-row phase of the ordered dither, Pixelize blocks).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "engine/state.h"
+#include "filter_helpers.h"
+#include "processing/filter_testing.h"
+#include "processing/lut_apply.h"
+
+namespace korvex {
+namespace {
+
+using S = cKorvexStatus;
+using test::get;
+using test::native;
+using test::put;
+
+// ---- the model: plain transcriptions of the rules --------------------------
+
+using Grid = std::vector<uint32_t>;  // W x H ARGB, row-major
+
+int ch(uint32_t p, int c) {
+  return static_cast<int>((p >> (8 * c)) & 0xFF);
+}
+uint32_t with(uint32_t p, int c, int v) {
+  return (p & ~(0xFFu << (8 * c))) | static_cast<uint32_t>(v) << (8 * c);
+}
+int clamp(int v) {
+  return std::min(255, std::max(0, v));
+}
+int64_t mean_gray(const Grid& g) {
+  int64_t sum = 0;
+  for (uint32_t p : g) sum += (ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3;
+  return sum / static_cast<int64_t>(g.size());
+}
+
+void model_contrast(Grid& g, int pct) {
+  const int mean = static_cast<int>(mean_gray(g));
+  const float f = static_cast<float>((pct + 100.0) / 100.0);
+  for (uint32_t& p : g) {
+    int v[3];  // b, g, r
+    for (int c = 0; c < 3; ++c)
+      v[c] = RoundHalfEven((ch(p, c) - mean) * static_cast<double>(f) + mean);
+    for (int guard = 0; guard < 64; ++guard) {
+      bool inside = true;
+      for (int c = 0; c < 3; ++c) inside = inside && v[c] >= 0 && v[c] <= 255;
+      if (inside) break;
+      if (v[0] <= 0 && v[1] <= 0 && v[2] <= 0) {
+        v[0] = v[1] = v[2] = 0;
+        break;
+      }
+      if (v[0] >= 255 && v[1] >= 255 && v[2] >= 255) {
+        v[0] = v[1] = v[2] = 255;
+        break;
+      }
+      for (int c = 0; c < 3; ++c) {  // blue, green, red
+        if (v[c] < 0 || v[c] > 255) {
+          const int e = v[c] < 0 ? v[c] : v[c] - 255;
+          for (int o = 0; o < 3; ++o) {
+            if (o != c) v[o] += e / 2;
+          }
+          v[c] = v[c] < 0 ? 0 : 255;
+        }
+      }
+    }
+    for (int c = 0; c < 3; ++c) p = with(p, c, clamp(v[c]));
+  }
+}
+
+void model_stretch(Grid& g) {
+  int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+  for (uint32_t p : g) {
+    for (int c = 0; c < 3; ++c)
+      lo[c] = std::min(lo[c], ch(p, c)), hi[c] = std::max(hi[c], ch(p, c));
+  }
+  for (uint32_t& p : g) {
+    for (int c = 0; c < 3; ++c) {
+      if (hi[c] == lo[c]) continue;
+      p = with(p, c, clamp(RoundHalfEven((ch(p, c) - lo[c]) * 255.0 / (hi[c] - lo[c]))));
+    }
+  }
+}
+
+void model_ordered(Grid& g, int w, int h) {
+  static const int m[16] = {1, 13, 4, 16, 9, 5, 12, 8, 3, 15, 2, 14, 11, 7, 10, 6};
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint32_t& p = g[static_cast<size_t>(y * w + x)];
+      const int level = (ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3 / 16 + 1;
+      const int v = level < m[x % 4 + 4 * (y % 4)] ? 0 : 255;
+      p = (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
+    }
+  }
+}
+
+void model_diffusion(Grid& g, int w, int h) {
+  const int mean = static_cast<int>(mean_gray(g));
+  static const int wt[7] = {8, 4, 2, 4, 8, 4, 2};
+  std::vector<int> cur(static_cast<size_t>(w) + 1, 0), next(static_cast<size_t>(w) + 1, 0);
+  for (int y = 1; y <= h; ++y) {
+    for (int x = 1; x <= w; ++x) {
+      uint32_t& p = g[static_cast<size_t>((y - 1) * w + x - 1)];
+      const int v = clamp((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3 + 10 * cur[static_cast<size_t>(x)]);
+      const int out = v < mean ? 0 : 255;
+      p = (p & 0xFF000000u) | static_cast<uint32_t>(out) * 0x010101u;
+      const int e = v - out;
+      auto share = [&](int k) { return e * wt[k - 1] / 32; };
+      if (x < w) cur[static_cast<size_t>(x + 1)] += share(1);
+      if (x < w - 1) cur[static_cast<size_t>(x + 2)] += share(2);
+      if (y < h) {
+        if (x > 2) next[static_cast<size_t>(x - 2)] += share(3);
+        if (x > 1) next[static_cast<size_t>(x - 1)] += share(4);
+        next[static_cast<size_t>(x)] += share(5);
+        if (x < w) next[static_cast<size_t>(x + 1)] += share(6);
+        if (x < w - 1) next[static_cast<size_t>(x + 2)] += share(7);
+      }
+    }
+    cur = next;
+    std::fill(next.begin(), next.end(), 0);
+  }
+}
+
+void model_scanline(Grid& g, int w, int h) {
+  for (int y = 0; y + 1 < h; y += 2) {
+    for (int x = 0; x < w; ++x) {
+      uint32_t& up = g[static_cast<size_t>(y * w + x)];
+      uint32_t& down = g[static_cast<size_t>((y + 1) * w + x)];
+      for (int c = 0; c < 3; ++c) {
+        const int u = ch(up, c);
+        up = with(up, c, u * 1.2 <= 255 ? RoundHalfEven(u * 1.2) : 255);
+        down = with(down, c, RoundHalfEven(ch(down, c) * 0.8));
+      }
+    }
+  }
+}
+
+// Inner 3 x 3 effects. `in_place` reads g while writing it; otherwise the
+// neighbours come from the unchanged source.
+using Rule3 = std::function<int(const int n[9])>;  // n: UL U UR L p R DL D DR
+void model_3x3(Grid& g, int w, int h, bool in_place, const Rule3& rule) {
+  const Grid src = g;
+  const Grid& from = in_place ? g : src;
+  for (int y = 1; y + 1 < h; ++y) {
+    for (int x = 1; x + 1 < w; ++x) {
+      uint32_t out = g[static_cast<size_t>(y * w + x)];
+      for (int c = 0; c < 3; ++c) {
+        int n[9];
+        for (int i = 0; i < 9; ++i)
+          n[i] = ch(from[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)], c);
+        out = with(out, c, rule(n));
+      }
+      g[static_cast<size_t>(y * w + x)] = out;
+    }
+  }
+}
+int sum8(const int n[9]) {
+  return n[0] + n[1] + n[2] + n[3] + n[5] + n[6] + n[7] + n[8];
+}
+
+void model_emboss(Grid& g, int w, int h, int k_rgb, bool engrave) {
+  const int k[3] = {(k_rgb >> 16) & 0xFF, (k_rgb >> 8) & 0xFF, k_rgb & 0xFF};
+  for (int y = 0; y + 1 < h; ++y) {
+    for (int x = 0; x + 1 < w; ++x) {
+      uint32_t& p = g[static_cast<size_t>(y * w + x)];
+      const uint32_t dr = g[static_cast<size_t>((y + 1) * w + x + 1)];
+      for (int c = 0; c < 3; ++c) {
+        const int d = engrave ? ch(dr, c) - ch(p, c) : ch(p, c) - ch(dr, c);
+        p = with(p, c, std::min(255, std::abs(d + k[c])));
+      }
+    }
+  }
+}
+
+void model_emboss_more(Grid& g, int w, int h, int k_rgb, bool engrave) {
+  const int k[3] = {(k_rgb >> 16) & 0xFF, (k_rgb >> 8) & 0xFF, k_rgb & 0xFF};  // B, G, R
+  const Grid before = g;
+  for (int c = 0; c < 3; ++c) {
+    Grid one = before;
+    const int kc = k[c], sign = engrave ? -1 : 1;
+    model_3x3(one, w, h, false, [kc, sign](const int n[9]) {
+      return clamp(sign * (n[0] + n[3] + n[6] - n[2] - n[5] - n[8]) + kc);
+    });
+    for (size_t i = 0; i < g.size(); ++i) g[i] = with(g[i], c, ch(one[i], c));
+  }
+}
+
+void model_aqua(Grid& g, int w, int h) {
+  const Grid src = g;
+  for (int y = 2; y + 2 < h; ++y) {
+    for (int x = 2; x + 2 < w; ++x) {
+      uint32_t out = g[static_cast<size_t>(y * w + x)];
+      for (int c = 0; c < 3; ++c) {
+        const int corner[4][2] = {{x - 2, y - 2}, {x, y - 2}, {x - 2, y}, {x, y}};
+        int best = 99999, val = 0;
+        for (const auto& cr : corner) {
+          int sum = 0;
+          for (int j = 0; j < 9; ++j)
+            sum += ch(src[static_cast<size_t>((cr[1] + j / 3) * w + cr[0] + j % 3)], c);
+          const int mean = sum / 9;
+          int dev = 0;
+          for (int j = 0; j < 9; ++j)
+            dev += std::abs(ch(src[static_cast<size_t>((cr[1] + j / 3) * w + cr[0] + j % 3)], c) -
+                            mean);
+          if (dev < best) best = dev, val = mean;
+        }
+        out = with(out, c, val);
+      }
+      g[static_cast<size_t>(y * w + x)] = out;
+    }
+  }
+}
+
+void model_pixelize(Grid& g, int w, int h, int n) {
+  const Grid src = g;
+  for (int r0 = 0; r0 < h; r0 += n) {
+    for (int c0 = 0; c0 < w; c0 += n) {
+      int sum[3] = {0, 0, 0}, count = 0;
+      for (int y = r0; y < std::min(h, r0 + n); ++y) {
+        for (int x = c0; x < std::min(w, c0 + n); ++x) {
+          for (int c = 0; c < 3; ++c) sum[c] += ch(src[static_cast<size_t>(y * w + x)], c);
+          ++count;
+        }
+      }
+      for (int y = r0; y < std::min(h, r0 + n); ++y) {
+        for (int x = c0; x < std::min(w, c0 + n); ++x) {
+          uint32_t& p = g[static_cast<size_t>(y * w + x)];
+          for (int c = 0; c < 3; ++c) p = with(p, c, sum[c] / count);
+        }
+      }
+    }
+  }
+}
+
+struct ModelCase {
+  const char* name;
+  std::function<S(cKorvex&)> run;
+  std::function<void(Grid&, int, int)> model;
+};
+
+std::vector<ModelCase> cases() {
+  const int k = 0 | 120 << 8 | 120 << 16;  // RGB(0, 120, 120)
+  auto inner = [](bool in_place, Rule3 rule) {
+    return [in_place, rule](Grid& g, int w, int h) { model_3x3(g, w, h, in_place, rule); };
+  };
+  return {
+      {"Contrast20", [](cKorvex& e) { return e.SetContrastEffect(20); },
+       [](Grid& g, int, int) { model_contrast(g, 20); }},
+      {"Contrast150", [](cKorvex& e) { return e.SetContrastEffect(150); },
+       [](Grid& g, int, int) { model_contrast(g, 150); }},
+      {"Contrast-60", [](cKorvex& e) { return e.SetContrastEffect(-60); },
+       [](Grid& g, int, int) { model_contrast(g, -60); }},
+      {"Stretch", [](cKorvex& e) { return e.SetStretchEffect(); },
+       [](Grid& g, int, int) { model_stretch(g); }},
+      {"OrderedDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(2); }, model_ordered},
+      {"DiffusionDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(3); }, model_diffusion},
+      {"ScanLine", [](cKorvex& e) { return e.SetScanLineEffect(); }, model_scanline},
+      {"Sharpen", [](cKorvex& e) { return e.SetSharpenEffect(); },
+       inner(true, [](const int n[9]) { return clamp((26 * n[4] - 2 * sum8(n)) / 10); })},
+      {"SharpenMore", [](cKorvex& e) { return e.SetSharpenMoreEffect(); },
+       inner(true, [](const int n[9]) { return clamp((24 * n[4] - 2 * sum8(n)) / 8); })},
+      {"EdgeEnhance", [](cKorvex& e) { return e.SetEdgeEnhanceEffect(); },
+       inner(true, [](const int n[9]) { return clamp((10 * n[4] - sum8(n)) / 2); })},
+      {"Blur", [](cKorvex& e) { return e.SetBlurEffect(); },
+       inner(true, [](const int n[9]) { return sum8(n) / 8; })},
+      {"Smooth", [](cKorvex& e) { return e.SetSmoothEffect(); },
+       inner(true, [](const int n[9]) { return (n[3] + n[5] + n[1] + n[7] + n[4]) / 5; })},
+      {"Soften30", [](cKorvex& e) { return e.SetSoftenEffect(30); },
+       inner(true, [](const int n[9]) { return (n[1] + n[7] + n[3] + n[5] + n[4] * 71) / 75; })},
+      {"Emboss", [](cKorvex& e) { return e.SetEmbossEffect(); },
+       [k](Grid& g, int w, int h) { model_emboss(g, w, h, k, false); }},
+      {"EngraveColor", [](cKorvex& e) { return e.SetEngraveColorEffect(200 | 9 << 8 | 70 << 16); },
+       [](Grid& g, int w, int h) { model_emboss(g, w, h, 200 | 9 << 8 | 70 << 16, true); }},
+      {"EmbossMore", [](cKorvex& e) { return e.SetEmbossMoreEffect(); },
+       [k](Grid& g, int w, int h) { model_emboss_more(g, w, h, k, false); }},
+      {"EngraveMoreColor",
+       [](cKorvex& e) { return e.SetEngraveMoreColorEffect(30 | 200 << 8 | 0 << 16); },
+       [](Grid& g, int w, int h) { model_emboss_more(g, w, h, 30 | 200 << 8 | 0 << 16, true); }},
+      {"Contour", [](cKorvex& e) { return e.SetContourEffect(); },
+       inner(false, [](const int n[9]) { return clamp(8 * n[4] - sum8(n) + 255); })},
+      {"Relief", [](cKorvex& e) { return e.SetReliefEffect(); },
+       inner(false,
+             [](const int n[9]) {
+               return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
+             })},
+      {"Dilate", [](cKorvex& e) { return e.SetDilateEffect(); },
+       inner(false, [](const int n[9]) { return *std::max_element(n, n + 9); })},
+      {"ConnectedContour", [](cKorvex& e) { return e.SetConnectedContourEffect(); },
+       inner(false, [](const int n[9]) { return n[4] - *std::min_element(n, n + 9); })},
+      {"Aqua", [](cKorvex& e) { return e.SetAQUAEffect(); }, model_aqua},
+      {"Pixelize", [](cKorvex& e) { return e.SetPixelizeEffect(); },
+       [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
+  };
+}
+
+// A picture with smooth areas, saturated patches (so Contrast overflows and
+// redistributes) and noise; alpha varies too.
+Grid picture(int w, int h, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Grid g(static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int noise = static_cast<int>(rng() % 40) - 20;
+      int b = clamp(x * 255 / std::max(1, w - 1) + noise);
+      int gr = clamp((x + y) * 7 % 256 + noise);
+      int r = clamp(y * 255 / std::max(1, h - 1) - noise);
+      if ((x / 5 + y / 3) % 4 == 0)
+        b = 250 + static_cast<int>(rng() % 6), r = static_cast<int>(rng() % 6);
+      if (rng() % 9 == 0) gr = static_cast<int>(rng() % 256);
+      g[static_cast<size_t>(y * w + x)] = (rng() & 0xFF000000u) | static_cast<uint32_t>(r) << 16 |
+                                          static_cast<uint32_t>(gr) << 8 | static_cast<uint32_t>(b);
+    }
+  }
+  return g;
+}
+
+struct Layout {
+  const char* name;
+  int16_t depth;
+  int w, h;
+  int zx, zy, zw, zh;  // zone, 0-based; zw = 0 for the whole picture
+  int band_rows;       // 0 = the engine's own choice
+};
+
+class ReferenceModel : public ::testing::TestWithParam<Layout> {
+ protected:
+  void TearDown() override {
+    filters::SetBandRowsForTesting(0);
+    filters::ForceScalarKernelsForTesting(false);
+  }
+};
+
+void check_all(const Layout& l) {
+  for (const ModelCase& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const Grid all = picture(l.w, l.h, 99u + static_cast<uint32_t>(l.w));
+    cKorvex k;
+    put(k, l.w, l.h, all, l.depth);
+    const Grid before = get(k);  // as stored: alpha 255 in 24-bit pictures
+    const int zw = l.zw ? l.zw : l.w, zh = l.zw ? l.zh : l.h;
+    if (l.zw) k.FiltersToZone(l.zy + 1, l.zx + 1, zw, zh);
+    Grid zone(static_cast<size_t>(zw) * static_cast<size_t>(zh));
+    for (int y = 0; y < zh; ++y) {
+      for (int x = 0; x < zw; ++x) {
+        zone[static_cast<size_t>(y * zw + x)] =
+            before[static_cast<size_t>((l.zy + y) * l.w + l.zx + x)];
+      }
+    }
+    c.model(zone, zw, zh);
+    Grid expected = before;
+    for (int y = 0; y < zh; ++y) {
+      for (int x = 0; x < zw; ++x) {
+        uint32_t v = zone[static_cast<size_t>(y * zw + x)];
+        if (l.depth == 24) v |= 0xFF000000u;
+        expected[static_cast<size_t>((l.zy + y) * l.w + l.zx + x)] = v;
+      }
+    }
+    ASSERT_EQ(c.run(k), S::Ok);
+    const Grid got = get(k);
+    for (size_t i = 0; i < got.size(); ++i) {
+      ASSERT_EQ(got[i], expected[i])
+          << "pixel " << i % static_cast<size_t>(l.w) << "," << i / static_cast<size_t>(l.w);
+    }
+  }
+}
+
+TEST_P(ReferenceModel, VectorPaths) {
+  filters::SetBandRowsForTesting(GetParam().band_rows);
+  check_all(GetParam());
+}
+
+TEST_P(ReferenceModel, PlainPaths) {
+  filters::SetBandRowsForTesting(GetParam().band_rows);
+  filters::ForceScalarKernelsForTesting(true);
+  check_all(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ReferenceModel,
+                         ::testing::Values(
+                             // The picture's own 32-bit memory.
+                             Layout{"Direct32", 32, 41, 23, 0, 0, 0, 0, 0},
+                             // 24-bit pictures in bands of 4 and 5 rows (rounded up to whole
+                             // dither phases and Pixelize blocks), and of the default height.
+                             Layout{"Bands24x4", 24, 37, 29, 0, 0, 0, 0, 4},
+                             Layout{"Bands24x5", 24, 19, 31, 0, 0, 0, 0, 5},
+                             Layout{"Bands24Default", 24, 33, 300, 0, 0, 0, 0, 0},
+                             // A zone narrower than a 32-bit picture, in bands, not at the top.
+                             Layout{"Zone32", 32, 40, 36, 3, 5, 29, 27, 4},
+                             // A zone in a 24-bit picture, one band taller than the zone.
+                             Layout{"Zone24OneBand", 24, 30, 20, 2, 1, 25, 17, 64}),
+                         [](const ::testing::TestParamInfo<Layout>& i) {
+                           return std::string(i.param.name);
+                         });
+
+// Sums over the zone are 64-bit: with more than 8.4 million pixels of gray
+// 255 a 32-bit signed sum would overflow and the mean go wrong.
+TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
+  const int w = 3000, h = 3000;  // 9 million pixels
+  for (int16_t depth : {int16_t{32}, int16_t{24}}) {
+    SCOPED_TRACE(depth);
+    cKorvex k;
+    ASSERT_EQ(k.CreateImage(w, h, depth), S::Ok);
+    // All white but the first two rows, gray 60 and gray 200: the mean is
+    // floor((8994000 x 255 + 3000 x 60 + 3000 x 200) / 9000000) = 254.
+    ASSERT_EQ(native(k).fill_rect({0, 0, w, h}, 0xFFFFFFFFu), raster::Status::Ok);
+    ASSERT_EQ(native(k).fill_rect({0, 0, w, 1}, 0xFF3C3C3Cu), raster::Status::Ok);
+    ASSERT_EQ(native(k).fill_rect({0, 1, w, 1}, 0xFFC8C8C8u), raster::Status::Ok);
+    ASSERT_EQ(k.SetContrastEffect(100), S::Ok);  // f = 2: L[i] = 2i - 254
+    uint32_t p = 0;
+    ASSERT_EQ(native(k).get_pixel(5, 0, p), raster::Status::Ok);
+    EXPECT_EQ(p, 0xFF000000u);  // 2 x 60 - 254 < 0 on all three channels: black
+    ASSERT_EQ(native(k).get_pixel(2999, 1, p), raster::Status::Ok);
+    EXPECT_EQ(p, 0xFF929292u);  // 2 x 200 - 254 = 146
+    ASSERT_EQ(native(k).get_pixel(7, 1234, p), raster::Status::Ok);
+    EXPECT_EQ(p, 0xFFFFFFFFu);  // 2 x 255 - 254 = 256: white
+    ASSERT_EQ(native(k).get_pixel(0, h - 1, p), raster::Status::Ok);
+    EXPECT_EQ(p, 0xFFFFFFFFu);
+  }
+}
+
+// The match-and-replace filter writes the rows above and below the one it
+// visits, and later windows see what earlier ones wrote: IN is a white
+// block, OUT puts black in its top-left and bottom-right corners, so
+// replacements chain along and across rows (and across band edges).
+void model_pattern(Grid& g, int w, int h, const uint32_t in[9], const uint32_t out[9]) {
+  for (int y = 1; y + 1 < h; ++y) {
+    for (int x = 1; x + 1 < w; ++x) {
+      bool match = true;
+      for (int i = 0; i < 9; ++i) {
+        match = match && (g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)] &
+                          0xFFFFFFu) == (in[i] & 0xFFFFFFu);
+      }
+      if (!match) continue;
+      for (int i = 0; i < 9; ++i) {
+        uint32_t& p = g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)];
+        p = (p & 0xFF000000u) | (out[i] & 0xFFFFFFu);
+      }
+    }
+  }
+}
+
+TEST(ReferenceModelPatterns, BandsMatchTheWholeZone) {
+  const uint32_t white = 0xFFFFFFFFu, black = 0xFF000000u;
+  const uint32_t in[9] = {white, white, white, white, white, white, white, white, white};
+  const uint32_t out[9] = {black, white, white, white, white, white, white, white, black};
+  const int w = 23, h = 41;
+  std::mt19937 rng(5);
+  Grid pic(static_cast<size_t>(w * h));
+  for (uint32_t& p : pic) p = rng() % 20 == 0 ? black : white;
+  for (int16_t depth : {int16_t{32}, int16_t{24}, int16_t{1}}) {
+    for (int rows : {0, 4, 5}) {
+      SCOPED_TRACE(testing::Message() << "depth " << depth << " rows " << rows);
+      filters::SetBandRowsForTesting(rows);
+      cKorvex k;
+      put(k, w, h, pic, depth);
+      Grid want = get(k);
+      model_pattern(want, w, h, in, out);
+      auto arg = [](uint32_t v) { return static_cast<int32_t>(v); };
+      const int32_t a =
+          k.MatrixCreate3x3x(arg(in[0]), arg(in[1]), arg(in[2]), arg(in[3]), arg(in[4]), arg(in[5]),
+                             arg(in[6]), arg(in[7]), arg(in[8]));
+      const int32_t b =
+          k.MatrixCreate3x3x(arg(out[0]), arg(out[1]), arg(out[2]), arg(out[3]), arg(out[4]),
+                             arg(out[5]), arg(out[6]), arg(out[7]), arg(out[8]));
+      ASSERT_EQ(k.MatrixFilter3x3x(a, b), S::Ok);
+      EXPECT_EQ(get(k), want);
+      filters::SetBandRowsForTesting(0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvex
