@@ -96,10 +96,11 @@ int32_t cKorvex::GetIcon(const host::PicturePtr& oInputPicture, const std::strin
   }
   if (!sFileDest.empty()) {
     std::unique_ptr<raster::Image> img;
-    std::vector<uint8_t> bytes;
     raster::Status st = icon_image(color, mask, img);
-    if (st == raster::Status::Ok) st = raster::encode_ico(*img, bytes);
-    if (st == raster::Status::Ok) st = host::write_file_atomically(sFileDest, bytes.data(), bytes.size());
+    if (st == raster::Status::Ok) {
+      st = host::write_file_atomically(
+          sFileDest, [&](raster::ByteSink& out) { return raster::encode_ico(*img, out); });
+    }
     if (SetStatus(*s_, st) != cKorvexStatus::Ok) {
       host::DestroyIcon(icon);  // an icon whose file was not written is not handed out
       return 0;
@@ -129,7 +130,8 @@ cKorvexStatus cKorvex::SaveAsIco(const std::string& sFilename, bool bTransparent
   if (SetStatus(*s_, HostBitmapFromImage(*working, 0xFFFFFFFF, bitmap)) != cKorvexStatus::Ok) {
     return s_->LastStatus;
   }
-  auto picture = std::make_shared<host::Picture>(host::Picture::kBitmap, host::CreateBitmap(bitmap));
+  auto picture =
+      std::make_shared<host::Picture>(host::Picture::kBitmap, host::CreateBitmap(bitmap));
   const int32_t icon = GetIcon(picture, sFilename, bTransparentColor ? nTransparentColor : -1);
   if (icon == 0) return SetStatus(*s_, raster::Status::GenericError);
   host::DestroyIcon(icon);

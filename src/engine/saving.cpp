@@ -41,7 +41,7 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
 }
 
 raster::Status encode(const raster::Encoder& e, raster::Image& img,
-                      const raster::EncoderParams& params, std::vector<uint8_t>& out) {
+                      const raster::EncoderParams& params, raster::ByteSink& out) {
   try {
     return e.encode(img, params, out);
   } catch (const std::bad_alloc&) {
@@ -76,9 +76,10 @@ cKorvexStatus SaveNativeToFile(cKorvex::State& s, const std::string& pattern,
   const raster::Encoder* e = encoder_for(pattern);
   if (e == nullptr) return SetStatus(s, raster::Status::UnknownImageFormat);
   if (tag) stamp_software(*img);
-  std::vector<uint8_t> bytes;
-  if (SetStatus(s, encode(*e, *img, params, bytes)) != cKorvexStatus::Ok) return s.LastStatus;
-  return SetStatus(s, host::write_file_atomically(path, bytes.data(), bytes.size()));
+  // The encoder writes straight into the temporary file that replaces the target.
+  return SetStatus(s, host::write_file_atomically(path, [&](raster::ByteSink& out) {
+                     return encode(*e, *img, params, out);
+                   }));
 }
 
 cKorvexStatus cKorvex::SaveAsBmp(const std::string& sFilename) {
@@ -137,7 +138,9 @@ cKorvexStatus encode_native(cKorvex::State& s, const std::string& format, int32_
     stamp_software(*img);
     params.push_back({raster::encparam::kCompression, parameter});
   }
-  if (SetStatus(s, encode(*e, *img, params, out)) != cKorvexStatus::Ok) return s.LastStatus;
+  if (SetStatus(s, raster::encode_to_memory(*e, *img, params, out)) != cKorvexStatus::Ok) {
+    return s.LastStatus;
+  }
   if (out.empty()) return SetStatus(s, raster::Status::GenericError);
   return s.LastStatus;
 }

@@ -45,7 +45,7 @@ int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
   }
   raster::EncodedBytes bytes;
   try {
-    bytes = raster::own_bytes(std::vector<uint8_t>(data, data + n));
+    bytes = raster::copy_bytes(data, n);
   } catch (const std::bad_alloc&) {
     SetStatus(s, kStreamFailed);
     return 0;
@@ -84,15 +84,25 @@ constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
 namespace {
 
 int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (SetStatus(s, host::read_whole_file(NormalizePath(path), bytes)) != cKorvexStatus::Ok) {
-    return 0;
+  // Large single-page files are decoded straight from the file; the others
+  // are read whole and decoded from memory.
+  raster::EncodedBytes bytes;
+  std::unique_ptr<raster::Image> img;
+  raster::Status st;
+  try {
+    st = host::open_image_file(NormalizePath(path), img, bytes);
+  } catch (const std::bad_alloc&) {
+    st = raster::Status::OutOfMemory;
+  } catch (...) {
+    st = kDecoderFailed;
   }
-  if (bytes.empty()) {
+  if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
+  if (img) return raster::register_image(std::move(img));
+  if (bytes.size == 0) {
     SetStatus(s, raster::Status::GenericError);
     return 0;
   }
-  return decode_new(s, raster::own_bytes(std::move(bytes)));
+  return decode_new(s, bytes);
 }
 
 int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>& bytes) {

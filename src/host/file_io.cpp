@@ -4,10 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+
+#include "raster/big_alloc.h"
+#include "raster/image.h"
 
 namespace korvex::host {
 
@@ -55,6 +61,84 @@ raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& ou
   if (err != 0) return status_from_errno(err);
   out.resize(got);
   return raster::Status::Ok;
+}
+
+namespace {
+
+// Reads up to `size` bytes from the start of a descriptor; the count read,
+// short when the file shrank meanwhile; -1 with errno on failure.
+ssize_t read_fully(int fd, uint8_t* data, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, data + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+namespace {
+
+// Opens a regular file for reading; its descriptor and size, or the status.
+raster::Status open_regular(const std::string& path, int& fd, uint64_t& size) {
+  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return status_from_errno(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    fd = -1;
+    return status_from_errno(err);
+  }
+  size = static_cast<uint64_t>(st.st_size);
+  return raster::Status::Ok;
+}
+
+// Reads an open file whole into a buffer that decoders may keep: not zeroed
+// first (large ones on huge pages), read straight into, never copied.
+raster::Status read_open_file(int fd, uint64_t size, raster::EncodedBytes& out) {
+  if (size > static_cast<uint64_t>(PTRDIFF_MAX)) return raster::Status::OutOfMemory;
+  std::shared_ptr<uint8_t> holder;
+  try {
+    holder.reset(raster::allocate_buffer(static_cast<size_t>(size), false), raster::FreeDeleter{});
+  } catch (const std::bad_alloc&) {
+  }
+  if (!holder) return raster::Status::OutOfMemory;
+  const ssize_t got = read_fully(fd, holder.get(), static_cast<size_t>(size));
+  if (got < 0) return status_from_errno(errno);
+  out.data = holder.get();
+  out.size = static_cast<size_t>(got);
+  out.keep = std::move(holder);
+  return raster::Status::Ok;
+}
+
+}  // namespace
+
+raster::Status read_whole_file(const std::string& path, raster::EncodedBytes& out) {
+  int fd = -1;
+  uint64_t size = 0;
+  if (raster::Status st = open_regular(path, fd, size); st != raster::Status::Ok) return st;
+  const raster::Status st = read_open_file(fd, size, out);
+  ::close(fd);
+  return st;
+}
+
+raster::Status open_image_file(const std::string& path, std::unique_ptr<raster::Image>& img,
+                               raster::EncodedBytes& bytes) {
+  int fd = -1;
+  uint64_t size = 0;
+  if (raster::Status st = open_regular(path, fd, size); st != raster::Status::Ok) return st;
+  raster::Status st = raster::decode_image_file(fd, size, img);
+  if (st == raster::Status::NotImplemented) {
+    img.reset();
+    st = read_open_file(fd, size, bytes);
+  }
+  ::close(fd);
+  return st;
 }
 
 namespace {
@@ -114,26 +198,165 @@ unsigned new_file_mode(const std::string& path) {
   return 0666 & ~mask;
 }
 
-raster::Status write_file_atomically(const std::string& target, const uint8_t* data, size_t size) {
+// ---- FileSink --------------------------------------------------------------------
+
+namespace {
+constexpr size_t kSinkBuffer = size_t{256} << 10;
+// Written data is handed to the kernel's writeback in steps of this size, so
+// the disk works while the encoder goes on and the final flush has little left.
+constexpr uint64_t kWritebackStep = uint64_t{8} << 20;
+}  // namespace
+
+FileSink::FileSink(int fd) : fd_(fd), buf_(static_cast<uint8_t*>(std::malloc(kSinkBuffer))) {
+  if (buf_ == nullptr) error_ = raster::Status::OutOfMemory;
+}
+
+FileSink::~FileSink() {
+  std::free(buf_);
+}
+
+bool FileSink::fail(int err) {
+  if (error_ == raster::Status::Ok) error_ = status_from_errno(err);
+  return false;
+}
+
+bool FileSink::put(const uint8_t* data, size_t n, uint64_t at) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t k = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(at + done));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return fail(errno);
+    if (k == 0) return fail(ENOSPC);
+    done += static_cast<size_t>(k);
+  }
+  const uint64_t written = at + n;
+  if (written >= started_ + kWritebackStep) {
+    (void)::sync_file_range(fd_, static_cast<off_t>(started_),
+                            static_cast<off_t>(written - started_), SYNC_FILE_RANGE_WRITE);
+    started_ = written;
+  }
+  return true;
+}
+
+bool FileSink::flush() {
+  if (error_ != raster::Status::Ok) return false;
+  if (buf_len_ == 0) return true;
+  const size_t n = buf_len_;
+  buf_len_ = 0;
+  return put(buf_, n, buf_at_);
+}
+
+bool FileSink::write(const void* data, size_t n) {
+  if (error_ != raster::Status::Ok) return false;
+  if (n == 0) return true;
+  if (pos_ > static_cast<uint64_t>(INT64_MAX) - n) return fail(EFBIG);
+  const auto* p = static_cast<const uint8_t*>(data);
+  // The buffer holds one contiguous run: anything else writes it out first.
+  if (buf_len_ != 0 && (pos_ != buf_at_ + buf_len_ || buf_len_ + n > kSinkBuffer)) {
+    if (!flush()) return false;
+  }
+  if (n >= kSinkBuffer) {
+    if (!put(p, n, pos_)) return false;
+  } else {
+    if (buf_len_ == 0) buf_at_ = pos_;
+    std::memcpy(buf_ + buf_len_, p, n);
+    buf_len_ += n;
+  }
+  pos_ += n;
+  end_ = std::max(end_, pos_);
+  return true;
+}
+
+bool FileSink::seek(uint64_t pos) {
+  if (error_ != raster::Status::Ok) return false;
+  if (pos > static_cast<uint64_t>(INT64_MAX)) return fail(EINVAL);
+  pos_ = pos;
+  return true;
+}
+
+size_t FileSink::read(void* data, size_t n) {
+  if (!flush() || pos_ >= end_) return 0;
+  n = static_cast<size_t>(std::min<uint64_t>(n, end_ - pos_));
+  size_t got = 0;
+  while (got < n) {
+    const ssize_t k =
+        ::pread(fd_, static_cast<uint8_t*>(data) + got, n - got, static_cast<off_t>(pos_ + got));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) {
+      fail(errno);
+      break;
+    }
+    if (k == 0) break;  // a hole at the end reads as nothing more
+    got += static_cast<size_t>(k);
+  }
+  pos_ += got;
+  return got;
+}
+
+// ---- atomic saves ---------------------------------------------------------------
+
+namespace {
+
+raster::Status run_producer(const ByteProducer& produce, raster::ByteSink& sink) {
+  raster::Status st = raster::Status::GenericError;
+  try {
+    st = produce(sink);
+  } catch (const std::bad_alloc&) {
+    st = raster::Status::OutOfMemory;
+  } catch (...) {
+    st = raster::Status::GenericError;
+  }
+  // A failed write is the cause of whatever the producer made of it.
+  if (sink.error() != raster::Status::Ok) return sink.error();
+  return st;
+}
+
+}  // namespace
+
+raster::Status write_file_atomically(const std::string& target, const ByteProducer& produce) {
   const std::string path = save_path(target);
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) return raster::Status::Win32Error;
-    return write_in_place(path, data, size);
+    std::vector<uint8_t> bytes;
+    raster::MemorySink sink(bytes);
+    const raster::Status st = run_producer(produce, sink);
+    if (st != raster::Status::Ok) return st;
+    return write_in_place(path, bytes.data(), bytes.size());
   }
   std::string tmp = path + ".kxtmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return status_from_errno(errno);
-  ::fchmod(fd, static_cast<mode_t>(new_file_mode(path)));
-  int err = write_all(fd, data, size);
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(tmp.c_str());
-    return status_from_errno(err);
+  if (fd < 0) {
+    const int err = errno;
+    // Bytes that cannot be made at all are reported as such before the
+    // file problem, as when they were made before the file was opened.
+    std::vector<uint8_t> bytes;
+    raster::MemorySink sink(bytes);
+    const raster::Status st = run_producer(produce, sink);
+    return st != raster::Status::Ok ? st : status_from_errno(err);
   }
-  return raster::Status::Ok;
+  ::fchmod(fd, static_cast<mode_t>(new_file_mode(path)));
+  raster::Status st = raster::Status::Ok;
+  {
+    FileSink sink(fd);
+    st = run_producer(produce, sink);
+    if (st == raster::Status::Ok && !sink.flush()) st = sink.error();
+  }
+  int err = 0;
+  if (st == raster::Status::Ok && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (st == raster::Status::Ok && err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+  }
+  if (st == raster::Status::Ok && err != 0) st = status_from_errno(err);
+  if (st != raster::Status::Ok) ::unlink(tmp.c_str());
+  return st;
+}
+
+raster::Status write_file_atomically(const std::string& target, const uint8_t* data, size_t size) {
+  return write_file_atomically(target, [&](raster::ByteSink& out) {
+    return out.write(data, size) ? raster::Status::Ok : out.error();
+  });
 }
 
 }  // namespace korvex::host

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "raster/codec.h"
 #include "raster/types.h"
 
 namespace korvex::host {
@@ -12,11 +15,62 @@ namespace korvex::host {
 // Reads a whole file. FileNotFound when it does not exist, AccessDenied when
 // it may not be read, Win32Error for other I/O failures (a folder, say).
 raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& out);
+// The same into a buffer that decoders may keep: allocated without zeroing
+// (large files on huge pages), freed when the last holder lets go.
+raster::Status read_whole_file(const std::string& path, raster::EncodedBytes& out);
+
+// Opens an image file: decodes it straight from the file into `img` when its
+// decoder can (see Decoder::decode_file), else reads it whole into `bytes`
+// for decode_image and leaves `img` null. Errors of the file as read_whole_file;
+// a decoder's failure as its status.
+raster::Status open_image_file(const std::string& path, std::unique_ptr<raster::Image>& img,
+                               raster::EncodedBytes& bytes);
 
 // Writes bytes to a temporary file in the target's folder, flushes it to
 // disk and renames it over the target, so the target is either the old file
 // or the complete new one. An existing target's permissions are kept.
 raster::Status write_file_atomically(const std::string& path, const uint8_t* data, size_t size);
+
+// Produces a file's bytes straight into its temporary file, with the same
+// guarantees: the target is replaced only when `produce` returns Ok and every
+// write, the flush to disk and the rename succeed; otherwise the old file
+// stays as it was and the temporary file is removed. An existing special
+// file (a device, a pipe) cannot be seeked or renamed over: its bytes are
+// produced in memory and written in place.
+using ByteProducer = std::function<raster::Status(raster::ByteSink&)>;
+raster::Status write_file_atomically(const std::string& path, const ByteProducer& produce);
+
+// A file descriptor as a byte sink, writing through a small buffer at
+// explicit offsets (pwrite), and handing finished data to the kernel's
+// writeback as it goes so that a final fsync has little left to wait for.
+// The descriptor stays the caller's; bytes still buffered when the sink is
+// destroyed are dropped, so a successful write ends with flush().
+class FileSink final : public raster::ByteSink {
+ public:
+  explicit FileSink(int fd);
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  bool write(const void* data, size_t n) override;
+  bool seek(uint64_t pos) override;
+  uint64_t tell() const override { return pos_; }
+  uint64_t size() const override { return end_; }
+  size_t read(void* data, size_t n) override;
+  // Writes out what is buffered; false (and error() set) on failure.
+  bool flush();
+
+ private:
+  bool fail(int err);
+  bool put(const uint8_t* data, size_t n, uint64_t at);
+
+  int fd_;
+  uint8_t* buf_;
+  size_t buf_len_ = 0;
+  uint64_t buf_at_ = 0;  // file offset of buf_[0]
+  uint64_t pos_ = 0;
+  uint64_t end_ = 0;
+  uint64_t started_ = 0;  // bytes already handed to the kernel's writeback
+};
 
 // The file a save to `path` replaces: a symbolic link is followed, so the
 // link stays and its file gets the new contents.

@@ -32,6 +32,52 @@ struct EncodedBytes {
 
 // Makes EncodedBytes owning a copy (or the moved vector) of the bytes.
 EncodedBytes own_bytes(std::vector<uint8_t> bytes);
+// Makes EncodedBytes owning a copy of the bytes, in a buffer that is not
+// zeroed first (large ones on huge pages). Throws std::bad_alloc.
+EncodedBytes copy_bytes(const uint8_t* data, size_t size);
+
+// Where an encoder's bytes go. Writes land at the current position,
+// overwriting bytes already there and extending the end; seek may go back to
+// patch an offset written earlier (TIFF directories, sizes in headers) or
+// past the end (the gap reads as zeros). The first failure sticks: later calls
+// fail too, and error() tells why (OutOfMemory for memory, Win32Error or
+// AccessDenied for a file).
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool write(const void* data, size_t n) = 0;
+  virtual bool seek(uint64_t pos) = 0;
+  virtual uint64_t tell() const = 0;
+  // One past the last byte written.
+  virtual uint64_t size() const = 0;
+  // Reads back written bytes from the current position; the count read, 0 at
+  // the end or after a failure.
+  virtual size_t read(void* data, size_t n) = 0;
+  // The output is expected to be about `bytes` long (known in advance for
+  // uncompressed formats): lets a memory sink allocate once.
+  virtual void expect(uint64_t /*bytes*/) {}
+  Status error() const { return error_; }
+
+ protected:
+  Status error_ = Status::Ok;
+};
+
+// A growing byte vector as a sink (byte arrays, streams, strings).
+class MemorySink final : public ByteSink {
+ public:
+  // Starts empty: whatever `out` held is dropped.
+  explicit MemorySink(std::vector<uint8_t>& out);
+  bool write(const void* data, size_t n) override;
+  bool seek(uint64_t pos) override;
+  uint64_t tell() const override { return pos_; }
+  uint64_t size() const override { return out_.size(); }
+  size_t read(void* data, size_t n) override;
+  void expect(uint64_t bytes) override;
+
+ private:
+  std::vector<uint8_t>& out_;
+  uint64_t pos_ = 0;
+};
 
 struct Decoder {
   const char* name = "";
@@ -41,6 +87,12 @@ struct Decoder {
   // Decodes the first frame (and registers lazy loading of the others).
   // The image's raw format must be set to `format`.
   Status (*decode)(const EncodedBytes& in, std::unique_ptr<Image>& out) = nullptr;
+  // Optional: decodes straight from an open regular file of `size` bytes,
+  // reading pixel data into the image without holding the whole file in
+  // memory (and without mapping it: a file truncated meanwhile gives an
+  // error, never a fault). NotImplemented when the file is better read into
+  // memory and given to `decode` (several frames decoded later, say).
+  Status (*decode_file)(int fd, uint64_t size, std::unique_ptr<Image>& out) = nullptr;
 };
 
 // Encoder parameters: one 32-bit value per parameter.
@@ -92,12 +144,17 @@ struct Encoder {
   int order = 0;  // listing order among encoders
   // Encodes the image's active frame into `out`. Parameters the encoder does
   // not know are ignored; known ones with values out of range give InvalidParameter.
-  Status (*encode)(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) = nullptr;
+  // On failure the sink may hold part of a file: the caller discards it.
+  Status (*encode)(Image& img, const EncoderParams& params, ByteSink& out) = nullptr;
   // Starts a multi-frame file at `path` with `first` as its first frame; null
   // when the format holds a single frame.
   Status (*open_frames)(Image& first, const EncoderParams& params, const std::string& path,
                         std::unique_ptr<FrameWriter>& out) = nullptr;
 };
+
+// Encodes into memory; `out` is left empty when the encoder fails.
+Status encode_to_memory(const Encoder& e, Image& img, const EncoderParams& params,
+                        std::vector<uint8_t>& out);
 
 void register_decoder(const Decoder& d);
 void register_encoder(const Encoder& e);
@@ -112,6 +169,10 @@ const Encoder* find_encoder(const Guid& clsid);
 // Decodes with the first decoder whose signature matches; UnknownImageFormat
 // when none does, GenericError for empty input.
 Status decode_image(const EncodedBytes& in, std::unique_ptr<Image>& out);
+// The same straight from an open regular file, through the decoder's
+// decode_file; NotImplemented when that decoder has none or declines, and the
+// file is to be read whole and given to decode_image.
+Status decode_image_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
 
 // Registers a codec at load time: KORVEX_REGISTER_CODEC(bmp) { register_decoder(...); }
 #define KORVEX_REGISTER_CODEC(name)                  \

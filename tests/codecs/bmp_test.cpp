@@ -214,7 +214,7 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
     }
     const U32s source = testutil::argb_pixels(*img);
     Bytes out;
-    ASSERT_EQ(enc->encode(*img, {}, out), Ok);
+    ASSERT_EQ(raster::encode_to_memory(*enc, *img, {}, out), Ok);
     const size_t offset = 54 + (comp == 3 ? 12 : 0) + 4 * table.size();
     ASSERT_EQ(out.size(), offset + 5 * ((7 * bits + 31) / 32 * 4));
     // Bottom-up; 300 / 0.0254 = 11811.02, 150 / 0.0254 = 5905.51 pels per

@@ -302,7 +302,7 @@ class GifEncode : public ::testing::Test {
     const raster::Encoder* enc = testutil::encoder_for("*.gif");
     EXPECT_NE(enc, nullptr);
     bytes.clear();
-    EXPECT_EQ(enc->encode(*img, {}, bytes), Status::Ok);
+    EXPECT_EQ(raster::encode_to_memory(*enc, *img, {}, bytes), Status::Ok);
     testutil::write_file(path, bytes);
     auto back = decode_ok(bytes);
     EXPECT_EQ(magick_pixels(path), testutil::argb_pixels(*back));
@@ -380,7 +380,7 @@ TEST_F(GifEncode, PropertiesAndRefusals) {
   ASSERT_NE(enc, nullptr);
   ASSERT_EQ(Image::create(70000, 1, pf::k8bppIndexed, img), Status::Ok);
   bytes.clear();
-  EXPECT_EQ(enc->encode(*img, {}, bytes), Status::InvalidParameter);
+  EXPECT_EQ(raster::encode_to_memory(*enc, *img, {}, bytes), Status::InvalidParameter);
   EXPECT_TRUE(bytes.empty());
 }
 

@@ -193,7 +193,8 @@ TEST(IcoEncode, WritesOneThirtyTwoBitEntryReadBackByBothSides) {
     ASSERT_EQ(img->set_pixel(x, y, px.back()), Ok);
   }
   Bytes out;
-  ASSERT_EQ(raster::encode_ico(*img, out), Ok);
+  raster::MemorySink sink(out);
+  ASSERT_EQ(raster::encode_ico(*img, sink), Ok);
   ASSERT_EQ(out.size(), 6u + 16 + 40 + 4096 + 128);
   // An icon with one entry of 32 x 32, 1 plane, 32 bits; its DIB header
   // gives the doubled height and the image size. Each mask row sets the
@@ -207,7 +208,7 @@ TEST(IcoEncode, WritesOneThirtyTwoBitEntryReadBackByBothSides) {
 
   for (int32_t side : {16, 48}) {
     ASSERT_EQ(Image::create(32, side, raster::pf::k32bppARGB, img), Ok);
-    EXPECT_EQ(raster::encode_ico(*img, out), InvalidParameter);
+    EXPECT_EQ(raster::encode_ico(*img, sink), InvalidParameter);
   }
 }
 

@@ -171,7 +171,8 @@ std::unique_ptr<Image> ramp_image(int32_t w, int32_t h, raster::PixelFormat f) {
 Bytes encode(Image& img, const raster::EncoderParams& params = {}, raster::Status expect = Ok) {
   const raster::Encoder* enc = testutil::encoder_for("*.jfif");
   Bytes out;
-  EXPECT_EQ(enc == nullptr ? NotImplemented : enc->encode(img, params, out), expect);
+  EXPECT_EQ(enc == nullptr ? NotImplemented : raster::encode_to_memory(*enc, img, params, out),
+            expect);
   return out;
 }
 

@@ -267,7 +267,7 @@ Bytes encode(Image& img) {
   const raster::Encoder* enc = testutil::encoder_for("*.png");
   EXPECT_NE(enc, nullptr);
   Bytes out;
-  EXPECT_EQ(enc->encode(img, {}, out), Status::Ok);
+  EXPECT_EQ(raster::encode_to_memory(*enc, img, {}, out), Status::Ok);
   return out;
 }
 

@@ -156,7 +156,7 @@ raster::EncoderParams params(int32_t compression, int32_t depth = 0) {
 std::pair<Bytes, std::string> encode_to(const testutil::ScratchDir& dir, const std::string& name,
                                         Image& img, const raster::EncoderParams& p) {
   Bytes bytes;
-  EXPECT_EQ(tiff_encoder().encode(img, p, bytes), Status::Ok);
+  EXPECT_EQ(raster::encode_to_memory(tiff_encoder(), img, p, bytes), Status::Ok);
   testutil::write_file(dir.file(name), bytes);
   return {bytes, tiffinfo(dir.file(name))};
 }
@@ -412,7 +412,7 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
   for (int32_t v : {2, 16, 48, -1}) bad.push_back(params(0, v));
   Bytes out;
   for (const auto& p : bad) {
-    EXPECT_EQ(tiff_encoder().encode(*pattern_image(pf::k24bppRGB), p, out),
+    EXPECT_EQ(raster::encode_to_memory(tiff_encoder(), *pattern_image(pf::k24bppRGB), p, out),
               Status::InvalidParameter);
   }
   EXPECT_TRUE(out.empty());

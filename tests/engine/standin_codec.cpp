@@ -41,16 +41,18 @@ uint32_t get32(const uint8_t* p) {
 }
 
 raster::Status encode(raster::Image& img, const raster::EncoderParams& params,
-                      std::vector<uint8_t>& out) {
+                      raster::ByteSink& sink) {
   record().encodes.push_back(call_for(img, params));
   if (record().fail_next_encode) {
     record().fail_next_encode = false;
     return raster::Status::Win32Error;
   }
-  out = header(img.width(), img.height(), img.format());
+  std::vector<uint8_t> out = header(img.width(), img.height(), img.format());
   out.resize(16 + static_cast<size_t>(img.width()) * img.height() * 4);
-  return img.read_pixels({0, 0, img.width(), img.height()}, raster::pf::k32bppARGB, &out[16],
-                         img.width() * 4);
+  const raster::Status st = img.read_pixels({0, 0, img.width(), img.height()},
+                                            raster::pf::k32bppARGB, &out[16], img.width() * 4);
+  if (st != raster::Status::Ok) return st;
+  return sink.write(out.data(), out.size()) ? raster::Status::Ok : sink.error();
 }
 
 bool sniff(const uint8_t* d, size_t n) {

@@ -1,11 +1,15 @@
 // Streams, arrays and crash-safe file writes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 
 #include "host/file_io.h"
 #include "korvex/array.h"
@@ -99,6 +103,128 @@ TEST(AtomicWrites, TheTargetIsTheOldFileOrTheWholeNewOne) {
   size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir)) entries += e.is_regular_file();
   EXPECT_EQ(entries, 1u);
+  fs::remove_all(dir);
+}
+
+TEST(FileSinks, WritesSeeksAndReadsBackLikeAMemorySink) {
+  // The same script on both sinks: buffered small writes, a write larger than
+  // the file sink's buffer, going back to patch buffered and flushed bytes,
+  // reading back, and a gap past the end that reads as zeros.
+  std::vector<uint8_t> big(700000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+  auto script = [&](raster::ByteSink& s, std::string& log) {
+    EXPECT_TRUE(s.write("head", 4));
+    EXPECT_TRUE(s.write(big.data(), 1000));
+    EXPECT_TRUE(s.write(big.data(), big.size()));
+    EXPECT_TRUE(s.seek(2));
+    EXPECT_TRUE(s.write("PATCH", 5));
+    EXPECT_TRUE(s.seek(s.size() - 3));
+    EXPECT_TRUE(s.write("tail-end", 8));
+    EXPECT_TRUE(s.seek(1));
+    char back[12] = {};
+    log += std::to_string(s.read(back, sizeof back)) + ":" + std::string(back, sizeof back);
+    log += "@" + std::to_string(s.tell());
+    EXPECT_TRUE(s.seek(s.size() + 100));
+    EXPECT_TRUE(s.write("z", 1));
+    EXPECT_TRUE(s.seek(s.size() - 1));
+    char z = 0;
+    log += "|" + std::to_string(s.read(&z, 4)) + z;
+    log += "|" + std::to_string(s.size()) + "@" + std::to_string(s.tell());
+  };
+  std::vector<uint8_t> memory;
+  std::string memory_log;
+  {
+    raster::MemorySink sink(memory);
+    script(sink, memory_log);
+    EXPECT_EQ(sink.error(), raster::Status::Ok);
+  }
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::string file_log;
+  {
+    host::FileSink sink(fileno(f));
+    script(sink, file_log);
+    EXPECT_TRUE(sink.flush());
+    EXPECT_EQ(sink.error(), raster::Status::Ok);
+  }
+  std::vector<uint8_t> file(memory.size() + 1);
+  EXPECT_EQ(::pread(fileno(f), file.data(), file.size(), 0), static_cast<ssize_t>(memory.size()));
+  file.pop_back();
+  std::fclose(f);
+  EXPECT_EQ(file_log, memory_log);
+  EXPECT_TRUE(file == memory);
+  EXPECT_EQ(memory.size(), 4 + 1000 + big.size() + 5 + 100 + 1);
+}
+
+TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
+  const fs::path dir = fs::temp_directory_path() / ("kx-as-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string target = (dir / "out.bin").string();
+  { std::ofstream(target) << "old contents"; }
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  auto unchanged = [&] {
+    std::ifstream in(target);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(dir)) entries += e.is_regular_file();
+    return text == "old contents" && entries == 1;
+  };
+  const std::vector<uint8_t> chunk(1 << 20, 0x5A);
+  // The producer fails after writing megabytes, or throws.
+  EXPECT_EQ(host::write_file_atomically(target,
+                                        [&](raster::ByteSink& out) {
+                                          for (int i = 0; i < 3; ++i)
+                                            out.write(chunk.data(), chunk.size());
+                                          return raster::Status::GenericError;
+                                        }),
+            raster::Status::GenericError);
+  EXPECT_TRUE(unchanged());
+  EXPECT_EQ(host::write_file_atomically(target,
+                                        [&](raster::ByteSink& out) -> raster::Status {
+                                          out.write(chunk.data(), 10);
+                                          throw std::bad_alloc();
+                                        }),
+            raster::Status::OutOfMemory);
+  EXPECT_TRUE(unchanged());
+  // The file system refuses the bytes midway (a file size limit, as a full
+  // disk would): the write error is the result, even if the producer
+  // ignored it.
+  {
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = 3 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const raster::Status st = host::write_file_atomically(target, [&](raster::ByteSink& out) {
+      for (int i = 0; i < 8; ++i) out.write(chunk.data(), chunk.size());
+      return raster::Status::Ok;
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(st, raster::Status::Win32Error);
+  }
+  EXPECT_TRUE(unchanged());
+  // A successful streamed save replaces the file and keeps its permissions.
+  ASSERT_EQ(host::write_file_atomically(target,
+                                        [&](raster::ByteSink& out) {
+                                          out.write("new", 3);
+                                          out.seek(0);
+                                          out.write("N", 1);
+                                          return raster::Status::Ok;
+                                        }),
+            raster::Status::Ok);
+  std::vector<uint8_t> back;
+  ASSERT_EQ(host::read_whole_file(target, back), raster::Status::Ok);
+  EXPECT_EQ(std::string(back.begin(), back.end()), "New");
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  raster::EncodedBytes kept;
+  ASSERT_EQ(host::read_whole_file(target, kept), raster::Status::Ok);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(kept.data), kept.size), "New");
+  EXPECT_EQ(host::read_whole_file((dir / "none").string(), kept), raster::Status::FileNotFound);
+  EXPECT_EQ(host::read_whole_file(dir.string(), kept), raster::Status::Win32Error);
   fs::remove_all(dir);
 }
 

@@ -58,7 +58,7 @@ uint32_t pels_per_metre(float dpi) {
              : static_cast<uint32_t>(ppm);
 }
 
-Status encode_bmp_unchecked(Image& img, std::vector<uint8_t>& out) {
+Status encode_bmp_unchecked(Image& img, ByteSink& out) {
   const Surface& src = img.surface();
   const int32_t w = src.width, h = src.height;
   if (w <= 0 || h <= 0 || src.scan0 == nullptr) return Status::InvalidParameter;
@@ -82,8 +82,9 @@ Status encode_bmp_unchecked(Image& img, std::vector<uint8_t>& out) {
   // The file and image sizes are 32-bit fields.
   if (total > std::numeric_limits<uint32_t>::max()) return Status::ValueOverflow;
 
-  out.assign(static_cast<size_t>(total), 0);
-  uint8_t* p = out.data();
+  out.expect(total);
+  std::vector<uint8_t> header(static_cast<size_t>(offset), 0);
+  uint8_t* p = header.data();
   p[0] = 'B';
   p[1] = 'M';
   dib::put32(p + 2, static_cast<uint32_t>(total));
@@ -111,15 +112,19 @@ Status encode_bmp_unchecked(Image& img, std::vector<uint8_t>& out) {
     q += 4;
   }
 
-  // Rows, last image row first.
+  if (!out.write(header.data(), header.size())) return out.error();
+
+  // Rows, last image row first, each padded with zeros to the stride.
   const size_t row_bytes = (static_cast<size_t>(w) * bits + 7) / 8;
   std::vector<uint32_t> scratch;
   if (f != src.format) scratch.resize(static_cast<size_t>(w));
-  uint8_t* d = p + offset;
-  for (int32_t y = h - 1; y >= 0; --y, d += stride) {
+  std::vector<uint8_t> line(static_cast<size_t>(stride), 0);
+  uint8_t* d = line.data();
+  for (int32_t y = h - 1; y >= 0; --y) {
     const uint8_t* s = src.row(y);
     if (f != src.format) {
       convert_pixels(src.format, s, 0, src.palette, f, d, 0, nullptr, w, scratch.data());
+      if (!out.write(d, line.size())) return out.error();
       continue;
     }
     std::memcpy(d, s, row_bytes);
@@ -130,18 +135,17 @@ Status encode_bmp_unchecked(Image& img, std::vector<uint8_t>& out) {
     } else if (f == pf::k32bppRGB) {
       for (int32_t x = 0; x < w; ++x) d[4 * x + 3] = 0xFF;
     }
+    if (!out.write(d, line.size())) return out.error();
   }
   return Status::Ok;
 }
 
-Status encode_bmp(Image& img, const EncoderParams& /*params*/, std::vector<uint8_t>& out) {
+Status encode_bmp(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
   try {
     return encode_bmp_unchecked(img, out);
   } catch (const std::bad_alloc&) {
-    out.clear();
     return Status::OutOfMemory;
   } catch (...) {
-    out.clear();
     return Status::GenericError;
   }
 }

@@ -34,6 +34,6 @@ inline constexpr Guid kEncoderClsid{
 // True when the bytes start with "GIF87a" or "GIF89a".
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out);
+Status encode(Image& img, const EncoderParams& params, ByteSink& out);
 
 }  // namespace korvex::raster::gif

@@ -31,18 +31,16 @@ namespace korvex::raster::gif {
 namespace {
 
 struct Sink {
-  std::vector<uint8_t>* out = nullptr;
+  ByteSink* out = nullptr;
   bool failed = false;
 };
 
-// giflib is C: nothing may be thrown through it, so a failed allocation is
-// reported as a short write.
+// giflib is C: a sink that refuses bytes (it never throws) is reported as a
+// short write.
 int write_output(GifFileType* file, const GifByteType* buf, int len) {
   auto* sink = static_cast<Sink*>(file->UserData);
   if (len <= 0) return 0;
-  try {
-    sink->out->insert(sink->out->end(), buf, buf + len);
-  } catch (...) {
+  if (!sink->out->write(buf, static_cast<size_t>(len))) {
     sink->failed = true;
     return 0;
   }
@@ -135,7 +133,7 @@ bool has_transparent_pixels(const Surface& s, std::vector<uint32_t>& argb) {
   return false;
 }
 
-Status encode_image(Image& img, std::vector<uint8_t>& out) {
+Status encode_image(Image& img, ByteSink& out) {
   if (img.locked()) return Status::WrongState;
   const Surface& s = img.surface();
   if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
@@ -171,13 +169,12 @@ Status encode_image(Image& img, std::vector<uint8_t>& out) {
     map->Colors[i].Blue = static_cast<GifByteType>(plan.colors[i]);
   }
 
-  std::vector<uint8_t> bytes;
-  Sink sink{&bytes, false};
+  Sink sink{&out, false};
   int error = 0;
   GifHandle file(EGifOpen(&sink, &write_output, &error));
   if (!file) return Status::OutOfMemory;
-  // A giflib call fails on a short write, which only a failed allocation makes.
-  auto failure = [&] { return sink.failed ? Status::OutOfMemory : Status::GenericError; };
+  // A giflib call fails on a short write: the sink's failure.
+  auto failure = [&] { return sink.failed ? out.error() : Status::GenericError; };
   EGifSetGifVersion(file.get(), true);
   if (EGifPutScreenDesc(file.get(), s.width, s.height, 8, 0, map.get()) != GIF_OK) {
     return failure();
@@ -234,13 +231,12 @@ Status encode_image(Image& img, std::vector<uint8_t>& out) {
   // Closing writes the trailer; the handle is gone whatever the result.
   const int closed = EGifCloseFile(file.release(), &error);
   if (closed != GIF_OK || sink.failed) return failure();
-  out = std::move(bytes);
   return Status::Ok;
 }
 
 }  // namespace
 
-Status encode(Image& img, const EncoderParams& /*params*/, std::vector<uint8_t>& out) {
+Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
   try {
     return encode_image(img, out);
   } catch (const std::bad_alloc&) {

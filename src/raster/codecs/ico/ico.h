@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "raster/codec.h"
 #include "raster/image.h"
 #include "raster/types.h"
 
@@ -13,6 +14,6 @@ namespace korvex::raster {
 // Writes the active frame as an icon file with one 32 x 32 entry: a 32-bit
 // BGRA DIB (height 64: the colour rows then the 1-bit AND mask, whose bits
 // are set where alpha < 128). InvalidParameter unless the image is 32 x 32.
-Status encode_ico(Image& img, std::vector<uint8_t>& out);
+Status encode_ico(Image& img, ByteSink& out);
 
 }  // namespace korvex::raster

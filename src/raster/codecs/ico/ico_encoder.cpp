@@ -14,7 +14,7 @@ constexpr size_t kColourBytes = kSide * kSide * 4;
 constexpr size_t kMaskStride = 4;  // 32 bits, already a multiple of four bytes
 constexpr size_t kEntryBytes = dib::kInfoHeader + kColourBytes + kMaskStride * kSide;
 
-Status encode_ico_unchecked(Image& img, std::vector<uint8_t>& out) {
+Status encode_ico_unchecked(Image& img, ByteSink& out) {
   const Surface& src = img.surface();
   if (src.width != kSide || src.height != kSide || src.scan0 == nullptr) {
     return Status::InvalidParameter;
@@ -50,13 +50,12 @@ Status encode_ico_unchecked(Image& img, std::vector<uint8_t>& out) {
       if (colour[4 * x + 3] < 128) mask[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
     }
   }
-  out = std::move(file);
-  return Status::Ok;
+  return out.write(file.data(), file.size()) ? Status::Ok : out.error();
 }
 
 }  // namespace
 
-Status encode_ico(Image& img, std::vector<uint8_t>& out) {
+Status encode_ico(Image& img, ByteSink& out) {
   try {
     return encode_ico_unchecked(img, out);
   } catch (const std::bad_alloc&) {

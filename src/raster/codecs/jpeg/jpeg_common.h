@@ -41,6 +41,6 @@ void install_error_manager(j_common_ptr cinfo, ErrorManager& err, bool stop_on_t
 
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out);
+Status encode(Image& img, const EncoderParams& params, ByteSink& out);
 
 }  // namespace korvex::raster::jpeg

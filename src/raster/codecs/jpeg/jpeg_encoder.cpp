@@ -22,37 +22,37 @@ constexpr int32_t kMaxSide = 65500;
 
 enum class Source { kBgr24, kGrayIndexed, kGray16, kConvert };
 
-// The output buffer: a vector that doubles when libjpeg fills it.
+// The output: libjpeg fills a fixed buffer, which goes to the sink whenever
+// it is full and once more at the end.
+constexpr size_t kOutputBuffer = size_t{64} << 10;
+
 struct Destination {
   jpeg_destination_mgr pub;
-  std::vector<uint8_t>* out;
+  ByteSink* out;
+  uint8_t* buffer;  // kOutputBuffer bytes
 };
 
 void init_destination(j_compress_ptr cinfo) {
   Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
-  d->pub.next_output_byte = d->out->data();
-  d->pub.free_in_buffer = d->out->size();
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = kOutputBuffer;
 }
 
 boolean empty_output_buffer(j_compress_ptr cinfo) {
   Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
-  const size_t used = d->out->size();
-  bool grown = true;
-  try {
-    d->out->resize(used * 2);
-  } catch (...) {
-    grown = false;
+  // Called when the whole buffer is full, whatever free_in_buffer says.
+  if (!d->out->write(d->buffer, kOutputBuffer)) {
+    fail(reinterpret_cast<j_common_ptr>(cinfo), d->out->error());
   }
-  // Outside the try block, so the jump leaves no C++ state behind.
-  if (!grown) fail(reinterpret_cast<j_common_ptr>(cinfo), Status::OutOfMemory);
-  d->pub.next_output_byte = d->out->data() + used;
-  d->pub.free_in_buffer = d->out->size() - used;
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = kOutputBuffer;
   return TRUE;
 }
 
 void term_destination(j_compress_ptr cinfo) {
   Destination* d = reinterpret_cast<Destination*>(cinfo->dest);
-  d->out->resize(d->out->size() - d->pub.free_in_buffer);  // shrinking never throws
+  const size_t used = kOutputBuffer - d->pub.free_in_buffer;
+  if (!d->out->write(d->buffer, used)) fail(reinterpret_cast<j_common_ptr>(cinfo), d->out->error());
 }
 
 // Everything the setjmp frame touches: plain C data and pointers only.
@@ -187,7 +187,7 @@ Status exif_segment(const Image& img, std::vector<uint8_t>& segment) {
   return Status::Ok;
 }
 
-Status encode_jpeg(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+Status encode_jpeg(Image& img, const EncoderParams& params, ByteSink& out) {
   const int32_t quality = param_value(params, encparam::kQuality, kDefaultQuality);
   if (quality < 0 || quality > 100) return Status::InvalidParameter;
   const Surface& s = img.surface();
@@ -211,12 +211,14 @@ Status encode_jpeg(Image& img, const EncoderParams& params, std::vector<uint8_t>
   std::vector<uint8_t> exif;
   if (Status st = exif_segment(img, exif); st != Status::Ok) return st;
 
-  // A first guess at the size; the buffer doubles when it runs out.
-  out.assign(std::clamp<size_t>(static_cast<size_t>(s.width) * s.height / 4, 4096, 16u << 20), 0);
+  // A first guess at the size, for a memory sink.
+  out.expect(std::clamp<uint64_t>(static_cast<uint64_t>(s.width) * s.height / 4, 4096, 16u << 20));
+  std::vector<uint8_t> buffer(kOutputBuffer);
   job.dest.pub.init_destination = init_destination;
   job.dest.pub.empty_output_buffer = empty_output_buffer;
   job.dest.pub.term_destination = term_destination;
   job.dest.out = &out;
+  job.dest.buffer = buffer.data();
   job.surface = &s;
   job.gray_lut = lut;
   job.row = row.data();
@@ -229,23 +231,18 @@ Status encode_jpeg(Image& img, const EncoderParams& params, std::vector<uint8_t>
   const PropertyItem* icc = img.property(kIccProfileTag);
   job.icc = icc != nullptr && !icc->value.empty() ? icc->value.data() : nullptr;
   job.icc_size = icc != nullptr ? icc->length() : 0;
-  if (!compress(&job)) {
-    out.clear();
-    return job.err.status;
-  }
+  if (!compress(&job)) return job.err.status;
   return Status::Ok;
 }
 
 }  // namespace
 
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
   try {
     return encode_jpeg(img, params, out);
   } catch (const std::bad_alloc&) {
-    out.clear();
     return Status::OutOfMemory;
   } catch (...) {
-    out.clear();
     return Status::GenericError;
   }
 }

@@ -49,6 +49,6 @@ void on_png_warning(png_structp png, png_const_charp message);
 
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out);
+Status encode(Image& img, const EncoderParams& params, ByteSink& out);
 
 }  // namespace korvex::raster::png

@@ -39,8 +39,8 @@ enum Transform : unsigned {
 struct Job {
   png_structp png;
   png_infop info;
-  std::vector<uint8_t>* out;
-  bool out_of_memory;  // set when the output could not grow
+  ByteSink* out;
+  bool write_failed;  // set when the sink refused bytes
   png_uint_32 width;
   png_uint_32 height;
   int bit_depth;
@@ -62,20 +62,11 @@ struct Job {
   void* row_context;
 };
 
-bool append(std::vector<uint8_t>& out, const uint8_t* data, size_t n) noexcept {
-  try {
-    out.insert(out.end(), data, data + n);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 void write_bytes(png_structp png, png_bytep data, size_t n) {
   Job* job = static_cast<Job*>(png_get_io_ptr(png));
-  if (!append(*job->out, data, n)) {
-    job->out_of_memory = true;
-    png_error(png, "out of memory");
+  if (!job->out->write(data, n)) {  // sinks report failure, they do not throw
+    job->write_failed = true;
+    png_error(png, "write failed");
   }
 }
 
@@ -308,7 +299,7 @@ struct WriteStructs {
   }
 };
 
-Status encode_png(Image& img, std::vector<uint8_t>& out) {
+Status encode_png(Image& img, ByteSink& out) {
   const Surface& s = img.surface();
   if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
 
@@ -359,16 +350,14 @@ Status encode_png(Image& img, std::vector<uint8_t>& out) {
   job->png = structs.png;
   job->info = structs.info;
 
-  std::vector<uint8_t> bytes;
-  job->out = &bytes;
-  if (!write_png(job.get())) return job->out_of_memory ? Status::OutOfMemory : Status::GenericError;
-  out = std::move(bytes);
+  job->out = &out;
+  if (!write_png(job.get())) return job->write_failed ? out.error() : Status::GenericError;
   return Status::Ok;
 }
 
 }  // namespace
 
-Status encode(Image& img, const EncoderParams& /*params*/, std::vector<uint8_t>& out) {
+Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
   try {
     return encode_png(img, out);
   } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@ KORVEX_REGISTER_CODEC(tiff) {
   d.format = guids::kFormatTiff;
   d.sniff = tiffcodec::sniff;
   d.decode = tiffcodec::decode;
+  d.decode_file = tiffcodec::decode_file;
   register_decoder(d);
 
   Encoder e;

@@ -10,11 +10,17 @@
 // 16-bit samples are kept exactly. Everything else (CMYK, YCbCr, JPEG-in-
 // YCbCr, Lab, odd depths...) goes through libtiff's RGBA reader into
 // 32bppARGB.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/tiff/tiff_internal.h"
@@ -520,7 +526,91 @@ class PageLoader final : public FrameLoader {
   uint32_t current_ = 0;
 };
 
+// Files smaller than this are read whole: the copy costs little there.
+constexpr uint64_t kFileDecodeFrom = uint64_t{4} << 20;
+// More strips or tiles than this: read whole, where the usual checks apply.
+constexpr uint64_t kMostStriles = uint64_t{1} << 24;
+
+// Reads [from, to) of the file into the same range of `dst`; false on a read
+// error or a file cut short.
+bool read_range(int fd, uint8_t* dst, uint64_t from, uint64_t to) {
+  while (from < to) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, size_t{1} << 30));
+    const ssize_t n = ::pread(fd, dst + from, want, static_cast<off_t>(from));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    from += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+// The file's bytes at their offsets, except the strip or tile data, which
+// stays zero: all the metadata reader needs, without reading the pixel data
+// twice. The zeros come from a fresh anonymous mapping, so the pages of the
+// skipped ranges are never touched and cost nothing.
+Status metadata_image(TIFF* tif, int fd, uint64_t size, EncodedBytes& out) {
+  const uint64_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  if (striles > kMostStriles) return Status::NotImplemented;
+  std::vector<std::pair<uint64_t, uint64_t>> data;  // [begin, end) of each strip or tile
+  data.reserve(static_cast<size_t>(striles));
+  for (uint64_t i = 0; i < striles; ++i) {
+    const uint64_t off = TIFFGetStrileOffset(tif, static_cast<uint32_t>(i));
+    const uint64_t count = TIFFGetStrileByteCount(tif, static_cast<uint32_t>(i));
+    if (off >= size) continue;
+    data.emplace_back(off, off + std::min(count, size - off));
+  }
+  std::sort(data.begin(), data.end());
+  if (size > static_cast<uint64_t>(std::numeric_limits<size_t>::max())) return Status::OutOfMemory;
+  void* map = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) return Status::NotImplemented;
+  const auto length = static_cast<size_t>(size);
+  std::shared_ptr<const void> keep(
+      map, [length](const void* p) { ::munmap(const_cast<void*>(p), length); });
+  auto* bytes = static_cast<uint8_t*>(map);
+  uint64_t at = 0;
+  for (const auto& [begin, end] : data) {
+    if (begin > at && !read_range(fd, bytes, at, begin)) return Status::GenericError;
+    at = std::max(at, end);
+  }
+  if (at < size && !read_range(fd, bytes, at, size)) return Status::GenericError;
+  out.data = bytes;
+  out.size = length;
+  out.keep = std::move(keep);
+  return Status::Ok;
+}
+
 }  // namespace
+
+Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out) {
+  // Small files, and files of several pages (decoded later from the bytes
+  // the image keeps), are read whole.
+  if (size < kFileDecodeFrom) return Status::NotImplemented;
+  LibtiffScope scope;
+  try {
+    FileReader reader;
+    reader.fd = fd;
+    reader.size = size;
+    Diagnostics diag;
+    TiffHandle tif = open_file_reader(reader, diag);
+    if (!tif) return Status::NotImplemented;
+    if (TIFFNumberOfDirectories(tif.get()) != 1) return Status::NotImplemented;
+    EncodedBytes meta;
+    if (metadata_image(tif.get(), fd, size, meta) != Status::Ok) return Status::NotImplemented;
+    std::vector<Frame> frames(1);
+    if (Status st = decode_page(tif.get(), meta, frames[0]); st != Status::Ok) {
+      // A damaged file gets the same verdict as through memory.
+      return st == Status::OutOfMemory ? st : Status::NotImplemented;
+    }
+    out = Image::from_frames(std::move(frames), guids::kFrameDimensionPage, guids::kFormatTiff,
+                             nullptr);
+    return Status::Ok;
+  } catch (const std::bad_alloc&) {
+    return Status::OutOfMemory;
+  } catch (...) {
+    return Status::GenericError;
+  }
+}
 
 bool sniff(const uint8_t* data, size_t size) {
   if (data == nullptr || size < 4) return false;

@@ -421,24 +421,26 @@ class TiffFrameWriter final : public FrameWriter {
 
 }  // namespace
 
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out) {
+Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
   LibtiffScope scope;
   try {
     WritePlan plan;
     if (Status st = make_plan(img, params, plan); st != Status::Ok) return st;
-    std::vector<uint8_t> bytes;
-    MemoryWriter writer;
-    writer.out = &bytes;
+    if (plan.compression == COMPRESSION_NONE) {
+      // Header, strips, then the directory with its tags and two 32-bit
+      // entries (offset, byte count) per strip of about 64 KiB.
+      const uint64_t row_bytes = (static_cast<uint64_t>(img.width()) * plan.bps * plan.spp + 7) / 8;
+      const uint64_t pixels = row_bytes * static_cast<uint64_t>(img.height());
+      out.expect(pixels + pixels / (uint64_t{64} << 10) * 8 + (uint64_t{16} << 10));
+    }
     Diagnostics diag;
-    TiffHandle tif = open_memory_writer(writer, diag);
-    if (!tif) return writer.failed ? Status::OutOfMemory : Status::GenericError;
+    TiffHandle tif = open_sink_writer(out, diag);
+    if (!tif) return out.error() != Status::Ok ? out.error() : Status::GenericError;
     Status st = write_page(tif.get(), img, plan, false);
     if (st == Status::Ok && TIFFFlush(tif.get()) != 1) st = Status::GenericError;
     tif.reset();
-    if (writer.failed) return Status::OutOfMemory;
-    if (st != Status::Ok) return st;
-    out = std::move(bytes);
-    return Status::Ok;
+    if (out.error() != Status::Ok) return out.error();
+    return st;
   } catch (const std::bad_alloc&) {
     return Status::OutOfMemory;
   } catch (...) {

@@ -55,13 +55,17 @@ struct MemoryReader {
 // the first directory.
 TiffHandle open_reader(MemoryReader& reader, Diagnostics& diag);
 
-// A growing byte vector as a seekable output.
-struct MemoryWriter {
-  std::vector<uint8_t>* out = nullptr;
+// An open file read with pread: no mapping, so a file cut short by another
+// process meanwhile gives short reads (an error), never a fault.
+struct FileReader {
+  int fd = -1;
+  uint64_t size = 0;
   uint64_t pos = 0;
-  bool failed = false;  // an allocation failed in a callback
 };
-TiffHandle open_memory_writer(MemoryWriter& writer, Diagnostics& diag);
+TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag);
+
+// A byte sink (memory or the temporary file of a save) as a seekable output.
+TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag);
 
 // A file descriptor as a seekable output; the descriptor stays ours (the
 // handle's close does not close it), so it can be synced before renaming.
@@ -74,7 +78,8 @@ TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& d
 // The codec entry points, registered together by tiff_codec.cpp.
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
-Status encode(Image& img, const EncoderParams& params, std::vector<uint8_t>& out);
+Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
+Status encode(Image& img, const EncoderParams& params, ByteSink& out);
 Status open_frames(Image& first, const EncoderParams& params, const std::string& path,
                    std::unique_ptr<FrameWriter>& out);
 

@@ -151,41 +151,57 @@ int no_map(thandle_t, void**, toff_t*) {
 }
 void no_unmap(thandle_t, void*, toff_t) {}
 
-// ---- memory writer -------------------------------------------------------------
+// ---- file reader ---------------------------------------------------------------
 
-tmsize_t vec_read(thandle_t h, void* buf, tmsize_t n) {
-  auto* w = static_cast<MemoryWriter*>(h);
-  const uint64_t size = w->out->size();
-  if (n <= 0 || w->pos >= size) return 0;
-  const size_t k = static_cast<size_t>(std::min<uint64_t>(size - w->pos, static_cast<uint64_t>(n)));
-  std::memcpy(buf, w->out->data() + w->pos, k);
-  w->pos += k;
-  return static_cast<tmsize_t>(k);
-}
-tmsize_t vec_write(thandle_t h, void* buf, tmsize_t n) {
-  auto* w = static_cast<MemoryWriter*>(h);
-  if (n < 0) return -1;
-  try {
-    const uint64_t end = w->pos + static_cast<uint64_t>(n);
-    if (end > w->out->size()) w->out->resize(static_cast<size_t>(end));
-    if (n > 0) std::memcpy(w->out->data() + w->pos, buf, static_cast<size_t>(n));
-    w->pos = end;
-    return n;
-  } catch (...) {
-    // Nothing may propagate through libtiff's C frames.
-    w->failed = true;
-    return -1;
+tmsize_t file_read(thandle_t h, void* buf, tmsize_t n) {
+  auto* r = static_cast<FileReader*>(h);
+  if (n <= 0 || r->pos >= r->size) return 0;
+  const size_t want =
+      static_cast<size_t>(std::min<uint64_t>(r->size - r->pos, static_cast<uint64_t>(n)));
+  size_t got = 0;
+  while (got < want) {
+    const ssize_t k = ::pread(r->fd, static_cast<uint8_t*>(buf) + got, want - got,
+                              static_cast<off_t>(r->pos + got));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return -1;
+    if (k == 0) break;  // the file shrank since it was opened
+    got += static_cast<size_t>(k);
   }
+  r->pos += got;
+  return static_cast<tmsize_t>(got);
 }
-toff_t vec_seek(thandle_t h, toff_t off, int whence) {
-  auto* w = static_cast<MemoryWriter*>(h);
+toff_t file_seek(thandle_t h, toff_t off, int whence) {
+  auto* r = static_cast<FileReader*>(h);
   uint64_t target = 0;
-  if (!seek_target(w->pos, w->out->size(), off, whence, target)) return static_cast<toff_t>(-1);
-  w->pos = target;
+  if (!seek_target(r->pos, r->size, off, whence, target)) return static_cast<toff_t>(-1);
+  r->pos = target;
   return target;
 }
-toff_t vec_size(thandle_t h) {
-  return static_cast<MemoryWriter*>(h)->out->size();
+toff_t file_size(thandle_t h) {
+  return static_cast<FileReader*>(h)->size;
+}
+
+// ---- sink writer ---------------------------------------------------------------
+
+tmsize_t sink_read(thandle_t h, void* buf, tmsize_t n) {
+  if (n <= 0) return 0;
+  return static_cast<tmsize_t>(static_cast<ByteSink*>(h)->read(buf, static_cast<size_t>(n)));
+}
+tmsize_t sink_write(thandle_t h, void* buf, tmsize_t n) {
+  if (n < 0) return -1;
+  // Sinks report failure, they never throw through libtiff's C frames.
+  return static_cast<ByteSink*>(h)->write(buf, static_cast<size_t>(n)) ? n : -1;
+}
+toff_t sink_seek(thandle_t h, toff_t off, int whence) {
+  auto* sink = static_cast<ByteSink*>(h);
+  uint64_t target = 0;
+  if (!seek_target(sink->tell(), sink->size(), off, whence, target) || !sink->seek(target)) {
+    return static_cast<toff_t>(-1);
+  }
+  return target;
+}
+toff_t sink_size(thandle_t h) {
+  return static_cast<ByteSink*>(h)->size();
 }
 
 // ---- file writer ---------------------------------------------------------------
@@ -250,11 +266,15 @@ TiffHandle open_reader(MemoryReader& reader, Diagnostics& diag) {
                            mem_size, mem_map, no_unmap, diag);
 }
 
-TiffHandle open_memory_writer(MemoryWriter& writer, Diagnostics& diag) {
-  writer.pos = 0;
-  writer.failed = false;
-  return open_with_options("memory", "wl", &writer, vec_read, vec_write, vec_seek, no_close,
-                           vec_size, no_map, no_unmap, diag);
+TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag) {
+  reader.pos = 0;
+  return open_with_options("file", "r", &reader, file_read, mem_refuse_write, file_seek, no_close,
+                           file_size, no_map, no_unmap, diag);
+}
+
+TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag) {
+  return open_with_options("memory", "wl", &sink, sink_read, sink_write, sink_seek, no_close,
+                           sink_size, no_map, no_unmap, diag);
 }
 
 TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& diag) {

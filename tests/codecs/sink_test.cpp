@@ -1,0 +1,218 @@
+// Encoders streaming into a file give the same bytes as into memory, and
+// large pixel buffers keep their zeroing contract.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codec_test_util.h"
+#include "host/file_io.h"
+#include "raster/big_alloc.h"
+#include "raster/codec.h"
+#include "raster/image.h"
+
+namespace korvex {
+namespace {
+
+using raster::Image;
+namespace pf = raster::pf;
+namespace ep = raster::encparam;
+
+// A picture whose rows differ, so strips and rows written out of place show.
+std::unique_ptr<Image> picture(raster::PixelFormat f, int32_t w, int32_t h) {
+  std::unique_ptr<Image> img;
+  EXPECT_EQ(Image::create(w, h, f, img), raster::Status::Ok);
+  std::vector<uint32_t> argb(static_cast<size_t>(w) * h);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      argb[static_cast<size_t>(y) * w + x] =
+          0xFF000000u | static_cast<uint32_t>((x * 7 + y * 3) & 0xFF) << 16 |
+          static_cast<uint32_t>((x ^ y) & 0xFF) << 8 | static_cast<uint32_t>((y * 5) & 0xFF);
+    }
+  }
+  EXPECT_EQ(img->write_pixels({0, 0, w, h}, pf::k32bppARGB,
+                              reinterpret_cast<const uint8_t*>(argb.data()), w * 4),
+            raster::Status::Ok);
+  return img;
+}
+
+TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
+  struct Case {
+    const char* pattern;
+    raster::EncoderParams params;
+    raster::PixelFormat format;
+  };
+  // Large enough that TIFF strips, libjpeg's and the file sink's buffers
+  // fill several times over; TIFF patches its directory offset at the end.
+  const Case cases[] = {
+      {"*.tif", {{ep::kCompression, ep::kCompressionNone}}, pf::k24bppRGB},
+      {"*.tif", {{ep::kCompression, ep::kCompressionLZW}}, pf::k32bppARGB},
+      {"*.tif", {{ep::kCompression, ep::kCompressionCCITT4}, {ep::kColorDepth, 1}}, pf::k24bppRGB},
+      {"*.bmp", {}, pf::k24bppRGB},
+      {"*.bmp", {}, pf::k32bppRGB},
+      {"*.png", {}, pf::k24bppRGB},
+      {"*.jpg", {{ep::kQuality, 90}}, pf::k24bppRGB},
+      {"*.gif", {}, pf::k24bppRGB},
+  };
+  testutil::ScratchDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const raster::Encoder* enc = testutil::encoder_for(c.pattern);
+    ASSERT_NE(enc, nullptr);
+    auto img = picture(c.format, 1203, 517);
+    std::vector<uint8_t> memory;
+    ASSERT_EQ(raster::encode_to_memory(*enc, *img, c.params, memory), raster::Status::Ok);
+    const std::string path = dir.file("out");
+    ASSERT_EQ(host::write_file_atomically(
+                  path, [&](raster::ByteSink& out) { return enc->encode(*img, c.params, out); }),
+              raster::Status::Ok);
+    const std::vector<uint8_t> file = testutil::read_file(path);
+    EXPECT_EQ(file.size(), memory.size());
+    EXPECT_TRUE(file == memory);
+  }
+}
+
+TEST(StreamingEncoders, ASinkThatFailsMidwayFailsTheEncode) {
+  // A sink that takes a few bytes and then refuses, as a full disk does.
+  class FullSink final : public raster::ByteSink {
+   public:
+    explicit FullSink(size_t room) : room_(room) {}
+    bool write(const void*, size_t n) override {
+      if (n > room_) {
+        error_ = raster::Status::Win32Error;
+        return false;
+      }
+      room_ -= n;
+      pos_ += n;
+      end_ = std::max(end_, pos_);
+      return true;
+    }
+    bool seek(uint64_t pos) override {
+      pos_ = pos;
+      return error_ == raster::Status::Ok;
+    }
+    uint64_t tell() const override { return pos_; }
+    uint64_t size() const override { return end_; }
+    size_t read(void*, size_t) override { return 0; }
+
+   private:
+    size_t room_;
+    uint64_t pos_ = 0, end_ = 0;
+  };
+  for (const char* pattern : {"*.tif", "*.bmp", "*.png", "*.jpg", "*.gif"}) {
+    SCOPED_TRACE(pattern);
+    const raster::Encoder* enc = testutil::encoder_for(pattern);
+    ASSERT_NE(enc, nullptr);
+    auto img = picture(pf::k24bppRGB, 640, 480);
+    FullSink sink(4096);
+    EXPECT_EQ(enc->encode(*img, {}, sink), raster::Status::Win32Error);
+  }
+}
+
+// Decodes a file through decode_image_file, as CreateImageFromFile does.
+raster::Status decode_from_file(const std::string& path, std::unique_ptr<Image>& img) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return raster::Status::FileNotFound;
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  const raster::Status st = raster::decode_image_file(fd, static_cast<uint64_t>(size), img);
+  ::close(fd);
+  return st;
+}
+
+TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
+  testutil::ScratchDir dir;
+  // Noise, so that compressed variants stay above the size where files are
+  // decoded straight from disk.
+  auto img = picture(pf::k24bppRGB, 1400, 1200);
+  uint32_t seed = 12345;
+  for (int32_t y = 0; y < img->height(); ++y) {
+    uint8_t* row = img->surface().row(y);
+    for (int32_t x = 0; x < 3 * img->width(); ++x) {
+      seed = seed * 1103515245u + 12345u;
+      row[x] = static_cast<uint8_t>(seed >> 23);
+    }
+  }
+  raster::PropertyItem text;
+  text.id = 270;  // ImageDescription
+  text.type = raster::ptype::kAscii;
+  text.value = {'n', 'o', 'i', 's', 'e', 0};
+  ASSERT_EQ(img->set_property(text), raster::Status::Ok);
+  const raster::Encoder* enc = testutil::encoder_for("*.tif");
+  ASSERT_NE(enc, nullptr);
+  std::vector<uint8_t> plain;
+  ASSERT_EQ(raster::encode_to_memory(*enc, *img, {{ep::kCompression, ep::kCompressionNone}}, plain),
+            raster::Status::Ok);
+  testutil::write_file(dir.file("plain.tif"), plain);
+  const std::string magick = testutil::convert_tool() + " " + dir.file("plain.tif");
+  ASSERT_EQ(testutil::run(magick + " -compress lzw " + dir.file("lzw.tif")), 0);
+  ASSERT_EQ(testutil::run(magick + " -define tiff:tile-geometry=256x256 -compress none " +
+                          dir.file("tiled.tif")),
+            0);
+  ASSERT_EQ(testutil::run(magick + " " + dir.file("plain.tif") + " -compress none " +
+                          dir.file("pages.tif")),
+            0);
+  for (const char* name : {"plain.tif", "lzw.tif", "tiled.tif"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = testutil::read_file(dir.file(name));
+    ASSERT_GE(bytes.size(), raster::kLargeBuffer);
+    std::unique_ptr<Image> from_memory, from_file;
+    ASSERT_EQ(testutil::decode(bytes, from_memory), raster::Status::Ok);
+    ASSERT_EQ(decode_from_file(dir.file(name), from_file), raster::Status::Ok);
+    EXPECT_EQ(from_file->format(), from_memory->format());
+    EXPECT_EQ(from_file->dpi_x(), from_memory->dpi_x());
+    EXPECT_EQ(from_file->frame_count(), 1u);
+    EXPECT_TRUE(testutil::argb_pixels(*from_file) == testutil::argb_pixels(*from_memory));
+    ASSERT_EQ(from_file->properties().size(), from_memory->properties().size());
+    for (size_t i = 0; i < from_file->properties().size(); ++i) {
+      EXPECT_EQ(from_file->properties()[i].id, from_memory->properties()[i].id);
+      EXPECT_EQ(from_file->properties()[i].value, from_memory->properties()[i].value);
+    }
+    const raster::PropertyItem* desc = from_file->property(270);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_EQ(desc->value, text.value);
+  }
+  // Several pages keep their bytes for later: those are read whole. So is a
+  // file cut short, which then fails as it does from memory.
+  std::unique_ptr<Image> none;
+  EXPECT_EQ(decode_from_file(dir.file("pages.tif"), none), raster::Status::NotImplemented);
+  std::vector<uint8_t> cut = plain;
+  cut.resize(cut.size() / 2);
+  testutil::write_file(dir.file("cut.tif"), cut);
+  std::unique_ptr<Image> whole;
+  const raster::Status from_memory = testutil::decode(cut, whole);
+  const raster::Status from_file = decode_from_file(dir.file("cut.tif"), none);
+  EXPECT_TRUE(from_file == raster::Status::NotImplemented || from_file == from_memory);
+}
+
+TEST(LargeBuffers, SurfacesAndZeroedBuffersAreZeroEvenOnReusedMemory) {
+  // Dirty a few large blocks and give them back, so the next allocations
+  // may well reuse them.
+  for (size_t mb : {5, 17}) {
+    uint8_t* dirty = raster::allocate_buffer(mb << 20, false);
+    ASSERT_NE(dirty, nullptr);
+    std::memset(dirty, 0xA5, mb << 20);
+    std::free(dirty);
+  }
+  for (size_t bytes : {raster::kLargeBuffer - 1, raster::kLargeBuffer, (size_t{17} << 20) + 3}) {
+    uint8_t* p = raster::allocate_buffer(bytes, true);
+    ASSERT_NE(p, nullptr);
+    size_t nonzero = 0;
+    for (size_t i = 0; i < bytes; ++i) nonzero += p[i] != 0;
+    EXPECT_EQ(nonzero, 0u) << bytes;
+    std::free(p);
+  }
+  raster::Surface s;
+  ASSERT_EQ(raster::allocate_surface(2500, 1800, pf::k32bppARGB, s), raster::Status::Ok);
+  size_t nonzero = 0;
+  for (int32_t y = 0; y < s.height; ++y) {
+    const uint8_t* row = s.row(y);
+    for (int32_t x = 0; x < s.stride; ++x) nonzero += row[x] != 0;
+  }
+  EXPECT_EQ(nonzero, 0u);
+}
+
+}  // namespace
+}  // namespace korvex
