@@ -13,19 +13,8 @@ kx="$build/bench/korvex_convert"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# ImageMagick's policy on Debian caps memory at 256 MiB: give it room for 6000 x 4000.
-mkdir -p "$work/magick"
-cat > "$work/magick/policy.xml" <<'XML'
-<policymap>
-  <policy domain="resource" name="memory" value="4GiB"/>
-  <policy domain="resource" name="map" value="4GiB"/>
-  <policy domain="resource" name="area" value="1GP"/>
-  <policy domain="resource" name="disk" value="8GiB"/>
-  <policy domain="resource" name="width" value="64KP"/>
-  <policy domain="resource" name="height" value="64KP"/>
-</policymap>
-XML
-export MAGICK_CONFIGURE_PATH="$work/magick"
+. bench/magick_policy.sh
+magick_policy "$work"
 
 echo "Preparing inputs in $work ..."
 # A photo-like 6000 x 4000 picture, and an A4 page at 300 dpi scanned to 1 bit.

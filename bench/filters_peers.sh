@@ -15,19 +15,8 @@ kx="$build/bench/filters_bench"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# Debian's ImageMagick policy caps memory at 256 MiB: give it room for 6000 x 4000.
-mkdir -p "$work/magick"
-cat > "$work/magick/policy.xml" <<'XML'
-<policymap>
-  <policy domain="resource" name="memory" value="4GiB"/>
-  <policy domain="resource" name="map" value="4GiB"/>
-  <policy domain="resource" name="area" value="1GP"/>
-  <policy domain="resource" name="disk" value="8GiB"/>
-  <policy domain="resource" name="width" value="64KP"/>
-  <policy domain="resource" name="height" value="64KP"/>
-</policymap>
-XML
-export MAGICK_CONFIGURE_PATH="$work/magick"
+. bench/magick_policy.sh
+magick_policy "$work"
 
 echo "Preparing a photo-like 6000 x 4000 picture in $work ..."
 /usr/bin/convert -size 1500x1000 -seed 7 plasma:fractal -blur 0x1 -resize 6000x4000! \

@@ -17,6 +17,8 @@ BENCH=${1:-build/release/bench/bench_resample}
 KORVEX=${2:-$(dirname "$BENCH")/../tools/korvex/korvex}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT INT TERM
+. "$(dirname "$0")/magick_policy.sh"
+magick_policy "$WORK"
 "$BENCH" --benchmark_format=json ${BENCH_FILTER:+--benchmark_filter=$BENCH_FILTER} > "$WORK/ours.json"
 /usr/bin/python3 - "$WORK" "$KORVEX" <<'PY'
 import json, math, os, shutil, subprocess, sys, time

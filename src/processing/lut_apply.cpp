@@ -184,8 +184,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lut_exceptions_vbmi(
 
 // GCC 12's AVX-512 shift and min/max intrinsics start from a self-initialised
 // "undefined" vector, which -Wmaybe-uninitialized reports once they inline.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Contrast on sixteen pixels at a time. The signed table is split into a low
 // and a high byte table, both looked up with byte permutes; each channel is
@@ -304,7 +306,9 @@ __attribute__((target("avx512f,avx512bw"))) void gray_avx512(uint32_t* px, size_
   }
   gray_plain(px + i, n - i);
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 }  // namespace
