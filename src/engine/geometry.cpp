@@ -86,6 +86,9 @@ cKorvexStatus add_border(cKorvex& k, cKorvex::State& s, int32_t size, const Bord
                          int32_t color) {
   raster::Image* img = raster::find_image(s.NativeImage);
   if (img == nullptr) return s.LastStatus;
+  // Older raster versions cannot draw onto an indexed canvas.
+  if (raster::is_indexed(img->format()) && old_raster_version())
+    return SetStatus(s, raster::Status::PixelFormatMustBeConverted);
   // A border needs a positive size, and the new size must fit in 31 bits.
   const int64_t w = img->width(), h = img->height();
   const int64_t nw = w + static_cast<int64_t>(b.left + b.right) * size;

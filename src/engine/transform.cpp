@@ -51,6 +51,9 @@ cKorvexStatus rotate_angle(cKorvex& k, cKorvex::State& s, int32_t angle, Framing
                            int32_t back) {
   raster::Image* native = raster::find_image(s.NativeImage);
   if (native == nullptr) return s.LastStatus;
+  // Older raster versions cannot draw onto an indexed canvas.
+  if (raster::is_indexed(native->format()) && old_raster_version())
+    return SetStatus(s, raster::Status::PixelFormatMustBeConverted);
   const double r = angle * kPi / 180.0;
   const double cs = std::cos(r), sn = std::sin(r);
   const int32_t w = native->width(), h = native->height();

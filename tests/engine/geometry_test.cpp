@@ -5,6 +5,7 @@
 #include "engine/state.h"
 #include "korvex/korvex.h"
 #include "raster/handles.h"
+#include "raster/version.h"
 
 namespace korvex {
 namespace {
@@ -192,6 +193,20 @@ TEST(Geometry, ResizeKeepsFormatResolutionAndChecksItsArguments) {
   EXPECT_EQ(k.Resize(0, 10), S::InvalidParameter);
   EXPECT_EQ(k.Resize(10, 10, 8), S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), kept);
+}
+
+TEST(Geometry, OlderRasterVersionsRefuseToDrawOnIndexedCanvases) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(20, 10, 8), S::Ok);
+  const int32_t id = k.GetNativeImage();
+  raster::set_version_text_for_testing("5.1.3102.0");
+  EXPECT_EQ(k.RotateAngle(30), S::PixelFormatMustBeConverted);
+  EXPECT_EQ(k.AddBorders(2), S::PixelFormatMustBeConverted);
+  EXPECT_EQ(k.DrawLine(1, 1, 5, 5), S::PixelFormatMustBeConverted);
+  EXPECT_EQ(k.GetNativeImage(), id);  // left as it was
+  EXPECT_EQ(k.GetWidth(), 20);
+  raster::set_version_text_for_testing("");
+  EXPECT_EQ(k.RotateAngle(30), S::Ok);
 }
 
 }  // namespace
