@@ -270,7 +270,8 @@ Status Font::create(const std::string& family, float size, int32_t style, Unit u
     default:  // a font has no size on the display unit
       return Status::InvalidParameter;
   }
-  if (px > 1e6) return Status::InvalidParameter;
+  // FreeType sizes glyphs in 16-bit pixels per em.
+  if (px > 32767) return Status::InvalidParameter;
   const std::string resolved = resolve_font_family(family);
   if (resolved.empty()) return Status::FontFamilyNotFound;
   out.family_ = resolved;
@@ -644,6 +645,47 @@ cairo_antialias_t antialias_for(Smoothing m) {
 
 namespace {
 
+// cairo holds device coordinates in 24.8 fixed point (about +-8.4 million);
+// geometry reaching further would wrap around. Rectangles and straight lines,
+// which callers size generously to cover a whole picture, are cut to this
+// range first: what lies beyond it is off any picture.
+constexpr double kReach = 4194304.0;
+
+// A rectangle path with its edges limited to the reach (an edge beyond it
+// would be off the picture and is drawn, if at all, where it cannot be seen).
+void rectangle_path(cairo_t* cr, double x, double y, double w, double h) {
+  double x0 = std::min(x, x + w), x1 = std::max(x, x + w);
+  double y0 = std::min(y, y + h), y1 = std::max(y, y + h);
+  x0 = std::clamp(x0, -kReach, kReach), x1 = std::clamp(x1, -kReach, kReach);
+  y0 = std::clamp(y0, -kReach, kReach), y1 = std::clamp(y1, -kReach, kReach);
+  cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+}
+
+// Cuts the segment a-b to the square of the reach (Liang-Barsky); false when
+// nothing of it is inside.
+bool clip_segment(PointF& a, PointF& b) {
+  double t0 = 0, t1 = 1;
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a.x + kReach, kReach - a.x, a.y + kReach, kReach - a.y};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0) {
+      if (q[i] < 0) return false;
+    } else {
+      const double t = q[i] / p[i];
+      if (p[i] < 0)
+        t0 = std::max(t0, t);
+      else
+        t1 = std::min(t1, t);
+    }
+  }
+  if (t0 > t1) return false;
+  const PointF s = a;
+  a = {s.x + t0 * dx, s.y + t0 * dy};
+  b = {s.x + t1 * dx, s.y + t1 * dy};
+  return true;
+}
+
 // The ellipse inscribed in a rectangle, as a closed path.
 void ellipse_path(cairo_t* cr, const RectF& r) {
   cairo_save(cr);
@@ -700,6 +742,7 @@ Status Graphics::draw_line(const Pen& pen, PointF a, PointF b) {
     arrow_head(cr, a, b, pen.width, base);
     if (len > 0) e = base;
   }
+  if (!clip_segment(s, e)) return Status::Ok;
   cairo_move_to(cr, s.x, s.y);
   cairo_line_to(cr, e.x, e.y);
   return finish(cr, true, impl_->dirty);
@@ -772,7 +815,7 @@ Status Graphics::draw_curve(const Pen& pen, const std::vector<PointF>& pts, doub
 Status Graphics::draw_rectangle(const Pen& pen, const RectF& r) {
   if (!finite(r)) return Status::InvalidParameter;
   KORVEX_STROKE_BEGIN(pen);
-  cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+  rectangle_path(cr, r.x, r.y, r.width, r.height);
   return finish(cr, true, impl_->dirty);
 }
 
@@ -806,7 +849,7 @@ Status Graphics::fill_rectangle(const Brush& brush, const RectF& r) {
   if (Status st = fill_begin(cr, brush, impl_->world, smoothing_, impl_->width, impl_->height);
       st != Status::Ok)
     return st;
-  cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+  rectangle_path(cr, r.x, r.y, r.width, r.height);
   return finish(cr, false, impl_->dirty);
 }
 
@@ -873,7 +916,7 @@ Status Graphics::draw_image(Image& src, const RectF& dst, const Rect& from) {
     cairo_set_source_surface(cr, cs.get(), dx, dy);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_rectangle(cr, dx, dy, dst.width, dst.height);
+    rectangle_path(cr, dx, dy, dst.width, dst.height);
     return finish(cr, false, impl_->dirty);
   }
   Status st = snapshot(src, from, pixels);
@@ -891,7 +934,7 @@ Status Graphics::draw_image(Image& src, const RectF& dst, const Rect& from) {
   cairo_pattern_set_extend(p.get(), CAIRO_EXTEND_PAD);
   cairo_set_source(cr, p.get());
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
-  cairo_rectangle(cr, dst.x, dst.y, dst.width, dst.height);
+  rectangle_path(cr, dst.x, dst.y, dst.width, dst.height);
   return finish(cr, false, impl_->dirty);
 }
 
@@ -1021,7 +1064,7 @@ Status Graphics::draw_string_in(const std::string& utf8, const Font& font, const
   }
   cairo_save(cr);
   if (format.clip && sized && layout_rect.height > 0) {
-    cairo_rectangle(cr, layout_rect.x, layout_rect.y, layout_rect.width, layout_rect.height);
+    rectangle_path(cr, layout_rect.x, layout_rect.y, layout_rect.width, layout_rect.height);
     cairo_clip(cr);
   }
   cairo_move_to(cr, layout_rect.x, y);

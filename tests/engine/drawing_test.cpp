@@ -240,6 +240,25 @@ TEST(Drawing, DrawingWithoutAnImageOrWithBadArgumentsReportsIt) {
   EXPECT_EQ(ink(k).x1, 20);
 }
 
+TEST(Drawing, GeometryFarBeyondThePictureIsCutNotWrapped) {
+  // Sizes far past the drawing layer's fixed-point range still cover the
+  // picture instead of wrapping around to nothing.
+  cKorvex k;
+  canvas(k, 50, 50);
+  ASSERT_EQ(k.DrawFillRectangle(1, 1, INT32_MAX, INT32_MAX, kRed, false), S::Ok);
+  EXPECT_EQ(px(k, 50, 50), 0xFFFF0000u);
+  canvas(k, 50, 50);
+  ASSERT_EQ(k.DrawLine(-2000000000, 10, 2000000000, 10, 1, kBlack, false), S::Ok);
+  EXPECT_EQ(px(k, 25, 10), 0xFF000000u);
+  canvas(k, 50, 50);
+  ASSERT_EQ(k.DrawGrid(1, 1, INT32_MAX, INT32_MAX, 20, 20, 1, kBlack), S::Ok);
+  EXPECT_EQ(px(k, 21, 45), 0xFF000000u);
+  EXPECT_EQ(px(k, 45, 41), 0xFF000000u);
+  // Glyphs beyond FreeType's 16-bit sizes are refused rather than silently lost.
+  k.FontSetUnit(2);
+  EXPECT_EQ(k.DrawText("W", 1, 1, 100000), S::InvalidParameter);
+}
+
 TEST(Drawing, ImagesAreScaledIntoPlaceAndMayBeDrawnOntoThemselves) {
   cKorvex src;
   ASSERT_EQ(src.CreateImage(4, 2, 32), S::Ok);
