@@ -362,7 +362,9 @@ class cKorvex {
   // installed families (Arial, Times New Roman and Courier New resolve to
   // their metric-compatible Liberation families); an unknown name gives
   // FontFamilyNotFound. Point arrays are two-dimensional Long arrays: point i
-  // is (arPoints(i, 1), arPoints(i, 2)).
+  // is (arPoints(i, 1), arPoints(i, 2)). Rectangles and straight lines may
+  // reach any distance; curves, ellipses and skewed images reaching beyond
+  // 4194304 pixels give ValueOverflow.
   cKorvexStatus DrawLine(int32_t nSrcX, int32_t nSrcY, int32_t nDstX, int32_t nDstY,
                          int32_t nPenWidth = 1, int32_t nColor = static_cast<int32_t>(0xFF000000),
                          bool bAntiAlias = true);

@@ -55,6 +55,29 @@ bool finite(const RectF& r) {
   return finite(r.x) && finite(r.y) && finite(r.width) && finite(r.height);
 }
 
+// cairo holds device coordinates in 24.8 fixed point (about +-8.4 million);
+// geometry reaching further would wrap around. Rectangles and straight lines,
+// which callers size generously to cover a whole picture, are cut to this
+// range first: what lies beyond it is off any picture.
+constexpr double kReach = 4194304.0;
+
+// Whether every point, through the world transform, lies within the reach.
+// Curves and ellipses cannot be cut like lines; beyond it they are refused
+// with ValueOverflow rather than drawn wrapped around.
+bool reachable(const cairo_matrix_t& world, const PointF* pts, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    double x = pts[i].x, y = pts[i].y;
+    cairo_matrix_transform_point(&world, &x, &y);
+    if (!(std::fabs(x) <= kReach && std::fabs(y) <= kReach)) return false;
+  }
+  return true;
+}
+bool reachable(const cairo_matrix_t& world, const RectF& r) {
+  const PointF c[4] = {
+      {r.x, r.y}, {r.x + r.width, r.y}, {r.x, r.y + r.height}, {r.x + r.width, r.y + r.height}};
+  return reachable(world, c, 4);
+}
+
 // Keeps an Image alive as long as a cairo surface made over its pixels.
 const cairo_user_data_key_t kImageKey{};
 void release_image(void* p) {
@@ -645,12 +668,6 @@ cairo_antialias_t antialias_for(Smoothing m) {
 
 namespace {
 
-// cairo holds device coordinates in 24.8 fixed point (about +-8.4 million);
-// geometry reaching further would wrap around. Rectangles and straight lines,
-// which callers size generously to cover a whole picture, are cut to this
-// range first: what lies beyond it is off any picture.
-constexpr double kReach = 4194304.0;
-
 // A rectangle path with its edges limited to the reach (an edge beyond it
 // would be off the picture and is drawn, if at all, where it cannot be seen).
 void rectangle_path(cairo_t* cr, double x, double y, double w, double h) {
@@ -749,6 +766,8 @@ Status Graphics::draw_line(const Pen& pen, PointF a, PointF b) {
 }
 
 Status Graphics::draw_lines(const Pen& pen, const std::vector<PointF>& pts) {
+  if (!pts.empty() && !reachable(impl_->world, pts.data(), pts.size()))
+    return Status::ValueOverflow;
   if (pts.size() < 2) return Status::InvalidParameter;
   for (PointF p : pts)
     if (!finite(p)) return Status::InvalidParameter;
@@ -758,6 +777,7 @@ Status Graphics::draw_lines(const Pen& pen, const std::vector<PointF>& pts) {
 }
 
 Status Graphics::draw_arc(const Pen& pen, const RectF& box, double start, double sweep) {
+  if (finite(box) && !reachable(impl_->world, box)) return Status::ValueOverflow;
   if (!finite(box) || !finite(start) || !finite(sweep)) return Status::InvalidParameter;
   if (box.width <= 0 || box.height <= 0) return Status::InvalidParameter;
   KORVEX_STROKE_BEGIN(pen);
@@ -783,6 +803,9 @@ Status Graphics::draw_arc(const Pen& pen, const RectF& box, double start, double
 }
 
 Status Graphics::draw_bezier(const Pen& pen, PointF p1, PointF p2, PointF p3, PointF p4) {
+  const PointF bez[4] = {p1, p2, p3, p4};
+  if (finite(p1) && finite(p2) && finite(p3) && finite(p4) && !reachable(impl_->world, bez, 4))
+    return Status::ValueOverflow;
   if (!finite(p1) || !finite(p2) || !finite(p3) || !finite(p4)) return Status::InvalidParameter;
   KORVEX_STROKE_BEGIN(pen);
   cairo_move_to(cr, p1.x, p1.y);
@@ -791,6 +814,8 @@ Status Graphics::draw_bezier(const Pen& pen, PointF p1, PointF p2, PointF p3, Po
 }
 
 Status Graphics::draw_curve(const Pen& pen, const std::vector<PointF>& pts, double tension) {
+  if (!pts.empty() && !reachable(impl_->world, pts.data(), pts.size()))
+    return Status::ValueOverflow;
   if (pts.size() < 2 || !finite(tension)) return Status::InvalidParameter;
   for (PointF p : pts)
     if (!finite(p)) return Status::InvalidParameter;
@@ -820,6 +845,7 @@ Status Graphics::draw_rectangle(const Pen& pen, const RectF& r) {
 }
 
 Status Graphics::draw_ellipse(const Pen& pen, const RectF& r) {
+  if (finite(r) && !reachable(impl_->world, r)) return Status::ValueOverflow;
   if (!finite(r)) return Status::InvalidParameter;
   KORVEX_STROKE_BEGIN(pen);
   if (r.width == 0 || r.height == 0)
@@ -854,6 +880,7 @@ Status Graphics::fill_rectangle(const Brush& brush, const RectF& r) {
 }
 
 Status Graphics::fill_ellipse(const Brush& brush, const RectF& r) {
+  if (finite(r) && !reachable(impl_->world, r)) return Status::ValueOverflow;
   if (!finite(r)) return Status::InvalidParameter;
   cairo_t* cr = impl_->cr.get();
   if (Status st = fill_begin(cr, brush, impl_->world, smoothing_, impl_->width, impl_->height);
@@ -865,6 +892,8 @@ Status Graphics::fill_ellipse(const Brush& brush, const RectF& r) {
 }
 
 Status Graphics::fill_polygon(const Brush& brush, const std::vector<PointF>& pts) {
+  if (!pts.empty() && !reachable(impl_->world, pts.data(), pts.size()))
+    return Status::ValueOverflow;
   if (pts.size() < 3) return Status::InvalidParameter;
   for (PointF p : pts)
     if (!finite(p)) return Status::InvalidParameter;
@@ -939,6 +968,9 @@ Status Graphics::draw_image(Image& src, const RectF& dst, const Rect& from) {
 }
 
 Status Graphics::draw_image_points(Image& src, PointF tl, PointF tr, PointF bl) {
+  const PointF corners[4] = {tl, tr, bl, {tr.x + bl.x - tl.x, tr.y + bl.y - tl.y}};
+  if (finite(tl) && finite(tr) && finite(bl) && !reachable(impl_->world, corners, 4))
+    return Status::ValueOverflow;
   if (!finite(tl) || !finite(tr) || !finite(bl)) return Status::InvalidParameter;
   const double w = src.width(), h = src.height();
   // Source (u, v) -> user: tl + u/w * (tr - tl) + v/h * (bl - tl).

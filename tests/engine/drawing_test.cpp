@@ -254,6 +254,11 @@ TEST(Drawing, GeometryFarBeyondThePictureIsCutNotWrapped) {
   ASSERT_EQ(k.DrawGrid(1, 1, INT32_MAX, INT32_MAX, 20, 20, 1, kBlack), S::Ok);
   EXPECT_EQ(px(k, 21, 45), 0xFF000000u);
   EXPECT_EQ(px(k, 45, 41), 0xFF000000u);
+  // Ellipses and curves cannot be cut like lines: past the reach they are
+  // refused rather than drawn wrapped around.
+  EXPECT_EQ(k.DrawFillEllipse(25, 25, 100000000, 100000000, kRed), S::ValueOverflow);
+  EXPECT_EQ(k.DrawBezier(1, 1, 1, 2000000000, 50, 50, 50, 1), S::ValueOverflow);
+  EXPECT_EQ(k.GetStat(), S::ValueOverflow);
   // Glyphs beyond FreeType's 16-bit sizes are refused rather than silently lost.
   k.FontSetUnit(2);
   EXPECT_EQ(k.DrawText("W", 1, 1, 100000), S::InvalidParameter);
