@@ -25,22 +25,7 @@ convert -size 2480x3508 xc:white -fill black -font /usr/share/fonts/truetype/dej
   -draw "rectangle 150,400 2300,420" -draw "circle 1240,1800 1240,2400" \
   -monochrome -density 300 -compress Group4 "$work/page.tif"
 
-# Median wall time of the runs (seconds, microsecond clock) and the largest
-# peak resident memory (KB): "seconds peak_kb".
-measure() {
-  local times=() mems=()
-  for _ in $(seq "$runs"); do
-    local start=$EPOCHREALTIME
-    /usr/bin/time -f "%M" -o "$work/t" bash -c "$1" >/dev/null 2>&1 || { echo "FAILED: $1" >&2; return 1; }
-    local end=$EPOCHREALTIME
-    read -r m < "$work/t"
-    times+=("$(echo "$end - $start" | bc -l)"); mems+=("$m")
-  done
-  local t m
-  t=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-  m=$(printf '%s\n' "${mems[@]}" | sort -n | tail -1)
-  echo "$t $m"
-}
+. bench/measure.sh
 
 row() {  # label korvex_cmd peer_label peer_cmd ...
   local label="$1" kcmd="$2"; shift 2

@@ -78,21 +78,7 @@ for name, ms in ours.items():
     print(line)
 PY
 
-# Median wall time (s) and largest peak resident memory (KB) of RUNS runs.
-measure() {
-  local times=() mems=()
-  for _ in $(seq "$runs"); do
-    local start=$EPOCHREALTIME
-    /usr/bin/time -f "%M" -o "$work/t" bash -c "$1" >/dev/null 2>&1 || { echo "FAILED: $1" >&2; return 1; }
-    local end=$EPOCHREALTIME
-    read -r m < "$work/t"
-    times+=("$(echo "$end - $start" | bc -l)"); mems+=("$m")
-  done
-  local t m
-  t=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-  m=$(printf '%s\n' "${mems[@]}" | sort -n | tail -1)
-  echo "$t $m"
-}
+. bench/measure.sh
 
 row() {  # label korvex_cmd peer_label peer_cmd ...
   local label="$1" kcmd="$2"; shift 2
