@@ -17,9 +17,7 @@ using namespace raster::pf;
 using Bytes = std::vector<uint8_t>;
 using U32s = std::vector<uint32_t>;
 
-void le(Bytes& v, uint64_t x, int bytes) {
-  for (int k = 0; k < bytes; ++k) v.push_back(static_cast<uint8_t>(x >> (8 * k)));
-}
+using testutil::put_le;
 U32s opaque(U32s argb) {
   for (uint32_t& p : argb) p |= 0xFF000000u;
   return argb;
@@ -41,15 +39,15 @@ struct Bmp {
     Bytes d;  // info header, masks and table
     for (uint32_t x : {header, uint32_t(w), uint32_t(h), 1 | bits << 16, comp,
                        uint32_t(pixels.size()), uint32_t(ppm_x), uint32_t(ppm_y), colors}) {
-      le(d, x, 4);
+      put_le(d, x, 4);
     }
     d.resize(std::min(header, 40u));
-    for (uint32_t m : masks) le(d, m, 4);
+    for (uint32_t m : masks) put_le(d, m, 4);
     d.resize(std::max<size_t>(d.size(), header));
-    for (uint32_t c : table) le(d, c, 4);
+    for (uint32_t c : table) put_le(d, c, 4);
     Bytes f;
-    le(f, 'B' | 'M' << 8 | (14 + d.size() + pixels.size()) << 16, 6);
-    le(f, uint64_t(offset >= 0 ? size_t(offset) : 14 + d.size()) << 32, 8);
+    put_le(f, 'B' | 'M' << 8 | (14 + d.size() + pixels.size()) << 16, 6);
+    put_le(f, uint64_t(offset >= 0 ? size_t(offset) : 14 + d.size()) << 32, 8);
     f.insert(f.end(), d.begin(), d.end());
     f.insert(f.end(), pixels.begin(), pixels.end());
     return f;
@@ -80,8 +78,7 @@ TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
     SCOPED_TRACE(args);
     const char* alpha = raster::has_alpha(format) ? "-alpha set -channel A -fx i/w " : "";
     ASSERT_EQ(testutil::run(testutil::convert_tool() + " rose: " + alpha + args + file), 0);
-    std::unique_ptr<Image> img;
-    ASSERT_EQ(testutil::decode(testutil::read_file(file), img), Ok);
+    auto img = testutil::decode_ok(testutil::read_file(file));
     EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatBmp);
     int32_t w = 0, h = 0;
@@ -213,8 +210,7 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
       ASSERT_EQ(img->set_pixel(x, y, a << 24 | x * 40 << 16 | y * 60 << 8 | (x + y) * 23), Ok);
     }
     const U32s source = testutil::argb_pixels(*img);
-    Bytes out;
-    ASSERT_EQ(raster::encode_to_memory(*enc, *img, {}, out), Ok);
+    const Bytes out = testutil::encode("*.bmp", *img);
     const size_t offset = 54 + (comp == 3 ? 12 : 0) + 4 * table.size();
     ASSERT_EQ(out.size(), offset + 5 * ((7 * bits + 31) / 32 * 4));
     // Bottom-up; 300 / 0.0254 = 11811.02, 150 / 0.0254 = 5905.51 pels per
@@ -230,8 +226,7 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
     testutil::write_file(dir.file("out.bmp"), out);
     EXPECT_EQ(testutil::rgba_to_argb(testutil::magick_rgba(dir.file("out.bmp"))), source);
     // We read the same colours; 32-bit BI_RGB comes back opaque.
-    std::unique_ptr<Image> back;
-    ASSERT_EQ(testutil::decode(out, back), Ok);
+    auto back = testutil::decode_ok(out);
     EXPECT_EQ(back->format(), decoded);
     EXPECT_EQ(back->palette().entries, img->palette().entries);
     EXPECT_EQ(testutil::argb_pixels(*back), opaque(source));

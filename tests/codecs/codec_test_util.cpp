@@ -31,7 +31,8 @@ std::vector<uint8_t> read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 int run(const std::string& command, std::string* out) {
@@ -46,7 +47,9 @@ int run(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string convert_tool() { return "/usr/bin/convert"; }
+std::string convert_tool() {
+  return "/usr/bin/convert";
+}
 
 raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out) {
   return raster::decode_image(raster::own_bytes(bytes), out);
@@ -100,6 +103,58 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
     }
   }
   return nullptr;
+}
+
+std::vector<uint8_t> encode(const std::string& pattern, raster::Image& img,
+                            const raster::EncoderParams& params, raster::Status expect) {
+  const raster::Encoder* enc = encoder_for(pattern);
+  std::vector<uint8_t> out;
+  EXPECT_EQ(enc == nullptr ? raster::Status::NotImplemented
+                           : raster::encode_to_memory(*enc, img, params, out),
+            expect);
+  return out;
+}
+
+std::unique_ptr<raster::Image> decode_ok(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<raster::Image> img;
+  EXPECT_EQ(decode(bytes, img), raster::Status::Ok);
+  if (img == nullptr) raster::Image::create(1, 1, raster::pf::k32bppARGB, img);
+  return img;
+}
+
+std::vector<uint8_t> stored_rows(const raster::Image& img) {
+  const raster::Surface& s = img.surface();
+  const size_t n = (static_cast<size_t>(s.width) * raster::bits_per_pixel(s.format) + 7) / 8;
+  std::vector<uint8_t> out;
+  for (int32_t y = 0; y < s.height; ++y) out.insert(out.end(), s.row(y), s.row(y) + n);
+  return out;
+}
+
+std::vector<uint8_t> property_bytes(const raster::Image& img, uint32_t id) {
+  const raster::PropertyItem* p = img.property(id);
+  return p == nullptr ? std::vector<uint8_t>{} : p->value;
+}
+
+void put_le(std::vector<uint8_t>& v, uint64_t x, int bytes) {
+  for (int k = 0; k < bytes; ++k) v.push_back(static_cast<uint8_t>(x >> (8 * k)));
+}
+
+int max_channel_diff(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                     bool opaque_b) {
+  EXPECT_EQ(a.size(), b.size());
+  int worst = a.size() == b.size() ? 0 : 256;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    const uint32_t theirs = opaque_b ? b[i] | 0xFF000000u : b[i];
+    for (int s = 0; s < 32; s += 8) {
+      worst = std::max(worst, std::abs(int(a[i] >> s & 0xFF) - int(theirs >> s & 0xFF)));
+    }
+  }
+  return worst;
+}
+
+std::vector<uint32_t> clear_transparent(std::vector<uint32_t> argb) {
+  for (uint32_t& p : argb) p = (p >> 24) == 0 ? 0 : p;
+  return argb;
 }
 
 }  // namespace korvex::testutil

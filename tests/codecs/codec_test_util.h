@@ -41,5 +41,24 @@ std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width = nullp
 std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba);
 // Finds an encoder by one of its patterns ("*.png").
 const raster::Encoder* encoder_for(const std::string& pattern);
+// Encodes with the encoder for `pattern`, expecting `expect`.
+std::vector<uint8_t> encode(const std::string& pattern, raster::Image& img,
+                            const raster::EncoderParams& params = {},
+                            raster::Status expect = raster::Status::Ok);
+// Decodes bytes that must decode; a failure leaves a 1 x 1 image, so that the
+// checks after it fail rather than crash.
+std::unique_ptr<raster::Image> decode_ok(const std::vector<uint8_t>& bytes);
+// The stored bytes of every row, padding excluded.
+std::vector<uint8_t> stored_rows(const raster::Image& img);
+// A property's value, empty when absent.
+std::vector<uint8_t> property_bytes(const raster::Image& img, uint32_t id);
+// Appends `x` as `bytes` little-endian bytes.
+void put_le(std::vector<uint8_t>& v, uint64_t x, int bytes);
+// The largest difference in any channel (256 when the sizes differ), b's
+// alpha taken as opaque when `opaque_b`.
+int max_channel_diff(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                     bool opaque_b = false);
+// Fully transparent pixels as 0: readers differ on the colour they keep there.
+std::vector<uint32_t> clear_transparent(std::vector<uint32_t> argb);
 
 }  // namespace korvex::testutil

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "codec_test_util.h"
 #include "raster/codecs/gif/gif_codec.h"
@@ -20,6 +18,8 @@ using raster::Status;
 using Bytes = std::vector<uint8_t>;
 using Pixels = std::vector<uint32_t>;
 namespace pf = raster::pf;
+using testutil::decode_ok;
+using testutil::property_bytes;
 using testutil::ScratchDir;
 
 constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF,
@@ -84,15 +84,6 @@ struct GifBuilder {
   Bytes b;
 };
 
-// A failed decoding leaves a 1 x 1 image, so that the checks after it fail
-// rather than crash.
-std::unique_ptr<Image> decode_ok(const Bytes& bytes) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(testutil::decode(bytes, img), Status::Ok);
-  if (img == nullptr) Image::create(1, 1, pf::k32bppARGB, img);
-  return img;
-}
-
 Status status_of(const Bytes& bytes) {
   std::unique_ptr<Image> img;
   return testutil::decode(bytes, img);
@@ -103,11 +94,6 @@ Pixels frame_pixels(Image& img, uint32_t i) {
   return testutil::argb_pixels(img);
 }
 
-Bytes property_bytes(const Image& img, uint32_t id) {
-  const raster::PropertyItem* p = img.property(id);
-  return p == nullptr ? Bytes{} : p->value;
-}
-
 std::string magick(const std::string& args) {
   std::string out;
   EXPECT_EQ(testutil::run(testutil::convert_tool() + " " + args + " 2>&1", &out), 0) << out;
@@ -116,13 +102,6 @@ std::string magick(const std::string& args) {
 
 Pixels magick_pixels(const std::string& path) {
   return testutil::rgba_to_argb(testutil::magick_rgba(path));
-}
-
-// ImageMagick leaves colour in pixels it clears; fully transparent pixels
-// compare as 0x00000000, which is what the decoder's canvas holds.
-Pixels clear_transparent(Pixels px) {
-  for (uint32_t& v : px) v = (v >> 24) == 0 ? 0 : v;
-  return px;
 }
 
 TEST(GifDecode, SinglePicturesMatchImageMagick) {
@@ -197,7 +176,8 @@ TEST(GifDecode, AnimationsComposeLikeImageMagick) {
       frames.push_back(frame_pixels(*img, i));
       EXPECT_EQ(img->format(), pf::k32bppARGB);
       const Bytes rgba = testutil::read_file(dir.file("c-" + std::to_string(i) + ".rgba"));
-      EXPECT_EQ(frames[i], clear_transparent(testutil::rgba_to_argb(rgba))) << i;
+      // Fully transparent pixels are 0 in the decoder's canvas.
+      EXPECT_EQ(frames[i], testutil::clear_transparent(testutil::rgba_to_argb(rgba))) << i;
     }
     EXPECT_EQ((Pixels{frames[0][0], frames[0][11]}), (Pixels{kRed, 0}));
     // On a lazily loaded frame too; ImageMagick stores "-loop 3" as 2 further plays.
@@ -299,10 +279,7 @@ class GifEncode : public ::testing::Test {
  protected:
   // Encodes `img` into `bytes` and a file, which ImageMagick reads as the decoder does.
   std::unique_ptr<Image> round_trip() {
-    const raster::Encoder* enc = testutil::encoder_for("*.gif");
-    EXPECT_NE(enc, nullptr);
-    bytes.clear();
-    EXPECT_EQ(raster::encode_to_memory(*enc, *img, {}, bytes), Status::Ok);
+    bytes = testutil::encode("*.gif", *img);
     testutil::write_file(path, bytes);
     auto back = decode_ok(bytes);
     EXPECT_EQ(magick_pixels(path), testutil::argb_pixels(*back));
@@ -376,12 +353,9 @@ TEST_F(GifEncode, PropertiesAndRefusals) {
   EXPECT_NE(info.find("Delay: 25x100"), std::string::npos) << info;
   EXPECT_NE(info.find("Iterations: 6"), std::string::npos) << info;  // counts the first play
   // Sizes are 16-bit in the file.
-  const raster::Encoder* enc = raster::find_encoder(raster::gif::kEncoderClsid);
-  ASSERT_NE(enc, nullptr);
+  EXPECT_EQ(raster::find_encoder(raster::gif::kEncoderClsid), testutil::encoder_for("*.gif"));
   ASSERT_EQ(Image::create(70000, 1, pf::k8bppIndexed, img), Status::Ok);
-  bytes.clear();
-  EXPECT_EQ(raster::encode_to_memory(*enc, *img, {}, bytes), Status::InvalidParameter);
-  EXPECT_TRUE(bytes.empty());
+  EXPECT_TRUE(testutil::encode("*.gif", *img, {}, Status::InvalidParameter).empty());
 }
 
 }  // namespace

@@ -15,9 +15,8 @@ using enum raster::Status;
 using Bytes = std::vector<uint8_t>;
 using U32s = std::vector<uint32_t>;
 
-void le(Bytes& v, uint64_t x, int bytes) {
-  for (int k = 0; k < bytes; ++k) v.push_back(static_cast<uint8_t>(x >> (8 * k)));
-}
+using testutil::clear_transparent;
+using testutil::put_le;
 // `v` with the little-endian field of `bytes` bytes at `at` set to `x`.
 Bytes patched(Bytes v, size_t at, uint32_t x, int bytes = 4) {
   for (int k = 0; k < bytes; ++k) v[at + k] = static_cast<uint8_t>(x >> (8 * k));
@@ -31,9 +30,9 @@ Bytes dib(int32_t w, int32_t h, uint32_t bits, const U32s& table, const Bytes& c
   Bytes d;
   for (uint32_t x : {40u, uint32_t(w), uint32_t(2 * h), 1 | bits << 16, 0u, 0u, 0u, 0u,
                      uint32_t(table.size()), 0u}) {
-    le(d, x, 4);
+    put_le(d, x, 4);
   }
-  for (uint32_t c : table) le(d, c, 4);
+  for (uint32_t c : table) put_le(d, c, 4);
   d.insert(d.end(), colour.begin(), colour.end());
   d.insert(d.end(), mask.begin(), mask.end());
   return d;
@@ -43,10 +42,10 @@ Bytes dib(int32_t w, int32_t h, uint32_t bits, const U32s& table, const Bytes& c
 using Entry = std::tuple<uint8_t, uint8_t, uint16_t, Bytes>;
 Bytes ico(const std::vector<Entry>& entries, uint16_t type = 1) {
   Bytes f, data;
-  le(f, uint64_t{type} << 16 | uint64_t{entries.size()} << 32, 6);
+  put_le(f, uint64_t{type} << 16 | uint64_t{entries.size()} << 32, 6);
   for (const auto& [w, h, bits, d] : entries) {
-    le(f, w | h << 8 | uint64_t{1} << 32 | uint64_t{bits} << 48, 8);
-    le(f, d.size() | (6 + 16 * entries.size() + data.size()) << 32, 8);
+    put_le(f, w | h << 8 | uint64_t{1} << 32 | uint64_t{bits} << 48, 8);
+    put_le(f, d.size() | (6 + 16 * entries.size() + data.size()) << 32, 8);
     data.insert(data.end(), d.begin(), d.end());
   }
   f.insert(f.end(), data.begin(), data.end());
@@ -56,9 +55,7 @@ Bytes ico(const std::vector<Entry>& entries, uint16_t type = 1) {
 // Pixels of the entry the decoder picks, always 32bppARGB at 96 dpi, and its
 // width and height.
 U32s decode(const Bytes& bytes, std::pair<int32_t, int32_t>* size = nullptr) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(testutil::decode(bytes, img), Ok);
-  if (img == nullptr) return {};
+  auto img = testutil::decode_ok(bytes);
   EXPECT_EQ(img->format(), raster::pf::k32bppARGB);
   EXPECT_EQ(img->raw_format(), raster::guids::kFormatIcon);
   EXPECT_EQ(img->dpi_x(), 96.0f);
@@ -66,16 +63,11 @@ U32s decode(const Bytes& bytes, std::pair<int32_t, int32_t>* size = nullptr) {
   return testutil::argb_pixels(*img);
 }
 
-// Fully transparent pixels compare equal whatever their colour: readers
-// differ on the colour under a set mask bit.
-U32s visible(U32s px) {
-  for (uint32_t& p : px) p = (p >> 24) == 0 ? 0 : p;
-  return px;
-}
+// Readers differ on the colour under a set mask bit: compared through clear_transparent.
 U32s magick(const Bytes& bytes, int frame = 0) {
   testutil::ScratchDir dir;
   testutil::write_file(dir.file("x.ico"), bytes);
-  return visible(
+  return clear_transparent(
       testutil::rgba_to_argb(testutil::magick_rgba(dir.file("x.ico"), nullptr, nullptr, frame)));
 }
 
@@ -96,7 +88,7 @@ TEST(IcoDecode, ImageMagickIconsGiveTheLargestEntryAsImageMagickReadsIt) {
     const Bytes bytes(out.begin(), out.end());
     ASSERT_EQ(bytes.at(bytes.at(18) | bytes.at(19) << 8), first_byte);
     std::pair<int32_t, int32_t> size;
-    EXPECT_EQ(visible(decode(bytes, &size)), magick(bytes, frame));
+    EXPECT_EQ(clear_transparent(decode(bytes, &size)), magick(bytes, frame));
     EXPECT_EQ(size, std::pair(side, side));
   }
 }
@@ -137,7 +129,7 @@ TEST(IcoDecode, EntriesOfEveryDepthTakeAlphaFromAlphaOrTheAndMask) {
     const U32s px = decode(file);
     EXPECT_EQ(px, expected);
     if (same_in_magick) {
-      EXPECT_EQ(visible(px), magick(file));
+      EXPECT_EQ(clear_transparent(px), magick(file));
     }
   }
 }
@@ -204,7 +196,7 @@ TEST(IcoEncode, WritesOneThirtyTwoBitEntryReadBackByBothSides) {
   const Bytes colour(out.begin() + 62, out.end() - 128);
   EXPECT_EQ(out, patched(ico({{32, 32, 32, dib(32, 32, 32, {}, colour, mask)}}), 42, 4096 + 128));
   EXPECT_EQ(decode(out), px);
-  EXPECT_EQ(magick(out), visible(px));
+  EXPECT_EQ(magick(out), clear_transparent(px));
 
   for (int32_t side : {16, 48}) {
     ASSERT_EQ(Image::create(32, side, raster::pf::k32bppARGB, img), Ok);

@@ -3,10 +3,7 @@
 // as ImageMagick and our own decoder read it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "codec_test_util.h"
 
@@ -19,6 +16,7 @@ using enum raster::Status;
 using namespace raster::pf;
 using Bytes = std::vector<uint8_t>;
 using U32s = std::vector<uint32_t>;
+using testutil::max_channel_diff;
 using testutil::ScratchDir;
 
 // A file made by `convert <args> m.jpg` (args may end in a pipe into cjpeg).
@@ -31,20 +29,6 @@ std::string identify(const std::string& format, const std::string& path) {
   std::string out;
   EXPECT_EQ(testutil::run("/usr/bin/identify -format '" + format + "' " + path, &out), 0);
   return out;
-}
-
-// The largest difference in any channel, b's alpha taken as opaque when
-// `opaque_b`.
-int max_channel_diff(const U32s& a, const U32s& b, bool opaque_b = false) {
-  EXPECT_EQ(a.size(), b.size());
-  int worst = 0;
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    const uint32_t theirs = opaque_b ? b[i] | 0xFF000000u : b[i];
-    for (int s = 0; s < 32; s += 8) {
-      worst = std::max(worst, std::abs(int(a[i] >> s & 0xFF) - int(theirs >> s & 0xFF)));
-    }
-  }
-  return worst;
 }
 
 // Offset of the first (or last) marker FF `code` after SOI, or 0.
@@ -89,8 +73,7 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
   };
   for (const auto& [args, format, dpi_x, dpi_y, flat] : cases) {
     SCOPED_TRACE(args);
-    std::unique_ptr<Image> img;
-    ASSERT_EQ(testutil::decode(magick_jpeg(dir, args), img), Ok);
+    auto img = testutil::decode_ok(magick_jpeg(dir, args));
     EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatJpeg);
     EXPECT_EQ(img->palette().flags, format == k8bppIndexed ? 2u : 0u);  // gray ramp: pixels
@@ -104,8 +87,7 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
   // No JFIF header, big-endian EXIF with 300 x 150 dpi (a fuzz seed;
   // ImageMagick reads the same).
   const std::string seed = KORVEX_SOURCE_DIR "/fuzz/corpus/jpeg/exif-be-no-jfif.jpg";
-  std::unique_ptr<Image> img;
-  ASSERT_EQ(testutil::decode(testutil::read_file(seed), img), Ok);
+  auto img = testutil::decode_ok(testutil::read_file(seed));
   EXPECT_EQ((std::pair{img->dpi_x(), img->dpi_y()}), (std::pair{300.0f, 150.0f}));
   ASSERT_NE(img->property(0x0131), nullptr);
   EXPECT_EQ(img->property(0x0131)->value, (Bytes{'K', 'o', 'r', 'v', 'e', 'x', 0}));
@@ -169,11 +151,7 @@ std::unique_ptr<Image> ramp_image(int32_t w, int32_t h, raster::PixelFormat f) {
 }
 
 Bytes encode(Image& img, const raster::EncoderParams& params = {}, raster::Status expect = Ok) {
-  const raster::Encoder* enc = testutil::encoder_for("*.jfif");
-  Bytes out;
-  EXPECT_EQ(enc == nullptr ? NotImplemented : raster::encode_to_memory(*enc, img, params, out),
-            expect);
-  return out;
+  return testutil::encode("*.jfif", img, params, expect);
 }
 
 // Quality and layout as identify reports them (1 gray, 2 YCbCr), pixels
@@ -207,9 +185,7 @@ TEST(JpegEncode, QualityLayoutAndPixelsAsImageMagickReadsThem) {
     const Bytes jpeg = q < 0 ? encode(*img) : encode(*img, {{raster::encparam::kQuality, q}});
     testutil::write_file(file, jpeg);
     EXPECT_EQ(identify("%Q %[jpeg:sampling-factor] %[jpeg:colorspace]", file), layout);
-    std::unique_ptr<Image> back;
-    ASSERT_EQ(testutil::decode(jpeg, back), Ok);
-    const U32s ours = testutil::argb_pixels(*back);
+    const U32s ours = testutil::argb_pixels(*testutil::decode_ok(jpeg));
     EXPECT_LE(max_channel_diff(ours, testutil::rgba_to_argb(testutil::magick_rgba(file))), 1);
     // Indices past a short palette read as transparent black in the source.
     EXPECT_LE(max_channel_diff(ours, testutil::argb_pixels(*img), true), tolerance);
@@ -236,15 +212,13 @@ TEST(JpegEncode, ResolutionAndExifRoundTrip) {
   EXPECT_EQ(identify("%x %y|%[exif:Software]|%[exif:Make]|%[exif:DateTime]|%[exif:GPSLatitudeRef]",
                      dir.file("e.jpg")),
             "300 150|Korvex|Acme|2023:05:06 07:08:09|S");
-  std::unique_ptr<Image> back;
-  ASSERT_EQ(testutil::decode(jpeg, back), Ok);
+  auto back = testutil::decode_ok(jpeg);
   EXPECT_EQ((std::pair{back->dpi_x(), back->dpi_y()}), (std::pair{300.0f, 150.0f}));
   EXPECT_EQ(back->properties(), items);
 
   // A maker note too big for the segment is dropped; the rest stays.
   ASSERT_EQ(img->set_property({0x927C, 7, Bytes(70000, 0x55)}), Ok);
-  ASSERT_EQ(testutil::decode(encode(*img), back), Ok);
-  EXPECT_EQ(back->properties(), items);
+  EXPECT_EQ(testutil::decode_ok(encode(*img))->properties(), items);
   // No writable item: no APP1 segment.
   EXPECT_EQ(find_marker(encode(*ramp_image(8, 8, k24bppRGB)), 0xE1), 0u);
 }

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <sstream>
-#include <string>
 #include <tuple>
 #include <utility>
 
@@ -23,9 +21,13 @@ namespace pf = raster::pf;
 using Bytes = std::vector<uint8_t>;
 using Pixels = std::vector<uint32_t>;
 using namespace std::string_literals;
+using testutil::decode_ok;
+using testutil::max_channel_diff;
+using testutil::property_bytes;
+using testutil::stored_rows;
 
 std::string suite(const std::string& name) {
-  return std::string(KORVEX_SOURCE_DIR) + "/tests/data/png/" + name + ".png";
+  return KORVEX_SOURCE_DIR "/tests/data/png/" + name + ".png";
 }
 
 std::string magick(const std::string& args) {
@@ -126,28 +128,6 @@ Bytes chunk_body(const Bytes& png, const std::string& type) {
   return {};
 }
 
-// A failed decoding leaves a 1 x 1 image, so that the checks after it fail
-// rather than crash.
-std::unique_ptr<Image> decode_ok(const Bytes& file) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(testutil::decode(file, img), Status::Ok);
-  if (img == nullptr) Image::create(1, 1, pf::k32bppARGB, img);
-  return img;
-}
-
-Bytes stored(const Image& img) {  // the bytes of every row, padding excluded
-  const raster::Surface& s = img.surface();
-  const size_t n = (static_cast<size_t>(s.width) * raster::bits_per_pixel(s.format) + 7) / 8;
-  Bytes out;
-  for (int32_t y = 0; y < s.height; ++y) out.insert(out.end(), s.row(y), s.row(y) + n);
-  return out;
-}
-
-Bytes property(const Image& img, uint32_t id) {  // empty when absent
-  const raster::PropertyItem* p = img.property(id);
-  return p == nullptr ? Bytes{} : p->value;
-}
-
 // --- Decoding ---------------------------------------------------------------
 
 TEST(PngDecode, PngSuiteMatchesImageMagickInEveryColourTypeAndDepth) {
@@ -183,18 +163,18 @@ TEST(PngDecode, KnownBytesOfLowDepthAndDeepFiles) {
   EXPECT_EQ(img->format(), pf::k4bppIndexed);
   EXPECT_EQ(img->palette(), (raster::Palette{raster::Palette::kGrayScale,
                                              {0xFF000000, 0xFF555555, 0xFFAAAAAA, 0xFFFFFFFF}}));
-  EXPECT_EQ(stored(*img), (Bytes{0x01, 0x23, 0x20, 0x33, 0x00, 0x10}));
+  EXPECT_EQ(stored_rows(*img), (Bytes{0x01, 0x23, 0x20, 0x33, 0x00, 0x10}));
   // Palette, 2 bits, alpha for the first two entries only.
   img = decode_ok(build_png(3, 1, 2, 3, {0, 0x90},
                             {{"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255}}, {"tRNS", {0x80, 0}}}));
   EXPECT_EQ(img->palette(),
             (raster::Palette{raster::Palette::kHasAlpha, {0x80FF0000, 0x0000FF00, 0xFF0000FF}}));
-  EXPECT_EQ(stored(*img), (Bytes{0x21, 0x00}));
+  EXPECT_EQ(stored_rows(*img), (Bytes{0x21, 0x00}));
   // RGB, 16 bits: little-endian B, G, R in the surface.
   img = decode_ok(
       build_png(2, 1, 16, 2, {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0, 0, 1, 1}));
   EXPECT_EQ(img->format(), pf::k48bppRGB);
-  EXPECT_EQ(stored(*img),
+  EXPECT_EQ(stored_rows(*img),
             (Bytes{0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12, 0x01, 0x01, 0, 0, 0xFF, 0xFF}));
 }
 
@@ -214,9 +194,9 @@ TEST(PngDecode, ResolutionGammaAndTextBecomeProperties) {
                 {0x0131, 2, bytes("k 1\0"s)},
                 {0x0320, 2, bytes("T\0"s)}}));
   // Compressed text, international text, pHYs without a unit (a pixel ratio only).
-  EXPECT_EQ(property(*decode_ok(testutil::read_file(suite("ctzn0g04"))), 0x8298),
+  EXPECT_EQ(property_bytes(*decode_ok(testutil::read_file(suite("ctzn0g04"))), 0x8298),
             bytes("Copyright Willem van Schaik, Singapore 1995-96\0"s));
-  EXPECT_EQ(property(*decode_ok(testutil::read_file(suite("ctjn0g04"))), 0x013B),
+  EXPECT_EQ(property_bytes(*decode_ok(testutil::read_file(suite("ctjn0g04"))), 0x013B),
             bytes("Willem van Schaik (willem@schaik.com)\0"s));
   EXPECT_EQ(decode_ok(testutil::read_file(suite("cdfn2c08")))->dpi_x(), 96.0f);
 }
@@ -263,24 +243,6 @@ TEST(PngDecode, PixelMemoryLimitRefusesBeforeAllocating) {
 
 // --- Encoding ---------------------------------------------------------------
 
-Bytes encode(Image& img) {
-  const raster::Encoder* enc = testutil::encoder_for("*.png");
-  EXPECT_NE(enc, nullptr);
-  Bytes out;
-  EXPECT_EQ(raster::encode_to_memory(*enc, img, {}, out), Status::Ok);
-  return out;
-}
-
-// The largest difference between the channels of two pictures (256 when
-// their sizes differ).
-int max_channel_diff(const Pixels& a, const Pixels& b) {
-  int d = a.size() == b.size() ? 0 : 256;
-  for (size_t i = 0; d < 256 && i < a.size() * 32; i += 8) {
-    d = std::max(d, std::abs(int(a[i / 32] >> i % 32 & 0xFF) - int(b[i / 32] >> i % 32 & 0xFF)));
-  }
-  return d;
-}
-
 TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
   // Format, colour type and bit depth written, format read back.
   const std::tuple<raster::PixelFormat, const char*, raster::PixelFormat> cases[] = {
@@ -306,7 +268,7 @@ TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
     ASSERT_EQ(img->write_pixels({0, 0, 37, 5}, pf::k32bppARGB,
                                 reinterpret_cast<const uint8_t*>(px.data()), 37 * 4),
               Status::Ok);
-    const Bytes file = encode(*img);
+    const Bytes file = testutil::encode("*.png", *img);
     testutil::write_file(path, file);
     EXPECT_EQ(
         magick(path + " -format '%[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' info:"),
@@ -322,7 +284,7 @@ TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
     EXPECT_LE(max_channel_diff(shown, testutil::argb_pixels(*back)), slack);
     // Samples that PNG holds as they are come back bit for bit, 16-bit gray
     // as three equal samples.
-    Bytes want = stored(*img);
+    Bytes want = stored_rows(*img);
     if (format == pf::k16bppGrayScale) {
       const Bytes g = std::exchange(want, {});
       for (size_t i = 0; i < g.size() * 3 / 2; ++i) {
@@ -330,7 +292,7 @@ TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
       }
     }
     if (decoded == format || format == pf::k16bppGrayScale) {
-      EXPECT_EQ(stored(*back), want);
+      EXPECT_EQ(stored_rows(*back), want);
     }
     EXPECT_EQ(back->palette().entries, img->palette().entries);
   }
@@ -347,7 +309,7 @@ TEST(PngEncode, PaletteAlphaResolutionAndSoftwareAreWritten) {
   ASSERT_EQ(img->set_resolution(300.0f, 72.0f), Status::Ok);
   ASSERT_EQ(img->set_property({0x0131, 2, bytes("korvex\0"s)}), Status::Ok);
   ASSERT_EQ(img->set_property({0x8298, 2, bytes("(c) me\0"s)}), Status::Ok);
-  const Bytes file = encode(*img);
+  const Bytes file = testutil::encode("*.png", *img);
 
   // Trailing opaque entries are not in tRNS; the used index 5 got an entry.
   EXPECT_EQ(chunk_body(file, "tRNS"), (Bytes{0x80, 0x00, 0xFF, 0xFF, 0x00, 0x00}));
@@ -362,8 +324,8 @@ TEST(PngEncode, PaletteAlphaResolutionAndSoftwareAreWritten) {
             (Pixels{0x80FF0000, 0, 0xFF00FF00, 0xFF0000FF, 0, 0x80FF0000}));
   EXPECT_NEAR(back->dpi_x(), 300.0, 0.01);
   EXPECT_NEAR(back->dpi_y(), 72.0, 0.01);
-  EXPECT_EQ(property(*back, 0x0131), bytes("korvex\0"s));
-  EXPECT_EQ(property(*back, 0x8298), bytes("(c) me\0"s));
+  EXPECT_EQ(property_bytes(*back, 0x0131), bytes("korvex\0"s));
+  EXPECT_EQ(property_bytes(*back, 0x8298), bytes("(c) me\0"s));
 }
 
 }  // namespace

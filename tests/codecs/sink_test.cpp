@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "codec_test_util.h"
 #include "host/file_io.h"
 #include "raster/big_alloc.h"
-#include "raster/codec.h"
-#include "raster/image.h"
 
 namespace korvex {
 namespace {
@@ -25,12 +22,11 @@ namespace ep = raster::encparam;
 std::unique_ptr<Image> picture(raster::PixelFormat f, int32_t w, int32_t h) {
   std::unique_ptr<Image> img;
   EXPECT_EQ(Image::create(w, h, f, img), raster::Status::Ok);
-  std::vector<uint32_t> argb(static_cast<size_t>(w) * h);
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      argb[static_cast<size_t>(y) * w + x] =
-          0xFF000000u | static_cast<uint32_t>((x * 7 + y * 3) & 0xFF) << 16 |
-          static_cast<uint32_t>((x ^ y) & 0xFF) << 8 | static_cast<uint32_t>((y * 5) & 0xFF);
+  std::vector<uint32_t> argb;
+  for (uint32_t y = 0; y < uint32_t(h); ++y) {
+    for (uint32_t x = 0; x < uint32_t(w); ++x) {
+      argb.push_back(0xFF000000u | ((x * 7 + y * 3) & 0xFF) << 16 | ((x ^ y) & 0xFF) << 8 |
+                     (y * 5 & 0xFF));
     }
   }
   EXPECT_EQ(img->write_pixels({0, 0, w, h}, pf::k32bppARGB,
@@ -63,15 +59,13 @@ TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
     const raster::Encoder* enc = testutil::encoder_for(c.pattern);
     ASSERT_NE(enc, nullptr);
     auto img = picture(c.format, 1203, 517);
-    std::vector<uint8_t> memory;
-    ASSERT_EQ(raster::encode_to_memory(*enc, *img, c.params, memory), raster::Status::Ok);
+    const std::vector<uint8_t> memory = testutil::encode(c.pattern, *img, c.params);
     const std::string path = dir.file("out");
     ASSERT_EQ(host::write_file_atomically(
                   path, [&](raster::ByteSink& out) { return enc->encode(*img, c.params, out); }),
               raster::Status::Ok);
     const std::vector<uint8_t> file = testutil::read_file(path);
-    EXPECT_EQ(file.size(), memory.size());
-    EXPECT_TRUE(file == memory);
+    EXPECT_TRUE(file == memory) << file.size() << " bytes, " << memory.size() << " in memory";
   }
 }
 
@@ -81,19 +75,11 @@ TEST(StreamingEncoders, ASinkThatFailsMidwayFailsTheEncode) {
    public:
     explicit FullSink(size_t room) : room_(room) {}
     bool write(const void*, size_t n) override {
-      if (n > room_) {
-        error_ = raster::Status::Win32Error;
-        return false;
-      }
-      room_ -= n;
-      pos_ += n;
-      end_ = std::max(end_, pos_);
+      if (n > room_) return (error_ = raster::Status::Win32Error, false);
+      room_ -= n, pos_ += n, end_ = std::max(end_, pos_);
       return true;
     }
-    bool seek(uint64_t pos) override {
-      pos_ = pos;
-      return error_ == raster::Status::Ok;
-    }
+    bool seek(uint64_t pos) override { return pos_ = pos, error_ == raster::Status::Ok; }
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return end_; }
     size_t read(void*, size_t) override { return 0; }
@@ -135,25 +121,17 @@ TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
       row[x] = static_cast<uint8_t>(seed >> 23);
     }
   }
-  raster::PropertyItem text;
-  text.id = 270;  // ImageDescription
-  text.type = raster::ptype::kAscii;
-  text.value = {'n', 'o', 'i', 's', 'e', 0};
+  const raster::PropertyItem text{270, raster::ptype::kAscii, {'n', 'o', 'i', 's', 'e', 0}};
   ASSERT_EQ(img->set_property(text), raster::Status::Ok);
-  const raster::Encoder* enc = testutil::encoder_for("*.tif");
-  ASSERT_NE(enc, nullptr);
-  std::vector<uint8_t> plain;
-  ASSERT_EQ(raster::encode_to_memory(*enc, *img, {{ep::kCompression, ep::kCompressionNone}}, plain),
-            raster::Status::Ok);
-  testutil::write_file(dir.file("plain.tif"), plain);
-  const std::string magick = testutil::convert_tool() + " " + dir.file("plain.tif");
-  ASSERT_EQ(testutil::run(magick + " -compress lzw " + dir.file("lzw.tif")), 0);
-  ASSERT_EQ(testutil::run(magick + " -define tiff:tile-geometry=256x256 -compress none " +
-                          dir.file("tiled.tif")),
-            0);
-  ASSERT_EQ(testutil::run(magick + " " + dir.file("plain.tif") + " -compress none " +
-                          dir.file("pages.tif")),
-            0);
+  const auto plain = testutil::encode("*.tif", *img, {{ep::kCompression, ep::kCompressionNone}});
+  const std::string plain_tif = dir.file("plain.tif");
+  testutil::write_file(plain_tif, plain);
+  for (const std::string& args :
+       {"-compress lzw " + dir.file("lzw.tif"),
+        "-define tiff:tile-geometry=256x256 -compress none " + dir.file("tiled.tif"),
+        plain_tif + " -compress none " + dir.file("pages.tif")}) {
+    ASSERT_EQ(testutil::run(testutil::convert_tool() + " " + plain_tif + " " + args), 0) << args;
+  }
   for (const char* name : {"plain.tif", "lzw.tif", "tiled.tif"}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> bytes = testutil::read_file(dir.file(name));
@@ -165,11 +143,7 @@ TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
     EXPECT_EQ(from_file->dpi_x(), from_memory->dpi_x());
     EXPECT_EQ(from_file->frame_count(), 1u);
     EXPECT_TRUE(testutil::argb_pixels(*from_file) == testutil::argb_pixels(*from_memory));
-    ASSERT_EQ(from_file->properties().size(), from_memory->properties().size());
-    for (size_t i = 0; i < from_file->properties().size(); ++i) {
-      EXPECT_EQ(from_file->properties()[i].id, from_memory->properties()[i].id);
-      EXPECT_EQ(from_file->properties()[i].value, from_memory->properties()[i].value);
-    }
+    EXPECT_EQ(from_file->properties(), from_memory->properties());
     const raster::PropertyItem* desc = from_file->property(270);
     ASSERT_NE(desc, nullptr);
     EXPECT_EQ(desc->value, text.value);
@@ -199,19 +173,14 @@ TEST(LargeBuffers, SurfacesAndZeroedBuffersAreZeroEvenOnReusedMemory) {
   for (size_t bytes : {raster::kLargeBuffer - 1, raster::kLargeBuffer, (size_t{17} << 20) + 3}) {
     uint8_t* p = raster::allocate_buffer(bytes, true);
     ASSERT_NE(p, nullptr);
-    size_t nonzero = 0;
-    for (size_t i = 0; i < bytes; ++i) nonzero += p[i] != 0;
-    EXPECT_EQ(nonzero, 0u) << bytes;
+    EXPECT_EQ(std::count(p, p + bytes, 0), ptrdiff_t(bytes)) << bytes;
     std::free(p);
   }
   raster::Surface s;
   ASSERT_EQ(raster::allocate_surface(2500, 1800, pf::k32bppARGB, s), raster::Status::Ok);
-  size_t nonzero = 0;
   for (int32_t y = 0; y < s.height; ++y) {
-    const uint8_t* row = s.row(y);
-    for (int32_t x = 0; x < s.stride; ++x) nonzero += row[x] != 0;
+    ASSERT_EQ(std::count(s.row(y), s.row(y) + s.stride, 0), s.stride) << y;
   }
-  EXPECT_EQ(nonzero, 0u);
 }
 
 }  // namespace

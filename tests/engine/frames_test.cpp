@@ -1,17 +1,10 @@
 // Pages and frames of multi-frame images, GIF timing and palettes, and the
 // palette and plain conversion members.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "engine/state.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
+#include "engine_test_util.h"
 
 namespace korvex {
 namespace {
-
-using S = cKorvexStatus;
 
 // A registered image of `n` frames in a dimension; frame i is (10 + i) wide.
 int32_t make_frames(int n, const raster::Guid& dimension, const raster::Guid& format) {
@@ -34,50 +27,45 @@ TEST(Frames, PagesAndFramesAreCountedOnlyForTheirFormatAndSelectedOneBased) {
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   EXPECT_EQ(k.TiffSelectPage(1), S::InvalidParameter);
   k.SetNativeImage(make_frames(3, raster::guids::kFrameDimensionPage, raster::guids::kFormatTiff));
-  EXPECT_EQ(k.TiffGetPageCount(), 3);
-  EXPECT_EQ(k.GifGetFrameCount(), 0);
-  EXPECT_EQ(k.GetStat(), S::Ok);
+  EXPECT_EQ((std::tuple{k.TiffGetPageCount(), k.GifGetFrameCount(), k.GetStat()}),
+            std::tuple(3, 0, S::Ok));
   ASSERT_EQ(k.TiffSelectPage(2), S::Ok);
   EXPECT_EQ(k.GetWidth(), 11);
-  EXPECT_EQ(k.TiffSelectPage(4), S::InvalidParameter);
-  EXPECT_EQ(k.TiffSelectPage(0), S::InvalidParameter);
-  EXPECT_EQ(k.GifSelectFrame(1), S::InvalidParameter);  // no time dimension
+  // Past the end, zero, and frames in a file without a time dimension.
+  for (S s : {k.TiffSelectPage(4), k.TiffSelectPage(0), k.GifSelectFrame(1)})
+    EXPECT_EQ(s, S::InvalidParameter);
   EXPECT_EQ(k.GetWidth(), 11);
   k.CloseImage(k.GetNativeImage());
 
   k.SetNativeImage(make_frames(2, raster::guids::kFrameDimensionTime, raster::guids::kFormatGif));
-  EXPECT_EQ(k.GifGetFrameCount(), 2);
-  EXPECT_EQ(k.TiffGetPageCount(), 0);
+  EXPECT_EQ((std::pair{k.GifGetFrameCount(), k.TiffGetPageCount()}), std::pair(2, 0));
   ASSERT_EQ(k.GifSelectFrame(2), S::Ok);
   EXPECT_EQ(k.GetWidth(), 11);
   // A PNG has neither.
   ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
-  raster::find_image(k.GetNativeImage())->set_raw_format(raster::guids::kFormatPng);
-  EXPECT_EQ(k.TiffGetPageCount(), 0);
-  EXPECT_EQ(k.GifGetFrameCount(), 0);
-  EXPECT_EQ(k.GetStat(), S::Ok);
+  img(k.GetNativeImage())->set_raw_format(raster::guids::kFormatPng);
+  EXPECT_EQ((std::tuple{k.TiffGetPageCount(), k.GifGetFrameCount(), k.GetStat()}),
+            std::tuple(0, 0, S::Ok));
 }
 
 TEST(Frames, DelaysAndLoopCountComeFromTheirPropertiesCheckedForSize) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(2, 2, 8), S::Ok);
-  raster::Image* img = raster::find_image(k.GetNativeImage());
+  raster::Image* image = img(k.GetNativeImage());
   Array<int32_t> delays;
   EXPECT_EQ(k.GifGetFrameDelay(delays), S::PropertyNotFound);
   EXPECT_EQ(k.GifGetLoopCount(), 0);
-  img->set_property(item(0x5100, raster::ptype::kLong, {10, 0, 0, 0, 0x2C, 0x01, 0, 0}));
-  img->set_property(item(0x5101, raster::ptype::kShort, {0xE8, 0x03}));
+  image->set_property(item(0x5100, raster::ptype::kLong, {10, 0, 0, 0, 0x2C, 0x01, 0, 0}));
+  image->set_property(item(0x5101, raster::ptype::kShort, {0xE8, 0x03}));
   ASSERT_EQ(k.GifGetFrameDelay(delays), S::Ok);
-  EXPECT_EQ(delays.LBound(), 1);
-  ASSERT_EQ(delays.UBound(), 2);
-  EXPECT_EQ(delays(1), 10);
-  EXPECT_EQ(delays(2), 300);
+  ASSERT_EQ(std::pair(delays.LBound(), delays.UBound()), std::pair(1, 2));
+  EXPECT_EQ(std::pair(delays(1), delays(2)), std::pair(10, 300));
   k.GetWidth();
   k.TiffSelectPage(7);  // a failing status, which the loop count must not touch
   const cKorvexStatus before = k.GetStat();
   EXPECT_EQ(k.GifGetLoopCount(), 1000);
   EXPECT_EQ(k.GetStat(), before);
-  img->set_property(item(0x5101, raster::ptype::kShort, {0x05}));  // one byte: no count
+  image->set_property(item(0x5101, raster::ptype::kShort, {0x05}));  // one byte: no count
   EXPECT_EQ(k.GifGetLoopCount(), 0);
 }
 
@@ -89,15 +77,15 @@ TEST(Palettes, GetSetAndTransparencyWorkOnTheNativePalette) {
   EXPECT_EQ(count, -1);
   ASSERT_EQ(k.CreateImage(4, 4, 4), S::Ok);
   ASSERT_EQ(k.ColorPaletteGet(colors, count), S::Ok);
-  EXPECT_EQ(count, 16);
-  EXPECT_EQ(colors(13), static_cast<int32_t>(0xFFFF0000));  // index 12, 1-based 13
-  EXPECT_EQ(k.ColorPaletteGetColorsCount(), 16);
+  // Index 12 (1-based 13) is red.
+  EXPECT_EQ(std::tuple(count, colors(13), k.ColorPaletteGetColorsCount()),
+            std::tuple(16, int32_t(0xFFFF0000), 16));
 
   Array<int32_t> mine(std::vector<int32_t>{static_cast<int32_t>(0xFF112233), -1, -1});
   ASSERT_EQ(k.ColorPaletteSet(mine), S::Ok);
   ASSERT_EQ(k.GifGetColorPalette(colors, count), S::Ok);
   EXPECT_EQ(count, 3);
-  const raster::Palette& p = raster::find_image(k.GetNativeImage())->palette();
+  const raster::Palette& p = img(k.GetNativeImage())->palette();
   EXPECT_EQ(p.flags, raster::Palette::kHasAlpha);
   ASSERT_EQ(k.GifSetTransparency(), S::Ok);  // opaque white entries become transparent white
   EXPECT_EQ(p.entries, (std::vector<uint32_t>{0xFF112233u, 0x00FFFFFFu, 0x00FFFFFFu}));
@@ -119,7 +107,6 @@ TEST(Palettes, GetSetAndTransparencyWorkOnTheNativePalette) {
 TEST(Conversions, PlainConversionsMapColoursAndRefuseUnknownDepths) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(3, 2, 24), S::Ok);
-  raster::find_image(k.GetNativeImage())->set_pixel(0, 0, 0xFFFF0000);
   const int32_t before = k.GetNativeImage();
   EXPECT_EQ(k.ConvertToPixelFormatCR(2), S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), before);
@@ -132,21 +119,18 @@ TEST(Conversions, PlainConversionsMapColoursAndRefuseUnknownDepths) {
                {48, raster::pf::k48bppRGB},   {64, raster::pf::k64bppARGB}};
   for (const auto& row : table) {
     ASSERT_EQ(k.CreateImage(3, 2, 24), S::Ok);
-    raster::find_image(k.GetNativeImage())->set_pixel(0, 0, 0xFFFF0000);
+    SCOPED_TRACE(row.depth);
+    img(k.GetNativeImage())->set_pixel(0, 0, 0xFFFF0000);
     ASSERT_EQ(k.ConvertToPixelFormatCR(row.depth), S::Ok);
-    const raster::Image* img = raster::find_image(k.GetNativeImage());
-    EXPECT_EQ(img->format(), row.f);
-    uint32_t v = 0;
-    img->get_pixel(0, 0, v);
+    EXPECT_EQ(img(k.GetNativeImage())->format(), row.f);
     // Red survives everywhere but in 1 bit, where it is nearer black than white.
-    EXPECT_EQ(v, row.depth == 1 ? 0xFF000000u : 0xFFFF0000u) << row.depth;
-    img->get_pixel(2, 1, v);
-    EXPECT_EQ(v, 0xFFFFFFFFu) << row.depth;
+    EXPECT_EQ(pixel(k.GetNativeImage(), 0, 0), row.depth == 1 ? 0xFF000000u : 0xFFFF0000u);
+    EXPECT_EQ(pixel(k.GetNativeImage(), 2, 1), 0xFFFFFFFFu);
   }
   ASSERT_EQ(k.ConvertTo16Bpp(), S::Ok);
-  EXPECT_EQ(raster::find_image(k.GetNativeImage())->format(), raster::pf::k16bppRGB555);
+  EXPECT_EQ(img(k.GetNativeImage())->format(), raster::pf::k16bppRGB555);
   ASSERT_EQ(k.ConvertTo64Bpp(), S::Ok);
-  EXPECT_EQ(raster::find_image(k.GetNativeImage())->format(), raster::pf::k64bppARGB);
+  EXPECT_EQ(img(k.GetNativeImage())->format(), raster::pf::k64bppARGB);
 }
 
 }  // namespace

@@ -1,19 +1,15 @@
 // Right-angle rotations, crops, borders, thumbnails and area clones of the
 // native image.
-#include <gtest/gtest.h>
-
 #include "engine/state.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
+#include "engine_test_util.h"
 #include "raster/version.h"
 
 namespace korvex {
 namespace {
 
-using S = cKorvexStatus;
-
-uint32_t px(cKorvex& k, int32_t x, int32_t y) {
-  return static_cast<uint32_t>(k.PixelGetColor(x, y));
+using Size = std::pair<int32_t, int32_t>;
+Size size(cKorvex& k) {
+  return {k.GetWidth(), k.GetHeight()};
 }
 
 TEST(Geometry, RotateTurnsAndFlipsInPlaceAndRefusesUnknownTypes) {
@@ -29,8 +25,7 @@ TEST(Geometry, RotateTurnsAndFlipsInPlaceAndRefusesUnknownTypes) {
   EXPECT_EQ(px(k, 1, 1), 0xFFFF0000u);
   ASSERT_EQ(k.Rotate(1), S::Ok);  // 90 degrees clockwise: top-left goes top-right
   EXPECT_EQ(k.GetNativeImage(), id);
-  EXPECT_EQ(k.GetWidth(), 2);
-  EXPECT_EQ(k.GetHeight(), 3);
+  EXPECT_EQ(size(k), Size(2, 3));
   EXPECT_EQ(px(k, 2, 1), 0xFFFF0000u);
   EXPECT_EQ(k.GetVerticalResolution(), 200);  // the resolutions turn with the picture
   ASSERT_EQ(k.Rotate(2), S::Ok);
@@ -44,63 +39,50 @@ TEST(Geometry, CropsKeepTheirRectangleResolutionTagsAndOwnership) {
   ASSERT_EQ(k.CreateImage(100, 40, 8), S::Ok);
   k.PixelSetColor(11, 1, static_cast<int32_t>(0xFFFF0000));
   k.SetVerticalResolution(150);
-  raster::find_image(k.GetNativeImage())->set_property({305, raster::ptype::kAscii, {'k'}});
+  img(k.GetNativeImage())->set_property({305, raster::ptype::kAscii, {'k'}});
   const int32_t before = k.GetNativeImage();
   ASSERT_EQ(k.CropLeft(10), S::Ok);
   EXPECT_EQ(k.GetWidth(), 90);
   EXPECT_EQ(px(k, 1, 1), 0xFFFF0000u);  // old column 11
   EXPECT_EQ(k.GetPixelFormat(), "8bppIndexed");
   EXPECT_EQ(k.GetVerticalResolution(), 150);
-  EXPECT_NE(raster::find_image(k.GetNativeImage())->property(305), nullptr);
-  EXPECT_EQ(raster::find_image(before), nullptr);
+  EXPECT_NE(img(k.GetNativeImage())->property(305), nullptr);
+  EXPECT_EQ(img(before), nullptr);
   EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
-  ASSERT_EQ(k.CropTop(5), S::Ok);
-  ASSERT_EQ(k.CropBottom(5), S::Ok);
-  ASSERT_EQ(k.CropRight(40), S::Ok);
-  EXPECT_EQ(k.GetWidth(), 50);
-  EXPECT_EQ(k.GetHeight(), 30);
+  for (S s : {k.CropTop(5), k.CropBottom(5), k.CropRight(40)}) ASSERT_EQ(s, S::Ok);
+  EXPECT_EQ(size(k), Size(50, 30));
   // Rectangles outside, empty or negative change nothing.
   const int32_t kept = k.GetNativeImage();
-  EXPECT_EQ(k.Crop(45, 1, 10, 10), S::InvalidParameter);
-  EXPECT_EQ(k.Crop(1, 1, 0, 10), S::InvalidParameter);
-  EXPECT_EQ(k.CropLeft(50), S::InvalidParameter);
-  EXPECT_EQ(k.CropTop(-3), S::InvalidParameter);
+  for (S s : {k.Crop(45, 1, 10, 10), k.Crop(1, 1, 0, 10), k.CropLeft(50), k.CropTop(-3)})
+    EXPECT_EQ(s, S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), kept);
-  EXPECT_EQ(k.GetWidth(), 50);
+  EXPECT_EQ(size(k), Size(50, 30));
 }
 
 TEST(Geometry, BordersFrameThePictureInItsOwnFormat) {
+  constexpr uint32_t W = 0xFFFFFFFFu, B = 0xFF000000u;
   cKorvex k;
   ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);  // white
   ASSERT_EQ(k.AddBorders(5), S::Ok);          // default colour: the new bitmap's black
-  EXPECT_EQ(k.GetWidth(), 14);
-  EXPECT_EQ(k.GetHeight(), 13);
-  EXPECT_EQ(px(k, 1, 1), 0xFF000000u);
-  EXPECT_EQ(px(k, 14, 13), 0xFF000000u);
-  EXPECT_EQ(px(k, 6, 6), 0xFFFFFFFFu);
-  EXPECT_EQ(px(k, 9, 8), 0xFFFFFFFFu);
-  EXPECT_EQ(px(k, 10, 8), 0xFF000000u);
+  EXPECT_EQ(size(k), Size(14, 13));
+  expect_px(k, {{1, 1, B}, {14, 13, B}, {6, 6, W}, {9, 8, W}, {10, 8, B}});
   ASSERT_EQ(k.AddBorders(1, -1), S::Ok);  // white frame
-  EXPECT_EQ(px(k, 1, 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(k, 2, 2), 0xFF000000u);
+  expect_px(k, {{1, 1, W}, {2, 2, B}});
   // On a 32-bit image the default border stays transparent; a colour fills one side only.
   ASSERT_EQ(k.CreateImage(2, 2, 32), S::Ok);
   ASSERT_EQ(k.AddBorderTop(2), S::Ok);
   EXPECT_EQ(px(k, 1, 1), 0x00000000u);
   ASSERT_EQ(k.AddBorderRight(1, static_cast<int32_t>(0xFF00FF00)), S::Ok);
   EXPECT_EQ(k.GetWidth(), 3);
-  EXPECT_EQ(px(k, 3, 1), 0xFF00FF00u);
-  EXPECT_EQ(px(k, 1, 4), 0xFFFFFFFFu);
+  expect_px(k, {{3, 1, 0xFF00FF00u}, {1, 4, W}});
   // 1-bit pictures shifted by a border that is not a whole byte.
   ASSERT_EQ(k.CreateImage(5, 1, 1), S::Ok);  // white
-  k.PixelSetColor(1, 1, static_cast<int32_t>(0xFF000000));
+  k.PixelSetColor(1, 1, static_cast<int32_t>(B));
   ASSERT_EQ(k.AddBorderLeft(3, -1), S::Ok);
   ASSERT_EQ(k.AddBorderBottom(1), S::Ok);
   EXPECT_EQ(k.GetWidth(), 8);
-  EXPECT_EQ(px(k, 3, 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(k, 4, 1), 0xFF000000u);  // the old first pixel
-  EXPECT_EQ(px(k, 5, 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(k, 5, 2), 0xFF000000u);  // the default bottom border: index 0, black
+  // The old first pixel at 4; the default bottom border is index 0, black.
+  expect_px(k, {{3, 1, W}, {4, 1, B}, {5, 1, W}, {5, 2, B}});
   const int32_t kept = k.GetNativeImage();
   EXPECT_EQ(k.AddBorders(0), S::InvalidParameter);
   EXPECT_EQ(k.AddBorderTop(-2), S::InvalidParameter);
@@ -116,15 +98,13 @@ TEST(Geometry, ThumbnailsAndAreaClonesAreNewImagesForTheCaller) {
   const int32_t thumb = k.MakeThumbnail(20, 10);
   ASSERT_NE(thumb, 0);
   EXPECT_EQ(k.GetNativeImage(), native);
-  EXPECT_EQ(raster::find_image(thumb)->width(), 20);
+  EXPECT_EQ(img(thumb)->width(), 20);
   EXPECT_EQ(k.CreateThumbnail(native, 0, 5), 0);
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   const int32_t area = k.CreateClonedImageArea(native, 31, 11, 5, 5);
   ASSERT_NE(area, 0);
-  uint32_t v = 0;
-  raster::find_image(area)->get_pixel(0, 0, v);
-  EXPECT_EQ(v, 0xFF0000FFu);
-  EXPECT_EQ(raster::find_image(area)->format(), raster::pf::k24bppRGB);
+  EXPECT_EQ(pixel(area, 0, 0), 0xFF0000FFu);
+  EXPECT_EQ(img(area)->format(), raster::pf::k24bppRGB);
   EXPECT_EQ(k.CreateClonedImageArea(native, 38, 1, 5, 5), 0);  // past the right edge
   EXPECT_EQ(k.CreateClonedImageArea(0, 1, 1, 5, 5), 0);
   k.CloseImage(thumb);
@@ -140,29 +120,24 @@ TEST(Geometry, RotationsByAngleSizeTheCanvasAsTheAngleConstantDoes) {
   for (const auto& s : sizes) {
     ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
     ASSERT_EQ(k.RotateAngle(s.angle), S::Ok);
-    EXPECT_EQ(k.GetWidth(), s.w) << s.angle;
-    EXPECT_EQ(k.GetHeight(), s.h) << s.angle;
+    EXPECT_EQ(size(k), Size(s.w, s.h)) << s.angle;
   }
   // The enlarged canvas: corners uncovered (a new 24-bit bitmap's black), the
   // centre the picture's white; the BackColor form fills the corners.
-  ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
-  ASSERT_EQ(k.RotateAngle(45), S::Ok);
-  EXPECT_EQ(px(k, 1, 1), 0xFF000000u);
-  EXPECT_EQ(px(k, 54, 54), 0xFFFFFFFFu);
-  ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
-  ASSERT_EQ(k.RotateAngleBackColor(45, static_cast<int32_t>(0xFF00FF00)), S::Ok);
-  EXPECT_EQ(px(k, 1, 1), 0xFF00FF00u);
-  EXPECT_EQ(px(k, 54, 54), 0xFFFFFFFFu);
-
+  for (uint32_t back : {0xFF000000u, 0xFF00FF00u}) {
+    ASSERT_EQ(k.CreateImage(100, 50, 24), S::Ok);
+    ASSERT_EQ(back == 0xFF000000u ? k.RotateAngle(45)
+                                  : k.RotateAngleBackColor(45, static_cast<int32_t>(back)),
+              S::Ok);
+    expect_px(k, {{1, 1, back}, {54, 54, 0xFFFFFFFFu}});
+  }
   // Half a turn about the centre keeps the size and turns the picture upside down.
   ASSERT_EQ(k.CreateImage(6, 4, 32), S::Ok);
   k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));
   k.PixelSetColor(2, 1, static_cast<int32_t>(0xFF0000FF));
   ASSERT_EQ(k.RotateAnglePreserveDimentionsCenter(180), S::Ok);
   EXPECT_EQ(k.GetWidth(), 6);
-  EXPECT_EQ(px(k, 6, 4), 0xFFFF0000u);
-  EXPECT_EQ(px(k, 5, 4), 0xFF0000FFu);
-  EXPECT_EQ(px(k, 1, 1), 0xFFFFFFFFu);
+  expect_px(k, {{6, 4, 0xFFFF0000u}, {5, 4, 0xFF0000FFu}, {1, 1, 0xFFFFFFFFu}});
   // About the top-left corner, a quarter turn leaves only a column strip of the
   // picture on the canvas: the rest is uncovered.
   ASSERT_EQ(k.CreateImage(6, 4, 32), S::Ok);
@@ -175,19 +150,18 @@ TEST(Geometry, ResizeKeepsFormatResolutionAndChecksItsArguments) {
   ASSERT_EQ(k.CreateImage(200, 100, 8), S::Ok);
   k.SetHorizontalResolution(300);
   ASSERT_EQ(k.ResizeHeightRatio(50), S::Ok);
-  EXPECT_EQ(k.GetWidth(), 100);
-  EXPECT_EQ(k.GetHeight(), 50);
+  EXPECT_EQ(size(k), Size(100, 50));
   EXPECT_EQ(k.GetPixelFormat(), "8bppIndexed");
   EXPECT_EQ(k.GetHorizontalResolution(), 300);  // kept, not scaled
   EXPECT_EQ(px(k, 50, 25), 0xFFFFFFFFu);
   ASSERT_EQ(k.ResizeWidthRatio(30, 7), S::Ok);
   EXPECT_EQ(k.GetHeight(), 15);
   for (int32_t mode = 0; mode <= 7; ++mode) {
+    SCOPED_TRACE(mode);
     ASSERT_EQ(k.CreateImage(10, 10, 24), S::Ok);
     k.PixelSetColor(1, 1, static_cast<int32_t>(0xFF000000));
-    ASSERT_EQ(k.Resize(20, 20, mode), S::Ok) << mode;
-    EXPECT_EQ(px(k, 20, 20), 0xFFFFFFFFu) << mode;
-    EXPECT_EQ(px(k, 1, 1), 0xFF000000u) << mode;  // the corner pixel stays black
+    ASSERT_EQ(k.Resize(20, 20, mode), S::Ok);
+    expect_px(k, {{20, 20, 0xFFFFFFFFu}, {1, 1, 0xFF000000u}});  // the corner pixel stays black
   }
   const int32_t kept = k.GetNativeImage();
   EXPECT_EQ(k.Resize(0, 10), S::InvalidParameter);
@@ -200,9 +174,8 @@ TEST(Geometry, OlderRasterVersionsRefuseToDrawOnIndexedCanvases) {
   ASSERT_EQ(k.CreateImage(20, 10, 8), S::Ok);
   const int32_t id = k.GetNativeImage();
   raster::set_version_text_for_testing("5.1.3102.0");
-  EXPECT_EQ(k.RotateAngle(30), S::PixelFormatMustBeConverted);
-  EXPECT_EQ(k.AddBorders(2), S::PixelFormatMustBeConverted);
-  EXPECT_EQ(k.DrawLine(1, 1, 5, 5), S::PixelFormatMustBeConverted);
+  for (S s : {k.RotateAngle(30), k.AddBorders(2), k.DrawLine(1, 1, 5, 5)})
+    EXPECT_EQ(s, S::PixelFormatMustBeConverted);
   EXPECT_EQ(k.GetNativeImage(), id);  // left as it was
   EXPECT_EQ(k.GetWidth(), 20);
   raster::set_version_text_for_testing("");

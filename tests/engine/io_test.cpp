@@ -1,40 +1,62 @@
-// Image sources: files, byte arrays, binary strings and streams, and who owns
-// the images they make.
-#include <gtest/gtest.h>
+// Loading and saving through the stand-in codec: sources and who owns the
+// images they make, which encoder and parameters each save member uses, the
+// software property, crash-safe files, memory forms, and the multi-page writer.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "engine/cp1252.h"
 #include "engine/state.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
+#include "engine_test_util.h"
+#include "raster/version.h"
 #include "standin_codec.h"
 
 namespace korvex {
 namespace {
 
-using S = cKorvexStatus;
 namespace fs = std::filesystem;
 
-class Sources : public ::testing::Test {
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Saving : public ::testing::Test {
  protected:
   void SetUp() override {
     standin::install();
-    dir_ = fs::temp_directory_path() / ("korvex-src-" + std::to_string(::getpid()));
-    fs::create_directories(dir_ / "sub");
-    file_ = (dir_ / "sub" / "red.kxr").string();
-    const auto bytes = standin::encode_bytes(3, 2, 0xFFFF0000);
-    std::ofstream(file_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    dir_ = fs::temp_directory_path() /
+           ("korvex-io-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
   }
   void TearDown() override {
     standin::uninstall();
     fs::remove_all(dir_);
   }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  const std::vector<standin::Call>& calls() const { return standin::record().encodes; }
+  // A parameter of an encode, -1 when absent.
+  static int32_t param(const raster::EncoderParams& p, const raster::Guid& id) {
+    return raster::param_value(p, id, -1);
+  }
   fs::path dir_;
+};
+
+// With a 3 x 2 red image in the stand-in format at sub/red.kxr.
+class Sources : public Saving {
+ protected:
+  void SetUp() override {
+    Saving::SetUp();
+    fs::create_directories(dir_ / "sub");
+    const auto bytes = standin::encode_bytes(3, 2, 0xFFFF0000);
+    std::ofstream(file_ = path("sub/red.kxr"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
   std::string file_;
 };
 
@@ -43,12 +65,11 @@ TEST_F(Sources, FilesLoadByContentAfterPathCleanUpAndMissingOnesLeaveNoNativeIma
   // Backslashes, doubled separators and spaces around the path.
   const int32_t id = k.CreateImageFromFile("  " + dir_.string() + "\\\\sub\\red.kxr ");
   ASSERT_NE(id, 0) << static_cast<int>(k.GetStat());
-  EXPECT_EQ(k.GetNativeImage(), id);
-  EXPECT_EQ(k.GetWidth(), 3);
-  EXPECT_EQ(k.GetImageFormat(), "PNG");
+  EXPECT_EQ((std::tuple{k.GetNativeImage(), k.GetWidth(), k.GetImageFormat()}),
+            std::tuple(id, 3, std::string("PNG")));
   EXPECT_EQ(k.LoadFromFile((dir_ / "nothing.png").string()), S::FileNotFound);
   EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_NE(raster::find_image(id), nullptr);               // the caller's image was not disposed
+  EXPECT_NE(img(id), nullptr);                              // the caller's image was not disposed
   EXPECT_EQ(k.LoadFromFile(dir_.string()), S::Win32Error);  // a folder
   std::ofstream(dir_ / "text.txt") << "hello, not an image";
   EXPECT_EQ(k.LoadFromFile((dir_ / "text.txt").string()), S::UnknownImageFormat);
@@ -67,8 +88,7 @@ TEST_F(Sources, CreateImageFromLeavesTheImageToTheCallerAndLoadFromOwnsIts) {
   EXPECT_FALSE(EngineAccess::state(k).NativeOwned);
   // A later load closes only what the engine owns: here nothing.
   ASSERT_EQ(k.LoadFromFile(file_), S::Ok);
-  EXPECT_NE(raster::find_image(mine), nullptr);
-  EXPECT_NE(raster::find_image(owned), nullptr);  // forgotten by the earlier CreateImageFrom...
+  EXPECT_TRUE(img(mine) != nullptr && img(owned) != nullptr);  // owned: forgotten by CreateImage...
   k.CloseImage(mine);
   k.CloseImage(owned);
 }
@@ -81,29 +101,27 @@ TEST_F(Sources, ByteArraysAreCopiedAndTooShortOnesRefused) {
   ASSERT_NE(id, 0);
   std::fill(bytes.values().begin(), bytes.values().end(), 0);
   bytes.Erase();
-  uint32_t v = 0;
-  ASSERT_EQ(raster::find_image(id)->get_pixel(1, 1, v), raster::Status::Ok);
-  EXPECT_EQ(v, 0xFF00FF00u);
+  EXPECT_EQ(pixel(id, 1, 1), 0xFF00FF00u);
   Array<uint8_t> one(std::vector<uint8_t>{0x42});
-  EXPECT_EQ(k.CreateImageFromByteArray(one), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ((std::pair{k.CreateImageFromByteArray(one), k.GetStat()}),
+            std::pair(0, S::InvalidParameter));
   // An array whose upper bound is 1 with a lower bound of 1 holds a single byte.
   Array<uint8_t> based;
   based.Redim({{1, 1}});
   EXPECT_EQ(k.LoadFromByteArray(based), S::InvalidParameter);
   Array<uint8_t> throwing(standin::encode_bytes(1, 1, 0));
   throwing.values()[4] = 0xEE;  // makes the stand-in decoder throw
-  EXPECT_EQ(k.CreateImageFromByteArray(throwing), 0);
-  EXPECT_EQ(static_cast<int>(k.GetStat()), 23);
+  EXPECT_EQ((std::pair{k.CreateImageFromByteArray(throwing), static_cast<int>(k.GetStat())}),
+            std::pair(0, 23));
   k.CloseImage(id);
 }
 
 TEST_F(Sources, ImageStringsNeedTwoCharactersAndStreamsAreReadFromTheirPosition) {
   cKorvex k;
-  EXPECT_EQ(k.CreateImageFromString(""), 0);
-  EXPECT_EQ(k.GetStat(), S::GenericError);
-  EXPECT_EQ(k.CreateImageFromString("\xE2\x82\xAC"), 0);  // one character, three UTF-8 bytes
-  EXPECT_EQ(k.GetStat(), S::ProfileNotFound);
+  EXPECT_EQ((std::pair{k.CreateImageFromString(""), k.GetStat()}), std::pair(0, S::GenericError));
+  // One character, three UTF-8 bytes.
+  EXPECT_EQ((std::pair{k.CreateImageFromString("\xE2\x82\xAC"), k.GetStat()}),
+            std::pair(0, S::ProfileNotFound));
   EXPECT_EQ(k.LoadFromString("ab"), S::UnknownImageFormat);
 
   auto encoded = standin::encode_bytes(4, 1, 0xFF0000FF);
@@ -115,8 +133,9 @@ TEST_F(Sources, ImageStringsNeedTwoCharactersAndStreamsAreReadFromTheirPosition)
   EXPECT_EQ(k.GetWidth(), 4);
   EXPECT_EQ(k.LoadFromStream(nullptr), S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_EQ(k.CreateImageFromStream(stream), 0);  // at its end now: nothing to read
-  EXPECT_EQ(k.GetStat(), S::GenericError);
+  // At its end now: nothing to read.
+  EXPECT_EQ((std::pair{k.CreateImageFromStream(stream), k.GetStat()}),
+            std::pair(0, S::GenericError));
 }
 
 TEST(Cp1252, BytesAndCharactersMapBothWays) {
@@ -124,13 +143,178 @@ TEST(Cp1252, BytesAndCharactersMapBothWays) {
   for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
   const std::string text = BytesToCp1252String(all.data(), all.size());
   EXPECT_EQ(Cp1252StringToBytes(text), all);
-  EXPECT_EQ(BytesToCp1252String(all.data() + 0x80, 1), "\xE2\x82\xAC");
-  EXPECT_EQ(BytesToCp1252String(all.data() + 0x9F, 1), "\xC5\xB8");  // Y with diaeresis
-  EXPECT_EQ(BytesToCp1252String(all.data() + 0xE9, 1), "\xC3\xA9");
+  // The euro sign, Y with diaeresis, e acute.
+  for (auto [b, utf8] : {std::pair{0x80, "\xE2\x82\xAC"}, {0x9F, "\xC5\xB8"}, {0xE9, "\xC3\xA9"}})
+    EXPECT_EQ(BytesToCp1252String(all.data() + b, 1), utf8);
   // Outside the code page, broken and overlong UTF-8: '?'.
   EXPECT_EQ(Cp1252StringToBytes("\xE4\xB8\xAD"), std::vector<uint8_t>{'?'});
   EXPECT_EQ(Cp1252StringToBytes("a\xC3"), (std::vector<uint8_t>{'a', '?'}));
   EXPECT_EQ(Cp1252StringToBytes("\xC0\x80"), (std::vector<uint8_t>{'?', '?'}));
+}
+
+TEST_F(Saving, JpegQualityIsPassedOnlyWhenAtLeastOneAndFileSavesStampTheSoftwareTag) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);
+  for (int32_t q : {0, -5, 100}) ASSERT_EQ(k.SaveAsJpeg(path("a.jpg"), q), S::Ok);
+  ASSERT_EQ(calls().size(), 3u);
+  EXPECT_TRUE(calls()[0].params.empty() && calls()[1].params.empty());
+  EXPECT_EQ(param(calls()[2].params, raster::encparam::kQuality), 100);
+  EXPECT_EQ(calls()[2].software, "Korvex https://korvex.org");
+  // The stamp is left on the image; BMP saves do not add it.
+  ASSERT_EQ(k.CreateImage(4, 3, 24), S::Ok);
+  ASSERT_EQ(k.SaveAsBmp(path("a.bmp")), S::Ok);
+  EXPECT_FALSE(calls().back().had_software_tag);
+  ASSERT_EQ(k.SaveAsPng(path("a.png")), S::Ok);
+  EXPECT_TRUE(calls().back().had_software_tag);
+  EXPECT_TRUE(img(k.GetNativeImage())->property(305) != nullptr);
+}
+
+TEST_F(Saving, TiffRuleTurnsFaxCompressionOfDeepImagesIntoLzwAndDepth16Into24) {
+  // Image depth, SaveAsTiff's compression and depth, then the compression and depth the
+  // encoder gets (-1: not passed). Depth 1 asked allows fax compression of a deep image.
+  const struct {
+    int16_t bpp;
+    int32_t compression, depth, want_compression, want_depth;
+  } cases[] = {{24, 4, 0, 2, -1}, {24, 2, 16, 2, 24}, {24, 0, 0, -1, -1},
+               {24, 3, 1, 3, 1},  {1, 4, 0, 4, -1},   {1, 5, 8, 2, 8}};
+  cKorvex k;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.bpp << " bits, " << c.compression << ", " << c.depth);
+    ASSERT_EQ(k.CreateImage(8, 2, c.bpp), S::Ok);
+    ASSERT_EQ(k.SaveAsTiff(path("a.tif"), c.compression, c.depth), S::Ok);
+    const raster::EncoderParams& p = calls().back().params;
+    EXPECT_EQ(param(p, raster::encparam::kCompression), c.want_compression);
+    EXPECT_EQ(param(p, raster::encparam::kColorDepth), c.want_depth);
+    ASSERT_EQ(p.size(), size_t{c.want_compression >= 0} + size_t{c.want_depth >= 0});
+    EXPECT_TRUE(p.size() < 2 || p[0].id == raster::encparam::kCompression);  // compression first
+  }
+  // Under an old raster version depths 1..23 are not passed.
+  raster::set_version_text_for_testing("5.1.0.0");
+  ASSERT_EQ(k.SaveAsTiff(path("a.tif"), 6, 8), S::Ok);
+  raster::set_version_text_for_testing("");
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kColorDepth), -1);
+}
+
+TEST_F(Saving, SoftwareTagBypassHoldsForEveryEngineOfTheThreadUntilANewEngine) {
+  cKorvex a, b;
+  bool bypass = true;
+  a.TagsBypassKorvexTag(bypass);
+  ASSERT_EQ(b.CreateImage(2, 2), S::Ok);
+  ASSERT_EQ(b.SaveAsPng(path("x.png")), S::Ok);
+  EXPECT_FALSE(calls().back().had_software_tag);
+  cKorvex c;  // a new engine switches the tag back on
+  ASSERT_EQ(b.CreateImage(2, 2), S::Ok);
+  ASSERT_EQ(b.SaveAsGif(path("x.gif")), S::Ok);
+  EXPECT_TRUE(calls().back().had_software_tag);
+}
+
+TEST_F(Saving, MemoryFormsLookUpTheFormatCaseInsensitivelyAndStringsGoThroughCodePage1252) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(3, 2, 32), S::Ok);
+  Array<uint8_t> bytes;
+  int32_t n = 0;
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, " JPG ", 0), S::Ok);
+  EXPECT_TRUE(calls().back().params.empty());
+  EXPECT_FALSE(calls().back().had_software_tag);
+  EXPECT_EQ(std::make_tuple(bytes.LBound(), bytes.UBound(), bytes.size()),
+            std::make_tuple(0, n - 1, static_cast<size_t>(n)));
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", 50), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 50);
+  EXPECT_TRUE(calls().back().had_software_tag);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", -3), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 75);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "tif", 4), S::Ok);
+  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 4);
+  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "png", 7), S::Ok);
+  EXPECT_TRUE(calls().back().params.empty());
+  // Unknown formats fall back to BMP: checked with the real encoders in roundtrip_test.
+
+  std::shared_ptr<Stream> stream;
+  ASSERT_EQ(k.SaveAsStream(stream, "png"), S::Ok);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Tell(), stream->Size());  // positioned after the last byte
+  // A failing encoder leaves the caller's stream as it was.
+  standin::record().fail_next_encode = true;
+  auto previous = stream;
+  EXPECT_EQ(k.SaveAsStream(stream, "png"), S::Win32Error);
+  EXPECT_EQ(stream, previous);
+
+  // Image strings: a pixel whose bytes fall in 0x80..0x9F, the range code page 1252 remaps.
+  img(k.GetNativeImage())->set_pixel(1, 1, 0x8081909D);
+  const std::string text = k.SaveAsString("png");
+  EXPECT_NE(text.find("\xE2\x82\xAC"), std::string::npos);  // 0x80 is the euro sign
+  const int32_t id = k.CreateImageFromString(text);
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(pixel(id, 1, 1), 0x8081909Du);
+  k.CloseImage(id);
+  // Without a native image nothing is encoded.
+  k.CloseNativeImage();
+  EXPECT_EQ(k.SaveAsString("png"), "");
+}
+
+TEST_F(Saving, AFailedSaveLeavesTheOldFileAndNoTemporaryBehind) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(2, 2), S::Ok);
+  const std::string target = path("keep.png");
+  { std::ofstream(target) << "precious"; }
+  fs::permissions(target, fs::perms(0640));
+  standin::record().fail_next_encode = true;
+  EXPECT_EQ(k.SaveAsPng(target), S::Win32Error);
+  EXPECT_EQ(slurp(target), "precious");
+  EXPECT_EQ(k.SaveAsPng(path("missing-folder/x.png")), S::FileNotFound);
+  ASSERT_EQ(k.SaveAsPng(target), S::Ok);
+  EXPECT_EQ(slurp(target).substr(0, 4), "KXR1");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // the old file's are kept
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  // Saving over the file the native image was loaded from.
+  for (S s : {k.LoadFromFile(target), k.SaveAsPng(target), k.LoadFromFile(target)})
+    ASSERT_EQ(s, S::Ok);
+  EXPECT_EQ(k.GetWidth(), 2);
+  // An encoder gone from the registry: UnknownImageFormat, and nothing written.
+  standin::uninstall();
+  EXPECT_EQ(k.SaveAsPng(path("gone.png")), S::UnknownImageFormat);
+  EXPECT_FALSE(fs::exists(path("gone.png")));
+}
+
+TEST_F(Saving, MultiPageWriterFollowsItsFirstPageImage) {
+  cKorvex k;
+  EXPECT_EQ(k.TiffAddToNativeMultipage(1), S::GenericError);  // nothing open
+  ASSERT_EQ(k.CreateImage(6, 6, 24), S::Ok);
+  const int32_t first = k.GetNativeImage();
+  const std::string file = path("pages.tif");
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(file, 4), S::Ok);
+  const auto& pages = standin::record().pages;
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].params[0].value, raster::encparam::kMultiFrame);
+  EXPECT_EQ(param(pages[0].params, raster::encparam::kCompression), 2);  // 24-bit: LZW
+  EXPECT_FALSE(pages[0].had_software_tag);
+  const int32_t second = k.CreateNewImage(3, 3, 1);
+  k.SetNativeImage(first);
+  ASSERT_EQ(k.TiffAddToNativeMultipage(second), S::Ok);
+  EXPECT_EQ(pages.back().params.size(), 1u);
+  EXPECT_EQ(pages.back().params[0].value, raster::encparam::kFrameDimensionPage);
+  EXPECT_EQ(k.TiffAddToNativeMultipage(999999), S::InvalidParameter);
+  EXPECT_FALSE(fs::exists(file));  // the file appears when it is complete
+  ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
+  EXPECT_EQ(slurp(file), "pages 2");
+  // The first page image was closed with the file; added pages stay the caller's.
+  EXPECT_TRUE(k.GetNativeImage() == 0 && img(first) == nullptr && img(second) != nullptr);
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+
+  // Rebuilding the first-page image completes the file and ends the writer.
+  ASSERT_EQ(k.CreateImage(2, 2, 24), S::Ok);
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("rebuilt.tif")), S::Ok);
+  ASSERT_EQ(k.ConvertTo32Bpp(), S::Ok);
+  EXPECT_EQ(slurp(path("rebuilt.tif")), "pages 1");
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+  // Closing it from another engine completes the file too.
+  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("closed.tif"), 6), S::Ok);
+  cKorvex other;
+  EXPECT_EQ(other.CloseImage(k.GetNativeImage()), S::Ok);
+  EXPECT_EQ(slurp(path("closed.tif")), "pages 1");
+  EXPECT_EQ(k.TiffAddToNativeMultipage(second), S::GenericError);
+  EXPECT_EQ(standin::record().finished, 3);
+  k.CloseImage(second);
 }
 
 }  // namespace

@@ -1,18 +1,13 @@
 // Pixel access, pixel formats, resolution setters and host handles of the
 // native image.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 #include "engine/state.h"
+#include "engine_test_util.h"
 #include "korvex/host.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
 
 namespace korvex {
 namespace {
-
-using S = cKorvexStatus;
 
 // A 4 x 3 32-bit image whose pixel (x, y) (1-based) is 0xFF000000 | x << 8 | y.
 void numbered(cKorvex& k) {
@@ -25,38 +20,30 @@ void numbered(cKorvex& k) {
 TEST(Pixels, SinglePixelsAndRectanglesAreOneBasedRowBeforeColumn) {
   cKorvex k;
   numbered(k);
-  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF000101));
-  EXPECT_EQ(k.PixelGetColor(4, 3), static_cast<int32_t>(0xFF000403));
-  EXPECT_EQ(k.PixelGetColor(0, 0), 0);
+  expect_px(k, {{1, 1, 0xFF000101u}, {4, 3, 0xFF000403u}, {0, 0, 0u}});
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   EXPECT_EQ(k.PixelSetColor(5, 1, 0), S::InvalidParameter);
 
   Array<int32_t> a;
   ASSERT_EQ(k.GetPixelArray(a, 2, 3, 2, 2), S::Ok);  // row 2, column 3
-  EXPECT_EQ(a.LBound(1), 1);
-  EXPECT_EQ(a.UBound(1), 2);
-  EXPECT_EQ(a.UBound(2), 2);
-  EXPECT_EQ(a(1, 1), static_cast<int32_t>(0xFF000302));
-  EXPECT_EQ(a(2, 1), static_cast<int32_t>(0xFF000402));
-  EXPECT_EQ(a(1, 2), static_cast<int32_t>(0xFF000303));
+  EXPECT_EQ(std::make_tuple(a.LBound(1), a.UBound(1), a.UBound(2)), std::make_tuple(1, 2, 2));
+  EXPECT_EQ(std::make_tuple(a(1, 1), a(2, 1), a(1, 2)),
+            std::make_tuple(int32_t(0xFF000302), int32_t(0xFF000402), int32_t(0xFF000303)));
   // Read then write back leaves the image as it was; a changed value lands.
   a(2, 2) = static_cast<int32_t>(0x80123456);
   ASSERT_EQ(k.SetPixelArray(a, 2, 3, 2, 2), S::Ok);
-  EXPECT_EQ(k.PixelGetColor(4, 3), static_cast<int32_t>(0x80123456));
-  EXPECT_EQ(k.PixelGetColor(3, 2), static_cast<int32_t>(0xFF000302));
+  expect_px(k, {{4, 3, 0x80123456u}, {3, 2, 0xFF000302u}});
 
   ASSERT_EQ(k.CreateImage(2, 1, 24), S::Ok);
   k.PixelSetColor(1, 1, static_cast<int32_t>(0xFFFF0000));
   Array<uint8_t> bytes;
   ASSERT_EQ(k.GetPixelArrayARGB(bytes, 1, 1, 2, 1), S::Ok);
-  EXPECT_EQ(bytes.Dims(), 3);
-  EXPECT_EQ(bytes(1, 1, 1), 0);  // blue
-  EXPECT_EQ(bytes(2, 1, 1), 0);  // green
-  EXPECT_EQ(bytes(3, 1, 1), 255);
-  EXPECT_EQ(bytes(4, 1, 1), 255);
+  EXPECT_EQ(bytes.Dims(), 3);  // blue, green, red, alpha
+  EXPECT_EQ(std::vector<int>({bytes(1, 1, 1), bytes(2, 1, 1), bytes(3, 1, 1), bytes(4, 1, 1)}),
+            std::vector<int>({0, 0, 255, 255}));
   bytes(3, 2, 1) = 0;  // the second pixel's red off: white becomes cyan
   ASSERT_EQ(k.SetPixelArrayARGB(bytes, 1, 1, 2, 1), S::Ok);
-  EXPECT_EQ(k.PixelGetColor(2, 1), static_cast<int32_t>(0xFF00FFFF));
+  EXPECT_EQ(px(k, 2, 1), 0xFF00FFFFu);
 }
 
 TEST(Pixels, ArraysTooSmallOrRectanglesOutsideChangeNothingAndAreNotRecorded) {
@@ -65,14 +52,13 @@ TEST(Pixels, ArraysTooSmallOrRectanglesOutsideChangeNothingAndAreNotRecorded) {
   Array<int32_t> small(std::vector<int32_t>(3, 0));
   k.GetWidth();                                                        // LastStatus Ok
   EXPECT_EQ(k.SetPixelArray(small, 1, 1, 2, 2), S::InvalidParameter);  // 3 Longs for 4 pixels
-  EXPECT_EQ(k.PixelGetColor(2, 2), static_cast<int32_t>(0xFF000202));
+  EXPECT_EQ(px(k, 2, 2), 0xFF000202u);
   Array<uint8_t> bytes(std::vector<uint8_t>(15, 0));
   EXPECT_EQ(k.SetPixelArrayARGB(bytes, 1, 1, 2, 2), S::InvalidParameter);  // 15 bytes for 16
-  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF000101));
-  Array<int32_t> out;
-  EXPECT_EQ(k.GetPixelArray(out, 3, 4, 1, 2), S::InvalidParameter);  // past the last row
-  EXPECT_EQ(k.GetPixelArray(out, 1, 1, 0, 2), S::InvalidParameter);
-  EXPECT_EQ(k.GetPixelArray(out, 1, 1, -2, 2), S::InvalidParameter);
+  EXPECT_EQ(px(k, 1, 1), 0xFF000101u);
+  Array<int32_t> out;  // past the last row, empty, negative
+  for (auto [r, c, h] : {std::tuple{3, 4, 1}, {1, 1, 0}, {1, 1, -2}})
+    EXPECT_EQ(k.GetPixelArray(out, r, c, h, 2), S::InvalidParameter) << r << c << h;
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(k.GetStat(), S::Ok);  // rectangle transfers return their status only
 }
@@ -81,8 +67,7 @@ TEST(Pixels, FormatsAndResolutionSetters) {
   cKorvex k;
   EXPECT_EQ(k.GetPixelFormat(), "");
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
-  EXPECT_EQ(k.GetIntPixelFormat(), 0);
-  EXPECT_FALSE(k.IsPixelFormatIndexed());
+  EXPECT_EQ((std::pair{k.GetIntPixelFormat(), k.IsPixelFormatIndexed()}), std::pair(0, false));
   k.GetWidth();
   EngineAccess::state(k).LastStatus = S::Aborted;
   EXPECT_EQ(k.SetHorizontalResolution(300), S::Aborted);  // no image: the status as it was
@@ -97,22 +82,20 @@ TEST(Pixels, FormatsAndResolutionSetters) {
                {64, "64bppPARGB", 64, false}};
   for (const auto& row : table) {
     ASSERT_EQ(k.CreateImage(2, 2, row.depth), S::Ok);
-    EXPECT_EQ(k.GetPixelFormat(), row.name);
-    EXPECT_EQ(k.GetIntPixelFormat(), row.bits);
-    EXPECT_EQ(k.IsPixelFormatIndexed(), row.indexed);
+    EXPECT_EQ((std::tuple{k.GetPixelFormat(), k.GetIntPixelFormat(), k.IsPixelFormatIndexed()}),
+              std::tuple(std::string(row.name), row.bits, row.indexed));
   }
   ASSERT_EQ(k.CreateImage(2, 2), S::Ok);
   ASSERT_EQ(k.SetVerticalResolution(72.4f), S::Ok);
   ASSERT_EQ(k.SetHorizontalResolution(299.6f), S::Ok);
-  EXPECT_EQ(k.GetHorizontalResolution(), 300);
-  EXPECT_EQ(k.GetVerticalResolution(), 72);
+  EXPECT_EQ((std::pair{k.GetHorizontalResolution(), k.GetVerticalResolution()}),
+            std::pair(300, 72));
   EXPECT_EQ(k.SetHorizontalResolution(0.3f), S::InvalidParameter);  // rounds to 0 dpi
 }
 
 TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   cKorvex k;
-  EXPECT_EQ(k.GetHBitmap(), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ((std::pair{k.GetHBitmap(), k.GetStat()}), std::pair(0, S::InvalidParameter));
   EXPECT_EQ(k.GetPicture(), nullptr);
   ASSERT_EQ(k.CreateImage(3, 2, 32), S::Ok);
   k.PixelSetColor(1, 1, 0x00FF0000);  // fully transparent red
@@ -120,8 +103,8 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   const int32_t hbm = k.GetHBitmap();
   ASSERT_NE(hbm, 0);
   const host::Bitmap* b = host::GetBitmap(hbm);
-  EXPECT_EQ(b->bits[0] | b->bits[1] | b->bits[2], 0);  // over black
-  EXPECT_EQ(b->bits[4], 0xFF);                         // opaque blue stays
+  // Over black; the opaque blue stays.
+  EXPECT_EQ(std::pair(b->bits[0] | b->bits[1] | b->bits[2], int{b->bits[4]}), std::pair(0, 0xFF));
   k.DeleteHBitmap(hbm);
   EXPECT_EQ(host::GetBitmap(hbm), nullptr);
 
@@ -140,9 +123,9 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   EXPECT_EQ(clip->bits[0] & clip->bits[1] & clip->bits[2], 0xFF);
   ASSERT_EQ(k.CopyRegionToClipboard(2, 1, 2, 2), S::Ok);
   clip = host::GetBitmap(host::GetClipboardData(host::kClipboardBitmap));
-  EXPECT_EQ(clip->width, 2);
-  EXPECT_EQ(clip->bits[0], 0xFF);  // the blue pixel at the region's origin
-  EXPECT_EQ(clip->bits[2], 0);
+  // 2 wide, the blue pixel at the region's origin.
+  EXPECT_EQ(std::make_tuple(clip->width, clip->bits[0], clip->bits[2]),
+            std::make_tuple(2, 0xFF, 0));
   EXPECT_EQ(k.CopyRegionToClipboard(3, 1, 2, 2), S::InvalidParameter);
   k.DeleteClipboardData();
   EXPECT_FALSE(host::IsClipboardFormatAvailable(host::kClipboardBitmap));
@@ -170,17 +153,15 @@ TEST(Display, TheImageIsDrawnStretchedClippedAndCompositedOntoTheSurface) {
   // 2 x 2 stretched to 4 x 4 at (3, 3), nearest neighbour, odd smoothing value.
   ASSERT_EQ(k.DisplayImageOnHDC(dc, 3, 3, 4, 4, 9, 5), S::Ok);
   const host::Bitmap& s = *host::GetBitmap(hbm);
-  EXPECT_EQ(surface_px(s, 1, 1), 0xFFFFFFu);
-  EXPECT_EQ(surface_px(s, 2, 2), 0xFF0000u);
-  EXPECT_EQ(surface_px(s, 3, 3), 0xFF0000u);
-  EXPECT_EQ(surface_px(s, 4, 4), 0xFFFFFFu);  // the transparent pixel
-  EXPECT_EQ(surface_px(s, 6, 6), 0xFFFFFFu);
+  // At 4, 4 the transparent pixel.
+  for (auto [at, c] :
+       {std::pair{1, 0xFFFFFFu}, {2, 0xFF0000u}, {3, 0xFF0000u}, {4, 0xFFFFFFu}, {6, 0xFFFFFFu}})
+    EXPECT_EQ(surface_px(s, at, at), c) << at;
   // An interpolation mode out of range is the default; a rectangle past the
   // surface is clipped; a source rectangle draws only its part.
   ASSERT_EQ(k.DisplayImageOnHDC(dc, 9, 7, 6, 6, 3, 12), S::Ok);
   ASSERT_EQ(k.DisplayImageRectOnHDC(dc, 1, 8, 2, 1, 1, 1, 1, 1, 3, 5), S::Ok);
-  EXPECT_EQ(surface_px(s, 0, 7), 0xFF0000u);
-  EXPECT_EQ(surface_px(s, 2, 7), 0xFFFFFFu);
+  EXPECT_EQ(std::pair(surface_px(s, 0, 7), surface_px(s, 2, 7)), std::pair(0xFF0000u, 0xFFFFFFu));
   EXPECT_EQ(k.DisplayImageRectOnHDC(dc, 1, 1, 2, 2, 2, 2, 2, 2), S::InvalidParameter);
   EXPECT_EQ(k.DisplayImageOnHDC(dc, 1, 1, 0, 4), S::InvalidParameter);
   EXPECT_EQ(k.DisplayImageOnHDC(424242, 1, 1, 4, 4), S::Win32Error);

@@ -1,32 +1,24 @@
-// The engine's native image, ownership, closing, cloning and queries.
-#include <gtest/gtest.h>
-
+// The engine's native image: blank images, ownership, closing, cloning and
+// queries; per-thread module state and helpers: encoder table, paths,
+// rounding, status names.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/core.h"
 #include "engine/state.h"
+#include "engine_test_util.h"
 #include "korvex/global_memory.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
 #include "raster/version.h"
 
 namespace korvex {
 namespace {
 
-using S = cKorvexStatus;
-
 cKorvex::State& st(cKorvex& k) {
   return EngineAccess::state(k);
-}
-raster::Image* img(int32_t id) {
-  return raster::find_image(id);
-}
-uint32_t pixel(int32_t id, int32_t x, int32_t y) {
-  uint32_t v = 0;
-  EXPECT_EQ(img(id)->get_pixel(x, y, v), raster::Status::Ok);
-  return v;
 }
 
 TEST(EngineState, FreshEngineHasNoImageAndReportsMissingOneOnQueries) {
@@ -35,8 +27,7 @@ TEST(EngineState, FreshEngineHasNoImageAndReportsMissingOneOnQueries) {
   EXPECT_EQ(k.GetStat(), S::Ok);
   EXPECT_DOUBLE_EQ(k.GetVersion(), 3.8);
   // PreserveTags on and filter zone mode 1 are relied on by EngineTags and EngineZone.
-  EXPECT_FALSE(st(k).NativeOwned);
-  EXPECT_EQ(st(k).FontUnit, 3);
+  EXPECT_EQ(std::make_pair(st(k).NativeOwned, st(k).FontUnit), std::make_pair(false, 3));
   EXPECT_EQ(k.GetWidth(), 0);
   EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   k.LoadFromImage(0);
@@ -56,8 +47,7 @@ TEST(EngineOwnership, SetNativeImageAdoptsWithoutOwningOrClosingAndLoadFromImage
   // Same identifier: nothing changes, not even ownership or the status.
   st(k).LastStatus = S::Aborted;
   k.SetNativeImage(owned);
-  EXPECT_TRUE(st(k).NativeOwned);
-  EXPECT_EQ(k.GetStat(), S::Aborted);
+  EXPECT_EQ((std::pair{st(k).NativeOwned, k.GetStat()}), std::pair(true, S::Aborted));
   k.SetNativeImage(other);
   EXPECT_FALSE(st(k).NativeOwned);
   EXPECT_NE(img(owned), nullptr);  // the previous native image is not closed
@@ -71,8 +61,7 @@ TEST(EngineOwnership, SetNativeImageAdoptsWithoutOwningOrClosingAndLoadFromImage
   st(k).NativeOwned = true;
   EXPECT_EQ(k.LoadFromImage(other), S::Ok);
   EXPECT_EQ(img(owned), nullptr);
-  EXPECT_EQ(k.GetNativeImage(), other);
-  EXPECT_FALSE(st(k).NativeOwned);
+  EXPECT_EQ(std::make_pair(k.GetNativeImage(), st(k).NativeOwned), std::make_pair(other, false));
   EXPECT_EQ(k.CloseImage(other), S::Ok);
 }
 
@@ -85,8 +74,7 @@ TEST(EngineClose, ClosingZeroStaleOrUnknownIdentifiersTouchesNothing) {
   EXPECT_EQ(k.CloseImage(0), S::WrongState);  // the previous status, unchanged
   EXPECT_EQ(k.GetStat(), S::WrongState);
   EXPECT_EQ(k.CloseImage(id), S::Ok);
-  EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_EQ(st(k).MultiPageTarget, 0);
+  EXPECT_EQ(std::make_pair(k.GetNativeImage(), st(k).MultiPageTarget), std::make_pair(0, 0));
   // Already closed, never opened, negative.
   for (int32_t bad : {id, 123456789, -7}) EXPECT_EQ(k.CloseImage(bad), S::InvalidParameter);
 
@@ -97,8 +85,7 @@ TEST(EngineClose, ClosingZeroStaleOrUnknownIdentifiersTouchesNothing) {
   cKorvex other;
   EXPECT_EQ(other.CloseImage(native), S::Ok);
   EXPECT_EQ(k.CloseNativeImage(), S::InvalidParameter);
-  EXPECT_EQ(k.GetNativeImage(), native);
-  EXPECT_TRUE(st(k).NativeOwned);
+  EXPECT_EQ(std::make_pair(k.GetNativeImage(), st(k).NativeOwned), std::make_pair(native, true));
 }
 
 TEST(EngineClone, CloneImageAndFormatConversionReplaceTheNativeImageCreateClonedImageLeavesIt) {
@@ -109,30 +96,26 @@ TEST(EngineClone, CloneImageAndFormatConversionReplaceTheNativeImageCreateCloned
   // Cloning the engine's own owned native image: the copy is made first.
   EXPECT_EQ(k.CloneImage(k.GetNativeImage()), S::Ok);
   const int32_t second = k.GetNativeImage();
-  EXPECT_TRUE(second != 0 && second != first);
+  EXPECT_TRUE(second != 0 && second != first && st(k).NativeOwned);
   EXPECT_EQ(img(first), nullptr);  // the owned original was closed
-  EXPECT_TRUE(st(k).NativeOwned);
   EXPECT_EQ(pixel(second, 4, 3), 0xFF123456u);
-
   const int32_t third = k.CreateClonedImage(second);
   EXPECT_NE(third, 0);
   EXPECT_EQ(k.GetNativeImage(), second);
-  EXPECT_EQ(k.CreateClonedImage(third + 1000), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ((std::pair{k.CreateClonedImage(third + 1000), k.GetStat()}),
+            std::pair(0, S::InvalidParameter));
   // A failed CloneImage still closes the owned native image.
   EXPECT_EQ(k.CloneImage(987654321), S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), 0);
   EXPECT_EQ(img(second), nullptr);
   k.CloseImage(third);
-
   // ConvertNativePixelFormat replaces the native image the same way and keeps ownership.
   ASSERT_EQ(k.CreateImage(4, 4, 32), S::Ok);
   const int32_t before = k.GetNativeImage();
   ASSERT_EQ(img(before)->set_resolution(200.4f, 199.5f), raster::Status::Ok);
   EXPECT_EQ(ConvertNativePixelFormat(st(k), raster::pf::k1bppIndexed), S::Ok);
-  EXPECT_NE(k.GetNativeImage(), before);
+  EXPECT_TRUE(k.GetNativeImage() != before && st(k).NativeOwned);  // pixels: frames_test
   EXPECT_EQ(img(before), nullptr);
-  EXPECT_TRUE(st(k).NativeOwned);  // the converted pixels are checked by frames_test
   // 199.5 remembered as 200 (half to even).
   EXPECT_EQ(std::make_pair(k.GetHorizontalResolution(), k.GetVerticalResolution()),
             std::make_pair(200, 200));
@@ -151,8 +134,7 @@ TEST(EngineClone, PixelFormatClonesWorkOnTheGivenImageWithoutANativeOne) {
   cKorvex k;  // no native image
   const int32_t same = k.CreateClonedImageI(src);
   ASSERT_NE(same, 0);
-  EXPECT_EQ(k.GetStat(), S::Ok);
-  EXPECT_EQ(k.GetNativeImage(), 0);
+  EXPECT_EQ((std::pair{k.GetStat(), k.GetNativeImage()}), std::pair(S::Ok, 0));
   EXPECT_EQ(img(same)->format(), raster::pf::k8bppIndexed);
   // The copy keeps the palette, so the colour survives (not the nearest default colour).
   EXPECT_EQ(img(same)->palette(), p);
@@ -162,18 +144,18 @@ TEST(EngineClone, PixelFormatClonesWorkOnTheGivenImageWithoutANativeOne) {
 
   const int32_t argb = k.CreateClonedImageARGB(src);
   ASSERT_NE(argb, 0);
-  EXPECT_EQ(img(argb)->format(), raster::pf::k32bppARGB);
-  EXPECT_EQ(pixel(argb, 2, 1), 0xFF405060u);
-  EXPECT_EQ(k.CreateClonedImageARGB(0), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ(std::pair(img(argb)->format(), pixel(argb, 2, 1)),
+            std::pair(raster::pf::k32bppARGB, 0xFF405060u));
+  EXPECT_EQ((std::pair{k.CreateClonedImageARGB(0), k.GetStat()}),
+            std::pair(0, S::InvalidParameter));
 
   // Under an old raster version a converting write into an indexed copy is
   // refused, and the half-built copy is not left behind.
   const size_t open = raster::open_image_count();
   raster::set_version_text_for_testing("5.1.3102.0");
   const int32_t rgb = maker.CreateNewImage(2, 2, 24);
-  EXPECT_EQ(CloneToPixelFormat(st(k), rgb, raster::pf::k8bppIndexed), 0);
-  EXPECT_EQ(k.GetStat(), S::PixelFormatMustBeConverted);
+  EXPECT_EQ((std::pair{CloneToPixelFormat(st(k), rgb, raster::pf::k8bppIndexed), k.GetStat()}),
+            std::pair(0, S::PixelFormatMustBeConverted));
   EXPECT_EQ(raster::open_image_count(), open + 1);
   raster::set_version_text_for_testing("");
   for (int32_t id : {src, same, argb, rgb}) EXPECT_EQ(k.CloseImage(id), S::Ok);
@@ -187,8 +169,7 @@ TEST(EngineTags, SaveImageInfoStartsAfreshAndRestoreObeysPreserveTags) {
   SaveImageInfo(st(k), a);
   EXPECT_EQ(st(k).SavedTagCount, 1);
   SaveImageInfo(st(k), b);  // no tags: nothing left over from a
-  EXPECT_EQ(st(k).SavedTagCount, 0);
-  EXPECT_TRUE(st(k).SavedTags.empty());
+  EXPECT_TRUE(st(k).SavedTagCount == 0 && st(k).SavedTags.empty());
   {
     PreserveTagsOverride off(st(k), false);
     SaveImageInfo(st(k), a);
@@ -211,8 +192,8 @@ TEST(EngineQueries, ResolutionRoundsHalfToEvenMillimetresNeedOneDpiAndZoneMode1I
   st(k).FilterZone = {2, 1, 1, 10, 10};
   RefreshFilterZone(k);
   EXPECT_EQ(st(k).FilterZone.width, 10);  // a set zone (mode 2) is left alone
-  EXPECT_EQ(k.GetImageFormat(), "Memory BMP");
-  EXPECT_EQ(k.GetHorizontalResolution(), 96);
+  EXPECT_EQ(std::make_pair(k.GetImageFormat(), k.GetHorizontalResolution()),
+            std::make_pair(std::string("Memory BMP"), 96));
   raster::Image* i = img(k.GetNativeImage());
   ASSERT_EQ(i->set_resolution(72.5f, 73.5f), raster::Status::Ok);
   EXPECT_EQ(std::make_pair(k.GetHorizontalResolution(), k.GetVerticalResolution()),
@@ -251,9 +232,8 @@ TEST(EngineClose, ClosingReleasesADibBlockOnlyWhenHandedItAndTheKeptBufferOfItsO
   ASSERT_EQ(module_state().DibImageTable.size(), 2u);
   EXPECT_EQ(module_state().DibImageTable[0].image, ids[2]);
   EXPECT_EQ(k.CloseImage(ids[1]), S::Ok);
-  EXPECT_EQ(host::GlobalSize(handles[1]), 16u);  // left to its owner
   EXPECT_EQ(k.CloseImage(ids[1]), S::InvalidParameter);
-  EXPECT_EQ(host::GlobalSize(handles[1]), 16u);
+  EXPECT_EQ(host::GlobalSize(handles[1]), 16u);  // left to its owner
   EXPECT_TRUE(host::GlobalFree(handles[1]));
   EXPECT_EQ(k.CloseImage(ids[2]), S::Ok);
   EXPECT_TRUE(module_state().DibImageTable.empty());
@@ -265,8 +245,7 @@ TEST(EngineClose, ClosingReleasesADibBlockOnlyWhenHandedItAndTheKeptBufferOfItsO
   k.CloseImage(b);
   EXPECT_EQ(module_state().KeptBytes.size(), 100u);
   k.CloseImage(a);
-  EXPECT_TRUE(module_state().KeptBytes.empty());
-  EXPECT_EQ(module_state().KeptBytesOwner, 0);
+  EXPECT_TRUE(module_state().KeptBytes.empty() && module_state().KeptBytesOwner == 0);
 }
 
 TEST(EngineSession, EnginesOfAThreadShareImagesWhichDieWithTheLastOne) {
@@ -287,8 +266,7 @@ TEST(EngineSession, EnginesOfAThreadShareImagesWhichDieWithTheLastOne) {
   EXPECT_EQ(raster::open_image_count(), open);
   cKorvex k;
   k.SetNativeImage(id);
-  EXPECT_EQ(k.GetWidth(), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ((std::pair{k.GetWidth(), k.GetStat()}), std::pair(0, S::InvalidParameter));
   EXPECT_NE(k.CreateNewImage(1, 1), id);  // identifiers are not handed out again
 }
 
@@ -312,6 +290,186 @@ TEST(EngineSession, IdentifiersWrapAroundPastTheLargestAndSkipOpenOnes) {
   const int32_t d = k.CreateNewImage(1, 1);
   EXPECT_EQ(d, 2);  // 2147483646 and 2147483647 are open, 1 is open: skipped
   for (int32_t id : {a, b, c, d}) EXPECT_EQ(k.CloseImage(id), S::Ok);
+}
+
+TEST(BlankImages, EveryDepthGetsItsFormatAndTheDefaultColourLeavesBitsZero) {
+  const struct {
+    int16_t depth;
+    raster::PixelFormat f;
+  } table[] = {{1, raster::pf::k1bppIndexed}, {4, raster::pf::k4bppIndexed},
+               {8, raster::pf::k8bppIndexed}, {16, raster::pf::k16bppRGB555},
+               {24, raster::pf::k24bppRGB},   {32, raster::pf::k32bppARGB},
+               {48, raster::pf::k48bppRGB},   {64, raster::pf::k64bppPARGB}};
+  cKorvex k;
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.depth);
+    const int32_t id = k.CreateNewImage(9, 3, row.depth);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ((std::tuple{k.GetStat(), k.GetNativeImage(), img(id)->format()}),
+              std::tuple(S::Ok, id, row.f));
+    const raster::Surface& s = img(id)->surface();
+    const std::vector<uint8_t> zero(static_cast<size_t>(s.stride), 0);
+    for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(s.row(y), zero.data(), zero.size()), 0);
+    EXPECT_EQ(pixel(id, 8, 2), raster::has_alpha(row.f) ? 0x00000000u : 0xFF000000u);
+    k.CloseImage(id);
+  }
+}
+
+TEST(BlankImages, CreateImageIsOpaqueWhiteInEveryDepth) {
+  const struct {
+    int16_t depth;
+    std::vector<uint8_t> first_bytes;
+  } table[] = {{1, {0xFF}},
+               {4, {0xFF}},  // index 15 twice
+               {8, {15}},
+               {16, {0xFF, 0x7F}},
+               {24, std::vector<uint8_t>(3, 0xFF)},
+               {32, std::vector<uint8_t>(4, 0xFF)},
+               {48, std::vector<uint8_t>(6, 0xFF)},
+               {64, std::vector<uint8_t>(8, 0xFF)}};
+  cKorvex k;
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.depth);
+    ASSERT_EQ(k.CreateImage(8, 2, row.depth), S::Ok);
+    const raster::Surface& s = img(k.GetNativeImage())->surface();
+    EXPECT_EQ(std::memcmp(s.row(1), row.first_bytes.data(), row.first_bytes.size()), 0);
+    EXPECT_EQ(pixel(k.GetNativeImage(), 7, 1), 0xFFFFFFFFu);
+  }
+}
+
+TEST(BlankImages, BackColoursAreCompositedLikeAFilledRectangle) {
+  cKorvex k;
+  // Over the transparent 32-bit bitmap a translucent colour stays as given;
+  // over the black 24-bit one it is blended.
+  const int32_t argb = k.CreateNewImage(2, 2, 32, static_cast<int32_t>(0x80FF8040));
+  EXPECT_EQ(pixel(argb, 1, 1), 0x80FF8040u);
+  const int32_t rgb = k.CreateNewImage(2, 2, 24, static_cast<int32_t>(0x80FF8040));
+  EXPECT_EQ(pixel(rgb, 0, 0), 0xFF804020u);
+  const int32_t pal = k.CreateNewImage(2, 2, 4, static_cast<int32_t>(0xFF0000F0));
+  EXPECT_EQ(img(pal)->surface().row(0)[0], 0x99);  // nearest standard colour: blue (9)
+  for (int32_t id : {argb, rgb, pal}) k.CloseImage(id);
+}
+
+TEST(BlankImages, RefusedDepthsAndSizesLeaveTheNativeImageAlone) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
+  const int32_t native = k.GetNativeImage();
+  const size_t open = raster::open_image_count();
+  // Refused depths and sizes; 80 GB is over the pixel memory limit.
+  const struct {
+    int32_t w, h;
+    int16_t depth;
+    S status;
+  } cases[] = {{4, 4, 0, S::InvalidParameter},   {4, 4, 2, S::InvalidParameter},
+               {4, 4, 12, S::InvalidParameter},  {4, 4, -32, S::InvalidParameter},
+               {4, 4, 128, S::InvalidParameter}, {0, 4, 32, S::InvalidParameter},
+               {4, -4, 32, S::InvalidParameter}, {100000, 100000, 64, S::OutOfMemory}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.w << " x " << c.h << " x " << c.depth);
+    EXPECT_EQ(k.CreateNewImage(c.w, c.h, c.depth), 0);
+    EXPECT_EQ(k.GetStat(), c.status);
+  }
+  EXPECT_EQ(k.GetNativeImage(), native);
+  EXPECT_EQ(raster::open_image_count(), open);
+}
+
+TEST(BlankImages, CreateNewImageLeavesImagesToTheCallerAndCreateImageOwnsItsOwn) {
+  cKorvex k;
+  ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
+  const int32_t owned = k.GetNativeImage();
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
+  const int32_t next = k.CreateNewImage(2, 2);
+  EXPECT_NE(img(owned), nullptr);  // not closed
+  // The new image is the caller's, so a CreateImage now does not dispose it.
+  EXPECT_FALSE(EngineAccess::state(k).NativeOwned);
+  ASSERT_EQ(k.CreateImage(3, 3, 8), S::Ok);
+  EXPECT_NE(img(next), nullptr);
+  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
+  EXPECT_EQ(k.GetWidth(), 3);
+  // The engine's own native image is closed by the next CreateImage.
+  const int32_t third = k.GetNativeImage();
+  ASSERT_EQ(k.CreateImage(1, 1), S::Ok);
+  EXPECT_EQ(img(third), nullptr);
+  k.CloseImage(next);
+  k.CloseImage(owned);
+}
+
+TEST(EncoderTable, PatternsAreCaseInsensitiveAndTheFirstEncoderListedWins) {
+  raster::Guid a{1, 0, 0, {}}, b{2, 0, 0, {}}, c{3, 0, 0, {}};
+  EncoderTable t;
+  t.build({{a, "*.BMP;*.DIB;*.RLE"},
+           {b, "*.JPG;*.JPEG;*.JPE;*.JFIF"},
+           {c, "*.jpg; *.TIF;*.TIFF  "}});  // claims *.jpg too; only the last piece is trimmed
+  ASSERT_EQ(t.clsids.size(), 3u);
+  EXPECT_EQ(t.clsids[2], c);
+  // Inner pieces keep their spaces: " *.tif", not "*.tif".
+  for (auto [pattern, index] : {std::pair{"*.bmp", 0},
+                                {"*.Jfif", 1},
+                                {"*.jpg", 1},
+                                {"*.tiff", 2},
+                                {" *.tif", 2},
+                                {"*.tif", -1},
+                                {"*.png", -1}})
+    EXPECT_EQ(t.lookup(pattern), index) << pattern;
+  t.build({{a, "*.X;"}});  // an empty last piece adds nothing
+  EXPECT_EQ(std::pair(t.patterns.size(), t.lookup("*.bmp")), std::pair(size_t{1}, -1));
+}
+
+TEST(Paths, NormalizePathUsesSlashesAndCollapsesRepeatsAfterTheFirstTwo) {
+  EXPECT_EQ(NormalizePath("  C:\\Images\\\\scan.tif "), "C:/Images/scan.tif");
+  EXPECT_EQ(NormalizePath("/home//me///a.png"), "/home/me/a.png");
+  EXPECT_EQ(NormalizePath("\\\\server\\share\\\\x.bmp"), "//server/share/x.bmp");
+  EXPECT_EQ(NormalizePath("////server/x"), "//server/x");
+  EXPECT_EQ(NormalizePath("a//b"), "a//b");  // a pair starting in the first two characters stays
+  EXPECT_EQ(NormalizePath("ab//c"), "ab/c");
+  EXPECT_EQ(NormalizePath(" //x"), "//x");  // three characters: left as they are
+  EXPECT_EQ(NormalizePath(""), "");
+}
+
+TEST(Paths, TempFolderPrefersTmpdirThenTmpThenTempAndEndsWithOneSlash) {
+  const char* saved = std::getenv("TMPDIR");
+  const std::string keep = saved ? saved : "";
+  setenv("TMPDIR", "/var/scratch//", 1);
+  setenv("tmp", "/t1", 1);
+  EXPECT_EQ(TempFolder(), "/var/scratch/");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(TempFolder(), "/t1/");
+  unsetenv("tmp");
+  setenv("temp", "/t2/", 1);
+  EXPECT_EQ(TempFolder(), "/t2/");
+  unsetenv("temp");
+  EXPECT_EQ(TempFolder(), "/tmp/");
+  if (saved) setenv("TMPDIR", keep.c_str(), 1);
+}
+
+TEST(Rounding, HalvesGoToEven) {
+  for (auto [in, out] : {std::pair{72.5, 72},
+                         {73.5, 74},
+                         {0.5, 0},
+                         {0.49, 0},
+                         {299.6, 300},
+                         {-2.5, -2},
+                         {1e12, 2147483647}})
+    EXPECT_EQ(RoundHalfEven(in), out) << in;
+}
+
+TEST(Statuses, EveryValueHasItsNameAndOthersHaveNone) {
+  EXPECT_STREQ(StatusName(cKorvexStatus::Ok), "Ok");
+  EXPECT_STREQ(StatusName(cKorvexStatus::UnknownImageFormat), "UnknownImageFormat");
+  EXPECT_EQ((std::vector<cKorvexStatus>{S::UnknownImageFormat, S::ProfileNotFound,
+                                        S::WrongKxTwainVersion, S::PixelFormatMustBeConverted}),
+            (std::vector{S(13), S(21), S(31), S(60)}));
+  EXPECT_STREQ(StatusName(cKorvexStatus::InvalidBarCode), "InvalidBarCode");
+  EXPECT_STREQ(StatusName(static_cast<cKorvexStatus>(22)), "");
+  for (int v = 0; v <= 21; ++v) EXPECT_STRNE(StatusName(static_cast<cKorvexStatus>(v)), "") << v;
+}
+
+TEST(ModuleState, EachNewEngineSwitchesTheSoftwareTagBackOn) {
+  cKorvex a;
+  module_state().WriteSoftwareTag = false;
+  cKorvex b;
+  EXPECT_TRUE(module_state().WriteSoftwareTag && module_state().session.started);
+  EXPECT_EQ(module_state().session.users, 2);
 }
 
 }  // namespace

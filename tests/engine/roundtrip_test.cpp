@@ -1,20 +1,21 @@
 // The engine with the real codecs: files written by the save members as peer
-// tools see them, icons, multi-page TIFF, image strings and GIF palettes.
-#include <gtest/gtest.h>
+// tools see them, icons, multi-page TIFF, image strings, GIF palettes, and
+// colour-managed loading of embedded ICC profiles.
+#include <lcms2.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "engine/cp1252.h"
-#include "korvex/korvex.h"
-#include "raster/handles.h"
+#include "engine_test_util.h"
 
 namespace korvex {
 namespace {
 
-using S = cKorvexStatus;
 namespace fs = std::filesystem;
 
 std::string run(const std::string& command) {
@@ -26,6 +27,24 @@ std::string run(const std::string& command) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
+}
+
+// An RGB profile with sRGB primaries and a linear (gamma 1.0) response.
+std::vector<uint8_t> linear_profile() {
+  cmsCIExyY white;
+  cmsWhitePointFromTemp(&white, 6504);
+  const cmsCIExyYTRIPLE primaries = {
+      {0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
+  cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+  cmsToneCurve* curves[3] = {linear, linear, linear};
+  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(p, nullptr, &size);
+  std::vector<uint8_t> bytes(size);
+  cmsSaveProfileToMem(p, bytes.data(), &size);
+  cmsCloseProfile(p);
+  cmsFreeToneCurve(linear);
+  return bytes;
 }
 
 class RealCodecs : public ::testing::Test {
@@ -63,10 +82,9 @@ TEST_F(RealCodecs, MultiPageTiffHoldsEveryPageImageMagickCounts) {
   const int32_t second = k.CreateNewImage(20, 10, 24, static_cast<int32_t>(0xFFFF0000));
   const int32_t third = k.CreateNewImage(10, 10, 8);
   ASSERT_EQ(k.CreateImage(40, 30, 1), S::Ok);
-  ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path("pages.tif"), 4), S::Ok);
-  ASSERT_EQ(k.TiffAddToNativeMultipage(second), S::Ok);
-  ASSERT_EQ(k.TiffAddToNativeMultipage(third), S::Ok);
-  ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
+  for (S s : {k.TiffSaveAsNativeMultiPage(path("pages.tif"), 4), k.TiffAddToNativeMultipage(second),
+              k.TiffAddToNativeMultipage(third), k.TiffCloseNativeMultiPage()})
+    ASSERT_EQ(s, S::Ok);
   EXPECT_EQ(run("/usr/bin/identify -format '%w %C\\n' " + path("pages.tif")),
             "40 Group4\n20 LZW\n10 LZW\n");
   ASSERT_EQ(k.LoadFromFile(path("pages.tif")), S::Ok);
@@ -80,7 +98,7 @@ TEST_F(RealCodecs, MultiPageTiffHoldsEveryPageImageMagickCounts) {
 TEST_F(RealCodecs, ImageStringsRoundTripTheEncodedBytes) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(9, 7, 24), S::Ok);
-  raster::find_image(k.GetNativeImage())->set_pixel(3, 3, 0xFF80909F);
+  img(k.GetNativeImage())->set_pixel(3, 3, 0xFF80909F);
   for (const char* format : {"png", "bmp", "gif", "jpg", "tif"}) {
     SCOPED_TRACE(format);
     const std::string text = k.SaveAsString(format);
@@ -98,14 +116,13 @@ TEST_F(RealCodecs, ImageStringsRoundTripTheEncodedBytes) {
   Array<uint8_t> bmp;
   int32_t n = 0;
   ASSERT_EQ(k.SaveAsByteArray(bmp, n, "xyz"), S::Ok);
-  EXPECT_EQ(bmp(0), 'B');
-  EXPECT_EQ(bmp(1), 'M');
+  EXPECT_EQ(std::pair(bmp(0), bmp(1)), std::pair(uint8_t{'B'}, uint8_t{'M'}));  // unknown: BMP
 }
 
 TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(64, 64, 24), S::Ok);
-  raster::find_image(k.GetNativeImage())->fill_rect({0, 0, 64, 32}, 0xFF00FF00);
+  img(k.GetNativeImage())->fill_rect({0, 0, 64, 32}, 0xFF00FF00);
   ASSERT_EQ(k.SaveAsIco(path("a.ico"), true, 0x00FFFFFF), S::Ok);  // white (COLORREF) transparent
   EXPECT_EQ(run("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
   // Top half green and opaque, bottom half white made transparent.
@@ -114,7 +131,7 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
       "srgba(0,255,0,1) 0");
   // 32 wide, 100 high: used as it is, only its top 32 rows reach the icon.
   ASSERT_EQ(k.CreateImage(32, 100, 24), S::Ok);
-  raster::find_image(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
+  img(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
   ASSERT_EQ(k.SaveAsIco(path("b.ico")), S::Ok);
   EXPECT_EQ(run("/usr/bin/convert " + path("b.ico") + " -format '%[pixel:p{5,31}]' info:"),
             "srgba(255,255,255,1)");
@@ -122,8 +139,8 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   EXPECT_EQ(k.SaveAsIco(path("missing/c.ico")), S::GenericError);
   auto picture = std::make_shared<host::Picture>(host::Picture::kBitmap,
                                                  host::CreateBitmap(host::Bitmap::Blank(8, 8, 24)));
-  EXPECT_EQ(k.GetIcon(picture, path("missing/d.ico")), 0);
-  EXPECT_EQ(k.GetStat(), S::FileNotFound);
+  EXPECT_EQ((std::pair{k.GetIcon(picture, path("missing/d.ico")), k.GetStat()}),
+            std::pair(0, S::FileNotFound));
   const int32_t icon = k.GetIcon(picture);
   ASSERT_NE(icon, 0);
   ASSERT_NE(host::GetIcon(icon), nullptr);
@@ -141,11 +158,8 @@ TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
   EXPECT_EQ(k.GifGetFrameCount(), 1);
   ASSERT_EQ(k.GifSetTransparency(), S::Ok);
-  uint32_t v = 0;
-  raster::find_image(k.GetNativeImage())->get_pixel(0, 0, v);
-  EXPECT_EQ(v, 0x00FFFFFFu);
-  raster::find_image(k.GetNativeImage())->get_pixel(1, 1, v);
-  EXPECT_EQ(v, 0xFFFF0000u);
+  EXPECT_EQ(std::pair(pixel(k.GetNativeImage(), 0, 0), pixel(k.GetNativeImage(), 1, 1)),
+            std::pair(0x00FFFFFFu, 0xFFFF0000u));
   ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
   EXPECT_EQ(
       run("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
@@ -179,9 +193,8 @@ TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
   EXPECT_EQ(k.GifDisplayAnimatedGif(dc, 1, 1, 8, 8), 0);
   EXPECT_GE(h.pumps, 3);  // the host loop ran while each frame waited
   const uint8_t* p = host::GetBitmap(hbm)->bits.data();
-  EXPECT_EQ(p[0], 0xFF);  // the last frame, blue, is what stays shown
-  EXPECT_EQ(p[2], 0x00);
-  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF0000FF));  // left on the last frame
+  EXPECT_EQ(std::pair(p[0], p[2]), std::pair(uint8_t{0xFF}, uint8_t{0}));  // the last frame, blue
+  EXPECT_EQ(k.PixelGetColor(1, 1), static_cast<int32_t>(0xFF0000FF));      // left on the last frame
   h.close_it = true;
   EXPECT_EQ(k.GifDisplayAnimatedGif(dc, 1, 1, 8, 8), static_cast<int32_t>(S::InvalidParameter));
   EXPECT_EQ(k.GetNativeImage(), 0);
@@ -206,6 +219,43 @@ TEST_F(RealCodecs, EverySampleLoadsWithItsFormatAndFrames) {
     EXPECT_EQ(k.GetImageFormat(), e.format);
     EXPECT_EQ(k.GetWidth(), e.width);
     EXPECT_EQ(k.TiffGetPageCount() + k.GifGetFrameCount(), e.frames);
+  }
+}
+
+TEST_F(RealCodecs, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
+  const std::vector<uint8_t> icc = linear_profile();
+  for (const std::string ext : {"jpg", "png"}) {
+    SCOPED_TRACE(ext);
+    const std::string file = path("linear." + ext);
+    {
+      cKorvex k;
+      ASSERT_EQ(k.CreateImage(16, 16, 24), S::Ok);
+      raster::Image* image = img(k.GetNativeImage());
+      image->fill_rect({0, 0, 16, 16}, 0xFF808080);
+      ASSERT_EQ(image->set_property({0x8773, raster::ptype::kUndefined, icc}), raster::Status::Ok);
+      ASSERT_EQ(ext == "png" ? k.SaveAsPng(file) : k.SaveAsJpeg(file, 100), S::Ok);
+    }
+    // ImageMagick finds the same profile in the file.
+    ASSERT_EQ(std::system(("/usr/bin/convert '" + file + "' '" + path("out.icc") + "'").c_str()),
+              0);
+    std::ifstream in(path("out.icc"), std::ios::binary);
+    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), icc);
+    cKorvex k;
+    const int32_t plain = k.CreateImageFromFile(file);
+    ASSERT_NE(plain, 0);
+    EXPECT_NEAR(static_cast<int>(pixel(plain, 8, 8) & 0xFF), 128, 1);
+    ASSERT_NE(img(plain)->property(0x8773), nullptr);
+    const int32_t managed = k.CreateImageFromFileICM(file);
+    ASSERT_NE(managed, 0);
+    EXPECT_EQ(k.GetStat(), S::Ok);
+    const uint32_t v = pixel(managed, 8, 8);  // linear 0.5 is sRGB 188
+    EXPECT_NEAR(static_cast<int>(v & 0xFF), 188, 2);
+    EXPECT_NEAR(static_cast<int>((v >> 16) & 0xFF), 188, 2);
+    EXPECT_EQ(img(managed)->property(0x8773), nullptr);  // pixels are sRGB now
+    EXPECT_EQ((std::pair{k.CreateImageFromFileICM(path("none")), k.GetStat()}),
+              std::pair(0, S::FileNotFound));
+    k.CloseImage(plain);
+    k.CloseImage(managed);
   }
 }
 

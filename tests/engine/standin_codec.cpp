@@ -101,10 +101,8 @@ class Writer : public raster::FrameWriter {
 
 raster::Status open_frames(raster::Image& first, const raster::EncoderParams& params,
                            const std::string& path, std::unique_ptr<raster::FrameWriter>& out) {
-  auto w = std::make_unique<Writer>(path);
-  if (raster::Status s = w->add(first, params); s != raster::Status::Ok) return s;
-  out = std::move(w);
-  return raster::Status::Ok;
+  out = std::make_unique<Writer>(path);
+  return out->add(first, params);  // Writer::add cannot fail
 }
 
 }  // namespace
@@ -116,21 +114,18 @@ Record& record() {
 
 void install() {
   uninstall();
-  raster::Encoder e;
-  e.clsid = kClsid;
-  e.format = raster::guids::kFormatPng;
-  e.name = "stand-in";
-  e.extensions = "*.BMP;*.DIB;*.GIF;*.PNG;*.JPG;*.TIF;*.TIFF";
-  e.order = -100;
-  e.encode = &encode;
-  e.open_frames = &open_frames;
-  raster::register_encoder(e);
-  raster::Decoder d;
-  d.name = "stand-in";
-  d.format = raster::guids::kFormatPng;
-  d.sniff = &sniff;
-  d.decode = &decode;
-  raster::register_decoder(d);
+  raster::register_encoder({.clsid = kClsid,
+                            .format = raster::guids::kFormatPng,
+                            .name = "stand-in",
+                            .extensions = "*.BMP;*.DIB;*.GIF;*.PNG;*.JPG;*.TIF;*.TIFF",
+                            .mime_type = "",
+                            .order = -100,
+                            .encode = &encode,
+                            .open_frames = &open_frames});
+  raster::register_decoder({.name = "stand-in",
+                            .format = raster::guids::kFormatPng,
+                            .sniff = &sniff,
+                            .decode = &decode});
   record() = Record{};
 }
 

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "korvex/korvex.h"
+#include "processing/filter_testing.h"
 #include "raster/handles.h"
 
 namespace korvex::test {
@@ -33,10 +35,32 @@ inline std::vector<uint32_t> get(cKorvex& k) {
   return px;
 }
 
+// Stores px as a w x h image, runs the effect and returns the pixels.
+inline std::vector<uint32_t> apply(cKorvex& k, int32_t w, int32_t h,
+                                   const std::vector<uint32_t>& px,
+                                   const std::function<cKorvexStatus(cKorvex&)>& effect,
+                                   int16_t depth = 32) {
+  put(k, w, h, px, depth);
+  EXPECT_EQ(effect(k), cKorvexStatus::Ok);
+  return get(k);
+}
+
+// The same with the random source restarted from a seed just before the effect.
+inline std::vector<uint32_t> seeded(cKorvex& k, int32_t w, int32_t h,
+                                    const std::vector<uint32_t>& px, uint32_t seed,
+                                    cKorvexStatus (cKorvex::*effect)()) {
+  return apply(k, w, h, px, [&](cKorvex& e) {
+    filters::SeedRandomForTesting(seed);
+    return (e.*effect)();
+  });
+}
+
 inline uint32_t rgb(uint32_t r, uint32_t g, uint32_t b, uint32_t a = 0xFF) {
   return a << 24 | r << 16 | g << 8 | b;
 }
-inline uint32_t gray(uint32_t v, uint32_t a = 0xFF) { return rgb(v, v, v, a); }
+inline uint32_t gray(uint32_t v, uint32_t a = 0xFF) {
+  return rgb(v, v, v, a);
+}
 
 inline std::vector<uint32_t> grays(const std::vector<uint32_t>& values) {
   std::vector<uint32_t> out;

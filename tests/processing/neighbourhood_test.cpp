@@ -14,6 +14,7 @@ namespace korvex {
 namespace {
 
 using S = cKorvexStatus;
+using test::apply;
 using test::get;
 using test::gray;
 using test::grays;
@@ -55,9 +56,7 @@ TEST(Neighbourhood, UniformImages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     cKorvex k;
-    put(k, 6, 6, std::vector<uint32_t>(36, v));
-    ASSERT_EQ(c.run(k), S::Ok);
-    const std::vector<uint32_t> px = get(k);
+    const std::vector<uint32_t> px = apply(k, 6, 6, std::vector<uint32_t>(36, v), c.run);
     for (int y = 0; y < 6; ++y) {
       for (int x = 0; x < 6; ++x) {
         // Aqua reaches two pixels in from the edge, the others one.
@@ -98,9 +97,8 @@ TEST(Neighbourhood, InPlaceEffectsSeeReplacedNeighbours) {
   for (const InPlaceCase& c : cases) {
     SCOPED_TRACE(c.name);
     cKorvex k;
-    put(k, 4, 3, grays({0, 0, 0, 0, 0, c.a, c.b, 0, 0, 0, 0, 0}));
-    ASSERT_EQ(c.run(k), S::Ok);
-    EXPECT_EQ(get(k), grays({0, 0, 0, 0, 0, c.out_a, c.out_b, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(apply(k, 4, 3, grays({0, 0, 0, 0, 0, c.a, c.b, 0, 0, 0, 0, 0}), c.run),
+              grays({0, 0, 0, 0, 0, c.out_a, c.out_b, 0, 0, 0, 0, 0}));
   }
 }
 
@@ -119,46 +117,39 @@ TEST(Neighbourhood, CopyEffectsReadTheSource) {
       {"ConnectedContour", [](cKorvex& k) { return k.SetConnectedContourEffect(); }, 50, 50},
       // EmbossMore with black: (UL + L + DL) - (UR + R + DR) = 150 - 210 < 0.
       {"EmbossMoreBlack", [](cKorvex& k) { return k.SetEmbossMoreColorEffect(0); }, 0, 0},
+      // EngraveMore with black: (UR + R + DR) - (UL + L + DL) = 60 both times.
+      {"EngraveMoreBlack", [](cKorvex& k) { return k.SetEngraveMoreColorEffect(0); }, 60, 60},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     cKorvex k;
-    put(k, 4, 3, src);
-    ASSERT_EQ(c.run(k), S::Ok);
     std::vector<uint32_t> want = src;
     want[5] = gray(c.out_a);
     want[6] = gray(c.out_b);
-    EXPECT_EQ(get(k), want);
+    EXPECT_EQ(apply(k, 4, 3, src, c.run), want);
   }
-  // EngraveMore with black: (UR + R + DR) - (UL + L + DL) = 60 both times.
   cKorvex k;
-  put(k, 4, 3, src);
-  ASSERT_EQ(k.SetEngraveMoreColorEffect(0), S::Ok);
-  std::vector<uint32_t> want = src;
-  want[5] = want[6] = gray(60);
-  EXPECT_EQ(get(k), want);
   // Relief, 2 UL + U + L + p - R - D - 2 DR, on the reversed ramp
   // 120 110 100 90 / 80 70 60 50 / 40 30 20 10: 370 / 2 + 50 = 235, then
   // 360 / 2 + 50 = 230 (in place, the left neighbour 235 would give 312 -> 255).
-  put(k, 4, 3, grays({120, 110, 100, 90, 80, 70, 60, 50, 40, 30, 20, 10}));
-  ASSERT_EQ(k.SetReliefEffect(), S::Ok);
-  EXPECT_EQ(get(k), grays({120, 110, 100, 90, 80, 235, 230, 50, 40, 30, 20, 10}));
+  EXPECT_EQ(apply(k, 4, 3, grays({120, 110, 100, 90, 80, 70, 60, 50, 40, 30, 20, 10}),
+                  &cKorvex::SetReliefEffect),
+            grays({120, 110, 100, 90, 80, 235, 230, 50, 40, 30, 20, 10}));
 }
 
 TEST(Neighbourhood, EmbossAndEngraveVisitAllButTheLastRowAndColumn) {
   // 3 x 2 grays 50 70 90 / 20 40 60; k = RGB(0, 120, 120) (blue and green 120).
   cKorvex k;
-  put(k, 3, 2, grays({50, 70, 90, 20, 40, 60}));
-  ASSERT_EQ(k.SetEmbossEffect(), S::Ok);
   // (0,0): p - DR = 50 - 40 = 10: red 10, green and blue 130; (1,0): 70 - 60 = 10.
-  EXPECT_EQ(get(k), (std::vector<uint32_t>{rgb(10, 130, 130), rgb(10, 130, 130), gray(90),
-                                           gray(20), gray(40), gray(60)}));
-  put(k, 3, 2, grays({50, 70, 90, 20, 40, 200}));
-  ASSERT_EQ(k.SetEngraveColorEffect(200 | 100 << 8), S::Ok);
+  EXPECT_EQ(apply(k, 3, 2, grays({50, 70, 90, 20, 40, 60}), &cKorvex::SetEmbossEffect),
+            (std::vector<uint32_t>{rgb(10, 130, 130), rgb(10, 130, 130), gray(90), gray(20),
+                                   gray(40), gray(60)}));
   // (0,0): DR - p = -10: |-10 + 200| = 190, |-10 + 100| = 90, |-10| = 10.
   // (1,0): 200 - 70 = 130: 330 -> 255, 230, 130.
-  EXPECT_EQ(get(k), (std::vector<uint32_t>{rgb(190, 90, 10), rgb(255, 230, 130), gray(90),
-                                           gray(20), gray(40), gray(200)}));
+  EXPECT_EQ(apply(k, 3, 2, grays({50, 70, 90, 20, 40, 200}),
+                  [](cKorvex& e) { return e.SetEngraveColorEffect(200 | 100 << 8); }),
+            (std::vector<uint32_t>{rgb(190, 90, 10), rgb(255, 230, 130), gray(90), gray(20),
+                                   gray(40), gray(200)}));
 }
 
 TEST(Neighbourhood, AquaPicksTheCalmestWindow) {
@@ -168,11 +159,9 @@ TEST(Neighbourhood, AquaPicksTheCalmestWindow) {
   px[12] = gray(59);
   px[0] = px[4] = px[20] = gray(0);
   cKorvex k;
-  put(k, 5, 5, px);
-  ASSERT_EQ(k.SetAQUAEffect(), S::Ok);
   std::vector<uint32_t> want = px;
   want[12] = gray(51);
-  EXPECT_EQ(get(k), want);
+  EXPECT_EQ(apply(k, 5, 5, px, &cKorvex::SetAQUAEffect), want);
 }
 
 TEST(Neighbourhood, PixelizeBlocksAtTheEdges) {
@@ -180,11 +169,10 @@ TEST(Neighbourhood, PixelizeBlocksAtTheEdges) {
   std::vector<uint32_t> values;
   for (uint32_t i = 0; i < 16; ++i) values.push_back(i * 10);
   cKorvex k;
-  put(k, 4, 4, grays(values));
-  ASSERT_EQ(k.SetPixelizeEffect(), S::Ok);
   // Block: (0+10+20+40+50+60+80+90+100) / 9 = 50; right strip (30+70+110) / 3 = 70;
   // bottom strip (120+130+140) / 3 = 130; corner 150.
-  EXPECT_EQ(get(k), grays({50, 50, 50, 70, 50, 50, 50, 70, 50, 50, 50, 70, 130, 130, 130, 150}));
+  EXPECT_EQ(apply(k, 4, 4, grays(values), &cKorvex::SetPixelizeEffect),
+            grays({50, 50, 50, 70, 50, 50, 50, 70, 50, 50, 50, 70, 130, 130, 130, 150}));
 }
 
 TEST(Neighbourhood, Waves) {
@@ -198,34 +186,25 @@ TEST(Neighbourhood, Waves) {
   EXPECT_EQ(get(k), src);
   // Horizontal waves with amplitude 1, period 1: off = round(sin(x)) = 1, 1, 0 by
   // column; columns 1 and 2 move up one row, the bottom row keeps its old values.
-  put(k, 3, 3, src);
-  ASSERT_EQ(k.SethWavesEffect(1, 1), S::Ok);
-  EXPECT_EQ(get(k), grays({4, 5, 3, 7, 8, 6, 7, 8, 9}));
+  EXPECT_EQ(apply(k, 3, 3, src, [](cKorvex& e) { return e.SethWavesEffect(1, 1); }),
+            grays({4, 5, 3, 7, 8, 6, 7, 8, 9}));
   // Vertical waves, amplitude 1, period 1: rows 1 and 2 move left by one; the
   // first pixel of row 2 wraps to the end of row 1; row 2's last stays.
-  put(k, 3, 3, src);
-  ASSERT_EQ(k.SetvWavesEffect(1, 1), S::Ok);
-  EXPECT_EQ(get(k), grays({2, 3, 4, 5, 6, 6, 7, 8, 9}));
+  EXPECT_EQ(apply(k, 3, 3, src, [](cKorvex& e) { return e.SetvWavesEffect(1, 1); }),
+            grays({2, 3, 4, 5, 6, 6, 7, 8, 9}));
 }
 
 TEST(Neighbourhood, DiffuseRepeatsUnderOneSeedAndMovesColoursLocally) {
   std::vector<uint32_t> px;
   for (uint32_t i = 0; i < 64; ++i) px.push_back(rgb(i % 8, i / 8, 0, 0x20 + i));
   cKorvex k;
-  put(k, 8, 8, px);
-  filters::SeedRandomForTesting(7);
-  ASSERT_EQ(k.SetDiffuseEffect(), S::Ok);
-  const std::vector<uint32_t> first = get(k);
-  put(k, 8, 8, px);
-  filters::SeedRandomForTesting(7);
-  ASSERT_EQ(k.SetDiffuseEffect(), S::Ok);
-  EXPECT_EQ(get(k), first);
+  const std::vector<uint32_t> first = test::seeded(k, 8, 8, px, 7, &cKorvex::SetDiffuseEffect);
+  EXPECT_EQ(test::seeded(k, 8, 8, px, 7, &cKorvex::SetDiffuseEffect), first);
   EXPECT_NE(first, px);
   for (size_t i = 0; i < 64; ++i) EXPECT_EQ(first[i] >> 24, px[i] >> 24);  // alpha stays
   // Uniform colour stays uniform.
-  put(k, 8, 8, std::vector<uint32_t>(64, gray(9)));
-  ASSERT_EQ(k.SetDiffuseMoreEffect(), S::Ok);
-  EXPECT_EQ(get(k), std::vector<uint32_t>(64, gray(9)));
+  const std::vector<uint32_t> flat(64, gray(9));
+  EXPECT_EQ(apply(k, 8, 8, flat, &cKorvex::SetDiffuseMoreEffect), flat);
 }
 
 // ---- pattern matrices ----------------------------------------------------------
@@ -252,14 +231,13 @@ TEST(Matrices, ParasiteAndDilateOnIsolatedDots) {
     cKorvex k;
     // 7 x 5: an isolated dot at (2, 2), dots on the border at (0, 0) and
     // (3, 4), and two side by side inside at (5, 2) and (5, 3).
-    const std::vector<uint32_t> px = white_with(7, 5, {2 * 7 + 2, 0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5});
-    put(k, 7, 5, px, depth);
-    ASSERT_EQ(k.Filter1bppParasite(), S::Ok);
-    EXPECT_EQ(get(k), white_with(7, 5, {0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5}));
-    put(k, 7, 5, px, depth);
-    ASSERT_EQ(k.Filter1bppDilate8(), S::Ok);
-    EXPECT_EQ(get(k), white_with(7, 5, {0, 8, 9, 10, 15, 16, 17, 22, 23, 24, 4 * 7 + 3,
-                                         2 * 7 + 5, 3 * 7 + 5}));
+    const std::vector<uint32_t> px =
+        white_with(7, 5, {2 * 7 + 2, 0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5});
+    EXPECT_EQ(apply(k, 7, 5, px, &cKorvex::Filter1bppParasite, depth),
+              white_with(7, 5, {0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5}));
+    EXPECT_EQ(
+        apply(k, 7, 5, px, &cKorvex::Filter1bppDilate8, depth),
+        white_with(7, 5, {0, 8, 9, 10, 15, 16, 17, 22, 23, 24, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5}));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -53,25 +54,18 @@ void model_contrast(Grid& g, int pct) {
     for (int c = 0; c < 3; ++c)
       v[c] = RoundHalfEven((ch(p, c) - mean) * static_cast<double>(f) + mean);
     for (int guard = 0; guard < 64; ++guard) {
-      bool inside = true;
-      for (int c = 0; c < 3; ++c) inside = inside && v[c] >= 0 && v[c] <= 255;
-      if (inside) break;
-      if (v[0] <= 0 && v[1] <= 0 && v[2] <= 0) {
-        v[0] = v[1] = v[2] = 0;
+      const auto [lo, hi] = std::minmax({v[0], v[1], v[2]});
+      if (lo >= 0 && hi <= 255) break;
+      if (hi <= 0 || lo >= 255) {  // all out on the same side
+        v[0] = v[1] = v[2] = hi <= 0 ? 0 : 255;
         break;
       }
-      if (v[0] >= 255 && v[1] >= 255 && v[2] >= 255) {
-        v[0] = v[1] = v[2] = 255;
-        break;
-      }
-      for (int c = 0; c < 3; ++c) {  // blue, green, red
-        if (v[c] < 0 || v[c] > 255) {
-          const int e = v[c] < 0 ? v[c] : v[c] - 255;
-          for (int o = 0; o < 3; ++o) {
-            if (o != c) v[o] += e / 2;
-          }
-          v[c] = v[c] < 0 ? 0 : 255;
-        }
+      for (int c = 0; c < 3; ++c) {  // blue, green, red hand half the excess to each other
+        if (v[c] >= 0 && v[c] <= 255) continue;
+        const int e = v[c] < 0 ? v[c] : v[c] - 255;
+        v[(c + 1) % 3] += e / 2;
+        v[(c + 2) % 3] += e / 2;
+        v[c] = v[c] < 0 ? 0 : 255;
       }
     }
     for (int c = 0; c < 3; ++c) p = with(p, c, clamp(v[c]));
@@ -106,7 +100,9 @@ void model_ordered(Grid& g, int w, int h) {
 
 void model_diffusion(Grid& g, int w, int h) {
   const int mean = static_cast<int>(mean_gray(g));
-  static const int wt[7] = {8, 4, 2, 4, 8, 4, 2};
+  // Error shares in 32nds: right 8 and 4, then 2 4 8 4 2 on the next row.
+  static const int share[7][3] = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4},
+                                  {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
   std::vector<int> cur(static_cast<size_t>(w) + 1, 0), next(static_cast<size_t>(w) + 1, 0);
   for (int y = 1; y <= h; ++y) {
     for (int x = 1; x <= w; ++x) {
@@ -114,16 +110,9 @@ void model_diffusion(Grid& g, int w, int h) {
       const int v = clamp((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3 + 10 * cur[static_cast<size_t>(x)]);
       const int out = v < mean ? 0 : 255;
       p = (p & 0xFF000000u) | static_cast<uint32_t>(out) * 0x010101u;
-      const int e = v - out;
-      auto share = [&](int k) { return e * wt[k - 1] / 32; };
-      if (x < w) cur[static_cast<size_t>(x + 1)] += share(1);
-      if (x < w - 1) cur[static_cast<size_t>(x + 2)] += share(2);
-      if (y < h) {
-        if (x > 2) next[static_cast<size_t>(x - 2)] += share(3);
-        if (x > 1) next[static_cast<size_t>(x - 1)] += share(4);
-        next[static_cast<size_t>(x)] += share(5);
-        if (x < w) next[static_cast<size_t>(x + 1)] += share(6);
-        if (x < w - 1) next[static_cast<size_t>(x + 2)] += share(7);
+      for (const auto& [dx, dy, wt] : share) {
+        if (x + dx >= 1 && x + dx <= w && y + dy <= h)
+          (dy ? next : cur)[static_cast<size_t>(x + dx)] += (v - out) * wt / 32;
       }
     }
     cur = next;
@@ -204,14 +193,11 @@ void model_aqua(Grid& g, int w, int h) {
         const int corner[4][2] = {{x - 2, y - 2}, {x, y - 2}, {x - 2, y}, {x, y}};
         int best = 99999, val = 0;
         for (const auto& cr : corner) {
-          int sum = 0;
+          int n[9], sum = 0, dev = 0;
           for (int j = 0; j < 9; ++j)
-            sum += ch(src[static_cast<size_t>((cr[1] + j / 3) * w + cr[0] + j % 3)], c);
+            sum += n[j] = ch(src[static_cast<size_t>((cr[1] + j / 3) * w + cr[0] + j % 3)], c);
           const int mean = sum / 9;
-          int dev = 0;
-          for (int j = 0; j < 9; ++j)
-            dev += std::abs(ch(src[static_cast<size_t>((cr[1] + j / 3) * w + cr[0] + j % 3)], c) -
-                            mean);
+          for (int v : n) dev += std::abs(v - mean);
           if (dev < best) best = dev, val = mean;
         }
         out = with(out, c, val);
@@ -225,17 +211,14 @@ void model_pixelize(Grid& g, int w, int h, int n) {
   const Grid src = g;
   for (int r0 = 0; r0 < h; r0 += n) {
     for (int c0 = 0; c0 < w; c0 += n) {
-      int sum[3] = {0, 0, 0}, count = 0;
-      for (int y = r0; y < std::min(h, r0 + n); ++y) {
-        for (int x = c0; x < std::min(w, c0 + n); ++x) {
-          for (int c = 0; c < 3; ++c) sum[c] += ch(src[static_cast<size_t>(y * w + x)], c);
-          ++count;
-        }
-      }
-      for (int y = r0; y < std::min(h, r0 + n); ++y) {
-        for (int x = c0; x < std::min(w, c0 + n); ++x) {
-          uint32_t& p = g[static_cast<size_t>(y * w + x)];
-          for (int c = 0; c < 3; ++c) p = with(p, c, sum[c] / count);
+      const int bw = std::min(w, c0 + n) - c0, bh = std::min(h, r0 + n) - r0;
+      for (int c = 0; c < 3; ++c) {
+        int sum = 0;
+        for (int i = 0; i < bw * bh; ++i)
+          sum += ch(src[static_cast<size_t>((r0 + i / bw) * w + c0 + i % bw)], c);
+        for (int i = 0; i < bw * bh; ++i) {
+          uint32_t& p = g[static_cast<size_t>((r0 + i / bw) * w + c0 + i % bw)];
+          p = with(p, c, sum / (bw * bh));
         }
       }
     }
@@ -243,7 +226,7 @@ void model_pixelize(Grid& g, int w, int h, int n) {
 }
 
 struct ModelCase {
-  const char* name;
+  std::string name;
   std::function<S(cKorvex&)> run;
   std::function<void(Grid&, int, int)> model;
 };
@@ -253,15 +236,8 @@ std::vector<ModelCase> cases() {
   auto inner = [](bool in_place, Rule3 rule) {
     return [in_place, rule](Grid& g, int w, int h) { model_3x3(g, w, h, in_place, rule); };
   };
-  return {
-      {"Contrast20", [](cKorvex& e) { return e.SetContrastEffect(20); },
-       [](Grid& g, int, int) { model_contrast(g, 20); }},
-      {"Contrast150", [](cKorvex& e) { return e.SetContrastEffect(150); },
-       [](Grid& g, int, int) { model_contrast(g, 150); }},
-      {"Contrast-60", [](cKorvex& e) { return e.SetContrastEffect(-60); },
-       [](Grid& g, int, int) { model_contrast(g, -60); }},
-      {"Stretch", [](cKorvex& e) { return e.SetStretchEffect(); },
-       [](Grid& g, int, int) { model_stretch(g); }},
+  std::vector<ModelCase> all = {
+      {"Stretch", &cKorvex::SetStretchEffect, [](Grid& g, int, int) { model_stretch(g); }},
       {"OrderedDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(2); }, model_ordered},
       {"DiffusionDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(3); }, model_diffusion},
       {"ScanLine", [](cKorvex& e) { return e.SetScanLineEffect(); }, model_scanline},
@@ -301,6 +277,12 @@ std::vector<ModelCase> cases() {
       {"Pixelize", [](cKorvex& e) { return e.SetPixelizeEffect(); },
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
+  for (int pct : {20, 150, -60}) {
+    all.push_back({"Contrast" + std::to_string(pct),
+                   [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
+                   [pct](Grid& g, int, int) { model_contrast(g, pct); }});
+  }
+  return all;
 }
 
 // A picture with smooth areas, saturated patches (so Contrast overflows and
@@ -349,22 +331,14 @@ void check_all(const Layout& l) {
     const Grid before = get(k);  // as stored: alpha 255 in 24-bit pictures
     const int zw = l.zw ? l.zw : l.w, zh = l.zw ? l.zh : l.h;
     if (l.zw) k.FiltersToZone(l.zy + 1, l.zx + 1, zw, zh);
-    Grid zone(static_cast<size_t>(zw) * static_cast<size_t>(zh));
-    for (int y = 0; y < zh; ++y) {
-      for (int x = 0; x < zw; ++x) {
-        zone[static_cast<size_t>(y * zw + x)] =
-            before[static_cast<size_t>((l.zy + y) * l.w + l.zx + x)];
-      }
-    }
+    const auto at = [&](int i) {
+      return static_cast<size_t>((l.zy + i / zw) * l.w + l.zx + i % zw);
+    };
+    Grid zone(static_cast<size_t>(zw) * static_cast<size_t>(zh)), expected = before;
+    for (int i = 0; i < zw * zh; ++i) zone[static_cast<size_t>(i)] = before[at(i)];
     c.model(zone, zw, zh);
-    Grid expected = before;
-    for (int y = 0; y < zh; ++y) {
-      for (int x = 0; x < zw; ++x) {
-        uint32_t v = zone[static_cast<size_t>(y * zw + x)];
-        if (l.depth == 24) v |= 0xFF000000u;
-        expected[static_cast<size_t>((l.zy + y) * l.w + l.zx + x)] = v;
-      }
-    }
+    for (int i = 0; i < zw * zh; ++i)
+      expected[at(i)] = zone[static_cast<size_t>(i)] | (l.depth == 24 ? 0xFF000000u : 0u);
     ASSERT_EQ(c.run(k), S::Ok);
     const Grid got = get(k);
     for (size_t i = 0; i < got.size(); ++i) {
@@ -374,15 +348,13 @@ void check_all(const Layout& l) {
   }
 }
 
-TEST_P(ReferenceModel, VectorPaths) {
+TEST_P(ReferenceModel, VectorAndPlainPaths) {
   filters::SetBandRowsForTesting(GetParam().band_rows);
-  check_all(GetParam());
-}
-
-TEST_P(ReferenceModel, PlainPaths) {
-  filters::SetBandRowsForTesting(GetParam().band_rows);
-  filters::ForceScalarKernelsForTesting(true);
-  check_all(GetParam());
+  for (bool scalar : {false, true}) {
+    SCOPED_TRACE(scalar ? "plain" : "vector");
+    filters::ForceScalarKernelsForTesting(scalar);
+    check_all(GetParam());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ReferenceModel,
@@ -416,15 +388,18 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
     ASSERT_EQ(native(k).fill_rect({0, 0, w, 1}, 0xFF3C3C3Cu), raster::Status::Ok);
     ASSERT_EQ(native(k).fill_rect({0, 1, w, 1}, 0xFFC8C8C8u), raster::Status::Ok);
     ASSERT_EQ(k.SetContrastEffect(100), S::Ok);  // f = 2: L[i] = 2i - 254
-    uint32_t p = 0;
-    ASSERT_EQ(native(k).get_pixel(5, 0, p), raster::Status::Ok);
-    EXPECT_EQ(p, 0xFF000000u);  // 2 x 60 - 254 < 0 on all three channels: black
-    ASSERT_EQ(native(k).get_pixel(2999, 1, p), raster::Status::Ok);
-    EXPECT_EQ(p, 0xFF929292u);  // 2 x 200 - 254 = 146
-    ASSERT_EQ(native(k).get_pixel(7, 1234, p), raster::Status::Ok);
-    EXPECT_EQ(p, 0xFFFFFFFFu);  // 2 x 255 - 254 = 256: white
-    ASSERT_EQ(native(k).get_pixel(0, h - 1, p), raster::Status::Ok);
-    EXPECT_EQ(p, 0xFFFFFFFFu);
+    // 2 x 60 - 254 < 0 on all three channels: black; 2 x 200 - 254 = 146;
+    // 2 x 255 - 254 = 256: white.
+    const std::array<uint32_t, 3> probes[] = {{5, 0, 0xFF000000u},
+                                              {2999, 1, 0xFF929292u},
+                                              {7, 1234, 0xFFFFFFFFu},
+                                              {0, 2999, 0xFFFFFFFFu}};
+    for (const auto& [x, y, want] : probes) {
+      uint32_t p = 0;
+      ASSERT_EQ(native(k).get_pixel(static_cast<int32_t>(x), static_cast<int32_t>(y), p),
+                raster::Status::Ok);
+      EXPECT_EQ(p, want) << x << "," << y;
+    }
   }
 }
 
@@ -435,16 +410,13 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
 void model_pattern(Grid& g, int w, int h, const uint32_t in[9], const uint32_t out[9]) {
   for (int y = 1; y + 1 < h; ++y) {
     for (int x = 1; x + 1 < w; ++x) {
+      const auto at = [&](int i) -> uint32_t& {
+        return g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)];
+      };
       bool match = true;
-      for (int i = 0; i < 9; ++i) {
-        match = match && (g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)] &
-                          0xFFFFFFu) == (in[i] & 0xFFFFFFu);
-      }
+      for (int i = 0; i < 9; ++i) match = match && (at(i) & 0xFFFFFFu) == (in[i] & 0xFFFFFFu);
       if (!match) continue;
-      for (int i = 0; i < 9; ++i) {
-        uint32_t& p = g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)];
-        p = (p & 0xFF000000u) | (out[i] & 0xFFFFFFu);
-      }
+      for (int i = 0; i < 9; ++i) at(i) = (at(i) & 0xFF000000u) | (out[i] & 0xFFFFFFu);
     }
   }
 }
@@ -465,14 +437,11 @@ TEST(ReferenceModelPatterns, BandsMatchTheWholeZone) {
       put(k, w, h, pic, depth);
       Grid want = get(k);
       model_pattern(want, w, h, in, out);
-      auto arg = [](uint32_t v) { return static_cast<int32_t>(v); };
-      const int32_t a =
-          k.MatrixCreate3x3x(arg(in[0]), arg(in[1]), arg(in[2]), arg(in[3]), arg(in[4]), arg(in[5]),
-                             arg(in[6]), arg(in[7]), arg(in[8]));
-      const int32_t b =
-          k.MatrixCreate3x3x(arg(out[0]), arg(out[1]), arg(out[2]), arg(out[3]), arg(out[4]),
-                             arg(out[5]), arg(out[6]), arg(out[7]), arg(out[8]));
-      ASSERT_EQ(k.MatrixFilter3x3x(a, b), S::Ok);
+      const auto create = [&k](const uint32_t* m) {
+        const auto a = [m](int i) { return static_cast<int32_t>(m[i]); };
+        return k.MatrixCreate3x3x(a(0), a(1), a(2), a(3), a(4), a(5), a(6), a(7), a(8));
+      };
+      ASSERT_EQ(k.MatrixFilter3x3x(create(in), create(out)), S::Ok);
       EXPECT_EQ(get(k), want);
       filters::SetBandRowsForTesting(0);
     }

@@ -106,12 +106,11 @@ TEST(ConvertFormats, Indexed) {
 }
 
 // Both directions over every alpha and channel value, against the rounded quotients;
-// unpremultiplied channels clamp to 255 and alpha 0 gives 0.
+// unpremultiplied channels clamp to 255 and alpha 0 gives 0. The loop keeps red and
+// blue equal, so two spot checks with distinct channels catch a channel mix-up.
 TEST(Premultiply, BothDirectionsRoundAndUnpremultiplyClamps) {
   EXPECT_EQ(premultiply(0x80FF0100), 0x80800100u);    // 255*128/255 = 128, 1*128/255 = 0.502 -> 1
-  EXPECT_EQ(premultiply(0x7F000100), 0x7F000000u);    // 1*127/255 = 0.498 -> 0
   EXPECT_EQ(unpremultiply(0x80402010), 0x80804020u);  // 64*255/128 = 127.5 -> 128
-  EXPECT_EQ(unpremultiply(0x10FF0000), 0x10FF0000u);  // 255*255/16 clamps to 255
   for (uint32_t a = 0; a < 256; ++a) {
     for (uint32_t c = 0; c < 256; ++c) {
       const uint32_t e = (2 * c * a + 255) / 510, f = (2 * (255 - c) * a + 255) / 510;
@@ -125,20 +124,12 @@ TEST(Premultiply, BothDirectionsRoundAndUnpremultiplyClamps) {
 }
 
 TEST(PaletteMatcher, FirstMinimumWinsAlphaIsIgnoredAndTheCacheAgreesWithBruteForce) {
-  // Blues 10, 0, 2, transparent red, red 254, blue 0 again, blue 1.
-  const Palette few{
-      0, {0xFF00000A, 0xFF000000, 0xFF000002, 0x00FF0000, 0xFFFE0000, 0xFF000000, 0xFF000001}};
-  PaletteMatcher m(few);
-  EXPECT_EQ(m.nearest(0xFF000006), 0);  // distance 16 to entries 0 and 2
-  EXPECT_EQ(m.nearest(0x00000000), 1);  // exact at 1 and 5
-  EXPECT_EQ(m.nearest(0xFF000001), 6);  // exact match after entries at distance 1
-  EXPECT_EQ(m.nearest(0xFFFF0000), 3);  // transparent red still matches red
-  EXPECT_EQ(m.nearest(0xFF000006), 0);  // cached answer is the same
-
+  // Against a brute-force first-minimum search that ignores alpha (entries and
+  // colours have random alpha; entry 200 repeats 100). Palette and colours share
+  // a narrow range, so answers often tie or differ between neighbouring colours,
+  // colours repeat and cache slots are evicted.
   std::mt19937 rng(1234);
   Palette pal;
-  // Palette and colours share a narrow range, so neighbouring colours often
-  // have different answers, colours repeat and cache slots are evicted.
   for (int i = 0; i < 256; ++i) pal.entries.push_back(rng() & 0xFF3F3F3F);
   pal.entries[200] = pal.entries[100];
   auto dist = [](uint32_t x, uint32_t y) {
@@ -172,13 +163,7 @@ TEST(SubByte, StoresAndCopiesAtAnyOffsetKeepNeighbouringBits) {
   Bytes row{0xFF, 0xFF};
   store_argb(pf::k1bppIndexed, row.data(), 6, 4, &m, black.data());
   EXPECT_EQ(row, (Bytes{0xFC, 0x3F}));
-  // 1-bit copies at odd offsets are spelt out in lock_test (OneBitLocksAtOddOffsets...).
-  const Bytes nib{0x12, 0x34, 0x56};
-  row = {0xAB, 0xCD, 0xEF};
-  copy_pixels(pf::k4bppIndexed, nib.data(), 1, row.data(), 2, 3);
-  EXPECT_EQ(row, (Bytes{0xAB, 0x23, 0x4F}));
-
-  // Copies at every offset against a per-pixel copy.
+  // Copies at every offset against a per-pixel copy (1-bit lock example: lock_test).
   std::mt19937 rng(99);
   for (int bpp : {1, 4}) {
     const PixelFormat f = bpp == 1 ? pf::k1bppIndexed : pf::k4bppIndexed;

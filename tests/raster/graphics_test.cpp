@@ -6,31 +6,19 @@
 #include <vector>
 
 #include "raster/graphics.h"
-#include "raster/image.h"
+#include "raster_test_util.h"
 
 namespace korvex::raster {
 namespace {
 
-uint32_t at(Image& img, int32_t x, int32_t y) {
-  uint32_t c = 0;
-  EXPECT_EQ(img.get_pixel(x, y, c), Status::Ok);
-  return c;
-}
-
 std::unique_ptr<Image> white(int32_t w, int32_t h, PixelFormat f = pf::k32bppARGB) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
+  auto img = make(w, h, f);
   EXPECT_EQ(img->fill_rect({0, 0, w, h}, 0xFFFFFFFF), Status::Ok);
   return img;
 }
 
-int ch(uint32_t c, int shift) {
-  return static_cast<int>((c >> shift) & 0xFF);
-}
-
 TEST(Graphics, DrawsOnAHostBufferOnlyWhereItInks) {
-  std::vector<uint32_t> buf(16 * 8, 0x80123456u);  // half-transparent, stride padded below
-  std::vector<uint32_t> wide(20 * 8, 0x80123456u);
+  std::vector<uint32_t> wide(20 * 8, 0x80123456u);  // half-transparent, stride padded below
   std::unique_ptr<Graphics> g;
   EXPECT_EQ(Graphics::open_buffer(reinterpret_cast<uint8_t*>(wide.data()), 20, 8, 40, g),
             Status::InvalidParameter);  // stride shorter than a row
@@ -53,10 +41,10 @@ TEST(Graphics, LinearGradientsRepeatAndPathGradientsFollowTheHotPoint) {
       g->fill_rectangle(Brush::linear({0, 0}, {50, 0}, 0xFF000000, 0xFFFFFFFF), {0, 0, 100, 10}),
       Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
-  EXPECT_LT(ch(at(*img, 1, 5), 0), 10);
-  EXPECT_GT(ch(at(*img, 48, 5), 0), 240);
-  EXPECT_LT(ch(at(*img, 51, 5), 0), 10);
-  EXPECT_NEAR(ch(at(*img, 75, 5), 0), 128, 6);
+  EXPECT_LT(ch(px(*img, 1, 5), 0), 10);
+  EXPECT_GT(ch(px(*img, 48, 5), 0), 240);
+  EXPECT_LT(ch(px(*img, 51, 5), 0), 10);
+  EXPECT_NEAR(ch(px(*img, 75, 5), 0), 128, 6);
 
   // Hot point off centre: its colour sits there, not at the ellipse's centre.
   auto spot = white(100, 100);
@@ -66,11 +54,11 @@ TEST(Graphics, LinearGradientsRepeatAndPathGradientsFollowTheHotPoint) {
   ASSERT_EQ(g->fill_ellipse(Brush::path_ellipse(box, {30, 50}, 0xFFFF0000, 0, 0, 0xFF0000FF), box),
             Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
-  EXPECT_GT(ch(at(*spot, 30, 50), 16), 245);
-  EXPECT_LT(ch(at(*spot, 50, 50), 16), 200);
+  EXPECT_GT(ch(px(*spot, 30, 50), 16), 245);
+  EXPECT_LT(ch(px(*spot, 50, 50), 16), 200);
   // Half way from the hot point to the left rim (x = 0) and to the right (x = 100).
-  EXPECT_NEAR(ch(at(*spot, 15, 50), 16), 128, 12);
-  EXPECT_NEAR(ch(at(*spot, 65, 50), 16), 128, 12);
+  EXPECT_NEAR(ch(px(*spot, 15, 50), 16), 128, 12);
+  EXPECT_NEAR(ch(px(*spot, 65, 50), 16), 128, 12);
 }
 
 TEST(Graphics, WorldTransformAndClipsCombine) {
@@ -90,16 +78,15 @@ TEST(Graphics, WorldTransformAndClipsCombine) {
   ASSERT_EQ(g->clip_polygon({{20, 20}, {50, 20}, {50, 50}, {20, 50}}), Status::Ok);
   ASSERT_EQ(g->fill_rectangle(Brush::solid(0xFF000000), {0, 0, 60, 60}), Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
-  EXPECT_EQ(at(*img, 25, 25), 0xFF000000u);
-  EXPECT_EQ(at(*img, 10, 10), 0xFFFFFFFFu);
-  EXPECT_EQ(at(*img, 40, 40), 0xFFFFFFFFu);
-  EXPECT_EQ(at(*img, 20, 20), 0xFF000000u);
-  EXPECT_EQ(at(*img, 30, 30), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*img, 25, 25), 0xFF000000u);
+  EXPECT_EQ(px(*img, 10, 10), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*img, 40, 40), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*img, 20, 20), 0xFF000000u);
+  EXPECT_EQ(px(*img, 30, 30), 0xFFFFFFFFu);
 }
 
 TEST(Graphics, TexturesTileFromTheOriginAndMonoTextHasTwoLevels) {
-  std::unique_ptr<Image> tex;
-  ASSERT_EQ(Image::create(2, 1, pf::k32bppARGB, tex), Status::Ok);
+  auto tex = make(2, 1, pf::k32bppARGB);
   tex->set_pixel(0, 0, 0xFFFF0000);
   tex->set_pixel(1, 0, 0xFF0000FF);
   Brush b;
@@ -109,9 +96,9 @@ TEST(Graphics, TexturesTileFromTheOriginAndMonoTextHasTwoLevels) {
   ASSERT_EQ(Graphics::open(*img, g), Status::Ok);
   ASSERT_EQ(g->fill_rectangle(b, {3, 0, 5, 2}), Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
-  EXPECT_EQ(at(*img, 3, 1), 0xFF0000FFu);  // odd column: the texture's second pixel
-  EXPECT_EQ(at(*img, 4, 1), 0xFFFF0000u);
-  EXPECT_EQ(at(*img, 2, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*img, 3, 1), 0xFF0000FFu);  // odd column: the texture's second pixel
+  EXPECT_EQ(px(*img, 4, 1), 0xFFFF0000u);
+  EXPECT_EQ(px(*img, 2, 1), 0xFFFFFFFFu);
 
   Font font;
   ASSERT_EQ(Font::create("Arial", 30, Font::Regular, Unit::Pixel, 96, font), Status::Ok);
@@ -124,7 +111,7 @@ TEST(Graphics, TexturesTileFromTheOriginAndMonoTextHasTwoLevels) {
     ASSERT_EQ(g->flush(), Status::Ok);
     std::set<uint32_t> levels;
     for (int32_t y = 0; y < 40; ++y)
-      for (int32_t x = 0; x < 120; ++x) levels.insert(at(*page, x, y));
+      for (int32_t x = 0; x < 120; ++x) levels.insert(px(*page, x, y));
     if (hint == TextHint::SingleBitPerPixel)
       EXPECT_EQ(levels.size(), 2u);
     else
@@ -149,10 +136,9 @@ TEST(Graphics, DeepAndIndexedImagesChangeOnlyWhereDrawn) {
             Status::Ok);
   EXPECT_EQ(back[0], 0x1234);
   EXPECT_EQ(back[2], 0x9ABC);
-  EXPECT_EQ(at(*deep, 3, 0), 0xFF000000u);
+  EXPECT_EQ(px(*deep, 3, 0), 0xFF000000u);
 
-  std::unique_ptr<Image> locked;
-  ASSERT_EQ(Image::create(4, 4, pf::k24bppRGB, locked), Status::Ok);
+  auto locked = make(4, 4, pf::k24bppRGB);
   LockData d;
   ASSERT_EQ(locked->lock_bits(nullptr, lock::kRead, pf::k24bppRGB, d), Status::Ok);
   EXPECT_EQ(Graphics::open(*locked, g), Status::WrongState);

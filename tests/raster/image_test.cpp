@@ -3,27 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <thread>
 #include <vector>
 
 #include "raster/handles.h"
-#include "raster/image.h"
+#include "raster_test_util.h"
 
 namespace korvex::raster {
 namespace {
-
-std::unique_ptr<Image> make(int32_t w, int32_t h, PixelFormat f) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  return img;
-}
-
-uint32_t px(const Image& img, int32_t x, int32_t y) {
-  uint32_t v = 0;
-  EXPECT_EQ(img.get_pixel(x, y, v), Status::Ok);
-  return v;
-}
 
 class PixelLimit : public ::testing::Test {
  protected:
@@ -55,7 +42,7 @@ TEST_F(PixelLimit, SizesAreCheckedIn64BitsBeforeAnythingIsAllocated) {
 }
 
 TEST(ImageCreate, NewBitmapsAre96DpiMemoryBitmapsWithDefaultPalettes) {
-  // Zeroed pixels are checked through the engine's blank images (sources_test).
+  // Zeroed pixels are checked through the engine's blank images (tests/engine/registry_test).
   auto img = make(7, 3, pf::k8bppIndexed);
   EXPECT_EQ(std::make_pair(img->dpi_x(), img->dpi_y()), std::make_pair(96.0f, 96.0f));
   EXPECT_EQ(img->raw_format().to_string(), "{B96B3CAA-0728-11D3-9D7B-0000F81EF32E}");
@@ -196,7 +183,7 @@ TEST(ImageProperties, SetReplacesByIdRemoveReportsMissingItems) {
 }
 
 TEST(ImagePixels, FillCompositesOverWhatIsThereInTheImagesOwnFormat) {
-  // Fills over transparent and over opaque black are checked by sources_test.
+  // Fills over transparent and over opaque black are checked by tests/engine/registry_test.
   auto argb = make(3, 2, pf::k32bppARGB);
   ASSERT_EQ(argb->fill_rect(Rect{0, 0, 3, 2}, 0x80FF0000), Status::Ok);
   ASSERT_EQ(argb->fill_rect(Rect{1, 0, 1, 1}, 0x800000FF), Status::Ok);

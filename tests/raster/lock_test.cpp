@@ -5,27 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
-#include "raster/image.h"
 #include "raster/version.h"
+#include "raster_test_util.h"
 
 namespace korvex::raster {
 namespace {
-
-std::unique_ptr<Image> make(int32_t w, int32_t h, PixelFormat f) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  return img;
-}
-
-std::vector<uint32_t> read_argb(Image& img, const Rect& r) {
-  std::vector<uint32_t> px(static_cast<size_t>(r.width) * r.height);
-  EXPECT_EQ(img.read_pixels(r, pf::k32bppARGB, reinterpret_cast<uint8_t*>(px.data()), r.width * 4),
-            Status::Ok);
-  return px;
-}
 
 Status write_argb(Image& img, const Rect& r, const std::vector<uint32_t>& px) {
   return img.write_pixels(r, pf::k32bppARGB, reinterpret_cast<const uint8_t*>(px.data()),
@@ -59,7 +45,7 @@ TEST(LockConvert, EveryFormatRoundTripsExactColoursThrough32bppARGB) {
     in.insert(in.end(), in.begin(), in.end());
     expect.insert(expect.end(), expect.begin(), expect.end());
     ASSERT_EQ(write_argb(*img, Rect{0, 0, w, 2}, in), Status::Ok);
-    EXPECT_EQ(read_argb(*img, Rect{0, 0, w, 2}), expect);
+    EXPECT_EQ(read_px(*img, Rect{0, 0, w, 2}), expect);
   }
 }
 
@@ -111,8 +97,8 @@ TEST(LockRect, EdgesInsideAreAcceptedAndAnythingOutsideIsRefused) {
     all[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010203);
   ASSERT_EQ(write_argb(*img, Rect{0, 0, 5, 4}, all), Status::Ok);
   // Bottom-right corner pixel and the last column.
-  EXPECT_EQ(read_argb(*img, Rect{4, 3, 1, 1})[0], all[19]);
-  const auto col = read_argb(*img, Rect{4, 0, 1, 4});
+  EXPECT_EQ(read_px(*img, Rect{4, 3, 1, 1})[0], all[19]);
+  const auto col = read_px(*img, Rect{4, 0, 1, 4});
   EXPECT_EQ(col, (std::vector<uint32_t>{all[4], all[9], all[14], all[19]}));
 
   std::vector<uint32_t> buf(64);
@@ -151,12 +137,12 @@ TEST(LockModes, DirectLockSharesPixelsAndConvertingLockWritesBackOnUnlock) {
     std::memcpy(d.scan0 + 4 * i, &v, 4);
   }
   ASSERT_EQ(rgb->unlock_bits(d), Status::Ok);
-  EXPECT_EQ(read_argb(*rgb, Rect{2, 1, 1, 1})[0], 0xFF102035u);  // alpha dropped on the way in
+  EXPECT_EQ(read_px(*rgb, Rect{2, 1, 1, 1})[0], 0xFF102035u);  // alpha dropped on the way in
   // Read-only converting locks never write back.
   ASSERT_EQ(rgb->lock_bits(nullptr, lock::kRead, pf::k32bppARGB, d), Status::Ok);
   std::memset(d.scan0, 0, 24);
   ASSERT_EQ(rgb->unlock_bits(d), Status::Ok);
-  EXPECT_EQ(read_argb(*rgb, Rect{2, 1, 1, 1})[0], 0xFF102035u);
+  EXPECT_EQ(read_px(*rgb, Rect{2, 1, 1, 1})[0], 0xFF102035u);
   // A lock needs read or write, and no unknown mode bits.
   EXPECT_EQ(rgb->lock_bits(nullptr, lock::kUserInputBuffer, pf::k32bppARGB, d),
             Status::InvalidParameter);
@@ -171,7 +157,7 @@ TEST(LockModes, OldRasterVersionRefusesConvertingWritesIntoIndexedImages) {
   EXPECT_TRUE(is_old_version());
   EXPECT_EQ(write_argb(*img, Rect{0, 0, 2, 2}, px), Status::PixelFormatMustBeConverted);
   // Reads and same-format writes still work.
-  EXPECT_EQ(read_argb(*img, Rect{0, 0, 2, 2})[0], 0xFF000000u);
+  EXPECT_EQ(read_px(*img, Rect{0, 0, 2, 2})[0], 0xFF000000u);
   uint8_t idx[4] = {12, 12, 12, 12};
   EXPECT_EQ(img->write_pixels(Rect{0, 0, 2, 2}, pf::k8bppIndexed, idx, 2), Status::Ok);
   set_version_text_for_testing("");

@@ -6,26 +6,18 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <memory>
 #include <new>
 #include <span>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
-#include <vector>
-
-#include <unistd.h>
 
 #include "raster/convert.h"
 #include "raster/cpu.h"
-#include "raster/image.h"
 #include "raster/parallel.h"
 #include "raster/premultiply_simd.h"
 #include "raster/resample.h"
+#include "raster_test_util.h"
 
 namespace korvex::raster {
 namespace {
@@ -35,16 +27,6 @@ constexpr Interpolation kAllModes[] = {NearestNeighbor,     Default,           L
                                        HighQuality,         Bilinear,          Bicubic,
                                        HighQualityBilinear, HighQualityBicubic};
 constexpr auto kFilteredModes = std::span(kAllModes).subspan<1>();  // all but NearestNeighbor
-
-std::unique_ptr<Image> make(int32_t w, int32_t h, PixelFormat f) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  return img;
-}
-
-Rect all(const Image& img) {
-  return Rect{0, 0, img.width(), img.height()};
-}
 
 template <class Colour>
 void paint(Image& img, Colour colour) {
@@ -57,18 +39,12 @@ void paint(Image& img, Colour colour) {
 std::vector<uint32_t> pixels(const Image& img) {
   std::vector<uint32_t> out;
   for (int32_t y = 0; y < img.height(); ++y)
-    for (int32_t x = 0; x < img.width(); ++x) {
-      EXPECT_EQ(img.get_pixel(x, y, out.emplace_back()), Status::Ok);
-    }
+    for (int32_t x = 0; x < img.width(); ++x) out.push_back(px(img, x, y));
   return out;
 }
 
-// Stored words read back in a 32-bit format, without going through get_pixel.
 std::vector<uint32_t> words(Image& img, PixelFormat f) {
-  std::vector<uint32_t> out(static_cast<size_t>(img.width()) * static_cast<size_t>(img.height()));
-  EXPECT_EQ(img.read_pixels(all(img), f, reinterpret_cast<uint8_t*>(out.data()), img.width() * 4),
-            Status::Ok);
-  return out;
+  return read_px(img, all(img), f);
 }
 
 std::unique_ptr<Image> resized(Image& src, Rect r, int32_t w, int32_t h, PixelFormat f,
@@ -353,19 +329,12 @@ TEST(ResampleBands, ParallelRowsCoverEveryRowOnceAndPassFailuresOn) {
 }
 
 TEST(ResampleMagick, FiltersAgreeWithImageMagickOnAGradientWithCheckers) {
-  // The real ImageMagick, whatever else is called convert on the PATH.
-  const std::string magick = "/usr/bin/convert";
-  if (access(magick.c_str(), X_OK) != 0) GTEST_SKIP() << "no ImageMagick";
+  if (!have_magick()) GTEST_SKIP() << "no ImageMagick";
   auto src = make(96, 64, pf::k24bppRGB);
-  std::string ppm = "P6\n96 64\n255\n";
-  paint(*src, [&](int32_t x, int32_t y) {
-    const uint32_t c[3] = {static_cast<uint32_t>(x * 255 / 95), static_cast<uint32_t>(y * 4),
-                           ((x / 3 + y / 3) % 2) ? 230u : 20u};
-    for (uint32_t v : c) ppm += static_cast<char>(v);
-    return 0xFF000000u | (c[0] << 16) | (c[1] << 8) | c[2];
+  paint(*src, [](int32_t x, int32_t y) {
+    const auto r = static_cast<uint32_t>(x * 255 / 95), g = static_cast<uint32_t>(y * 4);
+    return 0xFF000000u | r << 16 | g << 8 | (((x / 3 + y / 3) % 2) ? 230u : 20u);
   });
-  const std::string path = testing::TempDir() + "resample_" + std::to_string(::getpid()) + ".ppm";
-  { std::ofstream(path, std::ios::binary) << ppm; }
   // Area-averaging triangle and Catmull-Rom when shrinking, plain filters when enlarging.
   for (auto [filter, w, h, m, max_mean] :
        {std::tuple{"Triangle", 48, 32, HighQualityBilinear, 2.0},
@@ -375,23 +344,19 @@ TEST(ResampleMagick, FiltersAgreeWithImageMagickOnAGradientWithCheckers) {
         std::tuple{"Catrom", 192, 128, Bicubic, 1.0},
         std::tuple{"Triangle", 150, 100, Bilinear, 1.0},
         std::tuple{"Catrom", 150, 100, HighQualityBicubic, 1.0}}) {
-    const std::string cmd = magick + " " + path + " -filter " + filter + " -resize " +
-                            std::to_string(w) + "x" + std::to_string(h) + "! -depth 8 rgb:-";
-    SCOPED_TRACE(cmd + " mode " + std::to_string(static_cast<int>(m)));
-    FILE* pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::vector<uint8_t> ref(static_cast<size_t>(w * h) * 3);
-    const size_t got = fread(ref.data(), 1, ref.size(), pipe);
-    EXPECT_EQ(fgetc(pipe), EOF);  // exactly w x h 8-bit pixels
-    EXPECT_EQ(pclose(pipe), 0);
-    ASSERT_EQ(got, ref.size());
+    SCOPED_TRACE(std::string(filter) + " " + std::to_string(w) + " mode " +
+                 std::to_string(static_cast<int>(m)));
+    const auto ref = magick_rgb(pixels(*src), 96, 64,
+                                std::string("-filter ") + filter + " -resize " +
+                                    std::to_string(w) + "x" + std::to_string(h) + "!",
+                                static_cast<size_t>(w * h));
+    ASSERT_FALSE(ref.empty());
     const auto d = pixels(*resized(*src, all(*src), w, h, pf::k24bppRGB, m));
     double sum = 0;  // mean absolute difference per channel
     for (size_t i = 0; i < ref.size(); ++i)
-      sum += std::abs(ref[i] - static_cast<int>((d[i / 3] >> (16 - 8 * (i % 3))) & 0xFF));
+      sum += std::abs(ref[i] - ch(d[i / 3], 16 - 8 * static_cast<int>(i % 3)));
     EXPECT_LT(sum / static_cast<double>(ref.size()), max_mean);
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace
