@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "korvex/variant.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 
@@ -29,13 +30,6 @@ bool parse_number(const std::string& text, double& out) {
   if (*end != '\0' || !std::isfinite(v)) return false;
   out = v;
   return true;
-}
-
-double round_half_even(double v) {
-  const double f = std::floor(v);
-  const double d = v - f;
-  if (d > 0.5 || (d == 0.5 && std::fmod(f, 2.0) != 0.0)) return f + 1.0;
-  return f;
 }
 
 std::string format_double(double v) {
@@ -131,7 +125,7 @@ bool Variant::to_int32(int32_t& out, std::string& error) const {
   }
   double d = 0;
   if (!to_double(d, error)) return false;
-  d = round_half_even(d);
+  d = raster::round_half_even(d);
   // Values in the unsigned 32-bit range (colours written 0xFF000000) wrap as hosts expect.
   if (d > std::numeric_limits<int32_t>::max() && d <= 4294967295.0) d -= 4294967296.0;
   if (d < std::numeric_limits<int32_t>::min() || d > std::numeric_limits<int32_t>::max()) {
@@ -145,7 +139,7 @@ bool Variant::to_int32(int32_t& out, std::string& error) const {
 bool Variant::to_int16(int16_t& out, std::string& error) const {
   double d = 0;
   if (!to_double(d, error)) return false;
-  d = round_half_even(d);
+  d = raster::round_half_even(d);
   if (d < std::numeric_limits<int16_t>::min() || d > std::numeric_limits<int16_t>::max()) {
     error = format_double(d) + " overflows an Integer";
     return false;

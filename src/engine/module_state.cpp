@@ -148,14 +148,4 @@ std::string TempFolder() {
   return "/tmp/";
 }
 
-int32_t RoundHalfEven(double v) {
-  const double f = std::floor(v);
-  const double diff = v - f;
-  double r = f;
-  if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) r = f + 1.0;
-  if (r >= 2147483647.0) return 2147483647;
-  if (r <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<int32_t>(r);
-}
-
 }  // namespace korvex

@@ -9,6 +9,7 @@
 
 #include "korvex/engine.h"
 #include "raster/codec.h"
+#include "raster/rounding.h"
 #include "raster/types.h"
 
 namespace korvex {
@@ -106,8 +107,7 @@ std::string NormalizePath(const std::string& path);
 // Temporary folder: TMPDIR, else tmp, else temp, else "/tmp"; one trailing "/".
 std::string TempFolder();
 
-// Rounds to the nearest integer, halves to even.
-int32_t RoundHalfEven(double v);
+using raster::RoundHalfEven;
 
 // Access to an engine's fields for the member families and for tests.
 struct EngineAccess {
