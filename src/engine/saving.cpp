@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "engine/core.h"
-#include "engine/cp1252.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
 #include "raster/codec.h"
+#include "raster/cp1252.h"
 #include "raster/handles.h"
 #include "raster/version.h"
 
@@ -177,7 +177,7 @@ std::string cKorvex::SaveAsString(const std::string& sImageFormat, int32_t nEnco
   int32_t n = 0;
   if (s_->NativeImage == 0) return {};
   if (SaveAsByteArray(bytes, n, sImageFormat, nEncoderParameter) != cKorvexStatus::Ok) return {};
-  return BytesToCp1252String(bytes.data(), bytes.size());
+  return raster::cp1252_to_utf8(bytes.data(), bytes.size());
 }
 
 void cKorvex::TagsBypassKorvexTag(bool& bBypass) {

@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "engine/core.h"
-#include "engine/cp1252.h"
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
 #include "raster/codec.h"
+#include "raster/cp1252.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -118,7 +118,7 @@ int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text)
     SetStatus(s, raster::Status::GenericError);
     return 0;
   }
-  const std::vector<uint8_t> bytes = Cp1252StringToBytes(text);
+  const std::vector<uint8_t> bytes = raster::utf8_to_cp1252(text);
   if (bytes.size() < 2) {
     SetStatus(s, raster::Status::ProfileNotFound);  // a one-character image string
     return 0;

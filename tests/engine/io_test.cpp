@@ -8,7 +8,6 @@
 #include <iterator>
 #include <string>
 
-#include "engine/cp1252.h"
 #include "engine/state.h"
 #include "engine_test_util.h"
 #include "raster/version.h"
@@ -136,20 +135,6 @@ TEST_F(Sources, ImageStringsNeedTwoCharactersAndStreamsAreReadFromTheirPosition)
   // At its end now: nothing to read.
   EXPECT_EQ((std::pair{k.CreateImageFromStream(stream), k.GetStat()}),
             std::pair(0, S::GenericError));
-}
-
-TEST(Cp1252, BytesAndCharactersMapBothWays) {
-  std::vector<uint8_t> all(256);
-  for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  const std::string text = BytesToCp1252String(all.data(), all.size());
-  EXPECT_EQ(Cp1252StringToBytes(text), all);
-  // The euro sign, Y with diaeresis, e acute.
-  for (auto [b, utf8] : {std::pair{0x80, "\xE2\x82\xAC"}, {0x9F, "\xC5\xB8"}, {0xE9, "\xC3\xA9"}})
-    EXPECT_EQ(BytesToCp1252String(all.data() + b, 1), utf8);
-  // Outside the code page, broken and overlong UTF-8: '?'.
-  EXPECT_EQ(Cp1252StringToBytes("\xE4\xB8\xAD"), std::vector<uint8_t>{'?'});
-  EXPECT_EQ(Cp1252StringToBytes("a\xC3"), (std::vector<uint8_t>{'a', '?'}));
-  EXPECT_EQ(Cp1252StringToBytes("\xC0\x80"), (std::vector<uint8_t>{'?', '?'}));
 }
 
 TEST_F(Saving, JpegQualityIsPassedOnlyWhenAtLeastOneAndFileSavesStampTheSoftwareTag) {

@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "engine/cp1252.h"
 #include "engine_test_util.h"
+#include "raster/cp1252.h"
 
 namespace korvex {
 namespace {
@@ -105,7 +105,7 @@ TEST_F(RealCodecs, ImageStringsRoundTripTheEncodedBytes) {
     Array<uint8_t> bytes;
     int32_t n = 0;
     ASSERT_EQ(k.SaveAsByteArray(bytes, n, format), S::Ok);
-    EXPECT_EQ(Cp1252StringToBytes(text), bytes.values());
+    EXPECT_EQ(raster::utf8_to_cp1252(text), bytes.values());
     const int32_t id = k.CreateImageFromString(text);
     ASSERT_NE(id, 0);
     EXPECT_EQ(k.GetWidth(), 9);

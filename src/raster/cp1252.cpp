@@ -1,6 +1,8 @@
-#include "engine/cp1252.h"
+#include "raster/cp1252.h"
 
-namespace korvex {
+#include <glib.h>
+
+namespace korvex::raster {
 
 namespace {
 
@@ -33,7 +35,7 @@ uint8_t to_cp1252(uint32_t cp) {
 
 }  // namespace
 
-std::string BytesToCp1252String(const uint8_t* bytes, size_t n) {
+std::string cp1252_to_utf8(const uint8_t* bytes, size_t n) {
   std::string out;
   out.reserve(n + n / 2);
   for (size_t i = 0; i < n; ++i) {
@@ -43,7 +45,7 @@ std::string BytesToCp1252String(const uint8_t* bytes, size_t n) {
   return out;
 }
 
-std::vector<uint8_t> Cp1252StringToBytes(const std::string& text) {
+std::vector<uint8_t> utf8_to_cp1252(const std::string& text) {
   std::vector<uint8_t> out;
   out.reserve(text.size());
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
@@ -86,4 +88,11 @@ std::vector<uint8_t> Cp1252StringToBytes(const std::string& text) {
   return out;
 }
 
-}  // namespace korvex
+std::string utf8_or_cp1252(const std::string& text) {
+  // glib's check: overlong forms, surrogates, code points past U+10FFFF and
+  // NULs within the length all make the text not UTF-8.
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
+  return cp1252_to_utf8(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace korvex::raster
