@@ -5,19 +5,12 @@
 #include <new>
 #include <vector>
 
+#include "engine/module_state.h"
 #include "korvex/global_memory.h"
 #include "raster/handles.h"
+#include "raster/rounding.h"
 
 namespace korvex {
-
-void RefreshFilterZone(cKorvex& k) {
-  cKorvex::State& s = EngineAccess::state(k);
-  if (s.FilterZone.mode != 1) return;
-  s.FilterZone.left = 0;
-  s.FilterZone.top = 0;
-  s.FilterZone.width = k.GetWidth();
-  s.FilterZone.height = k.GetHeight();
-}
 
 void SaveImageInfo(cKorvex::State& s, int32_t image) {
   s.SavedTags.clear();

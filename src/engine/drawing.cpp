@@ -8,6 +8,7 @@
 #include <new>
 
 #include "engine/core.h"
+#include "engine/paths.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"

@@ -4,9 +4,11 @@
 #include <string>
 
 #include "engine/core.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
 #include "raster/handles.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 

@@ -8,6 +8,7 @@
 
 #include "engine/core.h"
 #include "engine/cp1252.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"

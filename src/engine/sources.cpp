@@ -5,6 +5,7 @@
 
 #include "engine/core.h"
 #include "engine/cp1252.h"
+#include "engine/paths.h"
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "host/file_io.h"
