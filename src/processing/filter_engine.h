@@ -133,7 +133,7 @@ struct FilterResult {
   int32_t answer = 0;
 };
 
-// Runs one effect over the zone of `image` (zone left/top 0-based). An empty
+// Runs one effect over the zone of `image` (zone x and y 0-based). An empty
 // zone does nothing; a zone not inside the image gives InvalidParameter and
 // leaves the image untouched.
 FilterResult ApplyPixelFilter(int32_t effect, raster::Image& image, const FilterParams& p,
