@@ -2,22 +2,15 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <vector>
 
+#include "engine/module_state.h"
 #include "korvex/global_memory.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
+#include "raster/rounding.h"
 
 namespace korvex {
-
-void RefreshFilterZone(cKorvex& k) {
-  cKorvex::State& s = EngineAccess::state(k);
-  if (s.FilterZone.mode != 1) return;
-  s.FilterZone.left = 0;
-  s.FilterZone.top = 0;
-  s.FilterZone.width = k.GetWidth();
-  s.FilterZone.height = k.GetHeight();
-}
 
 void SaveImageInfo(cKorvex::State& s, int32_t image) {
   s.SavedTags.clear();
@@ -91,12 +84,16 @@ int32_t clone_to_format(cKorvex::State& s, int32_t image, raster::PixelFormat f)
 }  // namespace
 
 int32_t CloneToPixelFormat(cKorvex::State& s, int32_t image, raster::PixelFormat f) {
-  try {
-    return clone_to_format(s, image, f);
-  } catch (const std::bad_alloc&) {
-    SetStatus(s, raster::Status::OutOfMemory);
+  int32_t id = 0;
+  const raster::Status st = raster::guarded([&] {
+    id = clone_to_format(s, image, f);
+    return raster::Status::Ok;
+  });
+  if (st != raster::Status::Ok) {
+    SetStatus(s, st);
     return 0;
   }
+  return id;
 }
 
 cKorvexStatus ConvertNativePixelFormat(cKorvex::State& s, raster::PixelFormat f) {

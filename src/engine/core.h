@@ -1,6 +1,6 @@
 // Core routines that the engine's member families share: remembering and
-// restoring an image's attributes around a rebuild, pixel-format rebuilds,
-// disposal and the filter-zone refresh.
+// restoring an image's attributes around a rebuild, pixel-format rebuilds
+// and disposal.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,6 @@ inline cKorvexStatus SetStatus(cKorvex::State& s, raster::Status st) {
   s.LastStatus = static_cast<cKorvexStatus>(st);
   return s.LastStatus;
 }
-
-// Whole picture in mode 1; a zone set by the caller is kept in mode 2.
-void RefreshFilterZone(cKorvex& k);
 
 // Remembers size, rounded resolution and pixel format of an image (0 = the
 // native image), and its property items when tags are preserved.

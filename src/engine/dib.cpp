@@ -3,8 +3,8 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/state.h"
 #include "raster/convert.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 

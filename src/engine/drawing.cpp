@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <new>
 
 #include "engine/core.h"
+#include "engine/paths.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
 #include "raster/codec.h"
 #include "raster/graphics.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -86,11 +87,8 @@ RStatus texture_from_file(const std::string& path, Brush& out) {
   RStatus st = host::read_whole_file(NormalizePath(path), bytes);
   if (st != RStatus::Ok) return st;
   std::unique_ptr<raster::Image> img;
-  try {
-    st = raster::decode_image(raster::own_bytes(std::move(bytes)), img);
-  } catch (const std::bad_alloc&) {
-    st = RStatus::OutOfMemory;
-  }
+  st = raster::guarded(
+      [&] { return raster::decode_image(raster::own_bytes(std::move(bytes)), img); });
   if (st != RStatus::Ok) return st;
   return Brush::texture_of(*img, out);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/core.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
 #include "raster/handles.h"

@@ -4,6 +4,7 @@
 
 #include "engine/core.h"
 #include "engine/dib.h"
+#include "engine/dib_images.h"
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "korvex/engine.h"

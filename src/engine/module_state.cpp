@@ -1,12 +1,12 @@
 // Per-thread state shared by the engines and viewers of a thread: the raster
-// session, the encoder table, the kept byte buffer and the table of images
-// built over packed-DIB memory blocks; plus path helpers.
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
+// session with its encoder table, and the table of images built over
+// packed-DIB memory blocks.
+#include "engine/module_state.h"
 
-#include "engine/state.h"
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "korvex/global_memory.h"
 #include "raster/codec.h"
 #include "raster/handles.h"
@@ -28,56 +28,6 @@ ModuleState& module_state() {
   thread_local OwnedModuleState state;
   return state;
 }
-
-// ---- encoder table ---------------------------------------------------------
-
-namespace {
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string trim_spaces(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  const size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-}  // namespace
-
-void EncoderTable::build(const std::vector<std::pair<raster::Guid, std::string>>& encoders) {
-  clear();
-  for (const auto& e : encoders) clsids.push_back(e.first);
-  // From the last encoder to the first, so that the first one listed wins a
-  // pattern that several encoders claim.
-  for (size_t i = encoders.size(); i-- > 0;) {
-    const std::string& list = encoders[i].second;
-    size_t start = 0;
-    while (true) {
-      const size_t semi = list.find(';', start);
-      if (semi == std::string::npos) {
-        const std::string last = trim_spaces(list.substr(start));
-        if (!last.empty()) patterns[lower(last)] = static_cast<int32_t>(i);
-        break;
-      }
-      patterns[lower(list.substr(start, semi - start))] = static_cast<int32_t>(i);
-      start = semi + 1;
-    }
-  }
-}
-
-int32_t EncoderTable::lookup(const std::string& pattern) const {
-  auto it = patterns.find(lower(pattern));
-  return it == patterns.end() ? -1 : it->second;
-}
-
-void EncoderTable::clear() {
-  clsids.clear();
-  patterns.clear();
-}
-
-// ---- session ---------------------------------------------------------------
 
 void join_session() {
   ModuleState& m = module_state();
@@ -117,35 +67,6 @@ bool old_raster_version() {
 
 void DibImageTableAdd(int32_t handle, int32_t image, int32_t free_flag) {
   module_state().DibImageTable.push_back(DibImageEntry{handle, image, free_flag});
-}
-
-// ---- paths -----------------------------------------------------------------
-
-std::string NormalizePath(const std::string& path) {
-  std::string p = trim_spaces(path);
-  std::replace(p.begin(), p.end(), '\\', '/');
-  if (p.size() <= 3) return p;
-  // A leading "//" (a network path) is kept; extra leading slashes are dropped.
-  while (p.compare(0, 3, "///") == 0) p.erase(0, 1);
-  std::string out = p.substr(0, 2);
-  for (size_t i = 2; i < p.size(); ++i) {
-    if (p[i] == '/' && out.size() > 2 && out.back() == '/') continue;
-    out.push_back(p[i]);
-  }
-  return out;
-}
-
-std::string TempFolder() {
-  for (const char* name : {"TMPDIR", "tmp", "temp"}) {
-    const char* v = std::getenv(name);
-    if (v != nullptr && *v != '\0') {
-      std::string s(v);
-      while (s.size() > 1 && s.back() == '/') s.pop_back();
-      if (s != "/") s.push_back('/');
-      return s;
-    }
-  }
-  return "/tmp/";
 }
 
 }  // namespace korvex

@@ -4,10 +4,12 @@
 
 #include "engine/core.h"
 #include "engine/dib.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
 #include "korvex/host.h"
 #include "raster/handles.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 

@@ -4,9 +4,12 @@
 #include <string>
 
 #include "engine/core.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 
@@ -113,12 +116,7 @@ int32_t cKorvex::CreateClonedImage(int32_t nImageID) {
     return 0;
   }
   std::unique_ptr<raster::Image> copy;
-  raster::Status st;
-  try {
-    st = src->clone(copy);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  }
+  const raster::Status st = raster::guarded([&] { return src->clone(copy); });
   if (SetStatus(*s_, st) != cKorvexStatus::Ok) return 0;
   const int32_t id = raster::register_image(std::move(copy));
   RestoreImageInfo(*s_, id);

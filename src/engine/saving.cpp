@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "engine/core.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
 #include "raster/codec.h"
 #include "raster/cp1252.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 #include "raster/version.h"
 
@@ -42,13 +44,7 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
 
 raster::Status encode(const raster::Encoder& e, raster::Image& img,
                       const raster::EncoderParams& params, raster::ByteSink& out) {
-  try {
-    return e.encode(img, params, out);
-  } catch (const std::bad_alloc&) {
-    return raster::Status::OutOfMemory;
-  } catch (...) {
-    return raster::Status::GenericError;
-  }
+  return raster::guarded([&] { return e.encode(img, params, out); });
 }
 
 std::string trim_lower(const std::string& s) {

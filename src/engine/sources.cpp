@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/core.h"
+#include "engine/paths.h"
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "host/file_io.h"

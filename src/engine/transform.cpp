@@ -4,11 +4,13 @@
 #include <memory>
 
 #include "engine/core.h"
+#include "engine/module_state.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
 #include "raster/affine.h"
 #include "raster/handles.h"
 #include "raster/resample.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 

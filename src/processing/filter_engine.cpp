@@ -13,11 +13,11 @@
 #include <optional>
 #include <vector>
 
-#include "engine/state.h"
 #include "processing/filter_testing.h"
 #include "processing/lut_apply.h"
 #include "raster/convert.h"
 #include "raster/parallel.h"
+#include "raster/rounding.h"
 #include "raster/version.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -62,18 +62,16 @@ struct Random {
 
 thread_local Random g_random;
 thread_local int32_t g_band_rows_for_testing = 0;
-thread_local Pattern3x3 g_match_in{};
-thread_local Pattern3x3 g_match_out{};
 
 struct FreeBuffer {
   void operator()(uint32_t* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<uint32_t, FreeBuffer>;
 
-bool zone_inside(const raster::Image& img, const FilterZoneFields& z) {
-  if (z.left < 0 || z.top < 0) return false;
-  if (static_cast<int64_t>(z.left) + z.width > img.width()) return false;
-  if (static_cast<int64_t>(z.top) + z.height > img.height()) return false;
+bool zone_inside(const raster::Image& img, const raster::Rect& z) {
+  if (z.x < 0 || z.y < 0) return false;
+  if (static_cast<int64_t>(z.x) + z.width > img.width()) return false;
+  if (static_cast<int64_t>(z.y) + z.height > img.height()) return false;
   return true;
 }
 
@@ -85,7 +83,7 @@ bool params_valid(int32_t effect, const FilterParams& p) {
       return p.param > 0.0;
     case kHWaves:
     case kVWaves:
-      return p.extra2 != 0;
+      return p.waves.period != 0;
     case kSoften:
       return p.param <= 100.0;
     case kPixelize:
@@ -209,9 +207,9 @@ bool run_effect(int32_t effect, const Pixels& z, const FilterParams& p, FilterRe
   if (effect == kIsGrayscaleTest) {
     r.answer = IsGrayscaleZone(z);
   } else if (effect == kIsBlankTest) {
-    r.answer = IsBlankZone(z, p.extra1);
+    r.answer = IsBlankZone(z, p.blank_confidence);
   } else if (effect == kMatrix3x3) {
-    RunPatternMatch(z);
+    RunPatternMatch(z, p.patterns);
   } else if (IsPointEffect(effect)) {
     return RunPointEffect(effect, z, p);
   } else {
@@ -455,7 +453,7 @@ bool run_point_on_threads(int32_t effect, const Pixels& z, const FilterParams& p
 // (they are not read again from the image, whose format may not hold the
 // values the patterns wrote), and rows are written back one band behind.
 raster::Status run_pattern_in_bands(
-    raster::Image& img, const FilterZoneFields& zone, const BandPlan& plan,
+    raster::Image& img, const raster::Rect& zone, const PatternPair& patterns, const BandPlan& plan,
     const std::function<raster::Status(int32_t, int32_t, uint32_t*)>& read) {
   const int32_t W = zone.width, H = zone.height;
   const int32_t rows = band_rows(W, plan);
@@ -475,12 +473,11 @@ raster::Status run_pattern_in_bands(
         st != raster::Status::Ok) {
       return st;
     }
-    RunPatternMatch(Pixels{buf, W, end - start});  // visits rows start + 1 .. end - 2
+    RunPatternMatch(Pixels{buf, W, end - start}, patterns);  // visits rows start + 1 .. end - 2
     const int32_t final_end = end == H ? H : end - 2;
     if (final_end > written) {
       const Pixels done{buf + static_cast<size_t>(written - start) * w, W, final_end - written};
-      if (raster::Status st =
-              out.write({zone.left, zone.top + written, W, final_end - written}, done);
+      if (raster::Status st = out.write({zone.x, zone.y + written, W, final_end - written}, done);
           st != raster::Status::Ok) {
         return st;
       }
@@ -495,7 +492,7 @@ raster::Status run_pattern_in_bands(
 
 // Runs the effect over the zone band by band through the small buffer.
 FilterResult run_in_bands(int32_t effect, raster::Image& img, const FilterParams& p,
-                          const FilterZoneFields& zone, const BandPlan& plan) {
+                          const raster::Rect& zone, const BandPlan& plan) {
   FilterResult r;
   const int32_t W = zone.width, H = zone.height;
   const int32_t rows = band_rows(W, plan);
@@ -520,17 +517,17 @@ FilterResult run_in_bands(int32_t effect, raster::Image& img, const FilterParams
     if (rgb24) {
       const raster::Surface& sf = img.surface();
       for (int32_t y = y0; y < y1; ++y) {
-        rgb24_to_work(sf.row(zone.top + y) + static_cast<ptrdiff_t>(zone.left) * 3,
+        rgb24_to_work(sf.row(zone.y + y) + static_cast<ptrdiff_t>(zone.x) * 3,
                       to + static_cast<size_t>(y - y0) * w, w);
       }
       return raster::Status::Ok;
     }
-    return img.read_pixels({zone.left, zone.top + y0, W, y1 - y0}, raster::pf::k32bppARGB,
+    return img.read_pixels({zone.x, zone.y + y0, W, y1 - y0}, raster::pf::k32bppARGB,
                            reinterpret_cast<uint8_t*>(to), W * 4);
   };
 
   if (effect == kMatrix3x3) {
-    r.status = run_pattern_in_bands(img, zone, plan, read);
+    r.status = run_pattern_in_bands(img, zone, p.patterns, plan, read);
     return r;
   }
   BandContext ctx;
@@ -543,13 +540,13 @@ FilterResult run_in_bands(int32_t effect, raster::Image& img, const FilterParams
       if ((r.status = read(y0, y1, buf)) != raster::Status::Ok) return r;
       const Pixels band{buf, W, y1 - y0};
       if (effect == kIsBlankTest) {
-        ink += CountInkPixels(band, p.extra1);
+        ink += CountInkPixels(band, p.blank_confidence);
       } else if (IsGrayscaleZone(band) == 0) {
         r.answer = 0;  // the first colour pixel ends the scan
         break;
       }
     }
-    if (effect == kIsBlankTest) r.answer = IsBlankAnswer(W, H, p.extra1, ink);
+    if (effect == kIsBlankTest) r.answer = IsBlankAnswer(W, H, p.blank_confidence, ink);
     return r;
   }
   if (NeedsZoneStats(effect)) {
@@ -584,8 +581,8 @@ FilterResult run_in_bands(int32_t effect, raster::Image& img, const FilterParams
       r.status = raster::Status::InvalidParameter;
       return r;
     }
-    if ((r.status = out.write({zone.left, zone.top + y0, W, y1 - y0},
-                              Pixels{band_px, W, y1 - y0})) != raster::Status::Ok) {
+    if ((r.status = out.write({zone.x, zone.y + y0, W, y1 - y0}, Pixels{band_px, W, y1 - y0})) !=
+        raster::Status::Ok) {
       return r;
     }
     if (more && plan.above > 0) {
@@ -616,20 +613,8 @@ double NextUniform() {
   return g_random.next();
 }
 
-void SetMatchPatterns(const Pattern3x3& in, const Pattern3x3& out) {
-  g_match_in = in;
-  g_match_out = out;
-}
-
-const Pattern3x3& MatchIn() {
-  return g_match_in;
-}
-const Pattern3x3& MatchOut() {
-  return g_match_out;
-}
-
 FilterResult ApplyPixelFilter(int32_t effect, raster::Image& img, const FilterParams& p,
-                              const FilterZoneFields& zone) {
+                              const raster::Rect& zone) {
   FilterResult r;
   if (zone.width < 1 || zone.height < 1) return r;
   if (!zone_inside(img, zone) || !params_valid(effect, p)) {
@@ -649,10 +634,10 @@ FilterResult ApplyPixelFilter(int32_t effect, raster::Image& img, const FilterPa
 
   // A 32bppARGB image whose zone spans whole rows is worked on in place.
   raster::Surface& s = img.surface();
-  if (f == raster::pf::k32bppARGB && zone.left == 0 && zone.width == img.width() &&
+  if (f == raster::pf::k32bppARGB && zone.x == 0 && zone.width == img.width() &&
       static_cast<int64_t>(s.stride) == static_cast<int64_t>(zone.width) * 4 &&
       reinterpret_cast<uintptr_t>(s.scan0) % alignof(uint32_t) == 0) {
-    const Pixels z{reinterpret_cast<uint32_t*>(s.row(zone.top)), zone.width, zone.height};
+    const Pixels z{reinterpret_cast<uint32_t*>(s.row(zone.y)), zone.width, zone.height};
     const bool ok =
         runs_on_threads(effect) ? run_point_on_threads(effect, z, p) : run_effect(effect, z, p, r);
     if (!ok) r.status = raster::Status::InvalidParameter;
@@ -677,8 +662,7 @@ FilterResult ApplyPixelFilter(int32_t effect, raster::Image& img, const FilterPa
     r.status = raster::Status::OutOfMemory;
     return r;
   }
-  const raster::Rect rect{zone.left, zone.top, zone.width, zone.height};
-  r.status = img.read_pixels(rect, raster::pf::k32bppARGB, reinterpret_cast<uint8_t*>(work.get()),
+  r.status = img.read_pixels(zone, raster::pf::k32bppARGB, reinterpret_cast<uint8_t*>(work.get()),
                              zone.width * 4);
   if (r.status != raster::Status::Ok) return r;
   const Pixels z{work.get(), zone.width, zone.height};
@@ -687,7 +671,7 @@ FilterResult ApplyPixelFilter(int32_t effect, raster::Image& img, const FilterPa
     return r;
   }
   WriteBack out(img);
-  r.status = out.write(rect, z);
+  r.status = out.write(zone, z);
   return r;
 }
 

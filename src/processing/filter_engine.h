@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/state.h"
 #include "raster/image.h"
+#include "raster/types.h"
 
 namespace korvex::filters {
 
@@ -74,17 +74,56 @@ enum FilterEffect : int32_t {
   kIsBlankTest = 53,
 };
 
-// Parameters of one effect call. `param` carries the main scalar (integers
-// and singles alike); hue, saturation and luminosity serve Colorize only;
-// the extras carry colours, offsets, wave sizes and the blank confidence.
-struct FilterParams {
-  double param = 0.0;
+// A 3 x 3 colour pattern, element 0 top-left, row by row.
+using Pattern3x3 = std::array<uint32_t, 9>;
+
+// Colorize: hue in sextants (as HslToRgb takes it), saturation and
+// luminosity as factors (1 = 100 %).
+struct ColorizeParams {
   float hue = 0.0f;
   float saturation = 0.0f;
   float luminosity = 0.0f;
-  int32_t extra1 = 0;
-  int32_t extra2 = 0;
-  int32_t extra3 = 0;
+};
+
+// AdjustRGB: signed offsets added to each channel.
+struct RgbOffsets {
+  int32_t red = 0;
+  int32_t green = 0;
+  int32_t blue = 0;
+};
+
+// TransparentColor makes `from` transparent; SwapColor turns `from` into
+// `to`. Both ARGB.
+struct ColorSwap {
+  uint32_t from = 0;
+  uint32_t to = 0;
+};
+
+// Horizontal and vertical waves: the shift's amplitude and its period, in
+// pixels.
+struct WaveParams {
+  int32_t amplitude = 0;
+  int32_t period = 0;
+};
+
+// The 3 x 3 match-and-replace: the pattern to find (IN) and the pattern
+// written in its place (OUT).
+struct PatternPair {
+  Pattern3x3 in{};
+  Pattern3x3 out{};
+};
+
+// Parameters of one effect call, one member per effect family. `param` is
+// the single scalar of the effects that take one: a percentage, factor,
+// exponent, radius, mode number or COLORREF, integers and singles alike.
+struct FilterParams {
+  double param = 0.0;
+  ColorizeParams colorize;
+  RgbOffsets offsets;
+  ColorSwap colors;
+  WaveParams waves;
+  PatternPair patterns;
+  int32_t blank_confidence = 0;  // IsBlankTest: the percentage of paper required
 };
 
 // Outcome of a dispatcher call: the raster status, and for the two analysis
@@ -94,11 +133,11 @@ struct FilterResult {
   int32_t answer = 0;
 };
 
-// Runs one effect over the zone of `image` (zone left/top 0-based). An empty
+// Runs one effect over the zone of `image` (zone x and y 0-based). An empty
 // zone does nothing; a zone not inside the image gives InvalidParameter and
 // leaves the image untouched.
 FilterResult ApplyPixelFilter(int32_t effect, raster::Image& image, const FilterParams& p,
-                              const FilterZoneFields& zone);
+                              const raster::Rect& zone);
 
 // The zone's pixels, W x H, rows packed.
 struct Pixels {
@@ -107,14 +146,6 @@ struct Pixels {
   int32_t h;
   uint32_t* row(int32_t y) const { return px + static_cast<size_t>(y) * static_cast<size_t>(w); }
 };
-
-// A 3 x 3 colour pattern, element 0 top-left, row by row.
-using Pattern3x3 = std::array<uint32_t, 9>;
-// The pattern to find (IN) and the pattern to write (OUT) of the next
-// matrix-filter run; one pair per thread.
-void SetMatchPatterns(const Pattern3x3& in, const Pattern3x3& out);
-const Pattern3x3& MatchIn();
-const Pattern3x3& MatchOut();
 
 // HSL to RGB with the hue in sextants (-1 <= h < 5; red 0, yellow 1, green 2,
 // cyan 3, blue 4, magenta 5 or -1), saturation and lightness in 0..1; the
@@ -158,8 +189,8 @@ uint64_t CountInkPixels(const Pixels& z, int32_t confidence);
 int32_t IsBlankAnswer(int32_t w, int32_t h, int32_t confidence, uint64_t ink);
 // Neighbourhood effects; same convention as RunPointEffect.
 bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p);
-// The 3 x 3 match-and-replace filter with the thread's IN and OUT patterns.
-void RunPatternMatch(const Pixels& z);
+// The 3 x 3 match-and-replace filter with the given IN and OUT patterns.
+void RunPatternMatch(const Pixels& z, const PatternPair& patterns);
 
 bool IsPointEffect(int32_t effect);
 bool IsNeighbourhoodEffect(int32_t effect);

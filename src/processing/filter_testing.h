@@ -10,8 +10,9 @@ namespace korvex::filters {
 void SeedRandomForTesting(uint64_t seed);
 
 // Sets the height of the bands in which zones that are not the picture's own
-// 32-bit memory are processed (0 restores the engine's choice), so tests can
-// cross many band edges on small pictures.
+// 32-bit memory are processed on this thread (0 restores the kernels' own
+// choice: about 384 K pixels a band), so tests can cross many band edges on
+// small pictures.
 void SetBandRowsForTesting(int32_t rows);
 
 }  // namespace korvex::filters

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/state.h"
 #include "processing/filter_engine.h"
 #include "processing/lut_apply.h"
+#include "raster/rounding.h"
 
 namespace korvex::filters {
 
@@ -646,8 +646,8 @@ bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams&
       break;
     case kHWaves:
     case kVWaves:
-      if (p.extra2 == 0) return false;
-      waves(z, p.extra1, p.extra2, effect == kVWaves);
+      if (p.waves.period == 0) return false;
+      waves(z, p.waves.amplitude, p.waves.period, effect == kVWaves);
       break;
     default:
       return false;

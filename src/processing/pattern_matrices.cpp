@@ -7,13 +7,13 @@
 
 namespace korvex::filters {
 
-void RunPatternMatch(const Pixels& z) {
+void RunPatternMatch(const Pixels& z, const PatternPair& patterns) {
   if (z.w < 3 || z.h < 3) return;
   constexpr uint32_t kRgb = 0x00FFFFFFu;
   uint32_t in[9], out[9];
   for (int i = 0; i < 9; ++i) {
-    in[i] = MatchIn()[static_cast<size_t>(i)] & kRgb;
-    out[i] = MatchOut()[static_cast<size_t>(i)] & kRgb;
+    in[i] = patterns.in[static_cast<size_t>(i)] & kRgb;
+    out[i] = patterns.out[static_cast<size_t>(i)] & kRgb;
   }
   for (int32_t y = 1; y + 1 < z.h; ++y) {
     uint32_t* rows[3] = {z.row(y - 1), z.row(y), z.row(y + 1)};

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/state.h"
 #include "processing/filter_engine.h"
 #include "processing/lut_apply.h"
+#include "raster/rounding.h"
 
 namespace korvex::filters {
 
@@ -339,13 +339,13 @@ void scan_line(const Pixels& z, int32_t top, int32_t zone_h) {
   }
 }
 
-void colorize(const Pixels& z, const FilterParams& p) {
+void colorize(const Pixels& z, const ColorizeParams& c) {
   // The result depends on R + G + B only: one table of 766 colours.
   std::vector<uint32_t> table(766);
   for (int s = 0; s <= 765; ++s) {
-    const double lum = s / 765.0 * static_cast<double>(p.luminosity);
+    const double lum = s / 765.0 * static_cast<double>(c.luminosity);
     int32_t r, g, b;
-    HslToRgb(p.hue, p.saturation, lum, r, g, b);
+    HslToRgb(c.hue, c.saturation, lum, r, g, b);
     table[static_cast<size_t>(s)] = static_cast<uint32_t>(clamp255(r)) << 16 |
                                     static_cast<uint32_t>(clamp255(g)) << 8 |
                                     static_cast<uint32_t>(clamp255(b));
@@ -548,13 +548,13 @@ bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p, Band
       scan_line(z, top, zone_h);
       break;
     case kColorize:
-      colorize(z, p);
+      colorize(z, p.colorize);
       break;
     case kTransparency:
       transparency(z, ip);
       break;
     case kAdjustRGB:
-      adjust_rgb(z, p.extra1, p.extra2, p.extra3);
+      adjust_rgb(z, p.offsets.red, p.offsets.green, p.offsets.blue);
       break;
     case kRedEyes:
       red_eyes(z);
@@ -587,10 +587,10 @@ bool RunPointEffect(int32_t effect, const Pixels& z, const FilterParams& p, Band
       scale_channel(z, 0, static_cast<float>(p.param));
       break;
     case kTransparentColor:
-      transparent_color(z, static_cast<uint32_t>(p.extra1));
+      transparent_color(z, p.colors.from);
       break;
     case kSwapColor:
-      swap_color(z, static_cast<uint32_t>(p.extra1), static_cast<uint32_t>(p.extra2));
+      swap_color(z, p.colors.from, p.colors.to);
       break;
     default:
       return false;

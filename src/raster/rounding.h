@@ -25,3 +25,11 @@ inline int32_t RoundHalfEven(double v) {
 }
 
 }  // namespace korvex::raster
+
+namespace korvex {
+
+// Every layer above the raster one rounds with this same rule, so it is
+// spelled there without the layer's prefix.
+using raster::RoundHalfEven;
+
+}  // namespace korvex

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "engine/core.h"
+#include "engine/effects.h"
+#include "engine/module_state.h"
+#include "engine/paths.h"
 #include "engine/state.h"
 #include "engine_test_util.h"
 #include "korvex/global_memory.h"
+#include "raster/rounding.h"
 #include "raster/version.h"
 
 namespace korvex {

@@ -14,10 +14,10 @@
 #include <random>
 #include <string>
 
-#include "engine/state.h"
 #include "filter_helpers.h"
 #include "processing/filter_testing.h"
 #include "processing/lut_apply.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 namespace {

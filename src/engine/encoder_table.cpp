@@ -1,0 +1,55 @@
+// The encoder table: file-name patterns to encoders, first listed wins.
+#include "engine/encoder_table.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace korvex {
+
+namespace {
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::string trim_spaces(const std::string& s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  const size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+}  // namespace
+
+void EncoderTable::build(const std::vector<std::pair<raster::Guid, std::string>>& encoders) {
+  clear();
+  for (const auto& e : encoders) clsids.push_back(e.first);
+  // From the last encoder to the first, so that the first one listed wins a
+  // pattern that several encoders claim.
+  for (size_t i = encoders.size(); i-- > 0;) {
+    const std::string& list = encoders[i].second;
+    size_t start = 0;
+    while (true) {
+      const size_t semi = list.find(';', start);
+      if (semi == std::string::npos) {
+        const std::string last = trim_spaces(list.substr(start));
+        if (!last.empty()) patterns[lower(last)] = static_cast<int32_t>(i);
+        break;
+      }
+      patterns[lower(list.substr(start, semi - start))] = static_cast<int32_t>(i);
+      start = semi + 1;
+    }
+  }
+}
+
+int32_t EncoderTable::lookup(const std::string& pattern) const {
+  auto it = patterns.find(lower(pattern));
+  return it == patterns.end() ? -1 : it->second;
+}
+
+void EncoderTable::clear() {
+  clsids.clear();
+  patterns.clear();
+}
+
+}  // namespace korvex

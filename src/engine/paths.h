@@ -1,0 +1,14 @@
+// Path rules for file names given by hosts.
+#pragma once
+
+#include <string>
+
+namespace korvex {
+
+// Trims spaces, turns "\" into "/", and collapses repeated "/" after the
+// first two characters, so that a leading "//" survives.
+std::string NormalizePath(const std::string& path);
+// Temporary folder: TMPDIR, else tmp, else temp, else "/tmp"; one trailing "/".
+std::string TempFolder();
+
+}  // namespace korvex
