@@ -305,7 +305,7 @@ void usage() {
       "arguments. Omitted optional arguments, or \"_\", take their defaults;\n"
       "\"@file\" passes a file as a byte array or a stream. Long arrays are written\n"
       "\"1,2,3\"; point arrays \"10,10;90,10;50,90\", one x,y per ';' (for DrawCurves,\n"
-      "DrawGradientCurves, DrawImageClipped). Arrays start at index 1.\n"
+      "DrawGradientCurves, DrawImageClipped). Long arrays start at index 1.\n"
       "Values are printed one a line, by-reference results as name=value. The\n"
       "first failing status stops the run (exit 1); a call that cannot be made\n"
       "(unknown member, wrong argument) exits 2.\n\n"
