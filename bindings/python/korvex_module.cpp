@@ -28,45 +28,7 @@ py::object dispatch_error;  // korvex.DispatchError
   throw py::error_already_set();
 }
 
-// Flattens a (possibly nested) sequence of integers into a Long array whose
-// first index runs over the innermost lists, as automation arrays are laid out.
-Variant long_array(const py::handle& seq) {
-  std::vector<int32_t> values;
-  std::vector<int32_t> dims;  // outermost first
-  py::handle cur = seq;
-  while (py::isinstance<py::sequence>(cur) && !py::isinstance<py::str>(cur)) {
-    py::sequence s = py::reinterpret_borrow<py::sequence>(cur);
-    dims.push_back(static_cast<int32_t>(py::len(s)));
-    if (py::len(s) == 0) break;
-    cur = s[0];
-  }
-  std::function<void(const py::handle&, size_t)> walk = [&](const py::handle& h, size_t depth) {
-    if (depth + 1 == dims.size() || dims.empty()) {
-      for (const py::handle& v : py::reinterpret_borrow<py::sequence>(h)) {
-        const long long x = v.cast<long long>();
-        values.push_back(static_cast<int32_t>(static_cast<uint32_t>(x)));
-      }
-      return;
-    }
-    for (const py::handle& v : py::reinterpret_borrow<py::sequence>(h)) walk(v, depth + 1);
-  };
-  walk(seq, 0);
-  korvex::Array<int32_t> a;
-  if (dims.empty() || dims.back() == 0) return Variant(a);
-  if (dims.size() > 3) raise_dispatch("Long arrays have at most three dimensions");
-  size_t expected = 1;
-  for (int32_t d : dims) expected *= static_cast<size_t>(d);
-  if (values.size() != expected)
-    raise_dispatch("nested lists of a Long array must have equal lengths");
-  // Python nests outer dimensions first; the automation array's first index is the innermost one.
-  if (dims.size() == 1) a.Redim({{0, dims[0] - 1}});
-  if (dims.size() == 2) a.Redim({{1, dims[1]}, {1, dims[0]}});
-  if (dims.size() == 3) a.Redim({{1, dims[2]}, {1, dims[1]}, {1, dims[0]}});
-  std::copy(values.begin(), values.end(), a.values().begin());
-  return Variant(std::move(a));
-}
-
-Variant to_variant(const py::handle& h);
+ax::ScriptValue script_value(const py::handle& h);
 
 py::object from_variant(const Variant& v) {
   switch (v.type()) {
@@ -129,9 +91,16 @@ class AutoObject {
 
   py::object call(const std::string& name, py::args args) const {
     const ax::Member* m = obj_.cls()->find(name);
-    if (m == nullptr) raise_dispatch(std::string(obj_.cls()->name) + " has no member " + name);
+    if (m == nullptr) raise_dispatch(obj_.cls()->not_a_member(name));
     std::vector<Variant> values;
-    for (const py::handle& a : args) values.push_back(to_variant(a));
+    for (size_t i = 0; i < args.size(); ++i) {
+      const ax::Param* p = i < m->params.size() ? &m->params[i] : nullptr;
+      Variant v;
+      std::string why;
+      if (!ax::ConvertArgument(script_value(args[i]), p, v, why))
+        raise_dispatch(std::string(m->name) + ": " + why);
+      values.push_back(std::move(v));
+    }
     ax::CallResult r = obj_.Invoke(m->name, values);
     if (r.error != ax::DispatchError::None) raise_dispatch(r.message);
     std::vector<py::object> outs;
@@ -151,33 +120,69 @@ class AutoObject {
   ax::Object obj_;
 };
 
-Variant to_variant(const py::handle& h) {
-  if (h.is_none()) return Variant::Missing();
-  if (py::isinstance<py::bool_>(h)) return Variant(h.cast<bool>());
-  if (py::isinstance<py::int_>(h)) {
+// A Python value as the automation layer's script value: scalars as
+// Variants, sequences (and numpy arrays) as nested lists.
+ax::ScriptValue script_value(const py::handle& h) {
+  ax::ScriptValue out;
+  if (h.is_none()) {
+    out.scalar = Variant::Missing();
+  } else if (py::isinstance<py::bool_>(h)) {
+    out.scalar = Variant(h.cast<bool>());
+  } else if (py::isinstance<py::int_>(h)) {
     const long long v = h.cast<long long>();
     if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max()) {
-      return Variant(static_cast<int32_t>(v));
+      out.scalar = Variant(static_cast<int32_t>(v));
+    } else {
+      // e.g. 0xFF000000, which the Long conversion wraps as hosts expect
+      out.scalar = Variant(static_cast<double>(v));
     }
-    return Variant(static_cast<double>(v));  // e.g. 0xFF000000, wrapped by the Long conversion
-  }
-  if (py::isinstance<py::float_>(h)) return Variant(h.cast<double>());
-  if (py::isinstance<py::str>(h)) return Variant(h.cast<std::string>());
-  if (py::isinstance<py::bytes>(h) || py::isinstance<py::bytearray>(h)) {
+  } else if (py::isinstance<py::float_>(h)) {
+    out.scalar = Variant(h.cast<double>());
+  } else if (py::isinstance<py::str>(h)) {
+    out.scalar = Variant(h.cast<std::string>());
+  } else if (py::isinstance<py::bytes>(h) || py::isinstance<py::bytearray>(h)) {
     const std::string s = py::isinstance<py::bytes>(h)
                               ? h.cast<std::string>()
                               : std::string(py::reinterpret_borrow<py::bytearray>(h));
-    return Variant(korvex::Array<uint8_t>(std::vector<uint8_t>(s.begin(), s.end())));
-  }
-  if (py::isinstance<korvex::ObjectRef>(h)) return Variant(h.cast<korvex::ObjectRef>());
-  if (py::isinstance<AutoObject>(h)) {
+    out.scalar = Variant(korvex::Array<uint8_t>(std::vector<uint8_t>(s.begin(), s.end())));
+  } else if (py::isinstance<korvex::ObjectRef>(h)) {
+    out.scalar = Variant(h.cast<korvex::ObjectRef>());
+  } else if (py::isinstance<AutoObject>(h)) {
     const AutoObject& o = h.cast<const AutoObject&>();
-    return Variant(korvex::ObjectRef{o.object().shared(), o.object().cls()->name});
+    out.scalar = Variant(korvex::ObjectRef{o.object().shared(), o.object().cls()->name});
+  } else if (py::hasattr(h, "tolist")) {  // numpy arrays and scalars
+    return script_value(h.attr("tolist")());
+  } else if (py::isinstance<py::sequence>(h)) {
+    out.is_list = true;
+    for (const py::handle& item : py::reinterpret_borrow<py::sequence>(h))
+      out.items.push_back(script_value(item));
+  } else {
+    raise_dispatch(std::string("cannot pass a ") +
+                   std::string(py::str(h.get_type().attr("__name__"))));
   }
-  if (py::hasattr(h, "tolist")) return long_array(h.attr("tolist")());  // numpy arrays
-  if (py::isinstance<py::sequence>(h)) return long_array(h);
-  raise_dispatch(std::string("cannot pass a ") +
-                 std::string(py::str(h.get_type().attr("__name__"))));
+  return out;
+}
+
+// The member's docstring: a text signature Python's inspect module reads
+// ("Name(a, b, c=0)\n--\n\n"), then the type library's help text.
+std::string docstring(const ax::Member& m) {
+  // By-reference outputs may be left out (None) where no required parameter follows.
+  size_t optional_from = m.params.size();
+  while (optional_from > 0 &&
+         (m.params[optional_from - 1].default_value || m.params[optional_from - 1].by_ref)) {
+    --optional_from;
+  }
+  std::string sig = std::string(m.name) + "(";
+  for (size_t i = 0; i < m.params.size(); ++i) {
+    const ax::Param& p = m.params[i];
+    sig += (i ? ", " : "") + std::string(p.name);
+    if (p.default_value) {
+      sig += "=" + std::string(py::repr(from_variant(*p.default_value)));
+    } else if (i >= optional_from) {
+      sig += "=None";
+    }
+  }
+  return sig + ")\n--\n\n" + ax::MemberHelp(m);
 }
 
 }  // namespace
@@ -196,11 +201,13 @@ PYBIND11_MODULE(korvex, m) {
       .def(
           "__getattr__",
           [](const AutoObject& self, const std::string& name) -> py::object {
-            if (self.object().cls()->find(name) == nullptr) {
-              throw py::attribute_error(std::string(self.object().cls()->name) + " has no member " +
-                                        name);
-            }
-            return py::cpp_function([&self, name](py::args args) { return self.call(name, args); });
+            const ax::Member* member = self.object().cls()->find(name);
+            if (member == nullptr)
+              throw py::attribute_error(self.object().cls()->not_a_member(name));
+            py::options no_generated_signature;
+            no_generated_signature.disable_function_signatures();
+            return py::cpp_function([&self, name](py::args args) { return self.call(name, args); },
+                                    py::name(member->name), py::doc(docstring(*member).c_str()));
           },
           py::keep_alive<0, 1>())
       .def("__dir__",

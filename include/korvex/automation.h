@@ -72,7 +72,20 @@ struct ClassInfo {
 
   const Member* find(const std::string& wanted) const;  // case-insensitive
   const Member* find(int32_t dispid) const;
+  // The members whose names are nearest to `wanted` (case-insensitive edit
+  // distance, only near enough to be a slip of the keyboard), and the
+  // message for a name that is no member: "X is not a member of cKorvex
+  // (closest: Y)".
+  std::vector<const Member*> closest(const std::string& wanted) const;
+  std::string not_a_member(const std::string& wanted) const;
 };
+
+// "Name(p As Long, [ByRef q As Long = 0]) As cKorvexStatus": optional
+// parameters in brackets with their defaults.
+std::string MemberSignature(const Member& m);
+// The signature, then one line per parameter and the result: the text of
+// `korvex --help Member` and of the Python members' docstrings.
+std::string MemberHelp(const Member& m);
 
 // Every class of the type library.
 const std::vector<const ClassInfo*>& Classes();
@@ -114,6 +127,42 @@ class Object {
   const ClassInfo* cls_ = nullptr;
   std::shared_ptr<void> self_;
 };
+
+// Arguments as scripts write them (the korvex command, the Python module).
+//
+// Long arrays a script builds start every dimension at 1, as the engine's
+// own Long arrays do (palettes, pixel arrays, frame delays) and as its point
+// arrays are read: (1..n, 1..2), point i at (i, 1) = x and (i, 2) = y.
+// Byte arrays are the bytes of files and stay 0..n-1, as the engine hands
+// them out.
+inline constexpr int32_t kScriptArrayLowerBound = 1;
+
+// A scalar, or a list of values; nested lists give more dimensions.
+struct ScriptValue {
+  Variant scalar;
+  bool is_list = false;
+  std::vector<ScriptValue> items;
+};
+
+// Nested lists as a Long array of one to three dimensions. The innermost
+// lists run over the first index, so [[x1, x2, x3], [y1, y2, y3]] is the
+// point array (1..3, 1..2). Lists of one level must have equal lengths;
+// each element converts as a Long argument does.
+bool LongArrayFromList(const ScriptValue& list, Variant& out, std::string& error);
+
+// The text form of a Long array: "1,2,3", or points "10,10;90,10;50,90"
+// (one "x,y" per ';'), which reads as [[10, 90, 50], [10, 10, 90]].
+bool ParseArrayText(const std::string& text, ScriptValue& out, std::string& error);
+
+// The argument for parameter `p` (null past the last one): lists become Long
+// arrays, text for a Long-array parameter is read as array text, anything
+// else passes as it is and converts when the member is called.
+bool ConvertArgument(const ScriptValue& value, const Param* p, Variant& out, std::string& error);
+
+// A command-line word: "_" is a missing argument, "@file" the file's bytes
+// (Byte-array parameters) or a stream of it (object parameters); any other
+// word goes through ConvertArgument as text.
+bool ArgumentFromWord(const std::string& word, const Param* p, Variant& out, std::string& error);
 
 // Creates an object by ProgID, class name or CLSID; an empty Object when unknown.
 Object CreateObject(const std::string& progid_or_clsid);

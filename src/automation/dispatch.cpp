@@ -37,12 +37,13 @@ const ClassInfo& engine_class() {
 }
 
 CallResult call(const ClassInfo& cls, void* self, const Member* m, std::vector<Variant>& args,
-                const std::string& asked) {
+                const std::string& asked, bool by_name) {
   CallResult r;
   r.member = m;
   if (m == nullptr) {
     r.error = DispatchError::UnknownMember;
-    r.message = std::string(cls.name) + " has no member " + asked;
+    r.message =
+        by_name ? cls.not_a_member(asked) : std::string(cls.name) + " has no member " + asked;
     return r;
   }
   if (self == nullptr) {
@@ -139,14 +140,14 @@ const ClassInfo* FindClass(const std::string& key) {
 }
 
 CallResult Object::Invoke(const std::string& member, std::vector<Variant>& args) const {
-  if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, member);
-  return call(*cls_, self_.get(), cls_->find(member), args, member);
+  if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, member, true);
+  return call(*cls_, self_.get(), cls_->find(member), args, member, true);
 }
 
 CallResult Object::Invoke(int32_t dispid, std::vector<Variant>& args) const {
   const std::string asked = "with dispatch id " + std::to_string(dispid);
-  if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, asked);
-  return call(*cls_, self_.get(), cls_->find(dispid), args, asked);
+  if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, asked, false);
+  return call(*cls_, self_.get(), cls_->find(dispid), args, asked, false);
 }
 
 Object CreateObject(const std::string& progid_or_clsid) {

@@ -158,6 +158,67 @@ TEST(TypeLibrary, EveryEngineMemberIsDeclaredOnceAndCallable) {
   }
 }
 
+ScriptValue S(Variant v) {
+  return ScriptValue{std::move(v), false, {}};
+}
+ScriptValue L(std::vector<ScriptValue> items) {
+  return ScriptValue{Variant(), true, std::move(items)};
+}
+ScriptValue Ints(std::initializer_list<int32_t> values) {
+  std::vector<ScriptValue> items;
+  for (int32_t v : values) items.push_back(S(Variant(v)));
+  return L(std::move(items));
+}
+
+// Command words and Python values reach members through one converter:
+// Long arrays start every dimension at 1, points are (1..n, 1..2) as the
+// drawing members read them.
+TEST(Arguments, WordsAndListsBecomeTheSameArrays) {
+  const Param points{"arPoints", VarType::LongArray, true, std::nullopt};
+  struct Row {
+    const char* what;
+    ScriptValue value;                           // a word (String scalar) or a list
+    std::vector<Array<int32_t>::Bounds> bounds;  // first index first
+    std::vector<int32_t> values;                 // in memory order
+    const char* error;                           // or a failure containing this
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"list text", S("1, 2,3,"), {{1, 3}}, {1, 2, 3}, nullptr},
+      {"points", S("10,10;90,10;50,90"), {{1, 3}, {1, 2}}, {10, 90, 50, 10, 10, 90}, nullptr},
+      {"x's then y's", L({Ints({10, 90, 50}), Ints({10, 10, 90})}), {{1, 3}, {1, 2}},
+       {10, 90, 50, 10, 10, 90}, nullptr},
+      {"three levels", L({L({Ints({1, 2})}), L({Ints({3, 4})})}), {{1, 2}, {1, 1}, {1, 2}},
+       {1, 2, 3, 4}, nullptr},
+      {"empty", S(""), {}, {}, nullptr},
+      {"unsigned element", L({S(Variant(4294967295.0))}), {{1, 1}}, {-1}, nullptr},
+      {"no number", S("1,x"), {}, {}, "arPoints: \"x\" is not a number"},
+      {"half a point", S("1,2;3"), {}, {}, "point 2 (\"3\") is not x,y"},
+      {"ragged", L({Ints({1, 2}), Ints({3})}), {}, {}, "equal lengths"},
+      {"four levels", L({L({L({Ints({1})})})}), {}, {}, "at most three dimensions"},
+      {"too big", L({S(Variant(1e10))}), {}, {}, "overflows a Long"},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    Variant out;
+    std::string error;
+    const bool ok = ConvertArgument(r.value, &points, out, error);
+    if (r.error != nullptr) {
+      EXPECT_FALSE(ok) << r.what;
+      EXPECT_NE(error.find(r.error), std::string::npos) << r.what << ": " << error;
+      continue;
+    }
+    ASSERT_TRUE(ok) << r.what << ": " << error;
+    const Array<int32_t>& a = out.as_longs();
+    ASSERT_EQ(a.Dims(), static_cast<int32_t>(r.bounds.size())) << r.what;
+    for (int d = 1; d <= a.Dims(); ++d) {
+      EXPECT_EQ(a.LBound(d), r.bounds[d - 1].lower) << r.what;
+      EXPECT_EQ(a.UBound(d), r.bounds[d - 1].upper) << r.what;
+    }
+    EXPECT_EQ(a.values(), r.values) << r.what;
+  }
+}
+
 TEST(Events, SinksSeeArgumentsInTurnAndMayChangeThem) {
   struct Doubler : EventSink {
     std::vector<int32_t> seen;

@@ -1,8 +1,9 @@
 """The korvex command: pipelines, scripts with kept results, batches, exit codes."""
+import math
 import os
 import subprocess
 
-import pytest
+from PIL import Image
 
 CLI = os.environ.get("KORVEX_CLI", "korvex")
 SAMPLES = os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "samples")
@@ -20,8 +21,12 @@ def test_a_pipeline_prints_values_and_by_reference_results(tmp_path):
     assert r.returncode == 0, r.stderr
     lines = r.stdout.splitlines()
     assert lines[:2] == ["2", "850"]
-    assert lines[2].startswith("arBytes=Byte(") and lines[3].startswith("nBitsRead=")
+    size = int(lines[3].removeprefix("nBitsRead="))
+    assert lines[2:] == [f"arBytes=Byte({size} bytes)", f"nBitsRead={size}"] and size > 6
     assert out.read_bytes()[:3] == b"\xff\xd8\xff"
+    with Image.open(os.path.join(SAMPLES, "scan.tif")) as tif, Image.open(out) as jpeg:
+        tif.seek(1)
+        assert (jpeg.format, jpeg.size) == ("JPEG", tif.size)
 
 
 def test_a_failing_status_stops_the_pipeline_with_its_name(tmp_path):
@@ -34,6 +39,19 @@ def test_a_failing_status_stops_the_pipeline_with_its_name(tmp_path):
     assert r.returncode == 2 and "nQuality" in r.stderr
     r = korvex("LoadFromFile", "a.png")
     assert r.returncode == 2 and "not a member" in r.stderr
+
+
+def test_unknown_members_are_named_with_the_closest_ones_and_negative_numbers_are_arguments():
+    r = korvex("-LoadFromFile", "a.jpg", "-SaveAsJPG", "b.jpg")
+    assert r.returncode == 2
+    assert r.stderr == "korvex: SaveAsJPG is not a member of cKorvex (closest: SaveAsJpeg)\n"
+    # A red line from x = 25 to x = -5 along row 5, and a black one from y = -12.5 (-12) down
+    # column 10: both reach into the image.
+    r = korvex("-CreateImage", "20", "20", "24", "-DrawLine", "25", "5", "-5", "5", "1",
+               "0xFFFF0000", "0", "-DrawLine", "10", "-12.5", "10", "30", "1", "-16777216", "0",
+               "-PixelGetColor", "3", "5", "-PixelGetColor", "10", "15", "-PixelGetColor", "3", "6")
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.split() == [str(0xFFFF0000 - (1 << 32)), str(-16777216), "-1"]
 
 
 def test_scripts_keep_results_for_later_lines(tmp_path):
@@ -53,7 +71,9 @@ def test_scripts_keep_results_for_later_lines(tmp_path):
     photo, blank, width1, width2 = r.stdout.split()
     assert int(photo) > 0 and int(blank) > 0 and photo != blank  # the kept identifiers
     assert (width1, width2) == ("320", "32")
-    assert (tmp_path / "photo copy.png").exists()
+    with Image.open(tmp_path / "photo copy.png") as copy, \
+            Image.open(os.path.join(SAMPLES, "photo.jpg")) as original:
+        assert copy.size == original.size
     bad = tmp_path / "bad.kx"
     bad.write_text("CreateImage 4 4\nFlyToTheMoon\n")
     r = korvex("--script", str(bad))
@@ -68,8 +88,9 @@ def test_batches_run_each_input_in_workers_and_sum_up_failures(tmp_path):
     assert r.returncode == 1
     assert "3 of 4 inputs done, 1 failed" in r.stderr
     assert "missing.gif: LoadFromFile: status 10 FileNotFound" in r.stderr
-    for stem in ("photo", "logo", "gradient"):
-        assert (tmp_path / f"{stem}.png").exists()
+    for source, stem in zip(inputs, ("photo", "logo", "gradient")):
+        with Image.open(source) as original, Image.open(tmp_path / f"{stem}.png") as png:
+            assert (png.format, png.size) == ("PNG", original.size)
     # One block per input that ran, each opened by the input's path.
     assert sorted(line.split(": ")[0] for line in r.stdout.splitlines() if not line.startswith(" ")) == \
         sorted(inputs[:3])
@@ -82,4 +103,47 @@ def test_members_help_and_version():
     assert "SaveAsByteArray(ByRef arBytes As Byte(), ByRef nBitsRead As Long" in r.stdout
     assert korvex("--members", "NoClass").returncode == 2
     assert "usage:" in korvex("--help").stdout
+    r = korvex("--help", "Rezise")
+    assert (r.returncode, r.stderr) == (2, "korvex: Rezise is not a member of cKorvex (closest: Resize)\n")
     assert korvex("--version").stdout.startswith("korvex ")
+
+
+def cardinal_spline(points, tension=0.5, steps=200):
+    """Points along the curve through `points`: Bezier segments whose control
+    points lie tension / 3 of the neighbours' difference away, the end points
+    serving as their own outer neighbours."""
+    out = []
+    for i in range(len(points) - 1):
+        p0, p1 = points[max(i - 1, 0)], points[i]
+        p2, p3 = points[i + 1], points[min(i + 2, len(points) - 1)]
+        c1 = [a + tension / 3 * (b - c) for a, b, c in zip(p1, p2, p0)]
+        c2 = [a - tension / 3 * (b - c) for a, b, c in zip(p2, p3, p1)]
+        for k in range(steps + 1):
+            t = k / steps
+            u = 1 - t
+            out.append([u ** 3 * a + 3 * u * u * t * b + 3 * u * t * t * c + t ** 3 * d
+                        for a, b, c, d in zip(p1, c1, c2, p2)])
+    return out
+
+
+def test_point_arrays_from_the_shell_draw_curves(tmp_path):
+    out = tmp_path / "x.png"
+    r = korvex("-CreateImage", "100", "100", "24", "-DrawCurves", "10,10;90,10;50,90", "3",
+               "0xFFFF0000", "0", "-SaveAsPng", str(out))
+    assert r.returncode == 0, r.stderr
+    # The by-reference array comes back: x's in column 1, y's in column 2.
+    assert r.stdout == "arPoints=10,90,50,10,10,90\n"
+    samples = cardinal_spline([(10, 10), (90, 10), (50, 90)])
+    with Image.open(out) as png:
+        pixels = png.convert("RGB").load()
+    red = 0
+    for y in range(1, 101):
+        for x in range(1, 101):
+            # Pixel (x, y) is centred on the point (x, y); the pen is 3 wide, not antialiased.
+            d = min(math.hypot(x - sx, y - sy) for sx, sy in samples)
+            if d < 1.0:
+                assert pixels[x - 1, y - 1] == (255, 0, 0), (x, y)
+                red += 1
+            elif d > 2.0:
+                assert pixels[x - 1, y - 1] == (255, 255, 255), (x, y)
+    assert red > 250

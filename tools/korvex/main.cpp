@@ -3,7 +3,7 @@
 //   korvex -LoadFromFile scan.tif -SaveAsJpeg out.jpg 80
 //   korvex --script FILE
 //   korvex --batch [-j N] INPUTS... -- PIPELINE     ({} = the input, {stem} = its name)
-//   korvex --members [CLASS] | --help | --version
+//   korvex --members [CLASS] | --help [MEMBER] | --version
 //
 // Members are called by name through the automation layer, with their
 // arguments in order; omitted optional arguments (or "_") take their
@@ -11,14 +11,14 @@
 // results as name=value. The first failing status stops the run.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,18 +50,21 @@ const ax::ClassInfo& engine_class() {
   return *ax::FindClass("cKorvex");
 }
 
+// "-Name" calls a member: a dash, then a letter, then letters, digits or
+// underscores. Negative numbers ("-5", "-12.5", "-&H10") and words such as
+// "-x.png" stay arguments.
 bool is_member_token(const std::string& t) {
-  return t.size() > 1 && t[0] == '-' && t[1] != '-' && engine_class().find(t.substr(1)) != nullptr;
+  if (t.size() < 2 || t[0] != '-' || std::isalpha(static_cast<unsigned char>(t[1])) == 0)
+    return false;
+  return std::all_of(t.begin() + 1, t.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  });
 }
 
-// Turns a command-line word into the argument of a parameter: "_" is missing,
-// "@file" gives a byte array or a stream of the file, "1,2,3" a Long array.
-bool make_argument(const std::string& word, const ax::Param& p,
+// Turns a command-line word into the argument of a parameter: "$name" is a
+// kept result; everything else is the automation layer's word syntax.
+bool make_argument(const std::string& word, const ax::Param* p,
                    const std::map<std::string, Variant>& kept, Variant& out, std::string& error) {
-  if (word == "_") {
-    out = Variant::Missing();
-    return true;
-  }
   if (word.size() > 1 && word[0] == '$') {
     auto it = kept.find(word.substr(1));
     if (it == kept.end()) {
@@ -71,49 +74,7 @@ bool make_argument(const std::string& word, const ax::Param& p,
     out = it->second;
     return true;
   }
-  if (p.type == ax::VarType::ByteArray && word.size() > 1 && word[0] == '@') {
-    std::ifstream in(word.substr(1), std::ios::binary);
-    if (!in) {
-      error = "cannot read " + word.substr(1);
-      return false;
-    }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    out = Variant(korvex::Array<uint8_t>(std::move(bytes)));
-    return true;
-  }
-  if (p.type == ax::VarType::Object && word.size() > 1 && word[0] == '@') {
-    auto stream = korvex::FileStream::Open(word.substr(1), "rb");
-    if (!stream) {
-      error = "cannot open " + word.substr(1);
-      return false;
-    }
-    out = Variant(korvex::ObjectRef{stream, "Stream"});
-    return true;
-  }
-  if (p.type == ax::VarType::LongArray) {
-    std::vector<int32_t> values;
-    std::stringstream ss(word);
-    std::string item;
-    while (std::getline(ss, item, ',')) {
-      int32_t v = 0;
-      std::string why;
-      if (!Variant(item).to_int32(v, why)) {
-        error = p.name + std::string(": ") + why;
-        return false;
-      }
-      values.push_back(v);
-    }
-    korvex::Array<int32_t> a;
-    if (!values.empty()) {
-      a.Redim({{1, static_cast<int32_t>(values.size())}});
-      std::copy(values.begin(), values.end(), a.values().begin());
-    }
-    out = Variant(std::move(a));
-    return true;
-  }
-  out = Variant(word);
-  return true;
+  return ax::ArgumentFromWord(word, p, out, error);
 }
 
 // Runs calls on one engine; stops at the first failure.
@@ -124,7 +85,7 @@ Outcome run_calls(const std::vector<Call>& calls) {
   for (const Call& c : calls) {
     const ax::Member* m = engine.cls()->find(c.member);
     if (m == nullptr) {
-      o.error = "korvex: unknown member " + c.member;
+      o.error = "korvex: " + engine.cls()->not_a_member(c.member);
       o.exit_code = 2;
       return o;
     }
@@ -138,7 +99,7 @@ Outcome run_calls(const std::vector<Call>& calls) {
       }
       Variant v;
       std::string why;
-      if (!make_argument(c.args[i], m->params[i], kept, v, why)) {
+      if (!make_argument(c.args[i], &m->params[i], kept, v, why)) {
         o.error = std::string(m->name) + ": " + why;
         o.exit_code = 2;
         return o;
@@ -183,6 +144,10 @@ bool parse_pipeline(const std::vector<std::string>& words, std::vector<Call>& ca
                     std::string& error) {
   for (const std::string& w : words) {
     if (is_member_token(w)) {
+      if (engine_class().find(w.substr(1)) == nullptr) {
+        error = "korvex: " + engine_class().not_a_member(w.substr(1));
+        return false;
+      }
       calls.push_back(Call{w.substr(1), {}, {}});
     } else if (calls.empty()) {
       error = "korvex: " + w + " is not a member (members start with -, see korvex --members)";
@@ -243,7 +208,7 @@ bool parse_script(const std::string& path, std::vector<Call>& calls, std::string
     }
     c.member = words[first][0] == '-' ? words[first].substr(1) : words[first];
     if (engine_class().find(c.member) == nullptr) {
-      error = path + ":" + std::to_string(number) + ": unknown member " + c.member;
+      error = path + ":" + std::to_string(number) + ": " + engine_class().not_a_member(c.member);
       return false;
     }
     c.args.assign(words.begin() + static_cast<std::ptrdiff_t>(first + 1), words.end());
@@ -316,15 +281,6 @@ int run_batch(const std::vector<std::string>& inputs, const std::vector<std::str
   return failures.empty() ? 0 : 1;
 }
 
-std::string describe_param(const ax::Param& p) {
-  std::string s;
-  if (p.default_value) s += "[";
-  if (p.by_ref) s += "ByRef ";
-  s += std::string(p.name) + " As " + ax::VarTypeName(p.type);
-  if (p.default_value) s += " = " + p.default_value->to_display() + "]";
-  return s;
-}
-
 int list_members(const std::string& class_name) {
   const ax::ClassInfo* c = ax::FindClass(class_name);
   if (c == nullptr) {
@@ -333,11 +289,7 @@ int list_members(const std::string& class_name) {
   }
   std::printf("%s (%s) %s\n", c->name, c->progid, c->clsid);
   for (const ax::Member& m : c->members) {
-    std::string params;
-    for (const ax::Param& p : m.params) params += (params.empty() ? "" : ", ") + describe_param(p);
-    std::printf("  0x%08X %s(%s)", static_cast<unsigned>(m.dispid), m.name, params.c_str());
-    if (m.result != ax::VarType::Void) std::printf(" As %s", ax::VarTypeName(m.result));
-    std::printf("\n");
+    std::printf("  0x%08X %s\n", static_cast<unsigned>(m.dispid), ax::MemberSignature(m).c_str());
   }
   return 0;
 }
@@ -347,22 +299,39 @@ void usage() {
       "usage: korvex -Member [args...] [-Member [args...]]...\n"
       "       korvex --script FILE\n"
       "       korvex --batch [-j N] INPUTS... -- -Member [args...]...\n"
-      "       korvex --members [CLASS] | --help | --version\n\n"
-      "Calls engine members in order on one engine. Omitted optional arguments,\n"
-      "or \"_\", take their defaults; \"@file\" passes a file as a byte array or a\n"
-      "stream; \"1,2,3\" is a Long array. Values are printed one a line,\n"
-      "by-reference results as name=value. The first failing status stops the run\n"
-      "(exit 1); a call that cannot be made exits 2.\n\n"
+      "       korvex --members [CLASS] | --help [MEMBER] | --version\n\n"
+      "Calls engine members in order on one engine. A word -Name (a dash, then a\n"
+      "letter) calls a member; other words, negative numbers among them, are its\n"
+      "arguments. Omitted optional arguments, or \"_\", take their defaults;\n"
+      "\"@file\" passes a file as a byte array or a stream. Long arrays are written\n"
+      "\"1,2,3\"; point arrays \"10,10;90,10;50,90\", one x,y per ';' (for DrawCurves,\n"
+      "DrawGradientCurves, DrawImageClipped). Long arrays start at index 1.\n"
+      "Values are printed one a line, by-reference results as name=value. The\n"
+      "first failing status stops the run (exit 1); a call that cannot be made\n"
+      "(unknown member, wrong argument) exits 2.\n\n"
       "Scripts: one call a line (\"Member args\"), # comments, \"$name = Member args\"\n"
       "keeps the result for later lines as $name.\n"
       "Batch: the pipeline runs on each input in N threads, each with its own engine;\n"
-      "{} is the input path, {stem} its file name without extension.\n");
+      "{} is the input path, {stem} its file name without extension.\n"
+      "--help MEMBER shows a member's parameters, defaults and result.\n");
+}
+
+// korvex --help MEMBER: the text Python shows for help(engine.Member).
+int member_help(const std::string& name) {
+  const ax::Member* m = engine_class().find(name);
+  if (m == nullptr) {
+    std::fprintf(stderr, "korvex: %s\n", engine_class().not_a_member(name).c_str());
+    return 2;
+  }
+  std::fputs(ax::MemberHelp(*m).c_str(), stdout);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 2 && args[0] == "--help") return member_help(args[1]);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     usage();
     return args.empty() ? 2 : 0;

@@ -1,9 +1,14 @@
 """The Python module: members looked up at call time, conversions, by-reference
 results as tuples, dispatch errors as exceptions."""
+import inspect
+import io
 import os
 import re
+import subprocess
 
+import numpy as np
 import pytest
+from PIL import Image
 
 import korvex
 
@@ -29,7 +34,8 @@ def test_members_run_with_defaults_and_statuses_are_returned():
     assert e.GetNativeImage() == 0
     # Optional arguments: omitted, or None in the middle.
     image = e.CreateNewImage(5, 4, None, 0xFFFF0000)  # unsigned colours are accepted
-    assert image > 0 and e.GetWidth() == 5
+    assert image > 0 and e.GetNativeImage() == image and e.GetWidth() == 5
+    assert e.PixelGetColor(5, 4) == 0xFFFF0000 - (1 << 32)
     assert e.CreateNewImage(5, 4, 12) == 0 and e.GetStat() == 2
 
 
@@ -39,6 +45,8 @@ def test_by_reference_results_come_back_as_a_tuple():
     status, data, size = e.SaveAsByteArray(None, None, "PNG")
     assert status == 0 and isinstance(data, bytes) and size == len(data)
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    with Image.open(io.BytesIO(data)) as png:
+        assert (png.format, png.size) == ("PNG", (8, 6))
     # Bytes go back in, and an image comes out.
     other = korvex.cKorvex()
     assert other.LoadFromByteArray(data)[0] == 0
@@ -49,9 +57,9 @@ def test_by_reference_results_come_back_as_a_tuple():
     assert (status, count, len(colours)) == (0, 16, 16)
     assert colours[12] & 0xFFFFFFFF == 0xFFFF0000
     # A Long array in, from a list or a numpy array.
-    np = pytest.importorskip("numpy")
     assert e.ColorPaletteSet(np.array([-1, 0xFF00FF00 - (1 << 32)]))[0] == 0
     assert e.ColorPaletteGetColorsCount() == 2
+    assert e.ColorPaletteGet(None, None)[1:] == ([-1, 0xFF00FF00 - (1 << 32)], 2)
     assert e.ColorPaletteSet([1, 2, 3])[0] == 0
     assert e.ColorPaletteGet(None, None)[1] == [1, 2, 3]
 
@@ -60,6 +68,8 @@ def test_dispatch_errors_raise_and_name_the_parameter():
     e = korvex.cKorvex()
     with pytest.raises(AttributeError):
         e.NoSuchMember
+    with pytest.raises(AttributeError, match=r"^SaveAsJPG is not a member of cKorvex \(closest: SaveAsJpeg\)$"):
+        e.SaveAsJPG
     with pytest.raises(korvex.DispatchError, match="nQuality"):
         e.SaveAsJpeg("x.jpg", "best")
     with pytest.raises(korvex.DispatchError, match="at most 1"):
@@ -82,13 +92,55 @@ def test_every_member_declared_in_the_header_is_listed():
         ("nWidth", None), ("nHeight", None), ("nPixelFormat", 32), ("nBackColor", -16777216)]
 
 
+def installed_families():
+    """Font families as fc-list names them: the first name of each font, once."""
+    lines = subprocess.run(["fc-list", ":", "family"], capture_output=True, text=True,
+                           check=True).stdout.splitlines()
+    names = []
+    for line in lines:
+        first = line.split(",")[0]
+        if first not in names:
+            names.append(first)
+    return names
+
+
 def test_drawing_with_point_arrays_and_text():
     e = korvex.cKorvex()
     assert e.CreateImage(60, 40, 24) == 0
     assert e.DrawFillRectangle(1, 1, 60, 40, -1) == 0
     # Point arrays: the inner lists run over the first index (x's, then y's).
-    status, _ = e.DrawCurves([[5, 30, 55], [35, 5, 35]], 2, 0xFF0000FF, True)
-    assert status == 0
-    assert e.PixelGetColor(30, 5) & 0xFF > 0 and e.PixelGetColor(30, 5) != -1
+    status, points = e.DrawCurves([[5, 30, 55], [35, 5, 35]], 2, 0xFF0000FF, True)
+    assert (status, points) == (0, [[5, 30, 55], [35, 5, 35]])
+    # The curve's apex is (30, 5) with a level tangent; the 2-pixel pen centred on row 5 covers
+    # it whole and rows 4 and 6 in part (blue over white: red = green < 255), rows 3 and 7 not.
+    blue, white = 0xFF0000FF - (1 << 32), -1
+    assert [e.PixelGetColor(x, 5) for x in (29, 30, 31)] == [blue] * 3
+    for y in (4, 6):
+        argb = e.PixelGetColor(30, y) & 0xFFFFFFFF
+        a, r, g, b = argb >> 24, argb >> 16 & 0xFF, argb >> 8 & 0xFF, argb & 0xFF
+        assert (a, b) == (0xFF, 0xFF) and r == g and 0 < r < 255, hex(argb)
+    assert [e.PixelGetColor(30, y) for y in (3, 7)] == [white, white]
+    # The same points as text give the same array.
+    assert e.DrawCurves("5,35;30,5;55,35", 2, 0xFF0000FF, True) == (0, points)
     assert e.DrawText("Hi", 1, 1, 12, 0, 0xFF000000, "No Such Family 4711") == 14
-    assert e.FontGetName(1) != "" and e.FontGetCount() >= 1
+    families = installed_families()
+    assert e.FontGetCount() == len(families) >= 1
+    assert [e.FontGetName(i) for i in range(len(families) + 2)] == ["", *families, ""]
+
+
+def test_help_shows_parameters_defaults_and_result_as_the_command_does():
+    e = korvex.cKorvex()
+    cli = subprocess.run([os.environ.get("KORVEX_CLI", "korvex"), "--help", "Resize"],
+                         capture_output=True, text=True, check=True)
+    assert e.Resize.__doc__ == cli.stdout
+    assert cli.stdout.splitlines()[:1] + cli.stdout.splitlines()[4:] == [
+        "Resize(nNewPictureWidth As Long, nNewPictureHeight As Long, "
+        "[nInterpolationMode As Long = 0]) As cKorvexStatus",
+        "  nInterpolationMode  Long, optional, default 0",
+        "  returns             cKorvexStatus (0 = Ok)"]
+    assert str(inspect.signature(e.Resize)) == \
+        "(nNewPictureWidth, nNewPictureHeight, nInterpolationMode=0)"
+    assert str(inspect.signature(e.ColorPaletteGet)) == "(nColorsArray=None, nEntriesCount=None)"
+    # Every member gets a signature Python can read.
+    for name, *_ in korvex.members("cKorvex"):
+        inspect.signature(getattr(e, name))
