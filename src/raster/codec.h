@@ -125,9 +125,10 @@ using EncoderParams = std::vector<EncoderParam>;
 int32_t param_value(const EncoderParams& params, const Guid& id, int32_t fallback);
 bool has_param(const EncoderParams& params, const Guid& id);
 
-// Writes frames one by one into a file (multi-page TIFF). The file appears
-// at its path only when finish() succeeds: frames go to a temporary file in
-// the same folder, renamed into place at the end.
+// Writes frames one by one (multi-page TIFF) into the byte sink it was
+// opened over, which outlives it. finish() completes the bytes; the file
+// behind the sink is the caller's (host::open_frame_file puts it in place
+// only when finish() succeeds).
 class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
@@ -146,9 +147,9 @@ struct Encoder {
   // not know are ignored; known ones with values out of range give InvalidParameter.
   // On failure the sink may hold part of a file: the caller discards it.
   Status (*encode)(Image& img, const EncoderParams& params, ByteSink& out) = nullptr;
-  // Starts a multi-frame file at `path` with `first` as its first frame; null
-  // when the format holds a single frame.
-  Status (*open_frames)(Image& first, const EncoderParams& params, const std::string& path,
+  // Starts multi-frame output into `sink` with `first` as its first frame;
+  // null when the format holds a single frame.
+  Status (*open_frames)(Image& first, const EncoderParams& params, ByteSink& sink,
                         std::unique_ptr<FrameWriter>& out) = nullptr;
 };
 
