@@ -121,6 +121,22 @@ bool has_param(const EncoderParams& params, const Guid& id) {
                      [&](const EncoderParam& p) { return p.id == id; });
 }
 
+Decoder decoder_record(const char* name, const Guid& format, bool (*sniff)(const uint8_t*, size_t),
+                       Status (*decode)(const EncodedBytes&, std::unique_ptr<Image>&),
+                       Status (*decode_file)(int, uint64_t, std::unique_ptr<Image>&)) {
+  return Decoder{name, format, sniff, decode, decode_file};
+}
+
+Encoder encoder_record(const char* name, const Guid& clsid, const Guid& format,
+                       const char* patterns, const char* mime_type, int order,
+                       Status (*encode)(Image&, const EncoderParams&, ByteSink&),
+                       Status (*open_frames)(Image&, const EncoderParams&, ByteSink&,
+                                             std::unique_ptr<FrameWriter>&)) {
+  return Encoder{clsid,    format,     std::string("Korvex ") + name + " codec",
+                 patterns, mime_type,  order,
+                 encode,   open_frames};
+}
+
 void register_decoder(const Decoder& d) {
   decoder_list().push_back(d);
 }

@@ -157,6 +157,17 @@ struct Encoder {
 Status encode_to_memory(const Encoder& e, Image& img, const EncoderParams& params,
                         std::vector<uint8_t>& out);
 
+// The records a codec folder registers: a decoder named `name` ("PNG"), and
+// its encoder, named "Korvex <name> codec", for the ";"-separated `patterns`.
+Decoder decoder_record(const char* name, const Guid& format, bool (*sniff)(const uint8_t*, size_t),
+                       Status (*decode)(const EncodedBytes&, std::unique_ptr<Image>&),
+                       Status (*decode_file)(int, uint64_t, std::unique_ptr<Image>&) = nullptr);
+Encoder encoder_record(const char* name, const Guid& clsid, const Guid& format,
+                       const char* patterns, const char* mime_type, int order,
+                       Status (*encode)(Image&, const EncoderParams&, ByteSink&),
+                       Status (*open_frames)(Image&, const EncoderParams&, ByteSink&,
+                                             std::unique_ptr<FrameWriter>&) = nullptr);
+
 void register_decoder(const Decoder& d);
 void register_encoder(const Encoder& e);
 // Removes a codec again (tests that stand in their own codecs).
@@ -175,7 +186,8 @@ Status decode_image(const EncodedBytes& in, std::unique_ptr<Image>& out);
 // file is to be read whole and given to decode_image.
 Status decode_image_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
 
-// Registers a codec at load time: KORVEX_REGISTER_CODEC(bmp) { register_decoder(...); }
+// Registers a codec at load time, from <codec>_register.cpp in its folder:
+// KORVEX_REGISTER_CODEC(bmp) { register_decoder(decoder_record(...)); }
 #define KORVEX_REGISTER_CODEC(name)                  \
   static void korvex_register_##name();              \
   namespace {                                        \
