@@ -9,6 +9,7 @@
 #include <string>
 
 #include "raster/big_alloc.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 
@@ -84,16 +85,11 @@ void MemorySink::expect(uint64_t bytes) {
 
 Status encode_to_memory(const Encoder& e, Image& img, const EncoderParams& params,
                         std::vector<uint8_t>& out) {
-  Status st = Status::GenericError;
-  try {
+  const Status st = guarded([&] {
     MemorySink sink(out);
-    st = e.encode(img, params, sink);
-    if (st == Status::Ok && sink.error() != Status::Ok) st = sink.error();
-  } catch (const std::bad_alloc&) {
-    st = Status::OutOfMemory;
-  } catch (...) {
-    st = Status::GenericError;
-  }
+    const Status encoded = e.encode(img, params, sink);
+    return encoded == Status::Ok ? sink.error() : encoded;
+  });
   if (st != Status::Ok) out.clear();
   return st;
 }
