@@ -1,5 +1,6 @@
 """The korvex command: pipelines, scripts with kept results, batches, exit codes."""
 import os
+import re
 import subprocess
 
 import pytest
@@ -82,4 +83,8 @@ def test_members_help_and_version():
     assert "SaveAsByteArray(ByRef arBytes As Byte(), ByRef nBitsRead As Long" in r.stdout
     assert korvex("--members", "NoClass").returncode == 2
     assert "usage:" in korvex("--help").stdout
-    assert korvex("--version").stdout.startswith("korvex ")
+    # The command and the module report the version written in project().
+    with open(os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "CMakeLists.txt")) as f:
+        version = re.search(r"project\(Korvex VERSION ([0-9.]+)", f.read()).group(1)
+    assert korvex("--version").stdout.startswith(f"korvex {version} (")
+    assert pytest.importorskip("korvex").__version__ == version
