@@ -22,6 +22,8 @@ install(TARGETS korvex
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/include/korvex"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
   FILES_MATCHING PATTERN "*.h")
+install(FILES "${PROJECT_BINARY_DIR}/include/korvex/version.h"
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/korvex")
 
 # --- CMake package -----------------------------------------------------------
 install(EXPORT KorvexTargets

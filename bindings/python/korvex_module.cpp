@@ -14,6 +14,7 @@
 
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
+#include "korvex/version.h"
 
 namespace py = pybind11;
 namespace ax = korvex::automation;
@@ -244,5 +245,5 @@ PYBIND11_MODULE(korvex, m) {
     }
     return out;
   });
-  m.attr("__version__") = "0.1.0";
+  m.attr("__version__") = korvex::kVersion;
 }

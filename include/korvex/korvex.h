@@ -5,3 +5,4 @@
 #include "korvex/engine.h"
 #include "korvex/global_memory.h"
 #include "korvex/status.h"
+#include "korvex/version.h"

@@ -6,6 +6,7 @@
 #include "engine/core.h"
 #include "engine/module_state.h"
 #include "engine/state.h"
+#include "host/file_io.h"
 #include "korvex/engine.h"
 #include "korvex/host.h"
 #include "raster/codec.h"
@@ -145,7 +146,7 @@ cKorvexStatus cKorvex::TiffSaveAsNativeMultiPage(const std::string& sFilename,
   std::unique_ptr<raster::FrameWriter> writer;
   raster::Status st;
   try {
-    st = e->open_frames(*img, params, sFilename, writer);
+    st = host::open_frame_file(*e, *img, params, sFilename, writer);
   } catch (...) {
     st = raster::Status::GenericError;
   }

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "raster/big_alloc.h"
+#include "raster/guard.h"
 #include "raster/image.h"
 
 namespace korvex::host {
@@ -298,14 +299,7 @@ size_t FileSink::read(void* data, size_t n) {
 namespace {
 
 raster::Status run_producer(const ByteProducer& produce, raster::ByteSink& sink) {
-  raster::Status st = raster::Status::GenericError;
-  try {
-    st = produce(sink);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  } catch (...) {
-    st = raster::Status::GenericError;
-  }
+  const raster::Status st = raster::guarded([&] { return produce(sink); });
   // A failed write is the cause of whatever the producer made of it.
   if (sink.error() != raster::Status::Ok) return sink.error();
   return st;
@@ -313,49 +307,152 @@ raster::Status run_producer(const ByteProducer& produce, raster::ByteSink& sink)
 
 }  // namespace
 
-raster::Status write_file_atomically(const std::string& target, const ByteProducer& produce) {
-  const std::string path = save_path(target);
+FileReplacement::FileReplacement() = default;
+
+FileReplacement::~FileReplacement() {
+  abandon();
+}
+
+raster::Status FileReplacement::begin(const std::string& target, const ByteProducer& start) {
+  abandon();
+  path_ = save_path(target);
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+  if (::stat(path_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) return raster::Status::Win32Error;
-    std::vector<uint8_t> bytes;
-    raster::MemorySink sink(bytes);
-    const raster::Status st = run_producer(produce, sink);
-    if (st != raster::Status::Ok) return st;
-    return write_in_place(path, bytes.data(), bytes.size());
+    memory_.reset(new (std::nothrow) raster::MemorySink(bytes_));
+    if (!memory_) return raster::Status::OutOfMemory;
+    const raster::Status st = run_producer(start, *memory_);
+    if (st != raster::Status::Ok) abandon();
+    return st;
   }
-  std::string tmp = path + ".kxtmp-XXXXXX";
+  std::string tmp = path_ + ".kxtmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
     const int err = errno;
     // Bytes that cannot be made at all are reported as such before the
     // file problem, as when they were made before the file was opened.
     std::vector<uint8_t> bytes;
-    raster::MemorySink sink(bytes);
-    const raster::Status st = run_producer(produce, sink);
+    raster::MemorySink scratch(bytes);
+    const raster::Status st = run_producer(start, scratch);
     return st != raster::Status::Ok ? st : status_from_errno(err);
   }
-  ::fchmod(fd, static_cast<mode_t>(new_file_mode(path)));
-  raster::Status st = raster::Status::Ok;
-  {
-    FileSink sink(fd);
-    st = run_producer(produce, sink);
-    if (st == raster::Status::Ok && !sink.flush()) st = sink.error();
-  }
-  int err = 0;
-  if (st == raster::Status::Ok && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (st == raster::Status::Ok && err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-  }
-  if (st == raster::Status::Ok && err != 0) st = status_from_errno(err);
-  if (st != raster::Status::Ok) ::unlink(tmp.c_str());
+  fd_ = fd;
+  temp_ = std::move(tmp);
+  ::fchmod(fd_, static_cast<mode_t>(new_file_mode(path_)));
+  file_.reset(new (std::nothrow) FileSink(fd_));
+  raster::Status st = file_ ? run_producer(start, *file_) : raster::Status::OutOfMemory;
+  if (st != raster::Status::Ok) abandon();
   return st;
+}
+
+raster::ByteSink& FileReplacement::sink() {
+  if (memory_) return *memory_;
+  return *file_;
+}
+
+bool FileReplacement::owns(const raster::ByteSink& s) const {
+  return &s == file_.get() || &s == memory_.get();
+}
+
+raster::Status FileReplacement::commit() {
+  raster::Status st = raster::Status::WrongState;
+  if (memory_) {
+    st = memory_->error() != raster::Status::Ok
+             ? memory_->error()
+             : write_in_place(path_, bytes_.data(), bytes_.size());
+  } else if (file_) {
+    st = file_->flush() ? raster::Status::Ok : file_->error();
+    file_.reset();
+    int err = 0;
+    if (st == raster::Status::Ok && ::fsync(fd_) != 0) err = errno;
+    if (::close(fd_) != 0 && err == 0) err = errno;
+    fd_ = -1;
+    if (st == raster::Status::Ok && err == 0 && ::rename(temp_.c_str(), path_.c_str()) != 0) {
+      err = errno;
+    }
+    if (st == raster::Status::Ok && err != 0) st = status_from_errno(err);
+    if (st == raster::Status::Ok) temp_.clear();  // it is the target now
+  }
+  abandon();
+  return st;
+}
+
+void FileReplacement::abandon() {
+  file_.reset();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+  memory_.reset();
+  bytes_.clear();
+}
+
+raster::Status write_file_atomically(const std::string& target, const ByteProducer& produce) {
+  FileReplacement file;
+  const raster::Status st = file.begin(target, produce);
+  return st != raster::Status::Ok ? st : file.commit();
 }
 
 raster::Status write_file_atomically(const std::string& target, const uint8_t* data, size_t size) {
   return write_file_atomically(target, [&](raster::ByteSink& out) {
     return out.write(data, size) ? raster::Status::Ok : out.error();
+  });
+}
+
+// ---- multi-frame files ------------------------------------------------------------
+
+namespace {
+
+// An encoder's frame writer over a FileReplacement: the frames go to the
+// temporary file, which finish() puts in place.
+class FileFrameWriter final : public raster::FrameWriter {
+ public:
+  raster::Status start(const raster::Encoder& encoder, raster::Image& first,
+                       const raster::EncoderParams& params, const std::string& path) {
+    return file_.begin(path, [&](raster::ByteSink& sink) {
+      std::unique_ptr<raster::FrameWriter> frames;
+      const raster::Status st = encoder.open_frames(first, params, sink, frames);
+      // A writer that failed, or runs over the scratch sink of a failed
+      // begin, dies here while its sink is still alive.
+      if (st == raster::Status::Ok && sink.error() == raster::Status::Ok && file_.owns(sink)) {
+        frames_ = std::move(frames);
+      }
+      return st;
+    });
+  }
+
+  raster::Status add(raster::Image& frame, const raster::EncoderParams& params) override {
+    if (!frames_) return raster::Status::WrongState;
+    return frames_->add(frame, params);
+  }
+
+  raster::Status finish() override {
+    if (!frames_) return raster::Status::WrongState;
+    const raster::Status st = frames_->finish();
+    frames_.reset();  // done with the sink before the file is committed
+    if (st == raster::Status::Ok) return file_.commit();
+    file_.abandon();
+    return st;
+  }
+
+ private:
+  // Declared first, so the encoder's writer, which writes into it, goes first.
+  FileReplacement file_;
+  std::unique_ptr<raster::FrameWriter> frames_;
+};
+
+}  // namespace
+
+raster::Status open_frame_file(const raster::Encoder& encoder, raster::Image& first,
+                               const raster::EncoderParams& params, const std::string& path,
+                               std::unique_ptr<raster::FrameWriter>& out) {
+  if (path.empty()) return raster::Status::InvalidParameter;
+  if (encoder.open_frames == nullptr) return raster::Status::UnknownImageFormat;
+  return raster::guarded([&] {
+    auto writer = std::make_unique<FileFrameWriter>();
+    const raster::Status st = writer->start(encoder, first, params, path);
+    if (st == raster::Status::Ok) out = std::move(writer);
+    return st;
   });
 }
 

@@ -40,6 +40,56 @@ raster::Status write_file_atomically(const std::string& path, const uint8_t* dat
 using ByteProducer = std::function<raster::Status(raster::ByteSink&)>;
 raster::Status write_file_atomically(const std::string& path, const ByteProducer& produce);
 
+class FileSink;
+
+// A file replaced by bytes produced over several calls (the pages of a
+// multi-page file), with the guarantees of write_file_atomically: the bytes
+// go to a temporary file in the target's folder, and the target is replaced
+// only by a successful commit(); abandoning (or destroying the object
+// before committing) removes the temporary file and leaves the target as it
+// was. An existing special file is written in place at commit, from memory.
+class FileReplacement {
+ public:
+  FileReplacement();
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Starts replacing `path` and lets `start` write the first bytes into
+  // sink(). Statuses as write_file_atomically; when the temporary file cannot
+  // be created, `start` runs on a scratch sink in memory first, so that bytes
+  // that cannot be made at all are reported as such before the file problem.
+  raster::Status begin(const std::string& path, const ByteProducer& start);
+  // Where the bytes go, from begin() until commit() or abandon().
+  raster::ByteSink& sink();
+  // True when `s` is sink() (not the scratch sink of a failed begin).
+  bool owns(const raster::ByteSink& s) const;
+  // Writes out, syncs and renames the temporary file over the target. The
+  // sink's first failure is reported before anything else; on any failure
+  // the temporary file is removed.
+  raster::Status commit();
+  // Drops the bytes: the temporary file is removed, the target untouched.
+  void abandon();
+
+ private:
+  std::string path_;
+  std::string temp_;
+  int fd_ = -1;
+  std::unique_ptr<FileSink> file_;
+  std::vector<uint8_t> bytes_;  // a special file's bytes until commit
+  std::unique_ptr<raster::MemorySink> memory_;
+};
+
+// Starts a multi-frame file at `path` through `encoder`'s frame writer, with
+// `first` as its first frame. The frames go to a FileReplacement: the file
+// appears at `path` when the writer's finish() succeeds; a writer that fails
+// or is destroyed before leaves the old file (or none) as it was. After
+// finish() the writer answers WrongState. InvalidParameter for an empty path,
+// UnknownImageFormat when the encoder writes single frames only.
+raster::Status open_frame_file(const raster::Encoder& encoder, raster::Image& first,
+                               const raster::EncoderParams& params, const std::string& path,
+                               std::unique_ptr<raster::FrameWriter>& out);
+
 // A file descriptor as a byte sink, writing through a small buffer at
 // explicit offsets (pwrite), and handing finished data to the kernel's
 // writeback as it goes so that a final fsync has little left to wait for.

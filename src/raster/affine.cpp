@@ -31,6 +31,7 @@
 
 #include "raster/convert.h"
 #include "raster/cpu.h"
+#include "raster/guard.h"
 #include "raster/parallel.h"
 #include "raster/premultiply_simd.h"
 
@@ -588,7 +589,7 @@ Status draw_transformed(Image& src, const double m[6], Image& dst) {
   const int32_t row_end = clamp_ceil(ymax, 0, ds.height);
   if (row_begin >= row_end) return Status::Ok;
 
-  try {
+  return guarded([&] {
     // Source pixels as 32bppPARGB (used in place when already stored so and
     // not also the destination), or 24bppRGB read in place.
     [[maybe_unused]] const bool avx2 = use_avx2();
@@ -637,10 +638,8 @@ Status draw_transformed(Image& src, const double m[6], Image& dst) {
       const int32_t y_end = std::min(row_end, row_begin + g1 * kBand);
       draw_rows(source, quad, ia, ib, ic, id, ie, jf, ds, y_begin, y_end);
     }, 1);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  }
-  return Status::Ok;
+    return Status::Ok;
+  });
 }
 
 }  // namespace korvex::raster

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "raster/big_alloc.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 
@@ -84,16 +85,11 @@ void MemorySink::expect(uint64_t bytes) {
 
 Status encode_to_memory(const Encoder& e, Image& img, const EncoderParams& params,
                         std::vector<uint8_t>& out) {
-  Status st = Status::GenericError;
-  try {
+  const Status st = guarded([&] {
     MemorySink sink(out);
-    st = e.encode(img, params, sink);
-    if (st == Status::Ok && sink.error() != Status::Ok) st = sink.error();
-  } catch (const std::bad_alloc&) {
-    st = Status::OutOfMemory;
-  } catch (...) {
-    st = Status::GenericError;
-  }
+    const Status encoded = e.encode(img, params, sink);
+    return encoded == Status::Ok ? sink.error() : encoded;
+  });
   if (st != Status::Ok) out.clear();
   return st;
 }
@@ -119,6 +115,22 @@ int32_t param_value(const EncoderParams& params, const Guid& id, int32_t fallbac
 bool has_param(const EncoderParams& params, const Guid& id) {
   return std::any_of(params.begin(), params.end(),
                      [&](const EncoderParam& p) { return p.id == id; });
+}
+
+Decoder decoder_record(const char* name, const Guid& format, bool (*sniff)(const uint8_t*, size_t),
+                       Status (*decode)(const EncodedBytes&, std::unique_ptr<Image>&),
+                       Status (*decode_file)(int, uint64_t, std::unique_ptr<Image>&)) {
+  return Decoder{name, format, sniff, decode, decode_file};
+}
+
+Encoder encoder_record(const char* name, const Guid& clsid, const Guid& format,
+                       const char* patterns, const char* mime_type, int order,
+                       Status (*encode)(Image&, const EncoderParams&, ByteSink&),
+                       Status (*open_frames)(Image&, const EncoderParams&, ByteSink&,
+                                             std::unique_ptr<FrameWriter>&)) {
+  return Encoder{clsid,    format,     std::string("Korvex ") + name + " codec",
+                 patterns, mime_type,  order,
+                 encode,   open_frames};
 }
 
 void register_decoder(const Decoder& d) {

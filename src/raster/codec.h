@@ -125,9 +125,10 @@ using EncoderParams = std::vector<EncoderParam>;
 int32_t param_value(const EncoderParams& params, const Guid& id, int32_t fallback);
 bool has_param(const EncoderParams& params, const Guid& id);
 
-// Writes frames one by one into a file (multi-page TIFF). The file appears
-// at its path only when finish() succeeds: frames go to a temporary file in
-// the same folder, renamed into place at the end.
+// Writes frames one by one (multi-page TIFF) into the byte sink it was
+// opened over, which outlives it. finish() completes the bytes; the file
+// behind the sink is the caller's (host::open_frame_file puts it in place
+// only when finish() succeeds).
 class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
@@ -146,15 +147,26 @@ struct Encoder {
   // not know are ignored; known ones with values out of range give InvalidParameter.
   // On failure the sink may hold part of a file: the caller discards it.
   Status (*encode)(Image& img, const EncoderParams& params, ByteSink& out) = nullptr;
-  // Starts a multi-frame file at `path` with `first` as its first frame; null
-  // when the format holds a single frame.
-  Status (*open_frames)(Image& first, const EncoderParams& params, const std::string& path,
+  // Starts multi-frame output into `sink` with `first` as its first frame;
+  // null when the format holds a single frame.
+  Status (*open_frames)(Image& first, const EncoderParams& params, ByteSink& sink,
                         std::unique_ptr<FrameWriter>& out) = nullptr;
 };
 
 // Encodes into memory; `out` is left empty when the encoder fails.
 Status encode_to_memory(const Encoder& e, Image& img, const EncoderParams& params,
                         std::vector<uint8_t>& out);
+
+// The records a codec folder registers: a decoder named `name` ("PNG"), and
+// its encoder, named "Korvex <name> codec", for the ";"-separated `patterns`.
+Decoder decoder_record(const char* name, const Guid& format, bool (*sniff)(const uint8_t*, size_t),
+                       Status (*decode)(const EncodedBytes&, std::unique_ptr<Image>&),
+                       Status (*decode_file)(int, uint64_t, std::unique_ptr<Image>&) = nullptr);
+Encoder encoder_record(const char* name, const Guid& clsid, const Guid& format,
+                       const char* patterns, const char* mime_type, int order,
+                       Status (*encode)(Image&, const EncoderParams&, ByteSink&),
+                       Status (*open_frames)(Image&, const EncoderParams&, ByteSink&,
+                                             std::unique_ptr<FrameWriter>&) = nullptr);
 
 void register_decoder(const Decoder& d);
 void register_encoder(const Encoder& e);
@@ -174,7 +186,8 @@ Status decode_image(const EncodedBytes& in, std::unique_ptr<Image>& out);
 // file is to be read whole and given to decode_image.
 Status decode_image_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
 
-// Registers a codec at load time: KORVEX_REGISTER_CODEC(bmp) { register_decoder(...); }
+// Registers a codec at load time, from <codec>_register.cpp in its folder:
+// KORVEX_REGISTER_CODEC(bmp) { register_decoder(decoder_record(...)); }
 #define KORVEX_REGISTER_CODEC(name)                  \
   static void korvex_register_##name();              \
   namespace {                                        \

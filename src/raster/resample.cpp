@@ -21,7 +21,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -32,6 +31,7 @@
 
 #include "raster/convert.h"
 #include "raster/cpu.h"
+#include "raster/guard.h"
 #include "raster/parallel.h"
 #include "raster/premultiply_simd.h"
 
@@ -642,7 +642,7 @@ Status resample(Image& src, const Rect& from, Image& dst, Interpolation mode) {
   }
   const Surface& s = src.surface();
   Surface& d = dst.surface();
-  try {
+  return guarded([&] {
     if (from.width == d.width && from.height == d.height) {
       copy_rows(s, from, d);
       return Status::Ok;
@@ -667,12 +667,8 @@ Status resample(Image& src, const Rect& from, Image& dst, Interpolation mode) {
         filtered(s, from, d, Kernel::Triangle, false);
         break;
     }
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (const std::system_error&) {
-    return Status::GenericError;
-  }
-  return Status::Ok;
+    return Status::Ok;
+  });
 }
 
 }  // namespace korvex::raster

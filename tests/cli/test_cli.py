@@ -1,6 +1,8 @@
 """The korvex command: pipelines, scripts with kept results, batches, exit codes."""
+import importlib
 import math
 import os
+import re
 import subprocess
 
 from PIL import Image
@@ -105,7 +107,11 @@ def test_members_help_and_version():
     assert "usage:" in korvex("--help").stdout
     r = korvex("--help", "Rezise")
     assert (r.returncode, r.stderr) == (2, "korvex: Rezise is not a member of cKorvex (closest: Resize)\n")
-    assert korvex("--version").stdout.startswith("korvex ")
+    # The command and the module report the version written in project().
+    with open(os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "CMakeLists.txt")) as f:
+        version = re.search(r"project\(Korvex VERSION ([0-9.]+)", f.read()).group(1)
+    assert korvex("--version").stdout.startswith(f"korvex {version} (")
+    assert importlib.import_module("korvex").__version__ == version
 
 
 def cardinal_spline(points, tension=0.5, steps=200):

@@ -4,13 +4,17 @@
 // tags, damaged input and the pixel limit.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
 
 #include "codec_test_util.h"
+#include "host/file_io.h"
 
 namespace korvex {
 namespace {
@@ -448,7 +452,7 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
   ASSERT_EQ(sources[0]->set_property({315, raster::ptype::kAscii, {'A', 'd', 'a', 0}}), Status::Ok);
   ASSERT_EQ(sources[0]->set_property({0x5100, raster::ptype::kShort, {1, 0}}), Status::Ok);
   std::unique_ptr<raster::FrameWriter> writer;
-  ASSERT_EQ(tiff_encoder().open_frames(*sources[0], {}, path, writer), Status::Ok);
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *sources[0], {}, path, writer), Status::Ok);
   EXPECT_EQ(writer->add(*sources[1], params(ep::kCompressionCCITT4)), Status::Ok);
   EXPECT_EQ(writer->add(*sources[2], params(ep::kCompressionCCITT3)), Status::InvalidParameter);
   EXPECT_EQ(writer->add(*sources[2], params(ep::kCompressionNone)), Status::Ok);
@@ -505,16 +509,18 @@ TEST(TiffPages, AbandonedOrRefusedWritersLeaveNoTrace) {
   testutil::write_file(path, original);
   auto img = pattern_image(pf::k8bppIndexed);
   std::unique_ptr<raster::FrameWriter> writer;
-  ASSERT_EQ(tiff_encoder().open_frames(*img, {}, path, writer), Status::Ok);
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, path, writer), Status::Ok);
   ASSERT_EQ(writer->add(*img, {}), Status::Ok);
   EXPECT_EQ(listing(dir.path()).size(), 2u);
   writer.reset();
   EXPECT_EQ(testutil::read_file(path), original);
   EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"keep.tif"});
 
-  EXPECT_EQ(tiff_encoder().open_frames(*img, params(9), path, writer), Status::InvalidParameter);
-  EXPECT_EQ(tiff_encoder().open_frames(*img, {}, dir.file("no/such/dir.tif"), writer),
-            Status::Win32Error);
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *img, params(9), path, writer),
+            Status::InvalidParameter);
+  // A missing folder: the status of a single-image save there.
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, dir.file("no/such/dir.tif"), writer),
+            Status::FileNotFound);
   EXPECT_EQ(writer, nullptr);
   EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"keep.tif"});
 
@@ -522,10 +528,62 @@ TEST(TiffPages, AbandonedOrRefusedWritersLeaveNoTrace) {
   namespace fs = std::filesystem;
   const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   fs::permissions(path, perms);
-  ASSERT_EQ(tiff_encoder().open_frames(*img, {}, path, writer), Status::Ok);
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, path, writer), Status::Ok);
   ASSERT_EQ(writer->finish(), Status::Ok);
   EXPECT_EQ(fs::status(path).permissions(), perms);
   EXPECT_EQ(stored_rows(*decode_ok(testutil::read_file(path))), stored_rows(*img));
+}
+
+// Limits the size of files the process may write, as a full disk would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);  // a refused write fails with EFBIG instead
+    const rlimit lower{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lower);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
+TEST(TiffPages, FailedOrAbandonedWritesLeaveTheOldFileOrNone) {
+  const Bytes original = {'o', 'l', 'd'};
+  auto small = pattern_image(pf::k8bppIndexed);
+  auto big = pattern_image(pf::k24bppRGB, 400, 400);  // 480 KB uncompressed
+  for (const bool had_file : {true, false}) {
+    SCOPED_TRACE(had_file);
+    testutil::ScratchDir dir;
+    const std::string path = dir.file("pages.tif");
+    if (had_file) testutil::write_file(path, original);
+    auto expect_untouched = [&] {
+      if (had_file) {
+        EXPECT_EQ(testutil::read_file(path), original);
+      }
+      EXPECT_EQ(listing(dir.path()),
+                had_file ? std::vector<std::string>{"pages.tif"} : std::vector<std::string>{});
+    };
+    std::unique_ptr<raster::FrameWriter> writer;
+    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+    ASSERT_EQ(writer->add(*small, {}), Status::Ok);
+    writer.reset();  // abandoned
+    expect_untouched();
+
+    FileSizeLimit limit(64 << 10);
+    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+    EXPECT_EQ(writer->add(*big, params(ep::kCompressionNone)), Status::Win32Error);
+    EXPECT_EQ(writer->add(*small, {}), Status::WrongState);
+    EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
+    expect_untouched();
+  }
 }
 
 }  // namespace

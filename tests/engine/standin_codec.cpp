@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "host/file_io.h"
 #include "raster/handles.h"
 
 namespace korvex::standin {
@@ -78,7 +77,7 @@ raster::Status decode(const raster::EncodedBytes& in, std::unique_ptr<raster::Im
 
 class Writer : public raster::FrameWriter {
  public:
-  explicit Writer(std::string path) : path_(std::move(path)) {}
+  explicit Writer(raster::ByteSink& out) : out_(out) {}
   raster::Status add(raster::Image& frame, const raster::EncoderParams& params) override {
     record().pages.push_back(call_for(frame, params));
     ++pages_;
@@ -89,19 +88,18 @@ class Writer : public raster::FrameWriter {
     done_ = true;
     ++record().finished;
     const std::string text = "pages " + std::to_string(pages_);
-    return host::write_file_atomically(path_, reinterpret_cast<const uint8_t*>(text.data()),
-                                       text.size());
+    return out_.write(text.data(), text.size()) ? raster::Status::Ok : out_.error();
   }
 
  private:
-  std::string path_;
+  raster::ByteSink& out_;
   int pages_ = 0;
   bool done_ = false;
 };
 
 raster::Status open_frames(raster::Image& first, const raster::EncoderParams& params,
-                           const std::string& path, std::unique_ptr<raster::FrameWriter>& out) {
-  out = std::make_unique<Writer>(path);
+                           raster::ByteSink& sink, std::unique_ptr<raster::FrameWriter>& out) {
+  out = std::make_unique<Writer>(sink);
   return out->add(first, params);  // Writer::add cannot fail
 }
 

@@ -25,13 +25,12 @@
 
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
+#include "korvex/version.h"
 
 namespace {
 
 using korvex::Variant;
 namespace ax = korvex::automation;
-
-constexpr const char* kVersion = "0.1.0";
 
 struct Call {
   std::string member;
@@ -338,7 +337,7 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "--version") {
     korvex::cKorvex k;
-    std::printf("korvex %s (engine %.1f)\n", kVersion, k.GetVersion());
+    std::printf("korvex %s (engine %.1f)\n", korvex::kVersion, k.GetVersion());
     return 0;
   }
   if (args[0] == "--members") return list_members(args.size() > 1 ? args[1] : "cKorvex");

@@ -6,22 +6,19 @@
 #include <memory>
 #include <new>
 
-#include "raster/codec.h"
+#include "raster/codecs/bmp/bmp_codec.h"
 #include "raster/codecs/bmp/dib.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 namespace {
 
 constexpr size_t kFileHeader = 14;
 
-bool sniff_bmp(const uint8_t* data, size_t size) {
-  return size >= 2 && data[0] == 'B' && data[1] == 'M';
-}
-
 Status decode_bmp_unchecked(const EncodedBytes& in, std::unique_ptr<Image>& out) {
   const uint8_t* data = in.data;
   const size_t size = in.size;
-  if (!sniff_bmp(data, size)) return Status::UnknownImageFormat;
+  if (!bmp::sniff(data, size)) return Status::UnknownImageFormat;
   if (size < kFileHeader + 4) return Status::GenericError;
 
   dib::Info info;
@@ -59,25 +56,17 @@ Status decode_bmp_unchecked(const EncodedBytes& in, std::unique_ptr<Image>& out)
   return Status::Ok;
 }
 
-Status decode_bmp(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  try {
-    return decode_bmp_unchecked(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
-}
-
 }  // namespace
 
-KORVEX_REGISTER_CODEC(bmp_decoder) {
-  Decoder d;
-  d.name = "BMP";
-  d.format = guids::kFormatBmp;
-  d.sniff = sniff_bmp;
-  d.decode = decode_bmp;
-  register_decoder(d);
+namespace bmp {
+
+bool sniff(const uint8_t* data, size_t size) {
+  return size >= 2 && data[0] == 'B' && data[1] == 'M';
 }
 
+Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
+  return guarded([&] { return decode_bmp_unchecked(in, out); });
+}
+
+}  // namespace bmp
 }  // namespace korvex::raster

@@ -16,16 +16,13 @@
 #include <new>
 #include <vector>
 
-#include "raster/codec.h"
+#include "raster/codecs/bmp/bmp_codec.h"
 #include "raster/codecs/bmp/dib.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 namespace {
-
-// {5E4F1C2A-8B39-4D6E-A1F7-3C92B04D6E15}
-constexpr Guid kBmpEncoderClsid{
-    0x5E4F1C2A, 0x8B39, 0x4D6E, {0xA1, 0xF7, 0x3C, 0x92, 0xB0, 0x4D, 0x6E, 0x15}};
 
 constexpr size_t kFileHeader = 14;
 
@@ -140,28 +137,13 @@ Status encode_bmp_unchecked(Image& img, ByteSink& out) {
   return Status::Ok;
 }
 
-Status encode_bmp(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
-  try {
-    return encode_bmp_unchecked(img, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
-}
-
 }  // namespace
 
-KORVEX_REGISTER_CODEC(bmp_encoder) {
-  Encoder e;
-  e.clsid = kBmpEncoderClsid;
-  e.format = guids::kFormatBmp;
-  e.name = "Korvex BMP codec";
-  e.extensions = "*.BMP;*.DIB;*.RLE";
-  e.mime_type = "image/bmp";
-  e.order = 0;
-  e.encode = encode_bmp;
-  register_encoder(e);
+namespace bmp {
+
+Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
+  return guarded([&] { return encode_bmp_unchecked(img, out); });
 }
 
+}  // namespace bmp
 }  // namespace korvex::raster

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "raster/codec.h"
+#include "raster/guard.h"  // the entry points answer exceptions with statuses
 #include "raster/image.h"
 
 namespace korvex::raster::gif {

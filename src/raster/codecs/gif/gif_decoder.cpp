@@ -513,13 +513,7 @@ bool sniff(const uint8_t* data, size_t size) {
 }
 
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  try {
-    return decode_bytes(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return decode_bytes(in, out); });
 }
 
 }  // namespace korvex::raster::gif

@@ -25,6 +25,7 @@
 
 #include "raster/codecs/gif/gif_codec.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::gif {
 
@@ -237,13 +238,7 @@ Status encode_image(Image& img, ByteSink& out) {
 }  // namespace
 
 Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
-  try {
-    return encode_image(img, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return encode_image(img, out); });
 }
 
 }  // namespace korvex::raster::gif

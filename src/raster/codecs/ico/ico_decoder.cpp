@@ -11,7 +11,9 @@
 
 #include "raster/codec.h"
 #include "raster/codecs/bmp/dib.h"
+#include "raster/codecs/ico/ico.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 namespace {
@@ -28,6 +30,8 @@ bool plausible_bit_count(uint32_t bits) {
          bits == 24 || bits == 32;
 }
 
+}  // namespace
+
 bool sniff_ico(const uint8_t* data, size_t size) {
   if (size < kDirHeader + kDirEntry) return false;
   const uint32_t type = u16(data + 2), count = u16(data + 4);
@@ -37,6 +41,8 @@ bool sniff_ico(const uint8_t* data, size_t size) {
   // Cursors keep their hotspot where icons keep planes and bit count.
   return type == 2 || (u16(e + 4) <= 1 && plausible_bit_count(u16(e + 6)));
 }
+
+namespace {
 
 bool is_png(const uint8_t* p, size_t n) {
   return n >= sizeof kPngSignature && std::memcmp(p, kPngSignature, sizeof kPngSignature) == 0;
@@ -209,25 +215,10 @@ Status decode_ico_unchecked(const EncodedBytes& in, std::unique_ptr<Image>& out)
   return Status::Ok;
 }
 
-Status decode_ico(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  try {
-    return decode_ico_unchecked(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
-}
-
 }  // namespace
 
-KORVEX_REGISTER_CODEC(ico_decoder) {
-  Decoder d;
-  d.name = "ICO";
-  d.format = guids::kFormatIcon;
-  d.sniff = sniff_ico;
-  d.decode = decode_ico;
-  register_decoder(d);
+Status decode_ico(const EncodedBytes& in, std::unique_ptr<Image>& out) {
+  return guarded([&] { return decode_ico_unchecked(in, out); });
 }
 
 }  // namespace korvex::raster

@@ -4,6 +4,7 @@
 
 #include "raster/codecs/bmp/dib.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 namespace {
@@ -56,13 +57,7 @@ Status encode_ico_unchecked(Image& img, ByteSink& out) {
 }  // namespace
 
 Status encode_ico(Image& img, ByteSink& out) {
-  try {
-    return encode_ico_unchecked(img, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return encode_ico_unchecked(img, out); });
 }
 
 }  // namespace korvex::raster

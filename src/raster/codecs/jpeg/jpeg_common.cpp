@@ -61,20 +61,3 @@ void fail(j_common_ptr cinfo, Status status) {
 }
 
 }  // namespace korvex::raster::jpeg
-
-namespace korvex::raster {
-
-KORVEX_REGISTER_CODEC(jpeg) {
-  register_decoder(Decoder{"JPEG", guids::kFormatJpeg, jpeg::sniff, jpeg::decode});
-  Encoder e;
-  e.clsid = Guid{0x7A3C1E52, 0x5B0D, 0x4F6A, {0x9C, 0x21, 0x4E, 0x8B, 0x0D, 0x6F, 0x3A, 0x17}};
-  e.format = guids::kFormatJpeg;
-  e.name = "Korvex JPEG codec";
-  e.extensions = "*.JPG;*.JPEG;*.JPE;*.JFIF";
-  e.mime_type = "image/jpeg";
-  e.order = 1;
-  e.encode = jpeg::encode;
-  register_encoder(e);
-}
-
-}  // namespace korvex::raster

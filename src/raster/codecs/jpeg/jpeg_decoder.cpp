@@ -9,6 +9,7 @@
 
 #include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/jpeg/jpeg_common.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::jpeg {
 
@@ -265,13 +266,7 @@ bool sniff(const uint8_t* data, size_t size) {
 
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
   if (in.data == nullptr || !sniff(in.data, in.size)) return Status::UnknownImageFormat;
-  try {
-    return decode_jpeg(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return decode_jpeg(in, out); });
 }
 
 }  // namespace korvex::raster::jpeg

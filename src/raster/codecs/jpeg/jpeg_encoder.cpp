@@ -9,6 +9,7 @@
 #include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/jpeg/jpeg_common.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::jpeg {
 
@@ -238,13 +239,7 @@ Status encode_jpeg(Image& img, const EncoderParams& params, ByteSink& out) {
 }  // namespace
 
 Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
-  try {
-    return encode_jpeg(img, params, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return encode_jpeg(img, params, out); });
 }
 
 }  // namespace korvex::raster::jpeg

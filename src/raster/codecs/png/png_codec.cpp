@@ -1,5 +1,5 @@
-// Registration of the PNG decoder and encoder, and the libpng error handlers
-// they share.
+// The libpng error handlers the PNG decoder and encoder share, and the
+// signature test.
 #include "png_codec.h"
 
 #include <cstring>
@@ -18,24 +18,3 @@ bool sniff(const uint8_t* data, size_t size) {
 }
 
 }  // namespace korvex::raster::png
-
-KORVEX_REGISTER_CODEC(png) {
-  using namespace korvex::raster;
-  Decoder d;
-  d.name = "PNG";
-  d.format = guids::kFormatPng;
-  d.sniff = png::sniff;
-  d.decode = png::decode;
-  register_decoder(d);
-
-  Encoder e;
-  e.clsid = Guid{0x0FA2FA46, 0xE62D, 0x49C7, {0x9A, 0x01, 0xC2, 0x93, 0xAA, 0x4D, 0x42, 0xA4}};
-  e.format = guids::kFormatPng;
-  e.name = "Korvex PNG codec";
-  e.extensions = "*.PNG";
-  e.mime_type = "image/png";
-  e.order = 4;
-  e.encode = png::encode;
-  e.open_frames = nullptr;
-  register_encoder(e);
-}

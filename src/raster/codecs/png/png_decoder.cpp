@@ -24,6 +24,7 @@
 #include <new>
 
 #include "png_codec.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::png {
 
@@ -392,13 +393,7 @@ Status decode_png(const EncodedBytes& in, std::unique_ptr<Image>& out) {
 }  // namespace
 
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  try {
-    return decode_png(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return decode_png(in, out); });
 }
 
 }  // namespace korvex::raster::png

@@ -24,6 +24,7 @@
 
 #include "png_codec.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::png {
 
@@ -358,13 +359,7 @@ Status encode_png(Image& img, ByteSink& out) {
 }  // namespace
 
 Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
-  try {
-    return encode_png(img, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return encode_png(img, out); });
 }
 
 }  // namespace korvex::raster::png

@@ -25,6 +25,7 @@
 #include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/tiff/tiff_internal.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::tiffcodec {
 
@@ -477,28 +478,20 @@ class PageLoader final : public FrameLoader {
 
   Status load(uint32_t index, Frame& out) override {
     LibtiffScope scope;
-    try {
-      Status st = seek(index);
-      if (st == Status::Ok) {
-        Frame f;
-        st = decode_page(tif_.get(), bytes_, f);
-        if (st == Status::Ok) {
-          out.pixels = std::move(f.pixels);
-          out.dpi_x = f.dpi_x;
-          out.dpi_y = f.dpi_y;
-          out.properties = std::move(f.properties);
-          return Status::Ok;
-        }
-      }
-      tif_.reset();  // start afresh next time
-      return st;
-    } catch (const std::bad_alloc&) {
-      tif_.reset();
-      return Status::OutOfMemory;
-    } catch (...) {
-      tif_.reset();
-      return Status::GenericError;
-    }
+    const Status st = guarded([&] {
+      Status s = seek(index);
+      if (s != Status::Ok) return s;
+      Frame f;
+      s = decode_page(tif_.get(), bytes_, f);
+      if (s != Status::Ok) return s;
+      out.pixels = std::move(f.pixels);
+      out.dpi_x = f.dpi_x;
+      out.dpi_y = f.dpi_y;
+      out.properties = std::move(f.properties);
+      return Status::Ok;
+    });
+    if (st != Status::Ok) tif_.reset();  // start afresh next time
+    return st;
   }
 
  private:
@@ -587,7 +580,7 @@ Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out) {
   // the image keeps), are read whole.
   if (size < kFileDecodeFrom) return Status::NotImplemented;
   LibtiffScope scope;
-  try {
+  return guarded([&] {
     FileReader reader;
     reader.fd = fd;
     reader.size = size;
@@ -605,11 +598,7 @@ Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out) {
     out = Image::from_frames(std::move(frames), guids::kFrameDimensionPage, guids::kFormatTiff,
                              nullptr);
     return Status::Ok;
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  });
 }
 
 bool sniff(const uint8_t* data, size_t size) {
@@ -625,7 +614,7 @@ bool sniff(const uint8_t* data, size_t size) {
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
   if (!sniff(in.data, in.size)) return Status::UnknownImageFormat;
   LibtiffScope scope;
-  try {
+  return guarded([&] {
     MemoryReader reader;
     reader.data = in.data;
     reader.size = in.size;
@@ -651,11 +640,7 @@ Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
     out = Image::from_frames(std::move(frames), guids::kFrameDimensionPage, guids::kFormatTiff,
                              std::move(loader));
     return Status::Ok;
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  });
 }
 
 }  // namespace korvex::raster::tiffcodec

@@ -1,5 +1,5 @@
-// TIFF encoder: one page into memory, or several pages into a file through a
-// FrameWriter that renames a temporary file into place when it finishes.
+// TIFF encoder: one page, or several pages through a FrameWriter, into a
+// byte sink.
 //
 // Output layout by colour depth (0 = the image's own depth):
 //   1/4/8 bits   indexed: gray (min-is-black or min-is-white) when the
@@ -11,10 +11,6 @@
 //   48/64bpp     own depth only: 16-bit RGB / RGBA, samples kept exactly
 // Compressions: LZW (default), none, and for bilevel output CCITT modified
 // Huffman, Group 3 and Group 4.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -25,9 +21,9 @@
 #include <optional>
 #include <string>
 
-#include "host/file_io.h"
 #include "raster/codecs/tiff/tiff_internal.h"
 #include "raster/convert.h"
+#include "raster/guard.h"
 
 namespace korvex::raster::tiffcodec {
 
@@ -299,62 +295,52 @@ Status write_page(TIFF* tif, const Image& img, const WritePlan& plan, bool page_
   return TIFFWriteDirectory(tif) == 1 ? Status::Ok : Status::GenericError;
 }
 
+// Pages into a byte sink, each closed with its directory; finish() writes
+// what libtiff still holds. The file behind the sink is the caller's.
 class TiffFrameWriter final : public FrameWriter {
  public:
-  explicit TiffFrameWriter(const std::string& path) : path_(host::save_path(path)) {}
+  explicit TiffFrameWriter(ByteSink& out) : out_(out) {}
   TiffFrameWriter(const TiffFrameWriter&) = delete;
   TiffFrameWriter& operator=(const TiffFrameWriter&) = delete;
 
   ~TiffFrameWriter() override {
     LibtiffScope scope;
-    abandon();
+    drop();
   }
 
-  // Creates the temporary file and writes the first page.
+  // Opens the handle and writes the first page.
   Status start(Image& first, const WritePlan& plan) {
-    std::string tmpl = path_ + ".XXXXXX";
-    file_.fd = ::mkstemp(tmpl.data());
-    if (file_.fd < 0) return Status::Win32Error;
-    temp_ = tmpl;
-    if (::fchmod(file_.fd, host::new_file_mode(path_)) != 0) return Status::Win32Error;
-    tif_ = open_file_writer(file_, temp_.c_str(), diag_);
-    if (!tif_) return file_.io_errno != 0 ? Status::Win32Error : Status::GenericError;
-    return page(first, plan);
+    tif_ = open_sink_writer(out_, diag_);
+    if (!tif_) return out_.error() != Status::Ok ? out_.error() : Status::GenericError;
+    const Status st = page(first, plan);
+    if (st != Status::Ok) state_ = State::Failed;
+    return st;
   }
 
   Status add(Image& frame, const EncoderParams& params) override {
     LibtiffScope scope;
     if (state_ != State::Open) return Status::WrongState;
-    try {
+    // Parameters refused before anything is written leave the writer open.
+    bool refused = false;
+    const Status st = guarded([&] {
       WritePlan plan;
-      if (Status st = make_plan(frame, params, plan); st != Status::Ok) return st;
+      if (Status s = make_plan(frame, params, plan); s != Status::Ok) {
+        refused = true;
+        return s;
+      }
       return page(frame, plan);
-    } catch (const std::bad_alloc&) {
-      state_ = State::Failed;
-      return Status::OutOfMemory;
-    } catch (...) {
-      state_ = State::Failed;
-      return Status::GenericError;
-    }
+    });
+    if (st != Status::Ok && !refused) state_ = State::Failed;
+    return st;
   }
 
   Status finish() override {
     LibtiffScope scope;
     if (state_ == State::Done) return Status::WrongState;
-    if (state_ == State::Failed) {
-      abandon();
-      state_ = State::Done;
-      return Status::GenericError;
-    }
+    const bool failed = state_ == State::Failed;
     state_ = State::Done;
-    Status st = Status::GenericError;
-    try {
-      st = commit();
-    } catch (const std::bad_alloc&) {
-      st = Status::OutOfMemory;
-    } catch (...) {
-    }
-    if (st != Status::Ok) abandon();
+    const Status st = failed ? Status::GenericError : guarded([&] { return close(); });
+    if (st != Status::Ok) drop();
     return st;
   }
 
@@ -363,57 +349,24 @@ class TiffFrameWriter final : public FrameWriter {
 
   Status page(Image& img, const WritePlan& plan) {
     const Status st = write_page(tif_.get(), img, plan, true);
-    if (st != Status::Ok) {
-      state_ = State::Failed;
-      return file_.io_errno != 0 ? Status::Win32Error : st;
-    }
-    return Status::Ok;
+    // A failed write is the cause of whatever libtiff made of it.
+    if (st != Status::Ok && out_.error() != Status::Ok) return out_.error();
+    return st;
   }
 
-  Status commit() {
+  Status close() {
     const bool flushed = TIFFFlush(tif_.get()) == 1;
-    tif_.reset();  // TIFFClose; its close procedure leaves the descriptor to us
-    if (file_.io_errno != 0) return Status::Win32Error;
-    if (!flushed) return Status::GenericError;
-    if (::fsync(file_.fd) != 0) return Status::Win32Error;
-    const int fd = file_.fd;
-    file_.fd = -1;
-    if (::close(fd) != 0) return Status::Win32Error;
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) return Status::Win32Error;
-    temp_.clear();
-    sync_folder();
-    return Status::Ok;
+    tif_.reset();  // TIFFClose; its close procedure leaves the sink alone
+    if (out_.error() != Status::Ok) return out_.error();
+    return flushed ? Status::Ok : Status::GenericError;
   }
 
-  // Makes the rename durable; a folder that cannot be synced is not an error.
-  void sync_folder() const {
-    const size_t slash = path_.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path_.substr(0, slash);
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      (void)::fsync(dfd);
-      ::close(dfd);
-    }
-  }
-
-  // Drops the handle without flushing, closes and removes the temporary file.
-  void abandon() {
+  // Frees the handle; what it writes meanwhile is the caller's to discard.
+  void drop() {
     if (TIFF* tif = tif_.release()) TIFFCleanup(tif);
-    if (file_.fd >= 0) {
-      ::close(file_.fd);
-      file_.fd = -1;
-    }
-    if (!temp_.empty()) {
-      ::unlink(temp_.c_str());
-      temp_.clear();
-    }
   }
 
-  std::string path_;
-  std::string temp_;
-  FileWriter file_;
+  ByteSink& out_;
   Diagnostics diag_;
   TiffHandle tif_;
   State state_ = State::Open;
@@ -423,7 +376,7 @@ class TiffFrameWriter final : public FrameWriter {
 
 Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
   LibtiffScope scope;
-  try {
+  return guarded([&] {
     WritePlan plan;
     if (Status st = make_plan(img, params, plan); st != Status::Ok) return st;
     if (plan.compression == COMPRESSION_NONE) {
@@ -441,29 +394,20 @@ Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
     tif.reset();
     if (out.error() != Status::Ok) return out.error();
     return st;
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  });
 }
 
-Status open_frames(Image& first, const EncoderParams& params, const std::string& path,
+Status open_frames(Image& first, const EncoderParams& params, ByteSink& sink,
                    std::unique_ptr<FrameWriter>& out) {
   LibtiffScope scope;
-  try {
-    if (path.empty()) return Status::InvalidParameter;
+  return guarded([&] {
     WritePlan plan;
     if (Status st = make_plan(first, params, plan); st != Status::Ok) return st;
-    auto writer = std::make_unique<TiffFrameWriter>(path);
+    auto writer = std::make_unique<TiffFrameWriter>(sink);
     if (Status st = writer->start(first, plan); st != Status::Ok) return st;
     out = std::move(writer);
     return Status::Ok;
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  });
 }
 
 }  // namespace korvex::raster::tiffcodec

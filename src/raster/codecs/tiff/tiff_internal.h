@@ -1,5 +1,5 @@
 // Shared plumbing of the TIFF decoder and encoder: libtiff handles over
-// memory and over file descriptors, and quiet diagnostics.
+// memory, file descriptors and byte sinks, and quiet diagnostics.
 //
 // libtiff reports problems through handlers that print to stderr by default.
 // Every handle we open gets per-handle handlers that only count the messages,
@@ -64,23 +64,15 @@ struct FileReader {
 };
 TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag);
 
-// A byte sink (memory or the temporary file of a save) as a seekable output.
+// A byte sink (memory, or the temporary file of a save) as a seekable output.
 TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag);
 
-// A file descriptor as a seekable output; the descriptor stays ours (the
-// handle's close does not close it), so it can be synced before renaming.
-struct FileWriter {
-  int fd = -1;
-  int io_errno = 0;  // first failing write or seek
-};
-TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& diag);
-
-// The codec entry points, registered together by tiff_codec.cpp.
+// The codec entry points, registered together by tiff_register.cpp.
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
 Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
 Status encode(Image& img, const EncoderParams& params, ByteSink& out);
-Status open_frames(Image& first, const EncoderParams& params, const std::string& path,
+Status open_frames(Image& first, const EncoderParams& params, ByteSink& sink,
                    std::unique_ptr<FrameWriter>& out);
 
 }  // namespace korvex::raster::tiffcodec

@@ -1,6 +1,4 @@
-// libtiff handles over memory and file descriptors, with quiet diagnostics.
-#include <fcntl.h>
-#include <sys/stat.h>
+// libtiff handles over memory, file descriptors and byte sinks, with quiet diagnostics.
 #include <unistd.h>
 
 #include <algorithm>
@@ -204,53 +202,6 @@ toff_t sink_size(thandle_t h) {
   return static_cast<ByteSink*>(h)->size();
 }
 
-// ---- file writer ---------------------------------------------------------------
-
-tmsize_t fd_read(thandle_t h, void* buf, tmsize_t n) {
-  auto* w = static_cast<FileWriter*>(h);
-  if (n <= 0) return 0;
-  tmsize_t done = 0;
-  while (done < n) {
-    const ssize_t k =
-        ::read(w->fd, static_cast<uint8_t*>(buf) + done, static_cast<size_t>(n - done));
-    if (k < 0 && errno == EINTR) continue;
-    if (k < 0) return -1;
-    if (k == 0) break;
-    done += k;
-  }
-  return done;
-}
-tmsize_t fd_write(thandle_t h, void* buf, tmsize_t n) {
-  auto* w = static_cast<FileWriter*>(h);
-  if (n < 0) return -1;
-  tmsize_t done = 0;
-  while (done < n) {
-    const ssize_t k =
-        ::write(w->fd, static_cast<const uint8_t*>(buf) + done, static_cast<size_t>(n - done));
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) {
-      if (w->io_errno == 0) w->io_errno = k < 0 ? errno : ENOSPC;
-      return -1;
-    }
-    done += k;
-  }
-  return done;
-}
-toff_t fd_seek(thandle_t h, toff_t off, int whence) {
-  auto* w = static_cast<FileWriter*>(h);
-  const off_t r = ::lseek(w->fd, static_cast<off_t>(off), whence);
-  if (r < 0) {
-    if (w->io_errno == 0) w->io_errno = errno;
-    return static_cast<toff_t>(-1);
-  }
-  return static_cast<toff_t>(r);
-}
-toff_t fd_size(thandle_t h) {
-  struct stat st;
-  if (::fstat(static_cast<FileWriter*>(h)->fd, &st) != 0) return 0;
-  return static_cast<toff_t>(st.st_size);
-}
-
 }  // namespace
 
 LibtiffScope::LibtiffScope() {
@@ -275,11 +226,6 @@ TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag) {
 TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag) {
   return open_with_options("memory", "wl", &sink, sink_read, sink_write, sink_seek, no_close,
                            sink_size, no_map, no_unmap, diag);
-}
-
-TiffHandle open_file_writer(FileWriter& writer, const char* name, Diagnostics& diag) {
-  return open_with_options(name, "wl", &writer, fd_read, fd_write, fd_seek, no_close, fd_size,
-                           no_map, no_unmap, diag);
 }
 
 }  // namespace korvex::raster::tiffcodec

@@ -1,0 +1,13 @@
+// Registration of the PNG decoder and encoder.
+#include "raster/codecs/png/png_codec.h"
+
+namespace korvex::raster {
+
+KORVEX_REGISTER_CODEC(png) {
+  register_decoder(decoder_record("PNG", guids::kFormatPng, png::sniff, png::decode));
+  register_encoder(encoder_record(
+      "PNG", Guid{0x0FA2FA46, 0xE62D, 0x49C7, {0x9A, 0x01, 0xC2, 0x93, 0xAA, 0x4D, 0x42, 0xA4}},
+      guids::kFormatPng, "*.PNG", "image/png", 4, png::encode));
+}
+
+}  // namespace korvex::raster
