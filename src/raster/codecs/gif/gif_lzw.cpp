@@ -2,6 +2,8 @@
 // giflib refuses (see gif_lzw.h).
 #include "raster/codecs/gif/gif_lzw.h"
 
+#include <algorithm>
+
 namespace korvex::raster::gif {
 
 namespace {
@@ -52,9 +54,10 @@ size_t skip_sub_blocks(const uint8_t* data, size_t size, size_t pos) {
 
 LzwReader::LzwReader(const uint8_t* data, size_t size, size_t pos, int min_code_size)
     : data_(data), size_(size), pos_(pos), min_code_size_(min_code_size) {
-  clear_code_ = 1 << (min_code_size_ & 0x0F);
+  // Other code sizes are refused by read(); the clamp keeps the table sane.
+  clear_code_ = 1 << std::clamp(min_code_size, 2, kMaxBits - 1);
   end_code_ = clear_code_ + 1;
-  for (int i = 0; i < clear_code_ && i < kTableSize; ++i) suffix_[i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < clear_code_; ++i) suffix_[i] = static_cast<uint8_t>(i);
   reset();
 }
 
