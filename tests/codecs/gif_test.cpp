@@ -29,6 +29,21 @@ constexpr uint32_t kDelays = raster::gif::kPropertyFrameDelay;
 constexpr uint32_t kLoops = raster::gif::kPropertyLoopCount;
 const raster::Guid kTime = raster::guids::kFrameDimensionTime;
 
+// LZW codes packed least significant bit first.
+struct CodeWriter {
+  void put(uint32_t code, int width) {
+    acc |= code << nbits;
+    for (nbits += width; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
+  }
+  Bytes end() {
+    if (nbits > 0) data.push_back(uint8_t(acc));
+    return data;
+  }
+  Bytes data;
+  uint32_t acc = 0;
+  int nbits = 0;
+};
+
 // Builds GIF files byte by byte. Pixel data is written as literal LZW codes,
 // with a clear code often enough that the code width never grows.
 struct GifBuilder {
@@ -49,20 +64,13 @@ struct GifBuilder {
     put({uint8_t(local.empty() ? 0 : 0x80 | (bits(local.size()) - 1))});
     colors(local);
     const int m = code_size > 0 ? code_size : std::max(2, bits(local.empty() ? 4 : local.size()));
-    Bytes data;
-    uint32_t acc = 0;
-    int nbits = 0;
-    auto emit = [&](uint32_t code) {
-      acc |= code << nbits;
-      for (nbits += m + 1; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
-    };
+    CodeWriter out;
     for (size_t i = 0; i < px.size(); ++i) {
-      if (i % ((1u << m) - 2) == 0) emit(1u << m);
-      emit(px[i]);
+      if (i % ((1u << m) - 2) == 0) out.put(1u << m, m + 1);
+      out.put(px[i], m + 1);
     }
-    emit((1u << m) + 1);
-    if (nbits > 0) data.push_back(uint8_t(acc));
-    return blocks(m, data);
+    out.put((1u << m) + 1, m + 1);
+    return blocks(m, out.end());
   }
   // A picture without a local map whose compressed data is given; 0x40 in
   // `flags` marks it interlaced.
@@ -100,14 +108,10 @@ struct GifBuilder {
 Bytes lzw(const Bytes& px, int m, bool defer_clear) {
   const uint32_t clear = 1u << m;
   std::unordered_map<uint32_t, uint32_t> table;  // string code << 8 | pixel -> code
-  uint32_t next = clear + 2, width = m + 1, acc = 0;
-  int nbits = 0;
-  Bytes data;
-  auto emit = [&](uint32_t code) {
-    acc |= code << nbits;
-    for (nbits += width; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
-  };
-  emit(clear);
+  uint32_t next = clear + 2;
+  int width = m + 1;
+  CodeWriter out;
+  out.put(clear, width);
   uint32_t string = px[0];
   for (size_t i = 1; i < px.size(); ++i) {
     const uint32_t key = string << 8 | px[i];
@@ -115,34 +119,27 @@ Bytes lzw(const Bytes& px, int m, bool defer_clear) {
       string = it->second;
       continue;
     }
-    emit(string);
+    out.put(string, width);
     if (next < 4096) {
       table[key] = next++;
       if (next > 1u << width && width < 12) ++width;
     } else if (!defer_clear) {
-      emit(clear);
+      out.put(clear, width);
       table.clear();
       next = clear + 2, width = m + 1;
     }
     string = px[i];
   }
-  emit(string);
-  emit(clear + 1);
-  if (nbits > 0) data.push_back(uint8_t(acc));
-  return data;
+  out.put(string, width);
+  out.put(clear + 1, width);
+  return out.end();
 }
 
 // Codes of 12 bits, as a code size of 11 writes them from the start.
 Bytes codes12(std::initializer_list<uint32_t> codes) {
-  Bytes data;
-  uint32_t acc = 0;
-  int nbits = 0;
-  for (uint32_t code : codes) {
-    acc |= code << nbits;
-    for (nbits += 12; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
-  }
-  if (nbits > 0) data.push_back(uint8_t(acc));
-  return data;
+  CodeWriter out;
+  for (uint32_t code : codes) out.put(code, 12);
+  return out.end();
 }
 
 Status status_of(const Bytes& bytes) {
