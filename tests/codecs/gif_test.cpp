@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <unordered_map>
 
 #include "codec_test_util.h"
 #include "raster/codecs/gif/gif_codec.h"
@@ -28,6 +29,21 @@ constexpr uint32_t kDelays = raster::gif::kPropertyFrameDelay;
 constexpr uint32_t kLoops = raster::gif::kPropertyLoopCount;
 const raster::Guid kTime = raster::guids::kFrameDimensionTime;
 
+// LZW codes packed least significant bit first.
+struct CodeWriter {
+  void put(uint32_t code, int width) {
+    acc |= code << nbits;
+    for (nbits += width; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
+  }
+  Bytes end() {
+    if (nbits > 0) data.push_back(uint8_t(acc));
+    return data;
+  }
+  Bytes data;
+  uint32_t acc = 0;
+  int nbits = 0;
+};
+
 // Builds GIF files byte by byte. Pixel data is written as literal LZW codes,
 // with a clear code often enough that the code width never grows.
 struct GifBuilder {
@@ -48,20 +64,22 @@ struct GifBuilder {
     put({uint8_t(local.empty() ? 0 : 0x80 | (bits(local.size()) - 1))});
     colors(local);
     const int m = code_size > 0 ? code_size : std::max(2, bits(local.empty() ? 4 : local.size()));
-    Bytes data;
-    uint32_t acc = 0;
-    int nbits = 0;
-    auto emit = [&](uint32_t code) {
-      acc |= code << nbits;
-      for (nbits += m + 1; nbits >= 8; nbits -= 8, acc >>= 8) data.push_back(uint8_t(acc));
-    };
+    CodeWriter out;
     for (size_t i = 0; i < px.size(); ++i) {
-      if (i % ((1u << m) - 2) == 0) emit(1u << m);
-      emit(px[i]);
+      if (i % ((1u << m) - 2) == 0) out.put(1u << m, m + 1);
+      out.put(px[i], m + 1);
     }
-    emit((1u << m) + 1);
-    if (nbits > 0) data.push_back(uint8_t(acc));
-    put({uint8_t(m)});
+    out.put((1u << m) + 1, m + 1);
+    return blocks(m, out.end());
+  }
+  // A picture without a local map whose compressed data is given; 0x40 in
+  // `flags` marks it interlaced.
+  GifBuilder& packed(int x, int y, int w, int h, int code_size, const Bytes& data, int flags = 0) {
+    put({0x2C}), put16(x), put16(y), put16(w), put16(h), put({uint8_t(flags)});
+    return blocks(code_size, data);
+  }
+  GifBuilder& blocks(int code_size, const Bytes& data) {
+    put({uint8_t(code_size)});
     for (size_t i = 0; i < data.size(); i += 255) {  // sub-blocks of at most 255 bytes
       put({uint8_t(std::min<size_t>(255, data.size() - i))});
       b.insert(b.end(), data.begin() + i, data.begin() + i + b.back());
@@ -83,6 +101,46 @@ struct GifBuilder {
   }
   Bytes b;
 };
+
+// A real LZW encoder: strings enter the table and codes widen with it up to
+// 12 bits. When the table is full the encoder sends a clear code, or with
+// `defer_clear` goes on with the full table.
+Bytes lzw(const Bytes& px, int m, bool defer_clear) {
+  const uint32_t clear = 1u << m;
+  std::unordered_map<uint32_t, uint32_t> table;  // string code << 8 | pixel -> code
+  uint32_t next = clear + 2;
+  int width = m + 1;
+  CodeWriter out;
+  out.put(clear, width);
+  uint32_t string = px[0];
+  for (size_t i = 1; i < px.size(); ++i) {
+    const uint32_t key = string << 8 | px[i];
+    if (auto it = table.find(key); it != table.end()) {
+      string = it->second;
+      continue;
+    }
+    out.put(string, width);
+    if (next < 4096) {
+      table[key] = next++;
+      if (next > 1u << width && width < 12) ++width;
+    } else if (!defer_clear) {
+      out.put(clear, width);
+      table.clear();
+      next = clear + 2, width = m + 1;
+    }
+    string = px[i];
+  }
+  out.put(string, width);
+  out.put(clear + 1, width);
+  return out.end();
+}
+
+// Codes of 12 bits, as a code size of 11 writes them from the start.
+Bytes codes12(std::initializer_list<uint32_t> codes) {
+  CodeWriter out;
+  for (uint32_t code : codes) out.put(code, 12);
+  return out.end();
+}
 
 Status status_of(const Bytes& bytes) {
   std::unique_ptr<Image> img;
@@ -248,12 +306,88 @@ TEST(GifDecode, DamagedFilesGiveAStatus) {
   img = decode_ok(
       GifBuilder(2, 2, map).picture(0, 0, 2, 2, {0, 0, 0, 0}).picture(0, 0, 2, 2, {1, 2}).end());
   EXPECT_EQ(frame_pixels(*img, 1), (Pixels{kGreen, kBlue, kRed, kRed}));
-  // Code size past 8 bits, header cut in the screen descriptor, foreign signature.
-  EXPECT_EQ(status_of(GifBuilder(2, 1, map).picture(0, 0, 2, 1, {0, 1}, {}, 9).end()),
+  // Code size past 11 bits, header cut in the screen descriptor, foreign signature.
+  EXPECT_EQ(status_of(GifBuilder(2, 1, map).picture(0, 0, 2, 1, {0, 1}, {}, 12).end()),
             Status::GenericError);
   EXPECT_EQ(status_of({'G', 'I', 'F', '8', '9', 'a', 2, 0}), Status::GenericError);
   EXPECT_EQ(status_of({'G', 'I', 'F', '8', '8', 'a', 2, 0, 1, 0, 0, 0, 0}),
             Status::UnknownImageFormat);
+}
+
+// Code sizes 9..11, which giflib refuses, decoded by our own LZW reader; code
+// size 8 goes through giflib and checks the encoder. Pixels are random indices
+// with a long run (strings that refer to themselves), enough for the table to
+// fill several times.
+TEST(GifDecode, LargeLzwCodeSizes) {
+  Pixels map(256);
+  for (uint32_t i = 0; i < 256; ++i) map[i] = kBlack | i << 16 | (255 - i) << 8 | (i * 7 & 255);
+  const int w = 97, h = 83;
+  Bytes px(w * h);
+  uint32_t seed = 1;
+  for (uint8_t& p : px) p = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+  std::fill(px.begin() + 1000, px.begin() + 1400, 7);
+  Bytes stored;  // rows in interlaced order
+  const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int y = start[pass]; y < h; y += step[pass]) {
+      stored.insert(stored.end(), px.begin() + y * w, px.begin() + (y + 1) * w);
+    }
+  }
+  ASSERT_EQ(stored.size(), px.size());
+  ScratchDir dir;
+  const std::string path = dir.file("lzw.gif");
+  // Code size, deferred clear, interlaced.
+  const std::tuple<int, bool, bool> cases[] = {{11, false, false}, {11, true, false},
+                                               {11, false, true},  {10, true, true},
+                                               {9, false, false},  {8, true, false}};
+  for (const auto& [m, defer, interlaced] : cases) {
+    SCOPED_TRACE(testing::Message() << m << " " << defer << " " << interlaced);
+    const Bytes gif =
+        GifBuilder(w, h, map)
+            .packed(0, 0, w, h, m, lzw(interlaced ? stored : px, m, defer), interlaced ? 0x40 : 0)
+            .end();
+    auto img = decode_ok(gif);
+    EXPECT_EQ(img->format(), pf::k8bppIndexed);
+    EXPECT_EQ(testutil::stored_rows(*img), px);
+    EXPECT_EQ(img->palette().entries, map);
+    testutil::write_file(path, gif);
+    EXPECT_EQ(testutil::argb_pixels(*img), magick_pixels(path));
+  }
+
+  // Hand-written codes: after the clear (2048) come literals, a new string
+  // (2050 = 5 6), the next free entry (2051 = 6 6) and a literal past 255,
+  // which keeps its low 8 bits as browsers do.
+  const Pixels small = {kRed, kGreen, kBlue, kBlack, kWhite, kRed, kGreen, kBlue};
+  auto one = [&](std::initializer_list<uint32_t> codes, int n) {
+    return GifBuilder(n, 1, small).packed(0, 0, n, 1, 11, codes12(codes)).end();
+  };
+  auto img = decode_ok(one({2048, 5, 6, 2051, 2050, 256 + 4, 2049}, 7));
+  EXPECT_EQ(testutil::stored_rows(*img), (Bytes{5, 6, 6, 6, 5, 6, 4}));
+  // Faults: a code past the next free entry, a string code first after a
+  // clear, an end code or the end of the data before the picture is complete.
+  for (const Bytes& bad : {one({2048, 5, 6, 2052, 2049}, 4), one({2048, 2050, 2049}, 2),
+                           one({2048, 5, 2049}, 2), one({2048, 5}, 2)}) {
+    EXPECT_EQ(status_of(bad), Status::GenericError);
+  }
+  // In an animation: the picture after one decoded by our reader still goes
+  // through giflib; transparency and delays apply; a later fault keeps the
+  // pixels decoded before it.
+  GifBuilder anim(3, 1, small);
+  anim.picture(0, 0, 3, 1, {0, 1, 2});
+  anim.control(0, 4, 1).packed(1, 0, 2, 1, 11, codes12({2048, 1, 3, 2049}));
+  anim.control(0, 5).picture(0, 0, 1, 1, {2});
+  anim.packed(0, 0, 1, 2, 11, codes12({2048, 4, 2052, 2049}));  // row 1 is off the screen
+  img = decode_ok(anim.end());
+  ASSERT_EQ(img->frame_count(), 4u);
+  EXPECT_EQ(frame_pixels(*img, 1), (Pixels{kRed, kGreen, kBlack}));
+  EXPECT_EQ(frame_pixels(*img, 2), (Pixels{kBlue, kGreen, kBlack}));
+  EXPECT_EQ(frame_pixels(*img, 3), (Pixels{kWhite, kGreen, kBlack}));
+  EXPECT_EQ(property_bytes(*img, kDelays), (Bytes{0, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
+  // Cut anywhere inside the picture's data: refused, as giflib's pictures are.
+  const Bytes whole = one({2048, 5, 6, 2051, 2050, 2049}, 6);
+  for (size_t n = 13 + 24; n < whole.size() - 1; ++n) {
+    EXPECT_EQ(status_of(Bytes(whole.begin(), whole.begin() + n)), Status::GenericError) << n;
+  }
 }
 
 TEST(GifDecode, PixelMemoryLimit) {

@@ -25,6 +25,9 @@
 //    padded with black); in an 8bppIndexed picture the palette is extended
 //    with black entries to cover them and the transparent index.
 //  - Disposal methods 4..7 are treated like 0 and 1 (keep the frame).
+//  - Pictures with a minimum LZW code size of 9..11, which giflib refuses,
+//    are read and decompressed by our own LZW reader (gif_lzw.h); a code
+//    size of 12 or more ends the file like any other broken descriptor.
 //  - An animation whose composed frames, together with their per-frame
 //    delay lists, exceed the pixel memory limit is refused with OutOfMemory,
 //    so a small file cannot demand unbounded memory by repeating tiny
@@ -36,6 +39,7 @@
 #include <new>
 
 #include "raster/codecs/gif/gif_codec.h"
+#include "raster/codecs/gif/gif_lzw.h"
 
 namespace korvex::raster::gif {
 
@@ -87,6 +91,17 @@ std::vector<uint32_t> map_colors(const ColorMapObject* map) {
   return out;
 }
 
+// Opaque ARGB colours of a colour map read straight from the file.
+std::vector<uint32_t> raw_colors(const uint8_t* rgb, size_t count) {
+  std::vector<uint32_t> out(std::min<size_t>(count, 256));
+  for (uint32_t& c : out) {
+    c = kOpaqueBlack | static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 |
+        rgb[2];
+    rgb += 3;
+  }
+  return out;
+}
+
 // One picture of the file, as found by the scan.
 struct Picture {
   size_t offset = 0;  // of the image separator ','
@@ -96,6 +111,7 @@ struct Picture {
   int32_t height = 0;
   bool interlaced = false;
   bool has_colors = false;  // a local or global colour map applies
+  bool own_lzw = false;     // a code size giflib refuses: decompressed by LzwReader
   int disposal = 0;
   int transparent = -1;
   uint16_t delay = 0;  // hundredths of a second
@@ -148,6 +164,26 @@ bool read_extension(GifFileType* file, PendingControl& control, int& loop_count)
   return true;
 }
 
+// Notes a picture whose descriptor giflib refused, when the refusal is for a
+// code size our LZW reader handles, and skips its compressed data. Returns the
+// offset after the data, or 0 when the picture is not one of those or its data
+// ends early.
+size_t scan_own_lzw(const uint8_t* data, size_t size, size_t global_colors, Picture& p) {
+  RawDescriptor d;
+  if (!read_descriptor(data, size, p.offset, d) || d.code_size < kOwnLzwMinCodeSize ||
+      d.code_size > kOwnLzwMaxCodeSize) {
+    return 0;
+  }
+  p.left = d.left;
+  p.top = d.top;
+  p.width = d.width;
+  p.height = d.height;
+  p.interlaced = d.interlaced;
+  p.has_colors = d.local_colors > 0 || global_colors > 0;
+  p.own_lzw = true;
+  return skip_sub_blocks(data, size, d.data);
+}
+
 // Walks the records of the file without decompressing any pixels.
 Status scan(const uint8_t* data, size_t size, FileInfo& info) {
   Reader r{data, size, 0};
@@ -170,7 +206,19 @@ Status scan(const uint8_t* data, size_t size, FileInfo& info) {
     // An image descriptor: its separator byte has just been read.
     Picture p;
     p.offset = r.pos - 1;
-    if (DGifGetImageDesc(file.get()) != GIF_OK) break;
+    p.disposal = control.disposal;
+    p.transparent = control.transparent;
+    p.delay = control.delay;
+    control = PendingControl{};
+    if (DGifGetImageDesc(file.get()) != GIF_OK) {
+      // giflib reads nothing ahead, so the next record starts where our
+      // own walk of the picture's sub-blocks ends.
+      const size_t end = scan_own_lzw(data, size, info.global_colors, p);
+      if (end == 0) break;
+      r.pos = end;
+      info.pictures.push_back(p);
+      continue;
+    }
     const GifImageDesc& desc = file->Image;
     p.left = desc.Left;
     p.top = desc.Top;
@@ -179,10 +227,6 @@ Status scan(const uint8_t* data, size_t size, FileInfo& info) {
     p.interlaced = desc.Interlace;
     p.has_colors =
         (desc.ColorMap != nullptr && desc.ColorMap->ColorCount > 0) || info.global_colors > 0;
-    p.disposal = control.disposal;
-    p.transparent = control.transparent;
-    p.delay = control.delay;
-    control = PendingControl{};
     // Skip the compressed data; a picture cut short ends the file.
     int code_size = 0;
     GifByteType* block = nullptr;
@@ -206,33 +250,10 @@ Status scan(const uint8_t* data, size_t size, FileInfo& info) {
   return Status::Ok;
 }
 
-// Decompresses one picture. `begin(colors)` first receives the colours of the
-// colour map that applies; then for each row y of the picture (0 = top,
-// whatever the interlacing) `target(y)` names the buffer of at least `width`
-// bytes the row is decoded into, and `done(y, buffer)` is called once the row
-// is complete. Returns Ok when every row decoded, GenericError at the first
-// fault (rows done so far stay done).
-template <class Begin, class Target, class Done>
-Status decode_picture(const EncodedBytes& bytes, const Picture& p, Begin&& begin, Target&& target,
-                      Done&& done) {
-  Reader r{bytes.data, bytes.size, 0};
-  GifHandle file = open_gif(r);
-  if (!file) return Status::GenericError;
-  r.pos = p.offset;
-  GifRecordType type = UNDEFINED_RECORD_TYPE;
-  if (DGifGetRecordType(file.get(), &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE ||
-      DGifGetImageDesc(file.get()) != GIF_OK) {
-    return Status::GenericError;
-  }
-  if (p.width <= 0 || p.height <= 0) return Status::GenericError;
-  begin(map_colors(file->Image.ColorMap != nullptr ? file->Image.ColorMap : file->SColorMap));
-
-  auto decode_row = [&](int32_t y) {
-    uint8_t* buf = target(y);
-    if (DGifGetLine(file.get(), buf, p.width) != GIF_OK) return false;
-    done(y, buf);
-    return true;
-  };
+// Calls `decode_row(y)` for each row y of a picture in the order the rows
+// are stored. Returns GenericError at the first row that fails.
+template <class DecodeRow>
+Status decode_rows(const Picture& p, DecodeRow&& decode_row) {
   if (!p.interlaced) {
     for (int32_t y = 0; y < p.height; ++y) {
       if (!decode_row(y)) return Status::GenericError;
@@ -249,6 +270,46 @@ Status decode_picture(const EncodedBytes& bytes, const Picture& p, Begin&& begin
     }
   }
   return Status::Ok;
+}
+
+// Decompresses one picture. `begin(colors)` first receives the colours of the
+// colour map that applies; then for each row y of the picture (0 = top,
+// whatever the interlacing) `target(y)` names the buffer of at least `width`
+// bytes the row is decoded into, and `done(y, buffer)` is called once the row
+// is complete. Returns Ok when every row decoded, GenericError at the first
+// fault (rows done so far stay done).
+template <class Begin, class Target, class Done>
+Status decode_picture(const EncodedBytes& bytes, const Picture& p, Begin&& begin, Target&& target,
+                      Done&& done) {
+  Reader r{bytes.data, bytes.size, 0};
+  GifHandle file = open_gif(r);
+  if (!file || p.width <= 0 || p.height <= 0) return Status::GenericError;
+  if (p.own_lzw) {
+    RawDescriptor d;
+    if (!read_descriptor(bytes.data, bytes.size, p.offset, d)) return Status::GenericError;
+    begin(d.local_map != nullptr ? raw_colors(d.local_map, d.local_colors)
+                                 : map_colors(file->SColorMap));
+    LzwReader lzw(bytes.data, bytes.size, d.data, d.code_size);
+    return decode_rows(p, [&](int32_t y) {
+      uint8_t* buf = target(y);
+      if (!lzw.read(buf, static_cast<size_t>(p.width))) return false;
+      done(y, buf);
+      return true;
+    });
+  }
+  r.pos = p.offset;
+  GifRecordType type = UNDEFINED_RECORD_TYPE;
+  if (DGifGetRecordType(file.get(), &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE ||
+      DGifGetImageDesc(file.get()) != GIF_OK) {
+    return Status::GenericError;
+  }
+  begin(map_colors(file->Image.ColorMap != nullptr ? file->Image.ColorMap : file->SColorMap));
+  return decode_rows(p, [&](int32_t y) {
+    uint8_t* buf = target(y);
+    if (DGifGetLine(file.get(), buf, p.width) != GIF_OK) return false;
+    done(y, buf);
+    return true;
+  });
 }
 
 // Columns [x0, x1) and rows [y0, y1) of a picture that fall on the screen.
