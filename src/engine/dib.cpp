@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "engine/state.h"
+#include "raster/bit_depth.h"
 #include "raster/convert.h"
 
 namespace korvex {
@@ -18,25 +19,6 @@ uint16_t rd16(const uint8_t* p) {
 }
 void wr32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-raster::PixelFormat format_for_depth(int32_t bpp) {
-  switch (bpp) {
-    case 1:
-      return raster::pf::k1bppIndexed;
-    case 4:
-      return raster::pf::k4bppIndexed;
-    case 8:
-      return raster::pf::k8bppIndexed;
-    case 16:
-      return raster::pf::k16bppRGB555;
-    case 24:
-      return raster::pf::k24bppRGB;
-    case 32:
-      return raster::pf::k32bppRGB;
-    default:
-      return raster::pf::kUndefined;
-  }
 }
 
 raster::Palette palette_from_colors(const std::vector<uint32_t>& colors) {
@@ -77,7 +59,7 @@ uint8_t scale_field(uint32_t v, int bits) {
 
 raster::Status ImageFromHostBitmap(const host::Bitmap& b, const std::vector<uint32_t>* palette,
                                    std::unique_ptr<raster::Image>& out) {
-  const raster::PixelFormat f = format_for_depth(b.bits_per_pixel);
+  const raster::PixelFormat f = raster::format_for_depth(b.bits_per_pixel, raster::DepthUse::kDib);
   if (f == raster::pf::kUndefined || b.width <= 0 || b.height <= 0 ||
       b.bits.size() < static_cast<size_t>(b.stride()) * static_cast<size_t>(b.height)) {
     return raster::Status::InvalidParameter;
@@ -144,7 +126,9 @@ raster::Status ImageFromPackedDib(const uint8_t* block, size_t size,
   }
   const bool top_down = raw_height < 0;
   const int32_t height = top_down ? -raw_height : raw_height;
-  if (format_for_depth(bpp) == raster::pf::kUndefined) return Status::InvalidParameter;
+  if (raster::format_for_depth(bpp, raster::DepthUse::kDib) == raster::pf::kUndefined) {
+    return Status::InvalidParameter;
+  }
   // Pixel layout: plain RGB, or bit fields for 16 and 32 bits.
   size_t offset = header;
   uint32_t masks[3] = {0, 0, 0};
@@ -189,7 +173,7 @@ raster::Status ImageFromPackedDib(const uint8_t* block, size_t size,
   const uint8_t* bits = block + offset;
 
   // Bit fields other than the standard layouts are expanded to 32bppARGB.
-  raster::PixelFormat f = format_for_depth(bpp);
+  raster::PixelFormat f = raster::format_for_depth(bpp, raster::DepthUse::kDib);
   bool expand = false;
   if (fields) {
     if (bpp == 16 && masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F) {

@@ -9,6 +9,7 @@
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
+#include "raster/bit_depth.h"
 #include "raster/codec.h"
 #include "raster/handles.h"
 
@@ -51,30 +52,6 @@ int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
     return 0;
   }
   return decode_new(s, bytes);
-}
-
-// Bit depth of a blank image to its pixel format; 0 when not offered.
-raster::PixelFormat blank_format(int16_t depth) {
-  switch (depth) {
-    case 1:
-      return raster::pf::k1bppIndexed;
-    case 4:
-      return raster::pf::k4bppIndexed;
-    case 8:
-      return raster::pf::k8bppIndexed;
-    case 16:
-      return raster::pf::k16bppRGB555;
-    case 24:
-      return raster::pf::k24bppRGB;
-    case 32:
-      return raster::pf::k32bppARGB;
-    case 48:
-      return raster::pf::k48bppRGB;
-    case 64:
-      return raster::pf::k64bppPARGB;
-    default:
-      return raster::pf::kUndefined;
-  }
 }
 
 constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
@@ -167,7 +144,8 @@ KORVEX_SOURCE_PAIR(CreateImageFromStream, LoadFromStream, (const std::shared_ptr
 
 int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat,
                                 int32_t nBackColor) {
-  const raster::PixelFormat f = blank_format(nPixelFormat);
+  const raster::PixelFormat f =
+      raster::format_for_depth(nPixelFormat, raster::DepthUse::kBlankImage);
   if (f == raster::pf::kUndefined) {
     SetStatus(*s_, raster::Status::InvalidParameter);
     return 0;

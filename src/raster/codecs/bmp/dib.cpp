@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "raster/bit_depth.h"
+
 namespace korvex::raster::dib {
 namespace {
 
@@ -238,14 +240,12 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
       } else {
         return Status::GenericError;
       }
-      info.format = info.bit_count == 1   ? pf::k1bppIndexed
-                    : info.bit_count == 4 ? pf::k4bppIndexed
-                                          : pf::k8bppIndexed;
+      info.format = format_for_depth(info.bit_count, DepthUse::kDib);
       break;
     case 24:
       if (c != kRgb) return Status::GenericError;
       info.layout = Layout::kCopy24;
-      info.format = pf::k24bppRGB;
+      info.format = format_for_depth(24, DepthUse::kDib);
       break;
     case 16:
     case 32:
@@ -255,14 +255,14 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
           info.green_mask = kG555;
           info.blue_mask = kB555;
           info.layout = Layout::kCopy16;
-          info.format = pf::k16bppRGB555;
+          info.format = format_for_depth(16, DepthUse::kDib);
         } else {
           info.red_mask = kR888;
           info.green_mask = kG888;
           info.blue_mask = kB888;
           info.alpha_mask = keep_alpha ? kA8888 : 0;
           info.layout = keep_alpha ? Layout::kCopy32 : Layout::kOpaque32;
-          info.format = keep_alpha ? pf::k32bppARGB : pf::k32bppRGB;
+          info.format = keep_alpha ? pf::k32bppARGB : format_for_depth(32, DepthUse::kDib);
         }
       } else if (c == kBitfields || c == kAlphaBitfields) {
         // Masks sit in the later headers, or right after a 40-byte one.
