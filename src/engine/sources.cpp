@@ -21,6 +21,8 @@ namespace {
 constexpr raster::Status kStreamFailed = static_cast<raster::Status>(22);
 constexpr raster::Status kDecoderFailed = static_cast<raster::Status>(23);
 
+constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
+
 // Decodes encoded bytes into a new registered image; 0 with the status in
 // LastStatus on failure. The image keeps its own reference to the bytes it
 // still needs (frames decoded on demand), so callers may drop theirs.
@@ -54,13 +56,7 @@ int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
   return decode_new(s, bytes);
 }
 
-constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
-
-}  // namespace
-
-namespace {
-
-int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
+int32_t from_file(cKorvex::State& s, const std::string& path) {
   // Large single-page files are decoded straight from the file; the others
   // are read whole and decoded from memory.
   raster::EncodedBytes bytes;
@@ -82,7 +78,7 @@ int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
   return decode_new(s, bytes);
 }
 
-int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>& bytes) {
+int32_t from_byte_array(cKorvex::State& s, const Array<uint8_t>& bytes) {
   if (bytes.UBound() < 1) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
@@ -90,7 +86,7 @@ int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>&
   return from_memory(s, bytes.data(), bytes.size());
 }
 
-int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text) {
+int32_t from_string(cKorvex::State& s, const std::string& text) {
   if (text.empty()) {
     SetStatus(s, raster::Status::GenericError);
     return 0;
@@ -103,7 +99,7 @@ int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text)
   return from_memory(s, bytes.data(), bytes.size());
 }
 
-int32_t CreateImageFromStreamRoutine(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
+int32_t from_stream(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
   if (!stream) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
@@ -133,14 +129,41 @@ int32_t CreateImageFromStreamRoutine(cKorvex::State& s, const std::shared_ptr<St
 
 }  // namespace
 
-KORVEX_SOURCE_PAIR(CreateImageFromFile, LoadFromFile, (const std::string& sFilePath),
-                   (*s_, sFilePath))
-KORVEX_SOURCE_PAIR(CreateImageFromByteArray, LoadFromByteArray, (Array<uint8_t> & arBytes),
-                   (*s_, arBytes))
-KORVEX_SOURCE_PAIR(CreateImageFromString, LoadFromString, (const std::string& sImageString),
-                   (*s_, sImageString))
-KORVEX_SOURCE_PAIR(CreateImageFromStream, LoadFromStream, (const std::shared_ptr<Stream>& oStream),
-                   (*s_, oStream))
+int32_t cKorvex::CreateImageFromFile(const std::string& sFilePath) {
+  return KeepAsCallersImage(*s_, from_file(*s_, sFilePath));
+}
+
+cKorvexStatus cKorvex::LoadFromFile(const std::string& sFilePath) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_file(*s_, sFilePath));
+}
+
+int32_t cKorvex::CreateImageFromByteArray(Array<uint8_t>& arBytes) {
+  return KeepAsCallersImage(*s_, from_byte_array(*s_, arBytes));
+}
+
+cKorvexStatus cKorvex::LoadFromByteArray(Array<uint8_t>& arBytes) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_byte_array(*s_, arBytes));
+}
+
+int32_t cKorvex::CreateImageFromString(const std::string& sImageString) {
+  return KeepAsCallersImage(*s_, from_string(*s_, sImageString));
+}
+
+cKorvexStatus cKorvex::LoadFromString(const std::string& sImageString) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_string(*s_, sImageString));
+}
+
+int32_t cKorvex::CreateImageFromStream(const std::shared_ptr<Stream>& oStream) {
+  return KeepAsCallersImage(*s_, from_stream(*s_, oStream));
+}
+
+cKorvexStatus cKorvex::LoadFromStream(const std::shared_ptr<Stream>& oStream) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_stream(*s_, oStream));
+}
 
 int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat,
                                 int32_t nBackColor) {
