@@ -9,6 +9,7 @@
 #include "korvex/engine.h"
 #include "korvex/global_memory.h"
 #include "korvex/host.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -70,12 +71,8 @@ int32_t from_dib(cKorvex::State& s, int32_t hdib, int32_t free_flag) {
     return 0;
   }
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = ImageFromPackedDib(block, host::GlobalSize(hdib), img);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  }
+  const raster::Status st =
+      raster::guarded([&] { return ImageFromPackedDib(block, host::GlobalSize(hdib), img); });
   host::GlobalUnlock(hdib);
   const int32_t id = register_result(s, st, img);
   if (id != 0) DibImageTableAdd(hdib, id, free_flag);

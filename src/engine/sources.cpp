@@ -11,6 +11,7 @@
 #include "korvex/engine.h"
 #include "raster/bit_depth.h"
 #include "raster/codec.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -28,14 +29,8 @@ constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
 // still needs (frames decoded on demand), so callers may drop theirs.
 int32_t decode_new(cKorvex::State& s, const raster::EncodedBytes& bytes) {
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = raster::decode_image(bytes, img);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  } catch (...) {
-    st = kDecoderFailed;
-  }
+  const raster::Status st =
+      raster::guarded([&] { return raster::decode_image(bytes, img); }, kDecoderFailed);
   if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
   return raster::register_image(std::move(img));
 }
@@ -46,10 +41,14 @@ int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
   }
+  // Any failure to make the copy, running out of memory included, is the
+  // memory stream's.
   raster::EncodedBytes bytes;
-  try {
+  const raster::Status copied = raster::guarded([&] {
     bytes = raster::copy_bytes(data, n);
-  } catch (const std::bad_alloc&) {
+    return raster::Status::Ok;
+  });
+  if (copied != raster::Status::Ok) {
     SetStatus(s, kStreamFailed);
     return 0;
   }
@@ -61,14 +60,8 @@ int32_t from_file(cKorvex::State& s, const std::string& path) {
   // are read whole and decoded from memory.
   raster::EncodedBytes bytes;
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = host::open_image_file(NormalizePath(path), img, bytes);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  } catch (...) {
-    st = kDecoderFailed;
-  }
+  const raster::Status st = raster::guarded(
+      [&] { return host::open_image_file(NormalizePath(path), img, bytes); }, kDecoderFailed);
   if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
   if (img) return raster::register_image(std::move(img));
   if (bytes.size == 0) {
@@ -99,25 +92,25 @@ int32_t from_string(cKorvex::State& s, const std::string& text) {
   return from_memory(s, bytes.data(), bytes.size());
 }
 
+// Reads a stream to its end.
+raster::Status read_all(Stream& stream, std::vector<uint8_t>& bytes) {
+  uint8_t chunk[65536];
+  for (;;) {
+    const int64_t n = stream.Read(chunk, sizeof chunk);
+    if (n < 0) return raster::Status::Win32Error;
+    if (n == 0) return raster::Status::Ok;
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+}
+
 int32_t from_stream(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
   if (!stream) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
   }
   std::vector<uint8_t> bytes;
-  try {
-    uint8_t chunk[65536];
-    for (;;) {
-      const int64_t n = stream->Read(chunk, sizeof chunk);
-      if (n < 0) {
-        SetStatus(s, raster::Status::Win32Error);
-        return 0;
-      }
-      if (n == 0) break;
-      bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-  } catch (const std::bad_alloc&) {
-    SetStatus(s, raster::Status::OutOfMemory);
+  if (SetStatus(s, raster::guarded([&] { return read_all(*stream, bytes); })) !=
+      cKorvexStatus::Ok) {
     return 0;
   }
   if (bytes.empty()) {

@@ -2,12 +2,11 @@
 // offset of the pixel array) followed by a DIB. Indexed pictures keep their
 // depth and colour table; 16-bit pictures whose masks match a stored format
 // keep it; anything else with masks becomes 32bppARGB.
-#include <cstring>
 #include <memory>
-#include <new>
 
 #include "raster/codec.h"
 #include "raster/codecs/bmp/dib.h"
+#include "raster/guard.h"
 
 namespace korvex::raster {
 namespace {
@@ -60,13 +59,7 @@ Status decode_bmp_unchecked(const EncodedBytes& in, std::unique_ptr<Image>& out)
 }
 
 Status decode_bmp(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  try {
-    return decode_bmp_unchecked(in, out);
-  } catch (const std::bad_alloc&) {
-    return Status::OutOfMemory;
-  } catch (...) {
-    return Status::GenericError;
-  }
+  return guarded([&] { return decode_bmp_unchecked(in, out); });
 }
 
 }  // namespace
