@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "engine/state.h"
 #include "raster/bit_depth.h"
 #include "raster/codec.h"
 #include "raster/codecs/bmp/dib.h"
+#include "raster/rounding.h"
 
 namespace korvex {
 
@@ -78,8 +78,8 @@ raster::Status ImageFromPackedDib(const uint8_t* block, size_t size,
   if (st == raster::Status::OutOfMemory) return st;
   if (st != raster::Status::Ok) return raster::Status::InvalidParameter;
   if (info.ppm_x > 0 && info.ppm_y > 0) {
-    const int32_t dx = RoundHalfEven(info.ppm_x / 100.0 * 2.54),
-                  dy = RoundHalfEven(info.ppm_y / 100.0 * 2.54);
+    const int32_t dx = raster::RoundHalfEven(info.ppm_x / 100.0 * 2.54),
+                  dy = raster::RoundHalfEven(info.ppm_y / 100.0 * 2.54);
     if (dx > 0 && dy > 0) img->set_resolution(static_cast<float>(dx), static_cast<float>(dy));
   }
   out = std::move(img);
