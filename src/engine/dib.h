@@ -21,19 +21,21 @@ raster::Status ImageFromHostBitmap(const host::Bitmap& bitmap, const std::vector
 // opaque background colour (ARGB).
 raster::Status HostBitmapFromImage(raster::Image& img, uint32_t background, host::Bitmap& out);
 
-// Parses a packed DIB (BITMAPINFOHEADER or larger, optional bit-field masks,
-// colour table, pixels) and copies it into a new image. Every field is
-// checked against the block: a header under 40 bytes, a bad depth, plane
-// count or compression, inconsistent masks or colour count, or pixels past
-// the end of the block give InvalidParameter. Resolution: pels per metre
-// / 100 x 2.54, rounded half to even, set when both are positive.
+// The image of a packed DIB, read by the raster layer's DIB reader
+// (raster::dib::read_packed, which states the rules a block must meet).
+// The engine's status rule: running out of memory stays OutOfMemory; any
+// other refusal, of a malformed block or of a variant that is not read, is
+// InvalidParameter, since the block is the caller's argument. Resolution:
+// pels per metre / 100 x 2.54, rounded half to even, set when both are
+// positive (96 dpi otherwise).
 raster::Status ImageFromPackedDib(const uint8_t* block, size_t size,
                                   std::unique_ptr<raster::Image>& out);
 
-// A packed DIB (40-byte header, colour table for indexed images, bottom-up
-// rows) of the image: indexed images keep their depth and palette, 16-bit
+// A packed DIB of the image, written by the raster layer's DIB writer
+// (raster::dib::write): indexed images keep their depth and palette, 16-bit
 // RGB555 and 24-bit images keep theirs, every other format becomes 32-bit
-// with alpha composited over `background`.
+// with alpha composited over `background`. A block past the 4 GiB its size
+// fields describe gives OutOfMemory.
 raster::Status PackedDibFromImage(raster::Image& img, uint32_t background,
                                   std::vector<uint8_t>& out);
 

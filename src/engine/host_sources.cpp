@@ -10,6 +10,7 @@
 #include "korvex/engine.h"
 #include "korvex/global_memory.h"
 #include "korvex/host.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -71,12 +72,8 @@ int32_t from_dib(cKorvex::State& s, int32_t hdib, int32_t free_flag) {
     return 0;
   }
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = ImageFromPackedDib(block, host::GlobalSize(hdib), img);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  }
+  const raster::Status st =
+      raster::guarded([&] { return ImageFromPackedDib(block, host::GlobalSize(hdib), img); });
   host::GlobalUnlock(hdib);
   const int32_t id = register_result(s, st, img);
   if (id != 0) DibImageTableAdd(hdib, id, free_flag);
@@ -103,20 +100,8 @@ int32_t from_picture(cKorvex::State& s, const host::PicturePtr& picture) {
   }
 }
 
-int32_t CreateImageFromHBitmapRoutine(cKorvex::State& s, int32_t hbitmap) {
-  return from_bitmap_handle(s, hbitmap, 0);
-}
-
-int32_t CreateImageFromDIBRoutine(cKorvex::State& s, int32_t hdib) {
-  return from_dib(s, hdib, 0);
-}
-
-int32_t CreateImageFromPictureRoutine(cKorvex::State& s, const host::PicturePtr& picture) {
-  return from_picture(s, picture);
-}
-
 // The first format present of: packed DIB, bitmap, palette, metafile.
-int32_t CreateImageFromClipboardRoutine(cKorvex::State& s) {
+int32_t from_clipboard(cKorvex::State& s) {
   if (const int32_t dib = host::GetClipboardData(host::kClipboardDib)) return from_dib(s, dib, 0);
   if (const int32_t bmp = host::GetClipboardData(host::kClipboardBitmap)) {
     return from_bitmap_handle(s, bmp, host::GetClipboardData(host::kClipboardPalette));
@@ -135,7 +120,7 @@ int32_t CreateImageFromClipboardRoutine(cKorvex::State& s) {
 
 // The whole window, frame included: the screen under the desktop window, the
 // window's own surface for a host window.
-int32_t CreateImageFromHwndRoutine(cKorvex::State& s, int32_t hwnd) {
+int32_t from_window(cKorvex::State& s, int32_t hwnd) {
   const int32_t desktop = host::GetDesktopWindow();
   if (hwnd == 0) hwnd = desktop;
   host::WindowRect rect;
@@ -162,12 +147,50 @@ int32_t CreateImageFromHwndRoutine(cKorvex::State& s, int32_t hwnd) {
 
 }  // namespace
 
-KORVEX_SOURCE_PAIR(CreateImageFromHBitmap, LoadFromHBitmap, (int32_t hBitmap), (*s_, hBitmap))
-KORVEX_SOURCE_PAIR(CreateImageFromDIB, LoadFromGdiDib, (int32_t hDib), (*s_, hDib))
-KORVEX_SOURCE_PAIR(CreateImageFromPicture, LoadFromPicture, (const host::PicturePtr& oPicture),
-                   (*s_, oPicture))
-KORVEX_SOURCE_PAIR(CreateImageFromClipboard, LoadFromClipboard, (), (*s_))
-KORVEX_SOURCE_PAIR(CreateImageFromHwnd, LoadFromCapture, (int32_t hwnd), (*s_, hwnd))
+int32_t cKorvex::CreateImageFromHBitmap(int32_t hBitmap) {
+  return KeepAsCallersImage(*s_, from_bitmap_handle(*s_, hBitmap, 0));
+}
+
+cKorvexStatus cKorvex::LoadFromHBitmap(int32_t hBitmap) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_bitmap_handle(*s_, hBitmap, 0));
+}
+
+int32_t cKorvex::CreateImageFromDIB(int32_t hDib) {
+  return KeepAsCallersImage(*s_, from_dib(*s_, hDib, 0));
+}
+
+cKorvexStatus cKorvex::LoadFromGdiDib(int32_t nGdiDib) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_dib(*s_, nGdiDib, 0));
+}
+
+int32_t cKorvex::CreateImageFromPicture(const host::PicturePtr& oPicture) {
+  return KeepAsCallersImage(*s_, from_picture(*s_, oPicture));
+}
+
+cKorvexStatus cKorvex::LoadFromPicture(const host::PicturePtr& oPicture) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_picture(*s_, oPicture));
+}
+
+int32_t cKorvex::CreateImageFromClipboard() {
+  return KeepAsCallersImage(*s_, from_clipboard(*s_));
+}
+
+cKorvexStatus cKorvex::LoadFromClipboard() {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_clipboard(*s_));
+}
+
+int32_t cKorvex::CreateImageFromHwnd(int32_t hwnd) {
+  return KeepAsCallersImage(*s_, from_window(*s_, hwnd));
+}
+
+cKorvexStatus cKorvex::LoadFromCapture(int32_t nHandle) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_window(*s_, nHandle));
+}
 
 int32_t ImageFromPackedDibBlock(cKorvex::State& s, int32_t hdib, int32_t free_flag) {
   return from_dib(s, hdib, free_flag);

@@ -9,8 +9,10 @@
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
+#include "raster/bit_depth.h"
 #include "raster/codec.h"
 #include "raster/cp1252.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -21,19 +23,15 @@ namespace {
 constexpr raster::Status kStreamFailed = static_cast<raster::Status>(22);
 constexpr raster::Status kDecoderFailed = static_cast<raster::Status>(23);
 
+constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
+
 // Decodes encoded bytes into a new registered image; 0 with the status in
 // LastStatus on failure. The image keeps its own reference to the bytes it
 // still needs (frames decoded on demand), so callers may drop theirs.
 int32_t decode_new(cKorvex::State& s, const raster::EncodedBytes& bytes) {
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = raster::decode_image(bytes, img);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  } catch (...) {
-    st = kDecoderFailed;
-  }
+  const raster::Status st =
+      raster::guarded([&] { return raster::decode_image(bytes, img); }, kDecoderFailed);
   if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
   return raster::register_image(std::move(img));
 }
@@ -44,59 +42,27 @@ int32_t from_memory(cKorvex::State& s, const uint8_t* data, size_t n) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
   }
+  // Any failure to make the copy, running out of memory included, is the
+  // memory stream's.
   raster::EncodedBytes bytes;
-  try {
+  const raster::Status copied = raster::guarded([&] {
     bytes = raster::copy_bytes(data, n);
-  } catch (const std::bad_alloc&) {
+    return raster::Status::Ok;
+  });
+  if (copied != raster::Status::Ok) {
     SetStatus(s, kStreamFailed);
     return 0;
   }
   return decode_new(s, bytes);
 }
 
-// Bit depth of a blank image to its pixel format; 0 when not offered.
-raster::PixelFormat blank_format(int16_t depth) {
-  switch (depth) {
-    case 1:
-      return raster::pf::k1bppIndexed;
-    case 4:
-      return raster::pf::k4bppIndexed;
-    case 8:
-      return raster::pf::k8bppIndexed;
-    case 16:
-      return raster::pf::k16bppRGB555;
-    case 24:
-      return raster::pf::k24bppRGB;
-    case 32:
-      return raster::pf::k32bppARGB;
-    case 48:
-      return raster::pf::k48bppRGB;
-    case 64:
-      return raster::pf::k64bppPARGB;
-    default:
-      return raster::pf::kUndefined;
-  }
-}
-
-constexpr int32_t kOpaqueBlack = static_cast<int32_t>(0xFF000000);
-
-}  // namespace
-
-namespace {
-
-int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
+int32_t from_file(cKorvex::State& s, const std::string& path) {
   // Large single-page files are decoded straight from the file; the others
   // are read whole and decoded from memory.
   raster::EncodedBytes bytes;
   std::unique_ptr<raster::Image> img;
-  raster::Status st;
-  try {
-    st = host::open_image_file(NormalizePath(path), img, bytes);
-  } catch (const std::bad_alloc&) {
-    st = raster::Status::OutOfMemory;
-  } catch (...) {
-    st = kDecoderFailed;
-  }
+  const raster::Status st = raster::guarded(
+      [&] { return host::open_image_file(NormalizePath(path), img, bytes); }, kDecoderFailed);
   if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
   if (img) return raster::register_image(std::move(img));
   if (bytes.size == 0) {
@@ -106,7 +72,7 @@ int32_t CreateImageFromFileRoutine(cKorvex::State& s, const std::string& path) {
   return decode_new(s, bytes);
 }
 
-int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>& bytes) {
+int32_t from_byte_array(cKorvex::State& s, const Array<uint8_t>& bytes) {
   if (bytes.UBound() < 1) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
@@ -114,7 +80,7 @@ int32_t CreateImageFromByteArrayRoutine(cKorvex::State& s, const Array<uint8_t>&
   return from_memory(s, bytes.data(), bytes.size());
 }
 
-int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text) {
+int32_t from_string(cKorvex::State& s, const std::string& text) {
   if (text.empty()) {
     SetStatus(s, raster::Status::GenericError);
     return 0;
@@ -127,25 +93,25 @@ int32_t CreateImageFromStringRoutine(cKorvex::State& s, const std::string& text)
   return from_memory(s, bytes.data(), bytes.size());
 }
 
-int32_t CreateImageFromStreamRoutine(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
+// Reads a stream to its end.
+raster::Status read_all(Stream& stream, std::vector<uint8_t>& bytes) {
+  uint8_t chunk[65536];
+  for (;;) {
+    const int64_t n = stream.Read(chunk, sizeof chunk);
+    if (n < 0) return raster::Status::Win32Error;
+    if (n == 0) return raster::Status::Ok;
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+}
+
+int32_t from_stream(cKorvex::State& s, const std::shared_ptr<Stream>& stream) {
   if (!stream) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
   }
   std::vector<uint8_t> bytes;
-  try {
-    uint8_t chunk[65536];
-    for (;;) {
-      const int64_t n = stream->Read(chunk, sizeof chunk);
-      if (n < 0) {
-        SetStatus(s, raster::Status::Win32Error);
-        return 0;
-      }
-      if (n == 0) break;
-      bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-  } catch (const std::bad_alloc&) {
-    SetStatus(s, raster::Status::OutOfMemory);
+  if (SetStatus(s, raster::guarded([&] { return read_all(*stream, bytes); })) !=
+      cKorvexStatus::Ok) {
     return 0;
   }
   if (bytes.empty()) {
@@ -157,18 +123,46 @@ int32_t CreateImageFromStreamRoutine(cKorvex::State& s, const std::shared_ptr<St
 
 }  // namespace
 
-KORVEX_SOURCE_PAIR(CreateImageFromFile, LoadFromFile, (const std::string& sFilePath),
-                   (*s_, sFilePath))
-KORVEX_SOURCE_PAIR(CreateImageFromByteArray, LoadFromByteArray, (Array<uint8_t> & arBytes),
-                   (*s_, arBytes))
-KORVEX_SOURCE_PAIR(CreateImageFromString, LoadFromString, (const std::string& sImageString),
-                   (*s_, sImageString))
-KORVEX_SOURCE_PAIR(CreateImageFromStream, LoadFromStream, (const std::shared_ptr<Stream>& oStream),
-                   (*s_, oStream))
+int32_t cKorvex::CreateImageFromFile(const std::string& sFilePath) {
+  return KeepAsCallersImage(*s_, from_file(*s_, sFilePath));
+}
+
+cKorvexStatus cKorvex::LoadFromFile(const std::string& sFilePath) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_file(*s_, sFilePath));
+}
+
+int32_t cKorvex::CreateImageFromByteArray(Array<uint8_t>& arBytes) {
+  return KeepAsCallersImage(*s_, from_byte_array(*s_, arBytes));
+}
+
+cKorvexStatus cKorvex::LoadFromByteArray(Array<uint8_t>& arBytes) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_byte_array(*s_, arBytes));
+}
+
+int32_t cKorvex::CreateImageFromString(const std::string& sImageString) {
+  return KeepAsCallersImage(*s_, from_string(*s_, sImageString));
+}
+
+cKorvexStatus cKorvex::LoadFromString(const std::string& sImageString) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_string(*s_, sImageString));
+}
+
+int32_t cKorvex::CreateImageFromStream(const std::shared_ptr<Stream>& oStream) {
+  return KeepAsCallersImage(*s_, from_stream(*s_, oStream));
+}
+
+cKorvexStatus cKorvex::LoadFromStream(const std::shared_ptr<Stream>& oStream) {
+  CloseNativeImage();
+  return KeepAsEnginesImage(*s_, from_stream(*s_, oStream));
+}
 
 int32_t cKorvex::CreateNewImage(int32_t nWidth, int32_t nHeight, int16_t nPixelFormat,
                                 int32_t nBackColor) {
-  const raster::PixelFormat f = blank_format(nPixelFormat);
+  const raster::PixelFormat f =
+      raster::format_for_depth(nPixelFormat, raster::DepthUse::kBlankImage);
   if (f == raster::pf::kUndefined) {
     SetStatus(*s_, raster::Status::InvalidParameter);
     return 0;

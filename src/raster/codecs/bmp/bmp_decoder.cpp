@@ -2,9 +2,7 @@
 // offset of the pixel array) followed by a DIB. Indexed pictures keep their
 // depth and colour table; 16-bit pictures whose masks match a stored format
 // keep it; anything else with masks becomes 32bppARGB.
-#include <cstring>
 #include <memory>
-#include <new>
 
 #include "raster/codecs/bmp/bmp_codec.h"
 #include "raster/codecs/bmp/dib.h"

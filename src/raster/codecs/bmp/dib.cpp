@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include "raster/bit_depth.h"
+#include "raster/convert.h"
 
 namespace korvex::raster::dib {
 namespace {
@@ -180,6 +184,51 @@ void masked_row(const uint8_t* s, uint8_t* d, int32_t width, bool sixteen, const
   }
 }
 
+// A channel mask as the DIB format defines it: non-zero, its bits contiguous
+// and inside a pixel of `bits` bits.
+bool plain_mask(uint32_t mask, int bits) {
+  if (mask == 0 || (bits < 32 && (mask >> bits) != 0)) return false;
+  const uint32_t field = mask >> std::countr_zero(mask);
+  return (field & (field + 1)) == 0;  // all ones up to its top bit
+}
+
+// Bit-field masks of a packed DIB: red, green and blue plain, alpha absent or
+// plain, no bit in two channels.
+bool plain_masks(const Info& info) {
+  const uint32_t r = info.red_mask, g = info.green_mask, b = info.blue_mask, a = info.alpha_mask;
+  const int bits = info.bit_count;
+  return plain_mask(r, bits) && plain_mask(g, bits) && plain_mask(b, bits) &&
+         (a == 0 || plain_mask(a, bits)) && (r & g) == 0 && (r & b) == 0 && (g & b) == 0 &&
+         ((r | g | b) & a) == 0;
+}
+
+// Pels per metre for a resolution in dpi, rounded; 0 when unknown.
+uint32_t pels_per_metre(float dpi) {
+  const double ppm = std::round(static_cast<double>(dpi) / 0.0254);
+  if (!(ppm > 0)) return 0;
+  return ppm >= std::numeric_limits<int32_t>::max()
+             ? static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
+             : static_cast<uint32_t>(ppm);
+}
+
+// Formats rows can be written in, from an image of format `from`.
+bool writable_rows(PixelFormat rows, PixelFormat from) {
+  switch (rows) {
+    case pf::k1bppIndexed:
+    case pf::k4bppIndexed:
+    case pf::k8bppIndexed:
+      return rows == from;  // indices are copied, never matched to a palette
+    case pf::k16bppRGB555:
+    case pf::k16bppRGB565:
+    case pf::k24bppRGB:
+    case pf::k32bppRGB:
+    case pf::k32bppARGB:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
@@ -198,11 +247,13 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
   if (size == kCoreHeader) {
     info.width = u16(p + 4);
     height = u16(p + 6);
+    info.planes = u16(p + 8);
     info.bit_count = u16(p + 10);
     info.entry_size = 3;
   } else {
     info.width = i32(p + 4);
     height = i32(p + 8);
+    info.planes = u16(p + 12);
     info.bit_count = u16(p + 14);
     if (size >= 20) info.compression = u32(p + 16);
     if (size >= 28) info.ppm_x = i32(p + 24);
@@ -214,6 +265,7 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
   }
   info.top_down = height < 0;
   info.height = static_cast<int32_t>(height < 0 ? -height : height);
+  info.colors_used = colors_used;
   info.table_offset = size;
 
   const bool os2 = is_os2_v2(size);
@@ -238,14 +290,12 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
       } else {
         return Status::GenericError;
       }
-      info.format = info.bit_count == 1   ? pf::k1bppIndexed
-                    : info.bit_count == 4 ? pf::k4bppIndexed
-                                          : pf::k8bppIndexed;
+      info.format = format_for_depth(info.bit_count, DepthUse::kDib);
       break;
     case 24:
       if (c != kRgb) return Status::GenericError;
       info.layout = Layout::kCopy24;
-      info.format = pf::k24bppRGB;
+      info.format = format_for_depth(24, DepthUse::kDib);
       break;
     case 16:
     case 32:
@@ -255,14 +305,14 @@ Status parse_header(const uint8_t* p, size_t n, bool keep_alpha, Info& out) {
           info.green_mask = kG555;
           info.blue_mask = kB555;
           info.layout = Layout::kCopy16;
-          info.format = pf::k16bppRGB555;
+          info.format = format_for_depth(16, DepthUse::kDib);
         } else {
           info.red_mask = kR888;
           info.green_mask = kG888;
           info.blue_mask = kB888;
           info.alpha_mask = keep_alpha ? kA8888 : 0;
           info.layout = keep_alpha ? Layout::kCopy32 : Layout::kOpaque32;
-          info.format = keep_alpha ? pf::k32bppARGB : pf::k32bppRGB;
+          info.format = keep_alpha ? pf::k32bppARGB : format_for_depth(32, DepthUse::kDib);
         }
       } else if (c == kBitfields || c == kAlphaBitfields) {
         // Masks sit in the later headers, or right after a 40-byte one.
@@ -372,6 +422,124 @@ void resolution(const Info& info, float& dpi_x, float& dpi_y) {
   } else {
     dpi_x = dpi_y = 96.0f;
   }
+}
+
+Status read_packed(const uint8_t* p, size_t n, std::unique_ptr<Image>& out, Info& info) {
+  if (p == nullptr) return Status::GenericError;
+  Info in;
+  if (Status s = parse_header(p, n, /*keep_alpha=*/false, in); s != Status::Ok) return s;
+  if (in.header_size < kInfoHeader || in.layout == Layout::kRle ||
+      in.compression == kAlphaBitfields) {
+    return Status::NotImplemented;
+  }
+  if (in.planes != 1) return Status::GenericError;
+  if (in.compression == kBitfields && !plain_masks(in)) return Status::GenericError;
+  // The table follows the header (and masks), the rows follow the table.
+  const bool indexed = in.bit_count <= 8;
+  if (in.colors_used > (indexed ? 1u << in.bit_count : 256u)) return Status::GenericError;
+  const uint64_t entries = indexed ? in.table_entries : in.colors_used;
+  const uint64_t table_end = in.table_offset + entries * in.entry_size;
+  if (table_end > n) return Status::GenericError;
+  const size_t avail = n - static_cast<size_t>(table_end);
+  if (static_cast<uint64_t>(in.height) > avail / stored_stride(in)) return Status::GenericError;
+
+  std::unique_ptr<Image> img;
+  if (Status s = Image::create(in.width, in.height, in.format, img); s != Status::Ok) return s;
+  Surface& surface = img->surface();
+  if (indexed) surface.palette = read_palette(in, p, static_cast<size_t>(table_end));
+  if (Status s = decode_pixels(in, p + table_end, avail, surface); s != Status::Ok) return s;
+  out = std::move(img);
+  info = in;
+  return Status::Ok;
+}
+
+Status write(Image& img, const WriteOptions& options, ByteSink& out) {
+  const Surface& src = img.surface();
+  const int32_t w = src.width, h = src.height;
+  const PixelFormat f = options.rows;
+  if (w <= 0 || h <= 0 || src.scan0 == nullptr || !writable_rows(f, src.format)) {
+    return Status::InvalidParameter;
+  }
+  const int bits = bits_per_pixel(f);
+
+  // Colour table: the palette, cut to what the depth can address. An empty
+  // palette is written as black entries, since 0 colours would mean 2^bits.
+  std::vector<uint32_t> table;
+  if (is_indexed(f)) {
+    const size_t most = size_t{1} << bits;
+    table = src.palette.entries;
+    if (table.size() > most) table.resize(most);
+    if (table.empty()) table.assign(most, 0);
+  }
+  const size_t file_header = options.file_header ? 14 : 0;
+  const size_t masks = f == pf::k16bppRGB565 ? 12 : 0;
+  const uint64_t stride = (static_cast<uint64_t>(w) * bits + 31) / 32 * 4;
+  const uint64_t image_size = stride * static_cast<uint64_t>(h);
+  const uint64_t offset = file_header + kInfoHeader + masks + 4 * table.size();
+  const uint64_t total = offset + image_size;
+  // The file and image sizes are 32-bit fields.
+  if (total > std::numeric_limits<uint32_t>::max()) return Status::ValueOverflow;
+
+  out.expect(total);
+  std::vector<uint8_t> header(static_cast<size_t>(offset), 0);
+  uint8_t* p = header.data();
+  if (file_header != 0) {
+    p[0] = 'B';
+    p[1] = 'M';
+    put32(p + 2, static_cast<uint32_t>(total));
+    put32(p + 10, static_cast<uint32_t>(offset));
+  }
+  uint8_t* info = p + file_header;
+  put32(info, kInfoHeader);
+  put32(info + 4, static_cast<uint32_t>(w));
+  put32(info + 8, static_cast<uint32_t>(h));  // positive: bottom-up
+  put16(info + 12, 1);
+  put16(info + 14, static_cast<uint32_t>(bits));
+  put32(info + 16, masks != 0 ? kBitfields : kRgb);
+  put32(info + 20, static_cast<uint32_t>(image_size));
+  put32(info + 24, pels_per_metre(img.dpi_x()));
+  put32(info + 28, pels_per_metre(img.dpi_y()));
+  put32(info + 32, static_cast<uint32_t>(table.size()));
+  uint8_t* q = info + kInfoHeader;
+  if (masks != 0) {
+    put32(q, kR565);
+    put32(q + 4, kG565);
+    put32(q + 8, kB565);
+    q += masks;
+  }
+  for (uint32_t argb : table) {
+    put32(q, argb & 0x00FFFFFF);  // B, G, R, reserved 0
+    q += 4;
+  }
+  if (!out.write(header.data(), header.size())) return out.error();
+
+  // Rows, last image row first, each padded with zeros to the stride. Rows
+  // composited over a background go through 32bppARGB.
+  const bool composite = bits == 32 && options.background.has_value();
+  const PixelFormat converted = composite ? pf::k32bppARGB : f;
+  const size_t row_bytes = (static_cast<size_t>(w) * bits + 7) / 8;
+  std::vector<uint32_t> scratch(converted != src.format ? static_cast<size_t>(w) : 0);
+  std::vector<uint8_t> line(static_cast<size_t>(stride), 0);
+  uint8_t* d = line.data();
+  for (int32_t y = h - 1; y >= 0; --y) {
+    const uint8_t* s = src.row(y);
+    if (converted != src.format) {
+      convert_pixels(src.format, s, 0, src.palette, converted, d, 0, nullptr, w, scratch.data());
+    } else {
+      std::memcpy(d, s, row_bytes);
+      // Bits past the last pixel are padding: write them as zero.
+      if (is_indexed(f)) clear_tail(d, w, bits);
+    }
+    if (composite) {
+      for (int32_t x = 0; x < w; ++x) {
+        put32(d + 4 * x, opaque_over(u32(d + 4 * x), *options.background));
+      }
+    } else if (f == pf::k32bppRGB && src.format == f) {
+      for (int32_t x = 0; x < w; ++x) d[4 * x + 3] = 0xFF;
+    }
+    if (!out.write(d, line.size())) return out.error();
+  }
+  return Status::Ok;
 }
 
 }  // namespace korvex::raster::dib

@@ -1,7 +1,9 @@
 // Device-independent bitmaps: the part of a BMP file after its 14-byte file
-// header, which is also how icon entries store their pixels. Shared by the
-// BMP and ICO decoders: the info header in its historical sizes, the colour
-// table, and the pixel array in every depth and compression they accept.
+// header, which is also how icon entries store their pixels and how the
+// clipboard and scanners hand pictures over (packed DIBs). The one reader and
+// writer of them: the BMP and ICO codecs and the engine's packed DIBs all go
+// through here. The info header in its historical sizes, the colour table,
+// and the pixel array in every depth and compression the decoders accept.
 //
 // Nothing here trusts the data: sizes are checked against the bytes given
 // and against the pixel memory limit before any pixel memory is touched.
@@ -9,7 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
+#include "raster/codec.h"
 #include "raster/image.h"
 #include "raster/types.h"
 
@@ -49,6 +54,7 @@ struct Info {
   int32_t width = 0;
   int32_t height = 0;  // number of rows, always > 0
   bool top_down = false;
+  uint16_t planes = 1;
   uint16_t bit_count = 0;
   uint32_t compression = kRgb;
   // Channel masks in effect for 16/32-bit pixels (the defaults for kRgb).
@@ -58,6 +64,7 @@ struct Info {
   uint32_t alpha_mask = 0;
   int32_t ppm_x = 0;  // pels per metre
   int32_t ppm_y = 0;
+  uint32_t colors_used = 0;  // as declared, before any limit
   // Colour table: where it starts (from the start of the info header), the
   // number of entries declared (already limited to 2^bits) and their size.
   size_t table_offset = 0;
@@ -97,6 +104,55 @@ Status decode_pixels(const Info& info, const uint8_t* px, size_t n, Surface& dst
 
 // dpi for a pels-per-metre pair; 96 unless both are positive.
 void resolution(const Info& info, float& dpi_x, float& dpi_y);
+
+// Packed DIBs: info header, masks, colour table and rows back to back in one
+// block. Such blocks come from programs, not files, so they are held to the
+// format's own rules, stricter than the BMP file reader: one plane; bit-field
+// masks that are contiguous, inside the pixel, and do not overlap; a declared
+// colour count the depth can address (at most 256 beyond 8 bits); the table
+// and every padded row inside the block. GenericError for a block that breaks them (the
+// size check comes before the pixel memory limit: a picture larger than its
+// block is a bad block), NotImplemented for variants that are not read here
+// (headers under 40 bytes, run-length and alpha-bitfield compressions, and
+// what parse_header does not decode), OutOfMemory past the limit. The image
+// keeps 96 dpi: `info.ppm_x` / `ppm_y` carry the stored resolution, for the
+// caller to apply by its own rounding.
+Status read_packed(const uint8_t* p, size_t n, std::unique_ptr<Image>& out, Info& info);
+
+// The one DIB writer: the 40-byte info header, the three 5-6-5 masks when the
+// rows are 16bppRGB565 (BI_BITFIELDS), the colour table of indexed rows (the
+// palette cut to what the depth addresses; an empty one written as black
+// entries, since 0 colours would mean 2^bits), then the rows bottom-up, each
+// padded with zeros to four bytes. Resolution in pels per metre, rounded.
+struct WriteOptions {
+  // Format of the stored rows: 1/4/8bppIndexed (only from an image in that
+  // format), 16bppRGB555, 16bppRGB565, 24bppRGB, 32bppRGB or 32bppARGB; the
+  // image's pixels are converted to it. 32bppRGB rows store 0xFF in the
+  // fourth byte, so readers taking it as alpha see them opaque.
+  PixelFormat rows = pf::kUndefined;
+  // Precede the DIB with the 14-byte BMP file header (a .bmp file).
+  bool file_header = false;
+  // For 32-bit rows: composite every pixel over this opaque colour (ARGB), so
+  // that readers of a device bitmap see the picture as it would show there.
+  std::optional<uint32_t> background;
+};
+// InvalidParameter for an empty image or rows it cannot be stored in;
+// ValueOverflow past the 4 GiB that the 32-bit size fields describe; the
+// sink's error when a write fails.
+Status write(Image& img, const WriteOptions& options, ByteSink& out);
+
+// A 32bppARGB colour composited over an opaque background, each channel
+// (c * a + b * (255 - a)) / 255 rounded; the result is opaque.
+inline uint32_t opaque_over(uint32_t argb, uint32_t background) {
+  const uint32_t a = argb >> 24;
+  if (a == 255) return argb;
+  uint32_t out = 0xFF000000u;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const uint32_t c = (argb >> shift) & 0xFF, b = (background >> shift) & 0xFF;
+    out |= ((c * a + b * (255 - a) + 127) / 255) << shift;
+  }
+  return out;
+}
 
 // Little-endian field access.
 inline uint16_t u16(const uint8_t* p) {
