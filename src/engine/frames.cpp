@@ -10,6 +10,7 @@
 #include "korvex/engine.h"
 #include "korvex/host.h"
 #include "raster/codec.h"
+#include "raster/guard.h"
 #include "raster/handles.h"
 
 namespace korvex {
@@ -144,12 +145,8 @@ cKorvexStatus cKorvex::TiffSaveAsNativeMultiPage(const std::string& sFilename,
       {raster::encparam::kSaveFlag, raster::encparam::kMultiFrame},
       {raster::encparam::kCompression, compression}};
   std::unique_ptr<raster::FrameWriter> writer;
-  raster::Status st;
-  try {
-    st = host::open_frame_file(*e, *img, params, sFilename, writer);
-  } catch (...) {
-    st = raster::Status::GenericError;
-  }
+  const raster::Status st =
+      raster::guarded([&] { return host::open_frame_file(*e, *img, params, sFilename, writer); });
   if (SetStatus(*s_, st) != cKorvexStatus::Ok) return s_->LastStatus;
   // A file already open on this image is completed before the new one takes its place.
   if (auto old = m.MultiPageWriters.find(s_->NativeImage); old != m.MultiPageWriters.end()) {
@@ -168,14 +165,10 @@ cKorvexStatus cKorvex::TiffAddToNativeMultipage(int32_t nImageID) {
   }
   raster::Image* page = raster::find_image(nImageID);
   if (page == nullptr) return SetStatus(*s_, raster::Status::InvalidParameter);
-  raster::Status st;
-  try {
-    st = w->second->add(*page,
-                        {{raster::encparam::kSaveFlag, raster::encparam::kFrameDimensionPage}});
-  } catch (...) {
-    st = raster::Status::GenericError;
-  }
-  return SetStatus(*s_, st);
+  return SetStatus(*s_, raster::guarded([&] {
+    return w->second->add(*page,
+                          {{raster::encparam::kSaveFlag, raster::encparam::kFrameDimensionPage}});
+  }));
 }
 
 cKorvexStatus cKorvex::TiffCloseNativeMultiPage() {
