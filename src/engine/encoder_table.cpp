@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/paths.h"
+
 namespace korvex {
 
 namespace {
@@ -11,13 +13,6 @@ std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-std::string trim_spaces(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  const size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
 }
 }  // namespace
 
@@ -32,7 +27,7 @@ void EncoderTable::build(const std::vector<std::pair<raster::Guid, std::string>>
     while (true) {
       const size_t semi = list.find(';', start);
       if (semi == std::string::npos) {
-        const std::string last = trim_spaces(list.substr(start));
+        const std::string last = TrimSpaces(list.substr(start));
         if (!last.empty()) patterns[lower(last)] = static_cast<int32_t>(i);
         break;
       }

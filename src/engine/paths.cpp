@@ -6,17 +6,15 @@
 
 namespace korvex {
 
-namespace {
-std::string trim_spaces(const std::string& s) {
+std::string TrimSpaces(const std::string& s) {
   const size_t b = s.find_first_not_of(' ');
   if (b == std::string::npos) return {};
   const size_t e = s.find_last_not_of(' ');
   return s.substr(b, e - b + 1);
 }
-}  // namespace
 
 std::string NormalizePath(const std::string& path) {
-  std::string p = trim_spaces(path);
+  std::string p = TrimSpaces(path);
   std::replace(p.begin(), p.end(), '\\', '/');
   if (p.size() <= 3) return p;
   // A leading "//" (a network path) is kept; extra leading slashes are dropped.
