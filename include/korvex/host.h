@@ -5,6 +5,13 @@
 // process-wide table; handles are not reused while the process runs (until
 // 2^31 have been handed out). Objects are created and deleted explicitly, as
 // in a desktop graphics API; picture objects own the handle they carry.
+//
+// Handles may be passed between threads (a host fills the clipboard on its
+// GUI thread, the engine reads it on a worker). The getters hand out shared
+// ownership: deleting a handle only removes it from the table, and the object
+// lives on until the last reference taken before the deletion is dropped.
+// Reading and writing one object's pixels from two threads at once still
+// needs the caller's own ordering, as with any shared buffer.
 #pragma once
 
 #include <cstdint>
@@ -36,15 +43,18 @@ struct Bitmap {
 // not 1/4/8/16/24/32, sizes not positive, bits shorter than stride x height,
 // more colours than the depth can index).
 int32_t CreateBitmap(const Bitmap& bitmap);
-// The bitmap behind a handle, or null. The pointer stays valid until the
-// object is deleted.
-Bitmap* GetBitmap(int32_t handle);
+using BitmapPtr = std::shared_ptr<Bitmap>;
+// The bitmap behind a handle, or null. The reference stays valid after the
+// handle is deleted (by any thread); the bitmap is then no longer reachable
+// through the handle.
+BitmapPtr GetBitmap(int32_t handle);
 
 // ---- Palettes -------------------------------------------------------------------
 
 // A logical palette of 0x00RRGGBB entries (1 to 256).
 int32_t CreatePalette(const std::vector<uint32_t>& entries);
-const std::vector<uint32_t>* GetPalette(int32_t handle);
+using PalettePtr = std::shared_ptr<const std::vector<uint32_t>>;
+PalettePtr GetPalette(int32_t handle);
 
 // ---- Icons ----------------------------------------------------------------------
 
@@ -55,7 +65,8 @@ struct Icon {
   Bitmap mask;
 };
 int32_t CreateIcon(const Bitmap& color, const Bitmap& mask);
-const Icon* GetIcon(int32_t handle);
+using IconPtr = std::shared_ptr<const Icon>;
+IconPtr GetIcon(int32_t handle);
 bool DestroyIcon(int32_t handle);
 
 // Deletes a bitmap, palette, memory device context or metafile; false for
@@ -75,8 +86,9 @@ int32_t SelectBitmap(int32_t hdc, int32_t hbitmap);
 int32_t GetWindowDC(int32_t hwnd);
 bool ReleaseDC(int32_t hdc);
 // The bitmap a device context draws into: the selected bitmap, or the
-// window's surface. Null when there is none.
-Bitmap* GetDCSurface(int32_t hdc);
+// window's surface. Null when there is none. A surface replaced meanwhile
+// (the virtual desktop resized) stays valid for the reference's holder.
+BitmapPtr GetDCSurface(int32_t hdc);
 
 struct WindowRect {
   int32_t left = 0;

@@ -22,7 +22,7 @@ cKorvexStatus display(cKorvex::State& s, int32_t hdc, const raster::Rect& dst_re
                       const raster::Rect* src_rect, int32_t smoothing, int32_t interpolation) {
   raster::Image* img = raster::find_image(s.NativeImage);
   if (img == nullptr) return SetStatus(s, raster::Status::InvalidParameter);
-  host::Bitmap* surface = host::GetDCSurface(hdc);
+  const host::BitmapPtr surface = host::GetDCSurface(hdc);
   if (surface == nullptr || surface->bits_per_pixel != 32) {
     return SetStatus(s, raster::Status::Win32Error);  // no drawing surface on that handle
   }

@@ -23,19 +23,19 @@ int32_t register_result(cKorvex::State& s, raster::Status st, std::unique_ptr<ra
 }
 
 int32_t from_bitmap_handle(cKorvex::State& s, int32_t hbitmap, int32_t hpalette) {
-  const host::Bitmap* b = host::GetBitmap(hbitmap);
+  const host::BitmapPtr b = host::GetBitmap(hbitmap);
   if (b == nullptr) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
   }
   std::unique_ptr<raster::Image> img;
-  const raster::Status st = ImageFromHostBitmap(*b, host::GetPalette(hpalette), img);
+  const raster::Status st = ImageFromHostBitmap(*b, host::GetPalette(hpalette).get(), img);
   return register_result(s, st, img);
 }
 
 // An icon: its colours with alpha 0 where the AND mask is set.
 int32_t from_icon(cKorvex::State& s, int32_t hicon) {
-  const host::Icon* icon = host::GetIcon(hicon);
+  const host::IconPtr icon = host::GetIcon(hicon);
   if (icon == nullptr) {
     SetStatus(s, raster::Status::InvalidParameter);
     return 0;
@@ -138,7 +138,7 @@ int32_t from_window(cKorvex::State& s, int32_t hwnd) {
     return register_result(s, ImageFromHostBitmap(*shot, nullptr, img), img);
   }
   const int32_t hdc = host::GetWindowDC(hwnd);
-  const host::Bitmap* surface = host::GetDCSurface(hdc);
+  const host::BitmapPtr surface = host::GetDCSurface(hdc);
   const raster::Status st =
       surface != nullptr ? ImageFromHostBitmap(*surface, nullptr, img) : raster::Status::Win32Error;
   host::ReleaseDC(hdc);

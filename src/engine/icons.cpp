@@ -19,12 +19,13 @@ namespace {
 
 constexpr int32_t kIconSize = 32;
 
-// The bitmap a picture shows: its bitmap, or an icon's colour bitmap.
-const host::Bitmap* picture_bitmap(const host::Picture& p) {
+// The bitmap a picture shows: its bitmap, or an icon's colour bitmap (held
+// through the icon's reference).
+std::shared_ptr<const host::Bitmap> picture_bitmap(const host::Picture& p) {
   if (p.type() == host::Picture::kBitmap) return host::GetBitmap(p.handle());
   if (p.type() == host::Picture::kIcon) {
-    const host::Icon* icon = host::GetIcon(p.handle());
-    return icon != nullptr ? &icon->color : nullptr;
+    const host::IconPtr icon = host::GetIcon(p.handle());
+    if (icon != nullptr) return {icon, &icon->color};
   }
   return nullptr;
 }
@@ -58,7 +59,7 @@ raster::Status icon_image(const host::Bitmap& color, const host::Bitmap& mask,
 int32_t cKorvex::GetIcon(const host::PicturePtr& oInputPicture, const std::string& sFileDest,
                          int32_t nRGBTransparentColor) {
   if (!oInputPicture) return 0;
-  const host::Bitmap* source = picture_bitmap(*oInputPicture);
+  const std::shared_ptr<const host::Bitmap> source = picture_bitmap(*oInputPicture);
   if (source == nullptr) {
     SetStatus(*s_, raster::Status::InvalidParameter);
     return 0;

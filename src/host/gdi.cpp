@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <variant>
@@ -23,15 +24,21 @@ struct WindowDC {
 };
 struct Window {
   WindowRect rect;
-  Bitmap surface;
+  BitmapPtr surface;
   bool desktop = false;
 };
-using Palette = std::vector<uint32_t>;
-using Object = std::variant<Bitmap, Palette, Icon, MemoryDC, WindowDC, Window>;
+// Bitmaps, palettes, icons and window surfaces are held through shared
+// pointers: the table keeps one reference, each getter's caller another, so
+// deleting a handle on one thread never pulls an object from under a thread
+// that is still reading or drawing into it.
+using Object = std::variant<BitmapPtr, PalettePtr, IconPtr, MemoryDC, WindowDC, Window>;
 
+// One lock guards the handle map, the desktop and the clipboard; the helpers
+// below that take a Table& expect it held. Global-memory blocks have their
+// own lock, taken after this one and never before it.
 struct Table {
-  std::recursive_mutex mutex;
-  std::unordered_map<int32_t, std::unique_ptr<Object>> objects;
+  std::mutex mutex;
+  std::unordered_map<int32_t, Object> objects;
   int32_t next = 0x1000;  // well apart from small integers hosts might pass by mistake
   int32_t desktop = 0;
   int32_t desktop_width = 1024;
@@ -44,11 +51,13 @@ Table& table() {
   return t;
 }
 
+using Guard = std::lock_guard<std::mutex>;
+
 int32_t add(Table& t, Object o) {
   int32_t h = t.next;
   while (t.objects.count(h) != 0) h = h == std::numeric_limits<int32_t>::max() ? 0x1000 : h + 1;
   t.next = h == std::numeric_limits<int32_t>::max() ? 0x1000 : h + 1;
-  t.objects.emplace(h, std::make_unique<Object>(std::move(o)));
+  t.objects.emplace(h, std::move(o));
   return h;
 }
 
@@ -56,7 +65,14 @@ template <typename T>
 T* find(Table& t, int32_t h) {
   auto it = t.objects.find(h);
   if (it == t.objects.end()) return nullptr;
-  return std::get_if<T>(it->second.get());
+  return std::get_if<T>(&it->second);
+}
+
+// The shared object behind a handle of that kind, or null.
+template <typename P>
+P share(Table& t, int32_t h) {
+  const P* p = find<P>(t, h);
+  return p != nullptr ? *p : nullptr;
 }
 
 bool valid_bitmap(const Bitmap& b) {
@@ -82,17 +98,30 @@ int32_t ensure_desktop(Table& t) {
   Window w;
   w.desktop = true;
   w.rect = {0, 0, t.desktop_width, t.desktop_height};
-  w.surface = Bitmap::Blank(t.desktop_width, t.desktop_height, 32);
+  w.surface = std::make_shared<Bitmap>(Bitmap::Blank(t.desktop_width, t.desktop_height, 32));
   t.desktop = add(t, std::move(w));
   return t.desktop;
 }
 
+// DeleteObject's rule: bitmaps, palettes and memory DCs go; icons, windows
+// and window DCs have their own release calls.
+bool delete_object(Table& t, int32_t h) {
+  auto it = t.objects.find(h);
+  if (it == t.objects.end()) return false;
+  if (std::holds_alternative<IconPtr>(it->second) || std::holds_alternative<Window>(it->second) ||
+      std::holds_alternative<WindowDC>(it->second)) {
+    return false;
+  }
+  t.objects.erase(it);
+  return true;
+}
+
 // Releases what a clipboard format holds.
-void drop_clipboard_handle(uint32_t format, int32_t h) {
+void drop_clipboard_handle(Table& t, uint32_t format, int32_t h) {
   if (format == kClipboardDib) {
     GlobalFree(h);
   } else if (format == kClipboardBitmap || format == kClipboardPalette) {
-    DeleteObject(h);
+    delete_object(t, h);
   }
 }
 
@@ -109,28 +138,30 @@ Bitmap Bitmap::Blank(int32_t width, int32_t height, int32_t bits_per_pixel) {
 
 int32_t CreateBitmap(const Bitmap& bitmap) {
   if (!valid_bitmap(bitmap)) return 0;
+  auto copy = std::make_shared<Bitmap>(bitmap);
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return add(t, bitmap);
+  const Guard g(t.mutex);
+  return add(t, std::move(copy));
 }
 
-Bitmap* GetBitmap(int32_t handle) {
+BitmapPtr GetBitmap(int32_t handle) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return find<Bitmap>(t, handle);
+  const Guard g(t.mutex);
+  return share<BitmapPtr>(t, handle);
 }
 
 int32_t CreatePalette(const std::vector<uint32_t>& entries) {
   if (entries.empty() || entries.size() > 256) return 0;
+  PalettePtr copy = std::make_shared<const std::vector<uint32_t>>(entries);
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return add(t, entries);
+  const Guard g(t.mutex);
+  return add(t, std::move(copy));
 }
 
-const std::vector<uint32_t>* GetPalette(int32_t handle) {
+PalettePtr GetPalette(int32_t handle) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return find<Palette>(t, handle);
+  const Guard g(t.mutex);
+  return share<PalettePtr>(t, handle);
 }
 
 int32_t CreateIcon(const Bitmap& color, const Bitmap& mask) {
@@ -138,49 +169,43 @@ int32_t CreateIcon(const Bitmap& color, const Bitmap& mask) {
       mask.width != color.width || mask.height != color.height) {
     return 0;
   }
+  IconPtr copy = std::make_shared<const Icon>(Icon{color, mask});
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return add(t, Icon{color, mask});
+  const Guard g(t.mutex);
+  return add(t, std::move(copy));
 }
 
-const Icon* GetIcon(int32_t handle) {
+IconPtr GetIcon(int32_t handle) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  return find<Icon>(t, handle);
+  const Guard g(t.mutex);
+  return share<IconPtr>(t, handle);
 }
 
 bool DestroyIcon(int32_t handle) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  if (find<Icon>(t, handle) == nullptr) return false;
+  const Guard g(t.mutex);
+  if (find<IconPtr>(t, handle) == nullptr) return false;
   t.objects.erase(handle);
   return true;
 }
 
 bool DeleteObject(int32_t handle) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  auto it = t.objects.find(handle);
-  if (it == t.objects.end()) return false;
-  if (std::holds_alternative<Icon>(*it->second) || std::holds_alternative<Window>(*it->second) ||
-      std::holds_alternative<WindowDC>(*it->second)) {
-    return false;
-  }
-  t.objects.erase(it);
-  return true;
+  const Guard g(t.mutex);
+  return delete_object(t, handle);
 }
 
 int32_t CreateMemoryDC() {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   return add(t, MemoryDC{});
 }
 
 int32_t SelectBitmap(int32_t hdc, int32_t hbitmap) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   MemoryDC* dc = find<MemoryDC>(t, hdc);
-  if (dc == nullptr || (hbitmap != 0 && find<Bitmap>(t, hbitmap) == nullptr)) return -1;
+  if (dc == nullptr || (hbitmap != 0 && find<BitmapPtr>(t, hbitmap) == nullptr)) return -1;
   const int32_t previous = dc->bitmap;
   dc->bitmap = hbitmap;
   return previous;
@@ -188,7 +213,7 @@ int32_t SelectBitmap(int32_t hdc, int32_t hbitmap) {
 
 int32_t GetWindowDC(int32_t hwnd) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   if (hwnd == 0) hwnd = ensure_desktop(t);
   if (find<Window>(t, hwnd) == nullptr) return 0;
   return add(t, WindowDC{hwnd});
@@ -196,23 +221,23 @@ int32_t GetWindowDC(int32_t hwnd) {
 
 bool ReleaseDC(int32_t hdc) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   auto it = t.objects.find(hdc);
   if (it == t.objects.end()) return false;
-  if (!std::holds_alternative<WindowDC>(*it->second) &&
-      !std::holds_alternative<MemoryDC>(*it->second)) {
+  if (!std::holds_alternative<WindowDC>(it->second) &&
+      !std::holds_alternative<MemoryDC>(it->second)) {
     return false;
   }
   t.objects.erase(it);
   return true;
 }
 
-Bitmap* GetDCSurface(int32_t hdc) {
+BitmapPtr GetDCSurface(int32_t hdc) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  if (MemoryDC* dc = find<MemoryDC>(t, hdc)) return find<Bitmap>(t, dc->bitmap);
-  if (WindowDC* dc = find<WindowDC>(t, hdc)) {
-    if (Window* w = find<Window>(t, dc->window)) return &w->surface;
+  const Guard g(t.mutex);
+  if (const MemoryDC* dc = find<MemoryDC>(t, hdc)) return share<BitmapPtr>(t, dc->bitmap);
+  if (const WindowDC* dc = find<WindowDC>(t, hdc)) {
+    if (const Window* w = find<Window>(t, dc->window)) return w->surface;
   }
   return nullptr;
 }
@@ -221,17 +246,18 @@ int32_t CreateWindow(const WindowRect& rect) {
   const int64_t w = static_cast<int64_t>(rect.right) - rect.left;
   const int64_t h = static_cast<int64_t>(rect.bottom) - rect.top;
   if (w <= 0 || h <= 0 || w > 65536 || h > 65536) return 0;
-  Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
   Window win;
   win.rect = rect;
-  win.surface = Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32);
+  win.surface =
+      std::make_shared<Bitmap>(Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32));
+  Table& t = table();
+  const Guard g(t.mutex);
   return add(t, std::move(win));
 }
 
 bool DestroyWindow(int32_t hwnd) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   Window* w = find<Window>(t, hwnd);
   if (w == nullptr || w->desktop) return false;
   t.objects.erase(hwnd);
@@ -240,7 +266,7 @@ bool DestroyWindow(int32_t hwnd) {
 
 bool GetWindowRect(int32_t hwnd, WindowRect& rect) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   if (hwnd == 0) hwnd = ensure_desktop(t);
   Window* w = find<Window>(t, hwnd);
   if (w == nullptr) return false;
@@ -254,19 +280,20 @@ bool GetWindowRect(int32_t hwnd, WindowRect& rect) {
 
 int32_t GetDesktopWindow() {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   return ensure_desktop(t);
 }
 
 void SetVirtualDesktopSize(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || width > 65536 || height > 65536) return;
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   t.desktop_width = width;
   t.desktop_height = height;
   if (Window* w = find<Window>(t, t.desktop)) {
+    // A new surface: threads still drawing into the old one keep it until done.
     w->rect = {0, 0, width, height};
-    w->surface = Bitmap::Blank(width, height, 32);
+    w->surface = std::make_shared<Bitmap>(Bitmap::Blank(width, height, 32));
   }
 }
 
@@ -276,10 +303,13 @@ std::optional<Bitmap> CaptureScreen(const WindowRect& rect) {
   if (w <= 0 || h <= 0 || w > 65536 || h > 65536) return std::nullopt;
   Bitmap out = Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32);
   if (x11_capture(rect.left, rect.top, out)) return out;
-  Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  Window* desk = find<Window>(t, ensure_desktop(t));
-  const Bitmap& s = desk->surface;
+  BitmapPtr surface;
+  {
+    Table& t = table();
+    const Guard g(t.mutex);
+    surface = find<Window>(t, ensure_desktop(t))->surface;
+  }
+  const Bitmap& s = *surface;
   for (int32_t y = 0; y < out.height; ++y) {
     const int64_t sy = rect.top + static_cast<int64_t>(y);
     if (sy < 0 || sy >= s.height) continue;
@@ -295,8 +325,8 @@ std::optional<Bitmap> CaptureScreen(const WindowRect& rect) {
 
 bool EmptyClipboard() {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
-  for (const auto& [format, h] : t.clipboard) drop_clipboard_handle(format, h);
+  const Guard g(t.mutex);
+  for (const auto& [format, h] : t.clipboard) drop_clipboard_handle(t, format, h);
   t.clipboard.clear();
   return true;
 }
@@ -304,13 +334,13 @@ bool EmptyClipboard() {
 bool SetClipboardData(uint32_t format, int32_t handle) {
   if (handle == 0) return false;
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   switch (format) {
     case kClipboardBitmap:
-      if (find<Bitmap>(t, handle) == nullptr) return false;
+      if (find<BitmapPtr>(t, handle) == nullptr) return false;
       break;
     case kClipboardPalette:
-      if (find<Palette>(t, handle) == nullptr) return false;
+      if (find<PalettePtr>(t, handle) == nullptr) return false;
       break;
     case kClipboardDib:
       if (GlobalSize(handle) == 0) return false;
@@ -321,7 +351,7 @@ bool SetClipboardData(uint32_t format, int32_t handle) {
       return false;
   }
   if (auto it = t.clipboard.find(format); it != t.clipboard.end() && it->second != handle) {
-    drop_clipboard_handle(format, it->second);
+    drop_clipboard_handle(t, format, it->second);
   }
   t.clipboard[format] = handle;
   return true;
@@ -329,7 +359,7 @@ bool SetClipboardData(uint32_t format, int32_t handle) {
 
 int32_t GetClipboardData(uint32_t format) {
   Table& t = table();
-  std::lock_guard<std::recursive_mutex> g(t.mutex);
+  const Guard g(t.mutex);
   auto it = t.clipboard.find(format);
   return it == t.clipboard.end() ? 0 : it->second;
 }

@@ -13,15 +13,24 @@ struct Block {
   std::unique_ptr<uint8_t, decltype(&std::free)> bytes{nullptr, &std::free};
   size_t size = 0;
   int32_t locks = 0;
+  bool freed = false;  // freed while locked: kept for its lock holders only
 };
 
 // Blocks are process-wide: a host may allocate on one thread and hand the
-// handle to another.
+// handle to another. A block freed while another thread holds it locked
+// leaves the handle space at once but keeps its bytes (and its handle
+// number, so the number is not handed out again) until the last unlock.
 struct BlockTable {
   std::mutex mutex;
   std::unordered_map<int32_t, Block> blocks;
+  size_t live = 0;  // blocks not freed
   int32_t next = 1;
 };
+
+Block* find_live(BlockTable& t, int32_t handle) {
+  auto it = t.blocks.find(handle);
+  return it == t.blocks.end() || it->second.freed ? nullptr : &it->second;
+}
 
 BlockTable& table() {
   static BlockTable t;
@@ -42,16 +51,17 @@ int32_t GlobalAlloc(size_t bytes) {
   Block& b = t.blocks[h];
   b.bytes.reset(p);
   b.size = bytes;
+  ++t.live;
   return h;
 }
 
 uint8_t* GlobalLock(int32_t handle) {
   BlockTable& t = table();
   std::lock_guard<std::mutex> guard(t.mutex);
-  auto it = t.blocks.find(handle);
-  if (it == t.blocks.end()) return nullptr;
-  ++it->second.locks;
-  return it->second.bytes.get();
+  Block* b = find_live(t, handle);
+  if (b == nullptr) return nullptr;
+  ++b->locks;
+  return b->bytes.get();
 }
 
 bool GlobalUnlock(int32_t handle) {
@@ -59,27 +69,35 @@ bool GlobalUnlock(int32_t handle) {
   std::lock_guard<std::mutex> guard(t.mutex);
   auto it = t.blocks.find(handle);
   if (it == t.blocks.end() || it->second.locks == 0) return false;
-  --it->second.locks;
+  if (--it->second.locks == 0 && it->second.freed) t.blocks.erase(it);
   return true;
 }
 
 size_t GlobalSize(int32_t handle) {
   BlockTable& t = table();
   std::lock_guard<std::mutex> guard(t.mutex);
-  auto it = t.blocks.find(handle);
-  return it == t.blocks.end() ? 0 : it->second.size;
+  const Block* b = find_live(t, handle);
+  return b == nullptr ? 0 : b->size;
 }
 
 bool GlobalFree(int32_t handle) {
   BlockTable& t = table();
   std::lock_guard<std::mutex> guard(t.mutex);
-  return t.blocks.erase(handle) != 0;
+  auto it = t.blocks.find(handle);
+  if (it == t.blocks.end() || it->second.freed) return false;
+  --t.live;
+  if (it->second.locks > 0) {
+    it->second.freed = true;
+  } else {
+    t.blocks.erase(it);
+  }
+  return true;
 }
 
 size_t GlobalBlockCount() {
   BlockTable& t = table();
   std::lock_guard<std::mutex> guard(t.mutex);
-  return t.blocks.size();
+  return t.live;
 }
 
 }  // namespace korvex::host

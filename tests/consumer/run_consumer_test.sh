@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs a built Korvex into a scratch prefix and checks it the way its
-# users will meet it: the installed file set, a find_package(Korvex) project
-# and a pkg-config build of the same program.
+# users will meet it: the installed file set, the installed korvex command and
+# Python module run from the prefix, a find_package(Korvex) project and a
+# pkg-config build of the same program.
 #
 # usage: run_consumer_test.sh <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]
+# KORVEX_PYTHON names the interpreter the Python module was built for; without
+# it (a build without the module) the module is not checked.
 set -euo pipefail
 
 if [[ $# -lt 3 || $# -gt 4 ]]; then
@@ -67,10 +70,42 @@ stray=$(find "$prefix" -name raster)
 # Where the dynamic loader finds libkorvex for a program (must be the prefix).
 check_links_prefix() {
   local resolved
-  resolved=$(ldd "$1" | awk '$1 ~ /^libkorvex\.so/ { print $3 }')
+  resolved=$(ldd "$1" | awk '$1 ~ /^libkorvex\.so/ && $3 != "not" { print $3 }')
   [[ -n $resolved && $(readlink -f "$resolved") == "$real" ]] ||
     fail "$1 loads libkorvex from '${resolved:-nowhere}', not $libdir"
 }
+
+# --- Installed programs ----------------------------------------------------------
+# The korvex command and the Python module find the library installed beside
+# them through their own run path: no LD_LIBRARY_PATH, no system folder.
+echo "== installed korvex command"
+cli=$(find "$prefix" -type f -name korvex -perm -u+x)
+[[ -n $cli && $(wc -l <<<"$cli") -eq 1 ]] || fail "expected one installed korvex, found: '$cli'"
+check_links_prefix "$cli"
+version=$("$cli" --version) || fail "installed '$cli --version' failed"
+[[ $version =~ ^korvex\ [0-9]+\.[0-9]+ ]] || fail "unexpected version line '$version'"
+png=$scratch/photo.png
+"$cli" -LoadFromFile "$source_dir/samples/photo.jpg" -SaveAsPng "$png" ||
+  fail "the installed korvex could not turn samples/photo.jpg into a PNG"
+[[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
+
+if [[ -n ${KORVEX_PYTHON:-} ]]; then
+  echo "== installed Python module"
+  module=$(find "$prefix" -type f -name 'korvex*.so' -path '*-packages/*')
+  [[ -n $module && $(wc -l <<<"$module") -eq 1 ]] || fail "expected one Python module, found: '$module'"
+  check_links_prefix "$module"
+  # From the scratch folder, so only PYTHONPATH can lead to a module named korvex.
+  (cd "$scratch" && PYTHONPATH=$(dirname "$module") "$KORVEX_PYTHON" -s - "$module" <<'PY'
+import sys
+import korvex
+assert korvex.__file__ == sys.argv[1], f"imported {korvex.__file__}, not {sys.argv[1]}"
+e = korvex.cKorvex()
+assert (e.CreateImage(8, 6, 24), e.GetWidth(), e.GetHeight()) == (0, 8, 6)
+PY
+  ) || fail "the installed Python module does not import and run"
+else
+  echo "== no Python module in this build: not checked"
+fi
 
 # --- find_package(Korvex) ------------------------------------------------------
 echo "== CMake consumer"

@@ -102,7 +102,7 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   k.PixelSetColor(2, 1, static_cast<int32_t>(0xFF0000FF));
   const int32_t hbm = k.GetHBitmap();
   ASSERT_NE(hbm, 0);
-  const host::Bitmap* b = host::GetBitmap(hbm);
+  const host::BitmapPtr b = host::GetBitmap(hbm);
   // Over black; the opaque blue stays.
   EXPECT_EQ(std::pair(b->bits[0] | b->bits[1] | b->bits[2], int{b->bits[4]}), std::pair(0, 0xFF));
   k.DeleteHBitmap(hbm);
@@ -110,7 +110,7 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
 
   host::PicturePtr picture = k.GetPicture();
   ASSERT_NE(picture, nullptr);
-  const host::Bitmap* pb = host::GetBitmap(picture->handle());
+  const host::BitmapPtr pb = host::GetBitmap(picture->handle());
   EXPECT_EQ(pb->bits[0] & pb->bits[1] & pb->bits[2], 0xFF);  // over white
   const int32_t handle = picture->handle();
   k.DeletePictureObject(picture);
@@ -118,7 +118,7 @@ TEST(Handles, BitmapsPicturesAndTheClipboardCompositeTransparencyAsTheyShould) {
   picture.reset();  // deleting the picture afterwards must not touch the handle again
 
   ASSERT_EQ(k.CopyToClipboard(), S::Ok);
-  const host::Bitmap* clip = host::GetBitmap(host::GetClipboardData(host::kClipboardBitmap));
+  host::BitmapPtr clip = host::GetBitmap(host::GetClipboardData(host::kClipboardBitmap));
   ASSERT_NE(clip, nullptr);
   EXPECT_EQ(clip->bits[0] & clip->bits[1] & clip->bits[2], 0xFF);
   ASSERT_EQ(k.CopyRegionToClipboard(2, 1, 2, 2), S::Ok);

@@ -5,11 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <X11/Xlib.h>
 
@@ -110,6 +113,55 @@ TEST(HostClipboard, OwnsWhatItHoldsAndReleasesItWhenReplacedOrEmptied) {
   EXPECT_EQ(GetClipboardData(kClipboardDib), 0);
 }
 
+// One thread deletes, frees and replaces what another thread is reading or
+// drawing into: the reader's reference (or lock) keeps the object alive. The
+// sanitizer builds turn a use after free here into a failure.
+TEST(HostThreads, ObjectsClosedOnAnotherThreadStayValidForTheirHolder) {
+  EmptyClipboard();
+  const size_t blocks = GlobalBlockCount();
+  const int32_t desktop_dc = GetWindowDC(0);
+  std::atomic<int32_t> bitmap{0}, block{0};
+  std::atomic<bool> done{false};
+  std::atomic<uint64_t> seen{0};  // objects the reader reached
+  std::thread reader([&] {
+    while (!done) {
+      // Whole-bitmap reads keep each reference in use long enough to meet a deletion.
+      if (const BitmapPtr b = GetBitmap(bitmap))
+        seen += std::accumulate(b->bits.begin(), b->bits.end(), 1u);
+      if (const BitmapPtr c = GetBitmap(GetClipboardData(kClipboardBitmap))) seen += 1 + c->bits[0];
+      if (const int32_t h = block; const uint8_t* p = GlobalLock(h)) {
+        seen += 1 + p[63];
+        GlobalUnlock(h);
+      }
+      if (const BitmapPtr s = GetDCSurface(desktop_dc)) s->bits.back() = 1;  // resized meanwhile
+    }
+  });
+  for (uint32_t i = 0; i < 1000; ++i) {
+    bitmap = CreateBitmap(filled(64, 64, i));
+    block = GlobalAlloc(64);
+    ASSERT_TRUE(SetClipboardData(kClipboardBitmap, CreateBitmap(filled(4, 4, i))));
+    SetVirtualDesktopSize(32 + i % 2, 32);
+    std::this_thread::yield();
+    ASSERT_TRUE(DeleteObject(bitmap.exchange(0)));
+    ASSERT_TRUE(GlobalFree(block.exchange(0)));
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(seen.load(), 0u);
+  ReleaseDC(desktop_dc);
+  EmptyClipboard();
+  EXPECT_EQ(GlobalBlockCount(), blocks);
+
+  // A block freed while locked: unknown to every other call, readable until unlocked.
+  const int32_t h = GlobalAlloc(16);
+  uint8_t* p = GlobalLock(h);
+  EXPECT_TRUE(GlobalFree(h));
+  EXPECT_EQ(std::make_tuple(GlobalSize(h), GlobalLock(h), GlobalFree(h), GlobalBlockCount(), p[15]),
+            std::make_tuple(size_t{0}, nullptr, false, blocks, uint8_t{0}));
+  EXPECT_TRUE(GlobalUnlock(h));  // the last unlock releases the bytes
+  EXPECT_FALSE(GlobalUnlock(h));
+}
+
 TEST(HostPictures, APictureDeletesTheObjectItOwns) {
   const int32_t bmp = CreateBitmap(filled(1, 1, 0));
   const int32_t icon = CreateIcon(filled(1, 1, 0), Bitmap::Blank(1, 1, 1));
@@ -130,7 +182,7 @@ TEST(HostScreen, WithoutADisplayTheVirtualDesktopIsCaptured) {
   const DisplayOverride no_display(nullptr);
   SetVirtualDesktopSize(64, 48);
   const int32_t dc = GetWindowDC(0);
-  Bitmap* screen = GetDCSurface(dc);
+  const BitmapPtr screen = GetDCSurface(dc);
   ASSERT_NE(screen, nullptr);
   ASSERT_EQ(screen->width, 64);
   screen->bits[static_cast<size_t>(10) * screen->stride() + 4 * 5 + 2] = 0xEE;  // red of (5, 10)
