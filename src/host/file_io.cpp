@@ -43,11 +43,13 @@ raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& ou
     ::close(fd);
     return status_from_errno(err);
   }
-  try {
-    out.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
+  if (const raster::Status s = raster::guarded([&] {
+        out.resize(static_cast<size_t>(st.st_size));
+        return raster::Status::Ok;
+      });
+      s != raster::Status::Ok) {
     ::close(fd);
-    return raster::Status::OutOfMemory;
+    return s;
   }
   size_t got = 0;
   int err = 0;

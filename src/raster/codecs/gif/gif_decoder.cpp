@@ -416,16 +416,12 @@ class Animation final : public FrameLoader {
   Animation(EncodedBytes bytes, FileInfo info, std::vector<PropertyItem> props)
       : bytes_(std::move(bytes)), info_(std::move(info)), props_(std::move(props)) {}
 
+  // A failure may leave the canvas half composed: the next frame asked for
+  // starts again from the first.
   Status load(uint32_t index, Frame& out) override {
-    try {
-      return load_frame(index, out);
-    } catch (const std::bad_alloc&) {
-      shown_ = -1;
-      return Status::OutOfMemory;
-    } catch (...) {
-      shown_ = -1;
-      return Status::GenericError;
-    }
+    const Status s = guarded([&] { return load_frame(index, out); });
+    if (s != Status::Ok) shown_ = -1;
+    return s;
   }
 
  private:

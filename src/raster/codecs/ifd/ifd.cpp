@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <new>
+
+#include "raster/guard.h"
 
 namespace korvex::raster::ifd {
 
@@ -277,7 +278,7 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
                        std::vector<PropertyItem>& out) {
   out.clear();
   if (data == nullptr) return Status::GenericError;
-  try {
+  const Status st = guarded([&] {
     Block b(data, size);
     uint64_t first = 0;
     if (!b.parse_header(first)) return Status::GenericError;
@@ -308,15 +309,14 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
       }
     }
     return Status::Ok;
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return Status::OutOfMemory;
-  }
+  });
+  if (st != Status::Ok) out.clear();
+  return st;
 }
 
 Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint8_t>& out) {
   out.clear();
-  try {
+  const Status st = guarded([&] {
     std::vector<OutEntry> main, exif, gps;
     for (const PropertyItem& item : items) {
       const uint8_t size = element_size(item.type);
@@ -382,10 +382,9 @@ Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint
     if (!exif.empty()) write_directory(exif, exif_at, out);
     if (!gps.empty()) write_directory(gps, gps_at, out);
     return Status::Ok;
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return Status::OutOfMemory;
-  }
+  });
+  if (st != Status::Ok) out.clear();
+  return st;
 }
 
 }  // namespace korvex::raster::ifd
