@@ -17,6 +17,7 @@ namespace korvex::automation {
 enum class VarType {
   Void,
   Boolean,
+  Byte,
   Integer,
   Long,
   Single,

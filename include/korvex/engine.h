@@ -351,6 +351,62 @@ class cKorvex {
   // nPixelDepth: 1, 4, 8, 16, 24, 32, 48 or 64.
   cKorvexStatus ConvertToPixelFormatCR(int32_t nPixelDepth);
 
+  // --- Colour values and colour models -----------------------------------------
+  // ARGB values: alpha in bits 24-31, red 16-23, green 8-15, blue 0-7 (opaque
+  // colours are negative). RGB values: red in bits 0-7, green 8-15, blue 16-23.
+  // Members whose names end in a lower-case l take and give Long channels
+  // instead of Byte ones. Inks and channels are 0..255; CMYK black is the
+  // least of the three complements, each colour ink the rest stretched over
+  // what black leaves, rounded half to even. Hue is in sextants (-1 <= H <= 5:
+  // red 0, yellow 1, green 2, cyan 3, blue 4, magenta 5 or -1), saturation and
+  // lightness in 0..1. These conversions keep no state and never change
+  // GetStat. A channel outside 0..255, an RGB value outside 0..0xFFFFFF, or an
+  // HSL value that is not a number or out of range is refused: the members
+  // returning a status give InvalidParameter and leave their outputs as they
+  // were; the value builders give -1 (RGB, which no RGB value is) or 0 (ARGB,
+  // transparent: it paints nothing).
+  int32_t ColorGetARGBValueFromARGB(uint8_t nAlpha, uint8_t nRed, uint8_t nGreen, uint8_t nBlue);
+  int32_t ColorGetARGBValueFromARGBl(int32_t nAlpha, int32_t nRed, int32_t nGreen, int32_t nBlue);
+  int32_t ARGB(uint8_t nAlpha, uint8_t nRed, uint8_t nGreen, uint8_t nBlue);
+  cKorvexStatus ColorGetARGBFromARGBValue(int32_t nARGBValue, uint8_t& nAlpha, uint8_t& nRed,
+                                          uint8_t& nGreen, uint8_t& nBlue);
+  cKorvexStatus ColorGetARGBFromARGBValuel(int32_t nARGBValue, int32_t& nAlpha, int32_t& nRed,
+                                           int32_t& nGreen, int32_t& nBlue);
+  int32_t ColorGetRGBValueFromRGB(uint8_t nRed, uint8_t nGreen, uint8_t nBlue);
+  int32_t ColorGetRGBValueFromRGBl(int32_t nRed, int32_t nGreen, int32_t nBlue);
+  int32_t GetRGB(uint8_t nRed, uint8_t nGreen, uint8_t nBlue);
+  cKorvexStatus ColorGetRGBFromRGBValue(int32_t nRGBValue, uint8_t& nRed, uint8_t& nGreen,
+                                        uint8_t& nBlue);
+  cKorvexStatus ColorGetRGBFromRGBValuel(int32_t nRGBValue, int32_t& nRed, int32_t& nGreen,
+                                         int32_t& nBlue);
+  cKorvexStatus ColorRGBtoCMY(int32_t nRedValue, int32_t nGreenValue, int32_t nBlueValue,
+                              int32_t& nCyan, int32_t& nMagenta, int32_t& nYellow);
+  cKorvexStatus ColorCMYtoRGB(int32_t nCyan, int32_t nMagenta, int32_t nYellow, int32_t& nRed,
+                              int32_t& nGreen, int32_t& nBlue);
+  cKorvexStatus ColorRGBtoCMYK(int32_t nRedValue, int32_t nGreenValue, int32_t nBlueValue,
+                               int32_t& nCyan, int32_t& nMagenta, int32_t& nYellow,
+                               int32_t& nBlack);
+  cKorvexStatus ColorCMYKtoRGB(int32_t nCyan, int32_t nMagenta, int32_t nYellow, int32_t nBlack,
+                               int32_t& nRed, int32_t& nGreen, int32_t& nBlue);
+  cKorvexStatus ColorRGBtoHSL(uint8_t nRedValue, uint8_t nGreenValue, uint8_t nBlueValue,
+                              float& nHueReturn, float& nSaturationReturn,
+                              float& nLightnessReturn);
+  cKorvexStatus ColorRGBtoHSLl(int32_t nRedValue, int32_t nGreenValue, int32_t nBlueValue,
+                               float& nHueReturn, float& nSaturationReturn,
+                               float& nLightnessReturn);
+  cKorvexStatus ColorHSLtoRGB(float nHueValue, float nSaturationValue, float nLightnessValue,
+                              uint8_t& nRed, uint8_t& nGreen, uint8_t& nBlue);
+  cKorvexStatus ColorHSLtoRGBl(float nHueValue, float nSaturationValue, float nLightnessValue,
+                               int32_t& nRed, int32_t& nGreen, int32_t& nBlue);
+  // One ink of the native image as a new image for the caller (not made
+  // native), 0 on failure: same size, pixel format and resolution, each pixel
+  // gray at 255 minus its amount of that ink under ColorRGBtoCMYK, alpha kept.
+  // Indexed images keep their indices and get a palette of those grays.
+  int32_t GetColorChannelFlagsC();
+  int32_t GetColorChannelFlagsM();
+  int32_t GetColorChannelFlagsY();
+  int32_t GetColorChannelFlagsK();
+
   // --- Drawing ------------------------------------------------------------------
   // Drawing on the native image. Coordinates are 1-based (DrawTextBox takes
   // its box as given); colours are ARGB (alpha in the high byte); pen widths

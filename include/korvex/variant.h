@@ -72,6 +72,7 @@ class Variant {
 
   // Conversions; each returns false with a message when impossible.
   bool to_bool(bool& out, std::string& error) const;
+  bool to_byte(uint8_t& out, std::string& error) const;  // 0..255
   bool to_int16(int16_t& out, std::string& error) const;
   bool to_int32(int32_t& out, std::string& error) const;
   bool to_float(float& out, std::string& error) const;

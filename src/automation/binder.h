@@ -39,6 +39,7 @@ struct Arg;
   };
 
 KORVEX_SCALAR_ARG(bool, to_bool)
+KORVEX_SCALAR_ARG(uint8_t, to_byte)
 KORVEX_SCALAR_ARG(int16_t, to_int16)
 KORVEX_SCALAR_ARG(int32_t, to_int32)
 KORVEX_SCALAR_ARG(float, to_float)

@@ -91,6 +91,8 @@ const char* VarTypeName(VarType t) {
       return "Void";
     case VarType::Boolean:
       return "Boolean";
+    case VarType::Byte:
+      return "Byte";
     case VarType::Integer:
       return "Integer";
     case VarType::Long:

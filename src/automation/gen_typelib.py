@@ -14,7 +14,7 @@ import re
 import sys
 
 TYPES = {
-    "int32_t": ("Long", False), "int16_t": ("Integer", False), "float": ("Single", False),
+    "uint8_t": ("Byte", False), "uint8_t&": ("Byte", True), "int32_t": ("Long", False), "int16_t": ("Integer", False), "float": ("Single", False),
     "double": ("Double", False), "bool": ("Boolean", False),
     "const std::string&": ("String", False), "std::string": ("String", False),
     "int32_t&": ("Long", True), "int16_t&": ("Integer", True), "bool&": ("Boolean", True),
@@ -27,7 +27,7 @@ RESULTS = {"cKorvexStatus": "Status", "void": "Void", "int32_t": "Long", "int16_
            "float": "Single", "double": "Double", "bool": "Boolean", "std::string": "String",
            "host::PicturePtr": "Object"}
 # C++ type a default value is converted to before it becomes a Variant.
-DEFAULT_TYPES = {"Long": "int32_t", "Integer": "int16_t", "Single": "float", "Double": "double",
+DEFAULT_TYPES = {"Byte": "uint8_t", "Long": "int32_t", "Integer": "int16_t", "Single": "float", "Double": "double",
                  "Boolean": "bool", "String": "std::string"}
 
 

@@ -136,6 +136,18 @@ bool Variant::to_int32(int32_t& out, std::string& error) const {
   return true;
 }
 
+bool Variant::to_byte(uint8_t& out, std::string& error) const {
+  double d = 0;
+  if (!to_double(d, error)) return false;
+  d = raster::round_half_even(d);
+  if (d < 0 || d > 255) {
+    error = format_double(d) + " overflows a Byte";
+    return false;
+  }
+  out = static_cast<uint8_t>(d);
+  return true;
+}
+
 bool Variant::to_int16(int16_t& out, std::string& error) const {
   double d = 0;
   if (!to_double(d, error)) return false;
