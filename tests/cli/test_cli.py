@@ -43,6 +43,15 @@ def test_a_failing_status_stops_the_pipeline_with_its_name(tmp_path):
     assert r.returncode == 2 and "not a member" in r.stderr
 
 
+def test_colour_conversions_print_their_by_reference_results():
+    r = korvex("-ColorRGBtoCMYK", "255", "0", "0", "-ColorGetRGBValueFromRGB", "1", "2", "3")
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.splitlines() == ["nCyan=0", "nMagenta=255", "nYellow=255", "nBlack=0",
+                                     "197121"]
+    r = korvex("-ColorCMYKtoRGB", "300", "0", "0", "0")
+    assert (r.returncode, r.stderr.strip()) == (1, "ColorCMYKtoRGB: status 2 InvalidParameter")
+
+
 def test_unknown_members_are_named_with_the_closest_ones_and_negative_numbers_are_arguments():
     r = korvex("-LoadFromFile", "a.jpg", "-SaveAsJPG", "b.jpg")
     assert r.returncode == 2

@@ -144,3 +144,14 @@ def test_help_shows_parameters_defaults_and_result_as_the_command_does():
     # Every member gets a signature Python can read.
     for name, *_ in korvex.members("cKorvex"):
         inspect.signature(getattr(e, name))
+
+
+def test_colour_conversions_give_their_results_as_a_tuple_and_bytes_are_checked():
+    e = korvex.cKorvex()
+    assert e.ColorRGBtoCMYK(255, 0, 0) == (0, 0, 255, 255, 0)
+    assert e.ColorRGBtoHSL(0, 0, 255) == (0, 4.0, 1.0, 0.5)
+    assert e.ColorHSLtoRGBl(-1, 1, 0.5) == (0, 255, 0, 255)
+    assert e.ColorCMYKtoRGB(300, 0, 0, 0, 7, 8, 9) == (2, 7, 8, 9)  # refused: outputs as given
+    assert e.ARGB(255, 0, 0, 0) == -16777216 and e.GetStat() == 0
+    with pytest.raises(korvex.DispatchError, match="overflows a Byte"):
+        e.ColorGetARGBValueFromARGB(256, 0, 0, 0)
