@@ -389,8 +389,7 @@ class cKorvex {
   cKorvexStatus ColorCMYKtoRGB(int32_t nCyan, int32_t nMagenta, int32_t nYellow, int32_t nBlack,
                                int32_t& nRed, int32_t& nGreen, int32_t& nBlue);
   cKorvexStatus ColorRGBtoHSL(uint8_t nRedValue, uint8_t nGreenValue, uint8_t nBlueValue,
-                              float& nHueReturn, float& nSaturationReturn,
-                              float& nLightnessReturn);
+                              float& nHueReturn, float& nSaturationReturn, float& nLightnessReturn);
   cKorvexStatus ColorRGBtoHSLl(int32_t nRedValue, int32_t nGreenValue, int32_t nBlueValue,
                                float& nHueReturn, float& nSaturationReturn,
                                float& nLightnessReturn);

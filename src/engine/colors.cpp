@@ -83,8 +83,8 @@ int32_t cKorvex::ARGB(uint8_t nAlpha, uint8_t nRed, uint8_t nGreen, uint8_t nBlu
   return cColor::MakeARGB(nAlpha, nRed, nGreen, nBlue);
 }
 
-cKorvexStatus cKorvex::ColorGetARGBFromARGBValue(int32_t nARGBValue, uint8_t& nAlpha,
-                                                 uint8_t& nRed, uint8_t& nGreen, uint8_t& nBlue) {
+cKorvexStatus cKorvex::ColorGetARGBFromARGBValue(int32_t nARGBValue, uint8_t& nAlpha, uint8_t& nRed,
+                                                 uint8_t& nGreen, uint8_t& nBlue) {
   cColor c;
   c.SetValue(nARGBValue);
   nAlpha = c.GetAlpha();
@@ -121,8 +121,8 @@ cKorvexStatus cKorvex::ColorGetRGBFromRGBValue(int32_t nRGBValue, uint8_t& nRed,
   return kOk;
 }
 
-cKorvexStatus cKorvex::ColorGetRGBFromRGBValuel(int32_t nRGBValue, int32_t& nRed,
-                                                int32_t& nGreen, int32_t& nBlue) {
+cKorvexStatus cKorvex::ColorGetRGBFromRGBValuel(int32_t nRGBValue, int32_t& nRed, int32_t& nGreen,
+                                                int32_t& nBlue) {
   if (!is_rgb_value(nRGBValue)) return kRefused;
   put3(nRed, nGreen, nBlue, nRGBValue & 0xFF, (nRGBValue >> 8) & 0xFF, nRGBValue >> 16);
   return kOk;
@@ -192,9 +192,8 @@ cKorvexStatus cKorvex::ColorRGBtoHSLl(int32_t nRedValue, int32_t nGreenValue, in
                        nSaturationReturn, nLightnessReturn);
 }
 
-cKorvexStatus cKorvex::ColorHSLtoRGB(float nHueValue, float nSaturationValue,
-                                     float nLightnessValue, uint8_t& nRed, uint8_t& nGreen,
-                                     uint8_t& nBlue) {
+cKorvexStatus cKorvex::ColorHSLtoRGB(float nHueValue, float nSaturationValue, float nLightnessValue,
+                                     uint8_t& nRed, uint8_t& nGreen, uint8_t& nBlue) {
   if (!colors::HSL::IsValidHsl(nHueValue, nSaturationValue, nLightnessValue)) return kRefused;
   colors::HSL::HslToRgb(nHueValue, nSaturationValue, nLightnessValue, nRed, nGreen, nBlue);
   return kOk;

@@ -42,7 +42,9 @@ class cColor {
   void SetValue(int32_t value) { value_ = value; }
 
  private:
-  uint8_t byte(int shift) const { return static_cast<uint8_t>(static_cast<uint32_t>(value_) >> shift); }
+  uint8_t byte(int shift) const {
+    return static_cast<uint8_t>(static_cast<uint32_t>(value_) >> shift);
+  }
   int32_t value_ = 0;
 };
 

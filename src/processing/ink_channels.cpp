@@ -73,23 +73,29 @@ raster::Status InkChannelImage(raster::Image& src, InkChannel ch,
     if (raster::Status st = dst->set_palette(p); st != raster::Status::Ok) return st;
   }
 
-  // Bands of rows through a small buffer, so the picture is never held twice.
-  const int32_t stride = indexed ? raster::padded_stride(w, f) : w * 4;
-  if (stride <= 0 || stride > (1 << 28)) return raster::Status::InvalidParameter;
+  // Tiles of at most 2^20 columns and about 4 MiB through a small buffer, so
+  // the picture is never held twice and no row length overflows.
+  const int32_t tile_w = std::min<int32_t>(w, 1 << 20);
+  const int32_t stride = indexed ? raster::padded_stride(tile_w, f) : tile_w * 4;
+  if (stride <= 0) return raster::Status::InvalidParameter;
   const int32_t band = std::max<int32_t>(1, std::min<int32_t>(h, (1 << 22) / stride));
   std::vector<uint8_t> buf(static_cast<size_t>(stride) * static_cast<size_t>(band));
-  for (int32_t y = 0; y < h; y += band) {
-    const raster::Rect r{0, y, w, std::min(band, h - y)};
-    if (raster::Status st = src.read_pixels(r, work, buf.data(), stride); st != raster::Status::Ok)
-      return st;
-    if (!indexed) {
-      auto* px = reinterpret_cast<uint32_t*>(buf.data());
-      const size_t n = static_cast<size_t>(w) * static_cast<size_t>(r.height);
-      for (size_t i = 0; i < n; ++i) px[i] = gray_of(t, px[i], ch);
+  for (int32_t x = 0; x < w; x += tile_w) {
+    for (int32_t y = 0; y < h; y += band) {
+      const raster::Rect r{x, y, std::min(tile_w, w - x), std::min(band, h - y)};
+      if (raster::Status st = src.read_pixels(r, work, buf.data(), stride);
+          st != raster::Status::Ok)
+        return st;
+      if (!indexed) {
+        for (int32_t row = 0; row < r.height; ++row) {
+          auto* px = reinterpret_cast<uint32_t*>(buf.data() + static_cast<size_t>(row) * stride);
+          for (int32_t i = 0; i < r.width; ++i) px[i] = gray_of(t, px[i], ch);
+        }
+      }
+      if (raster::Status st = dst->write_pixels(r, work, buf.data(), stride);
+          st != raster::Status::Ok)
+        return st;
     }
-    if (raster::Status st = dst->write_pixels(r, work, buf.data(), stride);
-        st != raster::Status::Ok)
-      return st;
   }
   if (raster::Status st = dst->set_resolution(src.dpi_x(), src.dpi_y()); st != raster::Status::Ok)
     return st;

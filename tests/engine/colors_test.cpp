@@ -32,8 +32,10 @@ TEST(Colors, WrittenValuesAndHalfEvenRounding) {
     int32_t r, g, b, c, m, y, kk;
   };
   // (5, 6, 6): black 249 leaves 6 levels, cyan 255 / 6 = 42.5 rounds to 42.
-  for (auto t : {CmykCase{0, 0, 0, 255, 255, 255, 255}, {255, 255, 255, 0, 0, 0, 0},
-                 {255, 0, 0, 0, 255, 255, 0}, {5, 6, 6, 42, 0, 0, 249}}) {
+  for (auto t : {CmykCase{0, 0, 0, 255, 255, 255, 255},
+                 {255, 255, 255, 0, 0, 0, 0},
+                 {255, 0, 0, 0, 255, 255, 0},
+                 {5, 6, 6, 42, 0, 0, 249}}) {
     int32_t c = -9, m = -9, y = -9, kk = -9;
     EXPECT_EQ(k.ColorRGBtoCMYK(t.r, t.g, t.b, c, m, y, kk), S::Ok);
     EXPECT_EQ(std::vector<int32_t>({c, m, y, kk}), std::vector<int32_t>({t.c, t.m, t.y, t.kk}))
@@ -115,8 +117,7 @@ TEST(Colors, CmykAndHslRoundTripsOverAGrid) {
         int32_t c, m, y, kk, r2 = -1, g2 = -1, b2 = -1;
         ASSERT_EQ(k.ColorRGBtoCMYK(r, g, b, c, m, y, kk), S::Ok);
         const Cmyk want = to_cmyk(r, g, b);
-        ASSERT_EQ(Cmyk({c, m, y, kk}), want)
-            << r << "," << g << "," << b;
+        ASSERT_EQ(Cmyk({c, m, y, kk}), want) << r << "," << g << "," << b;
         ASSERT_EQ(k.ColorCMYKtoRGB(c, m, y, kk, r2, g2, b2), S::Ok);
         ASSERT_EQ(std::vector<int32_t>({r2, g2, b2}), std::vector<int32_t>({r, g, b}));
 
@@ -140,9 +141,9 @@ uint32_t stored(int16_t depth, uint32_t argb) {
 }
 
 TEST(Colors, InkPicturesArePixelExactInEveryKindOfFormat) {
-  const std::vector<uint32_t> colours = {
-      0xFF00FFFF, 0xFFFF00FF, 0xFFFFFF00, 0xFF000000, 0xFFFFFFFF, 0xFFFF0000,
-      0xFF050606, 0xFFC86432, 0xFF0C2238, 0x80406080, 0xFF808080, 0xFF20E0A0};
+  const std::vector<uint32_t> colours = {0xFF00FFFF, 0xFFFF00FF, 0xFFFFFF00, 0xFF000000,
+                                         0xFFFFFFFF, 0xFFFF0000, 0xFF050606, 0xFFC86432,
+                                         0xFF0C2238, 0x80406080, 0xFF808080, 0xFF20E0A0};
   const int32_t w = static_cast<int32_t>(colours.size());
   using Member = int32_t (cKorvex::*)();
   const Member members[4] = {&cKorvex::GetColorChannelFlagsC, &cKorvex::GetColorChannelFlagsM,
@@ -180,6 +181,17 @@ TEST(Colors, InkPicturesArePixelExactInEveryKindOfFormat) {
       }
       EXPECT_EQ(k.CloseImage(id), S::Ok);
     }
+  }
+  {  // wider than one tile of columns: the last tile is separated too
+    cKorvex k;
+    const int32_t wide = (1 << 20) + 2;
+    ASSERT_EQ(k.CreateImage(wide, 1, 24), S::Ok);  // white: no ink
+    k.PixelSetColor(wide, 1, static_cast<int32_t>(0xFFC86432u));
+    const int32_t id = k.GetColorChannelFlagsM();
+    ASSERT_NE(id, 0);
+    const uint32_t g = static_cast<uint32_t>(255 - to_cmyk(0xC8, 0x64, 0x32)[1]);
+    EXPECT_EQ(std::vector<uint32_t>({pixel(id, 0, 0), pixel(id, wide - 1, 0)}),
+              std::vector<uint32_t>({0xFFFFFFFFu, 0xFF000000u | g * 0x010101u}));
   }
   cKorvex none;
   EXPECT_EQ(none.GetColorChannelFlagsC(), 0);
