@@ -80,9 +80,11 @@ raster::Status InkChannelImage(raster::Image& src, InkChannel ch,
   if (stride <= 0) return raster::Status::InvalidParameter;
   const int32_t band = std::max<int32_t>(1, std::min<int32_t>(h, (1 << 22) / stride));
   std::vector<uint8_t> buf(static_cast<size_t>(stride) * static_cast<size_t>(band));
-  for (int32_t x = 0; x < w; x += tile_w) {
-    for (int32_t y = 0; y < h; y += band) {
-      const raster::Rect r{x, y, std::min(tile_w, w - x), std::min(band, h - y)};
+  // 64-bit steps: the last one may pass 2^31.
+  for (int64_t x = 0; x < w; x += tile_w) {
+    for (int64_t y = 0; y < h; y += band) {
+      const auto x0 = static_cast<int32_t>(x), y0 = static_cast<int32_t>(y);
+      const raster::Rect r{x0, y0, std::min(tile_w, w - x0), std::min(band, h - y0)};
       if (raster::Status st = src.read_pixels(r, work, buf.data(), stride);
           st != raster::Status::Ok)
         return st;
