@@ -52,18 +52,23 @@ uint32_t palette_entry(const raster::Palette& p, uint32_t i) {
   return i < p.entries.size() ? p.entries[i] : 0u;
 }
 
-// Counts the set bits of one byte of 1-bit pixels starting at column x0.
-inline void add_bits(uint8_t bits, int32_t x0, int32_t* cols, int32_t& miss) {
-  miss += std::popcount(bits);
-  while (bits != 0) {
-    const int k = std::countl_zero(bits);
-    ++cols[x0 + k];
-    bits = static_cast<uint8_t>(bits & ~(0x80u >> k));
+// Bit k (most significant first) of a byte as byte k of a 64-bit word: one
+// addition counts eight columns at once in byte-wide lanes.
+struct ByteLanes {
+  uint64_t of[256];
+  constexpr ByteLanes() : of() {
+    for (uint32_t b = 0; b < 256; ++b) {
+      for (int k = 0; k < 8; ++k) {
+        if (b & (0x80u >> k)) of[b] |= uint64_t{1} << (8 * k);
+      }
+    }
   }
-}
+};
+constexpr ByteLanes kLanes;
 
 // 1 bit a pixel, most significant first: with one of the two entries
 // matching, a pixel misses when its bit differs from that entry's index.
+// Column misses gather in byte lanes, emptied every 255 rows.
 void count_1bpp(const raster::Surface& s, const ColourTest& test, Misses& m) {
   const bool m0 = test(palette_entry(s.palette, 0)), m1 = test(palette_entry(s.palette, 1));
   if (m0 && m1) return;
@@ -74,29 +79,34 @@ void count_1bpp(const raster::Surface& s, const ColourTest& test, Misses& m) {
   }
   const uint8_t flip = m0 ? 0x00 : 0xFF;  // a set bit of byte ^ flip misses
   const uint64_t flip8 = m0 ? 0 : ~uint64_t{0};
-  const int32_t whole = s.width / 8, tail = s.width % 8;
-  int32_t* cols = m.cols.data();
+  const int32_t whole = s.width / 8, tail = s.width % 8, bytes = whole + (tail != 0);
+  std::vector<uint64_t> lanes(static_cast<size_t>(bytes), 0);
+  auto empty_lanes = [&] {
+    for (int32_t i = 0; i < bytes; ++i) {
+      for (int32_t k = 0, x = 8 * i; k < 8 && x < s.width; ++k, ++x)
+        m.cols[static_cast<size_t>(x)] += static_cast<int32_t>((lanes[i] >> (8 * k)) & 0xFF);
+      lanes[i] = 0;
+    }
+  };
   for (int32_t y = 0; y < s.height; ++y) {
     const uint8_t* row = s.row(y);
     int32_t miss = 0, i = 0;
+    auto add = [&](int32_t at, uint8_t bits) {
+      miss += std::popcount(bits);
+      lanes[at] += kLanes.of[bits];
+    };
     for (; i + 8 <= whole; i += 8) {
       uint64_t v;
       std::memcpy(&v, row + i, 8);
       if (v == flip8) continue;
-      for (int32_t k = i; k < i + 8; ++k) {
-        if (const auto bits = static_cast<uint8_t>(row[k] ^ flip))
-          add_bits(bits, 8 * k, cols, miss);
-      }
+      for (int32_t k = i; k < i + 8; ++k) add(k, static_cast<uint8_t>(row[k] ^ flip));
     }
-    for (; i < whole; ++i) {
-      if (const auto bits = static_cast<uint8_t>(row[i] ^ flip)) add_bits(bits, 8 * i, cols, miss);
-    }
-    if (tail != 0) {
-      const auto bits = static_cast<uint8_t>((row[whole] ^ flip) & (0xFF00u >> tail));
-      if (bits != 0) add_bits(bits, 8 * whole, cols, miss);
-    }
+    for (; i < whole; ++i) add(i, static_cast<uint8_t>(row[i] ^ flip));
+    if (tail != 0) add(whole, static_cast<uint8_t>((row[whole] ^ flip) & (0xFF00u >> tail)));
     m.rows[static_cast<size_t>(y)] = miss;
+    if (y % 255 == 254) empty_lanes();
   }
+  empty_lanes();
 }
 
 // 4 and 8 bits a pixel: a miss table over the palette indices.
