@@ -52,7 +52,7 @@ cKorvexStatus make_page(cKorvex& k, int16_t depth) {
 int timings() {
   std::printf("%-24s %9s %9s %11s %14s\n", "CropWhiteBands(100, 0)", "best ms", "median",
               "Mpixel/s", "of it: bands");
-  for (int16_t depth : {1, 24}) {
+  for (int16_t depth : {int16_t{1}, int16_t{24}}) {
     cKorvex page;
     if (make_page(page, depth) != cKorvexStatus::Ok) {
       std::fprintf(stderr, "cleanup_bench: cannot build the page\n");

@@ -80,7 +80,8 @@ void count_1bpp(const raster::Surface& s, const ColourTest& test, Misses& m) {
   const uint8_t flip = m0 ? 0x00 : 0xFF;  // a set bit of byte ^ flip misses
   const uint64_t flip8 = m0 ? 0 : ~uint64_t{0};
   const int32_t whole = s.width / 8, tail = s.width % 8, bytes = whole + (tail != 0);
-  std::vector<uint64_t> lanes(static_cast<size_t>(bytes), 0);
+  std::vector<uint64_t> lane_store(static_cast<size_t>(bytes), 0);
+  uint64_t* lanes = lane_store.data();
   auto empty_lanes = [&] {
     for (int32_t i = 0; i < bytes; ++i) {
       for (int32_t k = 0, x = 8 * i; k < 8 && x < s.width; ++k, ++x)

@@ -149,15 +149,16 @@ TEST(Cleanup, EveryPixelFormatGivesTheSameCrop) {
 TEST(Cleanup, WhiteBandsCropAsImageMagickTrims) {
   testutil::ScratchDir dir;
   uint32_t seed = 12345;
-  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  for (int16_t depth : {24, 1, 24}) {
+  auto next = [&seed] { return static_cast<int32_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+  for (int16_t depth : {int16_t{24}, int16_t{1}, int16_t{24}}) {
     const int32_t x0 = 20 + next() % 60, y0 = 10 + next() % 40;
     cKorvex k;
     ASSERT_EQ(k.CreateImage(300, 200, depth), S::Ok);
     for (int i = 0; i < 40; ++i) {  // marks of several colours inside a box
       const int32_t x = x0 + next() % 150, y = y0 + next() % 100;
-      k.DrawFillRectangle(x, y, 1 + next() % 9, 1 + next() % 5,
-                          static_cast<int32_t>(0xFF000000u | next() * 2654435761u), false);
+      k.DrawFillRectangle(
+          x, y, 1 + next() % 9, 1 + next() % 5,
+          static_cast<int32_t>(0xFF000000u | static_cast<uint32_t>(next()) * 2654435761u), false);
     }
     const std::string in = dir.file("page.png"), out = dir.file("trim.png");
     ASSERT_EQ(k.SaveAsPng(in), S::Ok);
