@@ -6,6 +6,7 @@
 #include "../codecs/codec_test_util.h"
 #include "engine/state.h"
 #include "engine_test_util.h"
+#include "processing/bands.h"
 
 namespace korvex {
 namespace {
@@ -144,6 +145,20 @@ TEST(Cleanup, EveryPixelFormatGivesTheSameCrop) {
     EXPECT_EQ(k.CropBorders2(95, 3), S::Ok);
     expect_crop(k, page, 9, 5, 58, 10);
   }
+}
+
+// Column counts of 1-bit pages gather in byte-wide lanes: 300 misses in one
+// column must survive more than 255 rows. Bands stop one line short of the
+// size, so opposite ones may cross.
+TEST(Cleanup, LongColumnsCountEveryMissAndBandsStopBeforeTheLastLine) {
+  std::unique_ptr<raster::Image> page;
+  ASSERT_EQ(raster::Image::create(16, 600, raster::pf::k1bppIndexed, page), raster::Status::Ok);
+  page->set_palette({0, {kB, kW}});
+  for (int32_t y = 0; y < 600; ++y)
+    for (int32_t x = 0; x < 16; ++x) page->set_pixel(x, y, x == 3 && y < 300 ? kB : kW);
+  filters::BandDepths d;
+  ASSERT_EQ(filters::MeasureBands(*page, {kW, 0, 51, 0}, d), raster::Status::Ok);
+  EXPECT_EQ(std::tuple(d.top, d.bottom, d.left, d.right), std::tuple(599, 599, 3, 12));
 }
 
 TEST(Cleanup, WhiteBandsCropAsImageMagickTrims) {
