@@ -33,6 +33,7 @@ bench: build-release
 	sh bench/resample_peers.sh build/release/bench/bench_resample
 	bash bench/filters_peers.sh build/release
 	bash bench/colors_peers.sh build/release
+	bash bench/cleanup_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

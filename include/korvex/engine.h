@@ -284,6 +284,24 @@ class cKorvex {
   cKorvexStatus Filter1bppParasite();
   cKorvexStatus Filter1bppDilate8();
 
+  // --- Document clean-up ---------------------------------------------------
+  // Crops the bands of whole rows and columns filled with one colour (red,
+  // green and blue compared, alpha not), measured from each edge inward
+  // independently over the full image: a line belongs to a band when at
+  // least nConfidence percent of its pixels match. nSkipLinesCount lines at
+  // each edge are passed over first and go with the band that follows them.
+  // Images narrower or lower than 10 pixels are left alone (LastStatus is
+  // returned, as when no band is found); bands from opposite edges that meet
+  // (a uniform page) give InvalidParameter and change nothing.
+  cKorvexStatus CropWhiteBands(int32_t nConfidence = 100, int32_t nSkipLinesCount = 0);
+  cKorvexStatus CropBlackBands(int32_t nConfidence = 100, int32_t nSkipLinesCount = 0);
+  // Bands of the colour of a corner pixel: nColorReference 1 top-left, 2
+  // top-right, 3 bottom-right, 4 bottom-left (other values mean 1); a pixel
+  // matches within a sum of absolute red, green and blue differences of
+  // floor((100 - nConfidence) x 7.65); nConfidence outside 0..100 means 98.
+  cKorvexStatus CropBorders2(int32_t nConfidence, int32_t nColorReference = 1);
+  cKorvexStatus CropBorders();  // CropBorders2(97, 1)
+
   // --- Pixels, pixel formats and host handles --------------------------------
   // Pixel values are ARGB (alpha in the high byte); coordinates are 1-based.
   int32_t PixelGetColor(int32_t nSrcX, int32_t nSrcY);

@@ -162,3 +162,28 @@ def test_point_arrays_from_the_shell_draw_curves(tmp_path):
             elif d > 2.0:
                 assert pixels[x - 1, y - 1] == (255, 255, 255), (x, y)
     assert red > 250
+
+
+def test_white_bands_crop_a_scan_as_the_readme_shows(tmp_path):
+    scan, out = os.path.join(SAMPLES, "scan.tif"), tmp_path / "out.tif"
+    r = korvex("-LoadFromFile", scan, "-CropWhiteBands", "99", "2", "-ConvertToPixelFormatCR", "1",
+               "-SaveAsTiff", str(out), "4")
+    assert r.returncode == 0, r.stderr
+    with Image.open(scan) as page:
+        w, h = page.size
+        gray = page.convert("L")
+    data = list(gray.getdata())
+    white_rows = [data[y * w:(y + 1) * w].count(255) * 100 >= 99 * w for y in range(h)]
+    white_cols = [data[x::w].count(255) * 100 >= 99 * h for x in range(w)]
+
+    def depth(lines):  # two lines passed over, then white ones, never the last line
+        n = 2
+        while n + 1 < len(lines) and lines[n]:
+            n += 1
+        return n if n > 2 else 0
+    top, bottom = depth(white_rows), depth(white_rows[::-1])
+    left, right = depth(white_cols), depth(white_cols[::-1])
+    assert 0 < left and 0 < top
+    with Image.open(out) as crop:
+        assert crop.mode == "1" and crop.size == (w - left - right, h - top - bottom)
+        assert crop.convert("L").tobytes() == gray.crop((left, top, w - right, h - bottom)).tobytes()
