@@ -110,8 +110,8 @@ cKorvexStatus cKorvex::ConvertTo1BppFast() {
   });
 }
 
-cKorvexStatus ResizeIndexedThroughArgb(cKorvex& k, cKorvex::State& s, int32_t width,
-                                       int32_t height, int32_t mode) {
+cKorvexStatus ResizeIndexedThroughArgb(cKorvex& k, cKorvex::State& s, int32_t width, int32_t height,
+                                       int32_t mode) {
   raster::Image* native = raster::find_image(s.NativeImage);
   if (native == nullptr) return s.LastStatus;
   const raster::PixelFormat f = native->format();

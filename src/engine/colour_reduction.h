@@ -13,7 +13,7 @@ namespace korvex {
 // rules (exact white for 1 bit, its own palette by nearest colour for 4 bits,
 // the mean gray for 8 bits). The native image is replaced only on success;
 // the caller has saved the image's information.
-cKorvexStatus ResizeIndexedThroughArgb(cKorvex& k, cKorvex::State& s, int32_t width,
-                                       int32_t height, int32_t mode);
+cKorvexStatus ResizeIndexedThroughArgb(cKorvex& k, cKorvex::State& s, int32_t width, int32_t height,
+                                       int32_t mode);
 
 }  // namespace korvex

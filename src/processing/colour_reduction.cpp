@@ -84,9 +84,8 @@ void map_rows(const raster::Image& src, raster::Image& dst, double cost, Map&& m
 }
 
 constexpr std::array<uint32_t, 16> kFixed16 = {
-    0xFF000000, 0xFF000080, 0xFF008000, 0xFF008080, 0xFF800000, 0xFF800080,
-    0xFF808000, 0xFF808080, 0xFFC0C0C0, 0xFF0000FF, 0xFF00FF00, 0xFF00FFFF,
-    0xFFFF0000, 0xFFFF00FF, 0xFFFFFF00, 0xFFFFFFFF};
+    0xFF000000, 0xFF000080, 0xFF008000, 0xFF008080, 0xFF800000, 0xFF800080, 0xFF808000, 0xFF808080,
+    0xFFC0C0C0, 0xFF0000FF, 0xFF00FF00, 0xFF00FFFF, 0xFFFF0000, 0xFFFF00FF, 0xFFFFFF00, 0xFFFFFFFF};
 
 }  // namespace
 
@@ -126,9 +125,17 @@ Status Quantize8(const raster::Image& src, int32_t colors, std::unique_ptr<raste
     const int step = rows.step();
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t* row = rows.row(y);
-      for (int32_t x = w - 1; x >= 0; --x) {
+      // Runs of one colour enter together; the tree sees the same sequence.
+      for (int32_t x = w - 1; x >= 0;) {
         const uint8_t* p = row + static_cast<ptrdiff_t>(x) * step;
-        tree.AddPixel(p[0], p[1], p[2], colors);
+        int32_t end = x - 1;
+        while (end >= 0) {
+          const uint8_t* q = row + static_cast<ptrdiff_t>(end) * step;
+          if (q[0] != p[0] || q[1] != p[1] || q[2] != p[2]) break;
+          --end;
+        }
+        tree.AddRun(p[0], p[1], p[2], static_cast<uint64_t>(x - end), colors);
+        x = end;
       }
     }
   }

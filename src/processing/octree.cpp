@@ -68,6 +68,23 @@ void OcTree::AddPixel(uint8_t b, uint8_t g, uint8_t r, int32_t max_leaves) {
   }
 }
 
+void OcTree::AddRun(uint8_t b, uint8_t g, uint8_t r, uint64_t n, int32_t max_leaves) {
+  while (n > 0) {
+    if (last_leaf_ != 0 && b == last_b_ && g == last_g_ && r == last_r_) {
+      // The colour's leaf already counts and exists: the rest of the run
+      // adds neither leaves nor folds.
+      Node& leaf = nodes_[static_cast<size_t>(last_leaf_)];
+      leaf.pixel_count += n;
+      leaf.blue_sum += n * b;
+      leaf.green_sum += n * g;
+      leaf.red_sum += n * r;
+      return;
+    }
+    AddPixel(b, g, r, max_leaves);
+    --n;
+  }
+}
+
 bool OcTree::Reduce() {
   int level = kMaxLevel;
   while (level >= 1 && reducible_[static_cast<size_t>(level)] == 0) --level;

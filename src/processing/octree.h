@@ -31,6 +31,8 @@ class OcTree {
   // Adds one pixel; then folds nodes while there are more than `max_leaves`
   // leaves and a node can be folded.
   void AddPixel(uint8_t b, uint8_t g, uint8_t r, int32_t max_leaves);
+  // Adds `n` pixels of one colour, as n calls of AddPixel would.
+  void AddRun(uint8_t b, uint8_t g, uint8_t r, uint64_t n, int32_t max_leaves);
   // Folds the deepest, most recently entered reducible node into a leaf.
   // False when no node is left to fold.
   bool Reduce();
@@ -72,9 +74,9 @@ class OcTree {
   int32_t NewNode(int level);
   void Number(int32_t node);
 
-  std::vector<Node> nodes_;  // record 0 unused; 1 is the root
-  int32_t count_ = 1;        // records handed out so far
-  int32_t free_ = 0;         // head of the free list
+  std::vector<Node> nodes_;                         // record 0 unused; 1 is the root
+  int32_t count_ = 1;                               // records handed out so far
+  int32_t free_ = 0;                                // head of the free list
   std::array<int32_t, kMaxLevel + 1> reducible_{};  // stack heads by level
   int32_t leaves_ = 0;
   int32_t last_leaf_ = 0;  // leaf of the previous pixel, while no fold intervened
