@@ -32,6 +32,7 @@ bench: build-release
 	bash bench/codecs_bench.sh build/release
 	sh bench/resample_peers.sh build/release/bench/bench_resample
 	bash bench/filters_peers.sh build/release
+	bash bench/quantize_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

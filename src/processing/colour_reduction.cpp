@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 #include "processing/octree.h"
 #include "raster/convert.h"
@@ -77,8 +78,13 @@ void map_rows(const raster::Image& src, raster::Image& dst, double cost, Map&& m
   const int32_t w = src.width();
   raster::parallel_rows(src.height(), cost * w * src.height(), [&](int32_t y0, int32_t y1) {
     ColourRows rows(src);
+    // The pixel step is a constant of the inner loops.
     for (int32_t y = y0; y < y1; ++y) {
-      map(rows.row(y), rows.step(), rows.alpha(), dst.surface().row(y), w);
+      if (rows.step() == 3) {
+        map(rows.row(y), std::integral_constant<int, 3>{}, false, dst.surface().row(y), w);
+      } else {
+        map(rows.row(y), std::integral_constant<int, 4>{}, rows.alpha(), dst.surface().row(y), w);
+      }
     }
   });
 }
@@ -125,18 +131,7 @@ Status Quantize8(const raster::Image& src, int32_t colors, std::unique_ptr<raste
     const int step = rows.step();
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t* row = rows.row(y);
-      // Runs of one colour enter together; the tree sees the same sequence.
-      for (int32_t x = w - 1; x >= 0;) {
-        const uint8_t* p = row + static_cast<ptrdiff_t>(x) * step;
-        int32_t end = x - 1;
-        while (end >= 0) {
-          const uint8_t* q = row + static_cast<ptrdiff_t>(end) * step;
-          if (q[0] != p[0] || q[1] != p[1] || q[2] != p[2]) break;
-          --end;
-        }
-        tree.AddRun(p[0], p[1], p[2], static_cast<uint64_t>(x - end), colors);
-        x = end;
-      }
+      tree.AddRow(row, step, w, colors);
     }
   }
   tree.BuildPalette();
@@ -153,7 +148,7 @@ Status Quantize8(const raster::Image& src, int32_t colors, std::unique_ptr<raste
   std::vector<uint16_t> table;
   std::vector<int32_t> deep;
   tree.PrefixTable(table, deep);
-  map_rows(src, *img, 8, [&](const uint8_t* s, int step, bool, uint8_t* d, int32_t n) {
+  map_rows(src, *img, 8, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
     for (int32_t x = 0; x < n; ++x, s += step) {
       const uint32_t key = (uint32_t{s[2]} >> 3) << 10 | (uint32_t{s[1]} >> 3) << 5 | (s[0] >> 3u);
       const uint16_t v = table[key];
@@ -175,7 +170,7 @@ Status Gray8(const raster::Image& src, GrayRule rule, std::unique_ptr<raster::Im
     for (size_t s = 0; s < third.size(); ++s) {
       third[s] = static_cast<uint8_t>(raster::round_half_even(static_cast<double>(s) / 3.0));
     }
-    map_rows(src, *img, 1, [&](const uint8_t* s, int step, bool, uint8_t* d, int32_t n) {
+    map_rows(src, *img, 1, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
       for (int32_t x = 0; x < n; ++x, s += step) d[x] = third[s[0] + s[1] + s[2]];
     });
   } else {
@@ -185,7 +180,7 @@ Status Gray8(const raster::Image& src, GrayRule rule, std::unique_ptr<raster::Im
       green[static_cast<size_t>(v)] = 0.59 * v;
       blue[static_cast<size_t>(v)] = 0.11 * v;
     }
-    map_rows(src, *img, 4, [&](const uint8_t* s, int step, bool, uint8_t* d, int32_t n) {
+    map_rows(src, *img, 4, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
       for (int32_t x = 0; x < n; ++x, s += step) {
         const double v = raster::round_half_even(red[s[2]] + green[s[1]] + blue[s[0]]);
         d[x] = static_cast<uint8_t>(std::min(v, 255.0));
@@ -208,7 +203,7 @@ Status Cube8(const raster::Image& src, std::unique_ptr<raster::Image>& out) {
     qg[static_cast<size_t>(v)] = static_cast<uint8_t>(6 * q);
     qb[static_cast<size_t>(v)] = q;
   }
-  map_rows(src, *img, 1, [&](const uint8_t* s, int step, bool, uint8_t* d, int32_t n) {
+  map_rows(src, *img, 1, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
     for (int32_t x = 0; x < n; ++x, s += step) {
       d[x] = static_cast<uint8_t>(qr[s[2]] + qg[s[1]] + qb[s[0]]);
     }
@@ -242,7 +237,7 @@ Status Nearest4(const raster::Image& src, const raster::Palette& palette,
     }
     return index;
   };
-  map_rows(src, *img, 16, [&](const uint8_t* s, int step, bool, uint8_t* d, int32_t n) {
+  map_rows(src, *img, 16, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
     uint32_t last = UINT32_MAX;  // a run of one colour reuses its index
     uint8_t index = 0;
     for (int32_t x = 0; x < n; ++x, s += step) {
@@ -266,26 +261,35 @@ Status Nearest4(const raster::Image& src, const raster::Palette& palette,
 Status Bits1(const raster::Image& src, WhiteRule rule, std::unique_ptr<raster::Image>& out) {
   std::unique_ptr<raster::Image> img;
   if (Status st = new_indexed(src, pf::k1bppIndexed, nullptr, img); st != Status::Ok) return st;
-  map_rows(src, *img, 1, [&](const uint8_t* s, int step, bool alpha, uint8_t* d, int32_t n) {
-    const int32_t whole = n & ~7;
-    auto white = [&](const uint8_t* p) -> uint32_t {
-      if (rule == WhiteRule::Threshold) {
-        return std::min({p[0], p[1], p[2]}) >= kWhiteThreshold ? 1u : 0u;
+  auto threshold = [](const uint8_t* p, bool) -> uint32_t {
+    return (p[0] >= kWhiteThreshold) & (p[1] >= kWhiteThreshold) & (p[2] >= kWhiteThreshold);
+  };
+  auto opaque_white = [](const uint8_t* p, bool alpha) -> uint32_t {
+    return p[0] == 255 && p[1] == 255 && p[2] == 255 && (!alpha || p[3] == 255) ? 1u : 0u;
+  };
+  // Eight pixels a byte, most significant bit first.
+  auto pack = [&](auto white) {
+    return [&, white](const uint8_t* s, auto step, bool alpha, uint8_t* d, int32_t n) {
+      const int32_t whole = n & ~7;
+      for (int32_t x = 0; x < whole; x += 8, s += 8 * step) {
+        uint32_t byte = 0;
+        for (int i = 0; i < 8; ++i) byte = byte << 1 | white(s + i * step, alpha);
+        d[x >> 3] = static_cast<uint8_t>(byte);
       }
-      return p[0] == 255 && p[1] == 255 && p[2] == 255 && (!alpha || p[3] == 255) ? 1u : 0u;
+      if (whole < n) {
+        uint32_t byte = 0;
+        for (int32_t x = whole; x < n; ++x, s += step) {
+          byte |= white(s, alpha) << (7 - (x - whole));
+        }
+        d[whole >> 3] = static_cast<uint8_t>(byte);
+      }
     };
-    // Most significant bit first.
-    for (int32_t x = 0; x < whole; x += 8, s += 8 * step) {
-      uint32_t byte = 0;
-      for (int i = 0; i < 8; ++i) byte = byte << 1 | white(s + i * step);
-      d[x >> 3] = static_cast<uint8_t>(byte);
-    }
-    if (whole < n) {
-      uint32_t byte = 0;
-      for (int32_t x = whole; x < n; ++x, s += step) byte |= white(s) << (7 - (x - whole));
-      d[whole >> 3] = static_cast<uint8_t>(byte);
-    }
-  });
+  };
+  if (rule == WhiteRule::Threshold) {
+    map_rows(src, *img, 1, pack(threshold));
+  } else {
+    map_rows(src, *img, 1, pack(opaque_white));
+  }
   out = std::move(img);
   return Status::Ok;
 }

@@ -7,7 +7,8 @@ constexpr int32_t kGrowth = 1024;
 constexpr int kPrefixLevels = 5;
 }  // namespace
 
-OcTree::OcTree() : nodes_(kGrowth) {}
+OcTree::OcTree(bool shortcuts)
+    : nodes_(kGrowth), shortcuts_on_(shortcuts), shortcuts_(size_t{1} << (3 * kShortcutLevel)) {}
 
 int32_t OcTree::NewNode(int level) {
   int32_t n;
@@ -19,49 +20,83 @@ int32_t OcTree::NewNode(int level) {
     if (static_cast<size_t>(n) >= nodes_.size()) nodes_.resize(nodes_.size() + kGrowth);
   }
   Node& node = nodes_[static_cast<size_t>(n)];
+  const uint32_t generation = node.generation;
   node = Node{};
+  node.generation = generation;
   node.is_leaf = level == kMaxLevel;
   return n;
 }
 
+void OcTree::AddToLeaf(int32_t n, int depth, uint8_t b, uint8_t g, uint8_t r) {
+  Node& leaf = nodes_[static_cast<size_t>(n)];
+  if (leaf.pixel_count == 0) ++leaves_;
+  ++leaf.pixel_count;
+  leaf.blue_sum += b;
+  leaf.green_sum += g;
+  leaf.red_sum += r;
+  last_leaf_ = n;
+  last_mask_ = static_cast<uint8_t>(0xFF << (kMaxLevel - depth));
+  last_b_ = b;
+  last_g_ = g;
+  last_r_ = r;
+}
+
+bool OcTree::InLastLeaf(uint8_t b, uint8_t g, uint8_t r) const {
+  // A leaf at depth d holds every colour whose top d bits it shares; it
+  // stays where it is until a fold, which clears last_leaf_. Its ancestors
+  // are on their stacks already and its count is not zero, so such a pixel
+  // changes neither the leaf count nor the stacks.
+  return shortcuts_on_ && last_leaf_ != 0 &&
+         (((b ^ last_b_) | (g ^ last_g_) | (r ^ last_r_)) & last_mask_) == 0;
+}
+
 void OcTree::AddPixel(uint8_t b, uint8_t g, uint8_t r, int32_t max_leaves) {
-  if (last_leaf_ != 0 && b == last_b_ && g == last_g_ && r == last_r_) {
-    // A run of one colour ends in the same leaf, which already counts.
+  if (InLastLeaf(b, g, r)) {
     Node& leaf = nodes_[static_cast<size_t>(last_leaf_)];
     ++leaf.pixel_count;
     leaf.blue_sum += b;
     leaf.green_sum += g;
     leaf.red_sum += r;
-  } else {
-    int32_t node = 1;
-    for (int level = 1;; ++level) {
-      const int idx = ChildIndex(b, g, r, level);
-      int32_t child = nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(idx)];
-      if (child == 0) {
-        child = NewNode(level);  // may move the records
-        nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(idx)] = child;
-        ++nodes_[static_cast<size_t>(node)].pixel_count;
-      }
-      Node& c = nodes_[static_cast<size_t>(child)];
-      if (c.is_leaf) {
-        if (c.pixel_count == 0) ++leaves_;
-        ++c.pixel_count;
-        c.blue_sum += b;
-        c.green_sum += g;
-        c.red_sum += r;
-        last_leaf_ = child;
-        last_b_ = b;
-        last_g_ = g;
-        last_r_ = r;
-        break;
-      }
-      if (!c.is_reducible) {
-        c.is_reducible = true;
-        c.next = reducible_[static_cast<size_t>(level)];
-        reducible_[static_cast<size_t>(level)] = child;
-      }
-      node = child;
+    return;
+  }
+  // A node on the colour's path at level kShortcutLevel that has not been
+  // released still has every ancestor, each already on its reducible stack,
+  // so the walk may start there: the same leaf is reached.
+  constexpr int kDrop = kMaxLevel - kShortcutLevel;
+  Shortcut& cut = shortcuts_[(uint32_t{r} >> kDrop) << (2 * kShortcutLevel) |
+                             (uint32_t{g} >> kDrop) << kShortcutLevel | (uint32_t{b} >> kDrop)];
+  int32_t node = 1;
+  int level = 1;
+  if (shortcuts_on_ && cut.node != 0 &&
+      nodes_[static_cast<size_t>(cut.node)].generation == cut.generation) {
+    if (nodes_[static_cast<size_t>(cut.node)].is_leaf) {
+      AddToLeaf(cut.node, kShortcutLevel, b, g, r);
+      level = kMaxLevel + 1;  // done
+    } else {
+      node = cut.node;
+      level = kShortcutLevel + 1;
     }
+  }
+  for (; level <= kMaxLevel; ++level) {
+    const int idx = ChildIndex(b, g, r, level);
+    int32_t child = nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(idx)];
+    if (child == 0) {
+      child = NewNode(level);  // may move the records
+      nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(idx)] = child;
+      ++nodes_[static_cast<size_t>(node)].pixel_count;
+    }
+    Node& c = nodes_[static_cast<size_t>(child)];
+    if (level == kShortcutLevel) cut = {child, c.generation};
+    if (c.is_leaf) {
+      AddToLeaf(child, level, b, g, r);
+      break;
+    }
+    if (!c.is_reducible) {
+      c.is_reducible = true;
+      c.next = reducible_[static_cast<size_t>(level)];
+      reducible_[static_cast<size_t>(level)] = child;
+    }
+    node = child;
   }
   while (leaves_ > max_leaves) {
     if (!Reduce()) break;
@@ -70,9 +105,8 @@ void OcTree::AddPixel(uint8_t b, uint8_t g, uint8_t r, int32_t max_leaves) {
 
 void OcTree::AddRun(uint8_t b, uint8_t g, uint8_t r, uint64_t n, int32_t max_leaves) {
   while (n > 0) {
-    if (last_leaf_ != 0 && b == last_b_ && g == last_g_ && r == last_r_) {
-      // The colour's leaf already counts and exists: the rest of the run
-      // adds neither leaves nor folds.
+    if (InLastLeaf(b, g, r)) {
+      // The rest of the run adds neither leaves nor folds.
       Node& leaf = nodes_[static_cast<size_t>(last_leaf_)];
       leaf.pixel_count += n;
       leaf.blue_sum += n * b;
@@ -82,6 +116,30 @@ void OcTree::AddRun(uint8_t b, uint8_t g, uint8_t r, uint64_t n, int32_t max_lea
     }
     AddPixel(b, g, r, max_leaves);
     --n;
+  }
+}
+
+template <int Step>
+void OcTree::AddRowReversed(const uint8_t* row, int32_t width, int32_t max_leaves) {
+  for (int32_t x = width - 1; x >= 0; --x) {
+    const uint8_t* p = row + static_cast<ptrdiff_t>(x) * Step;
+    if (InLastLeaf(p[0], p[1], p[2])) {
+      Node& leaf = nodes_[static_cast<size_t>(last_leaf_)];
+      ++leaf.pixel_count;
+      leaf.blue_sum += p[0];
+      leaf.green_sum += p[1];
+      leaf.red_sum += p[2];
+    } else {
+      AddPixel(p[0], p[1], p[2], max_leaves);
+    }
+  }
+}
+
+void OcTree::AddRow(const uint8_t* row, int step, int32_t width, int32_t max_leaves) {
+  if (step == 3) {
+    AddRowReversed<3>(row, width, max_leaves);
+  } else {
+    AddRowReversed<4>(row, width, max_leaves);
   }
 }
 
@@ -103,6 +161,7 @@ bool OcTree::Reduce() {
     gs += c.green_sum;
     rs += c.red_sum;
     c.next = free_;
+    ++c.generation;
     free_ = child;
     child = 0;
     ++merged;

@@ -25,14 +25,20 @@ class OcTree {
     friend bool operator==(const Colour&, const Colour&) = default;
   };
 
-  // Empty tree: the root alone, no leaves, no palette.
-  OcTree();
+  // Empty tree: the root alone, no leaves, no palette. `shortcuts` lets a
+  // pixel start from the last leaf or a cached level-4 node when that gives
+  // the same walk; without them every pixel walks from the root (tests
+  // compare the two).
+  explicit OcTree(bool shortcuts = true);
 
   // Adds one pixel; then folds nodes while there are more than `max_leaves`
   // leaves and a node can be folded.
   void AddPixel(uint8_t b, uint8_t g, uint8_t r, int32_t max_leaves);
   // Adds `n` pixels of one colour, as n calls of AddPixel would.
   void AddRun(uint8_t b, uint8_t g, uint8_t r, uint64_t n, int32_t max_leaves);
+  // Adds the pixels of a row of B, G, R(, A) bytes (`step` 3 or 4 bytes a
+  // pixel) from right to left, as AddPixel would one by one.
+  void AddRow(const uint8_t* row, int step, int32_t width, int32_t max_leaves);
   // Folds the deepest, most recently entered reducible node into a leaf.
   // False when no node is left to fold.
   bool Reduce();
@@ -69,9 +75,21 @@ class OcTree {
     std::array<int32_t, 8> children{};
     int32_t next = 0;  // link in a reducible stack or in the free list
     int32_t palette_index = 0;
+    uint32_t generation = 0;  // counts releases, so stale shortcuts are seen
+  };
+  // Shortcut past the top levels: the node a colour's walk reached at level
+  // kShortcutLevel, valid while that record has not been released since.
+  static constexpr int kShortcutLevel = 4;
+  struct Shortcut {
+    int32_t node = 0;
+    uint32_t generation = 0;
   };
 
   int32_t NewNode(int level);
+  void AddToLeaf(int32_t n, int depth, uint8_t b, uint8_t g, uint8_t r);
+  bool InLastLeaf(uint8_t b, uint8_t g, uint8_t r) const;
+  template <int Step>
+  void AddRowReversed(const uint8_t* row, int32_t width, int32_t max_leaves);
   void Number(int32_t node);
 
   std::vector<Node> nodes_;                         // record 0 unused; 1 is the root
@@ -79,9 +97,12 @@ class OcTree {
   int32_t free_ = 0;                                // head of the free list
   std::array<int32_t, kMaxLevel + 1> reducible_{};  // stack heads by level
   int32_t leaves_ = 0;
-  int32_t last_leaf_ = 0;  // leaf of the previous pixel, while no fold intervened
+  int32_t last_leaf_ = 0;  // leaf of the last pixel added, until a fold
   uint8_t last_b_ = 0, last_g_ = 0, last_r_ = 0;
+  uint8_t last_mask_ = 0;  // the bits of each channel the last leaf fixes
+  bool shortcuts_on_ = true;
   std::vector<Colour> palette_;
+  std::vector<Shortcut> shortcuts_;  // by the top kShortcutLevel bits of R, G, B
 };
 
 }  // namespace korvex::reduce

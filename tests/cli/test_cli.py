@@ -153,3 +153,17 @@ def test_point_arrays_from_the_shell_draw_curves(tmp_path):
             elif d > 2.0:
                 assert pixels[x - 1, y - 1] == (255, 255, 255), (x, y)
     assert red > 250
+
+
+def test_colour_reduction_from_the_shell(tmp_path):
+    out = tmp_path / "q.png"
+    r = korvex("-LoadFromFile", os.path.join(SAMPLES, "photo.jpg"), "-Quantize8Bpp", "64",
+               "-ColorPaletteGetColorsCount", "-SaveAsPng", str(out))
+    assert r.returncode == 0, r.stderr
+    assert 8 <= int(r.stdout.split()[0]) <= 64
+    with Image.open(out) as png:
+        assert png.mode == "P" and png.size == (320, 240) and len(png.getcolors()) <= 64
+    # A Long array from the shell becomes the 4-bit palette.
+    r = korvex("-CreateImage", "2", "1", "24", "-ConvertTo4BppPal", "-16777216,-1",
+               "-ColorPaletteGetColorsCount")
+    assert (r.returncode, r.stdout.split()) == (0, ["2"])

@@ -36,6 +36,9 @@ std::unique_ptr<raster::Image> image(const std::vector<std::vector<Rgb>>& rows) 
 uint32_t argb(Rgb c) {
   return 0xFF000000u | uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b;
 }
+uint32_t argb(OcTree::Colour c) {
+  return argb(Rgb{c.red, c.green, c.blue});
+}
 uint8_t index_at(const raster::Image& img, int32_t x, int32_t y) {
   return img.surface().row(y)[x];
 }
@@ -102,6 +105,40 @@ TEST(Octree, SumsOfVeryLargePicturesDoNotOverflow) {
   EXPECT_EQ(out->palette().entries, (std::vector<uint32_t>{0xFF070707u, 0xFFFFFFFFu}));
   EXPECT_EQ(index_at(*out, 0, 0), 1);
   EXPECT_EQ(index_at(*out, kSide - 1, kSide - 1), 0);
+}
+
+TEST(Octree, ShortcutsAndTheMappingTableGiveThePlainWalksResult) {
+  // Smooth ramps with noise and runs: leaves at many depths, many folds.
+  constexpr int32_t kW = 160, kH = 90;
+  std::vector<std::vector<Rgb>> rows(kH, std::vector<Rgb>(kW));
+  uint32_t seed = 12345;
+  for (int32_t y = 0; y < kH; ++y) {
+    for (int32_t x = 0; x < kW; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      const int n = static_cast<int>((seed >> 16) & 15);
+      rows[y][x] = x % 7 == 0 && x > 0 ? rows[y][x - 1]
+                                       : Rgb{uint8_t(x + n), uint8_t(y * 2 + n), uint8_t(x ^ y)};
+    }
+  }
+  auto src = image(rows);
+  for (int32_t colors : {8, 37, 256}) {
+    SCOPED_TRACE(colors);
+    OcTree plain(false);
+    for (int32_t y = kH - 1; y >= 0; --y)
+      for (int32_t x = kW - 1; x >= 0; --x)
+        plain.AddPixel(rows[y][x].b, rows[y][x].g, rows[y][x].r, colors);
+    plain.BuildPalette();
+    std::unique_ptr<raster::Image> out;
+    ASSERT_EQ(Quantize8(*src, colors, out), Status::Ok);
+    ASSERT_EQ(out->palette().entries.size(), plain.palette().size());
+    for (size_t i = 0; i < plain.palette().size(); ++i)
+      EXPECT_EQ(out->palette().entries[i], argb(plain.palette()[i]));
+    for (int32_t y = 0; y < kH; ++y)
+      for (int32_t x = 0; x < kW; ++x)
+        ASSERT_EQ(index_at(*out, x, y),
+                  plain.PaletteIndex(rows[y][x].b, rows[y][x].g, rows[y][x].r))
+            << x << ", " << y;
+  }
 }
 
 TEST(Octree, NodesComeInStepsOf1024AndReleasedOnesAreReused) {
