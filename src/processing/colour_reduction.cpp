@@ -6,8 +6,14 @@
 
 #include "processing/octree.h"
 #include "raster/convert.h"
+#include "raster/cpu.h"
 #include "raster/parallel.h"
 #include "raster/rounding.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KORVEX_HAVE_AVX2_PATH 1
+#endif
 
 namespace korvex::reduce {
 
@@ -88,6 +94,93 @@ void map_rows(const raster::Image& src, raster::Image& dst, double cost, Map&& m
     }
   });
 }
+
+// The AVX2 row kernels below run where the processor has AVX2 and BMI2
+// (pext); they give the same bytes as the plain loops, on whole groups of
+// 16 pixels, and leave the rest of the row to them.
+bool use_vector_rows() {
+#ifdef KORVEX_HAVE_AVX2_PATH
+  static const bool bmi2 = __builtin_cpu_supports("bmi2") != 0;
+  return bmi2 && raster::use_avx2();
+#else
+  return false;
+#endif
+}
+
+#ifdef KORVEX_HAVE_AVX2_PATH
+// One bit a byte: set where the byte is at least 126.
+__attribute__((target("avx2"))) inline uint64_t at_least_126(const uint8_t* p) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i ok = _mm256_cmpeq_epi8(_mm256_max_epu8(v, _mm256_set1_epi8(125 + 1)), v);
+  return static_cast<uint32_t>(_mm256_movemask_epi8(ok));
+}
+__attribute__((target("avx2"))) inline uint64_t at_least_126_16(const uint8_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i ok = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(125 + 1)), v);
+  return static_cast<uint32_t>(_mm_movemask_epi8(ok));
+}
+
+// 1-bit threshold of 16 pixels at a time: a pixel is white when the bits of
+// its three colour bytes are all set; pext gathers one bit a pixel, and a
+// table reverses each byte to put the left pixel in the high bit.
+template <int Step>
+__attribute__((target("avx2,bmi2"))) int32_t threshold_row_avx2(const uint8_t* s, uint8_t* d,
+                                                                int32_t n, const uint8_t* reverse) {
+  constexpr uint64_t kFirstByte = Step == 3 ? 0x0000249249249249ull : 0x1111111111111111ull;
+  int32_t x = 0;
+  for (; x + 16 <= n; x += 16, s += 16 * Step) {
+    // 48 or 64 bytes.
+    const uint64_t m =
+        at_least_126(s) | (Step == 3 ? at_least_126_16(s + 32) : at_least_126(s + 32)) << 32;
+    const auto bits = static_cast<uint32_t>(_pext_u64(m & (m >> 1) & (m >> 2), kFirstByte));
+    d[x >> 3] = reverse[bits & 0xFF];
+    d[(x >> 3) + 1] = reverse[bits >> 8];
+  }
+  return x;
+}
+
+// Mean gray of 16 24-bit pixels at a time: the first, second and third bytes
+// of the pixels are gathered by byte shuffles, summed in 16 bits, and
+// round((B + G + R) / 3) = floor((sum + 1) / 3) = ((sum + 1) * 43691) >> 17
+// for sums below 2^17.
+__attribute__((target("avx2"))) int32_t mean_gray_row24_avx2(const uint8_t* s, uint8_t* d,
+                                                             int32_t n) {
+  alignas(16) static const std::array<std::array<std::array<int8_t, 16>, 3>, 3> kGather = [] {
+    std::array<std::array<std::array<int8_t, 16>, 3>, 3> g{};
+    for (int c = 0; c < 3; ++c) {
+      for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 16; ++j) {
+          const int at = 3 * j + c - 16 * k;
+          g[c][k][j] = static_cast<int8_t>(at >= 0 && at < 16 ? at : -128);
+        }
+      }
+    }
+    return g;
+  }();
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1),
+                third = _mm_set1_epi16(static_cast<int16_t>(43691));
+  int32_t x = 0;
+  for (; x + 16 <= n; x += 16, s += 48) {
+    const __m128i r[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32))};
+    __m128i lo = one, hi = one;
+    for (int c = 0; c < 3; ++c) {
+      __m128i ch = zero;
+      for (int k = 0; k < 3; ++k) {
+        const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(kGather[c][k].data()));
+        ch = _mm_or_si128(ch, _mm_shuffle_epi8(r[k], mask));
+      }
+      lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(ch, zero));
+      hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(ch, zero));
+    }
+    lo = _mm_srli_epi16(_mm_mulhi_epu16(lo, third), 1);
+    hi = _mm_srli_epi16(_mm_mulhi_epu16(hi, third), 1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_packus_epi16(lo, hi));
+  }
+  return x;
+}
+#endif
 
 constexpr std::array<uint32_t, 16> kFixed16 = {
     0xFF000000, 0xFF000080, 0xFF008000, 0xFF008080, 0xFF800000, 0xFF800080, 0xFF808000, 0xFF808080,
@@ -170,8 +263,13 @@ Status Gray8(const raster::Image& src, GrayRule rule, std::unique_ptr<raster::Im
     for (size_t s = 0; s < third.size(); ++s) {
       third[s] = static_cast<uint8_t>(raster::round_half_even(static_cast<double>(s) / 3.0));
     }
+    const bool vector = use_vector_rows();
     map_rows(src, *img, 1, [&](const uint8_t* s, auto step, bool, uint8_t* d, int32_t n) {
-      for (int32_t x = 0; x < n; ++x, s += step) d[x] = third[s[0] + s[1] + s[2]];
+      int32_t x = 0;
+#ifdef KORVEX_HAVE_AVX2_PATH
+      if (step == 3 && vector) x = mean_gray_row24_avx2(s, d, n);
+#endif
+      for (s += x * step; x < n; ++x, s += step) d[x] = third[s[0] + s[1] + s[2]];
     });
   } else {
     std::array<double, 256> red{}, green{}, blue{};
@@ -267,20 +365,27 @@ Status Bits1(const raster::Image& src, WhiteRule rule, std::unique_ptr<raster::I
   auto opaque_white = [](const uint8_t* p, bool alpha) -> uint32_t {
     return p[0] == 255 && p[1] == 255 && p[2] == 255 && (!alpha || p[3] == 255) ? 1u : 0u;
   };
+  std::array<uint8_t, 256> reverse{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    for (int b = 0; b < 8; ++b) reverse[i] |= static_cast<uint8_t>(((i >> b) & 1) << (7 - b));
+  }
+  const bool vector = rule == WhiteRule::Threshold && use_vector_rows();
   // Eight pixels a byte, most significant bit first.
   auto pack = [&](auto white) {
     return [&, white](const uint8_t* s, auto step, bool alpha, uint8_t* d, int32_t n) {
       const int32_t whole = n & ~7;
-      for (int32_t x = 0; x < whole; x += 8, s += 8 * step) {
+      int32_t x = 0;
+#ifdef KORVEX_HAVE_AVX2_PATH
+      if (vector) x = threshold_row_avx2<decltype(step)::value>(s, d, n, reverse.data());
+#endif
+      for (s += x * step; x < whole; x += 8, s += 8 * step) {
         uint32_t byte = 0;
         for (int i = 0; i < 8; ++i) byte = byte << 1 | white(s + i * step, alpha);
         d[x >> 3] = static_cast<uint8_t>(byte);
       }
       if (whole < n) {
         uint32_t byte = 0;
-        for (int32_t x = whole; x < n; ++x, s += step) {
-          byte |= white(s, alpha) << (7 - (x - whole));
-        }
+        for (int32_t t = whole; t < n; ++t, s += step) byte |= white(s, alpha) << (7 - (t - whole));
         d[whole >> 3] = static_cast<uint8_t>(byte);
       }
     };

@@ -10,6 +10,7 @@
 
 #include "processing/colour_reduction.h"
 #include "processing/octree.h"
+#include "raster/cpu.h"
 
 namespace korvex::reduce {
 namespace {
@@ -184,6 +185,38 @@ TEST(FixedConverters, IndexRulesAtTheirBoundaries) {
   EXPECT_EQ(out->surface().row(0)[1], 0x8F);  // (126,126,126) -> 192 gray, white -> 15
   // (64, 0, 0) lies as near black as dark red: the first entry wins.
   EXPECT_EQ(out->surface().row(1)[1] & 0x0F, 0);
+}
+
+TEST(FixedConverters, VectorRowsGiveThePlainLoopsBytes) {
+  // Widths around the 16-pixel groups; bytes near the threshold and the
+  // division boundaries, in 24- and 32-bit rows.
+  for (raster::PixelFormat f : {pf::k24bppRGB, pf::k32bppRGB}) {
+    for (int32_t w : {15, 16, 17, 37, 64}) {
+      SCOPED_TRACE(w);
+      std::unique_ptr<raster::Image> src, fast, plain;
+      ASSERT_EQ(raster::Image::create(w, 3, f, src), Status::Ok);
+      uint32_t seed = static_cast<uint32_t>(w);
+      for (int32_t y = 0; y < 3; ++y) {
+        uint8_t* row = src->surface().row(y);
+        for (int32_t i = 0; i < src->surface().stride; ++i) {
+          seed = seed * 1103515245u + 12345u;
+          row[i] = static_cast<uint8_t>(y == 0 ? 124 + (seed >> 16) % 4 : seed >> 16);
+        }
+      }
+      for (int rule = 0; rule < 2; ++rule) {
+        auto run = [&](std::unique_ptr<raster::Image>& out) {
+          return rule == 0 ? Bits1(*src, WhiteRule::Threshold, out)
+                           : Gray8(*src, GrayRule::Mean, out);
+        };
+        ASSERT_EQ(run(fast), Status::Ok);
+        const bool before = raster::detail::allow_simd(false);
+        ASSERT_EQ(run(plain), Status::Ok);
+        raster::detail::allow_simd(before);
+        const size_t bytes = static_cast<size_t>(plain->surface().stride) * 3;
+        EXPECT_EQ(std::memcmp(fast->surface().scan0, plain->surface().scan0, bytes), 0) << rule;
+      }
+    }
+  }
 }
 
 TEST(FixedConverters, ReadOtherFormatsThroughTheirColours) {
