@@ -163,7 +163,8 @@ def test_colour_reduction_from_the_shell(tmp_path):
     assert 8 <= int(r.stdout.split()[0]) <= 64
     with Image.open(out) as png:
         assert png.mode == "P" and png.size == (320, 240) and len(png.getcolors()) <= 64
-    # A Long array from the shell becomes the 4-bit palette.
+    # A Long array from the shell becomes the 4-bit palette (arrays pass by
+    # reference, so it is printed back).
     r = korvex("-CreateImage", "2", "1", "24", "-ConvertTo4BppPal", "-16777216,-1",
                "-ColorPaletteGetColorsCount")
-    assert (r.returncode, r.stdout.split()) == (0, ["2"])
+    assert (r.returncode, r.stdout.split()) == (0, ["nARGBColorsArray=-16777216,-1", "2"])
