@@ -366,7 +366,8 @@ class cKorvex {
   cKorvexStatus ConvertTo4Bpp16();
   cKorvexStatus ConvertTo4BppPal(Array<int32_t>& nARGBColorsArray);
   // Black and white: white where R, G and B are all at least 126; the Fast
-  // form is the raster layer's own conversion to its black and white palette.
+  // form is the raster layer's own conversion to its black and white palette
+  // (under raster versions before 6, only opaque white stays white).
   cKorvexStatus ConvertTo1Bpp();
   cKorvexStatus ConvertTo1BppFast();
 
