@@ -34,6 +34,7 @@ bench: build-release
 	bash bench/filters_peers.sh build/release
 	bash bench/colors_peers.sh build/release
 	bash bench/cleanup_peers.sh build/release
+	bash bench/quantize_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

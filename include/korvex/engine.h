@@ -423,6 +423,25 @@ class cKorvex {
   int32_t GetColorChannelFlagsM();
   int32_t GetColorChannelFlagsY();
   int32_t GetColorChannelFlagsK();
+  // --- Colour reduction -------------------------------------------------------
+  // Each replaces the native image by an indexed copy of the same size,
+  // resolution and tags. Octree palette of at most nColors colours (8..256):
+  cKorvexStatus Quantize8Bpp(int32_t nColors);
+  cKorvexStatus ConvertTo8BppQ();  // Quantize8Bpp(256)
+  // 256 grays: round((R + G + B) / 3), and round(round(0.3 R) + 0.59 G + 0.11 B).
+  cKorvexStatus ConvertTo8Bpp();
+  cKorvexStatus ConvertTo8Bpp2();
+  // The 6 x 6 x 6 colour cube (levels 0, 51, ..., 255), index 36 r + 6 g + b.
+  cKorvexStatus ConvertTo8Bpp210();
+  // Nearest colour of the sixteen standard colours, or of up to 16 ARGB
+  // colours of the caller (more are cut to the first 16; none is refused).
+  cKorvexStatus ConvertTo4Bpp16();
+  cKorvexStatus ConvertTo4BppPal(Array<int32_t>& nARGBColorsArray);
+  // Black and white: white where R, G and B are all at least 126; the Fast
+  // form is the raster layer's own conversion to its black and white palette
+  // (under raster versions before 6, only opaque white stays white).
+  cKorvexStatus ConvertTo1Bpp();
+  cKorvexStatus ConvertTo1BppFast();
 
   // --- Drawing ------------------------------------------------------------------
   // Drawing on the native image. Coordinates are 1-based (DrawTextBox takes

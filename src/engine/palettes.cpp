@@ -40,7 +40,11 @@ cKorvexStatus cKorvex::ColorPaletteSet(Array<int32_t>& nARGBColorsArray) {
   if (nARGBColorsArray.empty()) return s_->LastStatus;  // nothing to set
   raster::Palette p;
   p.flags = raster::Palette::kHasAlpha;
-  for (int32_t v : nARGBColorsArray.values()) p.entries.push_back(static_cast<uint32_t>(v));
+  // A palette holds at most 256 entries: a longer array gives its first 256.
+  for (int32_t v : nARGBColorsArray.values()) {
+    if (p.entries.size() == 256) break;
+    p.entries.push_back(static_cast<uint32_t>(v));
+  }
   // More entries than the image's indices can address are refused.
   return SetStatus(*s_, img->set_palette(p));
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "engine/colour_reduction.h"
 #include "engine/core.h"
 #include "engine/module_state.h"
 #include "engine/state.h"
@@ -111,6 +112,11 @@ cKorvexStatus cKorvex::Resize(int32_t nNewPictureWidth, int32_t nNewPictureHeigh
     return SetStatus(*s_, raster::Status::InvalidParameter);
   }
   SaveImageInfo(*s_, s_->NativeImage);
+  // Older raster versions cannot draw onto 1-, 4- or 8-bit bitmaps.
+  if (raster::is_indexed(native->format()) && old_raster_version()) {
+    return ResizeIndexedThroughArgb(*this, *s_, nNewPictureWidth, nNewPictureHeight,
+                                    nInterpolationMode);
+  }
   std::unique_ptr<raster::Image> canvas;
   {
     // The inner steps leave the tags alone; they go onto the result at the end.

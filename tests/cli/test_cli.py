@@ -166,7 +166,7 @@ def test_point_arrays_from_the_shell_draw_curves(tmp_path):
 
 def test_white_bands_crop_a_scan_as_the_readme_shows(tmp_path):
     scan, out = os.path.join(SAMPLES, "scan.tif"), tmp_path / "out.tif"
-    r = korvex("-LoadFromFile", scan, "-CropWhiteBands", "99", "2", "-ConvertToPixelFormatCR", "1",
+    r = korvex("-LoadFromFile", scan, "-CropWhiteBands", "99", "2", "-ConvertTo1Bpp",
                "-SaveAsTiff", str(out), "4")
     assert r.returncode == 0, r.stderr
     with Image.open(scan) as page:
@@ -187,3 +187,17 @@ def test_white_bands_crop_a_scan_as_the_readme_shows(tmp_path):
     with Image.open(out) as crop:
         assert crop.mode == "1" and crop.size == (w - left - right, h - top - bottom)
         assert crop.convert("L").tobytes() == gray.crop((left, top, w - right, h - bottom)).tobytes()
+
+def test_colour_reduction_from_the_shell(tmp_path):
+    out = tmp_path / "q.png"
+    r = korvex("-LoadFromFile", os.path.join(SAMPLES, "photo.jpg"), "-Quantize8Bpp", "64",
+               "-ColorPaletteGetColorsCount", "-SaveAsPng", str(out))
+    assert r.returncode == 0, r.stderr
+    assert 8 <= int(r.stdout.split()[0]) <= 64
+    with Image.open(out) as png:
+        assert png.mode == "P" and png.size == (320, 240) and len(png.getcolors()) <= 64
+    # A Long array from the shell becomes the 4-bit palette (arrays pass by
+    # reference, so it is printed back).
+    r = korvex("-CreateImage", "2", "1", "24", "-ConvertTo4BppPal", "-16777216,-1",
+               "-ColorPaletteGetColorsCount")
+    assert (r.returncode, r.stdout.split()) == (0, ["nARGBColorsArray=-16777216,-1", "2"])

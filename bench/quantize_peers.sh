@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Colour reduction against the peers a user would pick instead, in one run:
+#  - in-process and warm, on the same decoded 6000 x 4000 pixels: Korvex
+#    Quantize8Bpp(256) (bench/quantize_bench) against Pillow's fast octree,
+#    and ConvertTo1Bpp / ConvertTo8Bpp against a memcpy of the picture;
+#  - whole commands on the same uncompressed TIFF: Korvex (quantize_bench
+#    --apply) against ImageMagick -colors 256;
+#  - quality: mean absolute error per channel of the 256-colour result of
+#    Korvex, Pillow's fast octree and ImageMagick (+dither) on the sample
+#    photograph and on the large picture.
+#
+#   bench/quantize_peers.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/release}"
+runs="${2:-3}"
+kx="$build/bench/quantize_bench"
+[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+magick=/usr/bin/convert
+
+. bench/magick_policy.sh
+magick_policy "$work"
+
+echo "Preparing a photo-like 6000 x 4000 picture in $work ..."
+"$magick" -size 1500x1000 -seed 7 plasma:fractal -blur 0x1 -resize 6000x4000! \
+  -depth 8 -compress none "$work/photo.tif"
+
+echo
+echo "== In-process, warm: Korvex =="
+"$kx" "$work/photo.tif" | tee "$work/korvex.txt"
+
+echo
+echo "== In-process, warm: Pillow quantize(256, FASTOCTREE) on the same pixels =="
+/usr/bin/python3 - "$work/photo.tif" "$work/korvex.txt" <<'PY'
+import sys, time
+from PIL import Image
+rgb = Image.open(sys.argv[1]).convert("RGB")
+rgb.load()
+ours = None
+for line in open(sys.argv[2]):
+    f = line.split()
+    if f and f[0] == "Quantize8Bpp":
+        ours = float(f[1])
+best = 1e30
+for _ in range(5):
+    t = time.perf_counter()
+    rgb.quantize(256, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
+    best = min(best, (time.perf_counter() - t) * 1000)
+print(f"Quantize8Bpp korvex {ours:8.2f} ms | Pillow FASTOCTREE {best:8.2f} ms "
+      f"(korvex/peer {ours / best:4.2f})")
+PY
+
+echo
+echo "== Whole command, best of $runs: load TIFF, 256 colours, save uncompressed TIFF =="
+best_of() {
+  local best=""
+  for _ in $(seq "$runs"); do
+    local s e ms
+    s=$(date +%s%N)
+    "$@" > /dev/null
+    e=$(date +%s%N)
+    ms=$(( (e - s) / 1000000 ))
+    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+  done
+  echo "$best"
+}
+ours=$(best_of "$kx" --apply 256 "$work/photo.tif" "$work/korvex.tif")
+peer=$(best_of "$magick" "$work/photo.tif" -colors 256 -compress none "$work/magick.tif")
+echo "korvex $ours ms | ImageMagick -colors 256 $peer ms (korvex/peer $(awk "BEGIN{printf \"%.2f\", $ours/$peer}"))"
+
+echo
+echo "== Quality: mean absolute error per channel of 256 colours (lower is better) =="
+for picture in samples/photo.jpg "$work/photo.tif"; do
+  "$kx" --apply 256 "$picture" "$work/q_korvex.tif"
+  "$magick" "$picture" -colors 256 +dither "$work/q_magick.png"
+  /usr/bin/python3 - "$picture" "$work/q_korvex.tif" "$work/q_magick.png" <<'PY'
+import sys
+import numpy as np
+from PIL import Image
+src = Image.open(sys.argv[1]).convert("RGB")
+a = np.asarray(src, dtype=np.int32)
+def mae(img):
+    return float(np.abs(np.asarray(img.convert("RGB"), dtype=np.int32) - a).mean())
+pil = src.quantize(256, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
+print(f"{sys.argv[1].split('/')[-1]:12s} {src.size[0]}x{src.size[1]}: "
+      f"korvex {mae(Image.open(sys.argv[2])):6.3f} | Pillow FASTOCTREE {mae(pil):6.3f} | "
+      f"ImageMagick {mae(Image.open(sys.argv[3])):6.3f}")
+PY
+done
