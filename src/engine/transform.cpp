@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "engine/colour_reduction.h"
+#include "engine/color_reduction.h"
 #include "engine/core.h"
 #include "engine/module_state.h"
 #include "engine/state.h"

@@ -1,4 +1,4 @@
-#include "processing/colour_reduction.h"
+#include "processing/color_reduction.h"
 
 #include <algorithm>
 #include <array>

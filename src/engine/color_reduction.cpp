@@ -1,15 +1,15 @@
 // Colour reduction of the native image: octree quantisation and the
 // fixed-palette converters. Each builds the indexed copy with a kernel of
-// processing/colour_reduction and replaces the native image only when the
+// processing/color_reduction and replaces the native image only when the
 // copy is complete, keeping its resolution and tags.
-#include "engine/colour_reduction.h"
+#include "engine/color_reduction.h"
 
 #include <memory>
 
 #include "engine/core.h"
 #include "engine/module_state.h"
 #include "korvex/engine.h"
-#include "processing/colour_reduction.h"
+#include "processing/color_reduction.h"
 #include "raster/guard.h"
 #include "raster/handles.h"
 #include "raster/resample.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "processing/colour_reduction.h"
+#include "processing/color_reduction.h"
 #include "processing/octree.h"
 #include "raster/cpu.h"
 
