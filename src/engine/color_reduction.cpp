@@ -18,18 +18,6 @@ namespace korvex {
 
 namespace {
 
-// The new image replaces the native one, keeping ownership; the remembered
-// resolution and tags go onto it.
-cKorvexStatus replace_native(cKorvex& k, cKorvex::State& s, std::unique_ptr<raster::Image> img) {
-  const int32_t id = raster::register_image(std::move(img));
-  const bool owned = s.NativeOwned;
-  k.CloseImage(s.NativeImage);
-  s.NativeImage = id;
-  s.NativeOwned = owned;
-  RestoreImageInfo(s, id);
-  return SetStatus(s, raster::Status::Ok);
-}
-
 // Runs `build` over the native image and puts its result in place.
 template <class Fn>
 cKorvexStatus reduce_native(cKorvex& k, cKorvex::State& s, Fn&& build) {
@@ -42,7 +30,7 @@ cKorvexStatus reduce_native(cKorvex& k, cKorvex::State& s, Fn&& build) {
   std::unique_ptr<raster::Image> img;
   const raster::Status st = raster::guarded([&] { return build(*native, img); });
   if (SetStatus(s, st) != cKorvexStatus::Ok) return s.LastStatus;
-  return replace_native(k, s, std::move(img));
+  return ReplaceNativeImage(k, s, std::move(img));
 }
 
 }  // namespace
@@ -137,7 +125,7 @@ cKorvexStatus ResizeIndexedThroughArgb(cKorvex& k, cKorvex::State& s, int32_t wi
     return reduce::Gray8(*canvas, reduce::GrayRule::Mean, result);
   });
   if (SetStatus(s, st) != cKorvexStatus::Ok) return s.LastStatus;
-  return replace_native(k, s, std::move(result));
+  return ReplaceNativeImage(k, s, std::move(result));
 }
 
 }  // namespace korvex

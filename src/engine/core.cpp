@@ -47,6 +47,17 @@ void RestoreImageInfo(cKorvex::State& s, int32_t image) {
   s.SavedTagCount = 0;
 }
 
+cKorvexStatus ReplaceNativeImage(cKorvex& k, cKorvex::State& s,
+                                 std::unique_ptr<raster::Image> img) {
+  const int32_t id = raster::register_image(std::move(img));
+  const bool owned = s.NativeOwned;
+  k.CloseImage(s.NativeImage);
+  s.NativeImage = id;
+  s.NativeOwned = owned;
+  RestoreImageInfo(s, id);
+  return SetStatus(s, raster::Status::Ok);
+}
+
 namespace {
 int32_t clone_to_format(cKorvex::State& s, int32_t image, raster::PixelFormat f) {
   raster::Image* src = raster::find_image(image);

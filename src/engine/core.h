@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/state.h"
@@ -23,6 +24,10 @@ inline cKorvexStatus SetStatus(cKorvex::State& s, raster::Status st) {
 void SaveImageInfo(cKorvex::State& s, int32_t image);
 // Puts the remembered resolution and property items back on a rebuilt image.
 void RestoreImageInfo(cKorvex::State& s, int32_t image);
+// Makes a rebuilt image native in place of the old one, which is closed; the
+// native image keeps its ownership and the remembered resolution and tags go
+// onto the new one. Records and returns Ok.
+cKorvexStatus ReplaceNativeImage(cKorvex& k, cKorvex::State& s, std::unique_ptr<raster::Image> img);
 
 // A copy of an image in another pixel format, converted through 32bppARGB.
 // Returns the new identifier, or 0 with the status in LastStatus.

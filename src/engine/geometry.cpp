@@ -14,19 +14,6 @@ namespace {
 
 constexpr int32_t kNoFill = static_cast<int32_t>(0xFF000000);
 
-// Makes a rebuilt image native in place of the old one: the old one is
-// closed, the remembered resolution and tags go onto the new one.
-cKorvexStatus replace_native(cKorvex& k, cKorvex::State& s, std::unique_ptr<raster::Image> img) {
-  const int32_t id = raster::register_image(std::move(img));
-  const int32_t old = s.NativeImage;
-  const bool owned = s.NativeOwned;
-  k.CloseImage(old);
-  s.NativeImage = id;
-  s.NativeOwned = owned;
-  RestoreImageInfo(s, id);
-  return SetStatus(s, raster::Status::Ok);
-}
-
 }  // namespace
 
 cKorvexStatus cKorvex::Rotate(int32_t nRotation) {
@@ -46,7 +33,7 @@ cKorvexStatus cKorvex::Crop(int32_t nSrcX, int32_t nSrcY, int32_t nWidth, int32_
                                      area)) != cKorvexStatus::Ok) {
     return s_->LastStatus;
   }
-  return replace_native(*this, *s_, std::move(area));
+  return ReplaceNativeImage(*this, *s_, std::move(area));
 }
 
 cKorvexStatus cKorvex::CropTop(int32_t nLines) {
@@ -125,7 +112,7 @@ cKorvexStatus add_border(cKorvex& k, cKorvex::State& s, int32_t size, const Bord
       }
     }
   }
-  return replace_native(k, s, std::move(out));
+  return ReplaceNativeImage(k, s, std::move(out));
 }
 
 }  // namespace

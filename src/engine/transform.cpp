@@ -33,17 +33,6 @@ raster::Status new_canvas(const raster::Image& native, int32_t w, int32_t h,
   return raster::Status::Ok;
 }
 
-// The rebuilt image replaces the native one, keeping ownership, resolution and tags.
-cKorvexStatus replace_native(cKorvex& k, cKorvex::State& s, std::unique_ptr<raster::Image> img) {
-  const int32_t id = raster::register_image(std::move(img));
-  const bool owned = s.NativeOwned;
-  k.CloseImage(s.NativeImage);
-  s.NativeImage = id;
-  s.NativeOwned = owned;
-  RestoreImageInfo(s, id);
-  return SetStatus(s, raster::Status::Ok);
-}
-
 enum class Framing { Enlarged, TopLeft, Centre };
 
 // Rotation by `angle` degrees, clockwise on screen. The placement follows the
@@ -98,7 +87,7 @@ cKorvexStatus rotate_angle(cKorvex& k, cKorvex::State& s, int32_t angle, Framing
   if (SetStatus(s, raster::draw_transformed(*native, m, *canvas)) != cKorvexStatus::Ok) {
     return s.LastStatus;
   }
-  return replace_native(k, s, std::move(canvas));
+  return ReplaceNativeImage(k, s, std::move(canvas));
 }
 
 }  // namespace
@@ -130,7 +119,7 @@ cKorvexStatus cKorvex::Resize(int32_t nNewPictureWidth, int32_t nNewPictureHeigh
                          static_cast<raster::Interpolation>(nInterpolationMode));
     if (SetStatus(*s_, st) != cKorvexStatus::Ok) return s_->LastStatus;
   }
-  return replace_native(*this, *s_, std::move(canvas));
+  return ReplaceNativeImage(*this, *s_, std::move(canvas));
 }
 
 cKorvexStatus cKorvex::ResizeHeightRatio(int32_t nNewPictureHeight, int32_t nInterpolationMode) {
