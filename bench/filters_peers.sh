@@ -18,9 +18,7 @@ trap 'rm -rf "$work"' EXIT
 . bench/magick_policy.sh
 magick_policy "$work"
 
-echo "Preparing a photo-like 6000 x 4000 picture in $work ..."
-/usr/bin/convert -size 1500x1000 -seed 7 plasma:fractal -blur 0x1 -resize 6000x4000! \
-  -depth 8 -compress none "$work/photo.tif"
+photo_tif "$work"
 
 echo
 echo "== In-process, warm: Korvex =="
