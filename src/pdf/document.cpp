@@ -24,9 +24,8 @@ constexpr char kCR = '\r';
 
 // Handles told apart per document, never 0 (0 means no document).
 int32_t next_handle() {
-  static std::atomic<int32_t> counter{0};
-  int32_t h = counter.fetch_add(1, std::memory_order_relaxed) % 0x7FFFFFFE;
-  return h + 1;
+  static std::atomic<uint32_t> counter{0};
+  return static_cast<int32_t>(counter.fetch_add(1, std::memory_order_relaxed) % 0x7FFFFFFEu) + 1;
 }
 
 // `value` rounded to `decimals` places, halves to even, on the shortest

@@ -120,7 +120,7 @@ void measure(FT_Face face, bool italic, FontRecord& f) {
     f.Ascent = em(os2->usWinAscent);
     f.Descent = em(os2->usWinDescent);
   } else {
-    f.AvgWidth = f.Widths['x'];
+    f.AvgWidth = f.Widths[static_cast<unsigned char>('x')];
     f.Ascent = em(face->ascender);
     f.Descent = em(-face->descender);
   }

@@ -108,9 +108,11 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     EXPECT_EQ(doc.PdfAddImage(*one_bit), 3);
     EXPECT_EQ(doc.PdfAddImage(*four_bit), 4);
     EXPECT_EQ(doc.PdfAddImage(tmp / "missing.png"), 0);
+    EXPECT_EQ(doc.PdfAddImage(std::string(KORVEX_SOURCE_DIR) + "/tests/data/png/basi0g08.png"), 5);
+    EXPECT_EQ(doc.ImageWidth(5), 32);
     EXPECT_EQ(doc.ImageResX(2), 144);
     EXPECT_EQ(doc.ImageHeight(2), H);
-    EXPECT_EQ(doc.ImageWidth(5), 0);
+    EXPECT_EQ(doc.ImageWidth(6), 0);
     doc.SetPaperWidth(W);
     doc.SetPaperHeight(H);
     for (int id : {1, 2}) {
@@ -125,8 +127,9 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     doc.EndPage();
     ASSERT_TRUE(doc.ClosePDFFile());
     const std::string f = slurp(path);
-    // The three indexed images: Flate while compressing, else raw without a filter.
-    EXPECT_EQ(count_of(f, " /Filter/FlateDecode\r\n"), compress ? 3u : 0u);
+    // The four indexed images (the grey PNG decodes as indexed): Flate while
+    // compressing, else raw without a filter.
+    EXPECT_EQ(count_of(f, " /Filter/FlateDecode\r\n"), compress ? 4u : 0u);
     EXPECT_NE(f.find("/Name /Img1\r/Width 40\r/Height 30\r\n/BitsPerComponent 8\r"
                      "/ColorSpace [/Indexed /DeviceRGB 255 7 0 R]\r/Length "),
               std::string::npos);
@@ -140,7 +143,7 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     EXPECT_NE(f.find("/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " +
                      std::string(compress ? "" : "4\r\n")),
               std::string::npos);
-    EXPECT_NE(f.find("/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R \r\r>>"),
+    EXPECT_NE(f.find("/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R \r/Img5 16 0 R \r\r>>"),
               std::string::npos);
     EXPECT_NE(f.find("q\r40.00 0 0 30.00 0.00 0.00 cm /Img2 Do Q\r\n"), std::string::npos);
     testutil::expect_qpdf_clean(path);
