@@ -55,7 +55,8 @@ inline std::string pdf_text_check(const uint8_t* data, size_t size) {
   if (point != std::string::npos && (num.back() == '0' || num.back() == '.'))
     return "not shortest: " + num;
   const size_t fpoint = fixed.find('.');
-  if (d > 0 && (fpoint == std::string::npos || fixed.size() - fpoint - 1 != size_t(d) || fpoint == 0))
+  if (d > 0 &&
+      (fpoint == std::string::npos || fixed.size() - fpoint - 1 != size_t(d) || fpoint == 0))
     return "wrong decimals: " + fixed;
   return "";
 }

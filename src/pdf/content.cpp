@@ -14,7 +14,9 @@ namespace {
 constexpr double kPi = 3.141592;  // the writer's value of pi for angles
 constexpr int32_t kMaxArcPoints = 100000;
 
-std::string N(double v) { return cPDF::FormatNum(v, 3); }
+std::string N(double v) {
+  return cPDF::FormatNum(v, 3);
+}
 
 std::string color_line(int32_t color, const char* grey_op, const char* rgb_op) {
   if (color >= -255 && color <= 0) return N(-static_cast<double>(color) / 255.0) + " " + grey_op;
@@ -201,8 +203,8 @@ void cPDF::DrawText(float x, float y, const std::string& text, int32_t font, flo
 
 void cPDF::DrawImg(int32_t id, float x, float y, float w, float h) {
   if (!in_page_ || id <= 0 || id > image_count()) return;
-  WriteLine("q\r" + FormatFixed(w, 2) + " 0 0 " + FormatFixed(h, 2) + " " + FormatFixed(x, 2) + " " +
-            FormatFixed(y, 2) + " cm /Img" + std::to_string(id) + " Do Q");
+  WriteLine("q\r" + FormatFixed(w, 2) + " 0 0 " + FormatFixed(h, 2) + " " + FormatFixed(x, 2) +
+            " " + FormatFixed(y, 2) + " cm /Img" + std::to_string(id) + " Do Q");
 }
 
 }  // namespace korvex::pdf

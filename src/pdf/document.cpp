@@ -144,7 +144,9 @@ std::string cPDF::CreationDate(int64_t unix_time) {
 
 cPDF::cPDF() = default;
 
-cPDF::~cPDF() { Drop(); }
+cPDF::~cPDF() {
+  Drop();
+}
 
 void cPDF::SetCompressLevel(int32_t level) {
   if (level < 0 || level > 9) return;
@@ -155,11 +157,24 @@ void cPDF::SetCompressLevel(int32_t level) {
 void cPDF::SetPaperSize(int32_t size) {
   paper_size_ = size;
   switch (size) {
-    case 0: paper_width_ = 595.2f; paper_height_ = 842.0f; break;
-    case 1: paper_width_ = 842.0f; paper_height_ = 1190.5f; break;
-    case 2: paper_width_ = 612.0f; paper_height_ = 792.0f; break;
-    case 3: paper_width_ = 612.0f; paper_height_ = 864.0f; break;
-    default: break;
+    case 0:
+      paper_width_ = 595.2f;
+      paper_height_ = 842.0f;
+      break;
+    case 1:
+      paper_width_ = 842.0f;
+      paper_height_ = 1190.5f;
+      break;
+    case 2:
+      paper_width_ = 612.0f;
+      paper_height_ = 792.0f;
+      break;
+    case 3:
+      paper_width_ = 612.0f;
+      paper_height_ = 864.0f;
+      break;
+    default:
+      break;
   }
 }
 
@@ -177,9 +192,13 @@ void cPDF::fail(raster::Status st) {
   if (status_ == raster::Status::Ok && st != raster::Status::Ok) status_ = st;
 }
 
-bool cPDF::writable() const { return file_ != nullptr && status_ == raster::Status::Ok; }
+bool cPDF::writable() const {
+  return file_ != nullptr && status_ == raster::Status::Ok;
+}
 
-uint64_t cPDF::position() const { return file_ ? file_->sink().tell() : 0; }
+uint64_t cPDF::position() const {
+  return file_ ? file_->sink().tell() : 0;
+}
 
 void cPDF::WriteBytes(const void* data, size_t n) {
   if (!writable() || n == 0) return;
@@ -198,7 +217,8 @@ void cPDF::WriteLine(const std::string& text) {
 int32_t cPDF::BeginObj(int32_t number) {
   if (number == 0) number = last_obj_ + 1;
   if (number > last_obj_) last_obj_ = number;
-  if (xref_.size() < static_cast<size_t>(last_obj_)) xref_.resize(static_cast<size_t>(last_obj_), 0);
+  if (xref_.size() < static_cast<size_t>(last_obj_))
+    xref_.resize(static_cast<size_t>(last_obj_), 0);
   xref_[static_cast<size_t>(number) - 1] = position();
   WriteLine(std::to_string(number) + " 0 obj");
   return number;
@@ -228,7 +248,8 @@ bool cPDF::InitPDFFile(const std::string& path) {
     return false;
   }
   file_ = std::make_unique<host::FileReplacement>();
-  const raster::Status st = file_->begin(path, [](raster::ByteSink&) { return raster::Status::Ok; });
+  const raster::Status st =
+      file_->begin(path, [](raster::ByteSink&) { return raster::Status::Ok; });
   if (st != raster::Status::Ok) {
     file_.reset();
     status_ = st;
@@ -273,7 +294,8 @@ int32_t cPDF::BeginPage() {
   const int32_t p = BeginObj(0);
   const std::string m = FormatNum(Margin, 3);
   std::string page = "<<\r/Type /Page\r/Parent 3 0 R\r/Contents " + std::to_string(p + 1) + " 0 R";
-  page += "\r/MediaBox [0 0 " + FormatNum(paper_width_, 3) + " " + FormatNum(paper_height_, 3) + "]";
+  page +=
+      "\r/MediaBox [0 0 " + FormatNum(paper_width_, 3) + " " + FormatNum(paper_height_, 3) + "]";
   page += "\r/CropBox [" + m + " " + m + " " + FormatNum(double(paper_width_) - Margin, 3) + " " +
           FormatNum(double(paper_height_) - Margin, 3) + "]";
   page += Orientation == 1 ? "\r/Rotate 90" : "\r";
@@ -309,7 +331,8 @@ bool cPDF::ClosePDFFile() {
   BeginObj(4);
   std::string res = "<<";
   if (!fonts_.empty()) res += "\r/Font <<\r" + font_resources_ + ">>";
-  res += std::string("\r/ProcSet [/PDF /Text") + (images_.empty() ? "" : " /ImageB /ImageC /ImageI") + " ]";
+  res += std::string("\r/ProcSet [/PDF /Text") +
+         (images_.empty() ? "" : " /ImageB /ImageC /ImageI") + " ]";
   if (!images_.empty()) res += "\r/XObject <<\r" + image_resources_ + "\r>>";
   res += "\r>>";
   WriteLine(res);
@@ -334,7 +357,8 @@ bool cPDF::ClosePDFFile() {
     }
   }
   WriteBytes(block.data(), block.size());
-  WriteLine("trailer\r<<\r/Size " + std::to_string(last_obj_ + 1) + "\r/Info 1 0 R\r/Root 2 0 R\r>>");
+  WriteLine("trailer\r<<\r/Size " + std::to_string(last_obj_ + 1) +
+            "\r/Info 1 0 R\r/Root 2 0 R\r>>");
   WriteLine("startxref\r" + std::to_string(xref_at));
   WriteLine("%%EOF\r");
   bool ok = status_ == raster::Status::Ok;

@@ -57,10 +57,10 @@ std::string find_system_font(const std::string& name, std::string& spelling) {
 // The font file of `family` in the requested style.
 bool match_font_file(const std::string& family, bool bold, bool italic, std::string& file,
                      int& index) {
-  FcPattern* pat = FcPatternBuild(nullptr, FC_FAMILY, FcTypeString,
-                                  reinterpret_cast<const FcChar8*>(family.c_str()), FC_WEIGHT,
-                                  FcTypeInteger, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR, FC_SLANT,
-                                  FcTypeInteger, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN, nullptr);
+  FcPattern* pat = FcPatternBuild(
+      nullptr, FC_FAMILY, FcTypeString, reinterpret_cast<const FcChar8*>(family.c_str()), FC_WEIGHT,
+      FcTypeInteger, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR, FC_SLANT, FcTypeInteger,
+      italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN, nullptr);
   if (pat == nullptr) return false;
   FcConfigSubstitute(nullptr, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
@@ -89,7 +89,8 @@ void measure(FT_Face face, bool italic, FontRecord& f) {
   if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0)
     symbol = FT_Select_Charmap(face, FT_ENCODING_MS_SYMBOL) == 0;
   auto glyph_of = [&](int c) -> FT_UInt {
-    const FT_ULong code = symbol ? 0xF000u + static_cast<FT_ULong>(c) : cp1252_code_point(static_cast<uint8_t>(c));
+    const FT_ULong code =
+        symbol ? 0xF000u + static_cast<FT_ULong>(c) : cp1252_code_point(static_cast<uint8_t>(c));
     return FT_Get_Char_Index(face, code);
   };
   auto advance = [&](FT_UInt glyph) {

@@ -105,14 +105,14 @@ int32_t cPDF::PdfAddImage(raster::Image& img) {
   std::vector<uint8_t> data, palette;
   bool jpeg = false;
   if (!indexed && CompressData) {
+    // A format the JPEG encoder refuses goes out as Flate-compressed RGB.
     const raster::Encoder* e = jpeg_encoder();
     const raster::EncoderParams params{{raster::encparam::kQuality, 90}};
-    if (e == nullptr || raster::encode_to_memory(*e, img, params, data) != raster::Status::Ok ||
-        data.empty())
-      return 0;
-    jpeg = true;
+    jpeg = e != nullptr && raster::encode_to_memory(*e, img, params, data) == raster::Status::Ok &&
+           !data.empty();
     depth = 24;
-  } else {
+  }
+  if (!jpeg) {
     if (!indexed) depth = 24;
     if (!read_samples(img, depth, data)) return 0;
     if (indexed) palette = palette_bytes(img.palette(), depth);
@@ -154,9 +154,9 @@ void cPDF::WriteImageObject(const std::string& name, const std::vector<uint8_t>&
     }
   }
   if (depth <= 8) {
-    WriteLine("/BitsPerComponent " + std::to_string(depth) +
-              "\r/ColorSpace [/Indexed /DeviceRGB " + std::to_string((1 << depth) - 1) + " " +
-              std::to_string(n + 2) + " 0 R]\r/Length " + std::to_string(count) + filter);
+    WriteLine("/BitsPerComponent " + std::to_string(depth) + "\r/ColorSpace [/Indexed /DeviceRGB " +
+              std::to_string((1 << depth) - 1) + " " + std::to_string(n + 2) + " 0 R]\r/Length " +
+              std::to_string(count) + filter);
   } else {
     WriteLine("/BitsPerComponent 8\r/ColorSpace /DeviceRGB\r/Length " + std::to_string(n + 1) +
               " 0 R" + filter);

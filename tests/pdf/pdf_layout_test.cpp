@@ -62,7 +62,8 @@ TEST(PdfLayout, EmptyDocumentIsExactByteForByte) {
   ASSERT_NE(date, std::string::npos);
   const std::string stamp = f.substr(date + 15, 23);  // D:YYYYMMDDHHmmSS+HH'mm'
   const std::string body =
-      std::string("%PDF-1.3\r\n") + kInfoStart + "a\\(b\\)c\\\\d)\r/Author ()\r/Creator  (Korvex ToolKit)\r" +
+      std::string("%PDF-1.3\r\n") + kInfoStart +
+      "a\\(b\\)c\\\\d)\r/Author ()\r/Creator  (Korvex ToolKit)\r" +
       "/Producer ()\r/CreationDate (" + stamp + ")\r>>\r\nendobj\r\n" + kCatalog +
       "4 0 obj\r\n<<\r/ProcSet [/PDF /Text ]\r>>\r\nendobj\r\n" +
       "3 0 obj\r\n<<\r/Type /Pages\r/Count 0\r/Kids [ ]\r/Resources 4 0 R\r>>\r\nendobj\r\n";
@@ -87,8 +88,8 @@ TEST(PdfLayout, OnePageTripletAndLengthObject) {
   const std::string content = "1 0 0 rg\r\nn\r\n10 20 30 40 re\r\nf\r\n";
   EXPECT_NE(f.find("5 0 obj\r\n<<\r/Type /Page\r/Parent 3 0 R\r/Contents 6 0 R\r"
                    "/MediaBox [0 0 595.2 842]\r/CropBox [0 0 595.2 842]\r\r>>\r\nendobj\r\n"
-                   "6 0 obj\r\n<< /Length 7 0 R >>\rstream\r\n" + content +
-                   "endstream\r\nendobj\r\n7 0 obj\r\n" + std::to_string(content.size()) +
+                   "6 0 obj\r\n<< /Length 7 0 R >>\rstream\r\n" +
+                   content + "endstream\r\nendobj\r\n7 0 obj\r\n" + std::to_string(content.size()) +
                    "\r\nendobj\r\n8 0 obj\r\n"),
             std::string::npos);
   EXPECT_NE(f.find("/CropBox [10 10 585.2 832]\r/Rotate 90\r>>"), std::string::npos);
@@ -98,14 +99,20 @@ TEST(PdfLayout, OnePageTripletAndLengthObject) {
 }
 
 TEST(PdfLayout, FormatsNumbersAndText) {
-  struct Num { double v; int d; const char* num; const char* fixed; };
-  const Num nums[] = {{595.2f, 3, "595.2", "595.200"}, {842, 3, "842", "842.000"},
-                      {0.5, 2, "0.5", "0.50"},         {-11, 3, "-11", "-11.000"},
-                      {612, 2, "612", "612.00"},       {0.0005, 3, "0", "0.000"},
-                      {0.0015, 3, "0.002", "0.002"},   {2.5, 0, "2", "2"},
-                      {-1.235, 2, "-1.24", "-1.24"},   {-0.0004, 3, "0", "0.000"},
-                      {0.1 + 0.2, 3, "0.3", "0.300"},  {595.2755905511812, 3, "595.276", "595.276"},
-                      {9.9996, 3, "10", "10.000"},     {1e15, 3, "1000000000000000", "1000000000000000.000"}};
+  struct Num {
+    double v;
+    int d;
+    const char* num;
+    const char* fixed;
+  };
+  const Num nums[] = {
+      {595.2f, 3, "595.2", "595.200"}, {842, 3, "842", "842.000"},
+      {0.5, 2, "0.5", "0.50"},         {-11, 3, "-11", "-11.000"},
+      {612, 2, "612", "612.00"},       {0.0005, 3, "0", "0.000"},
+      {0.0015, 3, "0.002", "0.002"},   {2.5, 0, "2", "2"},
+      {-1.235, 2, "-1.24", "-1.24"},   {-0.0004, 3, "0", "0.000"},
+      {0.1 + 0.2, 3, "0.3", "0.300"},  {595.2755905511812, 3, "595.276", "595.276"},
+      {9.9996, 3, "10", "10.000"},     {1e15, 3, "1000000000000000", "1000000000000000.000"}};
   for (const Num& n : nums) {
     EXPECT_EQ(cPDF::FormatNum(n.v, n.d), n.num) << n.v;
     EXPECT_EQ(cPDF::FormatFixed(n.v, n.d), n.fixed) << n.v;
@@ -115,22 +122,29 @@ TEST(PdfLayout, FormatsNumbersAndText) {
   // The creation date carries the zone's real offset, east or west of UTC.
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  const std::pair<const char*, const char*> zones[] = {
-      {"UTC0", "D:19700101000000+00'00'"}, {"IST-5:30", "D:19700101053000+05'30'"},
-      {"EST5", "D:19691231190000-05'00'"}};
+  const std::pair<const char*, const char*> zones[] = {{"UTC0", "D:19700101000000+00'00'"},
+                                                       {"IST-5:30", "D:19700101053000+05'30'"},
+                                                       {"EST5", "D:19691231190000-05'00'"}};
   for (const auto& [tz, want] : zones) {
     setenv("TZ", tz, 1);
     tzset();
     EXPECT_EQ(cPDF::CreationDate(0), want) << tz;
   }
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
-  // The fuzz harness's invariants hold on every seed.
+  // The fuzz harness's invariants hold on every seed and saved regression.
   namespace fs = std::filesystem;
-  for (const auto& e : fs::directory_iterator(fs::path(KORVEX_SOURCE_DIR) / "fuzz/corpus/pdf_text")) {
-    const std::string seed = slurp(e.path().string());
-    EXPECT_EQ(pdf_text_check(reinterpret_cast<const uint8_t*>(seed.data()), seed.size()), "")
-        << e.path();
+  for (const char* kind : {"corpus", "regressions"}) {
+    const fs::path dir = fs::path(KORVEX_SOURCE_DIR) / "fuzz" / kind / "pdf_text";
+    if (!fs::exists(dir)) continue;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      const std::string seed = slurp(e.path().string());
+      EXPECT_EQ(pdf_text_check(reinterpret_cast<const uint8_t*>(seed.data()), seed.size()), "")
+          << e.path();
+    }
   }
 }
 
@@ -149,13 +163,19 @@ std::string page_lines(const std::function<void(cPDF&)>& draw) {
 }
 
 TEST(PdfContent, OperatorLines) {
-  struct Case { const char* what; std::function<void(cPDF&)> draw; std::string lines; };
+  struct Case {
+    const char* what;
+    std::function<void(cPDF&)> draw;
+    std::string lines;
+  };
+  // clang-format off
   const Case cases[] = {
       {"grey fill", [](cPDF& d) { d.SetColorFill(0); d.SetColorFill(-255); }, "0 g\r\n1 g\r\n"},
       {"rgb stroke", [](cPDF& d) { d.SetColorStroke(0x00FF00); d.SetColorStroke(255); },
        "0 1 0 RG\r\n1 0 0 RG\r\n"},
       {"out of range", [](cPDF& d) { d.SetLineCap(3); d.SetTextRenderingMode(3); d.SetLineJoin(-1); }, ""},
-      {"state", [](cPDF& d) { d.SetLineCap(1); d.SetLineJoin(2); d.SetLineWidth(0.25f); d.SetDash(0, 0); d.SetDash(3, 1.5f); d.SetTextRenderingMode(1); },
+      {"state", [](cPDF& d) { d.SetLineCap(1); d.SetLineJoin(2); d.SetLineWidth(0.25f); d.SetDash(0, 0);
+                             d.SetDash(3, 1.5f); d.SetTextRenderingMode(1); },
        "1 J\r\n2 j\r\n0.25 w\r\n[ ] 0 d\r\n[3 1.5] 0 d\r\n1 Tr\r\n"},
       {"text state", [](cPDF& d) { d.SetCharSpacing(1); d.SetWordSpacing(2); d.SetTextHorizontalScaling(90); },
        "1 Tc\r\n2 Tw\r\n90 Tz\r\n"},
@@ -174,6 +194,7 @@ TEST(PdfContent, OperatorLines) {
       {"image ids", [](cPDF& d) { d.DrawImg(0, 0, 0, 1, 1); d.DrawImg(1, 0, 0, 1, 1); }, ""},
       {"font ids", [](cPDF& d) { d.DrawText(0, 0, "x", 0, 12, 0, 0); d.DrawText(0, 0, "x", 1, 12, 0, 0); }, ""},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(page_lines(c.draw), c.lines) << c.what;
 
   const std::string arc = page_lines([](cPDF& d) { d.Arc(50, 50, 10, 0, 360, 1, false, 0, 1, 1); });
@@ -182,9 +203,15 @@ TEST(PdfContent, OperatorLines) {
   EXPECT_EQ(arc.substr(arc.size() - 3), "S\r\n");
   // An angle that stops advancing, or a step of 0, ends the polyline; a huge
   // sweep is bounded.
-  EXPECT_EQ(count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 1e8f, 2e8f, 1, false, 0, 1, 1); }), " l\r\n"), 1u);
-  EXPECT_EQ(count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 0, 10, 1, false, 0, 0, 1); }), " l\r\n"), 1u);
-  EXPECT_EQ(count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 0, 1e7f, 1, false, 0, 1, 1); }), " l\r\n"), 100000u);
+  EXPECT_EQ(count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 1e8f, 2e8f, 1, false, 0, 1, 1); }),
+                     " l\r\n"),
+            1u);
+  EXPECT_EQ(
+      count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 0, 10, 1, false, 0, 0, 1); }), " l\r\n"),
+      1u);
+  EXPECT_EQ(
+      count_of(page_lines([](cPDF& d) { d.Arc(0, 0, 1, 0, 1e7f, 1, false, 0, 1, 1); }), " l\r\n"),
+      100000u);
 }
 
 TEST(PdfDocument, WideObjectNumbersAndRefusedCalls) {

@@ -33,10 +33,11 @@ TEST(PdfFonts, NamesWidthsAndToolsListing) {
   EXPECT_EQ(doc.TextWidth("A", 5, 10), 0);
   ASSERT_TRUE(doc.ClosePDFFile());
   const std::string f = slurp(tmp / "f.pdf");
-  EXPECT_NE(f.find("<< /Type /Font \r/Subtype /TrueType\r/Name /Font1\r/BaseFont /Arial,Bold\r"
-                   "/FirstChar 32\r/LastChar 255\r/FontDescriptor 6 0 R\r/Encoding /WinAnsiEncoding\r"
-                   "/Widths [\r\n278 333 "),
-            std::string::npos);
+  EXPECT_NE(
+      f.find("<< /Type /Font \r/Subtype /TrueType\r/Name /Font1\r/BaseFont /Arial,Bold\r"
+             "/FirstChar 32\r/LastChar 255\r/FontDescriptor 6 0 R\r/Encoding /WinAnsiEncoding\r"
+             "/Widths [\r\n278 333 "),
+      std::string::npos);
   EXPECT_NE(f.find("/FontName /Arial,Bold\r/MissingWidth "), std::string::npos);
   EXPECT_NE(f.find("/BaseFont /TimesNewRoman,BoldItalic\r"), std::string::npos);
   EXPECT_NE(f.find("/FontName /TimesNewRoman,BoldItalic\r"), std::string::npos);
@@ -67,9 +68,10 @@ std::unique_ptr<raster::Image> make_image(int w, int h, raster::PixelFormat f) {
   if (raster::is_indexed(f)) img->set_palette(pal);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const uint32_t argb = raster::is_indexed(f)
-                                ? pal.entries[static_cast<size_t>((x / 3 + y / 2) % 4)]
-                                : 0xFF000000u | (uint32_t(x * 6) << 16) | (uint32_t(y * 8) << 8) | 90u;
+      const uint32_t argb =
+          raster::is_indexed(f)
+              ? pal.entries[static_cast<size_t>((x / 3 + y / 2) % 4)]
+              : 0xFF000000u | (uint32_t(x * 6) << 16) | (uint32_t(y * 8) << 8) | 90u;
       img->set_pixel(x, y, argb);
     }
   }
@@ -143,11 +145,13 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     EXPECT_NE(f.find("/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " +
                      std::string(compress ? "" : "4\r\n")),
               std::string::npos);
-    EXPECT_NE(f.find("/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R \r/Img5 16 0 R \r\r>>"),
+    EXPECT_NE(f.find("/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R \r/Img5 "
+                     "16 0 R \r\r>>"),
               std::string::npos);
     EXPECT_NE(f.find("q\r40.00 0 0 30.00 0.00 0.00 cm /Img2 Do Q\r\n"), std::string::npos);
     testutil::expect_qpdf_clean(path);
-    EXPECT_NE(run("pdfinfo '" + path + "'").find("Page size:       40 x 30 pts"), std::string::npos);
+    EXPECT_NE(run("pdfinfo '" + path + "'").find("Page size:       40 x 30 pts"),
+              std::string::npos);
     const std::string list = run("pdfimages -list '" + path + "'");
     EXPECT_EQ(count_of(list, " jpeg "), compress ? 1u : 0u) << list;
     EXPECT_EQ(count_of(list, "\n"), 4u) << list;  // two header lines, two images drawn
@@ -178,9 +182,25 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     for (int y = 0; y < rh; ++y)
       for (int x = 0; x < rw; ++x) {
         const bool inside = x >= 40 && x < 72 && y >= 4 * (H - 11) && y < 4 * (H - 5);
-        wrong += px.compare(size_t((y * rw + x) * 3), 3, inside ? "\xFF\x00\x00" : "\xFF\xFF\xFF", 3) != 0;
+        wrong += px.compare(size_t((y * rw + x) * 3), 3, inside ? "\xFF\x00\x00" : "\xFF\xFF\xFF",
+                            3) != 0;
       }
     EXPECT_EQ(wrong, 0);
+  }
+}
+
+TEST(PdfImages, EveryPixelFormatGivesAnImageObject) {
+  testutil::ScratchDir tmp;
+  for (bool compress : {true, false}) {
+    cPDF doc;
+    ASSERT_TRUE(doc.InitPDFFile(tmp / "all.pdf"));
+    doc.CompressData = compress;
+    int id = 0;
+    for (raster::PixelFormat f : raster::pf::kAll)
+      EXPECT_EQ(doc.PdfAddImage(*make_image(7, 3, f)), ++id) << f;
+    ASSERT_TRUE(doc.ClosePDFFile());
+    testutil::expect_qpdf_clean(tmp / "all.pdf");
+    EXPECT_EQ(count_of(slurp(tmp / "all.pdf"), "/DCTDecode"), compress ? 11u : 0u);
   }
 }
 
