@@ -25,6 +25,12 @@ TEST(PdfFonts, NamesWidthsAndToolsListing) {
   doc.BeginPage();
   doc.DrawText(100, 700, "AA", 4, 10, 2, 0);  // centred: x - width / 2
   doc.DrawText(10, 20, "(x)", 1, 12, 0, 90);
+  doc.SetCharSpacing(1);
+  doc.SetWordSpacing(2);
+  doc.SetTextHorizontalScaling(50);
+  EXPECT_NEAR(doc.TextWidth("A A", 4, 10), (16.12 + 2 + 3) / 2, 1e-4);
+  doc.EndPage();
+  doc.BeginPage();  // resets the text state
   doc.EndPage();
   // Liberation Sans has the advance widths of Arial: "A" 667, space 278.
   EXPECT_NEAR(doc.TextWidth("AA", 4, 10), 13.34, 1e-4);
