@@ -18,6 +18,8 @@ PACKAGES=(
   libx11-dev xvfb x11-xserver-utils
   # peer tools for cross-checks and benchmarks
   imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core libcairo2-dev libpango1.0-dev fonts-liberation
+  # PDF output: font metrics through FreeType; PDF checks and rendering in tests
+  libfreetype-dev libfontconfig-dev qpdf poppler-utils
   python3-opencv python3-pil
 )
 
