@@ -606,6 +606,81 @@ class cKorvex {
   std::string FontGetName(int32_t nFontNo);
   bool FontIsStyleAvailable(const std::string& sFontName, int32_t nFontStyle = 0);
 
+  // --- PDF documents ----------------------------------------------------------
+  // One document at a time, built page by page and written as it grows (to a
+  // temporary file that replaces sFilePath only when PdfSavePdf completes).
+  // Coordinates and sizes are in the unit of PdfSetMeasurementUnits (0 points,
+  // 1 millimetres, 2 centimetres, 3 inches), origin at the bottom-left corner
+  // of the page; line widths are points. Colours are RGB (red in the low
+  // byte); 0 is black. Without an open document the members do nothing and
+  // record WrongState.
+  bool PdfNewPdf(const std::string& sFilePath, const std::string& sTitle = "",
+                 const std::string& sCreator = "Korvex ToolKit",
+                 const std::string& sAuthor = "Korvex ToolKit", const std::string& sProducer = "");
+  // Completes the file; a write error is left in GetStat.
+  void PdfSavePdf();
+  int32_t PdfNewPage();
+  void PdfEndPage();
+  int32_t PdfGetCurrentPage();
+  void PdfSetMeasurementUnits(int32_t nUnitValue);
+  // Size of the pages begun afterwards.
+  void PdfSetPageDimensions(float nWidth, float nHeight);
+  // 0 portrait, 1 landscape (pages turned by 90 degrees).
+  void PdfSetPageOrientation(int32_t nOrientation);
+  int32_t PdfGetPageOrientation();
+  void PdfSetPageMargin(float nMargin);
+  float PdfGetPageMargin();
+  // Flate level 0..9 of image samples (9 by default; 0 stores them raw).
+  void PdfSetCompressionLevel(int32_t nLevel);
+  int32_t PdfGetCompressionLevel();
+  void PdfSetTextColor(int32_t nRGBColor);
+  void PdfSetCharSpacing(float nValue);
+  void PdfSetWordSpacing(float nValue);
+  void PdfSetTextHorizontalScaling(float nValue);
+  // Fonts and images are added while no page is open; the result is the id
+  // to draw with, 0 when the font is not installed or the image unreadable.
+  int32_t PdfAddFont(const std::string& sFontName, bool bBold = false, bool bItalic = false);
+  int32_t PdfAddT1Font(const std::string& sFontName, bool bBold = false, bool bItalic = false);
+  int32_t PdfAddImageFromFile(const std::string& sImagePath);
+  int32_t PdfAddImageFromImageID(int32_t nImageID);
+  // Size of an added image from its pixels and resolution (below 1 dpi: 72).
+  float PdfGetImageWidth(int32_t nPdfImageID);
+  float PdfGetImageHeight(int32_t nPdfImageID);
+  void PdfDrawImage(int32_t nPdfImageID, float nDstX, float nDstY, float nWidth, float nHeight);
+  // nTextAlign: 0 left, 1 right, 2 centre of the point; nRotation in degrees.
+  void PdfDrawText(float nDstX, float nDstY, const std::string& sText, int32_t nFontID,
+                   float nFontSize, float nRotation = 0);
+  void PdfDrawTextAlign(float nDstX, float nDstY, const std::string& sText, int32_t nFontID,
+                        float nFontSize, int32_t nTextAlign);
+  float PdfGetTextWidth(const std::string& sText, int32_t nFontID, float nFontSize);
+  void PdfDrawLine(float nSrcX, float nSrcY, float nDstX, float nDstY, float nBorderWidth,
+                   int32_t nColor = 0);
+  // nRay: radius of rounded corners.
+  void PdfDrawRectangle(float nDstX, float nDstY, float nWidth, float nHeight, float nBorderWidth,
+                        int32_t nColor = 0, float nRay = 0);
+  void PdfDrawFillRectangle(float nDstX, float nDstY, float nWidth, float nHeight,
+                            float nBorderWidth, int32_t nColor = 0, float nRay = 0);
+  void PdfDrawCircle(float nDstX, float nDstY, float nRay, float nBorderWidth, int32_t nColor = 0);
+  void PdfDrawFillCircle(float nDstX, float nDstY, float nRay, float nBorderWidth,
+                         int32_t nColor = 0);
+  // A Bezier curve from point 1 to point 3, pulled towards point 2.
+  void PdfDrawCurve(float nDstX1, float nDstY1, float nDstX2, float nDstY2, float nDstX3,
+                    float nDstY3, float nBorderWidth, int32_t nColor = 0);
+  // An elliptic arc (nRatio: height / width) from nStartAngle to nEndAngle
+  // degrees, closed to the centre when bPie is set.
+  void PdfDrawArc(float nDstX, float nDstY, float nRay, float nBorderWidth, float nStartAngle = 0,
+                  float nEndAngle = 360, float nRatio = 1.0f, bool bPie = false,
+                  int32_t nColor = 0);
+  // The native image as a one-page PDF the size of the image at its
+  // resolution (below 1 dpi: 72), or a multi-page TIFF page by page; false
+  // when no page could be written. Never disturbs an open PDF document.
+  bool SaveAsPdf(const std::string& sFilePath);
+  // Every page of the native multi-page TIFF as one PDF page each; 0 on
+  // success, -1 no native image, -2 a page could not be selected, -3 the file
+  // could not be created or written, -4 a page image could not be added. A
+  // failed conversion leaves no file. The last page stays selected.
+  int32_t PdfSaveNativeMultiTIFFtoPDF(const std::string& sPdfFileNameDst, bool bCompress = true);
+
   struct State;  // engine fields, private to the implementation
 
  private:

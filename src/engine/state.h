@@ -3,12 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "korvex/engine.h"
 #include "raster/types.h"
 
 namespace korvex {
+
+namespace pdf {
+class cPDF;
+}
 
 // Remembered size, resolution and format of an image being rebuilt.
 struct SavedImageInfoFields {
@@ -17,6 +22,19 @@ struct SavedImageInfoFields {
   int32_t vertical_resolution = 0;
   int32_t horizontal_resolution = 0;
   int32_t pixel_format = 0;
+};
+
+// The document of the Pdf... members, and the separate document of the
+// one-call conversions (SaveAsPdf, PdfSaveNativeMultiTIFFtoPDF), so that a
+// conversion never disturbs an open document.
+struct PdfFields {
+  std::shared_ptr<pdf::cPDF> PdfDoc;
+  int32_t PdfOpen = 0;       // the document's handle while it is open
+  int32_t PdfUnits = 0;      // 0 points, 1 millimetres, 2 centimetres, 3 inches
+  int32_t PdfTextColor = 0;  // fill colour of the text members
+  int32_t PdfFillCache = 0;  // last fill and stroke colours written to the page
+  int32_t PdfStrokeCache = 0;
+  std::shared_ptr<pdf::cPDF> Conversion;
 };
 
 // Rectangle the pixel effects apply to: mode 1 = whole picture, 2 = set zone.
@@ -32,13 +50,12 @@ struct cKorvex::State {
   std::vector<raster::PropertyItem> SavedTags;
   int32_t NativeImage = 0;
   int32_t MultiPageTarget = 0;
-  int32_t PdfUnit = 0;
   SavedImageInfoFields SavedImageInfo;
   bool PreserveTags = true;
   int32_t SavedTagCount = 0;
   cKorvexStatus LastStatus = cKorvexStatus::Ok;
   int32_t FontUnit = 3;  // UnitPoint
-  int32_t PdfState[2] = {0, 0};
+  PdfFields Pdf;
   FilterZoneFields FilterZone;
   std::vector<uint32_t> Matrices3x3;  // 9 ARGB values per pattern matrix, in creation order
   bool NativeOwned = false;
