@@ -201,3 +201,37 @@ def test_colour_reduction_from_the_shell(tmp_path):
     r = korvex("-CreateImage", "2", "1", "24", "-ConvertTo4BppPal", "-16777216,-1",
                "-ColorPaletteGetColorsCount")
     assert (r.returncode, r.stdout.split()) == (0, ["nARGBColorsArray=-16777216,-1", "2"])
+
+
+def test_pdf_examples_of_the_readme(tmp_path):
+    top = os.environ.get("KORVEX_SOURCE_DIR", ".")
+    with open(os.path.join(top, "README.md")) as f:
+        readme = f.read()
+    assert "korvex --script samples/report.kx" in readme
+    line = re.search(r"^  (korvex -LoadFromFile samples/scan\.tif -PdfSaveNativeMultiTIFFtoPDF .*?)"
+                     r"\s+# prints 0$", readme, re.M).group(1)
+    os.symlink(os.path.join(top, "samples"), tmp_path / "samples")
+    (tmp_path / "out").mkdir()
+    r = korvex("--script", "samples/report.kx", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    r = korvex(*line.split()[1:], cwd=tmp_path)
+    assert (r.returncode, r.stdout) == (0, "0\n"), r.stderr
+
+    def sizes(pdf):
+        info = subprocess.run(["pdfinfo", "-f", "1", "-l", "9", str(pdf)], capture_output=True,
+                              text=True).stdout
+        return re.findall(r"^Page +\d+ size: +([\d.]+ x [\d.]+) pts", info, re.M)
+    for pdf in ("report.pdf", "scan.pdf"):
+        check = subprocess.run(["qpdf", "--check", str(tmp_path / "out" / pdf)],
+                               capture_output=True, text=True)
+        assert check.returncode == 0, check.stdout
+    assert sizes(tmp_path / "out" / "report.pdf") == ["595.2 x 842", "612 x 792"]
+    text = subprocess.run(["pdftotext", str(tmp_path / "out" / "report.pdf"), "-"],
+                          capture_output=True, text=True).stdout
+    assert "Korvex report" in text and "The second page, placed in inches" in text
+    with Image.open(os.path.join(SAMPLES, "scan.tif")) as tif:
+        w, h = tif.size
+        dpi = float(tif.tag_v2[282]), float(tif.tag_v2[283])  # X and Y resolution
+        pages = tif.n_frames
+    page = f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"
+    assert sizes(tmp_path / "out" / "scan.pdf") == [page] * pages
