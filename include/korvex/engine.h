@@ -613,7 +613,8 @@ class cKorvex {
   // 1 millimetres, 2 centimetres, 3 inches), origin at the bottom-left corner
   // of the page; line widths are points. Colours are RGB (red in the low
   // byte); 0 is black. Without an open document the members do nothing and
-  // record WrongState.
+  // record WrongState, and so do drawing and text members outside a page and
+  // font and image additions inside one.
   bool PdfNewPdf(const std::string& sFilePath, const std::string& sTitle = "",
                  const std::string& sCreator = "Korvex ToolKit",
                  const std::string& sAuthor = "Korvex ToolKit", const std::string& sProducer = "");

@@ -68,6 +68,17 @@ pdf::cPDF* open_doc(cKorvex::State& s) {
   return s.Pdf.PdfDoc.get();
 }
 
+// The open document when a page is open to draw on, else null with
+// WrongState recorded (the writer would have nowhere to put the operators).
+pdf::cPDF* page_doc(cKorvex::State& s) {
+  pdf::cPDF* doc = open_doc(s);
+  if (doc != nullptr && !doc->page_open()) {
+    SetStatus(s, raster::Status::WrongState);
+    return nullptr;
+  }
+  return doc;
+}
+
 // Records the writer's state after a call: its first write error, if any.
 void record(cKorvex::State& s, const pdf::cPDF& doc) {
   SetStatus(s, doc.status());
@@ -232,21 +243,21 @@ void cKorvex::PdfSetTextColor(int32_t nRGBColor) {
 }
 
 void cKorvex::PdfSetCharSpacing(float nValue) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   doc->SetCharSpacing(nValue);
   record(*s_, *doc);
 }
 
 void cKorvex::PdfSetWordSpacing(float nValue) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   doc->SetWordSpacing(nValue);
   record(*s_, *doc);
 }
 
 void cKorvex::PdfSetTextHorizontalScaling(float nValue) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   doc->SetTextHorizontalScaling(nValue);
   record(*s_, *doc);
@@ -296,7 +307,7 @@ float cKorvex::PdfGetImageHeight(int32_t nPdfImageID) {
 
 void cKorvex::PdfDrawImage(int32_t nPdfImageID, float nDstX, float nDstY, float nWidth,
                            float nHeight) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   const PdfFields& p = s_->Pdf;
   doc->DrawImg(nPdfImageID, ToPoints(p, nDstX), ToPoints(p, nDstY), ToPoints(p, nWidth),
@@ -306,7 +317,7 @@ void cKorvex::PdfDrawImage(int32_t nPdfImageID, float nDstX, float nDstY, float 
 
 void cKorvex::PdfDrawText(float nDstX, float nDstY, const std::string& sText, int32_t nFontID,
                           float nFontSize, float nRotation) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   PdfFields& p = s_->Pdf;
   fill_color(p, *doc, p.PdfTextColor);
@@ -316,7 +327,7 @@ void cKorvex::PdfDrawText(float nDstX, float nDstY, const std::string& sText, in
 
 void cKorvex::PdfDrawTextAlign(float nDstX, float nDstY, const std::string& sText, int32_t nFontID,
                                float nFontSize, int32_t nTextAlign) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   PdfFields& p = s_->Pdf;
   fill_color(p, *doc, p.PdfTextColor);
@@ -333,7 +344,7 @@ float cKorvex::PdfGetTextWidth(const std::string& sText, int32_t nFontID, float 
 
 void cKorvex::PdfDrawLine(float nSrcX, float nSrcY, float nDstX, float nDstY, float nBorderWidth,
                           int32_t nColor) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   PdfFields& p = s_->Pdf;
   stroke_color(p, *doc, nColor);
@@ -347,7 +358,7 @@ namespace {
 
 void rectangle(cKorvex::State& s, float x, float y, float w, float h, float border, int32_t color,
                float ray, bool fill) {
-  pdf::cPDF* doc = open_doc(s);
+  pdf::cPDF* doc = page_doc(s);
   if (doc == nullptr) return;
   PdfFields& p = s.Pdf;
   if (fill)
@@ -361,7 +372,7 @@ void rectangle(cKorvex::State& s, float x, float y, float w, float h, float bord
 }
 
 void circle(cKorvex::State& s, float x, float y, float r, float border, int32_t color, bool fill) {
-  pdf::cPDF* doc = open_doc(s);
+  pdf::cPDF* doc = page_doc(s);
   if (doc == nullptr) return;
   PdfFields& p = s.Pdf;
   if (fill)
@@ -397,7 +408,7 @@ void cKorvex::PdfDrawFillCircle(float nDstX, float nDstY, float nRay, float nBor
 
 void cKorvex::PdfDrawCurve(float nDstX1, float nDstY1, float nDstX2, float nDstY2, float nDstX3,
                            float nDstY3, float nBorderWidth, int32_t nColor) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   PdfFields& p = s_->Pdf;
   stroke_color(p, *doc, nColor);
@@ -413,7 +424,7 @@ void cKorvex::PdfDrawCurve(float nDstX1, float nDstY1, float nDstX2, float nDstY
 void cKorvex::PdfDrawArc(float nDstX, float nDstY, float nRay, float nBorderWidth,
                          float nStartAngle, float nEndAngle, float nRatio, bool bPie,
                          int32_t nColor) {
-  pdf::cPDF* doc = open_doc(*s_);
+  pdf::cPDF* doc = page_doc(*s_);
   if (doc == nullptr) return;
   PdfFields& p = s_->Pdf;
   stroke_color(p, *doc, nColor);

@@ -124,6 +124,18 @@ TEST(PdfMembers, WithoutADocumentMembersAreInertAndSayWrongState) {
   EXPECT_EQ(k.GetStat(), S::WrongState);
   EXPECT_FALSE(k.PdfNewPdf("/nonexistent-folder/x.pdf"));
   EXPECT_EQ(k.PdfNewPage(), 0);
+  // Drawing outside a page, fonts inside one: refused, nothing written.
+  ScratchDir dir;
+  ASSERT_TRUE(k.PdfNewPdf(dir / "w.pdf"));
+  k.PdfDrawLine(0, 0, 10, 10, 1, 255);
+  EXPECT_EQ(k.GetStat(), S::WrongState);
+  EXPECT_EQ(k.PdfNewPage(), 1);
+  EXPECT_EQ(k.PdfAddFont("Arial"), 0);
+  EXPECT_EQ(k.GetStat(), S::WrongState);
+  k.PdfDrawLine(0, 0, 10, 10, 1, 255);  // the refused red was not cached
+  EXPECT_EQ(k.GetStat(), S::Ok);
+  k.PdfSavePdf();
+  EXPECT_EQ(count_of(slurp(dir / "w.pdf"), "1 0 0 RG"), 1u);
 }
 
 TEST(PdfMembers, EachPageWritesAColourOnceUntilItChanges) {
