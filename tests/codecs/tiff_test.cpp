@@ -4,15 +4,13 @@
 // tags, damaged input and the pixel limit.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
 
+#include "../file_size_limit.h"
 #include "codec_test_util.h"
 #include "host/file_io.h"
 
@@ -27,6 +25,7 @@ using Bytes = std::vector<uint8_t>;
 using Argb = std::vector<uint32_t>;
 const raster::Guid kPage = raster::guids::kFrameDimensionPage;
 using testutil::decode_ok;
+using testutil::FileSizeLimit;
 using testutil::stored_rows;
 
 std::string quoted(const std::string& s) {
@@ -533,27 +532,6 @@ TEST(TiffPages, AbandonedOrRefusedWritersLeaveNoTrace) {
   EXPECT_EQ(fs::status(path).permissions(), perms);
   EXPECT_EQ(stored_rows(*decode_ok(testutil::read_file(path))), stored_rows(*img));
 }
-
-// Limits the size of files the process may write, as a full disk would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);  // a refused write fails with EFBIG instead
-    const rlimit lower{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*old_handler_)(int) = nullptr;
-};
 
 TEST(TiffPages, FailedOrAbandonedWritesLeaveTheOldFileOrNone) {
   const Bytes original = {'o', 'l', 'd'};

@@ -1,9 +1,7 @@
 // The engine's PDF members: units, colour caching, whole documents checked by
 // qpdf and poppler, the one-call conversions, and failed writes.
-#include <sys/resource.h>
 
-#include <csignal>
-
+#include "../file_size_limit.h"
 #include "korvex/korvex.h"
 #include "pdf_test_util.h"
 #include "raster/handles.h"
@@ -13,6 +11,7 @@ namespace {
 
 using S = cKorvexStatus;
 using testutil::count_of;
+using testutil::FileSizeLimit;
 using testutil::run;
 using testutil::ScratchDir;
 using testutil::slurp;
@@ -49,27 +48,6 @@ void write_fax(const std::string& path, int pages, int32_t w, int32_t h, float d
   ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
   for (int32_t id : more) k.CloseImage(id);
 }
-
-// Limits the size of files the process may write, as a full disk would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);  // a refused write fails with EFBIG instead
-    const rlimit lower{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*old_handler_)(int) = nullptr;
-};
 
 TEST(PdfMembers, UnitsConvertPageSizesMarginsAndImageSizes) {
   struct Case {
