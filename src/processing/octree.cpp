@@ -199,21 +199,16 @@ void OcTree::BuildPalette() {
 }
 
 uint8_t OcTree::IndexFrom(int32_t from, uint8_t b, uint8_t g, uint8_t r) const {
-  int32_t node = from;
-  for (int level = kPrefixLevels + 1; level <= kMaxLevel; ++level) {
-    const int32_t child =
-        nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(ChildIndex(b, g, r, level))];
-    if (child == 0) return 0;
-    const Node& c = nodes_[static_cast<size_t>(child)];
-    if (c.is_leaf) return static_cast<uint8_t>(c.palette_index);
-    node = child;
-  }
-  return 0;
+  return Walk(from, kPrefixLevels + 1, b, g, r);
 }
 
 uint8_t OcTree::PaletteIndex(uint8_t b, uint8_t g, uint8_t r) const {
-  int32_t node = 1;
-  for (int level = 1; level <= kMaxLevel; ++level) {
+  return Walk(1, 1, b, g, r);
+}
+
+uint8_t OcTree::Walk(int32_t from, int first_level, uint8_t b, uint8_t g, uint8_t r) const {
+  int32_t node = from;
+  for (int level = first_level; level <= kMaxLevel; ++level) {
     const int32_t child =
         nodes_[static_cast<size_t>(node)].children[static_cast<size_t>(ChildIndex(b, g, r, level))];
     if (child == 0) return 0;

@@ -67,6 +67,10 @@ class OcTree {
   uint8_t IndexFrom(int32_t from, uint8_t b, uint8_t g, uint8_t r) const;
 
  private:
+  // Walks down from `from`, entered at `first_level`, to the colour's leaf:
+  // its palette index, or 0 when the colour was never added.
+  uint8_t Walk(int32_t from, int first_level, uint8_t b, uint8_t g, uint8_t r) const;
+
   struct Node {
     bool is_leaf = false;
     bool is_reducible = false;
