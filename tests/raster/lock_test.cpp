@@ -1,7 +1,5 @@
-// Lock bits: conversions between every stored format and the lock formats,
-// rectangles, modes and refusals. The stored byte layout of each format and
-// premultiplied reads are checked on the row conversions (convert_test), which
-// the locks call.
+// Lock bits: format conversions, rectangles, modes and refusals. Stored byte
+// layouts are checked on the row conversions the locks call (convert_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
