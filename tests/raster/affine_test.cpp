@@ -79,9 +79,8 @@ TEST(AffineExact, RightAngleTurnsMatchTheLosslessTurns) {
 }
 
 TEST(AffineExact, VectorAndPortablePathsAgreeBitForBit) {
-  // Opaque 24-bit pixels are read in place (64-pixel rows end exactly at the
-  // buffer's end), the others as premultiplied words; the canvas holds
-  // translucent colour so that compositing shows.
+  // 24-bit pixels are read in place (64-pixel rows end at the buffer's end), the
+  // others as premultiplied words; a translucent canvas shows the compositing.
   for (auto [f, w, h] : {std::tuple{pf::k24bppRGB, 61, 47}, std::tuple{pf::k24bppRGB, 64, 48},
                          std::tuple{pf::k32bppPARGB, 61, 47}, std::tuple{pf::k32bppARGB, 61, 47}}) {
     std::vector<uint32_t> px(static_cast<size_t>(w * h));
@@ -166,10 +165,8 @@ TEST(AffineCompositing, TranslucentSourceBlendsAndTransparentSourceLeavesStoredB
 }
 
 TEST(AffineCompositing, LargeTurnsCompositeEveryRowExactlyOnce) {
-  // Big enough to be split between threads: a translucent flat source over an
-  // opaque canvas shows a row drawn twice (darker), skipped (white) or torn at
-  // a band boundary (a different value), for a premultiplied and an opaque
-  // 24-bit source alike.
+  // Split between threads: a row drawn twice, skipped or torn at a band boundary
+  // shows as a wrong value under a translucent (or opaque 24-bit) flat source.
   for (auto [f, colour, inside] : {std::tuple{pf::k32bppARGB, 0x80FF0000u, 0xFFFF7F7Fu},
                                    std::tuple{pf::k24bppRGB, 0xFF2080C0u, 0xFF2080C0u}}) {
     auto src = filled(600, 400, f, colour);

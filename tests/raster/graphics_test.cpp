@@ -1,5 +1,4 @@
-// The graphics layer itself: host buffers, brushes, transforms, clipping,
-// text hints and exact write-back.
+// Graphics: host buffers, brushes, transforms, clipping, text hints, exact write-back.
 #include <gtest/gtest.h>
 
 #include <set>

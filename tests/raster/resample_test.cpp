@@ -116,10 +116,8 @@ TEST(ResampleExact, SameSizeCopiesAndNearestDoublingDuplicates) {
 }
 
 TEST(ResampleExact, VectorAndPortablePathsAgreeBitForBit) {
-  // Shrinking, enlarging and mixed sizes take both pass orders; tap groups are
-  // padded at the borders; 64-pixel 24-bit rows have no padding, so reads
-  // past the last pixel would leave the buffer; a 3 x 2 source is narrower
-  // than a group of taps.
+  // Both pass orders; unpadded 64-pixel 24-bit rows catch reads past the buffer;
+  // a 3 x 2 source is narrower than a group of taps.
   for (PixelFormat f : {pf::k24bppRGB, pf::k32bppARGB, pf::k32bppPARGB}) {
     for (auto [sw, sh] : {std::pair{53, 41}, std::pair{64, 40}, std::pair{3, 2}}) {
       auto src = make(sw, sh, f);
@@ -146,8 +144,7 @@ TEST(ResampleExact, VectorAndPortablePathsAgreeBitForBit) {
 #if defined(__x86_64__) || defined(__i386__)
 TEST(ResampleExact, VectorAlphaConversionsMatchTheScalarOnesForEveryValue) {
   if (!use_avx2()) GTEST_SKIP() << "no AVX2";
-  // Every (colour, alpha) pair, in all three colour channels; premultiplied
-  // input includes colours above their alpha, which are clamped first.
+  // Every (colour, alpha) pair; colours above their alpha are clamped first.
   std::vector<uint32_t> in;
   for (uint32_t a = 0; a < 256; ++a)
     for (uint32_t c = 0; c < 256; ++c) in.push_back(a << 24 | c << 16 | (255 - c) << 8 | c / 2);
@@ -282,8 +279,7 @@ TEST(ResampleFormats, BlackAndWhiteSurviveEveryStoredFormatPair) {
 }
 
 TEST(ResampleBands, LargeOutputsAreContinuousAcrossTheSplit) {
-  // Columns carry a gradient and rows repeat it: every output row must be
-  // identical, whichever band (thread) produced it.
+  // Every output row of a vertically constant gradient must match, whichever band made it.
   auto src = make(700, 300, pf::k24bppRGB);
   paint(*src,
         [](int32_t x, int32_t) { return 0xFF000000u | static_cast<uint32_t>(x * 255 / 699); });
