@@ -1,6 +1,5 @@
-// Row conversion tests. Expected bytes are worked out by hand from the storage
-// layouts; the exhaustive and random checks compare against independent,
-// deliberately naive formulas.
+// Row conversions: expected bytes worked out by hand from the storage layouts;
+// exhaustive and random checks against deliberately naive formulas.
 #include "raster/convert.h"
 
 #include <gtest/gtest.h>
@@ -124,10 +123,8 @@ TEST(Premultiply, BothDirectionsRoundAndUnpremultiplyClamps) {
 }
 
 TEST(PaletteMatcher, FirstMinimumWinsAlphaIsIgnoredAndTheCacheAgreesWithBruteForce) {
-  // Against a brute-force first-minimum search that ignores alpha (entries and
-  // colours have random alpha; entry 200 repeats 100). Palette and colours share
-  // a narrow range, so answers often tie or differ between neighbouring colours,
-  // colours repeat and cache slots are evicted.
+  // Against a brute-force first-minimum search ignoring alpha (entry 200 repeats 100);
+  // a narrow shared range makes ties, repeats and cache evictions common.
   std::mt19937 rng(1234);
   Palette pal;
   for (int i = 0; i < 256; ++i) pal.entries.push_back(rng() & 0xFF3F3F3F);

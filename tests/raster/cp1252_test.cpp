@@ -1,5 +1,4 @@
-// Code page 1252: binary image strings both ways, and the reading of drawn
-// text that is not UTF-8.
+// Code page 1252 both ways, and drawn text that is not UTF-8.
 #include "raster/cp1252.h"
 
 #include <gtest/gtest.h>

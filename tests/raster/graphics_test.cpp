@@ -1,5 +1,4 @@
-// The graphics layer itself: host buffers, brushes, transforms, clipping,
-// text hints and exact write-back.
+// Graphics: host buffers, brushes, transforms, clipping, text hints, exact write-back.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -78,11 +77,9 @@ TEST(Graphics, WorldTransformAndClipsCombine) {
   ASSERT_EQ(g->clip_polygon({{20, 20}, {50, 20}, {50, 50}, {20, 50}}), Status::Ok);
   ASSERT_EQ(g->fill_rectangle(Brush::solid(0xFF000000), {0, 0, 60, 60}), Status::Ok);
   ASSERT_EQ(g->flush(), Status::Ok);
-  EXPECT_EQ(px(*img, 25, 25), 0xFF000000u);
-  EXPECT_EQ(px(*img, 10, 10), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*img, 40, 40), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*img, 20, 20), 0xFF000000u);
-  EXPECT_EQ(px(*img, 30, 30), 0xFFFFFFFFu);
+  for (auto [xy, v] : {std::pair{25, 0xFF000000u}, {10, 0xFFFFFFFFu}, {40, 0xFFFFFFFFu},
+                       {20, 0xFF000000u}, {30, 0xFFFFFFFFu}})
+    EXPECT_EQ(px(*img, xy, xy), v) << xy;
 }
 
 TEST(Graphics, TexturesTileFromTheOriginAndMonoTextHasTwoLevels) {

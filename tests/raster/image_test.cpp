@@ -1,5 +1,4 @@
-// The raster image: creation and size limits, palettes, rotation and flips,
-// clones, thumbnails, fills, frames, properties and the handle table.
+// The raster image: limits, palettes, turns, clones, fills, frames, properties, handles.
 #include <gtest/gtest.h>
 
 #include <cstring>

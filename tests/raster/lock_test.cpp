@@ -1,7 +1,5 @@
-// Lock bits: conversions between every stored format and the lock formats,
-// rectangles, modes and refusals. The stored byte layout of each format and
-// premultiplied reads are checked on the row conversions (convert_test), which
-// the locks call.
+// Lock bits: format conversions, rectangles, modes and refusals. Stored byte
+// layouts are checked on the row conversions the locks call (convert_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,9 +16,7 @@ Status write_argb(Image& img, const Rect& r, const std::vector<uint32_t>& px) {
                           r.width * 4);
 }
 
-// Colours that every non-indexed format stores exactly (opaque, and 8-bit
-// channel values that survive 5-bit truncation, i.e. multiples of 8 plus
-// their replicated low bits).
+// Opaque colours whose channels survive 5-bit truncation: every non-indexed format keeps them.
 const std::vector<uint32_t> kOpaque = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00,
                                        0xFF0000FF, 0xFF841808, 0xFFC6E739};
 

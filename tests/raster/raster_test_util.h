@@ -42,6 +42,10 @@ inline std::vector<uint32_t> read_px(Image& img, const Rect& r, PixelFormat f = 
   return out;
 }
 
+inline std::vector<uint32_t> read_all(Image& img, PixelFormat f = pf::k32bppARGB) {
+  return read_px(img, all(img), f);
+}
+
 inline bool have_magick() {
   return access("/usr/bin/convert", X_OK) == 0;  // the real ImageMagick, not any `convert`
 }
