@@ -1,6 +1,4 @@
-// BMP decoder and encoder: every variant ImageMagick writes, hand-made files
-// for the variants and damage it does not produce, and our files read back
-// by ImageMagick and by our decoder.
+// BMP codec: ImageMagick's variants, hand-made variants and damage, our files read back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,8 +21,7 @@ U32s opaque(U32s argb) {
   return argb;
 }
 
-// A hand-made file with any header but OS/2 1.x's 12 bytes, the fields most
-// cases set first.
+// A hand-made file with any header but OS/2 1.x's 12 bytes.
 struct Bmp {
   int32_t w = 1, h = 1;
   uint32_t bits = 24, comp = 0;
@@ -57,9 +54,7 @@ struct Bmp {
 TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
   testutil::ScratchDir dir;
   const std::string file = dir.file("v.bmp");
-  // Arguments end with the output format prefix; formats with alpha get a
-  // rose with alpha. bmp2 is OS/2 1.x; plain BMP: a V5 header, 32-bit
-  // bitfields with alpha.
+  // bmp2 is OS/2 1.x; plain BMP a V5 header (32-bit bitfields with alpha).
   const std::pair<const char*, raster::PixelFormat> variants[] = {
       // clang-format off
       {"-type Bilevel BMP3:", k1bppIndexed}, {"-colors 16 -compress None BMP3:", k4bppIndexed},
@@ -83,8 +78,7 @@ TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatBmp);
     int32_t w = 0, h = 0;
     U32s expected = testutil::rgba_to_argb(testutil::magick_rgba(file, &w, &h));
-    // ImageMagick widens 4-bit fields by shifting (15 -> 240); we scale to
-    // the full range (15 -> 255).
+    // ImageMagick widens 4-bit fields by shifting (15 -> 240), we scale (15 -> 255).
     for (uint32_t& p : expected) p = std::strstr(args, "4444") ? (p >> 4 & 0x0F0F0F0F) * 17 : p;
     EXPECT_EQ((std::pair{img->width(), img->height()}), (std::pair{w, h}));
     EXPECT_EQ(testutil::argb_pixels(*img), expected);
@@ -119,14 +113,12 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
        Ok, k8bppIndexed, {0xFFFF0000, 0xFF0000FF}},
       {"2^31 colours", {2, 1, 8, 0, {1, 0, 0, 0}, {0xFF, 0xFF0000}, 0x80000000u},
        Ok, k8bppIndexed, {0xFFFF0000, 0xFF0000FF}},
-      // Run of three, absolute run of five and its pad byte, end of line,
-      // delta (+2, +1), run of two, end of bitmap.
+      // Run of 3, absolute run of 5 + pad, end of line, delta (+2, +1), run of 2, end.
       {"RLE4", {8, 3, 4, 2, {3, 0x12, 0, 5, 0x34, 0x56, 0x70, 0, 0, 0, 0, 2, 2, 1, 2, 0xAB, 0, 1},
                 grays}, Ok, k4bppIndexed,
        {g(0), g(0), g(10), g(11), g(0), g(0), g(0), g(0), g(0), g(0), g(0), g(0),
         g(0), g(0), g(0), g(0), g(1), g(2), g(1), g(3), g(4), g(5), g(6), g(7)}},
-      // Runs past the row's end are cut, not wrapped; a delta out of the
-      // picture ends it; the row never reached stays index 0.
+      // Runs past the row are cut; a delta out of the picture ends it; row 3 stays 0.
       {"RLE8 clipped", {4, 3, 8, 1, {10, 7, 0, 0, 0, 5, 1, 2, 3, 4, 5, 0, 0, 2, 0, 9}, grays},
        Ok, k8bppIndexed, {g(0), g(0), g(0), g(0), g(1), g(2), g(3), g(4), g(7), g(7), g(7), g(7)}},
       {"V3 alpha mask", {1, 1, 32, 3, bgrx, {}, 0, 56, rgba}, Ok, k32bppARGB, {0x40030201}},
@@ -177,9 +169,7 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
   EXPECT_EQ(testutil::decode(Bytes{'B', 'M', 0, 0}, img), GenericError);
 }
 
-// Each format is written at its own depth where BMP has it (that of the
-// format it reads back as); ImageMagick and our decoder read back the same
-// pixels and palette.
+// Each format at the depth it reads back as; ImageMagick and the decoder agree.
 TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
   const raster::Encoder* enc = testutil::encoder_for("*.bmp");
   ASSERT_NE(enc, nullptr);
@@ -199,8 +189,7 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
     const uint32_t bits = raster::bits_per_pixel(decoded), comp = decoded == k16bppRGB565 ? 3 : 0;
     U32s table = {0x102030, 0xA0B0C0, 0x50FF00, 0xFFFFFF};  // 0xRRGGBB, as the file has it
     table.resize(!raster::is_indexed(format) ? 0 : bits == 1 ? 2 : 4);
-    // 7 x 5 at 300 x 150 dpi: distinct colours, alpha rising across the
-    // columns when the format has alpha.
+    // 7 x 5 at 300 x 150 dpi, distinct colours, alpha rising across the columns.
     std::unique_ptr<Image> img;
     ASSERT_EQ(Image::create(7, 5, format, img), Ok);
     ASSERT_EQ(img->set_resolution(300.0f, 150.0f), Ok);
@@ -213,19 +202,16 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
     const Bytes out = testutil::encode("*.bmp", *img);
     const size_t offset = 54 + (comp == 3 ? 12 : 0) + 4 * table.size();
     ASSERT_EQ(out.size(), offset + 5 * ((7 * bits + 31) / 32 * 4));
-    // Bottom-up; 300 / 0.0254 = 11811.02, 150 / 0.0254 = 5905.51 pels per
-    // metre (read back as dpi by the hand-made cases); 5-6-5 masks; the
-    // palette as the colour table. The rows are checked by reading them back.
+    // 300 and 150 dpi as 11811 and 5906 pels per metre; 5-6-5 masks; rows checked below.
     const U32s masks = comp == 3 ? U32s{0xF800, 0x7E0, 0x1F} : U32s{};
     const Bytes rows(out.begin() + offset, out.end());
     EXPECT_EQ(out,
               (Bmp{7, 5, bits, comp, rows, table, uint32_t(table.size()), 40, masks, 11811, 5906}
                    .bytes()));
 
-    // ImageMagick sees the same pixels, alpha included.
     testutil::write_file(dir.file("out.bmp"), out);
     EXPECT_EQ(testutil::rgba_to_argb(testutil::magick_rgba(dir.file("out.bmp"))), source);
-    // We read the same colours; 32-bit BI_RGB comes back opaque.
+    // 32-bit BI_RGB comes back opaque.
     auto back = testutil::decode_ok(out);
     EXPECT_EQ(back->format(), decoded);
     EXPECT_EQ(back->palette().entries, img->palette().entries);

@@ -1,6 +1,4 @@
-// GIF codec: pictures and composed animations against ImageMagick, hand-built
-// files with known pixels, damaged files, memory limits, and the encoder read
-// back by ImageMagick and by the decoder.
+// GIF codec against ImageMagick and hand-built files; damage, limits, encoder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,8 +42,7 @@ struct CodeWriter {
   int nbits = 0;
 };
 
-// Builds GIF files byte by byte. Pixel data is written as literal LZW codes,
-// with a clear code often enough that the code width never grows.
+// GIF files byte by byte; pixels as literal LZW codes, cleared before the width grows.
 struct GifBuilder {
   GifBuilder(int w, int h, const Pixels& global = {}, int background = 0) {
     put({'G', 'I', 'F', '8', '9', 'a'}), put16(w), put16(h);
@@ -72,8 +69,7 @@ struct GifBuilder {
     out.put((1u << m) + 1, m + 1);
     return blocks(m, out.end());
   }
-  // A picture without a local map whose compressed data is given; 0x40 in
-  // `flags` marks it interlaced.
+  // A picture without a local map from compressed data; flags 0x40: interlaced.
   GifBuilder& packed(int x, int y, int w, int h, int code_size, const Bytes& data, int flags = 0) {
     put({0x2C}), put16(x), put16(y), put16(w), put16(h), put({uint8_t(flags)});
     return blocks(code_size, data);
@@ -102,9 +98,7 @@ struct GifBuilder {
   Bytes b;
 };
 
-// A real LZW encoder: strings enter the table and codes widen with it up to
-// 12 bits. When the table is full the encoder sends a clear code, or with
-// `defer_clear` goes on with the full table.
+// A real LZW encoder (codes widen up to 12 bits); a full table is cleared unless `defer_clear`.
 Bytes lzw(const Bytes& px, int m, bool defer_clear) {
   const uint32_t clear = 1u << m;
   std::unordered_map<uint32_t, uint32_t> table;  // string code << 8 | pixel -> code
@@ -195,8 +189,7 @@ TEST(GifDecode, PictureIsPlacedOnTheScreen) {
   EXPECT_EQ(testutil::argb_pixels(*img),
             (Pixels{kBlue, kBlue, kBlue, kBlue, kBlue, kRed, kWhite, kBlue}));
   EXPECT_EQ(img->palette().entries, map);
-  // With a transparent index, that index instead; the picture is clipped at
-  // the right edge, and index 5 (past the map) is opaque black.
+  // Else the transparent index; clipped at the right; index 5 (past the map) opaque black.
   img = decode_ok(
       GifBuilder(4, 2, map, 2).control(0, 7, 1).picture(2, 1, 3, 1, {5, 1, 0}, {}, 3).end());
   EXPECT_EQ(testutil::argb_pixels(*img), (Pixels{kClearGreen, kClearGreen, kClearGreen, kClearGreen,
@@ -209,8 +202,7 @@ TEST(GifDecode, PictureIsPlacedOnTheScreen) {
   EXPECT_EQ(testutil::argb_pixels(*img), (Pixels{kRed, kWhite, kRed, kBlue}));
 }
 
-// Animations made by ImageMagick, one per disposal method plus a mix, with
-// pictures smaller than the screen, offsets and transparent holes.
+// One animation per disposal method plus a mix; small offset pictures with holes.
 TEST(GifDecode, AnimationsComposeLikeImageMagick) {
   ScratchDir dir;
   const std::string f[] = {
@@ -238,7 +230,7 @@ TEST(GifDecode, AnimationsComposeLikeImageMagick) {
       EXPECT_EQ(frames[i], testutil::clear_transparent(testutil::rgba_to_argb(rgba))) << i;
     }
     EXPECT_EQ((Pixels{frames[0][0], frames[0][11]}), (Pixels{kRed, 0}));
-    // On a lazily loaded frame too; ImageMagick stores "-loop 3" as 2 further plays.
+    // ImageMagick stores "-loop 3" as 2 further plays.
     EXPECT_EQ(property_bytes(*img, kDelays),
               (Bytes{10, 0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0}));
     EXPECT_EQ(property_bytes(*img, kLoops), (Bytes{2, 0}));
@@ -281,9 +273,8 @@ TEST(GifDecode, DamagedFilesGiveAStatus) {
   const Pixels map = {kRed, kGreen, kBlue, kBlack};
   std::unique_ptr<Image> img;
   const Bytes full = hand_built_animation();
-  // Cut anywhere: refused while the first picture is incomplete (it ends after
-  // header, control, descriptor, local map, code size, one data block and its
-  // end), then the complete pictures are kept; one picture gives an indexed image.
+  // Cut anywhere: refused until the first picture is complete (header, control, descriptor,
+  // map, code size, block, end), then complete pictures are kept; one alone is indexed.
   const size_t first_end = 13 + 8 + 10 + 12 + 1 + 5;
   uint32_t frames = 1;
   for (size_t n = 1; n < full.size(); ++n) {
@@ -299,8 +290,7 @@ TEST(GifDecode, DamagedFilesGiveAStatus) {
     for (uint32_t i = 0; i < frames; ++i) frame_pixels(*img, i);
   }
   EXPECT_EQ(img->frame_count(), 7u);  // all but the trailer
-  // Pixel data that stops a row early: fatal in the first picture, partial
-  // drawing (the top row) in a later one.
+  // Data stopping a row early: fatal in the first picture, partial (top row) later.
   EXPECT_EQ(status_of(GifBuilder(2, 2, map).picture(0, 0, 2, 2, {1, 2}).end()),
             Status::GenericError);
   img = decode_ok(
@@ -314,10 +304,8 @@ TEST(GifDecode, DamagedFilesGiveAStatus) {
             Status::UnknownImageFormat);
 }
 
-// Code sizes 9..11, which giflib refuses, decoded by our own LZW reader; code
-// size 8 goes through giflib and checks the encoder. Pixels are random indices
-// with a long run (strings that refer to themselves), enough for the table to
-// fill several times.
+// Code sizes 9..11 (refused by giflib) through our LZW reader, 8 through giflib; random
+// indices with a long run (self-referring strings) fill the table several times.
 TEST(GifDecode, LargeLzwCodeSizes) {
   Pixels map(256);
   for (uint32_t i = 0; i < 256; ++i) map[i] = kBlack | i << 16 | (255 - i) << 8 | (i * 7 & 255);
@@ -354,24 +342,21 @@ TEST(GifDecode, LargeLzwCodeSizes) {
     EXPECT_EQ(testutil::argb_pixels(*img), magick_pixels(path));
   }
 
-  // Hand-written codes: after the clear (2048) come literals, a new string
-  // (2050 = 5 6), the next free entry (2051 = 6 6) and a literal past 255,
-  // which keeps its low 8 bits as browsers do.
+  // After the clear (2048): literals, 2050 = 5 6, the next free entry 2051 = 6 6, and a
+  // literal past 255 that keeps its low 8 bits as browsers do.
   const Pixels small = {kRed, kGreen, kBlue, kBlack, kWhite, kRed, kGreen, kBlue};
   auto one = [&](std::initializer_list<uint32_t> codes, int n) {
     return GifBuilder(n, 1, small).packed(0, 0, n, 1, 11, codes12(codes)).end();
   };
   auto img = decode_ok(one({2048, 5, 6, 2051, 2050, 256 + 4, 2049}, 7));
   EXPECT_EQ(testutil::stored_rows(*img), (Bytes{5, 6, 6, 6, 5, 6, 4}));
-  // Faults: a code past the next free entry, a string code first after a
-  // clear, an end code or the end of the data before the picture is complete.
+  // Code past the next free entry, string first after a clear, early end code or data end.
   for (const Bytes& bad : {one({2048, 5, 6, 2052, 2049}, 4), one({2048, 2050, 2049}, 2),
                            one({2048, 5, 2049}, 2), one({2048, 5}, 2)}) {
     EXPECT_EQ(status_of(bad), Status::GenericError);
   }
-  // In an animation: the picture after one decoded by our reader still goes
-  // through giflib; transparency and delays apply; a later fault keeps the
-  // pixels decoded before it.
+  // In an animation: the next picture goes through giflib; transparency and delays
+  // apply; a later fault keeps the pixels decoded before it.
   GifBuilder anim(3, 1, small);
   anim.picture(0, 0, 3, 1, {0, 1, 2});
   anim.control(0, 4, 1).packed(1, 0, 2, 1, 11, codes12({2048, 1, 3, 2049}));
@@ -407,8 +392,6 @@ TEST(GifDecode, PixelMemoryLimit) {
   EXPECT_EQ(frame_pixels(*img, 3)[303], kGreen);
 }
 
-// ---- encoder ----------------------------------------------------------------------
-
 class GifEncode : public ::testing::Test {
  protected:
   // Encodes `img` into `bytes` and a file, which ImageMagick reads as the decoder does.
@@ -434,8 +417,7 @@ TEST_F(GifEncode, IndexedImagesKeepIndicesAndPalette) {
   const uint8_t idx[10] = {0, 1, 2, 3, 4, 4, 3, 9, 1, 0};
   for (int y = 0; y < 2; ++y) std::memcpy(img->surface().row(y), idx + 5 * y, 5);
   auto back = round_trip();
-  // Screen 5 x 2, global map of 16 (index 9 rounded up), then a control
-  // extension naming index 3 transparent.
+  // Screen 5 x 2, global map of 16 (for index 9), control extension: index 3 transparent.
   ASSERT_GT(bytes.size(), 69u);
   EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 19),
             (Bytes{'G', 'I', 'F', '8', '9', 'a', 5, 0, 2, 0, 0xF3, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0}));
@@ -457,8 +439,7 @@ TEST_F(GifEncode, IndexedImagesKeepIndicesAndPalette) {
 
 TEST_F(GifEncode, OtherFormatsUseTheHalftonePalette) {
   ASSERT_EQ(Image::create(4, 2, pf::k32bppARGB, img), Status::Ok);
-  // Cube colours stay; 0x102030 goes to the nearest entry (28 gray); opaque
-  // 238 gray (entry 255, given to transparency) goes to 228 gray.
+  // 0x102030 -> 28 gray; opaque 238 gray (entry 255 is transparency's) -> 228 gray.
   const Pixels in = {kRed,       0xFF336699, 0xFF102030, 0xFFEEEEEE,
                      0x40FFFFFF, 0x00000000, 0x90FF0000, kWhite};
   const Pixels want = {kRed,       0xFF336699, 0xFF1C1C1C, 0xFFE4E4E4,

@@ -1,7 +1,5 @@
-// Icon decoder and writer: ImageMagick icons with several sizes or a PNG
-// entry, hand-made entries of every depth with AND masks, damaged
-// directories, and our 32 x 32 writer read back by ImageMagick and by our
-// decoder.
+// Icon codec: ImageMagick icons, hand-made entries with AND masks, damaged directories,
+// and the 32 x 32 writer read back by ImageMagick and the decoder.
 #include <gtest/gtest.h>
 
 #include "codec_test_util.h"
@@ -23,8 +21,7 @@ Bytes patched(Bytes v, size_t at, uint32_t x, int bytes = 4) {
   return v;
 }
 
-// An entry's DIB: 40-byte header with the doubled height, colour table
-// (0xRRGGBB), then the stored colour rows and mask rows, already padded.
+// An entry's DIB: header (doubled height), table (0xRRGGBB), padded colour and mask rows.
 Bytes dib(int32_t w, int32_t h, uint32_t bits, const U32s& table, const Bytes& colour,
           const Bytes& mask) {
   Bytes d;
@@ -52,8 +49,7 @@ Bytes ico(const std::vector<Entry>& entries, uint16_t type = 1) {
   return f;
 }
 
-// Pixels of the entry the decoder picks, always 32bppARGB at 96 dpi, and its
-// width and height.
+// Pixels (and size) of the entry the decoder picks, always 32bppARGB at 96 dpi.
 U32s decode(const Bytes& bytes, std::pair<int32_t, int32_t>* size = nullptr) {
   auto img = testutil::decode_ok(bytes);
   EXPECT_EQ(img->format(), raster::pf::k32bppARGB);
@@ -71,9 +67,7 @@ U32s magick(const Bytes& bytes, int frame = 0) {
       testutil::rgba_to_argb(testutil::magick_rgba(dir.file("x.ico"), nullptr, nullptr, frame)));
 }
 
-// Several sizes in DIB entries, of which the largest is read; a 256 x 256
-// entry stored as PNG, decoded by the PNG decoder (so it needs the PNG codec
-// in the library).
+// The largest of several DIB entries; a 256 x 256 entry stored as PNG.
 TEST(IcoDecode, ImageMagickIconsGiveTheLargestEntryAsImageMagickReadsIt) {
   // Arguments, size and frame of the largest entry, first byte of the first
   // entry (a DIB header's size, or PNG's signature).
@@ -96,9 +90,8 @@ TEST(IcoDecode, ImageMagickIconsGiveTheLargestEntryAsImageMagickReadsIt) {
 TEST(IcoDecode, EntriesOfEveryDepthTakeAlphaFromAlphaOrTheAndMask) {
   const uint32_t blue = 0x0000FF, yellow = 0xFFFF00, red = 0xFF0000, teal = 0x008080;
   const uint32_t B = 0xFF0000FF, Y = 0xFFFFFF00, R = 0xFFFF0000, T = 0xFF008080;
-  // Size, bits, table, colour and mask rows (bottom row first), the pixels
-  // (a masked pixel keeps its colour at alpha 0), and whether ImageMagick
-  // reads the same.
+  // Size, bits, table, colour and mask rows (bottom up), pixels (masked: alpha 0), and
+  // whether ImageMagick agrees.
   const std::tuple<uint8_t, uint8_t, uint16_t, U32s, Bytes, Bytes, U32s, bool> cases[] = {
       // clang-format off
       // 1 bit, 8 x 2: 0xAA under mask 0x81, 0x0F unmasked.
@@ -115,8 +108,7 @@ TEST(IcoDecode, EntriesOfEveryDepthTakeAlphaFromAlphaOrTheAndMask) {
       // 32 bits with alpha: the mask is ignored.
       {2, 1, 32, {}, {10, 20, 30, 128, 40, 50, 60, 255}, {0x40, 0, 0, 0},
        {0x801E140A, 0xFF3C3228}, true},
-      // 32 bits, alpha all zero: the mask decides. (ImageMagick shows such an
-      // entry fully transparent.)
+      // 32 bits, alpha all zero: the mask decides (ImageMagick: all transparent).
       {2, 1, 32, {}, {10, 20, 30, 0, 40, 50, 60, 0}, {0x40, 0, 0, 0}, {0xFF1E140A, 0x003C3228},
        false},
       // 32 bits without a mask at all.
@@ -135,8 +127,7 @@ TEST(IcoDecode, EntriesOfEveryDepthTakeAlphaFromAlphaOrTheAndMask) {
 }
 
 TEST(IcoDecode, ChoosesBySizeThenByTheEntrysOwnDepth) {
-  // Same size twice, with misleading directory bit counts (32 on the 4-bit
-  // entry, 0 on the 32-bit one): the entries' headers decide.
+  // Same size twice, directory bit counts misleading: the entries' headers decide.
   const Bytes shallow = dib(2, 1, 4, {0x0000FF}, {0, 0, 0, 0}, {0, 0, 0, 0});
   const Bytes deep = dib(2, 1, 32, {}, {0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF}, {0, 0, 0, 0});
   const U32s green(2, 0xFF00FF00);
@@ -188,9 +179,7 @@ TEST(IcoEncode, WritesOneThirtyTwoBitEntryReadBackByBothSides) {
   raster::MemorySink sink(out);
   ASSERT_EQ(raster::encode_ico(*img, sink), Ok);
   ASSERT_EQ(out.size(), 6u + 16 + 40 + 4096 + 128);
-  // An icon with one entry of 32 x 32, 1 plane, 32 bits; its DIB header
-  // gives the doubled height and the image size. Each mask row sets the
-  // sixteen pixels with alpha < 128. The readers check the colour rows.
+  // One 32-bit 32 x 32 entry; the mask sets the sixteen pixels with alpha < 128 in each row.
   Bytes mask;
   for (int row = 0; row < 32; ++row) mask.insert(mask.end(), {0xFF, 0xFF, 0, 0});
   const Bytes colour(out.begin() + 62, out.end() - 128);

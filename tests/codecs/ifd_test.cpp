@@ -1,6 +1,4 @@
-// Image file directories: hand-built blocks in both byte orders, hostile
-// blocks, and EXIF blocks written and read back. (ImageMagick reads our
-// blocks in jpeg_test.cpp.)
+// Image file directories: hand-built and hostile blocks, EXIF blocks written and read back.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -57,8 +55,7 @@ Bytes ids(const Items& items) {  // low bytes of the ids, in order
 TEST(IfdRead, EveryTypeInBothByteOrdersComesBackLittleEndian) {
   for (bool be : {false, true}) {
     SCOPED_TRACE(be ? "MM" : "II");
-    // Tag, type, count, the value (n bytes) or its offset; the type and the
-    // bytes read back (type 0: skipped). SBYTE and SSHORT keep file order.
+    // As entry() takes them, then type and bytes read (0: skipped). SBYTE, SSHORT: file order.
     const std::tuple<uint16_t, uint16_t, uint32_t, uint32_t, int, uint16_t, Bytes> entries[] = {
         // clang-format off
         {0x0100, 3, 1, 640, 2, 3, {0x80, 0x02}},                       // SHORT in the entry
@@ -124,9 +121,8 @@ TEST(IfdRead, FollowsSubDirectoriesOnceAndRefusesOrTrimsHostileBlocksWithoutOver
   b.put(8, 60000, 2);  // far more entries than fit: the ones inside are read
   EXPECT_EQ(ids(read(b.d)), Bytes{0x10});
 
-  // Every prefix, in an exact-size buffer the sanitizer build watches. Whole
-  // entries appear one by one: main, Exif, interop (until GPS's id 1 replaces
-  // it), GPS's second.
+  // Every prefix in an exact-size buffer: entries of main, Exif, interop (until GPS's id 1
+  // replaces it) and GPS's second appear one by one.
   for (size_t n = 0; n <= linked.size(); ++n) {
     const std::unique_ptr<uint8_t[]> copy(new uint8_t[n + 1]);
     std::copy(linked.begin(), linked.begin() + n, copy.get());

@@ -1,6 +1,4 @@
-// JPEG codec: decoding against ImageMagick's reading of the same files,
-// known colours and resolutions, refusal of broken files, and encoder output
-// as ImageMagick and our own decoder read it.
+// JPEG codec against ImageMagick, known colours and resolutions, broken files, encoder.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -49,10 +47,8 @@ Bytes patched(Bytes b, std::initializer_list<std::pair<size_t, uint8_t>> changes
 TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
   ScratchDir dir;
   const std::string plasma = "-size 67x45 -seed 7 plasma:red-blue ";
-  // Arguments, format, dpi, and a flat colour expected (0: ImageMagick's
-  // reading instead). CMYK gets an Adobe marker and the YCCK transform;
-  // inverted CMYK (0 = full ink) gives R = C' K' / 255. Without a unit the
-  // JFIF density only gives the pixels' shape: 96 dpi.
+  // Flat colour 0: ImageMagick's pixels. Inverted CMYK (Adobe, YCCK) gives R = C' K' / 255;
+  // a JFIF density without a unit gives 96 dpi.
   const std::tuple<std::string, raster::PixelFormat, float, float, uint32_t> cases[] = {
       {plasma + "-colorspace Gray", k8bppIndexed, 96, 96, 0},
       {plasma + "-sampling-factor 1x1", k24bppRGB, 96, 96, 0},
@@ -84,8 +80,7 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
     EXPECT_LE(max_channel_diff(testutil::argb_pixels(*img), flat ? U32s(w * h, flat) : theirs), 1);
   }
 
-  // No JFIF header, big-endian EXIF with 300 x 150 dpi (a fuzz seed;
-  // ImageMagick reads the same).
+  // No JFIF header, big-endian EXIF with 300 x 150 dpi (a fuzz seed).
   const std::string seed = KORVEX_SOURCE_DIR "/fuzz/corpus/jpeg/exif-be-no-jfif.jpg";
   auto img = testutil::decode_ok(testutil::read_file(seed));
   EXPECT_EQ((std::pair{img->dpi_x(), img->dpi_y()}), (std::pair{300.0f, 150.0f}));
@@ -96,17 +91,14 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
 TEST(JpegDecode, BrokenFilesAreRefusedWithTheRightStatus) {
   ScratchDir dir;
   std::unique_ptr<Image> img;
-  // Arithmetic-coded data cut anywhere decodes silently padded, so a missing
-  // EOI marker alone is refused there too.
+  // Cut arithmetic-coded data decodes padded, so a missing EOI alone is refused there.
   for (const char* args : {"-sampling-factor 2x2", "-interlace Plane", "-colorspace Gray",
                            "ppm:- | /usr/bin/cjpeg -arithmetic -progressive >"}) {
     SCOPED_TRACE(args);
     const Bytes whole = magick_jpeg(dir, std::string("-size 64x48 -seed 3 plasma: ") + args);
     ASSERT_EQ(testutil::decode(whole, img), Ok);
-    // Cut inside the header, at the start of the data, halfway, near the
-    // end, before the last scan (libjpeg alone would give a progressive
-    // picture cut there coarser), and before the EOI marker only: the
-    // picture is complete then.
+    // Cuts in the header, data, before the last scan (libjpeg alone would give a coarser
+    // progressive picture) and before EOI only (complete).
     const size_t sos = find_marker(whole, 0xDA), size = whole.size();
     for (size_t n : {size_t{3}, size_t{40}, sos + 20, size / 2, size - 40,
                      find_marker(whole, 0xDA, true), size - 2}) {
@@ -154,8 +146,7 @@ Bytes encode(Image& img, const raster::EncoderParams& params = {}, raster::Statu
   return testutil::encode("*.jfif", img, params, expect);
 }
 
-// Quality and layout as identify reports them (1 gray, 2 YCbCr), pixels
-// against ImageMagick's reading and against the source.
+// identify's quality and layout (1 gray, 2 YCbCr); pixels against ImageMagick and the source.
 TEST(JpegEncode, QualityLayoutAndPixelsAsImageMagickReadsThem) {
   ScratchDir dir;
   const std::string file = dir.file("e.jpg");
@@ -168,9 +159,7 @@ TEST(JpegEncode, QualityLayoutAndPixelsAsImageMagickReadsThem) {
   auto flagged = ramp_image(40, 30, k8bppIndexed);  // four grays, flagged gray
   ASSERT_EQ(flagged->set_palette({2, {0xFF000000, 0xFF555555, 0xFFAAAAAA, 0xFFFFFFFF}}), Ok);
   auto halftone = ramp_image(40, 30, k8bppIndexed);
-  // Quality (-1: the default), identify's report, worst error against the
-  // source (255: not compared). The halftone picture has sharp colour edges,
-  // which 4:2:0 chroma blurs.
+  // Quality -1: default; tolerance 255: not compared; 4:2:0 chroma blurs halftone edges.
   const std::tuple<Image*, int, const char*, int> cases[] = {
       // clang-format off
       {argb.get(), 0, "1 2x2,1x1,1x1 2", 255},   {argb.get(), 50, "50 2x2,1x1,1x1 2", 255},

@@ -1,6 +1,4 @@
-// PNG codec: PngSuite files against ImageMagick, hand-built files with known
-// bytes, damaged and oversized files, and the encoder's output read back by
-// ImageMagick and by the decoder.
+// PNG codec: PngSuite and hand-built files, damage, limits; encoder output read back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,11 +34,8 @@ std::string magick(const std::string& args) {
   return out;
 }
 
-// Compares a decoded PngSuite file with ImageMagick's reading of it, as
-// 16-bit R, G, B, A samples: exactly for 48bppRGB and 64bppARGB, and through
-// the 32bppARGB view otherwise. Most PngSuite files carry gAMA 1.0, for which
-// ImageMagick labels the pixels linear and would convert them to sRGB on
-// output; relabelling them keeps the stored samples.
+// Exact 16-bit RGBA against ImageMagick (through the 32bppARGB view below 48 bits);
+// relabelled sRGB so that ImageMagick keeps the samples of gAMA 1.0 files.
 void expect_same_as_magick(Image& img, const std::string& path) {
   const std::string raw =
       magick("'" + path + "[0]' -set colorspace sRGB -depth 16 -endian LSB RGBA:-");
@@ -57,8 +52,6 @@ void expect_same_as_magick(Image& img, const std::string& path) {
   }
   EXPECT_EQ(ours, theirs);
 }
-
-// --- PNG files built byte by byte -------------------------------------------
 
 void put_be32(Bytes& v, uint32_t x) {
   for (int s = 24; s >= 0; s -= 8) v.push_back(static_cast<uint8_t>(x >> s));
@@ -81,8 +74,7 @@ Bytes zlib_stored(const Bytes& raw) {
 
 using Chunks = std::vector<std::pair<std::string, Bytes>>;
 
-// Signature, IHDR, `before`, one IDAT holding `rows` (filter bytes included),
-// `after`, IEND.
+// Signature, IHDR, `before`, one IDAT of `rows` (with filter bytes), `after`, IEND.
 Bytes build_png(uint32_t w, uint32_t h, uint8_t depth, uint8_t color, const Bytes& rows,
                 const Chunks& before = {}, const Chunks& after = {}) {
   Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, ihdr;
@@ -128,12 +120,8 @@ Bytes chunk_body(const Bytes& png, const std::string& type) {
   return {};
 }
 
-// --- Decoding ---------------------------------------------------------------
-
 TEST(PngDecode, PngSuiteMatchesImageMagickInEveryColourTypeAndDepth) {
-  // Each basic file (basn) with its interlaced variant (basi); odd sizes
-  // (interlace passes with few or no pixels), filters, chunk order, zlib
-  // levels, tRNS palettes and ancillary chunks that are skipped.
+  // Basic and interlaced files, odd sizes, filters, chunk order, zlib levels, tRNS, extras.
   const std::pair<raster::PixelFormat, const char*> files[] = {
       {pf::k1bppIndexed, "basn0g01 basi0g01 basn3p01 basi3p01 s01i3p01 s01n3p01 s02i3p01 s03n3p01"},
       {pf::k4bppIndexed,
@@ -241,8 +229,6 @@ TEST(PngDecode, PixelMemoryLimitRefusesBeforeAllocating) {
   EXPECT_EQ(decode_ok(build_png(1500000, 1, 8, 0, row))->surface().row(0)[1499999], 0xAB);
 }
 
-// --- Encoding ---------------------------------------------------------------
-
 TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
   // Format, colour type and bit depth written, format read back.
   const std::tuple<raster::PixelFormat, const char*, raster::PixelFormat> cases[] = {
@@ -276,14 +262,12 @@ TEST(PngEncode, EveryFormatIsReadBackByImageMagickAndTheDecoder) {
     auto back = decode_ok(file);
     EXPECT_EQ(back->format(), decoded);
     expect_same_as_magick(*back, path);
-    // Premultiplied 16-bit pixels are unpremultiplied at full precision, so
-    // their 8-bit view may differ from the image's own by one.
+    // 16-bit premultiplied pixels unpremultiply at full precision: 8-bit views differ by 1.
     const Pixels shown = testutil::argb_pixels(*img);
     const int slack = format == pf::k64bppPARGB ? 1 : 0;
     EXPECT_LE(max_channel_diff(shown, testutil::rgba_to_argb(testutil::magick_rgba(path))), slack);
     EXPECT_LE(max_channel_diff(shown, testutil::argb_pixels(*back)), slack);
-    // Samples that PNG holds as they are come back bit for bit, 16-bit gray
-    // as three equal samples.
+    // Samples PNG holds as they are come back exactly, 16-bit gray as three equal ones.
     Bytes want = stored_rows(*img);
     if (format == pf::k16bppGrayScale) {
       const Bytes g = std::exchange(want, {});

@@ -1,5 +1,4 @@
-// Encoders streaming into a file give the same bytes as into memory, and
-// large pixel buffers keep their zeroing contract.
+// Encoders stream into files the bytes they give in memory; large buffers start zeroed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -41,8 +40,7 @@ TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
     raster::EncoderParams params;
     raster::PixelFormat format;
   };
-  // Large enough that TIFF strips, libjpeg's and the file sink's buffers
-  // fill several times over; TIFF patches its directory offset at the end.
+  // Large enough to fill TIFF strips, libjpeg's and the sink's buffers several times.
   const Case cases[] = {
       {"*.tif", {{ep::kCompression, ep::kCompressionNone}}, pf::k24bppRGB},
       {"*.tif", {{ep::kCompression, ep::kCompressionLZW}}, pf::k32bppARGB},
@@ -98,7 +96,7 @@ TEST(StreamingEncoders, ASinkThatFailsMidwayFailsTheEncode) {
   }
 }
 
-// Decodes a file through decode_image_file, as CreateImageFromFile does.
+// Decodes a file through decode_image_file, as images opened by path are.
 raster::Status decode_from_file(const std::string& path, std::unique_ptr<Image>& img) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return raster::Status::FileNotFound;
@@ -110,8 +108,7 @@ raster::Status decode_from_file(const std::string& path, std::unique_ptr<Image>&
 
 TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
   testutil::ScratchDir dir;
-  // Noise, so that compressed variants stay above the size where files are
-  // decoded straight from disk.
+  // Noise keeps compressed variants above the size decoded straight from disk.
   auto img = picture(pf::k24bppRGB, 1400, 1200);
   uint32_t seed = 12345;
   for (int32_t y = 0; y < img->height(); ++y) {
@@ -148,8 +145,7 @@ TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
     ASSERT_NE(desc, nullptr);
     EXPECT_EQ(desc->value, text.value);
   }
-  // Several pages keep their bytes for later: those are read whole. So is a
-  // file cut short, which then fails as it does from memory.
+  // Several pages, or a cut file (failing as from memory), are read whole.
   std::unique_ptr<Image> none;
   EXPECT_EQ(decode_from_file(dir.file("pages.tif"), none), raster::Status::NotImplemented);
   std::vector<uint8_t> cut = plain;
@@ -162,8 +158,7 @@ TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
 }
 
 TEST(LargeBuffers, SurfacesAndZeroedBuffersAreZeroEvenOnReusedMemory) {
-  // Dirty a few large blocks and give them back, so the next allocations
-  // may well reuse them.
+  // Dirtied large blocks, freed so that the next allocations may reuse them.
   for (size_t mb : {5, 17}) {
     uint8_t* dirty = raster::allocate_buffer(mb << 20, false);
     ASSERT_NE(dirty, nullptr);

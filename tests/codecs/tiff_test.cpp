@@ -1,7 +1,5 @@
-// TIFF codec: ImageMagick- and libtiff-made files decode to the pixels
-// ImageMagick reads, hand-made files to known samples; our output is checked
-// with tiffinfo and read back by ImageMagick; multi-page writing, lazy pages,
-// tags, damaged input and the pixel limit.
+// TIFF codec against ImageMagick, libtiff's tools and hand-made files; multi-page
+// writing, lazy pages, tags, damaged input and the pixel limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,8 +49,7 @@ uint16_t le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-// Our active frame against ImageMagick's reading of a frame, each channel
-// within `tolerance` (the colour of transparent pixels is free).
+// The active frame against ImageMagick's, per channel within `tolerance` (transparent colour free).
 void expect_like_magick(Image& img, const std::string& path, int frame = 0, int tolerance = 0) {
   int32_t w = 0, h = 0;
   const Argb ref = testutil::rgba_to_argb(testutil::magick_rgba(path, &w, &h, frame));
@@ -66,8 +63,7 @@ void expect_like_magick(Image& img, const std::string& path, int frame = 0, int 
   }
 }
 
-// Deterministic pixels: index patterns for indexed formats, an ARGB pattern
-// with varied alpha otherwise.
+// Index patterns for indexed formats, else an ARGB pattern with varied alpha.
 std::unique_ptr<Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int32_t h = 13) {
   std::unique_ptr<Image> img;
   EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
@@ -87,8 +83,7 @@ std::unique_ptr<Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int3
   return img;
 }
 
-// A little-endian one-strip uncompressed gray or palette TIFF; `extra`
-// entries come after the standard ones and may point into `data` (kData).
+// A little-endian one-strip uncompressed TIFF; `extra` entries follow the standard ones.
 struct Entry {
   uint16_t tag, type;  // 3 SHORT, 4 LONG
   uint32_t count, value;
@@ -144,13 +139,9 @@ std::pair<Bytes, std::string> encode_to(const testutil::ScratchDir& dir, const s
   return {bytes, tiffinfo(dir.file(name))};
 }
 
-// ---- decoding ------------------------------------------------------------------------
-
 TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
   testutil::ScratchDir dir;
-  // ImageMagick truncates 16-bit samples to 8 bits where the image model
-  // rounds, and its colormap entries are not multiples of 257 (read as v >> 8):
-  // those compare within 1, like libtiff's CMYK conversion.
+  // Within 1: ImageMagick truncates 16-bit samples and colormap entries, libtiff's CMYK.
   const std::string tiles = " -define tiff:tile-geometry=", a = " -alpha set -channel A -fx ",
                     bilevel = "rose: -resize 300% -type Bilevel -compress ";
   const std::tuple<std::string, raster::PixelFormat, int> cases[] = {
@@ -281,8 +272,7 @@ TEST(TiffDecode, DamagedInputAndThePixelLimitGiveAStatus) {
   EXPECT_EQ(direct, Status::OutOfMemory);
   EXPECT_EQ(via_rgba, Status::OutOfMemory);
 
-  // Prefixes of a tiled LZW file, and scattered changes in its data and
-  // directory: a status, never a crash (the sanitizer build watches reads).
+  // Prefixes and scattered changes of a tiled LZW file: a status, never a crash.
   const Bytes whole =
       magick_make(dir, "t.tif", "rose: -depth 8 -compress LZW -define tiff:tile-geometry=32x32");
   for (size_t n = 4; n < whole.size(); n += 37) {
@@ -300,8 +290,6 @@ TEST(TiffDecode, DamagedInputAndThePixelLimitGiveAStatus) {
     if (testutil::decode(bent, img) == Status::Ok) testutil::argb_pixels(*img);
   }
 }
-
-// ---- encoding ------------------------------------------------------------------------
 
 TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
   testutil::ScratchDir dir;
@@ -400,8 +388,7 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
             .empty());
   }
 
-  // Other depths convert: 1 by nearest of black and white, 4 and 8 by the
-  // nearest halftone entry, 24 and 32 to RGB(A).
+  // Depth 1: nearest of black and white; 4 and 8: nearest halftone entry; 24, 32: RGB(A).
   std::unique_ptr<Image> four;
   ASSERT_EQ(Image::create(4, 1, pf::k32bppARGB, four), Status::Ok);
   const uint32_t px[] = {0xFF000000, 0xFFFFFFFF, 0xFF505050, 0x80C0C0C0};
@@ -428,8 +415,6 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
     }
   }
 }
-
-// ---- multi-page writing, tags and lazy pages ------------------------------------------
 
 std::vector<std::string> listing(const std::string& folder) {
   std::vector<std::string> names;
@@ -501,39 +486,7 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
   EXPECT_EQ(damaged->clone(copy), Status::GenericError);
 }
 
-TEST(TiffPages, AbandonedOrRefusedWritersLeaveNoTrace) {
-  testutil::ScratchDir dir;
-  const std::string path = dir.file("keep.tif");
-  const Bytes original = {'o', 'l', 'd'};
-  testutil::write_file(path, original);
-  auto img = pattern_image(pf::k8bppIndexed);
-  std::unique_ptr<raster::FrameWriter> writer;
-  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, path, writer), Status::Ok);
-  ASSERT_EQ(writer->add(*img, {}), Status::Ok);
-  EXPECT_EQ(listing(dir.path()).size(), 2u);
-  writer.reset();
-  EXPECT_EQ(testutil::read_file(path), original);
-  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"keep.tif"});
-
-  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *img, params(9), path, writer),
-            Status::InvalidParameter);
-  // A missing folder: the status of a single-image save there.
-  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, dir.file("no/such/dir.tif"), writer),
-            Status::FileNotFound);
-  EXPECT_EQ(writer, nullptr);
-  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"keep.tif"});
-
-  // A replaced file keeps its permission bits.
-  namespace fs = std::filesystem;
-  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-  fs::permissions(path, perms);
-  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *img, {}, path, writer), Status::Ok);
-  ASSERT_EQ(writer->finish(), Status::Ok);
-  EXPECT_EQ(fs::status(path).permissions(), perms);
-  EXPECT_EQ(stored_rows(*decode_ok(testutil::read_file(path))), stored_rows(*img));
-}
-
-TEST(TiffPages, FailedOrAbandonedWritesLeaveTheOldFileOrNone) {
+TEST(TiffPages, FailedRefusedOrAbandonedWritesLeaveTheOldFileOrNone) {
   const Bytes original = {'o', 'l', 'd'};
   auto small = pattern_image(pf::k8bppIndexed);
   auto big = pattern_image(pf::k24bppRGB, 400, 400);  // 480 KB uncompressed
@@ -552,7 +505,16 @@ TEST(TiffPages, FailedOrAbandonedWritesLeaveTheOldFileOrNone) {
     std::unique_ptr<raster::FrameWriter> writer;
     ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
     ASSERT_EQ(writer->add(*small, {}), Status::Ok);
+    EXPECT_EQ(listing(dir.path()).size(), had_file ? 2u : 1u);
     writer.reset();  // abandoned
+    expect_untouched();
+    EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, params(9), path, writer),
+              Status::InvalidParameter);
+    // A missing folder: the status of a single-image save there.
+    EXPECT_EQ(
+        host::open_frame_file(tiff_encoder(), *small, {}, dir.file("no/such/dir.tif"), writer),
+        Status::FileNotFound);
+    EXPECT_EQ(writer, nullptr);
     expect_untouched();
 
     FileSizeLimit limit(64 << 10);
@@ -562,6 +524,18 @@ TEST(TiffPages, FailedOrAbandonedWritesLeaveTheOldFileOrNone) {
     EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
     expect_untouched();
   }
+  // A replaced file keeps its permission bits.
+  testutil::ScratchDir dir;
+  const std::string path = dir.file("keep.tif");
+  testutil::write_file(path, original);
+  namespace fs = std::filesystem;
+  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path, perms);
+  std::unique_ptr<raster::FrameWriter> writer;
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+  ASSERT_EQ(writer->finish(), Status::Ok);
+  EXPECT_EQ(fs::status(path).permissions(), perms);
+  EXPECT_EQ(stored_rows(*decode_ok(testutil::read_file(path))), stored_rows(*small));
 }
 
 }  // namespace
