@@ -174,15 +174,16 @@ TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return text == "old contents" && tmp.regular_files() == 1;
   };
+  // A producer that writes `mib` megabytes and then returns `result`.
   const std::vector<uint8_t> chunk(1 << 20, 0x5A);
+  auto save = [&](int mib, raster::Status result) {
+    return host::write_file_atomically(target, [&](raster::ByteSink& out) {
+      for (int i = 0; i < mib; ++i) out.write(chunk.data(), chunk.size());
+      return result;
+    });
+  };
   // The producer fails after writing megabytes, or throws.
-  EXPECT_EQ(host::write_file_atomically(target,
-                                        [&](raster::ByteSink& out) {
-                                          for (int i = 0; i < 3; ++i)
-                                            out.write(chunk.data(), chunk.size());
-                                          return raster::Status::GenericError;
-                                        }),
-            raster::Status::GenericError);
+  EXPECT_EQ(save(3, raster::Status::GenericError), raster::Status::GenericError);
   EXPECT_TRUE(unchanged());
   EXPECT_EQ(host::write_file_atomically(target,
                                         [&](raster::ByteSink& out) -> raster::Status {
@@ -196,13 +197,7 @@ TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
   // ignored it.
   {
     const testutil::FileSizeLimit limit(3 << 20);
-    EXPECT_EQ(host::write_file_atomically(target,
-                                          [&](raster::ByteSink& out) {
-                                            for (int i = 0; i < 8; ++i)
-                                              out.write(chunk.data(), chunk.size());
-                                            return raster::Status::Ok;
-                                          }),
-              raster::Status::Win32Error);
+    EXPECT_EQ(save(8, raster::Status::Ok), raster::Status::Win32Error);
   }
   EXPECT_TRUE(unchanged());
   // A successful streamed save replaces the file and keeps its permissions.

@@ -229,7 +229,7 @@ TEST(PdfDocument, WideObjectNumbersAndRefusedCalls) {
   EXPECT_EQ(doc.last_object(), 40009);
   ASSERT_TRUE(doc.ClosePDFFile());
   const std::string f = slurp(tmp / "big.pdf");
-  expect_contains(f, {"/Count 13335\r", "\r/Size 40010\r"});
+  EXPECT_NE(f.find("/Count 13335\r"), std::string::npos);  // "/Size 40010": in the tail
   const size_t tail = f.find("xref\r\n");
   EXPECT_TRUE(f.substr(tail) == expected_tail(f.substr(0, tail), 40009));
   testutil::expect_qpdf_clean(tmp / "big.pdf");

@@ -1,6 +1,7 @@
 // Fonts and images of the PDF writer, and the files as qpdf and poppler's
 // tools read and render them.
 #include <cmath>
+#include <tuple>
 
 #include "pdf_test_util.h"
 #include "raster/image.h"
@@ -79,10 +80,8 @@ std::unique_ptr<raster::Image> make_image(int w, int h, raster::PixelFormat f) {
   return img;
 }
 
-// One page rendered by pdftoppm at 288 dpi, four pixels per point, as RGB
-// bytes. (poppler smooths images drawn at less than four device pixels per
-// image pixel, so an image placed at one pixel per point is compared at 4x,
-// where every image pixel becomes a plain 4 x 4 block.)
+// One page rendered by pdftoppm at 288 dpi as RGB bytes: poppler smooths images
+// drawn below four device pixels per image pixel, at 4x each is a plain block.
 std::string render(const std::string& pdf, int page, const std::string& prefix, int& w, int& h) {
   run("pdftoppm -r 288 -f " + std::to_string(page) + " -l " + std::to_string(page) +
       " -singlefile '" + pdf + "' '" + prefix + "'");
@@ -111,10 +110,9 @@ TEST(PdfImages, EncodingsPalettesRenderedPixelsAndEveryPixelFormat) {
     EXPECT_EQ(doc.PdfAddImage(*four_bit), 4);
     EXPECT_EQ(doc.PdfAddImage(tmp / "missing.png"), 0);
     EXPECT_EQ(doc.PdfAddImage(std::string(KORVEX_SOURCE_DIR) + "/tests/data/png/basi0g08.png"), 5);
-    EXPECT_EQ(doc.ImageWidth(5), 32);
-    EXPECT_EQ(doc.ImageResX(2), 144);
-    EXPECT_EQ(doc.ImageHeight(2), H);
-    EXPECT_EQ(doc.ImageWidth(6), 0);
+    EXPECT_EQ(
+        std::make_tuple(doc.ImageWidth(5), doc.ImageResX(2), doc.ImageHeight(2), doc.ImageWidth(6)),
+        std::make_tuple(32, 144, H, 0));
     doc.SetPaperWidth(W);
     doc.SetPaperHeight(H);
     for (int id : {1, 2}) {
