@@ -130,7 +130,7 @@ TEST(PdfImages, EncodingsPalettesRenderedPixelsAndEveryPixelFormat) {
     // The four indexed images (the grey PNG decodes as indexed): Flate while
     // compressing, else raw without a filter.
     EXPECT_EQ(count_of(f, " /Filter/FlateDecode\r\n"), compress ? 4u : 0u);
-    const std::string z = compress ? "" : "4\r\n";  // 1 bit, 10 pixels wide: rows of 2 bytes
+    const std::string one_bit_length = compress ? "" : "4\r\n";  // 10 pixels: rows of 2 bytes
     expect_contains(f, {"/Name /Img1\r/Width 40\r/Height 30\r\n/BitsPerComponent 8\r"
                         "/ColorSpace [/Indexed /DeviceRGB 255 7 0 R]\r/Length ",
                         "7 0 obj\r\n<</Length 768 >>\rstream\r\n",
@@ -138,7 +138,7 @@ TEST(PdfImages, EncodingsPalettesRenderedPixelsAndEveryPixelFormat) {
                         "<</Length 48 >>\rstream\r\n",  // 4 bits: 16 entries
                         "/ColorSpace /DeviceRGB\r/Length 9 0 R" +
                             std::string(compress ? " /Filter/DCTDecode" : "") + "\r\n",
-                        "/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " + z,
+                        "/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " + one_bit_length,
                         "/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R "
                         "\r/Img5 16 0 R \r\r>>",
                         "q\r40.00 0 0 30.00 0.00 0.00 cm /Img2 Do Q\r\n"});
