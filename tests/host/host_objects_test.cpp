@@ -108,9 +108,8 @@ TEST(HostClipboard, OwnsWhatItHoldsAndReleasesItWhenReplacedOrEmptied) {
   EXPECT_FALSE(SetClipboardData(77, bmp));
   EXPECT_EQ(GetClipboardData(kClipboardBitmap), bmp);
   EmptyClipboard();
-  EXPECT_EQ(GetBitmap(bmp), nullptr);
-  EXPECT_EQ(GlobalBlockCount(), blocks);
-  EXPECT_EQ(GetClipboardData(kClipboardDib), 0);
+  EXPECT_EQ(std::make_tuple(GetBitmap(bmp), GlobalBlockCount(), GetClipboardData(kClipboardDib)),
+            std::make_tuple(nullptr, blocks, 0));
 }
 
 // One thread deletes, frees and replaces what another thread is reading or
@@ -172,8 +171,7 @@ TEST(HostPictures, APictureDeletesTheObjectItOwns) {
     Picture c(Picture::kBitmap, kept, 0, false);
     EXPECT_EQ(a.type(), Picture::kBitmap);
   }
-  EXPECT_EQ(GetBitmap(bmp), nullptr);
-  EXPECT_EQ(GetIcon(icon), nullptr);
+  EXPECT_EQ(std::make_tuple(GetBitmap(bmp), GetIcon(icon)), std::make_tuple(nullptr, nullptr));
   EXPECT_NE(GetBitmap(kept), nullptr);
   DeleteObject(kept);
 }

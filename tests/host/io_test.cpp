@@ -1,16 +1,15 @@
 // Streams, arrays and crash-safe file writes.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
 
+#include "../file_size_limit.h"
 #include "host/file_io.h"
 #include "korvex/array.h"
 #include "korvex/stream.h"
@@ -19,6 +18,19 @@ namespace korvex {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A scratch folder removed with everything in it at the end of the test.
+struct Scratch {
+  const fs::path dir = fs::temp_directory_path() / ("kx-io-" + std::to_string(getpid()));
+  Scratch() { fs::create_directories(dir); }
+  ~Scratch() { fs::remove_all(dir); }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+  size_t regular_files() const {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.is_regular_file();
+    return n;
+  }
+};
 
 TEST(MemoryStreams, ReadWriteSeekBehaveLikeAFile) {
   MemoryStream s;
@@ -39,9 +51,9 @@ TEST(MemoryStreams, ReadWriteSeekBehaveLikeAFile) {
 }
 
 TEST(FileStreams, OpenReadAndSizeARealFile) {
-  const std::string path =
-      (fs::temp_directory_path() / ("kx-fs-" + std::to_string(getpid()))).string();
-  { std::ofstream(path) << "0123456789"; }
+  const Scratch tmp;
+  const std::string path = tmp / "digits";
+  std::ofstream(path) << "0123456789";
   auto f = FileStream::Open(path, "rb");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->Size(), 10);
@@ -50,7 +62,6 @@ TEST(FileStreams, OpenReadAndSizeARealFile) {
   EXPECT_EQ(f->Read(&c, 1), 1);
   EXPECT_EQ(c, '4');
   EXPECT_EQ(FileStream::Open(path + ".missing", "rb"), nullptr);
-  fs::remove(path);
 }
 
 TEST(Arrays, BoundsDimensionsAndFirstIndexFastest) {
@@ -71,9 +82,9 @@ TEST(Arrays, BoundsDimensionsAndFirstIndexFastest) {
 }
 
 TEST(AtomicWrites, TheTargetIsTheOldFileOrTheWholeNewOne) {
-  const fs::path dir = fs::temp_directory_path() / ("kx-aw-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string target = (dir / "out.bin").string();
+  const Scratch tmp;
+  const fs::path& dir = tmp.dir;
+  const std::string target = tmp / "out.bin";
   const uint8_t data[] = {1, 2, 3};
   ASSERT_EQ(host::write_file_atomically(target, data, 3), raster::Status::Ok);
   EXPECT_EQ(fs::file_size(target), 3u);
@@ -93,17 +104,14 @@ TEST(AtomicWrites, TheTargetIsTheOldFileOrTheWholeNewOne) {
   ASSERT_EQ(::stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
   // A symbolic link keeps pointing at its file, which gets the new contents.
-  const std::string link = (dir / "link.bin").string();
+  const std::string link = tmp / "link.bin";
   fs::create_symlink(target, link);
   const uint8_t other[] = {9, 9};
   ASSERT_EQ(host::write_file_atomically(link, other, 2), raster::Status::Ok);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::file_size(target), 2u);
   fs::remove(link);
-  size_t entries = 0;
-  for (const auto& e : fs::directory_iterator(dir)) entries += e.is_regular_file();
-  EXPECT_EQ(entries, 1u);
-  fs::remove_all(dir);
+  EXPECT_EQ(tmp.regular_files(), 1u);
 }
 
 TEST(FileSinks, WritesSeeksAndReadsBackLikeAMemorySink) {
@@ -157,27 +165,25 @@ TEST(FileSinks, WritesSeeksAndReadsBackLikeAMemorySink) {
 }
 
 TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
-  const fs::path dir = fs::temp_directory_path() / ("kx-as-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string target = (dir / "out.bin").string();
-  { std::ofstream(target) << "old contents"; }
+  const Scratch tmp;
+  const std::string target = tmp / "out.bin";
+  std::ofstream(target) << "old contents";
   ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
   auto unchanged = [&] {
     std::ifstream in(target);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t entries = 0;
-    for (const auto& e : fs::directory_iterator(dir)) entries += e.is_regular_file();
-    return text == "old contents" && entries == 1;
+    return text == "old contents" && tmp.regular_files() == 1;
   };
+  // A producer that writes `mib` megabytes and then returns `result`.
   const std::vector<uint8_t> chunk(1 << 20, 0x5A);
+  auto save = [&](int mib, raster::Status result) {
+    return host::write_file_atomically(target, [&](raster::ByteSink& out) {
+      for (int i = 0; i < mib; ++i) out.write(chunk.data(), chunk.size());
+      return result;
+    });
+  };
   // The producer fails after writing megabytes, or throws.
-  EXPECT_EQ(host::write_file_atomically(target,
-                                        [&](raster::ByteSink& out) {
-                                          for (int i = 0; i < 3; ++i)
-                                            out.write(chunk.data(), chunk.size());
-                                          return raster::Status::GenericError;
-                                        }),
-            raster::Status::GenericError);
+  EXPECT_EQ(save(3, raster::Status::GenericError), raster::Status::GenericError);
   EXPECT_TRUE(unchanged());
   EXPECT_EQ(host::write_file_atomically(target,
                                         [&](raster::ByteSink& out) -> raster::Status {
@@ -190,19 +196,8 @@ TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
   // disk would): the write error is the result, even if the producer
   // ignored it.
   {
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    rlimit small = old_limit;
-    small.rlim_cur = 3 << 20;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const raster::Status st = host::write_file_atomically(target, [&](raster::ByteSink& out) {
-      for (int i = 0; i < 8; ++i) out.write(chunk.data(), chunk.size());
-      return raster::Status::Ok;
-    });
-    ::setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(st, raster::Status::Win32Error);
+    const testutil::FileSizeLimit limit(3 << 20);
+    EXPECT_EQ(save(8, raster::Status::Ok), raster::Status::Win32Error);
   }
   EXPECT_TRUE(unchanged());
   // A successful streamed save replaces the file and keeps its permissions.
@@ -223,9 +218,8 @@ TEST(AtomicWrites, AFailedStreamingSaveKeepsTheOldFileAndLeavesNoTemporary) {
   raster::EncodedBytes kept;
   ASSERT_EQ(host::read_whole_file(target, kept), raster::Status::Ok);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(kept.data), kept.size), "New");
-  EXPECT_EQ(host::read_whole_file((dir / "none").string(), kept), raster::Status::FileNotFound);
-  EXPECT_EQ(host::read_whole_file(dir.string(), kept), raster::Status::Win32Error);
-  fs::remove_all(dir);
+  EXPECT_EQ(host::read_whole_file(tmp / "none", kept), raster::Status::FileNotFound);
+  EXPECT_EQ(host::read_whole_file(tmp.dir.string(), kept), raster::Status::Win32Error);
 }
 
 }  // namespace

@@ -10,15 +10,12 @@ namespace korvex {
 namespace {
 
 using S = cKorvexStatus;
+using std::filesystem::exists;
 using testutil::count_of;
 using testutil::FileSizeLimit;
 using testutil::run;
 using testutil::ScratchDir;
 using testutil::slurp;
-
-bool exists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
 
 // The page sizes pdfinfo reports, "W x H;" per page.
 std::string page_sizes(const std::string& path, int pages) {

@@ -1,6 +1,7 @@
 // Fonts and images of the PDF writer, and the files as qpdf and poppler's
 // tools read and render them.
 #include <cmath>
+#include <tuple>
 
 #include "pdf_test_util.h"
 #include "raster/image.h"
@@ -10,6 +11,7 @@ namespace {
 
 using pdf::cPDF;
 using testutil::count_of;
+using testutil::expect_contains;
 using testutil::run;
 using testutil::slurp;
 
@@ -39,30 +41,26 @@ TEST(PdfFonts, NamesWidthsAndToolsListing) {
   EXPECT_EQ(doc.TextWidth("A", 5, 10), 0);
   ASSERT_TRUE(doc.ClosePDFFile());
   const std::string f = slurp(tmp / "f.pdf");
-  EXPECT_NE(
-      f.find("<< /Type /Font \r/Subtype /TrueType\r/Name /Font1\r/BaseFont /Arial,Bold\r"
-             "/FirstChar 32\r/LastChar 255\r/FontDescriptor 6 0 R\r/Encoding /WinAnsiEncoding\r"
-             "/Widths [\r\n278 333 "),
-      std::string::npos);
-  EXPECT_NE(f.find("/FontName /Arial,Bold\r/MissingWidth "), std::string::npos);
-  EXPECT_NE(f.find("/BaseFont /TimesNewRoman,BoldItalic\r"), std::string::npos);
-  EXPECT_NE(f.find("/FontName /TimesNewRoman,BoldItalic\r"), std::string::npos);
-  EXPECT_NE(f.find("/ItalicAngle -11\r/Flags 32\r/MaxWidth  "), std::string::npos);
-  EXPECT_NE(f.find("/BaseFont /CourierNew\r"), std::string::npos);
+  expect_contains(
+      f, {"<< /Type /Font \r/Subtype /TrueType\r/Name /Font1\r/BaseFont /Arial,Bold\r"
+          "/FirstChar 32\r/LastChar 255\r/FontDescriptor 6 0 R\r/Encoding /WinAnsiEncoding\r"
+          "/Widths [\r\n278 333 ",
+          "/FontName /Arial,Bold\r/MissingWidth ", "/BaseFont /TimesNewRoman,BoldItalic\r",
+          "/FontName /TimesNewRoman,BoldItalic\r", "/ItalicAngle -11\r/Flags 32\r/MaxWidth  ",
+          "/BaseFont /CourierNew\r",
+          "/Font <<\r/Font1 5 0 R \r/Font2 7 0 R \r/Font3 9 0 R \r/Font4 11 0 R \r>>\r"
+          "/ProcSet [/PDF /Text ]\r>>",
+          "BT\r\n/Font4 10 Tf\r\n93.33 700 Td\r\n(AA) Tj\r\nET\r\n",
+          "/Font1 12 Tf\r\n0 1 -1 0 10 20 Tm\r\n(\\(x\\)) Tj\r\n"});
   // The widths line: 224 numbers (codes 32..255), each followed by a space.
   const size_t w = f.find("/Widths [\r\n") + 11;
   const std::string widths = f.substr(w, f.find("\r\n", w) - w);
   EXPECT_EQ(count_of(widths, " "), 224u);
   EXPECT_EQ(widths.back(), ' ');
-  EXPECT_NE(f.find("/Font <<\r/Font1 5 0 R \r/Font2 7 0 R \r/Font3 9 0 R \r/Font4 11 0 R \r>>\r"
-                   "/ProcSet [/PDF /Text ]\r>>"),
-            std::string::npos);
-  EXPECT_NE(f.find("BT\r\n/Font4 10 Tf\r\n93.33 700 Td\r\n(AA) Tj\r\nET\r\n"), std::string::npos);
-  EXPECT_NE(f.find("/Font1 12 Tf\r\n0 1 -1 0 10 20 Tm\r\n(\\(x\\)) Tj\r\n"), std::string::npos);
   testutil::expect_qpdf_clean(tmp / "f.pdf");
   const std::string fonts = run("pdffonts '" + tmp / "f.pdf" + "'");
-  for (const char* name : {"Arial,Bold ", "TimesNewRoman,BoldItalic ", "CourierNew ", "Arial "})
-    EXPECT_NE(fonts.find(std::string("\n") + name), std::string::npos) << fonts;
+  expect_contains(fonts,
+                  {"\nArial,Bold ", "\nTimesNewRoman,BoldItalic ", "\nCourierNew ", "\nArial "});
   EXPECT_EQ(count_of(fonts, "TrueType"), 4u) << fonts;
 }
 
@@ -72,23 +70,18 @@ std::unique_ptr<raster::Image> make_image(int w, int h, raster::PixelFormat f) {
   raster::Palette pal;
   for (uint32_t i = 0; i < 4; ++i) pal.entries.push_back(0xFF000000u | (i * 0x400000u) | (i * 60u));
   if (raster::is_indexed(f)) img->set_palette(pal);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const uint32_t argb =
-          raster::is_indexed(f)
-              ? pal.entries[static_cast<size_t>((x / 3 + y / 2) % 4)]
-              : 0xFF000000u | (uint32_t(x * 6) << 16) | (uint32_t(y * 8) << 8) | 90u;
-      img->set_pixel(x, y, argb);
-    }
-  }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      img->set_pixel(x, y,
+                     raster::is_indexed(f)
+                         ? pal.entries[static_cast<size_t>((x / 3 + y / 2) % 4)]
+                         : 0xFF000000u | (uint32_t(x * 6) << 16) | (uint32_t(y * 8) << 8) | 90u);
   img->set_resolution(144, 72);
   return img;
 }
 
-// One page rendered by pdftoppm at 288 dpi, four pixels per point, as RGB
-// bytes. (poppler smooths images drawn at less than four device pixels per
-// image pixel, so an image placed at one pixel per point is compared at 4x,
-// where every image pixel becomes a plain 4 x 4 block.)
+// One page rendered by pdftoppm at 288 dpi as RGB bytes: poppler smooths images
+// drawn below four device pixels per image pixel, at 4x each is a plain block.
 std::string render(const std::string& pdf, int page, const std::string& prefix, int& w, int& h) {
   run("pdftoppm -r 288 -f " + std::to_string(page) + " -l " + std::to_string(page) +
       " -singlefile '" + pdf + "' '" + prefix + "'");
@@ -98,7 +91,7 @@ std::string render(const std::string& pdf, int page, const std::string& prefix, 
   return ppm.substr(static_cast<size_t>(consumed) + 1);
 }
 
-TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
+TEST(PdfImages, EncodingsPalettesRenderedPixelsAndEveryPixelFormat) {
   testutil::ScratchDir tmp;
   const int W = 40, H = 30;
   auto indexed = make_image(W, H, raster::pf::k8bppIndexed);
@@ -117,10 +110,9 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     EXPECT_EQ(doc.PdfAddImage(*four_bit), 4);
     EXPECT_EQ(doc.PdfAddImage(tmp / "missing.png"), 0);
     EXPECT_EQ(doc.PdfAddImage(std::string(KORVEX_SOURCE_DIR) + "/tests/data/png/basi0g08.png"), 5);
-    EXPECT_EQ(doc.ImageWidth(5), 32);
-    EXPECT_EQ(doc.ImageResX(2), 144);
-    EXPECT_EQ(doc.ImageHeight(2), H);
-    EXPECT_EQ(doc.ImageWidth(6), 0);
+    EXPECT_EQ(
+        std::make_tuple(doc.ImageWidth(5), doc.ImageResX(2), doc.ImageHeight(2), doc.ImageWidth(6)),
+        std::make_tuple(32, 144, H, 0));
     doc.SetPaperWidth(W);
     doc.SetPaperHeight(H);
     for (int id : {1, 2}) {
@@ -138,26 +130,20 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
     // The four indexed images (the grey PNG decodes as indexed): Flate while
     // compressing, else raw without a filter.
     EXPECT_EQ(count_of(f, " /Filter/FlateDecode\r\n"), compress ? 4u : 0u);
-    EXPECT_NE(f.find("/Name /Img1\r/Width 40\r/Height 30\r\n/BitsPerComponent 8\r"
-                     "/ColorSpace [/Indexed /DeviceRGB 255 7 0 R]\r/Length "),
-              std::string::npos);
-    EXPECT_NE(f.find("7 0 obj\r\n<</Length 768 >>\rstream\r\n"), std::string::npos);
-    EXPECT_NE(f.find("<</Length 6 >>\rstream\r\n"), std::string::npos);   // 1 bit: 2 entries
-    EXPECT_NE(f.find("<</Length 48 >>\rstream\r\n"), std::string::npos);  // 4 bits: 16 entries
-    EXPECT_NE(f.find("/ColorSpace /DeviceRGB\r/Length 9 0 R" +
-                     std::string(compress ? " /Filter/DCTDecode" : "") + "\r\n"),
-              std::string::npos);
-    // 1 bit, 10 pixels wide: rows of 2 bytes.
-    EXPECT_NE(f.find("/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " +
-                     std::string(compress ? "" : "4\r\n")),
-              std::string::npos);
-    EXPECT_NE(f.find("/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R \r/Img5 "
-                     "16 0 R \r\r>>"),
-              std::string::npos);
-    EXPECT_NE(f.find("q\r40.00 0 0 30.00 0.00 0.00 cm /Img2 Do Q\r\n"), std::string::npos);
+    const std::string one_bit_length = compress ? "" : "4\r\n";  // 10 pixels: rows of 2 bytes
+    expect_contains(f, {"/Name /Img1\r/Width 40\r/Height 30\r\n/BitsPerComponent 8\r"
+                        "/ColorSpace [/Indexed /DeviceRGB 255 7 0 R]\r/Length ",
+                        "7 0 obj\r\n<</Length 768 >>\rstream\r\n",
+                        "<</Length 6 >>\rstream\r\n",   // 1 bit: 2 palette entries
+                        "<</Length 48 >>\rstream\r\n",  // 4 bits: 16 entries
+                        "/ColorSpace /DeviceRGB\r/Length 9 0 R" +
+                            std::string(compress ? " /Filter/DCTDecode" : "") + "\r\n",
+                        "/ColorSpace [/Indexed /DeviceRGB 1 12 0 R]\r/Length " + one_bit_length,
+                        "/XObject <<\r/Img1 5 0 R \r/Img2 8 0 R \r/Img3 10 0 R \r/Img4 13 0 R "
+                        "\r/Img5 16 0 R \r\r>>",
+                        "q\r40.00 0 0 30.00 0.00 0.00 cm /Img2 Do Q\r\n"});
     testutil::expect_qpdf_clean(path);
-    EXPECT_NE(run("pdfinfo '" + path + "'").find("Page size:       40 x 30 pts"),
-              std::string::npos);
+    expect_contains(run("pdfinfo '" + path + "'"), {"Page size:       40 x 30 pts"});
     const std::string list = run("pdfimages -list '" + path + "'");
     EXPECT_EQ(count_of(list, " jpeg "), compress ? 1u : 0u) << list;
     EXPECT_EQ(count_of(list, "\n"), 4u) << list;  // two header lines, two images drawn
@@ -192,19 +178,14 @@ TEST(PdfImages, EncodingsPalettesAndRenderedPixels) {
                             3) != 0;
       }
     EXPECT_EQ(wrong, 0);
-  }
-}
 
-TEST(PdfImages, EveryPixelFormatGivesAnImageObject) {
-  testutil::ScratchDir tmp;
-  for (bool compress : {true, false}) {
-    cPDF doc;
-    ASSERT_TRUE(doc.InitPDFFile(tmp / "all.pdf"));
-    doc.CompressData = compress;
+    cPDF all;  // every pixel format gives an image object
+    ASSERT_TRUE(all.InitPDFFile(tmp / "all.pdf"));
+    all.CompressData = compress;
     int id = 0;
-    for (raster::PixelFormat f : raster::pf::kAll)
-      EXPECT_EQ(doc.PdfAddImage(*make_image(7, 3, f)), ++id) << f;
-    ASSERT_TRUE(doc.ClosePDFFile());
+    for (raster::PixelFormat pf : raster::pf::kAll)
+      EXPECT_EQ(all.PdfAddImage(*make_image(7, 3, pf)), ++id) << pf;
+    ASSERT_TRUE(all.ClosePDFFile());
     testutil::expect_qpdf_clean(tmp / "all.pdf");
     EXPECT_EQ(count_of(slurp(tmp / "all.pdf"), "/DCTDecode"), compress ? 11u : 0u);
   }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -52,6 +53,11 @@ inline void expect_qpdf_clean(const std::string& path) {
   const std::string out = run("qpdf --check '" + path + "'", &rc);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("No syntax or stream encoding errors"), std::string::npos) << out;
+}
+
+// Every needle occurs somewhere in `hay`.
+inline void expect_contains(const std::string& hay, std::initializer_list<std::string> needles) {
+  for (const std::string& n : needles) EXPECT_NE(hay.find(n), std::string::npos) << n;
 }
 
 inline size_t count_of(const std::string& hay, const std::string& needle) {
