@@ -5,21 +5,19 @@
 # was built for; without it (a build without the module) the module is not checked.
 set -euo pipefail
 
-if [[ $# -lt 3 || $# -gt 4 ]]; then
-  echo "usage: $0 <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]" >&2
-  exit 2
-fi
+[[ $# -ge 3 && $# -le 4 ]] ||
+  { echo "usage: $0 <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]" >&2; exit 2; }
 build_dir=$1 source_dir=$2 scratch=$3 cxx=${4:-g++}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # Nothing from the caller's environment may redirect the install or the look-ups elsewhere.
 unset DESTDIR PKG_CONFIG_SYSROOT_DIR LD_LIBRARY_PATH
 
-rm -rf "$scratch" && mkdir -p "$scratch"
+rm -rf "$scratch"
+mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd -P)
 prefix=$scratch/prefix
 project=$source_dir/tests/consumer/project
 
-echo "== install into $prefix"
 cmake --install "$build_dir" --prefix "$prefix"
 
 pc_files=$(find "$prefix" -name korvex.pc)
@@ -61,7 +59,6 @@ check_links_prefix() {
 
 # The korvex command and the Python module find the library installed beside them through
 # their own run path: no LD_LIBRARY_PATH, no system folder.
-echo "== installed korvex command"
 cli=$(find "$prefix" -type f -name korvex -perm -u+x)
 [[ -n $cli && $(wc -l <<<"$cli") -eq 1 ]] || fail "expected one installed korvex, found: '$cli'"
 check_links_prefix "$cli"
@@ -73,7 +70,6 @@ png=$scratch/photo.png
 [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
 
 if [[ -n ${KORVEX_PYTHON:-} ]]; then
-  echo "== installed Python module"
   module=$(find "$prefix" -type f -name 'korvex*.so' -path '*-packages/*')
   [[ -n $module && $(wc -l <<<"$module") -eq 1 ]] || fail "expected one Python module, found: '$module'"
   check_links_prefix "$module"
@@ -90,7 +86,6 @@ else
   echo "== no Python module in this build: not checked"
 fi
 
-echo "== CMake consumer"
 cmake -S "$project" -B "$scratch/build-cmake" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
   -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
   -DKORVEX_REQUEST_VERSION="$major"
@@ -102,7 +97,6 @@ cmake --build "$scratch/build-cmake"
 check_links_prefix "$scratch/build-cmake/korvex_consumer"
 "$scratch/build-cmake/korvex_consumer"
 
-echo "== pkg-config consumer"
 read -r -a pc_flags <<<"$(pkgconf --cflags --libs)"
 # The .pc cannot carry the language level; its users ask for C++20 themselves.
 "$cxx" -std=c++20 "$project/main.cpp" "${pc_flags[@]}" -o "$scratch/korvex_consumer_pc"
