@@ -8,11 +8,16 @@ import subprocess
 from PIL import Image
 
 CLI = os.environ.get("KORVEX_CLI", "korvex")
-SAMPLES = os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "samples")
+TOP = os.environ.get("KORVEX_SOURCE_DIR", ".")
+SAMPLES = os.path.join(TOP, "samples")
+
+
+def run(*args, **kw):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, **kw)
 
 
 def korvex(*args, **kw):
-    return subprocess.run([CLI, *args], capture_output=True, text=True, **kw)
+    return run(CLI, *args, **kw)
 
 
 def test_a_pipeline_prints_values_and_by_reference_results(tmp_path):
@@ -56,8 +61,7 @@ def test_unknown_members_are_named_with_the_closest_ones_and_negative_numbers_ar
     r = korvex("-LoadFromFile", "a.jpg", "-SaveAsJPG", "b.jpg")
     assert r.returncode == 2
     assert r.stderr == "korvex: SaveAsJPG is not a member of cKorvex (closest: SaveAsJpeg)\n"
-    # A red line from x = 25 to x = -5 along row 5, and a black one from y = -12.5 (-12) down
-    # column 10: both reach into the image.
+    # A red line from x = 25 to -5 along row 5, a black one from y = -12.5 (-12) down column 10.
     r = korvex("-CreateImage", "20", "20", "24", "-DrawLine", "25", "5", "-5", "5", "1",
                "0xFFFF0000", "0", "-DrawLine", "10", "-12.5", "10", "30", "1", "-16777216", "0",
                "-PixelGetColor", "3", "5", "-PixelGetColor", "10", "15", "-PixelGetColor", "3", "6")
@@ -117,16 +121,15 @@ def test_members_help_and_version():
     r = korvex("--help", "Rezise")
     assert (r.returncode, r.stderr) == (2, "korvex: Rezise is not a member of cKorvex (closest: Resize)\n")
     # The command and the module report the version written in project().
-    with open(os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "CMakeLists.txt")) as f:
+    with open(os.path.join(TOP, "CMakeLists.txt")) as f:
         version = re.search(r"project\(Korvex VERSION ([0-9.]+)", f.read()).group(1)
     assert korvex("--version").stdout.startswith(f"korvex {version} (")
     assert importlib.import_module("korvex").__version__ == version
 
 
 def cardinal_spline(points, tension=0.5, steps=200):
-    """Points along the curve through `points`: Bezier segments whose control
-    points lie tension / 3 of the neighbours' difference away, the end points
-    serving as their own outer neighbours."""
+    """Points along the curve through `points`: Bezier segments with control points tension / 3
+    of the neighbours' difference away, the end points serving as their own outer neighbours."""
     out = []
     for i in range(len(points) - 1):
         p0, p1 = points[max(i - 1, 0)], points[i]
@@ -134,8 +137,7 @@ def cardinal_spline(points, tension=0.5, steps=200):
         c1 = [a + tension / 3 * (b - c) for a, b, c in zip(p1, p2, p0)]
         c2 = [a - tension / 3 * (b - c) for a, b, c in zip(p2, p3, p1)]
         for k in range(steps + 1):
-            t = k / steps
-            u = 1 - t
+            t, u = k / steps, 1 - k / steps
             out.append([u ** 3 * a + 3 * u * u * t * b + 3 * u * t * t * c + t ** 3 * d
                         for a, b, c, d in zip(p1, c1, c2, p2)])
     return out
@@ -170,8 +172,7 @@ def test_white_bands_crop_a_scan_as_the_readme_shows(tmp_path):
                "-SaveAsTiff", str(out), "4")
     assert r.returncode == 0, r.stderr
     with Image.open(scan) as page:
-        w, h = page.size
-        gray = page.convert("L")
+        (w, h), gray = page.size, page.convert("L")
     data = list(gray.getdata())
     white_rows = [data[y * w:(y + 1) * w].count(255) * 100 >= 99 * w for y in range(h)]
     white_cols = [data[x::w].count(255) * 100 >= 99 * h for x in range(w)]
@@ -196,42 +197,36 @@ def test_colour_reduction_from_the_shell(tmp_path):
     assert 8 <= int(r.stdout.split()[0]) <= 64
     with Image.open(out) as png:
         assert png.mode == "P" and png.size == (320, 240) and len(png.getcolors()) <= 64
-    # A Long array from the shell becomes the 4-bit palette (arrays pass by
-    # reference, so it is printed back).
+    # A Long array from the shell becomes the 4-bit palette (printed back: arrays are by reference).
     r = korvex("-CreateImage", "2", "1", "24", "-ConvertTo4BppPal", "-16777216,-1",
                "-ColorPaletteGetColorsCount")
     assert (r.returncode, r.stdout.split()) == (0, ["nARGBColorsArray=-16777216,-1", "2"])
 
 
 def test_pdf_examples_of_the_readme(tmp_path):
-    top = os.environ.get("KORVEX_SOURCE_DIR", ".")
-    with open(os.path.join(top, "README.md")) as f:
+    with open(os.path.join(TOP, "README.md")) as f:
         readme = f.read()
     assert "korvex --script samples/report.kx" in readme
     line = re.search(r"^  (korvex -LoadFromFile samples/scan\.tif -PdfSaveNativeMultiTIFFtoPDF .*?)"
                      r"\s+# prints 0$", readme, re.M).group(1)
-    os.symlink(os.path.join(top, "samples"), tmp_path / "samples")
-    (tmp_path / "out").mkdir()
+    os.symlink(os.path.join(TOP, "samples"), tmp_path / "samples")
+    out = tmp_path / "out"
+    out.mkdir()
     r = korvex("--script", "samples/report.kx", cwd=tmp_path)
     assert r.returncode == 0, r.stderr
     r = korvex(*line.split()[1:], cwd=tmp_path)
     assert (r.returncode, r.stdout) == (0, "0\n"), r.stderr
 
     def sizes(pdf):
-        info = subprocess.run(["pdfinfo", "-f", "1", "-l", "9", str(pdf)], capture_output=True,
-                              text=True).stdout
-        return re.findall(r"^Page +\d+ size: +([\d.]+ x [\d.]+) pts", info, re.M)
+        return re.findall(r"^Page +\d+ size: +([\d.]+ x [\d.]+) pts",
+                          run("pdfinfo", "-f", "1", "-l", "9", pdf).stdout, re.M)
     for pdf in ("report.pdf", "scan.pdf"):
-        check = subprocess.run(["qpdf", "--check", str(tmp_path / "out" / pdf)],
-                               capture_output=True, text=True)
+        check = run("qpdf", "--check", out / pdf)
         assert check.returncode == 0, check.stdout
-    assert sizes(tmp_path / "out" / "report.pdf") == ["595.2 x 842", "612 x 792"]
-    text = subprocess.run(["pdftotext", str(tmp_path / "out" / "report.pdf"), "-"],
-                          capture_output=True, text=True).stdout
+    assert sizes(out / "report.pdf") == ["595.2 x 842", "612 x 792"]
+    text = run("pdftotext", out / "report.pdf", "-").stdout
     assert "Korvex report" in text and "The second page, placed in inches" in text
     with Image.open(os.path.join(SAMPLES, "scan.tif")) as tif:
-        w, h = tif.size
+        (w, h), pages = tif.size, tif.n_frames
         dpi = float(tif.tag_v2[282]), float(tif.tag_v2[283])  # X and Y resolution
-        pages = tif.n_frames
-    page = f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"
-    assert sizes(tmp_path / "out" / "scan.pdf") == [page] * pages
+    assert sizes(out / "scan.pdf") == [f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"] * pages

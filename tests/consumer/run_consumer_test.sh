@@ -1,30 +1,15 @@
 #!/usr/bin/env bash
-# Installs a built Korvex into a scratch prefix and checks it the way its
-# users will meet it: the installed file set, the installed korvex command and
-# Python module run from the prefix, a find_package(Korvex) project and a
-# pkg-config build of the same program.
-#
-# usage: run_consumer_test.sh <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]
-# KORVEX_PYTHON names the interpreter the Python module was built for; without
-# it (a build without the module) the module is not checked.
+# Installs a built Korvex into a scratch prefix and checks it as its users meet it: the file
+# set, the korvex command and Python module run from the prefix, and one program built through
+# find_package(Korvex) and through pkg-config. KORVEX_PYTHON names the interpreter the module
+# was built for; without it (a build without the module) the module is not checked.
 set -euo pipefail
 
-if [[ $# -lt 3 || $# -gt 4 ]]; then
-  echo "usage: $0 <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]" >&2
-  exit 2
-fi
-build_dir=$1
-source_dir=$2
-scratch=$3
-cxx=${4:-g++}
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# Nothing from the caller's environment may redirect the install or the
-# look-ups into another tree.
+[[ $# -ge 3 && $# -le 4 ]] ||
+  { echo "usage: $0 <build-dir> <source-dir> <scratch-dir> [<c++ compiler>]" >&2; exit 2; }
+build_dir=$1 source_dir=$2 scratch=$3 cxx=${4:-g++}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# Nothing from the caller's environment may redirect the install or the look-ups elsewhere.
 unset DESTDIR PKG_CONFIG_SYSROOT_DIR LD_LIBRARY_PATH
 
 rm -rf "$scratch"
@@ -33,10 +18,8 @@ scratch=$(cd "$scratch" && pwd -P)
 prefix=$scratch/prefix
 project=$source_dir/tests/consumer/project
 
-echo "== install into $prefix"
 cmake --install "$build_dir" --prefix "$prefix"
 
-# --- Installed files ---------------------------------------------------------
 pc_files=$(find "$prefix" -name korvex.pc)
 [[ -n $pc_files && $(wc -l <<<"$pc_files") -eq 1 ]] || fail "expected one korvex.pc, found: '$pc_files'"
 pc_dir=$(dirname "$pc_files")
@@ -55,8 +38,7 @@ real=$(readlink -f "$libdir/libkorvex.so")
    $(basename "$real") =~ ^libkorvex\.so\.$major\.[0-9]+\.[0-9]+$ ]] ||
   fail "libkorvex.so and $soname do not lead to one libkorvex.so.$major.x.y ($real)"
 
-# Exactly the public headers (and korvex/version.h, generated from project()),
-# nothing from src/.
+# Exactly the public headers (and korvex/version.h, generated from project()), nothing from src/.
 expected=$( (cd "$source_dir/include" && find korvex -type f -name '*.h'; echo korvex/version.h) |
   LC_ALL=C sort)
 installed=$(cd "$prefix/include" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort)
@@ -75,10 +57,8 @@ check_links_prefix() {
     fail "$1 loads libkorvex from '${resolved:-nowhere}', not $libdir"
 }
 
-# --- Installed programs ----------------------------------------------------------
-# The korvex command and the Python module find the library installed beside
-# them through their own run path: no LD_LIBRARY_PATH, no system folder.
-echo "== installed korvex command"
+# The korvex command and the Python module find the library installed beside them through
+# their own run path: no LD_LIBRARY_PATH, no system folder.
 cli=$(find "$prefix" -type f -name korvex -perm -u+x)
 [[ -n $cli && $(wc -l <<<"$cli") -eq 1 ]] || fail "expected one installed korvex, found: '$cli'"
 check_links_prefix "$cli"
@@ -90,7 +70,6 @@ png=$scratch/photo.png
 [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
 
 if [[ -n ${KORVEX_PYTHON:-} ]]; then
-  echo "== installed Python module"
   module=$(find "$prefix" -type f -name 'korvex*.so' -path '*-packages/*')
   [[ -n $module && $(wc -l <<<"$module") -eq 1 ]] || fail "expected one Python module, found: '$module'"
   check_links_prefix "$module"
@@ -107,29 +86,21 @@ else
   echo "== no Python module in this build: not checked"
 fi
 
-# --- find_package(Korvex) ------------------------------------------------------
-echo "== CMake consumer"
-cmake -S "$project" -B "$scratch/build-cmake" -G Ninja \
-  -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
+cmake -S "$project" -B "$scratch/build-cmake" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
   -DKORVEX_REQUEST_VERSION="$major"
 korvex_dir=$(sed -n 's/^Korvex_DIR:[A-Z]*=//p' "$scratch/build-cmake/CMakeCache.txt")
 [[ $(readlink -f "$korvex_dir") == "$prefix"/* ]] || fail "found Korvex in '$korvex_dir', not in $prefix"
 cmake --build "$scratch/build-cmake"
-# No LD_LIBRARY_PATH: CMake gives a program linked to an imported library
-# outside the system directories an RPATH to it in the build tree, which is
-# what a CMake user running their freshly built program relies on.
+# No LD_LIBRARY_PATH: CMake gives a program linked to an imported library outside the system
+# folders a build-tree RPATH to it, which a CMake user running a fresh build relies on.
 check_links_prefix "$scratch/build-cmake/korvex_consumer"
 "$scratch/build-cmake/korvex_consumer"
 
-# --- pkg-config -------------------------------------------------------------------
-echo "== pkg-config consumer"
 read -r -a pc_flags <<<"$(pkgconf --cflags --libs)"
 # The .pc cannot carry the language level; its users ask for C++20 themselves.
 "$cxx" -std=c++20 "$project/main.cpp" "${pc_flags[@]}" -o "$scratch/korvex_consumer_pc"
-# A -L/-l link records no path to the library, so a library in a private prefix
-# is found the way its user would make it found: LD_LIBRARY_PATH.
+# A -L/-l link records no path to the library: a private prefix is found through LD_LIBRARY_PATH.
 export LD_LIBRARY_PATH=$libdir
 check_links_prefix "$scratch/korvex_consumer_pc"
 "$scratch/korvex_consumer_pc"

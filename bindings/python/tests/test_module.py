@@ -12,7 +12,8 @@ from PIL import Image
 
 import korvex
 
-SAMPLES = os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "samples")
+TOP = os.environ.get("KORVEX_SOURCE_DIR", ".")
+SAMPLES = os.path.join(TOP, "samples")
 
 
 def test_objects_by_class_name_progid_and_clsid():
@@ -81,11 +82,10 @@ def test_dispatch_errors_raise_and_name_the_parameter():
 
 
 def test_every_member_declared_in_the_header_is_listed():
-    header = open(os.path.join(os.environ.get("KORVEX_SOURCE_DIR", "."), "include/korvex/engine.h")).read()
-    body = header[header.index("class cKorvex {"):]
+    with open(os.path.join(TOP, "include/korvex/engine.h")) as f:
+        body = f.read().split("class cKorvex {", 1)[1]
     declared = set(re.findall(r"\n  [A-Za-z][\w:<>]*\s+(\w+)\(", body))
-    listed = {m[0] for m in korvex.members("cKorvex")}
-    assert listed == declared
+    assert {m[0] for m in korvex.members("cKorvex")} == declared
     # Defaults as the header writes them.
     new_image = next(m for m in korvex.members("cKorvex") if m[0] == "CreateNewImage")
     assert [(p[0], p[3]) for p in new_image[2]] == [
@@ -96,12 +96,7 @@ def installed_families():
     """Font families as fc-list names them: the first name of each font, once."""
     lines = subprocess.run(["fc-list", ":", "family"], capture_output=True, text=True,
                            check=True).stdout.splitlines()
-    names = []
-    for line in lines:
-        first = line.split(",")[0]
-        if first not in names:
-            names.append(first)
-    return names
+    return list(dict.fromkeys(line.split(",")[0] for line in lines))
 
 
 def test_drawing_with_point_arrays_and_text():
@@ -116,9 +111,8 @@ def test_drawing_with_point_arrays_and_text():
     blue, white = 0xFF0000FF - (1 << 32), -1
     assert [e.PixelGetColor(x, 5) for x in (29, 30, 31)] == [blue] * 3
     for y in (4, 6):
-        argb = e.PixelGetColor(30, y) & 0xFFFFFFFF
-        a, r, g, b = argb >> 24, argb >> 16 & 0xFF, argb >> 8 & 0xFF, argb & 0xFF
-        assert (a, b) == (0xFF, 0xFF) and r == g and 0 < r < 255, hex(argb)
+        a, r, g, b = (e.PixelGetColor(30, y) & 0xFFFFFFFF).to_bytes(4, "big")
+        assert (a, b) == (0xFF, 0xFF) and r == g and 0 < r < 255, (a, r, g, b)
     assert [e.PixelGetColor(30, y) for y in (3, 7)] == [white, white]
     # The same points as text give the same array.
     assert e.DrawCurves("5,35;30,5;55,35", 2, 0xFF0000FF, True) == (0, points)
