@@ -1,9 +1,7 @@
-// The effects against a literal model of their pixel rules, on random and
-// photo-like pictures: in place on a 32bppARGB picture, and band by band on a
-// 24bppRGB picture and on a zone narrower than the picture, with bands of a
-// few rows so every band edge case is crossed (neighbours carried across an
-// edge, a band shorter than the context, error rows of the dithering, row
-// pairs of ScanLine, the 4-row phase of the ordered dither, Pixelize blocks).
+// The effects against a literal model of their pixel rules on photo-like
+// pictures: in place (32-bit), band by band (24-bit) and in a zone, with bands
+// of a few rows so neighbours, error rows, row pairs, dither phases and
+// Pixelize blocks cross band edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,8 +24,6 @@ using S = cKorvexStatus;
 using test::get;
 using test::native;
 using test::put;
-
-// ---- the model: plain transcriptions of the rules --------------------------
 
 using Grid = std::vector<uint32_t>;  // W x H ARGB, row-major
 
@@ -240,47 +236,56 @@ std::vector<ModelCase> cases() {
       {"Stretch", &cKorvex::SetStretchEffect, [](Grid& g, int, int) { model_stretch(g); }},
       {"OrderedDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(2); }, model_ordered},
       {"DiffusionDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(3); }, model_diffusion},
-      {"ScanLine", [](cKorvex& e) { return e.SetScanLineEffect(); }, model_scanline},
-      {"Sharpen", [](cKorvex& e) { return e.SetSharpenEffect(); },
+      {"ScanLine", &cKorvex::SetScanLineEffect, model_scanline},
+      {"Sharpen", &cKorvex::SetSharpenEffect,
        inner(true, [](const int n[9]) { return clamp((26 * n[4] - 2 * sum8(n)) / 10); })},
-      {"SharpenMore", [](cKorvex& e) { return e.SetSharpenMoreEffect(); },
+      {"SharpenMore", &cKorvex::SetSharpenMoreEffect,
        inner(true, [](const int n[9]) { return clamp((24 * n[4] - 2 * sum8(n)) / 8); })},
-      {"EdgeEnhance", [](cKorvex& e) { return e.SetEdgeEnhanceEffect(); },
+      {"EdgeEnhance", &cKorvex::SetEdgeEnhanceEffect,
        inner(true, [](const int n[9]) { return clamp((10 * n[4] - sum8(n)) / 2); })},
-      {"Blur", [](cKorvex& e) { return e.SetBlurEffect(); },
-       inner(true, [](const int n[9]) { return sum8(n) / 8; })},
-      {"Smooth", [](cKorvex& e) { return e.SetSmoothEffect(); },
+      {"Blur", &cKorvex::SetBlurEffect, inner(true, [](const int n[9]) { return sum8(n) / 8; })},
+      {"Smooth", &cKorvex::SetSmoothEffect,
        inner(true, [](const int n[9]) { return (n[3] + n[5] + n[1] + n[7] + n[4]) / 5; })},
-      {"Soften30", [](cKorvex& e) { return e.SetSoftenEffect(30); },
-       inner(true, [](const int n[9]) { return (n[1] + n[7] + n[3] + n[5] + n[4] * 71) / 75; })},
-      {"Emboss", [](cKorvex& e) { return e.SetEmbossEffect(); },
+      {"Emboss", &cKorvex::SetEmbossEffect,
        [k](Grid& g, int w, int h) { model_emboss(g, w, h, k, false); }},
       {"EngraveColor", [](cKorvex& e) { return e.SetEngraveColorEffect(200 | 9 << 8 | 70 << 16); },
        [](Grid& g, int w, int h) { model_emboss(g, w, h, 200 | 9 << 8 | 70 << 16, true); }},
-      {"EmbossMore", [](cKorvex& e) { return e.SetEmbossMoreEffect(); },
+      {"EmbossMore", &cKorvex::SetEmbossMoreEffect,
        [k](Grid& g, int w, int h) { model_emboss_more(g, w, h, k, false); }},
-      {"EngraveMoreColor",
-       [](cKorvex& e) { return e.SetEngraveMoreColorEffect(30 | 200 << 8 | 0 << 16); },
-       [](Grid& g, int w, int h) { model_emboss_more(g, w, h, 30 | 200 << 8 | 0 << 16, true); }},
-      {"Contour", [](cKorvex& e) { return e.SetContourEffect(); },
+      {"Contour", &cKorvex::SetContourEffect,
        inner(false, [](const int n[9]) { return clamp(8 * n[4] - sum8(n) + 255); })},
-      {"Relief", [](cKorvex& e) { return e.SetReliefEffect(); },
-       inner(false,
-             [](const int n[9]) {
-               return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
-             })},
-      {"Dilate", [](cKorvex& e) { return e.SetDilateEffect(); },
+      {"Relief", &cKorvex::SetReliefEffect, inner(false, [](const int n[9]) {
+         return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
+       })},
+      {"Dilate", &cKorvex::SetDilateEffect,
        inner(false, [](const int n[9]) { return *std::max_element(n, n + 9); })},
-      {"ConnectedContour", [](cKorvex& e) { return e.SetConnectedContourEffect(); },
+      {"Erode", &cKorvex::SetErodeEffect,
+       inner(false, [](const int n[9]) { return *std::min_element(n, n + 9); })},
+      {"ConnectedContour", &cKorvex::SetConnectedContourEffect,
        inner(false, [](const int n[9]) { return n[4] - *std::min_element(n, n + 9); })},
-      {"Aqua", [](cKorvex& e) { return e.SetAQUAEffect(); }, model_aqua},
-      {"Pixelize", [](cKorvex& e) { return e.SetPixelizeEffect(); },
+      {"Aqua", &cKorvex::SetAQUAEffect, model_aqua},
+      {"Pixelize", &cKorvex::SetPixelizeEffect,
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
-  for (int pct : {20, 150, -60}) {
+  for (int pct : {0, 20, 150, -60}) {
     all.push_back({"Contrast" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
                    [pct](Grid& g, int, int) { model_contrast(g, pct); }});
+  }
+  for (int pct : {0, 30, 50, 100}) {  // (U + D + L + R + (101 - pct) p) / (105 - pct)
+    all.push_back({"Soften" + std::to_string(pct),
+                   [pct](cKorvex& e) { return e.SetSoftenEffect(pct); },
+                   inner(true, [pct](const int n[9]) {
+                     return (n[1] + n[7] + n[3] + n[5] + n[4] * (101 - pct)) / (105 - pct);
+                   })});
+  }
+  for (int c : {0, 30 | 200 << 8, 3 | 4 << 8 | 5 << 16}) {
+    all.push_back({"EmbossMoreColor" + std::to_string(c),
+                   [c](cKorvex& e) { return e.SetEmbossMoreColorEffect(c); },
+                   [c](Grid& g, int w, int h) { model_emboss_more(g, w, h, c, false); }});
+    all.push_back({"EngraveMoreColor" + std::to_string(c),
+                   [c](cKorvex& e) { return e.SetEngraveMoreColorEffect(c); },
+                   [c](Grid& g, int w, int h) { model_emboss_more(g, w, h, c, true); }});
   }
   return all;
 }
