@@ -364,23 +364,19 @@ TEST_P(ReferenceModel, VectorAndPlainPaths) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ReferenceModel,
                          ::testing::Values(
-                             // The picture's own 32-bit memory.
+                             // Bands of 4 and 5 rows are rounded up to whole dither
+                             // phases and Pixelize blocks; Zone24OneBand has one band.
                              Layout{"Direct32", 32, 41, 23, 0, 0, 0, 0, 0},
-                             // 24-bit pictures in bands of 4 and 5 rows (rounded up to whole
-                             // dither phases and Pixelize blocks), and of the default height.
                              Layout{"Bands24x4", 24, 37, 29, 0, 0, 0, 0, 4},
                              Layout{"Bands24x5", 24, 19, 31, 0, 0, 0, 0, 5},
                              Layout{"Bands24Default", 24, 33, 300, 0, 0, 0, 0, 0},
-                             // A zone narrower than a 32-bit picture, in bands, not at the top.
                              Layout{"Zone32", 32, 40, 36, 3, 5, 29, 27, 4},
-                             // A zone in a 24-bit picture, one band taller than the zone.
                              Layout{"Zone24OneBand", 24, 30, 20, 2, 1, 25, 17, 64}),
                          [](const ::testing::TestParamInfo<Layout>& i) {
                            return std::string(i.param.name);
                          });
 
-// Sums over the zone are 64-bit: with more than 8.4 million pixels of gray
-// 255 a 32-bit signed sum would overflow and the mean go wrong.
+// Over 8.4 million pixels of gray 255 overflow a 32-bit signed sum of the zone.
 TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
   const int w = 3000, h = 3000;  // 9 million pixels
   for (int16_t depth : {int16_t{32}, int16_t{24}}) {
@@ -395,10 +391,8 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
     ASSERT_EQ(k.SetContrastEffect(100), S::Ok);  // f = 2: L[i] = 2i - 254
     // 2 x 60 - 254 < 0 on all three channels: black; 2 x 200 - 254 = 146;
     // 2 x 255 - 254 = 256: white.
-    const std::array<uint32_t, 3> probes[] = {{5, 0, 0xFF000000u},
-                                              {2999, 1, 0xFF929292u},
-                                              {7, 1234, 0xFFFFFFFFu},
-                                              {0, 2999, 0xFFFFFFFFu}};
+    const std::array<uint32_t, 3> probes[] = {
+        {5, 0, 0xFF000000u}, {2999, 1, 0xFF929292u}, {7, 1234, 0xFFFFFFFFu}, {0, 2999, 0xFFFFFFFFu}};
     for (const auto& [x, y, want] : probes) {
       uint32_t p = 0;
       ASSERT_EQ(native(k).get_pixel(static_cast<int32_t>(x), static_cast<int32_t>(y), p),
