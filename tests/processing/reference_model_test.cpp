@@ -68,6 +68,20 @@ void model_contrast(Grid& g, int pct) {
   }
 }
 
+// Every channel c in `mask` (1 blue, 2 green, 4 red) becomes round(c x f), limited to 0..255.
+void model_scale(Grid& g, int mask, double f) {
+  for (uint32_t& p : g)
+    for (int c = 0; c < 3; ++c)
+      if (mask >> c & 1) p = with(p, c, clamp(RoundHalfEven(ch(p, c) * f)));
+}
+
+void model_grayscale(Grid& g) {
+  for (uint32_t& p : g) {
+    const int v = RoundHalfEven((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3.0);
+    p = (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
+  }
+}
+
 void model_stretch(Grid& g) {
   int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
   for (uint32_t p : g) {
@@ -267,7 +281,18 @@ std::vector<ModelCase> cases() {
       {"Pixelize", &cKorvex::SetPixelizeEffect,
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
-  for (int pct : {0, 20, 150, -60}) {
+  for (int pct : {37, -50}) {
+    all.push_back({"Brightness" + std::to_string(pct),
+                   [pct](cKorvex& e) { return e.SetBrightnessEffect(pct); },
+                   [pct](Grid& g, int, int) {
+                     model_scale(g, 7, static_cast<float>((pct + 100.0) / 100.0));
+                   }});
+  }
+  all.push_back({"Grayscale", &cKorvex::SetGrayscaleEffect,
+                 [](Grid& g, int, int) { model_grayscale(g); }});
+  all.push_back({"ScaleGreen", [](cKorvex& e) { return e.SetScaleGreenEffect(1.7f); },
+                 [](Grid& g, int, int) { model_scale(g, 2, static_cast<double>(1.7f)); }});
+  for (int pct : {0, 20, 150, -30, -60}) {
     all.push_back({"Contrast" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
                    [pct](Grid& g, int, int) { model_contrast(g, pct); }});
