@@ -44,11 +44,9 @@ PatternPair lone_black_to(uint32_t out) {
   return p;
 }
 
-// Each run uses the patterns it is given, and only windows inside the zone:
-// the first run (zone 3 x 3 at the corner) clears the lone pixel at (1, 1)
-// and cannot reach the one at (3, 3); the second, with other patterns over
-// the whole image, paints that one's window red. In place (32-bit, whole
-// rows) and through bands (24-bit) alike.
+// Each run uses its own patterns and only windows inside the zone: the 3 x 3
+// corner zone clears (1, 1) but not (3, 3); the second run paints (3, 3)'s
+// window red. In place (32-bit) and through bands (24-bit).
 TEST(KernelParams, PatternPairsComeWithEachRunAndStayInTheZone) {
   for (raster::PixelFormat f : {raster::pf::k32bppARGB, raster::pf::k24bppRGB}) {
     std::vector<uint32_t> px(kSide * kSide, kWhite);
@@ -66,9 +64,7 @@ TEST(KernelParams, PatternPairsComeWithEachRunAndStayInTheZone) {
     paint.patterns = lone_black_to(kRed);
     EXPECT_EQ(ApplyPixelFilter(kMatrix3x3, *img, paint, {0, 0, kSide, kSide}).status,
               raster::Status::Ok);
-    for (int32_t y = 2; y <= 4; ++y) {
-      for (int32_t x = 2; x <= 4; ++x) at(px, x, y) = kRed;
-    }
+    for (int32_t i = 0; i < 9; ++i) at(px, 2 + i % 3, 2 + i / 3) = kRed;
     EXPECT_EQ(pixels_of(*img), px) << f;
   }
 }
@@ -102,8 +98,7 @@ TEST(KernelParams, ColourFamiliesChangeOnlyTheZone) {
   }
 }
 
-// Zones not inside the image and waves without a period are refused before
-// a pixel changes.
+// Zones outside the image and waves without a period are refused untouched.
 TEST(KernelParams, RefusedCallsLeaveTheImageAlone) {
   FilterParams flat;
   flat.waves = {3, 0};

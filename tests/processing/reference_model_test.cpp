@@ -1,9 +1,7 @@
-// The effects against a literal model of their pixel rules, on random and
-// photo-like pictures: in place on a 32bppARGB picture, and band by band on a
-// 24bppRGB picture and on a zone narrower than the picture, with bands of a
-// few rows so every band edge case is crossed (neighbours carried across an
-// edge, a band shorter than the context, error rows of the dithering, row
-// pairs of ScanLine, the 4-row phase of the ordered dither, Pixelize blocks).
+// The effects against a literal model of their pixel rules on photo-like
+// pictures: in place (32-bit), band by band (24-bit) and in a zone, with bands
+// of a few rows so neighbours, error rows, row pairs, dither phases and
+// Pixelize blocks cross band edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,8 +24,6 @@ using S = cKorvexStatus;
 using test::get;
 using test::native;
 using test::put;
-
-// ---- the model: plain transcriptions of the rules --------------------------
 
 using Grid = std::vector<uint32_t>;  // W x H ARGB, row-major
 
@@ -69,6 +65,20 @@ void model_contrast(Grid& g, int pct) {
       }
     }
     for (int c = 0; c < 3; ++c) p = with(p, c, clamp(v[c]));
+  }
+}
+
+// Every channel c in `mask` (1 blue, 2 green, 4 red) becomes round(c x f), limited to 0..255.
+void model_scale(Grid& g, int mask, double f) {
+  for (uint32_t& p : g)
+    for (int c = 0; c < 3; ++c)
+      if (mask >> c & 1) p = with(p, c, clamp(RoundHalfEven(ch(p, c) * f)));
+}
+
+void model_grayscale(Grid& g) {
+  for (uint32_t& p : g) {
+    const int v = RoundHalfEven((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3.0);
+    p = (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
   }
 }
 
@@ -240,47 +250,67 @@ std::vector<ModelCase> cases() {
       {"Stretch", &cKorvex::SetStretchEffect, [](Grid& g, int, int) { model_stretch(g); }},
       {"OrderedDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(2); }, model_ordered},
       {"DiffusionDither", [](cKorvex& e) { return e.SetBlackNWhiteEffect(3); }, model_diffusion},
-      {"ScanLine", [](cKorvex& e) { return e.SetScanLineEffect(); }, model_scanline},
-      {"Sharpen", [](cKorvex& e) { return e.SetSharpenEffect(); },
+      {"ScanLine", &cKorvex::SetScanLineEffect, model_scanline},
+      {"Sharpen", &cKorvex::SetSharpenEffect,
        inner(true, [](const int n[9]) { return clamp((26 * n[4] - 2 * sum8(n)) / 10); })},
-      {"SharpenMore", [](cKorvex& e) { return e.SetSharpenMoreEffect(); },
+      {"SharpenMore", &cKorvex::SetSharpenMoreEffect,
        inner(true, [](const int n[9]) { return clamp((24 * n[4] - 2 * sum8(n)) / 8); })},
-      {"EdgeEnhance", [](cKorvex& e) { return e.SetEdgeEnhanceEffect(); },
+      {"EdgeEnhance", &cKorvex::SetEdgeEnhanceEffect,
        inner(true, [](const int n[9]) { return clamp((10 * n[4] - sum8(n)) / 2); })},
-      {"Blur", [](cKorvex& e) { return e.SetBlurEffect(); },
-       inner(true, [](const int n[9]) { return sum8(n) / 8; })},
-      {"Smooth", [](cKorvex& e) { return e.SetSmoothEffect(); },
+      {"Blur", &cKorvex::SetBlurEffect, inner(true, [](const int n[9]) { return sum8(n) / 8; })},
+      {"Smooth", &cKorvex::SetSmoothEffect,
        inner(true, [](const int n[9]) { return (n[3] + n[5] + n[1] + n[7] + n[4]) / 5; })},
-      {"Soften30", [](cKorvex& e) { return e.SetSoftenEffect(30); },
-       inner(true, [](const int n[9]) { return (n[1] + n[7] + n[3] + n[5] + n[4] * 71) / 75; })},
-      {"Emboss", [](cKorvex& e) { return e.SetEmbossEffect(); },
+      {"Emboss", &cKorvex::SetEmbossEffect,
        [k](Grid& g, int w, int h) { model_emboss(g, w, h, k, false); }},
       {"EngraveColor", [](cKorvex& e) { return e.SetEngraveColorEffect(200 | 9 << 8 | 70 << 16); },
        [](Grid& g, int w, int h) { model_emboss(g, w, h, 200 | 9 << 8 | 70 << 16, true); }},
-      {"EmbossMore", [](cKorvex& e) { return e.SetEmbossMoreEffect(); },
+      {"EmbossMore", &cKorvex::SetEmbossMoreEffect,
        [k](Grid& g, int w, int h) { model_emboss_more(g, w, h, k, false); }},
-      {"EngraveMoreColor",
-       [](cKorvex& e) { return e.SetEngraveMoreColorEffect(30 | 200 << 8 | 0 << 16); },
-       [](Grid& g, int w, int h) { model_emboss_more(g, w, h, 30 | 200 << 8 | 0 << 16, true); }},
-      {"Contour", [](cKorvex& e) { return e.SetContourEffect(); },
+      {"Contour", &cKorvex::SetContourEffect,
        inner(false, [](const int n[9]) { return clamp(8 * n[4] - sum8(n) + 255); })},
-      {"Relief", [](cKorvex& e) { return e.SetReliefEffect(); },
-       inner(false,
-             [](const int n[9]) {
-               return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
-             })},
-      {"Dilate", [](cKorvex& e) { return e.SetDilateEffect(); },
+      {"Relief", &cKorvex::SetReliefEffect, inner(false, [](const int n[9]) {
+         return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
+       })},
+      {"Dilate", &cKorvex::SetDilateEffect,
        inner(false, [](const int n[9]) { return *std::max_element(n, n + 9); })},
-      {"ConnectedContour", [](cKorvex& e) { return e.SetConnectedContourEffect(); },
+      {"Erode", &cKorvex::SetErodeEffect,
+       inner(false, [](const int n[9]) { return *std::min_element(n, n + 9); })},
+      {"ConnectedContour", &cKorvex::SetConnectedContourEffect,
        inner(false, [](const int n[9]) { return n[4] - *std::min_element(n, n + 9); })},
-      {"Aqua", [](cKorvex& e) { return e.SetAQUAEffect(); }, model_aqua},
-      {"Pixelize", [](cKorvex& e) { return e.SetPixelizeEffect(); },
+      {"Aqua", &cKorvex::SetAQUAEffect, model_aqua},
+      {"Pixelize", &cKorvex::SetPixelizeEffect,
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
-  for (int pct : {20, 150, -60}) {
+  for (int pct : {37, -50}) {
+    all.push_back({"Brightness" + std::to_string(pct),
+                   [pct](cKorvex& e) { return e.SetBrightnessEffect(pct); },
+                   [pct](Grid& g, int, int) {
+                     model_scale(g, 7, static_cast<float>((pct + 100.0) / 100.0));
+                   }});
+  }
+  all.push_back({"Grayscale", &cKorvex::SetGrayscaleEffect,
+                 [](Grid& g, int, int) { model_grayscale(g); }});
+  all.push_back({"ScaleGreen", [](cKorvex& e) { return e.SetScaleGreenEffect(1.7f); },
+                 [](Grid& g, int, int) { model_scale(g, 2, static_cast<double>(1.7f)); }});
+  for (int pct : {0, 20, 150, -30, -60}) {
     all.push_back({"Contrast" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
                    [pct](Grid& g, int, int) { model_contrast(g, pct); }});
+  }
+  for (int pct : {0, 30, 50, 100}) {  // (U + D + L + R + (101 - pct) p) / (105 - pct)
+    all.push_back({"Soften" + std::to_string(pct),
+                   [pct](cKorvex& e) { return e.SetSoftenEffect(pct); },
+                   inner(true, [pct](const int n[9]) {
+                     return (n[1] + n[7] + n[3] + n[5] + n[4] * (101 - pct)) / (105 - pct);
+                   })});
+  }
+  for (int c : {0, 30 | 200 << 8, 3 | 4 << 8 | 5 << 16}) {
+    all.push_back({"EmbossMoreColor" + std::to_string(c),
+                   [c](cKorvex& e) { return e.SetEmbossMoreColorEffect(c); },
+                   [c](Grid& g, int w, int h) { model_emboss_more(g, w, h, c, false); }});
+    all.push_back({"EngraveMoreColor" + std::to_string(c),
+                   [c](cKorvex& e) { return e.SetEngraveMoreColorEffect(c); },
+                   [c](Grid& g, int w, int h) { model_emboss_more(g, w, h, c, true); }});
   }
   return all;
 }
@@ -359,23 +389,19 @@ TEST_P(ReferenceModel, VectorAndPlainPaths) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ReferenceModel,
                          ::testing::Values(
-                             // The picture's own 32-bit memory.
+                             // Bands of 4 and 5 rows are rounded up to whole dither
+                             // phases and Pixelize blocks; Zone24OneBand has one band.
                              Layout{"Direct32", 32, 41, 23, 0, 0, 0, 0, 0},
-                             // 24-bit pictures in bands of 4 and 5 rows (rounded up to whole
-                             // dither phases and Pixelize blocks), and of the default height.
                              Layout{"Bands24x4", 24, 37, 29, 0, 0, 0, 0, 4},
                              Layout{"Bands24x5", 24, 19, 31, 0, 0, 0, 0, 5},
                              Layout{"Bands24Default", 24, 33, 300, 0, 0, 0, 0, 0},
-                             // A zone narrower than a 32-bit picture, in bands, not at the top.
                              Layout{"Zone32", 32, 40, 36, 3, 5, 29, 27, 4},
-                             // A zone in a 24-bit picture, one band taller than the zone.
                              Layout{"Zone24OneBand", 24, 30, 20, 2, 1, 25, 17, 64}),
                          [](const ::testing::TestParamInfo<Layout>& i) {
                            return std::string(i.param.name);
                          });
 
-// Sums over the zone are 64-bit: with more than 8.4 million pixels of gray
-// 255 a 32-bit signed sum would overflow and the mean go wrong.
+// Over 8.4 million pixels of gray 255 overflow a 32-bit signed sum of the zone.
 TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
   const int w = 3000, h = 3000;  // 9 million pixels
   for (int16_t depth : {int16_t{32}, int16_t{24}}) {
@@ -390,10 +416,8 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
     ASSERT_EQ(k.SetContrastEffect(100), S::Ok);  // f = 2: L[i] = 2i - 254
     // 2 x 60 - 254 < 0 on all three channels: black; 2 x 200 - 254 = 146;
     // 2 x 255 - 254 = 256: white.
-    const std::array<uint32_t, 3> probes[] = {{5, 0, 0xFF000000u},
-                                              {2999, 1, 0xFF929292u},
-                                              {7, 1234, 0xFFFFFFFFu},
-                                              {0, 2999, 0xFFFFFFFFu}};
+    const std::array<uint32_t, 3> probes[] = {
+        {5, 0, 0xFF000000u}, {2999, 1, 0xFF929292u}, {7, 1234, 0xFFFFFFFFu}, {0, 2999, 0xFFFFFFFFu}};
     for (const auto& [x, y, want] : probes) {
       uint32_t p = 0;
       ASSERT_EQ(native(k).get_pixel(static_cast<int32_t>(x), static_cast<int32_t>(y), p),
