@@ -90,10 +90,11 @@ TEST(PackedDib, InconsistentBlocksAreRefusedBeforeAnythingIsRead) {
   // A core header, a header larger than the block, no width, no height, one row
   // more than the block holds, rows past the block (without overflow), run-length
   // compression, a colour table that is not there, two planes, two bits a pixel.
-  for (auto [at, value] : {std::pair<size_t, uint32_t>{0, 12}, {0, 4000}, {4, 0}, {8, 0}, {8, 5},
-                           {4, 0x7FFFFFFF}, {16, 1}, {32, 1}, {12, 2 | 24 << 16}, {12, 1 | 2 << 16}})
-    EXPECT_TRUE(refused(with(at, value))) << at << " " << value;
-  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));  // 300 colours of 8 bits
+  const std::pair<size_t, uint32_t> fields[] = {
+      {0, 12}, {0, 4000},          {4, 0},           {8, 0}, {8, 5}, {4, 0x7FFFFFFF}, {16, 1},
+      {32, 1}, {12, 2 | 24 << 16}, {12, 1 | 2 << 16}};
+  for (auto [at, value] : fields) EXPECT_TRUE(refused(with(at, value))) << at << " " << value;
+  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));                        // 300 colours of 8 bits
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF800, 0x0FE0, 0x001F}, 0, 8)));   // overlapping masks
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF0F0, 0x0F00, 0x000F}, 0, 8)));   // broken mask
   EXPECT_TRUE(refused(dib(2, 2, 24, 3, {0xFF0000, 0xFF00, 0xFF}, 0, 16)));  // fields on 24 bits

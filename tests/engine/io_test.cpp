@@ -47,7 +47,7 @@ TEST_F(Sources, FilesLoadByContentAfterPathCleanUpAndMissingOnesLeaveNoNativeIma
             std::tuple(id, 3, std::string("PNG")));
   EXPECT_EQ(k.LoadFromFile(path("nothing.png")), S::FileNotFound);
   EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_NE(img(id), nullptr);                              // the caller's image was not disposed
+  EXPECT_NE(img(id), nullptr);                            // the caller's image was not disposed
   EXPECT_EQ(k.LoadFromFile(dir_.path()), S::Win32Error);  // a folder
   std::ofstream(path("text.txt")) << "hello, not an image";
   EXPECT_EQ(k.LoadFromFile(path("text.txt")), S::UnknownImageFormat);

@@ -258,7 +258,10 @@ TEST(EngineSession, EnginesOfAThreadShareImagesWhichDieWithTheLastOne) {
   {
     cKorvex outer;
     {
-      cKorvex a;
+      module_state().WriteSoftwareTag = false;
+      cKorvex a;  // each new engine switches the software tag back on
+      EXPECT_TRUE(module_state().WriteSoftwareTag && module_state().session.started);
+      EXPECT_EQ(module_state().session.users, 2);
       id = a.CreateNewImage(6, 5);  // two users counted: module_state_test
     }
     // The image outlives the engine that made it while another engine lives.
@@ -411,8 +414,11 @@ TEST(Paths, NormalizePathUsesSlashesAndCollapsesRepeatsAfterTheFirstTwo) {
   for (auto [in, out] : {std::pair{"  C:\\Images\\\\scan.tif ", "C:/Images/scan.tif"},
                          {"/home//me///a.png", "/home/me/a.png"},
                          {"\\\\server\\share\\\\x.bmp", "//server/share/x.bmp"},
-                         {"////server/x", "//server/x"}, {"a//b", "a//b"}, {"ab//c", "ab/c"},
-                         {" //x", "//x"}, {"", ""}})
+                         {"////server/x", "//server/x"},
+                         {"a//b", "a//b"},
+                         {"ab//c", "ab/c"},
+                         {" //x", "//x"},
+                         {"", ""}})
     EXPECT_EQ(NormalizePath(in), out) << in;
 }
 
@@ -452,14 +458,6 @@ TEST(Statuses, EveryValueHasItsNameAndOthersHaveNone) {
   EXPECT_STREQ(StatusName(cKorvexStatus::InvalidBarCode), "InvalidBarCode");
   EXPECT_STREQ(StatusName(static_cast<cKorvexStatus>(22)), "");
   for (int v = 0; v <= 21; ++v) EXPECT_STRNE(StatusName(static_cast<cKorvexStatus>(v)), "") << v;
-}
-
-TEST(ModuleState, EachNewEngineSwitchesTheSoftwareTagBackOn) {
-  cKorvex a;
-  module_state().WriteSoftwareTag = false;
-  cKorvex b;
-  EXPECT_TRUE(module_state().WriteSoftwareTag && module_state().session.started);
-  EXPECT_EQ(module_state().session.users, 2);
 }
 
 }  // namespace

@@ -101,9 +101,9 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   ASSERT_EQ(k.SaveAsIco(path("a.ico"), true, 0x00FFFFFF), S::Ok);  // white (COLORREF) transparent
   EXPECT_EQ(output_of("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
   // Top half green and opaque, bottom half white made transparent.
-  EXPECT_EQ(
-      output_of("/usr/bin/convert " + path("a.ico") + " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
-      "srgba(0,255,0,1) 0");
+  EXPECT_EQ(output_of("/usr/bin/convert " + path("a.ico") +
+                      " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
+            "srgba(0,255,0,1) 0");
   // 32 wide, 100 high: used as it is, only its top 32 rows reach the icon.
   ASSERT_EQ(k.CreateImage(32, 100, 24), S::Ok);
   img(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
@@ -136,9 +136,9 @@ TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   EXPECT_EQ(std::pair(pixel(k.GetNativeImage(), 0, 0), pixel(k.GetNativeImage(), 1, 1)),
             std::pair(0x00FFFFFFu, 0xFFFF0000u));
   ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
-  EXPECT_EQ(
-      output_of("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
-      "0 1");
+  EXPECT_EQ(output_of("/usr/bin/convert " + path("t.gif") +
+                      " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
+            "0 1");
 }
 
 TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
