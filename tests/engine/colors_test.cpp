@@ -149,8 +149,7 @@ TEST(Colors, InkPicturesArePixelExactInEveryKindOfFormat) {
   for (int16_t depth : {24, 32, 16, 48, 8, 4}) {
     cKorvex k;
     ASSERT_EQ(k.CreateImage(w, 2, depth), S::Ok);
-    ASSERT_EQ(k.SetHorizontalResolution(150), S::Ok);
-    ASSERT_EQ(k.SetVerticalResolution(300), S::Ok);
+    for (S s : {k.SetHorizontalResolution(150), k.SetVerticalResolution(300)}) ASSERT_EQ(s, S::Ok);
     for (int32_t x = 1; x <= w; ++x)
       for (int32_t y = 1; y <= 2; ++y)
         k.PixelSetColor(x, y, static_cast<int32_t>(colours[static_cast<size_t>(x - 1)]));
