@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "engine_test_util.h"
@@ -42,20 +43,17 @@ TEST(Colors, WrittenValuesAndHalfEvenRounding) {
         << t.r << "," << t.g << "," << t.b;
   }
   int32_t r = -9, g = -9, b = -9;
-  EXPECT_EQ(k.ColorCMYKtoRGB(0, 0, 0, 255, r, g, b), S::Ok);
-  EXPECT_EQ(std::vector<int32_t>({r, g, b}), std::vector<int32_t>({0, 0, 0}));
-  EXPECT_EQ(k.ColorCMYKtoRGB(255, 0, 0, 0, r, g, b), S::Ok);
-  EXPECT_EQ(std::vector<int32_t>({r, g, b}), std::vector<int32_t>({0, 255, 255}));
-  EXPECT_EQ(k.ColorRGBtoCMY(10, 20, 30, r, g, b), S::Ok);
-  EXPECT_EQ(std::vector<int32_t>({r, g, b}), std::vector<int32_t>({245, 235, 225}));
+  // Braced lists are evaluated in order: the outputs are read after the call.
+  using Rgb = std::tuple<S, int32_t, int32_t, int32_t>;
+  EXPECT_EQ((Rgb{k.ColorCMYKtoRGB(0, 0, 0, 255, r, g, b), r, g, b}), Rgb(S::Ok, 0, 0, 0));
+  EXPECT_EQ((Rgb{k.ColorCMYKtoRGB(255, 0, 0, 0, r, g, b), r, g, b}), Rgb(S::Ok, 0, 255, 255));
+  EXPECT_EQ((Rgb{k.ColorRGBtoCMY(10, 20, 30, r, g, b), r, g, b}), Rgb(S::Ok, 245, 235, 225));
 
   float h = 9, s = 9, l = 9;
-  EXPECT_EQ(k.ColorRGBtoHSL(255, 0, 0, h, s, l), S::Ok);
-  EXPECT_EQ(std::vector<float>({h, s, l}), std::vector<float>({0.0f, 1.0f, 0.5f}));
-  EXPECT_EQ(k.ColorRGBtoHSLl(0, 0, 255, h, s, l), S::Ok);
-  EXPECT_EQ(h, 4.0f);
-  EXPECT_EQ(k.ColorRGBtoHSL(255, 0, 255, h, s, l), S::Ok);
-  EXPECT_EQ(h, -1.0f);
+  using Hsl = std::tuple<S, float, float, float>;
+  EXPECT_EQ((Hsl{k.ColorRGBtoHSL(255, 0, 0, h, s, l), h, s, l}), Hsl(S::Ok, 0.0f, 1.0f, 0.5f));
+  EXPECT_EQ((std::pair{k.ColorRGBtoHSLl(0, 0, 255, h, s, l), h}), std::pair(S::Ok, 4.0f));
+  EXPECT_EQ((std::pair{k.ColorRGBtoHSL(255, 0, 255, h, s, l), h}), std::pair(S::Ok, -1.0f));
   uint8_t r8 = 0, g8 = 0, b8 = 0;
   EXPECT_EQ(k.ColorHSLtoRGB(5.0f, 1.0f, 0.5f, r8, g8, b8), S::Ok);  // 5 is magenta as well
   EXPECT_EQ(std::vector<int>({r8, g8, b8}), std::vector<int>({255, 0, 255}));
@@ -68,8 +66,8 @@ TEST(Colors, WrittenValuesAndHalfEvenRounding) {
   EXPECT_EQ(std::vector<int>({a8, r8, g8, b8}), std::vector<int>({0xFE, 0x10, 0x20, 0x30}));
   EXPECT_EQ(k.GetRGB(1, 2, 3), 0x030201);
   EXPECT_EQ(k.ColorGetRGBValueFromRGBl(255, 255, 255), 0xFFFFFF);
-  EXPECT_EQ(k.ColorGetRGBFromRGBValuel(k.ColorGetRGBValueFromRGB(7, 8, 9), r, g, b), S::Ok);
-  EXPECT_EQ(std::vector<int32_t>({r, g, b}), std::vector<int32_t>({7, 8, 9}));
+  EXPECT_EQ((Rgb{k.ColorGetRGBFromRGBValuel(k.ColorGetRGBValueFromRGB(7, 8, 9), r, g, b), r, g, b}),
+            Rgb(S::Ok, 7, 8, 9));
 }
 
 TEST(Colors, RefusedInputsLeaveOutputsAndLastStatusAlone) {
@@ -151,8 +149,7 @@ TEST(Colors, InkPicturesArePixelExactInEveryKindOfFormat) {
   for (int16_t depth : {24, 32, 16, 48, 8, 4}) {
     cKorvex k;
     ASSERT_EQ(k.CreateImage(w, 2, depth), S::Ok);
-    ASSERT_EQ(k.SetHorizontalResolution(150), S::Ok);
-    ASSERT_EQ(k.SetVerticalResolution(300), S::Ok);
+    for (S s : {k.SetHorizontalResolution(150), k.SetVerticalResolution(300)}) ASSERT_EQ(s, S::Ok);
     for (int32_t x = 1; x <= w; ++x)
       for (int32_t y = 1; y <= 2; ++y)
         k.PixelSetColor(x, y, static_cast<int32_t>(colours[static_cast<size_t>(x - 1)]));

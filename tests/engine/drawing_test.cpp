@@ -48,11 +48,7 @@ Array<int32_t> points(std::initializer_list<std::pair<int32_t, int32_t>> pts) {
   Array<int32_t> a;
   a.Redim({{1, static_cast<int32_t>(pts.size())}, {1, 2}});
   int32_t i = 1;
-  for (auto [x, y] : pts) {
-    a(i, 1) = x;
-    a(i, 2) = y;
-    ++i;
-  }
+  for (auto [x, y] : pts) a(i, 1) = x, a(i++, 2) = y;
   return a;
 }
 

@@ -17,10 +17,6 @@ int32_t make_frames(int n, const raster::Guid& dimension, const raster::Guid& fo
       raster::Image::from_frames(std::move(frames), dimension, format, nullptr));
 }
 
-raster::PropertyItem item(uint32_t id, uint16_t type, std::vector<uint8_t> bytes) {
-  return raster::PropertyItem{id, type, std::move(bytes)};
-}
-
 TEST(Frames, PagesAndFramesAreCountedOnlyForTheirFormatAndSelectedOneBased) {
   cKorvex k;
   EXPECT_EQ(k.TiffGetPageCount(), 0);
@@ -55,8 +51,8 @@ TEST(Frames, DelaysAndLoopCountComeFromTheirPropertiesCheckedForSize) {
   Array<int32_t> delays;
   EXPECT_EQ(k.GifGetFrameDelay(delays), S::PropertyNotFound);
   EXPECT_EQ(k.GifGetLoopCount(), 0);
-  image->set_property(item(0x5100, raster::ptype::kLong, {10, 0, 0, 0, 0x2C, 0x01, 0, 0}));
-  image->set_property(item(0x5101, raster::ptype::kShort, {0xE8, 0x03}));
+  image->set_property({0x5100, raster::ptype::kLong, {10, 0, 0, 0, 0x2C, 0x01, 0, 0}});
+  image->set_property({0x5101, raster::ptype::kShort, {0xE8, 0x03}});
   ASSERT_EQ(k.GifGetFrameDelay(delays), S::Ok);
   ASSERT_EQ(std::pair(delays.LBound(), delays.UBound()), std::pair(1, 2));
   EXPECT_EQ(std::pair(delays(1), delays(2)), std::pair(10, 300));
@@ -65,7 +61,7 @@ TEST(Frames, DelaysAndLoopCountComeFromTheirPropertiesCheckedForSize) {
   const cKorvexStatus before = k.GetStat();
   EXPECT_EQ(k.GifGetLoopCount(), 1000);
   EXPECT_EQ(k.GetStat(), before);
-  image->set_property(item(0x5101, raster::ptype::kShort, {0x05}));  // one byte: no count
+  image->set_property({0x5101, raster::ptype::kShort, {0x05}});  // one byte: no count
   EXPECT_EQ(k.GifGetLoopCount(), 0);
 }
 

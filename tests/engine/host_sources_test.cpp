@@ -87,17 +87,14 @@ TEST(PackedDib, InconsistentBlocksAreRefusedBeforeAnythingIsRead) {
     put32(v, at, value);
     return v;
   };
-  EXPECT_TRUE(refused(with(0, 12)));                  // a core header is not a DIB header here
-  EXPECT_TRUE(refused(with(0, 4000)));                // header larger than the block
-  EXPECT_TRUE(refused(with(4, 0)));                   // no width
-  EXPECT_TRUE(refused(with(8, 0)));                   // no height
-  EXPECT_TRUE(refused(with(8, 5)));                   // one row more than the block holds
-  EXPECT_TRUE(refused(with(4, 0x7FFFFFFF)));          // rows past the block, without overflow
-  EXPECT_TRUE(refused(with(16, 1)));                  // run-length compression
-  EXPECT_TRUE(refused(with(32, 1)));                  // a colour table that is not there
-  EXPECT_TRUE(refused(with(12, 2 | 24 << 16)));       // two planes
-  EXPECT_TRUE(refused(with(12, 1 | 2 << 16)));        // two bits per pixel
-  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));  // 300 colours of 8 bits
+  // A core header, a header larger than the block, no width, no height, one row
+  // more than the block holds, rows past the block (without overflow), run-length
+  // compression, a colour table that is not there, two planes, two bits a pixel.
+  const std::pair<size_t, uint32_t> fields[] = {
+      {0, 12}, {0, 4000},          {4, 0},           {8, 0}, {8, 5}, {4, 0x7FFFFFFF}, {16, 1},
+      {32, 1}, {12, 2 | 24 << 16}, {12, 1 | 2 << 16}};
+  for (auto [at, value] : fields) EXPECT_TRUE(refused(with(at, value))) << at << " " << value;
+  EXPECT_TRUE(refused(dib(2, 2, 8, 0, {}, 300, 8)));                        // 300 colours of 8 bits
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF800, 0x0FE0, 0x001F}, 0, 8)));   // overlapping masks
   EXPECT_TRUE(refused(dib(2, 2, 16, 3, {0xF0F0, 0x0F00, 0x000F}, 0, 8)));   // broken mask
   EXPECT_TRUE(refused(dib(2, 2, 24, 3, {0xFF0000, 0xFF00, 0xFF}, 0, 16)));  // fields on 24 bits

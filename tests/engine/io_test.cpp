@@ -1,8 +1,6 @@
 // Loading and saving through the stand-in codec: sources and who owns the
 // images they make, which encoder and parameters each save member uses, the
 // software property, crash-safe files, memory forms, and the multi-page writer.
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,31 +16,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class Saving : public ::testing::Test {
+class Saving : public ScratchTest {
  protected:
-  void SetUp() override {
-    standin::install();
-    dir_ = fs::temp_directory_path() /
-           ("korvex-io-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    standin::uninstall();
-    fs::remove_all(dir_);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  void SetUp() override { standin::install(); }
+  void TearDown() override { standin::uninstall(); }
   const std::vector<standin::Call>& calls() const { return standin::record().encodes; }
   // A parameter of an encode, -1 when absent.
   static int32_t param(const raster::EncoderParams& p, const raster::Guid& id) {
     return raster::param_value(p, id, -1);
   }
-  fs::path dir_;
 };
 
 // With a 3 x 2 red image in the stand-in format at sub/red.kxr.
@@ -50,11 +32,8 @@ class Sources : public Saving {
  protected:
   void SetUp() override {
     Saving::SetUp();
-    fs::create_directories(dir_ / "sub");
-    const auto bytes = standin::encode_bytes(3, 2, 0xFFFF0000);
-    std::ofstream(file_ = path("sub/red.kxr"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    fs::create_directories(path("sub"));
+    testutil::write_file(file_ = path("sub/red.kxr"), standin::encode_bytes(3, 2, 0xFFFF0000));
   }
   std::string file_;
 };
@@ -62,18 +41,18 @@ class Sources : public Saving {
 TEST_F(Sources, FilesLoadByContentAfterPathCleanUpAndMissingOnesLeaveNoNativeImage) {
   cKorvex k;
   // Backslashes, doubled separators and spaces around the path.
-  const int32_t id = k.CreateImageFromFile("  " + dir_.string() + "\\\\sub\\red.kxr ");
+  const int32_t id = k.CreateImageFromFile("  " + dir_.path() + "\\\\sub\\red.kxr ");
   ASSERT_NE(id, 0) << static_cast<int>(k.GetStat());
   EXPECT_EQ((std::tuple{k.GetNativeImage(), k.GetWidth(), k.GetImageFormat()}),
             std::tuple(id, 3, std::string("PNG")));
-  EXPECT_EQ(k.LoadFromFile((dir_ / "nothing.png").string()), S::FileNotFound);
+  EXPECT_EQ(k.LoadFromFile(path("nothing.png")), S::FileNotFound);
   EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_NE(img(id), nullptr);                              // the caller's image was not disposed
-  EXPECT_EQ(k.LoadFromFile(dir_.string()), S::Win32Error);  // a folder
-  std::ofstream(dir_ / "text.txt") << "hello, not an image";
-  EXPECT_EQ(k.LoadFromFile((dir_ / "text.txt").string()), S::UnknownImageFormat);
-  std::ofstream{dir_ / "empty.png"};
-  EXPECT_EQ(k.LoadFromFile((dir_ / "empty.png").string()), S::GenericError);
+  EXPECT_NE(img(id), nullptr);                            // the caller's image was not disposed
+  EXPECT_EQ(k.LoadFromFile(dir_.path()), S::Win32Error);  // a folder
+  std::ofstream(path("text.txt")) << "hello, not an image";
+  EXPECT_EQ(k.LoadFromFile(path("text.txt")), S::UnknownImageFormat);
+  std::ofstream{path("empty.png")};
+  EXPECT_EQ(k.LoadFromFile(path("empty.png")), S::GenericError);
   k.CloseImage(id);
 }
 
@@ -250,7 +229,7 @@ TEST_F(Saving, AFailedSaveLeavesTheOldFileAndNoTemporaryBehind) {
   ASSERT_EQ(k.SaveAsPng(target), S::Ok);
   EXPECT_EQ(slurp(target).substr(0, 4), "KXR1");
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // the old file's are kept
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
   // Saving over the file the native image was loaded from.
   for (S s : {k.LoadFromFile(target), k.SaveAsPng(target), k.LoadFromFile(target)})
     ASSERT_EQ(s, S::Ok);

@@ -258,7 +258,10 @@ TEST(EngineSession, EnginesOfAThreadShareImagesWhichDieWithTheLastOne) {
   {
     cKorvex outer;
     {
-      cKorvex a;
+      module_state().WriteSoftwareTag = false;
+      cKorvex a;  // each new engine switches the software tag back on
+      EXPECT_TRUE(module_state().WriteSoftwareTag && module_state().session.started);
+      EXPECT_EQ(module_state().session.users, 2);
       id = a.CreateNewImage(6, 5);  // two users counted: module_state_test
     }
     // The image outlives the engine that made it while another engine lives.
@@ -296,14 +299,19 @@ TEST(EngineSession, IdentifiersWrapAroundPastTheLargestAndSkipOpenOnes) {
   for (int32_t id : {a, b, c, d}) EXPECT_EQ(k.CloseImage(id), S::Ok);
 }
 
-TEST(BlankImages, EveryDepthGetsItsFormatAndTheDefaultColourLeavesBitsZero) {
+TEST(BlankImages, EveryDepthGetsItsFormatBitsZeroByDefaultAndCreateImageIsOpaqueWhite) {
   const struct {
     int16_t depth;
     raster::PixelFormat f;
-  } table[] = {{1, raster::pf::k1bppIndexed}, {4, raster::pf::k4bppIndexed},
-               {8, raster::pf::k8bppIndexed}, {16, raster::pf::k16bppRGB555},
-               {24, raster::pf::k24bppRGB},   {32, raster::pf::k32bppARGB},
-               {48, raster::pf::k48bppRGB},   {64, raster::pf::k64bppPARGB}};
+    std::vector<uint8_t> white;  // CreateImage's first bytes of a row
+  } table[] = {{1, raster::pf::k1bppIndexed, {0xFF}},
+               {4, raster::pf::k4bppIndexed, {0xFF}},  // index 15 twice
+               {8, raster::pf::k8bppIndexed, {15}},
+               {16, raster::pf::k16bppRGB555, {0xFF, 0x7F}},
+               {24, raster::pf::k24bppRGB, std::vector<uint8_t>(3, 0xFF)},
+               {32, raster::pf::k32bppARGB, std::vector<uint8_t>(4, 0xFF)},
+               {48, raster::pf::k48bppRGB, std::vector<uint8_t>(6, 0xFF)},
+               {64, raster::pf::k64bppPARGB, std::vector<uint8_t>(8, 0xFF)}};
   cKorvex k;
   for (const auto& row : table) {
     SCOPED_TRACE(row.depth);
@@ -316,27 +324,9 @@ TEST(BlankImages, EveryDepthGetsItsFormatAndTheDefaultColourLeavesBitsZero) {
     for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(s.row(y), zero.data(), zero.size()), 0);
     EXPECT_EQ(pixel(id, 8, 2), raster::has_alpha(row.f) ? 0x00000000u : 0xFF000000u);
     k.CloseImage(id);
-  }
-}
-
-TEST(BlankImages, CreateImageIsOpaqueWhiteInEveryDepth) {
-  const struct {
-    int16_t depth;
-    std::vector<uint8_t> first_bytes;
-  } table[] = {{1, {0xFF}},
-               {4, {0xFF}},  // index 15 twice
-               {8, {15}},
-               {16, {0xFF, 0x7F}},
-               {24, std::vector<uint8_t>(3, 0xFF)},
-               {32, std::vector<uint8_t>(4, 0xFF)},
-               {48, std::vector<uint8_t>(6, 0xFF)},
-               {64, std::vector<uint8_t>(8, 0xFF)}};
-  cKorvex k;
-  for (const auto& row : table) {
-    SCOPED_TRACE(row.depth);
     ASSERT_EQ(k.CreateImage(8, 2, row.depth), S::Ok);
-    const raster::Surface& s = img(k.GetNativeImage())->surface();
-    EXPECT_EQ(std::memcmp(s.row(1), row.first_bytes.data(), row.first_bytes.size()), 0);
+    const raster::Surface& w = img(k.GetNativeImage())->surface();
+    EXPECT_EQ(std::memcmp(w.row(1), row.white.data(), row.white.size()), 0);
     EXPECT_EQ(pixel(k.GetNativeImage(), 7, 1), 0xFFFFFFFFu);
   }
 }
@@ -420,14 +410,16 @@ TEST(EncoderTable, PatternsAreCaseInsensitiveAndTheFirstEncoderListedWins) {
 }
 
 TEST(Paths, NormalizePathUsesSlashesAndCollapsesRepeatsAfterTheFirstTwo) {
-  EXPECT_EQ(NormalizePath("  C:\\Images\\\\scan.tif "), "C:/Images/scan.tif");
-  EXPECT_EQ(NormalizePath("/home//me///a.png"), "/home/me/a.png");
-  EXPECT_EQ(NormalizePath("\\\\server\\share\\\\x.bmp"), "//server/share/x.bmp");
-  EXPECT_EQ(NormalizePath("////server/x"), "//server/x");
-  EXPECT_EQ(NormalizePath("a//b"), "a//b");  // a pair starting in the first two characters stays
-  EXPECT_EQ(NormalizePath("ab//c"), "ab/c");
-  EXPECT_EQ(NormalizePath(" //x"), "//x");  // three characters: left as they are
-  EXPECT_EQ(NormalizePath(""), "");
+  // A pair starting in the first two characters stays; three characters are left as they are.
+  for (auto [in, out] : {std::pair{"  C:\\Images\\\\scan.tif ", "C:/Images/scan.tif"},
+                         {"/home//me///a.png", "/home/me/a.png"},
+                         {"\\\\server\\share\\\\x.bmp", "//server/share/x.bmp"},
+                         {"////server/x", "//server/x"},
+                         {"a//b", "a//b"},
+                         {"ab//c", "ab/c"},
+                         {" //x", "//x"},
+                         {"", ""}})
+    EXPECT_EQ(NormalizePath(in), out) << in;
 }
 
 TEST(Paths, TempFolderPrefersTmpdirThenTmpThenTempAndEndsWithOneSlash) {
@@ -466,14 +458,6 @@ TEST(Statuses, EveryValueHasItsNameAndOthersHaveNone) {
   EXPECT_STREQ(StatusName(cKorvexStatus::InvalidBarCode), "InvalidBarCode");
   EXPECT_STREQ(StatusName(static_cast<cKorvexStatus>(22)), "");
   for (int v = 0; v <= 21; ++v) EXPECT_STRNE(StatusName(static_cast<cKorvexStatus>(v)), "") << v;
-}
-
-TEST(ModuleState, EachNewEngineSwitchesTheSoftwareTagBackOn) {
-  cKorvex a;
-  module_state().WriteSoftwareTag = false;
-  cKorvex b;
-  EXPECT_TRUE(module_state().WriteSoftwareTag && module_state().session.started);
-  EXPECT_EQ(module_state().session.users, 2);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 // tools see them, icons, multi-page TIFF, image strings, GIF palettes, and
 // colour-managed loading of embedded ICC profiles.
 #include <lcms2.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,17 +14,6 @@ namespace korvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 // An RGB profile with sRGB primaries and a linear (gamma 1.0) response.
 std::vector<uint8_t> linear_profile() {
@@ -47,31 +33,20 @@ std::vector<uint8_t> linear_profile() {
   return bytes;
 }
 
-class RealCodecs : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kx-rt-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
-};
+using RealCodecs = ScratchTest;
 
 TEST_F(RealCodecs, SaveAsTiffWritesTheCompressionAndDepthTiffinfoReports) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(64, 32, 1), S::Ok);
   ASSERT_EQ(k.SaveAsTiff(path("bw.tif"), 4), S::Ok);
-  EXPECT_NE(run("tiffinfo " + path("bw.tif")).find("CCITT Group 4"), std::string::npos);
+  EXPECT_NE(output_of("tiffinfo " + path("bw.tif")).find("CCITT Group 4"), std::string::npos);
   ASSERT_EQ(k.CreateImage(64, 32, 24), S::Ok);
   ASSERT_EQ(k.SaveAsTiff(path("rgb.tif"), 4), S::Ok);
-  const std::string info = run("tiffinfo " + path("rgb.tif"));
+  const std::string info = output_of("tiffinfo " + path("rgb.tif"));
   EXPECT_NE(info.find("Compression Scheme: LZW"), std::string::npos) << info;
   ASSERT_EQ(k.CreateImage(8, 8, 32), S::Ok);
   ASSERT_EQ(k.SaveAsTiff(path("depth.tif"), 6, 16), S::Ok);
-  const std::string depth = run("tiffinfo " + path("depth.tif"));
+  const std::string depth = output_of("tiffinfo " + path("depth.tif"));
   EXPECT_NE(depth.find("Samples/Pixel: 3"), std::string::npos) << depth;
   EXPECT_NE(depth.find("Software: Korvex"), std::string::npos) << depth;
 }
@@ -85,7 +60,7 @@ TEST_F(RealCodecs, MultiPageTiffHoldsEveryPageImageMagickCounts) {
   for (S s : {k.TiffSaveAsNativeMultiPage(path("pages.tif"), 4), k.TiffAddToNativeMultipage(second),
               k.TiffAddToNativeMultipage(third), k.TiffCloseNativeMultiPage()})
     ASSERT_EQ(s, S::Ok);
-  EXPECT_EQ(run("/usr/bin/identify -format '%w %C\\n' " + path("pages.tif")),
+  EXPECT_EQ(output_of("/usr/bin/identify -format '%w %C\\n' " + path("pages.tif")),
             "40 Group4\n20 LZW\n10 LZW\n");
   ASSERT_EQ(k.LoadFromFile(path("pages.tif")), S::Ok);
   EXPECT_EQ(k.TiffGetPageCount(), 3);
@@ -124,16 +99,16 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   ASSERT_EQ(k.CreateImage(64, 64, 24), S::Ok);
   img(k.GetNativeImage())->fill_rect({0, 0, 64, 32}, 0xFF00FF00);
   ASSERT_EQ(k.SaveAsIco(path("a.ico"), true, 0x00FFFFFF), S::Ok);  // white (COLORREF) transparent
-  EXPECT_EQ(run("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
+  EXPECT_EQ(output_of("/usr/bin/identify -format '%w %h' " + path("a.ico")), "32 32");
   // Top half green and opaque, bottom half white made transparent.
-  EXPECT_EQ(
-      run("/usr/bin/convert " + path("a.ico") + " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
-      "srgba(0,255,0,1) 0");
+  EXPECT_EQ(output_of("/usr/bin/convert " + path("a.ico") +
+                      " -format '%[pixel:p{5,5}] %[fx:p{5,25}.a]' info:"),
+            "srgba(0,255,0,1) 0");
   // 32 wide, 100 high: used as it is, only its top 32 rows reach the icon.
   ASSERT_EQ(k.CreateImage(32, 100, 24), S::Ok);
   img(k.GetNativeImage())->fill_rect({0, 40, 32, 60}, 0xFF0000FF);
   ASSERT_EQ(k.SaveAsIco(path("b.ico")), S::Ok);
-  EXPECT_EQ(run("/usr/bin/convert " + path("b.ico") + " -format '%[pixel:p{5,31}]' info:"),
+  EXPECT_EQ(output_of("/usr/bin/convert " + path("b.ico") + " -format '%[pixel:p{5,31}]' info:"),
             "srgba(255,255,255,1)");
   // A file that cannot be written gives no icon.
   EXPECT_EQ(k.SaveAsIco(path("missing/c.ico")), S::GenericError);
@@ -161,9 +136,9 @@ TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   EXPECT_EQ(std::pair(pixel(k.GetNativeImage(), 0, 0), pixel(k.GetNativeImage(), 1, 1)),
             std::pair(0x00FFFFFFu, 0xFFFF0000u));
   ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
-  EXPECT_EQ(
-      run("/usr/bin/convert " + path("t.gif") + " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
-      "0 1");
+  EXPECT_EQ(output_of("/usr/bin/convert " + path("t.gif") +
+                      " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
+            "0 1");
 }
 
 TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
