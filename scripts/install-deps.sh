@@ -19,7 +19,7 @@ PACKAGES=(
   # peer tools for cross-checks and benchmarks
   imagemagick libtiff-tools libjpeg-turbo-progs libvips-tools time bc fonts-dejavu-core libcairo2-dev libpango1.0-dev fonts-liberation
   # PDF output: font metrics through FreeType; PDF checks and rendering in tests
-  libfreetype-dev libfontconfig-dev qpdf poppler-utils img2pdf
+  libfreetype-dev libfontconfig-dev fontconfig qpdf poppler-utils img2pdf
   python3-opencv python3-pil
 )
 
