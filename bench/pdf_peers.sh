@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # PDF output as whole commands, with peak memory, in one run:
 #  - 10 A4 pages at 300 dpi (2480 x 3508), CCITT G4 in one TIFF, to a
-#    10-page PDF: korvex -PdfSaveNativeMultiTIFFtoPDF (pages decoded and
-#    stored as Flate 1-bit samples) against img2pdf (copies the G4 data as
-#    it is), tiff2pdf (the same) and ImageMagick (-compress group4);
+#    10-page PDF: korvex -PdfSaveNativeMultiTIFFtoPDF (pages decoded, and
+#    their G4 data kept as it is while the pixels are unchanged) against
+#    img2pdf (copies the G4 data), tiff2pdf (the same) and ImageMagick
+#    (-compress group4);
 #  - a 6000 x 4000 photograph (JPEG) to a one-page PDF: korvex -SaveAsPdf
 #    (decoded and stored as JPEG at quality 90) against img2pdf (copies the
 #    JPEG as it is), tiff2pdf (from the same picture as TIFF, -j -q 90) and

@@ -1,6 +1,8 @@
 // cPDF images: image XObjects from raster images, stored as JPEG (colour
 // images while compression is on), zlib-compressed samples or raw samples,
-// indexed images with their palette as a separate object.
+// indexed images with their palette as a separate object. A 1-bit page that
+// still holds the samples its CCITT Group 4 file data decodes to keeps that
+// data (lossless, and far cheaper than compressing the samples again).
 #include <zlib.h>
 
 #include <cstring>
@@ -104,6 +106,15 @@ int32_t cPDF::PdfAddImage(raster::Image& img) {
   if (indexed && depth != 1 && depth != 4 && depth != 8) return 0;
   std::vector<uint8_t> data, palette;
   bool jpeg = false;
+  const raster::CodedPixels* coded = indexed && depth == 1 && CompressData ? img.coded_pixels()
+                                                                           : nullptr;
+  if (coded != nullptr && coded->kind == raster::CodedPixels::Kind::CcittG4) {
+    const int32_t k = image_count() + 1;
+    WriteImageObject("Img" + std::to_string(k), coded->bytes, palette_bytes(img.palette(), 1), w,
+                     h, 1, Storage::CcittG4);
+    images_.push_back({w, h, RoundHalfEven(img.dpi_x()), RoundHalfEven(img.dpi_y())});
+    return k;
+  }
   if (!indexed && CompressData) {
     // A format the JPEG encoder refuses goes out as Flate-compressed RGB.
     const raster::Encoder* e = jpeg_encoder();
@@ -118,14 +129,15 @@ int32_t cPDF::PdfAddImage(raster::Image& img) {
     if (indexed) palette = palette_bytes(img.palette(), depth);
   }
   const int32_t k = image_count() + 1;
-  WriteImageObject("Img" + std::to_string(k), data, palette, w, h, depth, jpeg);
+  WriteImageObject("Img" + std::to_string(k), data, palette, w, h, depth,
+                   jpeg ? Storage::Jpeg : Storage::Samples);
   images_.push_back({w, h, RoundHalfEven(img.dpi_x()), RoundHalfEven(img.dpi_y())});
   return k;
 }
 
 void cPDF::WriteImageObject(const std::string& name, const std::vector<uint8_t>& data,
                             const std::vector<uint8_t>& palette, int32_t width, int32_t height,
-                            int32_t depth, bool jpeg) {
+                            int32_t depth, Storage storage) {
   const int32_t n = BeginObj(0);
   WriteLine("<<\r/Type /XObject\r/Subtype /Image\r/Name /" + name + "\r/Width " +
             std::to_string(width) + "\r/Height " + std::to_string(height));
@@ -133,8 +145,12 @@ void cPDF::WriteImageObject(const std::string& name, const std::vector<uint8_t>&
   size_t count = data.size();
   std::string filter;
   std::vector<uint8_t> packed;
-  if (jpeg) {
+  if (storage == Storage::Jpeg) {
     filter = " /Filter/DCTDecode";
+  } else if (storage == Storage::CcittG4) {
+    // Black runs decode to 1 bits, as they do in the frame the data came from.
+    filter = " /Filter/CCITTFaxDecode /DecodeParms << /K -1 /Columns " + std::to_string(width) +
+             " /Rows " + std::to_string(height) + " /BlackIs1 true >>";
   } else if (CompressData) {
     // Stored raw, without a filter, when zlib cannot compress the samples.
     uLongf out_len = compressBound(static_cast<uLong>(data.size()));

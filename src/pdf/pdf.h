@@ -146,9 +146,12 @@ class cPDF {
   void EndObj() { WriteLine("endobj"); }
   uint64_t position() const;
   void PaintPath(int32_t style);
+  // How an image object's bytes are stored: samples (Flate while
+  // compression is on, else raw), a JPEG file, or CCITT Group 4 data.
+  enum class Storage { Samples, Jpeg, CcittG4 };
   void WriteImageObject(const std::string& name, const std::vector<uint8_t>& data,
                         const std::vector<uint8_t>& palette, int32_t width, int32_t height,
-                        int32_t depth, bool jpeg);
+                        int32_t depth, Storage storage);
   bool writable() const;  // a document is open and has not failed
   void Drop();            // forgets the open document and removes its temporary file
   void fail(raster::Status st);

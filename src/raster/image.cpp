@@ -183,6 +183,40 @@ Status Image::set_palette(const Palette& p) {
   return Status::Ok;
 }
 
+uint64_t hash_pixels(const Surface& s) {
+  if (s.scan0 == nullptr || s.width <= 0 || s.height <= 0) return 0;
+  const uint64_t bits = uint64_t{static_cast<uint32_t>(s.width)} * bits_per_pixel(s.format);
+  const size_t whole = static_cast<size_t>(bits / 8);
+  const unsigned rest = static_cast<unsigned>(bits % 8);
+  const uint8_t tail_mask = static_cast<uint8_t>(0xFF00u >> rest);  // first `rest` bits
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  uint64_t h = 0x243F6A8885A308D3ull ^ bits;
+  auto mix = [&](uint64_t v) {
+    h = (h ^ v) * kMul;
+    h ^= h >> 29;
+  };
+  for (int32_t y = 0; y < s.height; ++y) {
+    const uint8_t* row = s.row(y);
+    size_t i = 0;
+    for (; i + 8 <= whole; i += 8) {
+      uint64_t v;
+      std::memcpy(&v, row + i, 8);
+      mix(v);
+    }
+    uint64_t last = 0;
+    for (; i < whole; ++i) last = last << 8 | row[i];
+    if (rest != 0) last = last << 8 | (row[whole] & tail_mask);
+    mix(last ^ (uint64_t{static_cast<uint32_t>(y)} << 32));
+  }
+  return h;
+}
+
+const CodedPixels* Image::coded_pixels() const {
+  const Frame& f = active();
+  if (!f.coded || f.coded->pixels_hash != hash_pixels(f.pixels)) return nullptr;
+  return f.coded.get();
+}
+
 uint32_t Image::frame_count(const Guid& dimension) const {
   return dimension == dimension_ ? static_cast<uint32_t>(frames_.size()) : 0;
 }

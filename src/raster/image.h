@@ -34,9 +34,26 @@ struct Surface {
   uint8_t* row(int32_t y) const { return scan0 + static_cast<std::ptrdiff_t>(y) * stride; }
 };
 
+// A frame's pixels as the file coded them, kept where a writer can hand the
+// coded data on instead of compressing the samples again: a CCITT Group 4
+// strip (K -1, MSB-first bits) that decodes, with black runs as 1 bits, to
+// exactly the frame's 1-bit samples. `pixels_hash` ties the copy to the
+// samples it was decoded into; once they change, the copy no longer applies.
+struct CodedPixels {
+  enum class Kind { CcittG4 };
+  Kind kind = Kind::CcittG4;
+  std::vector<uint8_t> bytes;
+  uint64_t pixels_hash = 0;
+};
+
+// Hash of a surface's samples (the bits of each row inside the width, never
+// the row padding), for telling whether pixels changed since a moment.
+uint64_t hash_pixels(const Surface& s);
+
 // One frame: pixels, resolution and the frame's metadata.
 struct Frame {
   Surface pixels;
+  std::shared_ptr<const CodedPixels> coded;  // null unless the decoder kept one
   float dpi_x = 96.0f;
   float dpi_y = 96.0f;
   std::vector<PropertyItem> properties;
@@ -147,6 +164,10 @@ class Image {
   Status thumbnail(int32_t width, int32_t height, std::unique_ptr<Image>& out);
 
   bool locked() const { return locked_; }
+
+  // The active frame's coded copy while its pixels are still the ones it
+  // decodes to; null otherwise.
+  const CodedPixels* coded_pixels() const;
 
  private:
   Frame& active() { return frames_[active_]; }

@@ -31,15 +31,22 @@ int32_t make_image(cKorvex& k, int32_t w, int32_t h, int16_t depth, float dpi) {
   return k.GetNativeImage();
 }
 
-// A multi-page CCITT G4 TIFF of `pages` blank pages.
+// A multi-page CCITT G4 TIFF of `pages` pages; page i has i black bars.
 void write_fax(const std::string& path, int pages, int32_t w, int32_t h, float dpi) {
   cKorvex k;
   std::vector<int32_t> more;
+  auto bars = [&](int32_t id, int n) {
+    for (int b = 0; b < n; ++b) {
+      const raster::Rect r{(b * 37) % w, (b * 23) % h, std::min(w, 13), std::min(h, 7)};
+      ASSERT_EQ(raster::find_image(id)->fill_rect(r, 0xFF000000u), raster::Status::Ok);
+    }
+  };
   for (int i = 1; i < pages; ++i) {
     more.push_back(k.CreateNewImage(w, h, 1));
     ASSERT_EQ(raster::find_image(more.back())->set_resolution(dpi, dpi), raster::Status::Ok);
+    bars(more.back(), i + 1);
   }
-  make_image(k, w, h, 1, dpi);
+  bars(make_image(k, w, h, 1, dpi), 1);
   ASSERT_EQ(k.TiffSaveAsNativeMultiPage(path, 4), S::Ok);
   for (int32_t id : more) ASSERT_EQ(k.TiffAddToNativeMultipage(id), S::Ok);
   ASSERT_EQ(k.TiffCloseNativeMultiPage(), S::Ok);
@@ -227,7 +234,9 @@ TEST(PdfConversions, MultiPageFaxBecomesOnePagePerTiffPage) {
   testutil::expect_qpdf_clean(dir / "fax.pdf");
   EXPECT_EQ(page_sizes(dir / "fax.pdf", 3), "612 x 792;612 x 792;612 x 792;");
   EXPECT_LT(pdf.find("/Img3"), pdf.find("/Type /Page\r"));  // images before the pages
-  EXPECT_EQ(count_of(pdf, "/FlateDecode"), 3u);
+  // Page 1 keeps its Group 4 data; the added pages were written with LZW.
+  EXPECT_EQ(count_of(pdf, "/CCITTFaxDecode"), 1u);
+  EXPECT_EQ(count_of(pdf, "/FlateDecode"), 2u);
   ASSERT_TRUE(k.SaveAsPdf(dir / "again.pdf"));
   EXPECT_EQ(page_sizes(dir / "again.pdf", 3), "612 x 792;612 x 792;612 x 792;");
   EXPECT_EQ(k.PdfSaveNativeMultiTIFFtoPDF(dir / "raw.pdf", false), 0);
@@ -242,6 +251,60 @@ TEST(PdfConversions, MultiPageFaxBecomesOnePagePerTiffPage) {
   ASSERT_EQ(k.LoadFromFile(dir / "nores.tif"), S::Ok);
   EXPECT_EQ(k.PdfSaveNativeMultiTIFFtoPDF(dir / "nores.pdf"), 0);
   EXPECT_EQ(page_sizes(dir / "nores.pdf", 2), "100 x 50;100 x 50;");
+}
+
+// Pixels of `path` (as loaded) differing from the engine's native image.
+int differing_pixels(cKorvex& k, const std::string& path) {
+  cKorvex other;
+  if (other.LoadFromFile(path) != S::Ok) return -1;
+  const raster::Image* a = raster::find_image(k.GetNativeImage());
+  const raster::Image* b = raster::find_image(other.GetNativeImage());
+  if (a->width() != b->width() || a->height() != b->height()) return -1;
+  int differing = 0;
+  for (int32_t y = 0; y < a->height(); ++y) {
+    for (int32_t x = 0; x < a->width(); ++x) {
+      uint32_t p = 0, q = 0;
+      a->get_pixel(x, y, p);
+      b->get_pixel(x, y, q);
+      differing += (p & 0xFFFFFFu) != (q & 0xFFFFFFu);
+    }
+  }
+  return differing;
+}
+
+TEST(PdfConversions, FaxPagesKeepTheirGroup4DataOnlyWhileTheirPixelsAreUnchanged) {
+  ScratchDir dir;
+  write_fax(dir / "pages.tif", 2, 240, 160, 200);
+  // Every page Group 4 in one strip, in both bit orders fax software writes.
+  for (const char* order : {"msb2lsb", "lsb2msb"}) {
+    run(std::string("tiffcp -c g4 -r 100000 -f ") + order + " '" + (dir / "pages.tif") + "' '" +
+        (dir / (std::string(order) + ".tif")) + "'");
+  }
+  for (const char* name : {"msb2lsb.tif", "lsb2msb.tif"}) {
+    SCOPED_TRACE(name);
+    cKorvex k;
+    ASSERT_EQ(k.LoadFromFile(dir / name), S::Ok);
+    ASSERT_EQ(k.PdfSaveNativeMultiTIFFtoPDF(dir / "kept.pdf"), 0);
+    EXPECT_EQ(count_of(slurp(dir / "kept.pdf"), "/CCITTFaxDecode"), 2u);
+    testutil::expect_qpdf_clean(dir / "kept.pdf");
+    // Decoded by poppler, each page image equals the page we hold.
+    run("pdfimages -png '" + (dir / "kept.pdf") + "' '" + (dir / "img") + "'");
+    for (int page = 1; page <= 2; ++page) {
+      ASSERT_EQ(k.TiffSelectPage(page), S::Ok);
+      EXPECT_EQ(differing_pixels(k, dir / ("img-00" + std::to_string(page - 1) + ".png")), 0);
+    }
+    // A page drawn on after loading is compressed from its pixels instead.
+    ASSERT_EQ(k.TiffSelectPage(1), S::Ok);
+    ASSERT_EQ(raster::find_image(k.GetNativeImage())->fill_rect({100, 50, 30, 30}, 0xFF000000u),
+              raster::Status::Ok);
+    ASSERT_EQ(k.PdfSaveNativeMultiTIFFtoPDF(dir / "drawn.pdf"), 0);
+    const std::string drawn = slurp(dir / "drawn.pdf");
+    EXPECT_EQ(count_of(drawn, "/CCITTFaxDecode"), 1u);
+    EXPECT_EQ(count_of(drawn, "/FlateDecode"), 1u);
+    run("pdfimages -png -f 1 -l 1 '" + (dir / "drawn.pdf") + "' '" + (dir / "drawn") + "'");
+    ASSERT_EQ(k.TiffSelectPage(1), S::Ok);
+    EXPECT_EQ(differing_pixels(k, dir / "drawn-000.png"), 0);
+  }
 }
 
 TEST(PdfFaults, FailedWritesLeaveGetStatSetAndNoFileUnderTheTargetName) {

@@ -438,8 +438,44 @@ void read_resolution(TIFF* tif, Frame& f) {
   }
 }
 
-// Decodes the handle's current directory into a frame.
-Status decode_page(TIFF* tif, const EncodedBytes& in, Frame& f) {
+// Keeps the page's Group 4 strip beside its decoded samples when a writer can
+// hand it on as it is: one strip, 1-bit gray, no Group 4 options (no
+// uncompressed mode), and a decode libtiff finished without a complaint (a
+// damaged strip may decode differently elsewhere). Strips in LSB-first bit
+// order are reversed. Any doubt leaves the page without a copy.
+void keep_group4_strip(TIFF* tif, const PagePlan& plan, Frame& f) {
+  uint16_t compression = 0, fill = FILLORDER_MSB2LSB;
+  uint32_t options = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  if (compression != COMPRESSION_CCITTFAX4 || plan.format != pf::k1bppIndexed ||
+      plan.layout != Layout::Indexed || TIFFIsTiled(tif) || TIFFNumberOfStrips(tif) != 1) {
+    return;
+  }
+  TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill);
+  if (TIFFGetField(tif, TIFFTAG_GROUP4OPTIONS, &options) == 1 && options != 0) return;
+  const uint64_t* counts = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) != 1 || counts == nullptr) return;
+  // A Group 4 strip that outweighs the plain samples is not worth keeping.
+  const uint64_t plain = bits_to_bytes(uint64_t{plan.width}) * plan.height;
+  if (counts[0] == 0 || counts[0] > plain) return;
+  auto coded = std::make_shared<CodedPixels>();
+  try {
+    coded->bytes.resize(static_cast<size_t>(counts[0]));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  const tmsize_t n = TIFFReadRawStrip(tif, 0, coded->bytes.data(),
+                                      static_cast<tmsize_t>(coded->bytes.size()));
+  if (n != static_cast<tmsize_t>(coded->bytes.size())) return;
+  if (fill == FILLORDER_LSB2MSB) TIFFReverseBits(coded->bytes.data(), n);
+  coded->kind = CodedPixels::Kind::CcittG4;
+  coded->pixels_hash = hash_pixels(f.pixels);
+  f.coded = std::move(coded);
+}
+
+// Decodes the handle's current directory into a frame; `diag` counts the
+// handle's messages.
+Status decode_page(TIFF* tif, const EncodedBytes& in, const Diagnostics& diag, Frame& f) {
   PagePlan plan;
   if (Status st = plan_page(tif, plan); st != Status::Ok) return st;
   if (plan.layout == Layout::Rgba) {
@@ -453,10 +489,12 @@ Status decode_page(TIFF* tif, const EncodedBytes& in, Frame& f) {
     return st;
   }
   if (is_indexed(plan.format)) s.palette = plan.palette;
+  const int complaints = diag.errors + diag.warnings;
   const Status st = plan.layout == Layout::Rgba ? read_rgba(tif, s) : read_direct(tif, plan, s);
   if (st != Status::Ok) return st;
 
   f.pixels = std::move(s);
+  if (diag.errors + diag.warnings == complaints) keep_group4_strip(tif, plan, f);
   read_resolution(tif, f);
   std::vector<PropertyItem> items;
   if (ifd::read_properties(in.data, in.size, TIFFCurrentDirOffset(tif), items) == Status::Ok) {
@@ -482,9 +520,10 @@ class PageLoader final : public FrameLoader {
       Status s = seek(index);
       if (s != Status::Ok) return s;
       Frame f;
-      s = decode_page(tif_.get(), bytes_, f);
+      s = decode_page(tif_.get(), bytes_, diag_, f);
       if (s != Status::Ok) return s;
       out.pixels = std::move(f.pixels);
+      out.coded = std::move(f.coded);
       out.dpi_x = f.dpi_x;
       out.dpi_y = f.dpi_y;
       out.properties = std::move(f.properties);
@@ -591,7 +630,7 @@ Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out) {
     EncodedBytes meta;
     if (metadata_image(tif.get(), fd, size, meta) != Status::Ok) return Status::NotImplemented;
     std::vector<Frame> frames(1);
-    if (Status st = decode_page(tif.get(), meta, frames[0]); st != Status::Ok) {
+    if (Status st = decode_page(tif.get(), meta, diag, frames[0]); st != Status::Ok) {
       // A damaged file gets the same verdict as through memory.
       return st == Status::OutOfMemory ? st : Status::NotImplemented;
     }
@@ -622,7 +661,7 @@ Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
     TiffHandle tif = open_reader(reader, diag);
     if (!tif) return Status::GenericError;
     Frame first;
-    if (Status st = decode_page(tif.get(), in, first); st != Status::Ok) return st;
+    if (Status st = decode_page(tif.get(), in, diag, first); st != Status::Ok) return st;
     const uint32_t pages = std::clamp<uint32_t>(
         static_cast<uint32_t>(TIFFNumberOfDirectories(tif.get())), 1, kMaxPages);
     tif.reset();

@@ -171,8 +171,13 @@ Status set_fields(TIFF* tif, const Image& img, const WritePlan& plan, bool page_
   const uint32_t w = static_cast<uint32_t>(img.width());
   const uint32_t h = static_cast<uint32_t>(img.height());
   const uint64_t row_bytes = (uint64_t{w} * plan.bps * plan.spp + 7) / 8;
+  // Fax pages (CCITT) are one strip, as fax readers expect and as PDF writers
+  // can hand on whole; other pages are cut into strips of about 64 KB.
+  const bool fax = plan.compression == COMPRESSION_CCITTRLE ||
+                   plan.compression == COMPRESSION_CCITTFAX3 ||
+                   plan.compression == COMPRESSION_CCITTFAX4;
   const uint64_t rows_per_strip =
-      std::clamp<uint64_t>((uint64_t{64} << 10) / std::max<uint64_t>(row_bytes, 1), 1, h);
+      fax ? h : std::clamp<uint64_t>((uint64_t{64} << 10) / std::max<uint64_t>(row_bytes, 1), 1, h);
   auto dpi = [](float v) { return std::isfinite(v) && v > 0.0f ? static_cast<double>(v) : 96.0; };
 
   bool ok =
