@@ -62,7 +62,7 @@ void cPDF::SetDash(float on, float off) {
   if (on == 0 && off == 0)
     WriteLine("[ ] 0 d");
   else
-    WriteLine("[" + N(on) + " " + N(off) + "] 0 d");
+    WriteLine(std::string("[") + N(on) + " " + N(off) + "] 0 d");
 }
 
 void cPDF::SetLineWidth(float w) {
@@ -197,7 +197,7 @@ void cPDF::DrawText(float x, float y, const std::string& text, int32_t font, flo
   } else {
     WriteLine(N(x) + " " + N(y) + " Td");
   }
-  WriteLine("(" + EscapeText(text) + ") Tj");
+  WriteLine(std::string("(") + EscapeText(text) + ") Tj");
   WriteLine("ET");
 }
 
