@@ -1,6 +1,8 @@
 // The bar renderer shared by the three symbologies.
 #include "barcode/bar_renderer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include "raster/rounding.h"
@@ -40,6 +42,22 @@ raster::Status PaintBars(raster::Graphics& g, const std::vector<BarRect>& bars, 
     if (st != raster::Status::Ok) return st;
   }
   return st;
+}
+
+raster::Status FillBars(raster::Image& img, const std::vector<BarRect>& bars, uint32_t argb) {
+  const double w = img.width(), h = img.height();
+  for (const BarRect& b : bars) {
+    // Clipped in floating point first: bars may lie anywhere.
+    const double x0 = std::max(0.0, std::floor(b.x)), y0 = std::max(0.0, std::floor(b.y));
+    const double x1 = std::min(w, std::ceil(b.x + b.width));
+    const double y1 = std::min(h, std::ceil(b.y + b.height));
+    if (x1 <= x0 || y1 <= y0) continue;
+    const raster::Rect r{static_cast<int32_t>(x0), static_cast<int32_t>(y0),
+                         static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)};
+    const raster::Status st = img.fill_rect(r, argb);
+    if (st != raster::Status::Ok) return st;
+  }
+  return raster::Status::Ok;
 }
 
 }  // namespace korvex::barcode

@@ -1,11 +1,11 @@
 // Barcode members: EAN-13, Code 39 and Interleaved 2 of 5 drawn on the native
 // image, and their check characters.
 //
-// One graphics session paints every bar of a symbol (and its digits), so the
-// symbol is rendered onto the image's own pixel format in a single pass over
-// the rectangle it covers, indexed and 1-bit images included. Input is
-// checked before anything is drawn: an invalid text, a bar height below one
-// pixel or a missing font leave the image untouched.
+// A symbol is rendered onto the image's own pixel format, indexed and 1-bit
+// images included: opaque bars straight onto its pixels, translucent ones
+// and the digits through one drawing session. Input is checked before
+// anything is drawn: an invalid text, a bar height below one pixel or a
+// missing font leave the image untouched.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -65,37 +65,46 @@ struct Symbol {
 };
 
 // Paints a symbol with its top-left bar corner at (x, y), 1-based. The font
-// is resolved before anything is drawn.
+// is resolved and the drawing surface opened before anything is drawn. Bars
+// of an opaque colour lie on whole pixels and cover them fully, so they go
+// straight onto the image's pixels (what the surface would give, without
+// its 32-bit proxy of the symbol's rectangle); translucent bars and the
+// digits are composited by the surface.
+RStatus paint(const cKorvex::State& s, raster::Image& img, const Symbol& sym, int32_t x, int32_t y,
+              int32_t height, uint32_t argb) {
+  raster::Font font;
+  if (!sym.captions.empty()) {
+    const RStatus st =
+        raster::Font::create("Arial", static_cast<float>(sym.font_height), raster::Font::Regular,
+                             static_cast<raster::Unit>(s.FontUnit), img.dpi_y(), font);
+    if (st != RStatus::Ok) return st;
+  }
+  std::unique_ptr<raster::Graphics> g;
+  RStatus st = raster::Graphics::open(img, g);
+  if (st != RStatus::Ok) return st;
+  // Drawing coordinates are 0-based.
+  const std::vector<barcode::BarRect> bars =
+      barcode::LayOutBars(sym.modules, x - 1.0, y - 1.0, sym.module, height, sym.guard);
+  st = (argb >> 24) == 0xFF ? barcode::FillBars(img, bars, argb)
+                            : barcode::PaintBars(*g, bars, argb);
+  if (st == RStatus::Ok && !sym.captions.empty()) {
+    g->set_text_hint(raster::TextHint::AntiAlias);
+    const raster::Brush ink = raster::Brush::solid(argb);
+    for (const Caption& c : sym.captions) {
+      st = g->draw_string(c.text, font, ink, {c.x - 1.0, sym.caption_y - 1.0});
+      if (st != RStatus::Ok) break;
+    }
+  }
+  const RStatus flushed = g->flush();
+  return st != RStatus::Ok ? st : flushed;
+}
+
 cKorvexStatus draw_symbol(cKorvex::State& s, const Symbol& sym, int32_t x, int32_t y,
                           int32_t height, int32_t color) {
   raster::Image* img = raster::find_image(s.NativeImage);
   if (img == nullptr) return SetStatus(s, RStatus::InvalidParameter);
-  const auto argb = static_cast<uint32_t>(color);
   return SetStatus(s, raster::guarded([&] {
-                     raster::Font font;
-                     if (!sym.captions.empty()) {
-                       const RStatus st = raster::Font::create(
-                           "Arial", static_cast<float>(sym.font_height), raster::Font::Regular,
-                           static_cast<raster::Unit>(s.FontUnit), img->dpi_y(), font);
-                       if (st != RStatus::Ok) return st;
-                     }
-                     std::unique_ptr<raster::Graphics> g;
-                     RStatus st = raster::Graphics::open(*img, g);
-                     if (st != RStatus::Ok) return st;
-                     // Drawing coordinates are 0-based.
-                     const std::vector<barcode::BarRect> bars = barcode::LayOutBars(
-                         sym.modules, x - 1.0, y - 1.0, sym.module, height, sym.guard);
-                     st = barcode::PaintBars(*g, bars, argb);
-                     if (st == RStatus::Ok && !sym.captions.empty()) {
-                       g->set_text_hint(raster::TextHint::AntiAlias);
-                       const raster::Brush ink = raster::Brush::solid(argb);
-                       for (const Caption& c : sym.captions) {
-                         st = g->draw_string(c.text, font, ink, {c.x - 1.0, sym.caption_y - 1.0});
-                         if (st != RStatus::Ok) break;
-                       }
-                     }
-                     const RStatus flushed = g->flush();
-                     return st != RStatus::Ok ? st : flushed;
+                     return paint(s, *img, sym, x, y, height, static_cast<uint32_t>(color));
                    }));
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../codecs/codec_test_util.h"
+#include "barcode/bar_renderer.h"
 #include "barcode/barcode.h"
 #include "korvex/korvex.h"
 #include "raster/handles.h"
@@ -106,6 +107,29 @@ TEST(BarCodeDraw, ExactBarsOnEveryPixelFormat) {
       EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(x, 5)), 0xFFFFFFFFu) << format;
     }
     EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(10, 20)), 0xFFFFFFFFu) << format;
+  }
+}
+
+// Opaque bars go straight onto the pixels, translucent ones through the
+// drawing surface: both must give what DrawFillRectangle gives for each bar,
+// on every format, over a background that is not white.
+TEST(BarCodeDraw, BarsMatchDrawFillRectangleOnEveryPixelFormat) {
+  const std::vector<barcode::BarRect> bars =
+      barcode::LayOutBars(barcode::cBarCode::Code39_Binaire("K9"), 4, 2, 2, 70, 0);
+  for (int16_t format : {1, 4, 8, 16, 24, 32, 48, 64}) {
+    for (uint32_t color : {0xFF000000u, 0xFFC01020u, 0x80FF0000u, 0x00000000u}) {
+      cKorvex symbol, reference;
+      for (cKorvex* k : {&symbol, &reference}) {
+        ASSERT_NE(k->CreateNewImage(130, 60, format, static_cast<int32_t>(0xFF80A0C0)), 0);
+      }
+      ASSERT_EQ(symbol.BarCodeDraw39("K9", 5, 3, 70, false, static_cast<int32_t>(color)), S::Ok);
+      for (const barcode::BarRect& b : bars) {
+        reference.DrawFillRectangle(static_cast<int32_t>(b.x) + 1, static_cast<int32_t>(b.y) + 1,
+                                    static_cast<int32_t>(b.width), static_cast<int32_t>(b.height),
+                                    static_cast<int32_t>(color));
+      }
+      EXPECT_EQ(pixels_of(symbol), pixels_of(reference)) << format << " " << std::hex << color;
+    }
   }
 }
 
