@@ -21,6 +21,8 @@ PACKAGES=(
   # PDF output: font metrics through FreeType; PDF checks and rendering in tests
   libfreetype-dev libfontconfig-dev fontconfig qpdf poppler-utils img2pdf
   python3-opencv python3-pil
+  # barcodes: zbar reads back every symbol drawn; libzint is the benchmark peer
+  zbar-tools libzint-dev
 )
 
 missing=()

@@ -606,6 +606,45 @@ class cKorvex {
   std::string FontGetName(int32_t nFontNo);
   bool FontIsStyleAvailable(const std::string& sFontName, int32_t nFontStyle = 0);
 
+  // --- Barcodes ---------------------------------------------------------------
+  // Linear barcodes drawn on the native image in nColor (ARGB): (nDstX, nDstY)
+  // is the 1-based top-left corner of the first bar, nHeight the bar height
+  // in pixels (at least 1, else InvalidParameter). The narrow module is
+  // round(nHeight / 35) pixels wide (at least 1), wide elements two modules;
+  // leave a quiet zone of about ten modules on both sides for scanners.
+  // The draw members ignore leading and trailing spaces of sCode. A text the
+  // symbology cannot encode gives InvalidBarCode and draws nothing; without
+  // a native image nothing is drawn and LastStatus is returned.
+  // EAN-13: 12 digits (the check digit is appended) or 13 with a correct
+  // check digit. With nFontHeight > 0 the digits are printed under the bars
+  // in Arial of that height (FontSetUnit's unit), and the guard bars reach
+  // round(nHeight / 10) pixels below the others.
+  cKorvexStatus BarCodeDrawEAN13(const std::string& sCode, int32_t nDstX, int32_t nDstY,
+                                 int32_t nHeight, int32_t nFontHeight = 0,
+                                 int32_t nColor = static_cast<int32_t>(0xFF000000));
+  // Code 39: 1 to 39 characters of 0-9, A-Z, "-", ".", space, "$", "/", "+",
+  // "%"; any other character is drawn as a space. bAddCheckSum appends the
+  // modulo-43 check character.
+  cKorvexStatus BarCodeDraw39(const std::string& sCode, int32_t nDstX, int32_t nDstY,
+                              int32_t nHeight, bool bAddCheckSum = false,
+                              int32_t nColor = static_cast<int32_t>(0xFF000000));
+  // Interleaved 2 of 5: digits only; bAddCheckSum appends the check digit,
+  // then a "0" is appended when the count of digits is odd.
+  cKorvexStatus BarCodeDraw25i(const std::string& sCode, int32_t nDstX, int32_t nDstY,
+                               int32_t nHeight, bool bAddCheckSum = false,
+                               int32_t nColor = static_cast<int32_t>(0xFF000000));
+  // Check characters; they keep no state and leave GetStat as it was. A text
+  // that is not what the symbology takes gives "" (False for IsValid).
+  // EAN-13 (spaces around sCode ignored): for 12 digits, the last data digit
+  // followed by the check digit; for 13 digits, their last two as given.
+  std::string BarCodeGetChecksumEAN13(const std::string& sCode);
+  // True when sCode is 13 digits ending with their correct check digit.
+  bool BarCodeIsValidEAN13(const std::string& sCode);
+  // The modulo-43 check character of the text as given ("0" for "").
+  std::string BarCodeGetChecksum39(const std::string& sCode);
+  // The check digit of a digit text.
+  std::string BarCodeGetChecksum25i(const std::string& sCode);
+
   // --- PDF documents ----------------------------------------------------------
   // One document at a time, built page by page and written as it grows (to a
   // temporary file that replaces sFilePath only when PdfSavePdf completes).
