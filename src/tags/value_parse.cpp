@@ -20,7 +20,8 @@ bool parse_number(std::string_view s, double& out) {
     negative = s[0] == '-';
     s.remove_prefix(1);
   }
-  if (s.empty() || s[0] == '+' || s[0] == '-') return false;
+  // Digits and one decimal point only (from_chars would take "nan" and "inf").
+  if (s.empty() || s.find_first_not_of("0123456789.") != std::string_view::npos) return false;
   double v = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v,
                                          std::chars_format::fixed);
