@@ -21,6 +21,8 @@ PACKAGES=(
   # PDF output: font metrics through FreeType; PDF checks and rendering in tests
   libfreetype-dev libfontconfig-dev fontconfig qpdf poppler-utils img2pdf
   python3-opencv python3-pil
+  # metadata tags: cross-checks of EXIF, GPS and TIFF tags
+  libimage-exiftool-perl exiv2
 )
 
 missing=()
