@@ -170,3 +170,21 @@ def test_the_korvex_command_lists_and_writes_tags(tmp_path):
     assert lines[:3] == [str(len(ours(path))), "EquipMake", "Canon"]
     assert "InvalidParameter" in r.stderr
     assert exiftool_numbers(out)["IFD0:Artist"] == "Someone"
+
+
+@pytest.mark.parametrize("ext", ["jpg", "tif"])
+def test_an_interoperability_directory_stays_one_and_never_becomes_gps_tags(tmp_path, ext):
+    path = tmp_path / "interop.jpg"
+    Image.new("RGB", (16, 16), (10, 20, 30)).save(path)
+    tool("exiftool", "-q", "-overwrite_original", "-Make=Canon", "-InteropIndex=R98",
+         "-InteropVersion=0100", path)
+    e = korvex.cKorvex()
+    assert e.LoadFromFile(str(path)) == 0
+    out = tmp_path / ("saved." + ext)
+    assert (e.SaveAsJpeg(str(out)) if ext == "jpg" else e.SaveAsTiff(str(out))) == 0
+    groups = {}
+    for line in tool("exiv2", "-PExgkv", out).splitlines():
+        tag, group, key, value = line.split(None, 3)
+        groups[key] = (group, value)
+    assert groups["Exif.Iop.InteroperabilityIndex"] == ("Iop", "R98")
+    assert not [k for k in groups if k.startswith("Exif.GPSInfo.")]

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "raster/guard.h"
 
@@ -122,8 +123,9 @@ class Block {
 // wins), the sub-directory pointers it holds to `pointers`. False when the
 // directory's entry count lies outside the block, or it declares entries
 // and none of them lies inside.
-bool read_directory(const Block& b, uint64_t offset, std::vector<bool>& seen,
-                    std::vector<PropertyItem>& out, std::vector<uint64_t>& pointers) {
+bool read_directory(const Block& b, uint64_t offset, uint8_t directory, std::vector<bool>& seen,
+                    std::vector<PropertyItem>& out,
+                    std::vector<std::pair<uint64_t, uint8_t>>& pointers) {
   const uint64_t count_size = b.big_tiff() ? 8 : 2;
   const uint64_t entry_size = b.big_tiff() ? 20 : 12;
   const uint64_t inline_size = b.big_tiff() ? 8 : 4;
@@ -152,7 +154,11 @@ bool read_directory(const Block& b, uint64_t offset, std::vector<bool>& seen,
       if (!b.fits(data, length)) continue;
     }
     if (is_pointer_tag(tag)) {
-      if (ft.offset) pointers.push_back(ft.size == 8 ? b.u64(data) : b.u32(data));
+      if (ft.offset) {
+        pointers.emplace_back(ft.size == 8 ? b.u64(data) : b.u32(data),
+                              tag == kInteropPointer ? PropertyItem::kDirectoryInterop
+                                                     : PropertyItem::kDirectoryById);
+      }
       continue;
     }
     if (ft.property == 0 || seen[tag]) continue;
@@ -160,6 +166,7 @@ bool read_directory(const Block& b, uint64_t offset, std::vector<bool>& seen,
     PropertyItem item;
     item.id = tag;
     item.type = ft.property;
+    item.directory = directory;
     item.value.assign(b.at(data), b.at(data) + length);
     if (b.big_endian() && ft.unit > 1) {
       for (size_t k = 0; k < item.value.size(); k += ft.unit) {
@@ -203,7 +210,7 @@ uint8_t element_size(uint16_t type) {
   }
 }
 
-enum class Home { kSkip, kMain, kExif, kGps };
+enum class Home { kSkip, kMain, kExif, kGps, kInterop };
 
 Home home_of(uint32_t id) {
   if (id > 0xFFFF || is_pointer_tag(id)) return Home::kSkip;
@@ -304,21 +311,21 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
     // names, then the interoperability directory inside the Exif one. When two
     // directories use the same id (GPS and interoperability both start at 1)
     // the item read first is kept.
-    std::vector<uint64_t> queue{first};
+    std::vector<std::pair<uint64_t, uint8_t>> queue{{first, PropertyItem::kDirectoryById}};
     for (size_t next = 0; next < queue.size() && visited.size() < kMaxDirectories; ++next) {
-      const uint64_t offset = queue[next];
+      const auto [offset, directory] = queue[next];
       if (std::find(visited.begin(), visited.end(), offset) != visited.end()) continue;
       visited.push_back(offset);
-      std::vector<uint64_t> pointers;
-      if (!read_directory(b, offset, seen, out, pointers)) {
+      std::vector<std::pair<uint64_t, uint8_t>> pointers;
+      if (!read_directory(b, offset, directory, seen, out, pointers)) {
         if (next == 0) {
           out.clear();
           return Status::GenericError;
         }
         continue;
       }
-      for (uint64_t p : pointers) {
-        if (p != 0) queue.push_back(p);
+      for (const auto& p : pointers) {
+        if (p.first != 0) queue.push_back(p);
       }
     }
     return Status::Ok;
@@ -334,7 +341,7 @@ namespace {
 // the directories cannot hold, or of no whole number of values, are skipped.
 void distribute(const std::vector<PropertyItem>& items, bool (*skip)(uint32_t),
                 std::vector<OutEntry>& main, std::vector<OutEntry>& exif,
-                std::vector<OutEntry>& gps) {
+                std::vector<OutEntry>& gps, std::vector<OutEntry>& interop) {
   for (const PropertyItem& item : items) {
     const uint8_t size = element_size(item.type);
     if (size == 0 || item.value.empty() || item.value.size() % size != 0 ||
@@ -347,7 +354,10 @@ void distribute(const std::vector<PropertyItem>& items, bool (*skip)(uint32_t),
     e.count = static_cast<uint32_t>(item.value.size() / size);
     e.bytes = item.value.data();
     e.length = item.value.size();
-    switch (home_of(item.id)) {
+    const Home home = home_of(item.id);
+    switch (home == Home::kSkip || item.directory != PropertyItem::kDirectoryInterop
+                ? home
+                : Home::kInterop) {
       case Home::kMain:
         main.push_back(e);
         break;
@@ -357,48 +367,67 @@ void distribute(const std::vector<PropertyItem>& items, bool (*skip)(uint32_t),
       case Home::kGps:
         gps.push_back(e);
         break;
+      case Home::kInterop:
+        interop.push_back(e);
+        break;
       case Home::kSkip:
         break;
     }
   }
 }
 
-// Lays the main directory (with the pointers to the others added), the Exif
-// and the GPS directory out one after the other, the first at file offset
-// `base`; the main directory's next-directory offset is `next`.
+OutEntry pointer_entry(uint16_t tag) {
+  OutEntry e;
+  e.tag = tag;
+  e.type = ptype::kLong;
+  e.count = 1;
+  e.length = 4;
+  return e;
+}
+
+// Points the new pointer entries of a directory at their directories.
+void set_pointers(std::vector<OutEntry>& entries, uint64_t exif_at, uint64_t gps_at,
+                  uint64_t interop_at) {
+  for (OutEntry& e : entries) {
+    if (e.kept != nullptr || !is_pointer_tag(e.tag)) continue;
+    const uint64_t at = e.tag == kExifPointer ? exif_at : e.tag == kGpsPointer ? gps_at : interop_at;
+    for (int i = 0; i < 4; ++i) e.pointer[i] = static_cast<uint8_t>(at >> (8 * i));
+    e.bytes = e.pointer;
+  }
+}
+
+// Lays the main directory (with the pointers to the others added), the Exif,
+// the GPS and the interoperability directory (named by the Exif one) out one
+// after the other, the first at file offset `base`; the main directory's
+// next-directory offset is `next`.
 Status lay_out(std::vector<OutEntry>& main, std::vector<OutEntry>& exif,
-               std::vector<OutEntry>& gps, uint64_t base, uint32_t next,
-               std::vector<uint8_t>& out) {
+               std::vector<OutEntry>& gps, std::vector<OutEntry>& interop, uint64_t base,
+               uint32_t next, std::vector<uint8_t>& out) {
+  // Pointer entries take part in their directory's size, so add them before
+  // measuring; their values are known once every size is.
+  if (!interop.empty()) exif.push_back(pointer_entry(kInteropPointer));
+  if (!exif.empty()) main.push_back(pointer_entry(kExifPointer));
+  if (!gps.empty()) main.push_back(pointer_entry(kGpsPointer));
+  sort_unique(main);
   sort_unique(exif);
   sort_unique(gps);
-  // Pointer entries take part in the main directory's size, so add them
-  // before measuring; their values are known once every size is.
-  OutEntry exif_ptr, gps_ptr;
-  exif_ptr.tag = kExifPointer;
-  gps_ptr.tag = kGpsPointer;
-  exif_ptr.type = gps_ptr.type = ptype::kLong;
-  exif_ptr.count = gps_ptr.count = 1;
-  exif_ptr.length = gps_ptr.length = 4;
-  if (!exif.empty()) main.push_back(exif_ptr);
-  if (!gps.empty()) main.push_back(gps_ptr);
-  sort_unique(main);
+  sort_unique(interop);
 
   const uint64_t exif_at = directory_size(main);
   const uint64_t gps_at = exif_at + (exif.empty() ? 0 : directory_size(exif));
-  const uint64_t total = gps_at + (gps.empty() ? 0 : directory_size(gps));
+  const uint64_t interop_at = gps_at + (gps.empty() ? 0 : directory_size(gps));
+  const uint64_t total = interop_at + (interop.empty() ? 0 : directory_size(interop));
   if (base + total > UINT32_MAX) return Status::ValueOverflow;
 
-  for (OutEntry& e : main) {
-    if (e.kept == nullptr && (e.tag == kExifPointer || e.tag == kGpsPointer)) {
-      const uint64_t at = base + (e.tag == kExifPointer ? exif_at : gps_at);
-      for (int i = 0; i < 4; ++i) e.pointer[i] = static_cast<uint8_t>(at >> (8 * i));
-      e.bytes = e.pointer;
-    }
-  }
+  set_pointers(main, base + exif_at, base + gps_at, base + interop_at);
+  set_pointers(exif, base + exif_at, base + gps_at, base + interop_at);
   out.assign(static_cast<size_t>(total), 0);
   write_directory(main, 0, out, base, next);
   if (!exif.empty()) write_directory(exif, static_cast<size_t>(exif_at), out, base, 0);
   if (!gps.empty()) write_directory(gps, static_cast<size_t>(gps_at), out, base, 0);
+  if (!interop.empty()) {
+    write_directory(interop, static_cast<size_t>(interop_at), out, base, 0);
+  }
   return Status::Ok;
 }
 
@@ -423,11 +452,11 @@ bool read_at(ByteSink& sink, uint64_t offset, void* data, size_t n) {
 Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint8_t>& out) {
   out.clear();
   const Status st = guarded([&] {
-    std::vector<OutEntry> main, exif, gps;
-    distribute(items, nullptr, main, exif, gps);
-    if (main.empty() && exif.empty() && gps.empty()) return Status::Ok;
+    std::vector<OutEntry> main, exif, gps, interop;
+    distribute(items, nullptr, main, exif, gps, interop);
+    if (main.empty() && exif.empty() && gps.empty() && interop.empty()) return Status::Ok;
     std::vector<uint8_t> body;
-    if (Status s = lay_out(main, exif, gps, 8, 0, body); s != Status::Ok) return s;
+    if (Status s = lay_out(main, exif, gps, interop, 8, 0, body); s != Status::Ok) return s;
     out.reserve(8 + body.size());
     out = {'I', 'I', 42, 0, 8, 0, 0, 0};
     out.insert(out.end(), body.begin(), body.end());
@@ -440,9 +469,9 @@ Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint
 Status add_to_tiff_directory(ByteSink& sink, uint32_t index,
                              const std::vector<PropertyItem>& items) {
   return guarded([&] {
-    std::vector<OutEntry> main, exif, gps;
-    distribute(items, encoder_owned, main, exif, gps);
-    if (main.empty() && exif.empty() && gps.empty()) return Status::Ok;
+    std::vector<OutEntry> main, exif, gps, interop;
+    distribute(items, encoder_owned, main, exif, gps, interop);
+    if (main.empty() && exif.empty() && gps.empty() && interop.empty()) return Status::Ok;
 
     const uint64_t size = sink.size();
     uint8_t header[8];
@@ -487,7 +516,7 @@ Status add_to_tiff_directory(ByteSink& sink, uint32_t index,
     // the old one's place in the chain.
     const uint64_t at = size + (size & 1);
     std::vector<uint8_t> body;
-    if (Status s = lay_out(merged, exif, gps, at, next, body); s != Status::Ok) return s;
+    if (Status s = lay_out(merged, exif, gps, interop, at, next, body); s != Status::Ok) return s;
     const uint8_t zero = 0;
     const uint8_t link_bytes[4] = {static_cast<uint8_t>(at), static_cast<uint8_t>(at >> 8),
                                    static_cast<uint8_t>(at >> 16), static_cast<uint8_t>(at >> 24)};
