@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "../codecs/codec_test_util.h"
+#include "../../fuzz/tags_check.h"
 #include "tags/property_item.h"
 #include "tags/property_tags.h"
 
@@ -127,6 +130,21 @@ TEST(TagWrite, ParsesEachTypeAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(tags::ParseValue(type, text, out), status) << type << " '" << text << "'";
     EXPECT_EQ(out, bytes) << type << " '" << text << "'";
   }
+}
+
+TEST(TagFuzzSeeds, EverySeedAndRegressionKeepsTheInvariants) {
+  namespace fs = std::filesystem;
+  size_t files = 0;
+  for (const char* kind : {"corpus", "regressions"}) {
+    const fs::path dir = fs::path(KORVEX_SOURCE_DIR) / "fuzz" / kind / "tags";
+    if (!fs::exists(dir)) continue;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const Bytes seed = testutil::read_file(entry.path().string());
+      EXPECT_EQ(tags_check(seed.data(), seed.size()), "") << entry.path();
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 8u);
 }
 
 }  // namespace
