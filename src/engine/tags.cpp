@@ -43,7 +43,8 @@ cKorvexStatus write_tag(cKorvex::State& s, int32_t id, const std::string& text, 
   raster::PropertyItem item;
   item.id = tag;
   item.type = type;
-  if (const raster::Status st = tags::ParseValue(type, text, item.value); st != raster::Status::Ok) {
+  if (const raster::Status st = tags::ParseValue(type, text, item.value);
+      st != raster::Status::Ok) {
     return SetStatus(s, st);
   }
   // set_property replaces an item of the same id or appends a new one.

@@ -248,9 +248,9 @@ std::string TagName(uint32_t id) {
     case 0x8825:  // the GPS directory pointer is named by its number
       break;
     default: {
-      const auto it = std::lower_bound(
-          std::begin(kTable), std::end(kTable), id,
-          [](const PropertyTagName& t, uint32_t v) { return t.id < v; });
+      const auto it =
+          std::lower_bound(std::begin(kTable), std::end(kTable), id,
+                           [](const PropertyTagName& t, uint32_t v) { return t.id < v; });
       if (it != std::end(kTable) && it->id == id) return it->name;
     }
   }

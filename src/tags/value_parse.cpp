@@ -23,8 +23,8 @@ bool parse_number(std::string_view s, double& out) {
   // Digits and one decimal point only (from_chars would take "nan" and "inf").
   if (s.empty() || s.find_first_not_of("0123456789.") != std::string_view::npos) return false;
   double v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v,
-                                         std::chars_format::fixed);
+  const auto [end, ec] =
+      std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
   if (ec != std::errc() || end != s.data() + s.size()) return false;
   out = raster::round_half_even(negative ? -v : v);
   return true;

@@ -78,7 +78,7 @@ std::tuple<int32_t, std::string, std::string> find(const Listing& l, int32_t id)
 TEST(EngineTagMembers, WriteListReplaceDeleteAndOutOfRangeNumbers) {
   cKorvex k;
   EXPECT_EQ(k.TagsCount(), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);  // no image
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);                     // no image
   EXPECT_EQ(k.TagsWriteTypeASCII(315, "x"), S::InvalidParameter);  // the last status
   ASSERT_GT(k.CreateNewImage(8, 8, 24), 0);
   EXPECT_EQ(k.TagsCount(), 0);
@@ -165,10 +165,10 @@ TEST_F(EngineTagFiles, EveryWrittenTypeSurvivesJpegAndTiffSingleAndMultiPage) {
     if (std::string(ext) == "multi.tif") {
       ASSERT_EQ(r.TiffSelectPage(2), S::Ok);
       const Listing l2 = listing(r);
-      EXPECT_EQ(find(l2, 270), std::make_tuple(2, std::string("ImageDescription"),
-                                               std::string("second page")));
-      EXPECT_EQ(find(l2, 0x829D), std::make_tuple(5, std::string("ExifFNumber"),
-                                                  std::string("28/5")));
+      EXPECT_EQ(find(l2, 270),
+                std::make_tuple(2, std::string("ImageDescription"), std::string("second page")));
+      EXPECT_EQ(find(l2, 0x829D),
+                std::make_tuple(5, std::string("ExifFNumber"), std::string("28/5")));
       EXPECT_EQ(std::get<0>(find(l2, 315)), 0);  // page 1's artist stays on page 1
     }
     // Tags that describe the stored pixels are the encoder's, not the items'.
@@ -202,8 +202,8 @@ TEST(EngineTagPreserve, RebuiltImagesKeepTagsOnlyWhilePreserveIsOn) {
       ASSERT_EQ(rebuild(k), S::Ok);
       EXPECT_NE(k.GetNativeImage(), before);  // a new image indeed
       if (preserve) {
-        EXPECT_EQ(listing(k), (Listing{{315, 2, "Artist", "Jane"},
-                                       {0x829A, 5, "ExifExposureTime", "1/60"}}));
+        EXPECT_EQ(listing(k),
+                  (Listing{{315, 2, "Artist", "Jane"}, {0x829A, 5, "ExifExposureTime", "1/60"}}));
       } else {
         EXPECT_EQ(k.TagsCount(), 0);
       }

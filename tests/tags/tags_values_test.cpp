@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "../codecs/codec_test_util.h"
 #include "../../fuzz/tags_check.h"
+#include "../codecs/codec_test_util.h"
 #include "tags/property_item.h"
 #include "tags/property_tags.h"
 
@@ -32,11 +32,20 @@ TEST(TagNames, EnumerationNamesExceptionsAndHexadecimalForOthers) {
   ASSERT_EQ(table.size(), 218u);
   for (size_t i = 1; i < table.size(); ++i) EXPECT_LT(table[i - 1].id, table[i].id);
   const std::pair<uint32_t, const char*> cases[] = {
-      {41493, "ExifExposureIndex"}, {271, "EquipMake"},      {34665, "ExifIFD"},
-      {0, "GpsVer"},                {0x9003, "ExifDTOrig"},  {0x5100, "FrameDelay"},
-      {255, "TagSubFileType"},      {512, "JPEroc"},         {27, "ProcessingMethod"},
-      {34853, "8825"},              {0x9C9B, "9C9B"},        {0x1F, "1F"},
-      {0x12345, "12345"},           {0x0104, "104"},
+      {41493, "ExifExposureIndex"},
+      {271, "EquipMake"},
+      {34665, "ExifIFD"},
+      {0, "GpsVer"},
+      {0x9003, "ExifDTOrig"},
+      {0x5100, "FrameDelay"},
+      {255, "TagSubFileType"},
+      {512, "JPEroc"},
+      {27, "ProcessingMethod"},
+      {34853, "8825"},
+      {0x9C9B, "9C9B"},
+      {0x1F, "1F"},
+      {0x12345, "12345"},
+      {0x0104, "104"},
   };
   for (const auto& [id, name] : cases) EXPECT_EQ(tags::TagName(id), name) << id;
 
@@ -58,12 +67,12 @@ TEST(TagValues, TextAndCountByTypeWithPartialElementsNeverRead) {
       {10, {0xFD, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0}, 1, "-3/2"},
       {1, {0, 7, 255}, 3, "0, 7, 255"},
       {3, {1, 0, 2, 0, 3, 0}, 3, "1, 2, 3"},
-      {3, {0xFF, 0xFF, 0x40, 0x9C, 7}, 2, "65535, 40000"},  // unsigned; odd byte left
+      {3, {0xFF, 0xFF, 0x40, 0x9C, 7}, 2, "65535, 40000"},   // unsigned; odd byte left
       {4, {0x40, 0x42, 0x0F, 0, 0xAA, 0xBB}, 1, "1000000"},  // 6 bytes: one LONG
       {4, {0xFF, 0xFF, 0xFF, 0xFF}, 1, "4294967295"},
       {2, {'C', 'a', 'n', 'o', 'n', 0}, 1, "Canon"},
       {2, {'C', 'a', 'f', 0xE9, 0}, 1, "Caf\xC3\xA9"},  // not UTF-8: code page 1252
-      {2, {0xC3, 0xA9, 0}, 1, "\xC3\xA9"},                // UTF-8 as it is
+      {2, {0xC3, 0xA9, 0}, 1, "\xC3\xA9"},              // UTF-8 as it is
       {11, {0, 0, 0x80, 0x3F}, 1, "11 4"},
       {9, {1, 0, 0, 0}, 1, "9 4"},
       {99, {1, 2}, 0, "99 2"},

@@ -187,7 +187,7 @@ struct OutEntry {
   uint32_t count = 0;
   const uint8_t* bytes = nullptr;
   size_t length = 0;
-  uint8_t pointer[4] = {};       // value of a sub-directory pointer
+  uint8_t pointer[4] = {};        // value of a sub-directory pointer
   const uint8_t* kept = nullptr;  // a whole 12-byte entry kept as it is
 };
 
@@ -390,7 +390,9 @@ void set_pointers(std::vector<OutEntry>& entries, uint64_t exif_at, uint64_t gps
                   uint64_t interop_at) {
   for (OutEntry& e : entries) {
     if (e.kept != nullptr || !is_pointer_tag(e.tag)) continue;
-    const uint64_t at = e.tag == kExifPointer ? exif_at : e.tag == kGpsPointer ? gps_at : interop_at;
+    const uint64_t at = e.tag == kExifPointer  ? exif_at
+                        : e.tag == kGpsPointer ? gps_at
+                                               : interop_at;
     for (int i = 0; i < 4; ++i) e.pointer[i] = static_cast<uint8_t>(at >> (8 * i));
     e.bytes = e.pointer;
   }
@@ -400,9 +402,9 @@ void set_pointers(std::vector<OutEntry>& entries, uint64_t exif_at, uint64_t gps
 // the GPS and the interoperability directory (named by the Exif one) out one
 // after the other, the first at file offset `base`; the main directory's
 // next-directory offset is `next`.
-Status lay_out(std::vector<OutEntry>& main, std::vector<OutEntry>& exif,
-               std::vector<OutEntry>& gps, std::vector<OutEntry>& interop, uint64_t base,
-               uint32_t next, std::vector<uint8_t>& out) {
+Status lay_out(std::vector<OutEntry>& main, std::vector<OutEntry>& exif, std::vector<OutEntry>& gps,
+               std::vector<OutEntry>& interop, uint64_t base, uint32_t next,
+               std::vector<uint8_t>& out) {
   // Pointer entries take part in their directory's size, so add them before
   // measuring; their values are known once every size is.
   if (!interop.empty()) exif.push_back(pointer_entry(kInteropPointer));
@@ -435,11 +437,10 @@ Status lay_out(std::vector<OutEntry>& main, std::vector<OutEntry>& exif,
 // them: an item of the image must never override them.
 bool encoder_owned(uint32_t id) {
   static constexpr uint32_t kOwned[] = {
-      0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108, 0x0109,
-      0x010A, 0x0115, 0x0116, 0x0118, 0x0119, 0x011A, 0x011B, 0x011C, 0x0122, 0x0123,
-      0x0124, 0x0125, 0x0128, 0x012D, 0x013D, 0x0140, 0x0142, 0x0143, 0x0152, 0x0153,
-      0x0154, 0x0155, 0x0156, 0x0200, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209,
-      0x0211, 0x0212, 0x015B};
+      0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108, 0x0109, 0x010A,
+      0x0115, 0x0116, 0x0118, 0x0119, 0x011A, 0x011B, 0x011C, 0x0122, 0x0123, 0x0124, 0x0125,
+      0x0128, 0x012D, 0x013D, 0x0140, 0x0142, 0x0143, 0x0152, 0x0153, 0x0154, 0x0155, 0x0156,
+      0x0200, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209, 0x0211, 0x0212, 0x015B};
   return std::find(std::begin(kOwned), std::end(kOwned), id) != std::end(kOwned);
 }
 
