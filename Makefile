@@ -37,6 +37,7 @@ bench: build-release
 	bash bench/quantize_peers.sh build/release
 	bash bench/pdf_peers.sh build/release
 	./build/release/bench/barcode_bench
+	bash bench/tags_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

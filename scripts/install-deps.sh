@@ -23,6 +23,8 @@ PACKAGES=(
   python3-opencv python3-pil
   # barcodes: zbar reads back every symbol drawn; libzint is the benchmark peer
   zbar-tools libzint-dev
+  # metadata tags: cross-checks of EXIF, GPS and TIFF tags
+  libimage-exiftool-perl exiv2
 )
 
 missing=()

@@ -721,6 +721,38 @@ class cKorvex {
   // failed conversion leaves no file. The last page stays selected.
   int32_t PdfSaveNativeMultiTIFFtoPDF(const std::string& sPdfFileNameDst, bool bCompress = true);
 
+  // --- Metadata tags ------------------------------------------------------------
+  // The property items (EXIF, GPS and TIFF tags) of the native image, numbered
+  // from 1 in the order of its property list. Numbers outside 1..TagsCount
+  // give id 0, type 7, empty text, or PropertyNotFound for TagsDelete. Names
+  // are those of the property tag enumeration ("EquipMake", "ExifDTOrig"),
+  // or the id in hexadecimal ("9C9B") for ids outside it. Values read as
+  // text: BYTE, SHORT and LONG elements as decimals, rationals as "n/d",
+  // UNDEFINED bytes as hexadecimal pairs, joined by ", "; ASCII as the text.
+  int32_t TagsCount();
+  int32_t TagsGetID(int32_t nTagNo);
+  int32_t TagsGetType(int32_t nTagNo);
+  std::string TagsGetName(int32_t nTagNo);
+  std::string TagsGetValue(int32_t nTagNo);
+  cKorvexStatus TagsDelete(int32_t nTagNo);
+  int32_t ExifTagsCount();
+  std::string ExifTagsGetName(int32_t nTagNo);
+  std::string ExifTagsGetValue(int32_t nTagNo);
+  // Adds or replaces the item nTagId (negative ids are read as id + 65536)
+  // with a value parsed from text: comma-separated decimals for Byte (0..255),
+  // Short (0..65535) and Long (0..4294967295), "n/d" or plain numbers for
+  // Rational, any text for ASCII (written with a terminating NUL). A value
+  // that does not parse or fit gives InvalidParameter and writes nothing;
+  // without a native image the last status is returned.
+  cKorvexStatus TagsWriteTypeByte(int32_t nTagId, const std::string& sTagValue);
+  cKorvexStatus TagsWriteTypeShort(int32_t nTagId, const std::string& sTagValue);
+  cKorvexStatus TagsWriteTypeLong(int32_t nTagId, const std::string& sTagValue);
+  cKorvexStatus TagsWriteTypeRational(int32_t nTagId, const std::string& sTagValue);
+  cKorvexStatus TagsWriteTypeASCII(int32_t nTagId, const std::string& sTagValue);
+  // Whether images rebuilt by conversions, geometry and clones keep the
+  // property items of the image they replace (on by default).
+  void TagsSetPreserve(bool bPreserve);
+
   struct State;  // engine fields, private to the implementation
 
  private:

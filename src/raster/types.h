@@ -174,6 +174,13 @@ struct PropertyItem {
   uint32_t id = 0;
   uint16_t type = 0;
   std::vector<uint8_t> value;
+  // The directory of a TIFF-structured block the item was read from, where
+  // its id alone does not tell: the interoperability directory's ids (1
+  // "R98", 2 "0100") are those of GPS tags, and writing them back among the
+  // GPS tags would turn them into a latitude.
+  uint8_t directory = kDirectoryById;
+  static constexpr uint8_t kDirectoryById = 0;
+  static constexpr uint8_t kDirectoryInterop = 1;
 
   uint32_t length() const { return static_cast<uint32_t>(value.size()); }
   friend bool operator==(const PropertyItem&, const PropertyItem&) = default;

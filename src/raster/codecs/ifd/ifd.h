@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "raster/codec.h"
 #include "raster/types.h"
 
 namespace korvex::raster::ifd {
@@ -14,7 +15,8 @@ namespace korvex::raster::ifd {
 // the body of a JPEG EXIF segment after "Exif\0\0"): the directory at
 // `ifd_offset` (0 = the first directory named by the header) and the Exif
 // (0x8769), GPS (0x8825) and interoperability (0xA005) directories it points
-// to. The pointer tags themselves are not returned.
+// to; items of an interoperability directory are marked as such. The
+// pointer tags themselves are not returned.
 //
 // Values come back as little-endian bytes whatever the block's byte order,
 // with the property types 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL,
@@ -35,10 +37,12 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
 // Builds a little-endian TIFF-structured block ("II*\0", offset 8) holding
 // the items, for a JPEG EXIF segment: ordinary tags go to the first
 // directory, Exif tags (0x829A..0x829D, 0x8822..0x8830, 0x9000..0x9FFF,
-// 0xA000..0xA4FF except 0xA005) to an Exif directory, GPS tags (ids
-// 0x0000..0x001F) to a GPS directory, with the pointer tags written as
-// needed. Ids 0x5000..0x5FFF (in-memory properties such as frame delays) are
-// left out, and so are the tags that locate data in the file they came from
+// 0xA000..0xA4FF except 0xA005, and except the Windows XP tags
+// 0x9C9B..0x9C9F) to an Exif directory, GPS tags (ids 0x0000..0x001F) to a
+// GPS directory, and items read from an interoperability directory back to
+// one named by the Exif directory, with the pointer tags written as needed.
+// Ids 0x5000..0x5FFF (in-memory properties such as frame delays) are left
+// out, and so are the tags that locate data in the file they came from
 // (strip, tile and free-space offsets and byte counts, SubIFDs, the JPEG
 // thumbnail's offset and length), which would point into nowhere. Items of
 // other types, or whose length is not a whole number of values, are skipped.
@@ -46,5 +50,17 @@ Status read_properties(const uint8_t* data, size_t size, uint64_t ifd_offset,
 // nothing writable gives an empty block. ValueOverflow when the block would
 // exceed 4 GiB, OutOfMemory when memory runs out.
 Status write_exif_block(const std::vector<PropertyItem>& items, std::vector<uint8_t>& out);
+
+// Adds the items to directory `index` (from 0) of a little-endian classic
+// TIFF file held in a sink, as write_exif_block sorts them (Exif and GPS
+// items into sub-directories), leaving out the tags that describe how the
+// pixels are stored (size, samples, compression, photometric, resolution,
+// strips, tiles, palette and the like), which the encoder sets itself; an
+// entry the directory already has wins over an item of the same tag. The
+// merged directory is appended at the end of the file and takes the old
+// one's place in the chain; nothing is written when no item is left.
+// GenericError when the file is not such a TIFF or has no such directory.
+Status add_to_tiff_directory(ByteSink& sink, uint32_t index,
+                             const std::vector<PropertyItem>& items);
 
 }  // namespace korvex::raster::ifd

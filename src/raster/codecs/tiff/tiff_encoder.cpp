@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/tiff/tiff_internal.h"
 #include "raster/convert.h"
 #include "raster/guard.h"
@@ -353,6 +354,7 @@ class TiffFrameWriter final : public FrameWriter {
   enum class State { Open, Failed, Done };
 
   Status page(Image& img, const WritePlan& plan) {
+    pages_.push_back(img.properties());
     const Status st = write_page(tif_.get(), img, plan, true);
     // A failed write is the cause of whatever libtiff made of it.
     if (st != Status::Ok && out_.error() != Status::Ok) return out_.error();
@@ -363,7 +365,13 @@ class TiffFrameWriter final : public FrameWriter {
     const bool flushed = TIFFFlush(tif_.get()) == 1;
     tif_.reset();  // TIFFClose; its close procedure leaves the sink alone
     if (out_.error() != Status::Ok) return out_.error();
-    return flushed ? Status::Ok : Status::GenericError;
+    if (!flushed) return Status::GenericError;
+    // Each page's property items, as for a single page.
+    for (size_t i = 0; i < pages_.size(); ++i) {
+      const Status st = ifd::add_to_tiff_directory(out_, static_cast<uint32_t>(i), pages_[i]);
+      if (st != Status::Ok) return st;
+    }
+    return Status::Ok;
   }
 
   // Frees the handle; what it writes meanwhile is the caller's to discard.
@@ -375,6 +383,7 @@ class TiffFrameWriter final : public FrameWriter {
   Diagnostics diag_;
   TiffHandle tif_;
   State state_ = State::Open;
+  std::vector<std::vector<PropertyItem>> pages_;  // property items of each page written
 };
 
 }  // namespace
@@ -398,6 +407,9 @@ Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
     if (st == Status::Ok && TIFFFlush(tif.get()) != 1) st = Status::GenericError;
     tif.reset();
     if (out.error() != Status::Ok) return out.error();
+    // The property items libtiff cannot carry byte for byte (every type,
+    // Exif and GPS directories) go into the page's directory afterwards.
+    if (st == Status::Ok) st = ifd::add_to_tiff_directory(out, 0, img.properties());
     return st;
   });
 }
