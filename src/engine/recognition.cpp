@@ -95,11 +95,12 @@ raster::Status folder_files(const fs::path& dir, std::vector<fs::path>& files) {
 
 // The family name of a folder: its last component, trailing "/" ignored.
 std::string folder_name(const std::string& dir) {
+  std::error_code ec;
   fs::path p(dir);
   while (p.has_relative_path() && p.filename().empty()) p = p.parent_path();
   std::string name = p.filename().string();
   if (name.empty() || name == "." || name == "..")
-    name = fs::weakly_canonical(p).filename().string();
+    name = fs::weakly_canonical(p, ec).filename().string();
   return TrimSpaces(name);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../../fuzz/rad_config_check.h"
@@ -48,39 +49,37 @@ TEST_F(RadTest, FamilyIdsAreCheckedByEveryMember) {
   cKorvex k;
   EXPECT_EQ(k.RADNewFamily("  invoices "), 1);
   EXPECT_EQ(k.RADNewFamily("letters"), 2);
-  EXPECT_EQ(k.RADGetFamilyNameFromID(1), "invoices");
+  auto status_of = [&k](auto&& call) {
+    call();
+    return k.GetStat();
+  };
   for (int32_t bad : {0, 3, -1}) {
-    k.RADSetFamilyTagFromID(bad, "x");
-    EXPECT_EQ(k.GetStat(), S::InvalidParameter) << bad;
-    EXPECT_EQ(k.RADGetFamilyNameFromID(bad), "");
-    EXPECT_EQ(k.RADGetFamilyTagFromID(bad), "");
-    EXPECT_EQ(k.RADGetImageCountInFamily(bad), 0);
-    EXPECT_EQ(k.RADLearnImage(bad), 2);  // before the missing image is noticed
-    k.RADDeleteFamily(bad);
-    k.RADReinitFamily(bad);
-    EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+    const auto statuses = std::tuple(status_of([&] { k.RADSetFamilyTagFromID(bad, "x"); }),
+                                     status_of([&] { k.RADDeleteFamily(bad); }),
+                                     status_of([&] { k.RADReinitFamily(bad); }));
+    EXPECT_EQ(statuses, std::tuple(S::InvalidParameter, S::InvalidParameter, S::InvalidParameter));
+    // RADLearnImage checks the id before it notices there is no image.
+    EXPECT_EQ((std::tuple{k.RADGetFamilyNameFromID(bad), k.RADGetFamilyTagFromID(bad),
+                          k.RADGetImageCountInFamily(bad), k.RADLearnImage(bad)}),
+              std::tuple("", "", 0, 2));
     EXPECT_EQ(k.RADGetFamilyCount(), 2);
   }
-  EXPECT_EQ(k.RADLearnImage(1), 2);  // no native image
-  EXPECT_EQ(k.RADGetFamilyDocID(), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
-
+  EXPECT_EQ((std::tuple{k.RADLearnImage(1), k.RADGetFamilyDocID(), k.GetStat()}),
+            std::tuple(2, 0, S::InvalidParameter));  // no native image
   ASSERT_EQ(testdoc::make_document(k, testdoc::Kind::Form, 5), S::Ok);
   EXPECT_EQ(k.RADLearnImage(2), 0);
   k.RADSetFamilyTagFromID(2, "tagged");
   k.RADFreeMemory();  // buffers only: the families stay
-  EXPECT_EQ(k.RADGetImageCountInFamily(2), 1);
-  EXPECT_EQ(k.RADGetFamilyDocID(), 2);
+  EXPECT_EQ((std::tuple{k.RADGetImageCountInFamily(2), k.RADGetFamilyDocID()}), std::tuple(1, 2));
   k.RADDeleteFamily(1);  // "letters" moves down to id 1
   EXPECT_EQ(k.RADGetFamilyTagFromID(1), "tagged");
   k.RADReinitFamily(1);
-  EXPECT_EQ(k.RADGetFamilyNameFromID(1), "letters");
-  EXPECT_EQ(k.RADGetFamilyTagFromID(1), "");
-  EXPECT_EQ(k.RADGetImageCountInFamily(1), 0);
+  EXPECT_EQ((std::tuple{k.RADGetFamilyNameFromID(1), k.RADGetFamilyTagFromID(1),
+                        k.RADGetImageCountInFamily(1)}),
+            std::tuple("letters", "", 0));
   k.RADNewConfig();
-  EXPECT_EQ(k.RADGetFamilyCount(), 0);
-  EXPECT_EQ(k.RADGetFamilyDocID(), 0);
-  EXPECT_EQ(k.RADGetLastRelevance(), 0);
+  EXPECT_EQ((std::tuple{k.RADGetFamilyCount(), k.RADGetFamilyDocID(), k.RADGetLastRelevance()}),
+            std::tuple(0, 0, 0));
 }
 
 TEST_F(RadTest, TheConfigurationFileRoundTripsByteForByte) {
@@ -105,9 +104,9 @@ TEST_F(RadTest, TheConfigurationFileRoundTripsByteForByte) {
   cKorvex other;
   other.RADLoadConfig(path("two.rad"));
   ASSERT_EQ(other.GetStat(), S::Ok);
-  EXPECT_EQ(other.RADGetFamilyNameFromID(1), "Café");
-  EXPECT_EQ(other.RADGetFamilyTagFromID(2), "ledger ?");
-  EXPECT_EQ(other.RADGetImageCountInFamily(2), 1);
+  EXPECT_EQ((std::tuple{other.RADGetFamilyNameFromID(1), other.RADGetFamilyTagFromID(2),
+                        other.RADGetImageCountInFamily(2)}),
+            std::tuple("Café", "ledger ?", 1));
   other.RADSaveConfig(path("again.rad"));
   EXPECT_EQ(read_file(path("again.rad")), bytes);
   EXPECT_EQ(other.RADGetFamilyDocID(), 0);  // other has no image
@@ -136,14 +135,14 @@ TEST_F(RadTest, MalformedFilesAreRefusedAndLeaveTheFamilies) {
       with(0, {2, 0, 0, 0}),                      // a second family the bytes cannot hold
       with(0, {0xFF, 0xFF, 0xFF, 0x7F}),          // 2^31 - 1 families
       cut(4 + recognition::kMinFamilyBytes - 1),  // less than a family's least size
-      cut(bins + 100),
-      cut(images),
-      cut(tag + 2),                            // cut in the bins, before images, in the tag
-      with(4, {0xFF, 0xFF}),                   // a name longer than the file
-      with(tag, {2, 0}),                       // a tag one byte longer than the file
-      with(bins + 8, {0, 0, 0, 0x80}),         // a negative bin
-      with(area, {0xFF, 0xFF, 0xFF, 0xFF}),    // a negative area
-      with(images, {0xFE, 0xFF, 0xFF, 0xFF}),  // a negative image count
+      cut(bins + 100),                            // cut in the bins
+      cut(images),                                // cut before the image count
+      cut(tag + 2),                               // cut before the tag's byte
+      with(4, {0xFF, 0xFF}),                      // a name longer than the file
+      with(tag, {2, 0}),                          // a tag one byte longer than the file
+      with(bins + 8, {0, 0, 0, 0x80}),            // a negative bin
+      with(area, {0xFF, 0xFF, 0xFF, 0xFF}),       // a negative area
+      with(images, {0xFE, 0xFF, 0xFF, 0xFF}),     // a negative image count
   };
   for (size_t i = 0; i < bad.size(); ++i) {
     write_file(path("bad.rad"), bad[i]);
@@ -202,10 +201,9 @@ TEST_F(RadTest, FoldersAreLearnedIntoFamiliesAndCompilationsMerge) {
   EXPECT_EQ(k.RADLearnDocuments(forms + "/", path("forms.rad")), 3);
   EXPECT_EQ(k.RADLearnDocuments(letters, path("both.rad")), 2);
   EXPECT_EQ(k.RADLearnDocuments(forms), 3);  // the same family again
-  EXPECT_EQ(k.RADGetFamilyCount(), 2);
-  EXPECT_EQ(k.RADGetFamilyNameFromID(1), "forms");
-  EXPECT_EQ(k.RADGetImageCountInFamily(1), 6);
-  EXPECT_EQ(k.RADGetImageCountInFamily(2), 2);
+  EXPECT_EQ((std::tuple{k.RADGetFamilyCount(), k.RADGetFamilyNameFromID(1),
+                        k.RADGetImageCountInFamily(1), k.RADGetImageCountInFamily(2)}),
+            std::tuple(2, "forms", 6, 2));
   // Failures change nothing.
   EXPECT_EQ(k.RADLearnDocuments(path("nowhere")), 0);
   EXPECT_EQ(k.GetStat(), S::FileNotFound);
@@ -217,10 +215,9 @@ TEST_F(RadTest, FoldersAreLearnedIntoFamiliesAndCompilationsMerge) {
   cKorvex m;
   m.RADLoadCompilationFile(path("both.rad"));
   m.RADLoadCompilationFile(path("forms.rad"));
-  EXPECT_EQ(m.GetStat(), S::Ok);
-  EXPECT_EQ(m.RADGetFamilyCount(), 2);
-  EXPECT_EQ(m.RADGetImageCountInFamily(1), 6);
-  EXPECT_EQ(m.RADGetImageCountInFamily(2), 2);
+  EXPECT_EQ((std::tuple{m.GetStat(), m.RADGetFamilyCount(), m.RADGetImageCountInFamily(1),
+                        m.RADGetImageCountInFamily(2)}),
+            std::tuple(S::Ok, 2, 6, 2));
   ASSERT_EQ(testdoc::make_document(m, testdoc::Kind::Letter, 4242, true), S::Ok);
   EXPECT_EQ(m.RADGetFamilyDocID(), 2);
   EXPECT_GT(m.RADGetLastRelevance(), 50);
