@@ -168,7 +168,12 @@ std::string cKorvex::RADGetFamilyTagFromID(int32_t nID) {
 }
 
 void cKorvex::RADSetFamilyTagFromID(int32_t nID, const std::string& sTag) {
-  if (Family* f = family_or_status(*s_, nID); f != nullptr) f->tag = sTag;
+  if (Family* f = family_or_status(*s_, nID); f != nullptr) {
+    SetStatus(*s_, raster::guarded([&] {
+      f->tag = sTag;
+      return raster::Status::Ok;
+    }));
+  }
 }
 
 void cKorvex::RADSaveConfig(const std::string& sPathConfigFile) {

@@ -2,7 +2,8 @@
 //
 // The grid covers each pixel once, so the page is read once, in its own
 // pixel format, without a copy: 1-bit pages straight from their bits through
-// a two-entry palette table, the others a row at a time converted to ARGB.
+// a two-entry palette table, 24-bit ones from their bytes, the others a row
+// at a time converted to ARGB.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -55,23 +56,67 @@ inline uint32_t window3(const uint8_t* row, int32_t x) {
   return (two >> (13 - bit)) & 7u;
 }
 
+inline uint32_t pattern_1bpp(const BitTables& t, uint32_t top, uint32_t mid, uint32_t bottom) {
+  return t.black[top] << 6 | (t.black[mid] & 5u) << 3 | t.clear_mid[mid] << 4 | t.black[bottom];
+}
+
 void signature_1bpp(const raster::LockData& d, const raster::Palette& pal, int32_t cols,
                     int32_t rows, int32_t top_rows, Signature& sig) {
   const BitTables t = bit_tables(pal);
+  // Three bytes hold 24 pixels: the windows of 8 grid points, whole.
+  const int32_t whole = cols / 8;
   for (int32_t gy = 0; gy < rows; ++gy) {
     const uint8_t* r0 = d.scan0 + static_cast<std::ptrdiff_t>(3 * gy) * d.stride;
     const uint8_t* r1 = r0 + d.stride;
     const uint8_t* r2 = r1 + d.stride;
     int64_t black = 0;
-    for (int32_t gx = 0; gx < cols; ++gx) {
+    for (int32_t g = 0; g < whole; ++g) {
+      const int32_t at = 3 * g;
+      const uint32_t v0 = static_cast<uint32_t>(r0[at]) << 16 | r0[at + 1] << 8 | r0[at + 2];
+      const uint32_t v1 = static_cast<uint32_t>(r1[at]) << 16 | r1[at + 1] << 8 | r1[at + 2];
+      const uint32_t v2 = static_cast<uint32_t>(r2[at]) << 16 | r2[at + 1] << 8 | r2[at + 2];
+      // Runs of one index (blank paper, mostly) give 8 equal patterns.
+      if ((v0 == 0 || v0 == 0xFFFFFFu) && v1 == v0 && v2 == v0) {
+        const uint32_t p = pattern_1bpp(t, v0 & 7u, v0 & 7u, v0 & 7u);
+        sig.bins[p] += 8;
+        black += 8 * std::popcount(p);
+        continue;
+      }
+      for (int shift = 21; shift >= 0; shift -= 3) {
+        const uint32_t p =
+            pattern_1bpp(t, (v0 >> shift) & 7u, (v1 >> shift) & 7u, (v2 >> shift) & 7u);
+        ++sig.bins[p];
+        black += std::popcount(p);
+      }
+    }
+    for (int32_t gx = whole * 8; gx < cols; ++gx) {
       const int32_t x = 3 * gx;  // the left column of the window
-      const uint32_t mid = window3(r1, x);
-      const uint32_t p = t.black[window3(r0, x)] << 6 | (t.black[mid] & 5u) << 3 |
-                         t.clear_mid[mid] << 4 | t.black[window3(r2, x)];
+      const uint32_t p = pattern_1bpp(t, window3(r0, x), window3(r1, x), window3(r2, x));
       ++sig.bins[p];
       black += std::popcount(p);
     }
     if (gy < top_rows) sig.top_black += black;
+  }
+}
+
+// 24-bit pixels are opaque: black when all three bytes are 0; the centre,
+// never 0x00000000, never counts.
+void signature_24bpp(const raster::LockData& d, int32_t cols, int32_t rows, int32_t top_rows,
+                     Signature& sig) {
+  auto black = [](const uint8_t* p) { return static_cast<uint32_t>((p[0] | p[1] | p[2]) == 0); };
+  for (int32_t gy = 0; gy < rows; ++gy) {
+    const uint8_t* r0 = d.scan0 + static_cast<std::ptrdiff_t>(3 * gy) * d.stride;
+    const uint8_t* r1 = r0 + d.stride;
+    const uint8_t* r2 = r1 + d.stride;
+    int64_t count = 0;
+    for (int32_t at = 0; at < 9 * cols; at += 9) {
+      const uint32_t p = black(r0 + at) << 8 | black(r0 + at + 3) << 7 | black(r0 + at + 6) << 6 |
+                         black(r1 + at) << 5 | black(r1 + at + 6) << 3 | black(r2 + at) << 2 |
+                         black(r2 + at + 3) << 1 | black(r2 + at + 6);
+      ++sig.bins[p];
+      count += std::popcount(p);
+    }
+    if (gy < top_rows) sig.top_black += count;
   }
 }
 
@@ -116,8 +161,8 @@ raster::Status ComputeSignature(raster::Image& img, Signature& sig, std::vector<
   const int32_t top_rows = std::min(RoundHalfEven(height / 3.0) / 3, rows);
 
   const raster::PixelFormat f = img.format();
-  const bool one_bit = f == raster::pf::k1bppIndexed;
-  if (!one_bit) {
+  const bool one_bit = f == raster::pf::k1bppIndexed, rgb24 = f == raster::pf::k24bppRGB;
+  if (!one_bit && !rgb24) {
     const raster::Status st = raster::guarded([&] {
       const size_t need = static_cast<size_t>(cols) * 9u;
       if (buffer.size() < need) buffer.resize(need);
@@ -134,6 +179,8 @@ raster::Status ComputeSignature(raster::Image& img, Signature& sig, std::vector<
   }
   if (one_bit) {
     signature_1bpp(d, img.palette(), cols, rows, top_rows, sig);
+  } else if (rgb24) {
+    signature_24bpp(d, cols, rows, top_rows, sig);
   } else {
     signature_argb(d, img.palette(), cols, rows, top_rows, buffer.data(), sig);
   }

@@ -99,18 +99,23 @@ TEST(Signature, EveryPixelFormatMatchesTheWrittenRule) {
                         Case{pf::k1bppIndexed, {0x00000000u, kBlack}}, Case{pf::k8bppIndexed, {}},
                         Case{pf::k16bppRGB555, {}}, Case{pf::k24bppRGB, {}},
                         Case{pf::k32bppARGB, {}}, Case{pf::k32bppPARGB, {}}}) {
-    auto img = image(61, 47, c.f);  // odd sizes: 3-pixel windows straddle bytes
-    if (!c.palette.empty()) {
-      raster::Palette p;
-      p.entries = c.palette;
-      ASSERT_EQ(img->set_palette(p), raster::Status::Ok);
+    // Dense noise on odd sizes (3-pixel windows straddle bytes), then a wide
+    // page of paper with sparse marks (long runs of one colour).
+    for (const auto& [w, h, ink_one_in] : {std::tuple(61, 47, 1u), std::tuple(203, 29, 40u)}) {
+      auto img = image(w, h, c.f);
+      if (!c.palette.empty()) {
+        raster::Palette p;
+        p.entries = c.palette;
+        ASSERT_EQ(img->set_palette(p), raster::Status::Ok);
+      }
+      for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x)
+          img->set_pixel(x, y, rng() % ink_one_in == 0 ? colours[rng() % 5] : colours[2]);
+      }
+      const Signature want = reference(*img), got = signature(*img);
+      EXPECT_EQ(got.bins, want.bins) << c.f << " " << w;
+      EXPECT_EQ(got.top_black, want.top_black) << c.f << " " << w;
     }
-    for (int32_t y = 0; y < 47; ++y) {
-      for (int32_t x = 0; x < 61; ++x) img->set_pixel(x, y, colours[rng() % 5]);
-    }
-    const Signature want = reference(*img), got = signature(*img);
-    EXPECT_EQ(got.bins, want.bins) << c.f;
-    EXPECT_EQ(got.top_black, want.top_black) << c.f;
   }
 }
 
