@@ -38,6 +38,7 @@ bench: build-release
 	bash bench/pdf_peers.sh build/release
 	./build/release/bench/barcode_bench
 	bash bench/tags_peers.sh build/release
+	./build/release/bench/rad_bench
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -752,6 +752,55 @@ class cKorvex {
   // Whether images rebuilt by conversions, geometry and clones keep the
   // property items of the image they replace (on by default).
   void TagsSetPreserve(bool bPreserve);
+  // --- Document recognition -----------------------------------------------
+  // Families of scanned documents (a form, the letters of one sender) are
+  // learned from sample images and new images are told apart by the family
+  // they resemble most. An image is reduced to a histogram of the 3 x 3
+  // patterns of opaque black pixels on a grid of every third pixel, its area
+  // and the black of its top third; a family keeps the running means of
+  // what it has learned. Families are numbered from 1 in order of creation.
+  // Members taking a family id record InvalidParameter for an invalid one
+  // and change nothing (getters then give 0 or "").
+  void RADNewConfig();
+  // Appends a family (name trimmed of spaces); returns its id.
+  int32_t RADNewFamily(const std::string& sFamilyName);
+  // Later families move down one id.
+  void RADDeleteFamily(int32_t nFamilyID);
+  // Forgets what the family learned and its tag; the name stays.
+  void RADReinitFamily(int32_t nFamilyID);
+  // Learns the native image into a family; returns the status of the pixel
+  // access (0 = learned).
+  int32_t RADLearnImage(int32_t nFamilyID);
+  // The family the native image resembles most (0 when there is none), and
+  // its relevance, 0..100 rounded half to even. A family that has learned
+  // nothing scores 0.
+  int32_t RADGetFamilyDocID();
+  int32_t RADGetLastRelevance();
+  int32_t RADGetFamilyCount();
+  int32_t RADGetImageCountInFamily(int32_t nFamilyID);
+  std::string RADGetFamilyNameFromID(int32_t nID);
+  std::string RADGetFamilyTagFromID(int32_t nID);
+  void RADSetFamilyTagFromID(int32_t nID, const std::string& sTag);
+  // The families as a binary configuration file, written to a temporary
+  // file renamed into place (names and tags in code page 1252, each at
+  // most 65535 bytes, else ValueOverflow); loading replaces every family,
+  // and only when the whole file is valid (else GenericError).
+  void RADSaveConfig(const std::string& sPathConfigFile);
+  void RADLoadConfig(const std::string& sPathConfigFile);
+  // Releases the analysis buffers and spare storage; families stay.
+  void RADFreeMemory();
+  // Learns every image file of a folder (name order, hidden files and
+  // subfolders passed over, first page of multi-page files; files that are
+  // not images skipped) into the family named after the folder, created
+  // when no family has that name; then, when sCompilationFilePath is given,
+  // writes all families there as RADSaveConfig does. Families change only
+  // when the whole run succeeds. Returns the number of images learned.
+  int32_t RADLearnDocuments(const std::string& sDirectory,
+                            const std::string& sCompilationFilePath = "");
+  // Adds the families of a configuration file to the current ones: a family
+  // of the same name takes in the file's images (counts add, means weighted
+  // by them), the others are appended. Validity as RADLoadConfig.
+  void RADLoadCompilationFile(const std::string& sCompilationFilePath);
 
   struct State;  // engine fields, private to the implementation
 

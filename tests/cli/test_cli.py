@@ -230,3 +230,52 @@ def test_pdf_examples_of_the_readme(tmp_path):
         (w, h), pages = tif.size, tif.n_frames
         dpi = float(tif.tag_v2[282]), float(tif.tag_v2[283])  # X and Y resolution
     assert sizes(out / "scan.pdf") == [f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"] * pages
+
+
+def _scan(path, kind, seed):
+    """A 1-bit scan of a form (header band, boxed fields) or a letter (lines of words)."""
+    import random
+    from PIL import ImageDraw
+    rnd = random.Random(seed)
+    img = Image.new("1", (300, 424), 1)
+    draw = ImageDraw.Draw(img)
+    dx, dy = rnd.randrange(9), rnd.randrange(9)
+    if kind == "form":
+        draw.rectangle([10 + dx, 8 + dy, 279 + dx, 67 + dy], fill=0)
+        for i in range(6):
+            top = 110 + dy + 47 * i
+            draw.rectangle([20 + dx, top, 269 + dx, top + 29], outline=0, width=2)
+    else:
+        for line in range(22):
+            x, y = 24 + dx, 60 + dy + 14 * line
+            while x < 260:
+                w = 12 + rnd.randrange(30)
+                draw.rectangle([x, y, x + w - 1, y + 2], fill=0)
+                x += w + 6
+    for _ in range(150):
+        img.putpixel((rnd.randrange(300), rnd.randrange(424)), 0)
+    img.save(path)
+
+
+def test_the_readme_document_families_are_learned_and_an_inbox_classified_in_batches(tmp_path):
+    for folder in ("scans/forms", "scans/letters", "inbox", "out"):
+        (tmp_path / folder).mkdir(parents=True)
+    for seed in range(3):
+        _scan(tmp_path / f"scans/forms/f{seed}.png", "form", seed)
+        _scan(tmp_path / f"scans/letters/l{seed}.png", "letter", seed)
+    for seed, kind in enumerate(("form", "letter", "letter", "form")):
+        _scan(tmp_path / f"inbox/{seed}-{kind}.png", kind, 100 + seed)
+    r = korvex("--batch", "-j", "2", "scans/forms", "scans/letters", "--",
+               "-RADLearnDocuments", "{}", "out/{stem}.rad", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert sorted(r.stdout.splitlines()) == ["scans/forms: 3", "scans/letters: 3"]
+    inbox = sorted(f"inbox/{p.name}" for p in (tmp_path / "inbox").iterdir())
+    r = korvex("--batch", "-j", "2", *inbox, "--", "-RADLoadCompilationFile", "out/forms.rad",
+               "-RADLoadCompilationFile", "out/letters.rad", "-LoadFromFile", "{}",
+               "-RADGetFamilyDocID", "-RADGetLastRelevance", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    found = re.findall(r"^inbox/\d-(\w+)\.png: (\d+)\n  (\d+)$", r.stdout, re.M)
+    assert len(found) == 4
+    for kind, family, relevance in found:
+        assert int(family) == (1 if kind == "form" else 2)  # families in the order loaded
+        assert 90 <= int(relevance) <= 100
