@@ -12,6 +12,7 @@ Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
   host_->SetMenuItem("mnstopgif", false, false);
   RefreshMenuChecks();
   LayoutScrollBars();
+  ClearClient();
 }
 
 Core::~Core() {

@@ -236,6 +236,8 @@ void Core::OnResize() {
   const int32_t cw = host_->ClientWidth(), ch = host_->ClientHeight();
   if (cw <= 0 || ch <= 0) return;
   cache_.DropView();
+  // The window erases its new area with the background colour.
+  ClearClient();
   if (!ApplyZoom(0)) return;
   UpdateMaxZoom();
   (void)Raise(ViewerEvent::Resize);

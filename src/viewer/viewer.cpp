@@ -48,13 +48,28 @@ KX_STORED(int32_t, InterpolationMode, interpolation_mode)
 KX_STORED(bool, LockScreen, lock_screen)
 KX_STORED(bool, SilentMode, silent_mode)
 KX_STORED(bool, SkipImageResolution, skip_image_resolution)
-KX_STORED(int32_t, BackColor, back_color)
 KX_STORED(int32_t, BackStyle, back_style)
 KX_STORED(int32_t, BorderStyle, border_style)
 KX_STORED(int32_t, Appearance, appearance)
 KX_STORED(bool, ClipControls, clip_controls)
 KX_STORED(bool, Enabled, enabled)
 #undef KX_STORED
+
+int32_t kxViewer::get_BackColor() const {
+  return core_->back_color;
+}
+
+void kxViewer::put_BackColor(int32_t value) {
+  viewer::Core& c = *core_;
+  c.back_color = value;
+  // The window repaints its background at once, under the image if one is shown.
+  if (c.image_loaded()) {
+    if (!c.PaintImage(0)) return;
+  } else {
+    c.ClearClient();
+  }
+  c.host().PropertyChanged("BackColor");
+}
 
 // Properties of the shown image: reading only; a write changes nothing.
 #define KX_READ_ONLY(Name, field)              \

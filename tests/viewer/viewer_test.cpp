@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/automation.h"
 #include "korvex/viewer.h"
 #include "raster/handles.h"
 #include "raster/image.h"
@@ -292,6 +293,50 @@ TEST_F(ViewerTest, PaintFailureIsReportedUnlessSilent) {
   v->Redraw();
   EXPECT_EQ(host->message_boxes().size(), 1u);
   EXPECT_NE(host->Log().find("property SilentMode"), std::string::npos);
+}
+
+
+TEST(ViewerAutomation, PropertiesAndEventsByDispatchId) {
+  using automation::MemberKind;
+  const automation::Object o = automation::CreateObject("Korvex.kxViewer");
+  ASSERT_TRUE(o);
+  std::vector<Variant> args{Variant(int32_t{25})};
+  EXPECT_EQ(o.Invoke("ZoomStep", MemberKind::PropertyLet, args).error, automation::DispatchError::None);
+  args = {Variant(int32_t{0})};  // refused
+  o.Invoke("ZoomStep", MemberKind::PropertyLet, args);
+  args.clear();
+  EXPECT_EQ(o.Invoke("ZoomStep", args).value.as_int32(), 25);
+  EXPECT_EQ(o.cls()->find("BorderStyle")->dispid, 0x6803000F);
+  EXPECT_EQ(o.cls()->find("SetZoom100")->dispid, 0x60030000);
+  std::string order;
+  for (const auto& e : o.cls()->events) order += std::string(e.name) + "=" + std::to_string(e.dispid) + " ";
+  EXPECT_EQ(order,
+            "DataReceieved=16 DataReceived=17 ZoomChange=4 Scroll=12 ZoomChanged=5 PageChange=13 "
+            "PictureChange=15 Displayed=11 KeyPress=1 KeyUp=2 KeyDown=3 MouseMove=6 Click=7 "
+            "DblClick=8 MouseDown=9 MouseUp=10 Resize=14 ");
+  // A sink sees the arguments with their types and may change the by-reference ones.
+  struct Sink : automation::EventSink {
+    std::vector<int32_t> ids;
+    void OnEvent(int32_t dispid, std::vector<Variant>& a) override {
+      ids.push_back(dispid);
+      if (dispid == 9) {
+        EXPECT_EQ(a[0].type(), Variant::Type::Integer);
+        EXPECT_EQ(a[2].type(), Variant::Type::Single);
+        a[2] = Variant(a[2].as_float() * 2);
+      }
+    }
+  };
+  auto sink = std::make_shared<Sink>();
+  o.cls()->advise(o.get(), sink);
+  ViewerEventArgs mouse;
+  mouse.values = {1, 0, 10.5, 3};
+  mouse.count = 4;
+  auto& v = *static_cast<kxViewer*>(o.get());
+  ASSERT_TRUE(v.core().Raise(ViewerEvent::MouseDown, mouse));
+  EXPECT_EQ(mouse.values[2], 21.0);
+  EXPECT_EQ(mouse.values[3], 3.0);
+  static_cast<HeadlessHost&>(v.host()).ResizeClient(10, 10);
+  EXPECT_EQ(sink->ids, (std::vector<int32_t>{9, 14}));
 }
 
 }  // namespace
