@@ -93,10 +93,12 @@ int main(int argc, char** argv) {
   if (v.core().ShowImage(id) != ViewerStatus::Ok) return 1;
   std::printf("10000 x 10000 in a 1920 x 1080 view, high-quality interpolation; median ms\n");
   bool within = true;
-  for (const double zoom : {0.1, 1.0, 4.0}) {
+  for (const double asked : {0.1, 1.0, 4.0}) {
+    // The scroll bars' 16 bits bound the zoom of so large an image (about 3.5 here).
+    const double zoom = std::min(asked, v.GetMaxZoom());
     std::vector<double> first, step;
     for (int i = 0; i < 9; ++i) {
-      v.put_Zoom(zoom * 1.01);  // another zoom, so the next one is a change
+      v.put_Zoom(zoom * 0.99);  // another zoom, so the next one is a change
       first.push_back(ms([&] { v.put_Zoom(zoom); }));
     }
     // The region the view shows, in source pixels (for the peers).
@@ -109,7 +111,7 @@ int main(int argc, char** argv) {
     const double f = median(first);
     const double s = scrolls ? median(step) : 0.0;
     within = within && f <= 200.0 && s <= 16.0;
-    std::printf("  zoom %-4g first paint %8.1f (target 200)  scroll step ", zoom, f);
+    std::printf("  zoom %-4.3g first paint %8.1f (target 200)  scroll step ", zoom, f);
     if (scrolls) {
       std::printf("%6.2f (target 16)", s);
     } else {

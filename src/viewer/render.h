@@ -36,7 +36,8 @@ struct Scaling {
 // inside it) into `out`, premultiplied B, G, R, A. Displayed pixel d takes
 // its value around source position (d + 0.5) * source / displayed - 0.5;
 // borders repeat the edge pixels. Bilinear and bicubic kernels are widened
-// by the shrink factor in the high-quality modes.
+// by the shrink factor in the high-quality modes, which average fixed blocks
+// first when shrinking 4 times or more.
 void RenderArea(const SourceRows& src, const Scaling& s, const PixelRect& area,
                 const PixelBuffer& out);
 

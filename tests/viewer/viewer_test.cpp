@@ -27,8 +27,12 @@ int32_t make_image(int32_t w, int32_t h, float dpi_x = 96, float dpi_y = 96,
                    uint32_t argb = 0xFFFF0000, uint32_t other = 0xFFFF0000) {
   std::unique_ptr<raster::Image> img;
   EXPECT_EQ(raster::Image::create(w, h, raster::pf::k32bppARGB, img), raster::Status::Ok);
+  raster::Surface& s = img->surface();
   for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) img->set_pixel(x, y, (x + y) % 2 ? other : argb);
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t c = (x + y) % 2 ? other : argb;
+      std::memcpy(s.row(y) + x * 4, &c, 4);  // B, G, R, A in memory
+    }
   EXPECT_EQ(img->set_resolution(dpi_x, dpi_y), raster::Status::Ok);  // below 0.5 rounds to 0
   return raster::register_image(std::move(img));
 }
@@ -248,20 +252,26 @@ TEST_F(ViewerTest, HandlerThatEndsTheViewerStopsTheStep) {
 }
 
 TEST_F(ViewerTest, ScrollStepRendersOnlyTheUncoveredStrip) {
-  ASSERT_EQ(show(make_image(2000, 1500, 96, 96, 0xFF2080C0, 0xFF000000)), ViewerStatus::Ok);
-  v->SetZoom(137);
-  const auto& cache = v->core().cache();
-  EXPECT_EQ(cache.last_rendered_pixels(), int64_t{383} * 283);
-  v->SetHScrollBarPosition(v->GetHScrollBarPosition() + 5);
-  EXPECT_EQ(cache.last_rendered_pixels(), int64_t{5} * 283);
-  v->SetVScrollBarPosition(v->GetVScrollBarPosition() - 3);
-  EXPECT_EQ(cache.last_rendered_pixels(), int64_t{3} * 383);
-  // The pieces join exactly: a full repaint gives the same client area.
-  const viewer::PixelBuffer a = host->Snapshot();
-  const std::vector<uint8_t> pieced(a.pixels, a.pixels + a.stride * a.height);
-  v->Redraw();
-  const viewer::PixelBuffer b = host->Snapshot();
-  EXPECT_EQ(std::memcmp(pieced.data(), b.pixels, pieced.size()), 0);
+  ASSERT_EQ(show(make_image(5000, 3000, 96, 96, 0xFF2080C0, 0x80000000)), ViewerStatus::Ok);
+  // Enlarging, and shrinking through averaged blocks (high quality, 20 %).
+  for (int32_t percent : {137, 20}) {
+    v->SetZoom(percent);
+    const auto& cache = v->core().cache();
+    EXPECT_EQ(cache.last_rendered_pixels(), int64_t{383} * 283);
+    v->SetHScrollBarPosition(v->GetHScrollBarPosition() + 5);
+    EXPECT_EQ(cache.last_rendered_pixels(), int64_t{5} * 283);
+    v->SetVScrollBarPosition(v->GetVScrollBarPosition() - 3);
+    EXPECT_EQ(cache.last_rendered_pixels(), int64_t{3} * 383);
+    // The pieces join exactly: a full repaint gives the same client area.
+    const viewer::PixelBuffer a = host->Snapshot();
+    const std::vector<uint8_t> pieced(a.pixels, a.pixels + a.stride * a.height);
+    v->Redraw();
+    const viewer::PixelBuffer b = host->Snapshot();
+    EXPECT_EQ(std::memcmp(pieced.data(), b.pixels, pieced.size()), 0) << percent;
+    // A half-transparent checkerboard, averaged or interpolated: between its two colours.
+    EXPECT_GT(pixel(100, 100) & 0xFF, 0x20u);
+    EXPECT_LT(pixel(100, 100) & 0xFF, 0xC0u);
+  }
 }
 
 TEST_F(ViewerTest, PixelsOfNearestZoomAndTransparentBackStyle) {
