@@ -1,5 +1,8 @@
 """The viewer through the Python module: a headless client area, properties
 as attributes, events by name, the host's log."""
+import os
+import subprocess
+
 import pytest
 
 import korvex
@@ -41,3 +44,11 @@ def test_headless_viewer_properties_events_and_snapshot():
     other = korvex.CreateObject("Korvex.kxViewer")
     assert other.snapshot()[:2] == (400, 300)
     assert other.CoordImageToObject(1, 1, None, None) == (None, 0, 0)
+
+
+def test_command_lists_the_viewer_class():
+    out = subprocess.run([os.environ.get("KORVEX_CLI", "korvex"), "--members", "kxViewer"],
+                         capture_output=True, text=True, check=True).stdout
+    assert out.startswith("kxViewer (Korvex.kxViewer) {6F1C2A50-")
+    assert "0x6803000F Property Let BorderStyle(value As Long)" in out
+    assert "0x60030005 SetZoom(nZoomPercent As Long) As ViewerStatus" in out
