@@ -330,7 +330,9 @@ PYBIND11_MODULE(korvex, m) {
       .def(
           "resize_client",
           [](AutoObject& self, int32_t width, int32_t height) {
-            self.headless().ResizeClient(width, height);
+            if (!self.headless().ResizeClient(width, height))
+              raise_dispatch("a client area of " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels does not fit in memory");
           },
           py::arg("width"), py::arg("height"),
           "Resizes a headless viewer's client area (its resize handler runs).")
@@ -366,7 +368,9 @@ PYBIND11_MODULE(korvex, m) {
   m.def(
       "kxViewer",
       [](int32_t width, int32_t height) {
-        if (width < 0 || height < 0) raise_dispatch("a client area cannot have a negative size");
+        if (width < 0 || height < 0 || !korvex::viewer::HeadlessHost::SizeFits(width, height))
+          raise_dispatch("a client area of " + std::to_string(width) + " x " +
+                         std::to_string(height) + " pixels cannot be made");
         auto viewer = std::make_shared<korvex::kxViewer>(
             std::make_shared<korvex::viewer::HeadlessHost>(width, height));
         return AutoObject(ax::Object(ax::FindClass("kxViewer"), viewer));

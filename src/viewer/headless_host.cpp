@@ -2,7 +2,10 @@
 #include "viewer/headless_host.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+
+#include "raster/image.h"
 
 namespace korvex::viewer {
 
@@ -26,19 +29,29 @@ void fill_rect(const PixelBuffer& b, const PixelRect& r, uint32_t bgr) {
 
 HeadlessHost::HeadlessHost(int32_t width, int32_t height)
     : width_(std::max(width, 0)), height_(std::max(height, 0)) {
+  if (!SizeFits(width_, height_)) width_ = height_ = 0;
   client_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+}
+
+bool HeadlessHost::SizeFits(int32_t width, int32_t height) {
+  const uint64_t bytes = static_cast<uint64_t>(std::max(width, 0)) *
+                         static_cast<uint64_t>(std::max(height, 0)) * 4;
+  // Rows are addressed with 32-bit strides.
+  return bytes <= raster::pixel_memory_limit() && std::max(width, 0) <= INT32_MAX / 4;
 }
 
 PixelBuffer HeadlessHost::view(std::vector<uint8_t>& px) const {
   return PixelBuffer{px.data(), width_, height_, width_ * 4};
 }
 
-void HeadlessHost::ResizeClient(int32_t width, int32_t height) {
+bool HeadlessHost::ResizeClient(int32_t width, int32_t height) {
+  if (!SizeFits(width, height)) return false;
   width_ = std::max(width, 0);
   height_ = std::max(height, 0);
   client_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
   line("resize " + std::to_string(width_) + "x" + std::to_string(height_));
   if (viewer_ != nullptr) viewer_->OnResize();
+  return true;
 }
 
 void HeadlessHost::SetScrollBar(Bar bar, const BarState& s) {

@@ -18,11 +18,14 @@ class HeadlessHost : public ViewerHost {
   // Scroll bars 17 pixels thick, as on the desktop the viewer was laid out for.
   static constexpr int32_t kBarThickness = 17;
 
+  // Sizes below 0 are taken as 0; a client area whose pixels would pass the
+  // pixel memory limit (SizeFits) is taken as 0 x 0.
   HeadlessHost(int32_t width, int32_t height);
 
-  // Changes the client size and tells the viewer (its resize handler runs).
-  // Sizes below 0 are taken as 0.
-  void ResizeClient(int32_t width, int32_t height);
+  static bool SizeFits(int32_t width, int32_t height);
+  // Changes the client size and tells the viewer (its resize handler runs);
+  // false, changing nothing, when the size does not fit.
+  bool ResizeClient(int32_t width, int32_t height);
   // Fires a pending timer as the event loop would; false when there is none of that id.
   bool FireTimer(int32_t id);
   // The client area as the screen would show it: the painted pixels, the

@@ -3,6 +3,7 @@
 // shows through; plus clearing and showing an image of the thread.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "raster/handles.h"
@@ -84,8 +85,19 @@ bool Core::PaintImage(int32_t image) {
       }
       paint_rect = r;
       ClearClient();
-      const bool drawn = back_style == 1 ? DrawOpaque(r) : DrawTransparent(r);
-      (void)drawn;
+      // Buffers are checked against the pixel memory limit; an allocation
+      // that fails all the same becomes a status, as every failure here does.
+      try {
+        if (back_style == 1) {
+          DrawOpaque(r);
+        } else {
+          DrawTransparent(r);
+        }
+      } catch (const std::bad_alloc&) {
+        status(ViewerStatus::OutOfMemory);
+      } catch (...) {
+        status(ViewerStatus::GenericError);
+      }
       if (last_status == ViewerStatus::Ok) {
         if (!Raise(ViewerEvent::Displayed)) return false;
         RefreshWindow();
@@ -143,6 +155,10 @@ bool Core::DrawTransparent(const PaintRect& r) {
   const int32_t mode = at_100 ? 0 : interpolation_mode;
   if (!render_visible(*this, cache_, displayed_image(), r, mode)) return false;
   const int32_t vw = std::max(r.view_width, 0), vh = std::max(r.view_height, 0);
+  if (static_cast<uint64_t>(vw) * static_cast<uint64_t>(vh) * 4 > raster::pixel_memory_limit()) {
+    status(ViewerStatus::OutOfMemory);
+    return false;
+  }
   std::vector<uint8_t> pixels(static_cast<size_t>(vw) * static_cast<size_t>(vh) * 4);
   const PixelBuffer picture{pixels.data(), vw, vh, vw * 4};
   // At 100 % a transparent bitmap masked with pure blue; otherwise one filled

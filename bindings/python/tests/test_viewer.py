@@ -38,6 +38,9 @@ def test_headless_viewer_properties_events_and_snapshot():
         v.ZoomStepp = 3
     with pytest.raises(korvex.DispatchError):
         v.on("NoSuchEvent", print)
+    with pytest.raises(korvex.DispatchError):
+        v.resize_client(2_000_000_000, 2_000_000_000)  # refused before allocating
+    assert v.snapshot()[:2] == (64, 48)
     names = {m[0] for m in korvex.members("kxViewer")}
     assert {"Zoom", "SetZoomFit", "CoordObjectToImage"} <= names
     # Created by ProgID: the same class on a 400 x 300 headless client area.
