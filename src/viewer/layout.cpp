@@ -17,8 +17,10 @@ constexpr int32_t kBarLimit = 32767;
 }  // namespace
 
 double Core::zoom_x() const {
-  // Stretched to the viewer, Zoom follows the height; the width has its own factor.
-  if (zoom_mode == 6 && picture_width > 0) return static_cast<double>(displayed_width) / picture_width;
+  // Fitted to the height (page height, or stretched to the viewer), Zoom
+  // follows the height; the width's factor is what was laid out across it.
+  if ((zoom_mode == 5 || zoom_mode == 6) && picture_width > 0 && displayed_width > 0)
+    return static_cast<double>(displayed_width) / picture_width;
   return zoom;
 }
 
