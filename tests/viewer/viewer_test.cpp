@@ -291,6 +291,27 @@ TEST_F(ViewerTest, PixelsOfNearestZoomAndTransparentBackStyle) {
   EXPECT_EQ(pixel(l + 2, t), 0x0000FFu);
 }
 
+TEST_F(ViewerTest, InterpolationModesAcrossAnEdge) {
+  // Black | white, doubled: displayed pixel d samples source position d / 2 - 0.25.
+  struct Case {
+    int32_t mode;
+    uint32_t blue[4];
+  } cases[] = {{5, {0, 0, 255, 255}},     // nearest neighbour
+               {3, {0, 64, 191, 255}},    // bilinear: 1/4 and 3/4 of the way
+               {4, {0, 52, 203, 255}},    // cubic convolution, a = -0.5
+               {2, {0, 52, 203, 255}}};   // high quality equals it when enlarging
+  for (const Case& c : cases) {
+    v = std::make_unique<kxViewer>(host);
+    v->put_InterpolationMode(c.mode);
+    ASSERT_EQ(show(make_image(2, 1, 96, 96, 0xFF000000, 0xFFFFFFFF)), ViewerStatus::Ok);
+    v->SetZoom(200);
+    for (int32_t d = 0; d < 4; ++d) {
+      EXPECT_EQ(pixel(v->get_ImageLeftCoord() + d, v->get_ImageTopCoord()) & 0xFF, c.blue[d])
+          << "mode " << c.mode << " pixel " << d;
+    }
+  }
+}
+
 TEST_F(ViewerTest, PaintFailureIsReportedUnlessSilent) {
   const int32_t id = make_image(10, 10);
   ASSERT_EQ(show(id), ViewerStatus::Ok);
