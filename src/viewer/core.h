@@ -34,7 +34,7 @@ class Core : public HostEvents {
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
 
-  // --- Public state (Part of the control's properties) ---
+  // --- The control's public properties ---
   int32_t zoom_mode = 1;
   double zoom = 1.0;
   int32_t zoom_step = 10;
@@ -91,7 +91,7 @@ class Core : public HostEvents {
   // Marks a change of document, so that steps interrupted by a handler stop.
   void NewGeneration() { ++*life_; }
 
-  // --- Layout (Part of the display pipeline) ---
+  // --- Layout and painting ---
   int32_t displayed_image() const { return page_image != 0 ? page_image : native_image; }
   bool image_loaded() const { return displayed_image() != 0; }
   // Horizontal and vertical displayed pixels per image pixel.
