@@ -196,6 +196,10 @@ class kxViewer {
   void put_ClipControls(bool value);
   bool get_Enabled() const;
   void put_Enabled(bool value);
+  // The control's window and its device context (handles of korvex/host.h;
+  // the engine can draw into them or capture them); 0 without a window.
+  int32_t get_hwnd() const;
+  int32_t get_hdc() const;
   ViewerStatus Redraw();
   void Refresh();
   void Clear();

@@ -2,7 +2,6 @@
 #include "viewer/headless_host.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "raster/image.h"
@@ -30,25 +29,49 @@ void fill_rect(const PixelBuffer& b, const PixelRect& r, uint32_t bgr) {
 HeadlessHost::HeadlessHost(int32_t width, int32_t height)
     : width_(std::max(width, 0)), height_(std::max(height, 0)) {
   if (!SizeFits(width_, height_)) width_ = height_ = 0;
-  client_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+  size_window();
+}
+
+HeadlessHost::~HeadlessHost() {
+  if (hdc_ != 0) host::ReleaseDC(hdc_);
+  if (hwnd_ != 0) host::DestroyWindow(hwnd_);
+}
+
+void HeadlessHost::size_window() {
+  surface_.reset();
+  if (width_ == 0 || height_ == 0) return;  // no pixels: the window keeps its last size
+  const host::WindowRect rect{0, 0, width_, height_};
+  if (hwnd_ == 0) {
+    hwnd_ = host::CreateWindow(rect);
+    hdc_ = host::GetWindowDC(hwnd_);
+  } else {
+    host::MoveWindow(hwnd_, rect);
+  }
+  surface_ = host::GetDCSurface(hdc_);
 }
 
 bool HeadlessHost::SizeFits(int32_t width, int32_t height) {
   const uint64_t bytes = static_cast<uint64_t>(std::max(width, 0)) *
                          static_cast<uint64_t>(std::max(height, 0)) * 4;
   // Rows are addressed with 32-bit strides.
-  return bytes <= raster::pixel_memory_limit() && std::max(width, 0) <= INT32_MAX / 4;
+  // Windows are at most 65536 pixels a side.
+  return bytes <= raster::pixel_memory_limit() && width <= 65536 && height <= 65536;
 }
 
 PixelBuffer HeadlessHost::view(std::vector<uint8_t>& px) const {
   return PixelBuffer{px.data(), width_, height_, width_ * 4};
 }
 
+PixelBuffer HeadlessHost::BeginPaint() {
+  if (!surface_) return PixelBuffer{nullptr, 0, 0, 0};
+  return PixelBuffer{surface_->bits.data(), surface_->width, surface_->height, surface_->stride()};
+}
+
 bool HeadlessHost::ResizeClient(int32_t width, int32_t height) {
   if (!SizeFits(width, height)) return false;
   width_ = std::max(width, 0);
   height_ = std::max(height, 0);
-  client_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+  size_window();
   line("resize " + std::to_string(width_) + "x" + std::to_string(height_));
   if (viewer_ != nullptr) viewer_->OnResize();
   return true;
@@ -132,10 +155,6 @@ void HeadlessHost::MessageBox(const std::string& text, int32_t style) {
   line("message box style=" + std::to_string(style) + " \"" + text + "\"");
 }
 
-PixelBuffer HeadlessHost::BeginPaint() {
-  return view(client_);
-}
-
 void HeadlessHost::SetMaskedPicture(const PixelBuffer& picture, int32_t mask_color) {
   has_picture_ = picture.pixels != nullptr && picture.width > 0 && picture.height > 0;
   picture_.clear();
@@ -151,8 +170,11 @@ void HeadlessHost::SetMaskedPicture(const PixelBuffer& picture, int32_t mask_col
 }
 
 PixelBuffer HeadlessHost::Snapshot() {
-  snapshot_ = client_;
+  snapshot_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
   const PixelBuffer out = view(snapshot_);
+  const PixelBuffer client = BeginPaint();
+  for (int32_t y = 0; y < client.height && y < out.height; ++y)
+    std::memcpy(out.row(y), client.row(y), static_cast<size_t>(std::min(client.width, out.width)) * 4);
   if (has_picture_) {
     // The container shows through pixels of the mask colour and fully transparent ones.
     const uint8_t mb = static_cast<uint8_t>((mask_ >> 16) & 0xFF);

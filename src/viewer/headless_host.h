@@ -2,13 +2,16 @@
 // memory, and everything the viewer asks of the host (scroll bars, corner
 // box, selection shape, menu items, pointer, timers, message boxes,
 // property notices) is kept and written to a readable log, one line per
-// change. Tests, the Python module and off-screen rendering use it.
+// change. The client area is the surface of a host window (korvex/host.h),
+// so the engine reads what the viewer painted through its window handle.
+// Tests, the Python module and off-screen rendering use it.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "korvex/host.h"
 #include "viewer/viewer_host.h"
 
 namespace korvex::viewer {
@@ -21,6 +24,9 @@ class HeadlessHost : public ViewerHost {
   // Sizes below 0 are taken as 0; a client area whose pixels would pass the
   // pixel memory limit (SizeFits) is taken as 0 x 0.
   HeadlessHost(int32_t width, int32_t height);
+  ~HeadlessHost() override;
+  HeadlessHost(const HeadlessHost&) = delete;
+  HeadlessHost& operator=(const HeadlessHost&) = delete;
 
   static bool SizeFits(int32_t width, int32_t height);
   // Changes the client size and tells the viewer (its resize handler runs);
@@ -45,6 +51,8 @@ class HeadlessHost : public ViewerHost {
 
   // ViewerHost.
   void Attach(HostEvents* viewer) override { viewer_ = viewer; }
+  int32_t WindowHandle() const override { return hwnd_; }
+  int32_t DeviceContext() const override { return hdc_; }
   int32_t ClientWidth() const override { return width_; }
   int32_t ClientHeight() const override { return height_; }
   int32_t VScrollWidth() const override { return kBarThickness; }
@@ -67,10 +75,14 @@ class HeadlessHost : public ViewerHost {
  private:
   void line(const std::string& s) { log_ += s + "\n"; }
   PixelBuffer view(std::vector<uint8_t>& px) const;
+  // Gives the window the client size and points the client buffer at its surface.
+  void size_window();
 
   HostEvents* viewer_ = nullptr;
   int32_t width_, height_;
-  std::vector<uint8_t> client_, picture_, snapshot_;
+  int32_t hwnd_ = 0, hdc_ = 0;
+  host::BitmapPtr surface_;  // the window's pixels: the client area
+  std::vector<uint8_t> picture_, snapshot_;
   int32_t picture_width_ = 0, picture_height_ = 0, mask_ = 0;
   bool has_picture_ = false;
   int32_t container_ = 0xFFFFFF;

@@ -55,6 +55,14 @@ KX_STORED(bool, ClipControls, clip_controls)
 KX_STORED(bool, Enabled, enabled)
 #undef KX_STORED
 
+int32_t kxViewer::get_hwnd() const {
+  return core_->host().WindowHandle();
+}
+
+int32_t kxViewer::get_hdc() const {
+  return core_->host().DeviceContext();
+}
+
 int32_t kxViewer::get_BackColor() const {
   return core_->back_color;
 }

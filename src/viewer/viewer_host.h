@@ -78,6 +78,10 @@ class ViewerHost {
   // The viewer that receives HostEvents; null detaches it.
   virtual void Attach(HostEvents* viewer) = 0;
 
+  // The control's window and its device context (host handles, 0 when none).
+  virtual int32_t WindowHandle() const = 0;
+  virtual int32_t DeviceContext() const = 0;
+
   // Inner size of the client area in pixels.
   virtual int32_t ClientWidth() const = 0;
   virtual int32_t ClientHeight() const = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "korvex/automation.h"
+#include "korvex/engine.h"
 #include "korvex/viewer.h"
 #include "raster/handles.h"
 #include "raster/image.h"
@@ -85,6 +86,16 @@ TEST_F(ViewerTest, SmallImageAt100PercentIsCentredWithoutBars) {
   EXPECT_EQ(v->get_PictureWidth(), 100);
   v->put_PictureWidth(7);  // read-only
   EXPECT_EQ(v->get_PictureWidth(), 100);
+  // The client area is the control's window: an engine captures what was painted.
+  cKorvex engine;
+  ASSERT_NE(v->get_hwnd(), 0);
+  ASSERT_GT(engine.CreateImageFromHwnd(v->get_hwnd()), 0);
+  EXPECT_EQ(engine.GetWidth(), 400);
+  EXPECT_EQ(engine.PixelGetColor(151, 101) & 0xFFFFFF, 0xFF0000);  // 1-based
+  EXPECT_EQ(engine.PixelGetColor(150, 101) & 0xFFFFFF, 0x00FF00);
+  host->ResizeClient(300, 200);  // the same window, resized
+  ASSERT_GT(engine.CreateImageFromHwnd(v->get_hwnd()), 0);
+  EXPECT_EQ(engine.GetWidth(), 300);
 }
 
 TEST_F(ViewerTest, ResolutionRatioStretchesHeights) {

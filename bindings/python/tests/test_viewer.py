@@ -19,6 +19,9 @@ def test_headless_viewer_properties_events_and_snapshot():
     assert (v.ZoomMode, v.Zoom, v.ZoomStep, v.ScrollBars, v.InterpolationMode) == (1, 1.0, 10, True, 2)
     v.BackColor = 0x0000FF  # red, as a COLORREF
     assert pixel(v.snapshot(), 5, 5) == (0, 0, 255, 255)
+    e = korvex.cKorvex()  # the engine captures the viewer's window
+    assert e.CreateImageFromHwnd(v.hwnd) > 0 and e.GetWidth() == 120
+    assert e.PixelGetColor(6, 6) & 0xFFFFFF == 0xFF0000
     seen = []
     v.on("Resize", lambda: seen.append("Resize"))
     v.on("ZoomChanged", lambda: seen.append("ZoomChanged"))
