@@ -5,6 +5,11 @@
 
 namespace korvex::viewer {
 
+bool& ViewerRefreshing() {
+  thread_local bool refreshing = false;
+  return refreshing;
+}
+
 Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
   host_->Attach(this);
   // Initial layout: no image, both alignments pending, menu checks and bars set.

@@ -27,6 +27,10 @@ struct PaintRect {
   int32_t view_width = 0, view_height = 0;
 };
 
+// Set while a viewer of the thread refreshes its window; shared by every
+// viewer of the thread (the mouse-wheel handling waits while it is set).
+bool& ViewerRefreshing();
+
 class Core : public HostEvents {
  public:
   explicit Core(std::shared_ptr<ViewerHost> host);

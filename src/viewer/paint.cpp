@@ -180,7 +180,11 @@ void Core::ClearClient() {
 }
 
 void Core::RefreshWindow() {
+  bool& refreshing = ViewerRefreshing();
+  const bool outer = refreshing;
+  refreshing = true;
   host_->Refresh();
+  refreshing = outer;
 }
 
 void Core::RefreshMenuChecks() {
