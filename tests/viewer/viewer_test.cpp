@@ -218,6 +218,11 @@ TEST_F(ViewerTest, AlignmentPlacesTheBarsAndScrollingMovesTheImage) {
   EXPECT_EQ(v->get_ImageLeftCoord(), 0);
   EXPECT_EQ(v->get_ImageTopCoord(), -(800 - 300 + 17));
   EXPECT_NE(host->Log().find("hscroll min=0 max=617 value=0"), std::string::npos) << host->Log();
+  // The user drags a bar: the host reports it, the image follows (clamped to the range).
+  v->core().OnScrollBarChange(Bar::Horizontal, 10);
+  v->core().OnScrollBarChange(Bar::Vertical, 1 << 20);
+  EXPECT_EQ(v->get_ImageLeftCoord(), -10);
+  EXPECT_EQ(v->get_ImageTopCoord(), -(800 - 300 + 17));
 }
 
 TEST_F(ViewerTest, EventsArriveInOrder) {
