@@ -39,6 +39,7 @@ bench: build-release
 	./build/release/bench/barcode_bench
 	bash bench/tags_peers.sh build/release
 	./build/release/bench/rad_bench
+	sh bench/viewer_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -33,6 +33,7 @@ PUBLIC_HEADERS = {
     "korvex/automation.h": "automation",
     "korvex/variant.h": "automation",
     "korvex/engine.h": "engine",
+    "korvex/viewer.h": "viewer",
     "korvex/host.h": "host",
     "korvex/global_memory.h": "host",
     "korvex/stream.h": "host",

@@ -5,6 +5,12 @@
 //   e = korvex.cKorvex()                 # or korvex.CreateObject("Korvex.cKorvex")
 //   e.LoadFromFile("a.png")              # -> status (0 = Ok)
 //   status, data, size = e.SaveAsByteArray(None, None, "png")   # by-reference results
+//
+//   v = korvex.kxViewer(width=400, height=300)   # a viewer on a headless host
+//   v.ZoomStep = 25                      # properties read and write as attributes
+//   v.on("Resize", lambda: print("resized"))
+//   v.resize_client(640, 480)
+//   width, height, bgra = v.snapshot()   # the client area, 4 bytes a pixel
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -15,6 +21,8 @@
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
 #include "korvex/version.h"
+#include "korvex/viewer.h"
+#include "viewer/headless_host.h"
 
 namespace py = pybind11;
 namespace ax = korvex::automation;
@@ -85,6 +93,53 @@ py::object from_variant(const Variant& v) {
   return py::none();
 }
 
+// Python handlers of an object's events, by dispatch id. A handler gets the
+// event's arguments; for events with by-reference arguments it may return
+// their new values (a tuple of all arguments, or one value for a one-argument event).
+class PythonSink : public ax::EventSink {
+ public:
+  explicit PythonSink(const ax::ClassInfo* cls) : cls_(cls) {}
+  void add(int32_t dispid, py::function fn) { handlers_.emplace_back(dispid, std::move(fn)); }
+
+  void OnEvent(int32_t dispid, std::vector<Variant>& args) override {
+    const ax::EventInfo* info = nullptr;
+    for (const ax::EventInfo& e : cls_->events)
+      if (e.dispid == dispid) info = &e;
+    if (info == nullptr) return;
+    // Copied: a handler may connect further handlers.
+    const std::vector<std::pair<int32_t, py::function>> handlers = handlers_;
+    for (const auto& [id, fn] : handlers) {
+      if (id != dispid) continue;
+      py::tuple values(args.size());
+      for (size_t i = 0; i < args.size(); ++i) values[i] = from_variant(args[i]);
+      try {
+        const py::object back = fn(*values);
+        if (back.is_none()) continue;
+        std::vector<py::object> given;
+        if (py::isinstance<py::tuple>(back) || py::isinstance<py::list>(back)) {
+          for (const py::handle& h : back) given.push_back(py::reinterpret_borrow<py::object>(h));
+        } else {
+          given.push_back(back);
+        }
+        for (size_t i = 0; i < given.size() && i < args.size(); ++i) {
+          if (!info->params[i].by_ref) continue;
+          if (py::isinstance<py::float_>(given[i]) || py::isinstance<py::int_>(given[i]))
+            args[i] = Variant(given[i].cast<double>());
+        }
+      } catch (py::error_already_set& e) {
+        // An exception in a handler cannot cross the viewer: it is reported, as Python
+        // reports exceptions in callbacks it cannot propagate.
+        e.restore();
+        PyErr_WriteUnraisable(fn.ptr());
+      }
+    }
+  }
+
+ private:
+  const ax::ClassInfo* cls_;
+  std::vector<std::pair<int32_t, py::function>> handlers_;
+};
+
 // An automation object seen from Python.
 class AutoObject {
  public:
@@ -93,6 +148,48 @@ class AutoObject {
   py::object call(const std::string& name, py::args args) const {
     const ax::Member* m = obj_.cls()->find(name);
     if (m == nullptr) raise_dispatch(obj_.cls()->not_a_member(name));
+    return invoke(m, args);
+  }
+
+  // A property's value, or a callable for a method.
+  bool is_property(const std::string& name) const {
+    const ax::Member* m = obj_.cls()->find(name);
+    return m != nullptr && m->kind == ax::MemberKind::PropertyGet;
+  }
+
+  void put(const std::string& name, const py::object& value) const {
+    const ax::Member* m = obj_.cls()->find(name, ax::MemberKind::PropertyLet);
+    if (m == nullptr) {
+      if (obj_.cls()->find(name) != nullptr)
+        throw py::attribute_error(std::string(obj_.cls()->name) + "." + name + " cannot be set");
+      throw py::attribute_error(obj_.cls()->not_a_member(name));
+    }
+    py::tuple args(1);
+    args[0] = value;
+    invoke(m, args);
+  }
+
+  void on(const std::string& event, py::function fn) {
+    const ax::EventInfo* e = obj_.cls()->find_event(event);
+    if (e == nullptr || obj_.cls()->advise == nullptr)
+      raise_dispatch(event + " is not an event of " + obj_.cls()->name);
+    if (!sink_) {
+      sink_ = std::make_shared<PythonSink>(obj_.cls());
+      obj_.cls()->advise(obj_.get(), sink_);
+    }
+    sink_->add(e->dispid, std::move(fn));
+  }
+
+  // The headless host of a viewer; raises for other objects.
+  korvex::viewer::HeadlessHost& headless() const {
+    korvex::viewer::HeadlessHost* h = nullptr;
+    if (std::string(obj_.cls()->name) == "kxViewer")
+      h = dynamic_cast<korvex::viewer::HeadlessHost*>(&static_cast<korvex::kxViewer*>(obj_.get())->host());
+    if (h == nullptr) raise_dispatch(std::string(obj_.cls()->name) + " has no headless host");
+    return *h;
+  }
+
+  py::object invoke(const ax::Member* m, const py::tuple& args) const {
     std::vector<Variant> values;
     for (size_t i = 0; i < args.size(); ++i) {
       const ax::Param* p = i < m->params.size() ? &m->params[i] : nullptr;
@@ -102,7 +199,9 @@ class AutoObject {
         raise_dispatch(std::string(m->name) + ": " + why);
       values.push_back(std::move(v));
     }
-    ax::CallResult r = obj_.Invoke(m->name, values);
+    // A copy of the object keeps it alive while an event handler drops the last reference.
+    const ax::Object self = obj_;
+    ax::CallResult r = self.Invoke(m->name, m->kind, values);
     if (r.error != ax::DispatchError::None) raise_dispatch(r.message);
     std::vector<py::object> outs;
     for (size_t i = 0; i < m->params.size(); ++i) {
@@ -119,6 +218,7 @@ class AutoObject {
 
  private:
   ax::Object obj_;
+  std::shared_ptr<PythonSink> sink_;
 };
 
 // A Python value as the automation layer's script value: scalars as
@@ -201,22 +301,56 @@ PYBIND11_MODULE(korvex, m) {
   py::class_<AutoObject>(m, "Object")
       .def(
           "__getattr__",
-          [](const AutoObject& self, const std::string& name) -> py::object {
+          [](const py::object& owner, const std::string& name) -> py::object {
+            const auto& self = owner.cast<const AutoObject&>();
             const ax::Member* member = self.object().cls()->find(name);
             if (member == nullptr)
               throw py::attribute_error(self.object().cls()->not_a_member(name));
+            if (self.is_property(name)) return self.call(name, py::args());
             py::options no_generated_signature;
             no_generated_signature.disable_function_signatures();
-            return py::cpp_function([&self, name](py::args args) { return self.call(name, args); },
-                                    py::name(member->name), py::doc(docstring(*member).c_str()));
-          },
-          py::keep_alive<0, 1>())
+            // The bound member holds its object.
+            return py::cpp_function(
+                [owner, name](py::args args) {
+                  return owner.cast<const AutoObject&>().call(name, args);
+                },
+                py::name(member->name), py::doc(docstring(*member).c_str()));
+          })
+      .def("__setattr__", &AutoObject::put)
       .def("__dir__",
            [](const AutoObject& self) {
              py::list names;
-             for (const ax::Member& mem : self.object().cls()->members) names.append(mem.name);
+             for (const ax::Member& mem : self.object().cls()->members)
+               if (mem.kind != ax::MemberKind::PropertyLet) names.append(mem.name);
              return names;
            })
+      .def("on", &AutoObject::on, py::arg("event"), py::arg("handler"),
+           "Calls handler(*arguments) each time the object raises the event; for\n"
+           "by-reference arguments it may return their new values.")
+      .def(
+          "resize_client",
+          [](AutoObject& self, int32_t width, int32_t height) {
+            if (!self.headless().ResizeClient(width, height))
+              raise_dispatch("a client area of " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels does not fit in memory");
+          },
+          py::arg("width"), py::arg("height"),
+          "Resizes a headless viewer's client area (its resize handler runs).")
+      .def(
+          "snapshot",
+          [](AutoObject& self) {
+            const korvex::viewer::PixelBuffer b = self.headless().Snapshot();
+            std::string bytes;
+            bytes.reserve(static_cast<size_t>(b.width) * static_cast<size_t>(b.height) * 4);
+            for (int32_t y = 0; y < b.height; ++y)
+              bytes.append(reinterpret_cast<const char*>(b.row(y)), static_cast<size_t>(b.width) * 4);
+            return py::make_tuple(b.width, b.height, py::bytes(bytes));
+          },
+          "(width, height, bytes): a headless viewer's client area as the screen\n"
+          "would show it, 4 bytes a pixel in the order B, G, R, A, rows top-down.")
+      .def(
+          "host_log", [](AutoObject& self) { return self.headless().Log(); },
+          "What a headless viewer asked its host, one line per change.")
       .def("__repr__", [](const AutoObject& self) {
         return std::string("<") + self.object().cls()->progid + " object>";
       });
@@ -227,9 +361,22 @@ PYBIND11_MODULE(korvex, m) {
     return AutoObject(std::move(o));
   });
   for (const ax::ClassInfo* c : ax::Classes()) {
+    if (std::string(c->name) == "kxViewer") continue;
     const std::string progid = c->progid;
     m.def(c->name, [progid]() { return AutoObject(ax::CreateObject(progid)); });
   }
+  m.def(
+      "kxViewer",
+      [](int32_t width, int32_t height) {
+        if (width < 0 || height < 0 || !korvex::viewer::HeadlessHost::SizeFits(width, height))
+          raise_dispatch("a client area of " + std::to_string(width) + " x " +
+                         std::to_string(height) + " pixels cannot be made");
+        auto viewer = std::make_shared<korvex::kxViewer>(
+            std::make_shared<korvex::viewer::HeadlessHost>(width, height));
+        return AutoObject(ax::Object(ax::FindClass("kxViewer"), viewer));
+      },
+      py::arg("width") = 400, py::arg("height") = 300,
+      "A viewer on a headless host whose client area is width x height pixels.");
   m.def("members", [](const std::string& cls) {
     const ax::ClassInfo* c = ax::FindClass(cls);
     if (c == nullptr) raise_dispatch("no class " + cls);
@@ -241,6 +388,7 @@ PYBIND11_MODULE(korvex, m) {
                                      p.default_value ? from_variant(*p.default_value) : py::none(),
                                      p.default_value.has_value()));
       }
+      if (mem.kind == ax::MemberKind::PropertyLet) continue;  // one row per property
       out.append(py::make_tuple(mem.name, mem.dispid, params, ax::VarTypeName(mem.result)));
     }
     return out;

@@ -26,7 +26,8 @@ enum class VarType {
   ByteArray,
   LongArray,
   Object,
-  Status
+  Status,       // cKorvexStatus
+  ViewerStatus  // the viewers' status
 };
 const char* VarTypeName(VarType t);
 
@@ -61,6 +62,8 @@ struct EventInfo {
   std::vector<Param> params;
 };
 
+class EventSink;
+
 struct ClassInfo {
   const char* name;       // "cKorvex"
   const char* progid;     // "Korvex.cKorvex"
@@ -70,9 +73,15 @@ struct ClassInfo {
   std::vector<Member> members;
   std::vector<EventInfo> events;
   std::shared_ptr<void> (*create)();
+  // Connects a sink to the events of an object of the class (null for a
+  // class without events); the sink stays connected for the object's life.
+  void (*advise)(void* self, std::shared_ptr<EventSink> sink);
 
-  const Member* find(const std::string& wanted) const;  // case-insensitive
+  // Case-insensitive. A property's name finds its read half.
+  const Member* find(const std::string& wanted) const;
+  const Member* find(const std::string& wanted, MemberKind kind) const;
   const Member* find(int32_t dispid) const;
+  const EventInfo* find_event(const std::string& wanted) const;
   // The members whose names are nearest to `wanted` (case-insensitive edit
   // distance, only near enough to be a slip of the keyboard), and the
   // message for a name that is no member: "X is not a member of cKorvex
@@ -123,6 +132,8 @@ class Object {
   // arguments are written back into `args` (which grows to the full count).
   CallResult Invoke(const std::string& member, std::vector<Variant>& args) const;
   CallResult Invoke(int32_t dispid, std::vector<Variant>& args) const;
+  // Reads (PropertyGet) or writes (PropertyLet, one argument) a property.
+  CallResult Invoke(const std::string& member, MemberKind kind, std::vector<Variant>& args) const;
 
  private:
   const ClassInfo* cls_ = nullptr;

@@ -98,6 +98,9 @@ struct WindowRect {
 };
 // A window: a rectangle of the desktop with a 32-bit surface of its size.
 int32_t CreateWindow(const WindowRect& rect);
+// Moves and resizes a window (not the desktop); a new size gives it a new,
+// cleared surface. False for an unknown window or a size CreateWindow refuses.
+bool MoveWindow(int32_t hwnd, const WindowRect& rect);
 bool DestroyWindow(int32_t hwnd);
 bool GetWindowRect(int32_t hwnd, WindowRect& rect);
 // The desktop window. Its surface is the screen: captured from the X11 root

@@ -6,3 +6,4 @@
 #include "korvex/global_memory.h"
 #include "korvex/status.h"
 #include "korvex/version.h"
+#include "korvex/viewer.h"

@@ -14,6 +14,7 @@
 #include "korvex/host.h"
 #include "korvex/status.h"
 #include "korvex/stream.h"
+#include "korvex/viewer.h"
 
 namespace korvex::automation {
 
@@ -86,7 +87,7 @@ struct Arg<host::PicturePtr&> : ObjectArg<host::Picture> {
 template <typename R>
 Variant wrap(R&& r) {
   using D = std::decay_t<R>;
-  if constexpr (std::is_same_v<D, cKorvexStatus>) {
+  if constexpr (std::is_same_v<D, cKorvexStatus> || std::is_same_v<D, ViewerStatus>) {
     return Variant(static_cast<int32_t>(r));
   } else if constexpr (std::is_same_v<D, host::PicturePtr>) {
     return r ? Variant(ObjectRef{r, "Picture"}) : Variant();

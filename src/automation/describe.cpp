@@ -46,6 +46,7 @@ std::vector<const Member*> ClassInfo::closest(const std::string& wanted) const {
   size_t best = limit + 1;
   std::vector<const Member*> found;
   for (const Member& m : members) {
+    if (m.kind == MemberKind::PropertyLet) continue;  // its read half stands for the property
     const size_t d = edit_distance(wanted, m.name);
     if (d > best) continue;
     if (d < best) found.clear();
@@ -68,7 +69,10 @@ std::string ClassInfo::not_a_member(const std::string& wanted) const {
 }
 
 std::string MemberSignature(const Member& m) {
-  std::string s = std::string(m.name) + "(";
+  std::string s = m.kind == MemberKind::PropertyGet   ? "Property Get "
+                  : m.kind == MemberKind::PropertyLet ? "Property Let "
+                                                      : "";
+  s += std::string(m.name) + "(";
   for (size_t i = 0; i < m.params.size(); ++i) s += (i ? ", " : "") + describe_param(m.params[i]);
   s += ")";
   if (m.result != VarType::Void) s += std::string(" As ") + VarTypeName(m.result);
@@ -89,8 +93,8 @@ std::string MemberHelp(const Member& m) {
     if (p.by_ref) text += ", by reference: its value comes back after the result";
     line(p.name, text);
   }
-  if (m.result == VarType::Status) {
-    line("returns", "cKorvexStatus (0 = Ok)");
+  if (m.result == VarType::Status || m.result == VarType::ViewerStatus) {
+    line("returns", std::string(VarTypeName(m.result)) + " (0 = Ok)");
   } else if (m.result != VarType::Void) {
     line("returns", VarTypeName(m.result));
   }

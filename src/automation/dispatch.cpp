@@ -32,7 +32,8 @@ const ClassInfo& engine_class() {
       "{6F1C2A42-8B3E-4D27-9A51-3C0E7D2B9F01}",
       cKorvexMembers(),
       {},
-      []() -> std::shared_ptr<void> { return std::make_shared<cKorvex>(); }};
+      []() -> std::shared_ptr<void> { return std::make_shared<cKorvex>(); },
+      nullptr};
   return info;
 }
 
@@ -111,6 +112,8 @@ const char* VarTypeName(VarType t) {
       return "Object";
     case VarType::Status:
       return "cKorvexStatus";
+    case VarType::ViewerStatus:
+      return "ViewerStatus";
   }
   return "?";
 }
@@ -118,6 +121,20 @@ const char* VarTypeName(VarType t) {
 const Member* ClassInfo::find(const std::string& wanted) const {
   for (const Member& m : members) {
     if (iequals(wanted, m.name)) return &m;
+  }
+  return nullptr;
+}
+
+const Member* ClassInfo::find(const std::string& wanted, MemberKind kind) const {
+  for (const Member& m : members) {
+    if (m.kind == kind && iequals(wanted, m.name)) return &m;
+  }
+  return nullptr;
+}
+
+const EventInfo* ClassInfo::find_event(const std::string& wanted) const {
+  for (const EventInfo& e : events) {
+    if (iequals(wanted, e.name)) return &e;
   }
   return nullptr;
 }
@@ -130,7 +147,7 @@ const Member* ClassInfo::find(int32_t dispid) const {
 }
 
 const std::vector<const ClassInfo*>& Classes() {
-  static const std::vector<const ClassInfo*> all = {&engine_class()};
+  static const std::vector<const ClassInfo*> all = {&engine_class(), &ViewerClass()};
   return all;
 }
 
@@ -150,6 +167,12 @@ CallResult Object::Invoke(int32_t dispid, std::vector<Variant>& args) const {
   const std::string asked = "with dispatch id " + std::to_string(dispid);
   if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, asked, false);
   return call(*cls_, self_.get(), cls_->find(dispid), args, asked, false);
+}
+
+CallResult Object::Invoke(const std::string& member, MemberKind kind,
+                          std::vector<Variant>& args) const {
+  if (cls_ == nullptr) return call(engine_class(), nullptr, nullptr, args, member, true);
+  return call(*cls_, self_.get(), cls_->find(member, kind), args, member, true);
 }
 
 Object CreateObject(const std::string& progid_or_clsid) {

@@ -8,5 +8,10 @@
 namespace korvex::automation {
 
 std::vector<Member> cKorvexMembers();
+std::vector<Member> kxViewerMembers();
+
+// The viewer class: its members, its events and a headless host for objects
+// created by name.
+const ClassInfo& ViewerClass();
 
 }  // namespace korvex::automation

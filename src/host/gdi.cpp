@@ -255,6 +255,25 @@ int32_t CreateWindow(const WindowRect& rect) {
   return add(t, std::move(win));
 }
 
+bool MoveWindow(int32_t hwnd, const WindowRect& rect) {
+  const int64_t w = static_cast<int64_t>(rect.right) - rect.left;
+  const int64_t h = static_cast<int64_t>(rect.bottom) - rect.top;
+  if (w <= 0 || h <= 0 || w > 65536 || h > 65536) return false;
+  Table& t = table();
+  const Guard g(t.mutex);
+  Window* win = find<Window>(t, hwnd);
+  if (win == nullptr || win->desktop) return false;
+  const int64_t old_w = static_cast<int64_t>(win->rect.right) - win->rect.left;
+  const int64_t old_h = static_cast<int64_t>(win->rect.bottom) - win->rect.top;
+  win->rect = rect;
+  if (w != old_w || h != old_h) {
+    // A new surface: threads still drawing into the old one keep it until done.
+    win->surface =
+        std::make_shared<Bitmap>(Bitmap::Blank(static_cast<int32_t>(w), static_cast<int32_t>(h), 32));
+  }
+  return true;
+}
+
 bool DestroyWindow(int32_t hwnd) {
   Table& t = table();
   const Guard g(t.mutex);

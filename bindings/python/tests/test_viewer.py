@@ -1,0 +1,60 @@
+"""The viewer through the Python module: a headless client area, properties
+as attributes, events by name, the host's log."""
+import os
+import subprocess
+
+import pytest
+
+import korvex
+
+
+def pixel(snapshot, x, y):
+    width, _, data = snapshot
+    at = (y * width + x) * 4
+    return tuple(data[at:at + 4])
+
+
+def test_headless_viewer_properties_events_and_snapshot():
+    v = korvex.kxViewer(width=120, height=80)
+    assert (v.ZoomMode, v.Zoom, v.ZoomStep, v.ScrollBars, v.InterpolationMode) == (1, 1.0, 10, True, 2)
+    v.BackColor = 0x0000FF  # red, as a COLORREF
+    assert pixel(v.snapshot(), 5, 5) == (0, 0, 255, 255)
+    e = korvex.cKorvex()  # the engine captures the viewer's window
+    assert e.CreateImageFromHwnd(v.hwnd) > 0 and e.GetWidth() == 120
+    assert e.PixelGetColor(6, 6) & 0xFFFFFF == 0xFF0000
+    seen = []
+    v.on("Resize", lambda: seen.append("Resize"))
+    v.on("ZoomChanged", lambda: seen.append("ZoomChanged"))
+    v.resize_client(64, 48)
+    width, height, data = v.snapshot()
+    assert (width, height, len(data), seen) == (64, 48, 64 * 48 * 4, ["Resize"])
+    v.ZoomStep = 0  # refused
+    v.ZoomStep = 25
+    v.PictureWidth = 9  # read-only: nothing changes
+    assert (v.ZoomStep, v.PictureWidth) == (25, 0)
+    v.Zoom = 2.5  # no image: stored, custom mode
+    assert (v.Zoom, v.ZoomMode) == (2.5, 4)
+    log = v.host_log()
+    assert "property BackColor" in log and "resize 64x48" in log
+    assert "menu mnzoom100 checked=1 enabled=1" in log
+    with pytest.raises(AttributeError):
+        v.ZoomStepp = 3
+    with pytest.raises(korvex.DispatchError):
+        v.on("NoSuchEvent", print)
+    with pytest.raises(korvex.DispatchError):
+        v.resize_client(2_000_000_000, 2_000_000_000)  # refused before allocating
+    assert v.snapshot()[:2] == (64, 48)
+    names = {m[0] for m in korvex.members("kxViewer")}
+    assert {"Zoom", "SetZoomFit", "CoordObjectToImage"} <= names
+    # Created by ProgID: the same class on a 400 x 300 headless client area.
+    other = korvex.CreateObject("Korvex.kxViewer")
+    assert other.snapshot()[:2] == (400, 300)
+    assert other.CoordImageToObject(1, 1, None, None) == (None, 0, 0)
+
+
+def test_command_lists_the_viewer_class():
+    out = subprocess.run([os.environ.get("KORVEX_CLI", "korvex"), "--members", "kxViewer"],
+                         capture_output=True, text=True, check=True).stdout
+    assert out.startswith("kxViewer (Korvex.kxViewer) {6F1C2A50-")
+    assert "0x6803000F Property Let BorderStyle(value As Long)" in out
+    assert "0x60030005 SetZoom(nZoomPercent As Long) As ViewerStatus" in out

@@ -1,0 +1,241 @@
+// kxViewer: the viewer control. It shows one image of the thread's image
+// table inside a host window, with zoom modes, two scroll bars and events.
+//
+// The viewer knows no toolkit: it draws into, and asks things of, a host
+// (see src/viewer/viewer_host.h; a headless host renders into memory). All
+// geometry is in client-area pixels. Every member records its outcome as the
+// viewer's last status and, where it returns a ViewerStatus, returns it;
+// nothing is thrown. Properties are get_/put_ pairs: each setter tells the
+// host the property changed, under the property's name.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korvex {
+
+// 0..20 are the raster layer's codes passed through unchanged.
+enum class ViewerStatus : int32_t {
+  Ok = 0,
+  GenericError = 1,
+  InvalidParameter = 2,
+  OutOfMemory = 3,
+  ObjectBusy = 4,
+  InsufficientBuffer = 5,
+  NotImplemented = 6,
+  Win32Error = 7,
+  WrongState = 8,
+  Aborted = 9,
+  FileNotFound = 10,
+  ValueOverflow = 11,
+  AccessDenied = 12,
+  UnknownImageFormat = 13,
+  FontFamilyNotFound = 14,
+  FontStyleNotFound = 15,
+  NotTrueTypeFont = 16,
+  UnsupportedGdiplusVersion = 17,
+  GdiplusNotInitialized = 18,
+  PropertyNotFound = 19,
+  PropertyNotSupported = 20,
+  PdfCanNotOpenFile = 21,
+  PdfCanNotDecrypt = 22,
+  PdfNeedPassword = 23,
+  PdfBadPassword = 24,
+  InvalidTemporaryFileLength = 25,
+  ErrorCreatingTemporaryFile = 26,
+  PdfRenderingPageError = 30,
+  PdfErrorGettingPageHandle = 31,
+  PdfUnexpectedError = 35,
+};
+
+enum class ViewerZoomMode : int32_t {
+  Zoom100 = 1,
+  ZoomFitTopage = 2,
+  ZoomWidthPage = 3,
+  ZoomCustom = 4,
+  ZoomHeightPage = 5,
+  ZoomToViewer = 6,
+};
+
+enum class ViewerImagePosition : int32_t {
+  ImagePositionMiddleLeft = 0,
+  ImagePositionMiddleRight = 1,
+  ImagePositionMiddleCenter = 2,
+  ImagePositionTopLeft = 4,
+  ImagePositionTopRight = 5,
+  ImagePositionTopCenter = 6,
+  ImagePositionBottomLeft = 7,
+  ImagePositionBottomRight = 8,
+  ImagePositionBottomCenter = 9,
+};
+
+enum class ViewerBackStyleMode : int32_t { bkTransparent = 0, bkOpaque = 1 };
+enum class ViewerAppearance : int32_t { AppearanceFlat = 0, Appearance3D = 1 };
+enum class ViewerBorderStyle : int32_t { BorderNone = 0, BorderFixedSingle = 1 };
+
+// Events of the control; the value is the event's dispatch id.
+enum class ViewerEvent : int32_t {
+  KeyPress = 1,
+  KeyUp = 2,
+  KeyDown = 3,
+  ZoomChange = 4,
+  ZoomChanged = 5,
+  MouseMove = 6,
+  Click = 7,
+  DblClick = 8,
+  MouseDown = 9,
+  MouseUp = 10,
+  Displayed = 11,
+  Scroll = 12,
+  PageChange = 13,
+  Resize = 14,
+  PictureChange = 15,
+  DataReceieved = 16,
+  DataReceived = 17,
+};
+
+// The arguments of one event, in declaration order. They are all numbers
+// (Integer, Long or Single), held here as doubles; a handler may change them
+// (mouse and key events pass them by reference).
+struct ViewerEventArgs {
+  std::array<double, 4> values{};
+  int count = 0;
+};
+
+class ViewerEventSink {
+ public:
+  virtual ~ViewerEventSink() = default;
+  virtual void OnViewerEvent(ViewerEvent event, ViewerEventArgs& args) = 0;
+};
+
+namespace viewer {
+class ViewerHost;
+class Core;
+}  // namespace viewer
+
+class kxViewer {
+ public:
+  explicit kxViewer(std::shared_ptr<viewer::ViewerHost> host);
+  ~kxViewer();
+  kxViewer(const kxViewer&) = delete;
+  kxViewer& operator=(const kxViewer&) = delete;
+
+  // --- Zoom ------------------------------------------------------------------
+  // ZoomMode: 1 100 %, 2 fit to page, 3 page width, 4 custom, 5 page height,
+  // 6 stretched to the viewer. Setting 1, 2, 3, 5 or 6 lays the image out again.
+  int32_t get_ZoomMode() const;
+  void put_ZoomMode(int32_t value);
+  // Displayed pixels per image pixel, horizontally. Setting a value > 0
+  // (capped at GetMaxZoom when an image is shown) selects the custom mode.
+  double get_Zoom() const;
+  void put_Zoom(double value);
+  // Percent added or removed by ZoomIN/ZoomOUT; values <= 0 are ignored.
+  int32_t get_ZoomStep() const;
+  void put_ZoomStep(int32_t value);
+  ViewerStatus SetZoom100();
+  ViewerStatus SetZoomFit();
+  ViewerStatus SetZoomWidth();
+  ViewerStatus SetZoomHeight();
+  ViewerStatus SetZoomViewer();
+  // Custom zoom in percent: ignored unless 0 < nZoomPercent / 100 <= GetMaxZoom.
+  ViewerStatus SetZoom(int32_t nZoomPercent);
+  ViewerStatus ZoomIN();
+  ViewerStatus ZoomOUT();
+  // Largest accepted Zoom: every scroll range stays within 16 bits.
+  double GetMaxZoom() const;
+
+  // --- Scrolling ---------------------------------------------------------------
+  bool get_ScrollBars() const;
+  void put_ScrollBars(bool value);
+  int16_t get_ScrollSmallChange() const;
+  void put_ScrollSmallChange(int16_t value);
+  int16_t get_ScrollLargeChange() const;
+  void put_ScrollLargeChange(int16_t value);
+  bool get_ScrollOptimization() const;
+  void put_ScrollOptimization(bool value);
+  // ViewerImagePosition: where the scroll bars start when the image is larger than the view.
+  int32_t get_ImageAlignment() const;
+  void put_ImageAlignment(int32_t value);
+  int32_t GetHScrollBarPosition() const;
+  int32_t GetVScrollBarPosition() const;
+  int32_t GetHScrollBarMaxPosition() const;
+  int32_t GetVScrollBarMaxPosition() const;
+  // Positions are clamped to 0 .. the bar's maximum; the image scrolls and Scroll is raised.
+  void SetHScrollBarPosition(int32_t nNewHPosition);
+  void SetVScrollBarPosition(int32_t nNewVPosition);
+  void SetHVScrollBarPosition(int32_t nNewHPosition, int32_t nNewVPosition);
+
+  // --- Drawing -------------------------------------------------------------------
+  // ViewerSmoothingMode and ViewerInterpolationMode (the raster values), used when Zoom is not 1.
+  int32_t get_SmoothingMode() const;
+  void put_SmoothingMode(int32_t value);
+  int32_t get_InterpolationMode() const;
+  void put_InterpolationMode(int32_t value);
+  // While True, painting and clearing are suppressed.
+  bool get_LockScreen() const;
+  void put_LockScreen(bool value);
+  // When False, failures are also shown in a message box.
+  bool get_SilentMode() const;
+  void put_SilentMode(bool value);
+  // Ignore the image's resolution ratio (a fax is then shown square-pixelled).
+  bool get_SkipImageResolution() const;
+  void put_SkipImageResolution(bool value);
+  // Background colour (COLORREF: red in the low byte).
+  int32_t get_BackColor() const;
+  void put_BackColor(int32_t value);
+  // ViewerBackStyleMode: 1 opaque, 0 transparent (the host shows through).
+  int32_t get_BackStyle() const;
+  void put_BackStyle(int32_t value);
+  int32_t get_BorderStyle() const;
+  void put_BorderStyle(int32_t value);
+  int32_t get_Appearance() const;
+  void put_Appearance(int32_t value);
+  bool get_ClipControls() const;
+  void put_ClipControls(bool value);
+  bool get_Enabled() const;
+  void put_Enabled(bool value);
+  // The control's window and its device context (handles of korvex/host.h;
+  // the engine can draw into them or capture them); 0 without a window.
+  int32_t get_hwnd() const;
+  int32_t get_hdc() const;
+  ViewerStatus Redraw();
+  void Refresh();
+  void Clear();
+
+  // --- The shown image (read-only: setting them does nothing) ---------------------
+  int32_t get_PictureWidth() const;
+  void put_PictureWidth(int32_t value);
+  int32_t get_PictureHeight() const;
+  void put_PictureHeight(int32_t value);
+  int32_t get_HorizontalResolution() const;
+  void put_HorizontalResolution(int32_t value);
+  int32_t get_VerticalResolution() const;
+  void put_VerticalResolution(int32_t value);
+  // Client position of the image's top-left corner (<= 0 when scrolled, > 0 when centred).
+  int32_t get_ImageLeftCoord() const;
+  void put_ImageLeftCoord(int32_t value);
+  int32_t get_ImageTopCoord() const;
+  void put_ImageTopCoord(int32_t value);
+
+  // --- Coordinates -------------------------------------------------------------------
+  int32_t GetPictureLeft() const;
+  int32_t GetPictureTop() const;
+  // Client pixel to 1-based image pixel, and back.
+  void CoordObjectToImage(int32_t nObjectX, int32_t nObjectY, int32_t& nImageX, int32_t& nImageY);
+  void CoordImageToObject(int32_t nImageX, int32_t nImageY, int32_t& nObjectX, int32_t& nObjectY);
+
+  // --- Host side: C++ only, not automation members ----------------------------------
+  viewer::ViewerHost& host();
+  // Result of the last operation.
+  ViewerStatus LastStatus() const;
+  void Advise(std::shared_ptr<ViewerEventSink> sink);
+  void Unadvise(const std::shared_ptr<ViewerEventSink>& sink);
+  viewer::Core& core();
+
+ private:
+  std::unique_ptr<viewer::Core> core_;
+};
+
+}  // namespace korvex

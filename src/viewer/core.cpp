@@ -1,0 +1,54 @@
+// The viewer's life cycle and its events.
+#include "viewer/core.h"
+
+#include <algorithm>
+
+namespace korvex::viewer {
+
+bool& ViewerRefreshing() {
+  thread_local bool refreshing = false;
+  return refreshing;
+}
+
+Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
+  host_->Attach(this);
+  // Initial layout: no image, both alignments pending, menu checks and bars set.
+  host_->SetMenuItem("mnplaygif", false, false);
+  host_->SetMenuItem("mnstopgif", false, false);
+  RefreshMenuChecks();
+  LayoutScrollBars();
+  ClearClient();
+}
+
+Core::~Core() {
+  host_->Attach(nullptr);
+}
+
+void Core::Advise(std::shared_ptr<ViewerEventSink> sink) {
+  if (sink) sinks_.push_back(std::move(sink));
+}
+
+void Core::Unadvise(const std::shared_ptr<ViewerEventSink>& sink) {
+  sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
+}
+
+bool Core::Raise(ViewerEvent event, ViewerEventArgs& args) {
+  // Handlers may close the document or destroy the viewer: hold the sinks
+  // and a weak view of the viewer's life, and check both after each handler.
+  const std::weak_ptr<uint64_t> life = life_;
+  const uint64_t generation = *life_;
+  const std::vector<std::shared_ptr<ViewerEventSink>> sinks = sinks_;
+  for (const auto& sink : sinks) {
+    sink->OnViewerEvent(event, args);
+    const std::shared_ptr<uint64_t> now = life.lock();
+    if (!now || *now != generation) return false;
+  }
+  return true;
+}
+
+bool Core::Raise(ViewerEvent event) {
+  ViewerEventArgs none;
+  return Raise(event, none);
+}
+
+}  // namespace korvex::viewer

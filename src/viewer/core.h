@@ -1,0 +1,140 @@
+// The viewer's state and its internal steps: layout (ApplyZoom,
+// UpdateScrollRanges, UpdateMaxZoom, LayoutScrollBars), painting and the
+// handlers of what the host reports. kxViewer's members forward here; the
+// interaction, document and menu parts of the control build on the same
+// fields.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "korvex/viewer.h"
+#include "viewer/render.h"
+#include "viewer/viewer_host.h"
+
+namespace korvex::viewer {
+
+// The zoom mode of the layout that zooms to the selection rectangle; never stored.
+inline constexpr int32_t kZoomToRectangle = 10;
+
+// The rectangles of the last paint: destination x, y, width, height; source
+// x, y, width, height (image pixels); view width and height.
+struct PaintRect {
+  int32_t dst_x = 0, dst_y = 0, dst_width = 0, dst_height = 0;
+  int32_t src_x = 0, src_y = 0, src_width = 0, src_height = 0;
+  int32_t view_width = 0, view_height = 0;
+};
+
+// Set while a viewer of the thread refreshes its window; shared by every
+// viewer of the thread (the mouse-wheel handling waits while it is set).
+bool& ViewerRefreshing();
+
+class Core : public HostEvents {
+ public:
+  explicit Core(std::shared_ptr<ViewerHost> host);
+  ~Core() override;
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+
+  // --- The control's public properties ---
+  int32_t zoom_mode = 1;
+  double zoom = 1.0;
+  int32_t zoom_step = 10;
+  bool scroll_bars = true;
+  int16_t small_change = 1;
+  int16_t large_change = 50;
+  bool scroll_optimization = true;
+  int32_t image_alignment = 2;
+  int32_t smoothing_mode = 0;
+  int32_t interpolation_mode = 2;
+  bool lock_screen = false;
+  bool silent_mode = false;
+  bool skip_image_resolution = false;
+  int32_t picture_width = 0, picture_height = 0;
+  int32_t horizontal_resolution = 0, vertical_resolution = 0;
+  int32_t image_left = 0, image_top = 0;
+  int32_t back_color = 0;  // COLORREF
+  int32_t back_style = 1;
+  int32_t border_style = 1;
+  int32_t appearance = 1;
+  bool clip_controls = true;
+  bool enabled = true;
+
+  // --- Internal state ---
+  int32_t native_image = 0;
+  bool owns_native_image = false;
+  int32_t page_image = 0;
+  int32_t page_image_no = 0;
+  int32_t last_signalled_image = 0;
+  ViewerStatus last_status = ViewerStatus::Ok;
+  int32_t displayed_width = 0, displayed_height = 0;
+  double max_zoom = 1.0;
+  double resolution_factor = 1.0;
+  bool align_horizontal_pending = true, align_vertical_pending = true;
+  bool scroll_events_enabled = true;
+  // Set by the document code: the next bar change restores these positions.
+  bool restore_pending = false;
+  int32_t restore_h = 0, restore_v = 0;
+  int32_t mask_color = 0;  // COLORREF of the image's first transparent palette entry
+  PaintRect paint_rect;
+  BarState hbar, vbar;
+  bool corner_visible = false;
+
+  ViewerHost& host() { return *host_; }
+  ViewerStatus status(ViewerStatus s) { return last_status = s; }
+
+  // --- Events ---
+  void Advise(std::shared_ptr<ViewerEventSink> sink);
+  void Unadvise(const std::shared_ptr<ViewerEventSink>& sink);
+  // Raises an event. Returns false when a handler destroyed the viewer or
+  // changed its document: the caller must then return at once, touching nothing.
+  [[nodiscard]] bool Raise(ViewerEvent event, ViewerEventArgs& args);
+  [[nodiscard]] bool Raise(ViewerEvent event);
+  // Marks a change of document, so that steps interrupted by a handler stop.
+  void NewGeneration() { ++*life_; }
+
+  // --- Layout and painting ---
+  int32_t displayed_image() const { return page_image != 0 ? page_image : native_image; }
+  bool image_loaded() const { return displayed_image() != 0; }
+  // Horizontal and vertical displayed pixels per image pixel.
+  double zoom_x() const;
+  double zoom_y() const;
+  // Returns false when a handler ended the viewer's document (see Raise).
+  bool ApplyZoom(int32_t image);
+  void UpdateScrollRanges();
+  void UpdateMaxZoom();
+  void LayoutScrollBars();
+  bool PaintImage(int32_t image);
+  // Sets a bar's value and runs its change handler; false as Raise.
+  bool SetBarValue(Bar bar, int32_t value);
+  void ClearClient();
+  void RefreshWindow();
+  void RefreshMenuChecks();
+  // Shows an open image of the thread (not owned): picture size,
+  // resolutions, ResolutionFactor, UpdateMaxZoom, ApplyZoom.
+  ViewerStatus ShowImage(int32_t image_id);
+  void ShowError(const std::string& text);
+
+  // --- HostEvents ---
+  void OnResize() override;
+  void OnScrollBarChange(Bar bar, int32_t value) override;
+
+  const ViewCache& cache() const { return cache_; }
+  void DropSource() { cache_.DropSource(); }
+
+ private:
+  bool BarChanged(Bar bar);
+  void PushBar(Bar bar);
+  bool DrawOpaque(const PaintRect& r);
+  bool DrawTransparent(const PaintRect& r);
+
+  std::shared_ptr<ViewerHost> host_;
+  std::vector<std::shared_ptr<ViewerEventSink>> sinks_;
+  // The document generation; expires with the viewer.
+  std::shared_ptr<uint64_t> life_ = std::make_shared<uint64_t>(0);
+  ViewCache cache_;
+};
+
+}  // namespace korvex::viewer
