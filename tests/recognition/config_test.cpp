@@ -11,7 +11,6 @@
 
 #include "../../fuzz/rad_config_check.h"
 #include "../codecs/codec_test_util.h"
-#include "documents.h"
 #include "korvex/korvex.h"
 #include "recognition/rad.h"
 
@@ -26,19 +25,16 @@ using testutil::write_file;
 class RadTest : public ::testing::Test {
  protected:
   std::string path(const std::string& name) const { return dir_.file(name); }
-  // A folder of `n` scans of a kind, plus files that are not to be learned.
-  std::string scans(const std::string& name, testdoc::Kind kind, uint32_t n) {
+  // A folder of `n` pages with a black band at row `band`, and files not to be learned.
+  std::string scans(const std::string& name, int32_t band, int32_t n) {
     const std::string folder = path(name);
     fs::create_directories(folder + "/sub");
     cKorvex k;
-    for (uint32_t i = 0; i < n; ++i) {
-      EXPECT_EQ(testdoc::make_document(k, kind, 77 + i, i % 2 == 1), S::Ok);
-      EXPECT_EQ(k.SaveAsPng(folder + "/scan" + std::to_string(i) + ".png"), S::Ok);
-      if (i == 0) {
-        EXPECT_EQ(k.SaveAsPng(folder + "/.hidden.png"), S::Ok);
-        EXPECT_EQ(k.SaveAsPng(folder + "/sub/nested.png"), S::Ok);
-      }
-    }
+    k.CreateNewImage(60, 80, 24, -1);
+    k.DrawFillRectangle(1, band, 60, 10, static_cast<int32_t>(0xFF000000), false);
+    for (int32_t i = 0; i < n; ++i) k.SaveAsPng(folder + "/scan" + std::to_string(i) + ".png");
+    k.SaveAsPng(folder + "/.hidden.png");
+    k.SaveAsPng(folder + "/sub/nested.png");
     std::ofstream(folder + "/notes.txt") << "not an image";
     return folder;
   }
@@ -66,7 +62,7 @@ TEST_F(RadTest, FamilyIdsAreCheckedByEveryMember) {
   }
   EXPECT_EQ((std::tuple{k.RADLearnImage(1), k.RADGetFamilyDocID(), k.GetStat()}),
             std::tuple(2, 0, S::InvalidParameter));  // no native image
-  ASSERT_EQ(testdoc::make_document(k, testdoc::Kind::Form, 5), S::Ok);
+  ASSERT_GT(k.CreateNewImage(30, 20, 24, -1), 0);
   EXPECT_EQ(k.RADLearnImage(2), 0);
   k.RADSetFamilyTagFromID(2, "tagged");
   k.RADFreeMemory();  // buffers only: the families stay
@@ -91,7 +87,7 @@ TEST_F(RadTest, TheConfigurationFileRoundTripsByteForByte) {
 
   k.RADNewFamily("Café");
   k.RADNewFamily("tables");
-  ASSERT_EQ(testdoc::make_document(k, testdoc::Kind::Table, 3), S::Ok);
+  ASSERT_GT(k.CreateNewImage(30, 20, 24, -1), 0);
   EXPECT_EQ(k.RADLearnImage(2), 0);
   k.RADSetFamilyTagFromID(2, "ledger №");  // outside code page 1252: '?'
   k.RADSaveConfig(path("two.rad"));
@@ -195,8 +191,7 @@ TEST_F(RadTest, SavingReplacesTheFileWholeOrNotAtAll) {
 }
 
 TEST_F(RadTest, FoldersAreLearnedIntoFamiliesAndCompilationsMerge) {
-  const std::string forms = scans("forms", testdoc::Kind::Form, 3);
-  const std::string letters = scans("letters", testdoc::Kind::Letter, 2);
+  const std::string forms = scans("forms", 5, 3), letters = scans("letters", 50, 2);
   cKorvex k;
   EXPECT_EQ(k.RADLearnDocuments(forms + "/", path("forms.rad")), 3);
   EXPECT_EQ(k.RADLearnDocuments(letters, path("both.rad")), 2);
@@ -218,9 +213,8 @@ TEST_F(RadTest, FoldersAreLearnedIntoFamiliesAndCompilationsMerge) {
   EXPECT_EQ((std::tuple{m.GetStat(), m.RADGetFamilyCount(), m.RADGetImageCountInFamily(1),
                         m.RADGetImageCountInFamily(2)}),
             std::tuple(S::Ok, 2, 6, 2));
-  ASSERT_EQ(testdoc::make_document(m, testdoc::Kind::Letter, 4242, true), S::Ok);
-  EXPECT_EQ(m.RADGetFamilyDocID(), 2);
-  EXPECT_GT(m.RADGetLastRelevance(), 50);
+  ASSERT_EQ(m.LoadFromFile(letters + "/scan1.png"), S::Ok);
+  EXPECT_EQ((std::pair{m.RADGetFamilyDocID(), m.RADGetLastRelevance()}), std::pair(2, 100));
 }
 
 TEST(RadConfigFuzzCorpus, EverySeedKeepsTheInvariants) {
