@@ -3,7 +3,6 @@ same values, and what they write into camera-like files we list with the same
 ids, types and values."""
 import json
 import os
-import shutil
 import subprocess
 
 import pytest
@@ -28,10 +27,8 @@ def ours(path):
     """Every item we list: id -> (type, value text)."""
     e = korvex.cKorvex()
     assert e.LoadFromFile(str(path)) == 0
-    out = {}
-    for i in range(1, e.TagsCount() + 1):
-        out[e.TagsGetID(i)] = (e.TagsGetType(i), e.TagsGetValue(i))
-    return out
+    return {e.TagsGetID(i): (e.TagsGetType(i), e.TagsGetValue(i))
+            for i in range(1, e.TagsCount() + 1)}
 
 
 def exiv2_items(path):
