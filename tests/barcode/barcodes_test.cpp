@@ -1,12 +1,13 @@
-// The engine's barcode members: refusals that leave the image untouched,
-// texts that draw the same symbol, bars against DrawFillRectangle on every
-// pixel format, the EAN-13 guards and digits, and every symbol read back by
-// zbar's zbarimg at several module widths and on indexed and 1-bit images.
+// Barcodes: module strings and check characters of written examples, the
+// EAN-13 sets against the published relations between them; the engine's
+// members: refusals that leave the image untouched, texts that draw the same
+// symbol, bars against DrawFillRectangle on every pixel format, the EAN-13
+// guards and digits, and every symbol read back by zbar's zbarimg at several
+// module widths and on indexed and 1-bit images.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,23 +21,66 @@ namespace korvex {
 namespace {
 
 using S = cKorvexStatus;
+using B = barcode::cBarCode;
 enum Kind { EAN13, C39, C39Check, I25, I25Check };
+
+TEST(BarCodeModules, WrittenExamplesAndEanSetRelations) {
+  const std::string ean = B::EAN13_Binaire("1234567890128");
+  EXPECT_EQ(ean.size(), 95u + 4u);
+  EXPECT_EQ(ean.substr(0, 11) + ean.substr(46, 7),
+            "101-0010011"
+            "+01010-");                                   // 2 in set A
+  EXPECT_EQ(ean.substr(ean.size() - 11), "1001000+101");  // 8 in set C
+  // Start "*" with its gap, "0" = EEELLELEE, "A" = LEEEELEEL, stop "*".
+  EXPECT_EQ(B::Code39_Binaire("0A"),
+            "1001011011010"
+            "1010011011010"
+            "1101010010110"
+            "100101101101");
+  // Start EEEE; 1 (LEEEL) as bars interleaved with 2 (ELEEL) as spaces; stop LEEE.
+  EXPECT_EQ(B::Code25i_Binaire("12"),
+            "1010"
+            "11010010101100"
+            "11010");
+  // Leading 1 (parity AABABB) puts digit 2 in set A and digit 4 in set B:
+  // A is the complement of C, B the mirror of C, A has odd bar parity.
+  for (char d = '0'; d <= '9'; ++d) {
+    const std::string s = B::EAN13_Binaire(std::string("1") + d + "0" + d + "000" + d + "00000");
+    const std::string a = s.substr(4, 7), b = s.substr(18, 7), c = s.substr(53, 7);
+    std::string not_c;
+    for (char m : c) not_c += m == '1' ? '0' : '1';
+    EXPECT_EQ(a, not_c) << d;
+    EXPECT_EQ(b, std::string(c.rbegin(), c.rend())) << d;
+    EXPECT_EQ(std::count(a.begin(), a.end(), '1') % 2, 1) << d;
+  }
+}
+
+TEST(BarCodeChecks, WrittenExamplesAndRefusals) {
+  EXPECT_EQ(B::CalculNumControlCodeBarre("123456789012"), "1234567890128");
+  EXPECT_EQ(B::CalculNumControlCodeBarre("000000000000"), "0000000000000");  // not "10"
+  EXPECT_TRUE(B::CheckSumValide("4006381333931"));
+  EXPECT_FALSE(B::CheckSumValide("4006381333932"));
+  EXPECT_EQ(B::C39_Mod43("CODE 39"), "R");  // 12 + 24 + 13 + 14 + 38 + 3 + 9 = 113
+  EXPECT_EQ(B::C39_Mod43("ab*"), B::C39_Mod43("   "));
+  EXPECT_EQ(B::calculCheckSum2of5("123"), "6");  // 3x3 + 2 + 3x1 = 14
+  // Texts the encoders cannot take give nothing, never a table read with them.
+  for (const char* bad : {"", "12345678901a8", "123456789012", "1234567890128 "}) {
+    EXPECT_EQ(B::EAN13_Binaire(bad), "") << bad;
+    EXPECT_FALSE(B::CheckSumValide(bad)) << bad;
+  }
+  EXPECT_EQ(B::CalculNumControlCodeBarre("12345678901:"), "");
+  EXPECT_EQ(B::Code25i_Binaire("123"), "");  // odd count
+  for (const char* bad : {"", "12a4", "-123", "\xff\xfe"}) {
+    EXPECT_EQ(B::Code25i_Binaire(bad) + B::calculCheckSum2of5(bad), "") << bad;
+  }
+}
 
 S draw(cKorvex& k, Kind kind, const std::string& text, int32_t x = 20, int32_t y = 5,
        int32_t h = 35, int32_t color = static_cast<int32_t>(0xFF000000)) {
-  switch (kind) {
-    case EAN13:
-      return k.BarCodeDrawEAN13(text, x, y, h, h > 50 ? 9 : 0, color);
-    case C39:
-      return k.BarCodeDraw39(text, x, y, h, false, color);
-    case C39Check:
-      return k.BarCodeDraw39(text, x, y, h, true, color);
-    case I25:
-      return k.BarCodeDraw25i(text, x, y, h, false, color);
-    case I25Check:
-      return k.BarCodeDraw25i(text, x, y, h, true, color);
-  }
-  return S::GenericError;
+  if (kind == EAN13) return k.BarCodeDrawEAN13(text, x, y, h, h > 50 ? 9 : 0, color);
+  if (kind == C39 || kind == C39Check)
+    return k.BarCodeDraw39(text, x, y, h, kind == C39Check, color);
+  return k.BarCodeDraw25i(text, x, y, h, kind == I25Check, color);
 }
 
 std::vector<uint32_t> pixels_of(cKorvex& k) {
@@ -86,7 +130,7 @@ TEST(BarCodeDraw, RefusedTextsDrawNothingAndEquivalentTextsDrawTheSameSymbol) {
 // drawing surface: both must give what DrawFillRectangle gives bar by bar.
 TEST(BarCodeDraw, BarsMatchDrawFillRectangleOnEveryPixelFormat) {
   const std::vector<barcode::BarRect> bars =
-      barcode::LayOutBars(barcode::cBarCode::Code39_Binaire("K9"), 4, 2, 2, 70, 0);
+      barcode::LayOutBars(B::Code39_Binaire("K9"), 4, 2, 2, 70, 0);
   for (int16_t format : {1, 4, 8, 16, 24, 32, 48, 64}) {
     for (uint32_t color : {0xFF000000u, 0xFFC01020u, 0x80FF0000u}) {
       cKorvex symbol, reference;
@@ -127,12 +171,14 @@ TEST(BarCodeDraw, EanGuardsReachBelowTheDigitBarsWhenDigitsArePrinted) {
 TEST(BarCodeChecksums, MembersLeaveTheStatusAlone) {
   cKorvex k;
   k.LoadFromFile("/no/such/file.png");
-  EXPECT_EQ(k.BarCodeGetChecksumEAN13("123456789012") + k.BarCodeGetChecksumEAN13(" 1234567890129"),
-            "2829");
-  EXPECT_EQ(k.BarCodeGetChecksumEAN13("12345678901x") + k.BarCodeGetChecksum25i("12.3"), "");
-  EXPECT_TRUE(k.BarCodeIsValidEAN13("4006381333931"));
-  EXPECT_FALSE(k.BarCodeIsValidEAN13("400638133393a"));
-  EXPECT_EQ(k.BarCodeGetChecksum39("CODE 39") + k.BarCodeGetChecksum25i("123"), "R6");
+  EXPECT_EQ(k.BarCodeGetChecksumEAN13("123456789012") +
+                k.BarCodeGetChecksumEAN13(" 1234567890129") +
+                k.BarCodeGetChecksumEAN13("12345678901x") + k.BarCodeGetChecksum25i("12.3") +
+                k.BarCodeGetChecksum39("CODE 39") + k.BarCodeGetChecksum25i("123"),
+            "2829R6");
+  EXPECT_EQ(
+      std::pair(k.BarCodeIsValidEAN13("4006381333931"), k.BarCodeIsValidEAN13("400638133393a")),
+      std::pair(true, false));
   EXPECT_EQ(k.GetStat(), S::FileNotFound);
 }
 
@@ -151,27 +197,26 @@ const std::tuple<Kind, std::string, std::string> kRead[] = {
     {I25, "9876543", "I2/5:98765430"},
     {I25Check, "0012345", "I2/5:00123457"}};
 
-// Each symbol alone on a white page with quiet zones of 12 modules or more.
-void expect_read_back(int16_t format, int32_t height) {
+// Each symbol alone on a white page with quiet zones of 12 modules or more,
+// at module widths 1 to 4 on 24-bit pages, and on indexed and 1-bit pages.
+TEST(BarCodeZbar, ReadsEverySymbolAtEveryModuleWidthAndOnIndexedAndBilevelImages) {
   testutil::ScratchDir dir;
-  const int32_t m = std::max(1, (height + 17) / 35);
-  for (const auto& [kind, text, read] : kRead) {
-    cKorvex k;
-    ASSERT_NE(k.CreateNewImage(390 * m, height + 30 * m, format, -1), 0);
-    ASSERT_EQ(draw(k, kind, text, 1 + 16 * m, 1 + 5 * m, height), S::Ok) << text;
-    ASSERT_EQ(k.SaveAsPng(dir.file("symbol.png")), S::Ok);
-    std::string out;
-    testutil::run("zbarimg -q --nodbus '" + dir.file("symbol.png") + "' 2>/dev/null", &out);
-    EXPECT_EQ(out, read + "\n") << "format " << format << ", bar height " << height;
+  const int16_t formats[] = {24, 24, 24, 24, 1, 4, 8, 32};
+  const int32_t heights[] = {40, 70, 105, 150, 70, 70, 70, 70};
+  for (size_t i = 0; i < std::size(formats); ++i) {
+    const int16_t format = formats[i];
+    const int32_t height = heights[i];
+    const int32_t m = std::max(1, (height + 17) / 35);
+    for (const auto& [kind, text, read] : kRead) {
+      cKorvex k;
+      ASSERT_NE(k.CreateNewImage(390 * m, height + 30 * m, format, -1), 0);
+      ASSERT_EQ(draw(k, kind, text, 1 + 16 * m, 1 + 5 * m, height), S::Ok) << text;
+      ASSERT_EQ(k.SaveAsPng(dir.file("symbol.png")), S::Ok);
+      std::string out;
+      testutil::run("zbarimg -q --nodbus '" + dir.file("symbol.png") + "' 2>/dev/null", &out);
+      EXPECT_EQ(out, read + "\n") << "format " << format << ", bar height " << height;
+    }
   }
-}
-
-TEST(BarCodeZbar, ReadsEverySymbolAtModuleWidthsOneToFour) {
-  for (int32_t height : {40, 70, 105, 150}) expect_read_back(24, height);
-}
-
-TEST(BarCodeZbar, ReadsSymbolsDrawnOnIndexedAndBilevelImages) {
-  for (int16_t format : {1, 4, 8, 32}) expect_read_back(format, 70);
 }
 
 }  // namespace

@@ -149,16 +149,3 @@ def test_colour_conversions_give_their_results_as_a_tuple_and_bytes_are_checked(
     assert e.ARGB(255, 0, 0, 0) == -16777216 and e.GetStat() == 0
     with pytest.raises(korvex.DispatchError, match="overflows a Byte"):
         e.ColorGetARGBValueFromARGB(256, 0, 0, 0)
-
-
-def test_document_families_are_learned_saved_and_loaded(tmp_path):
-    e = korvex.cKorvex()
-    assert e.RADNewFamily(" white pages ") == 1
-    e.CreateNewImage(3, 3, 24, -1)
-    assert (e.RADLearnImage(1), e.RADLearnImage(2), e.GetStat()) == (0, 2, 2)
-    assert (e.RADGetFamilyDocID(), e.RADGetLastRelevance()) == (1, 100)
-    e.RADSaveConfig(str(tmp_path / "white.rad"))
-    assert (tmp_path / "white.rad").stat().st_size == 4 + 2064 + len("white pages")
-    other = korvex.cKorvex()
-    other.RADLoadConfig(str(tmp_path / "white.rad"))
-    assert (other.RADGetFamilyNameFromID(1), other.RADGetImageCountInFamily(1)) == ("white pages", 1)
