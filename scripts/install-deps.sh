@@ -21,6 +21,8 @@ PACKAGES=(
   # PDF output: font metrics through FreeType; PDF checks and rendering in tests
   libfreetype-dev libfontconfig-dev fontconfig qpdf poppler-utils img2pdf
   python3-opencv python3-pil
+  # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
+  cups libcups2-dev cups-filters
 )
 
 missing=()

@@ -14,6 +14,9 @@ namespace korvex {
 namespace pdf {
 class cPDF;
 }
+namespace print {
+class cPrinter;
+}
 
 // Remembered size, resolution and format of an image being rebuilt.
 struct SavedImageInfoFields {
@@ -59,6 +62,7 @@ struct cKorvex::State {
   FilterZoneFields FilterZone;
   std::vector<uint32_t> Matrices3x3;  // 9 ARGB values per pattern matrix, in creation order
   bool NativeOwned = false;
+  std::shared_ptr<print::cPrinter> Printer;  // created by the first Print... member
 };
 
 // Access to an engine's fields for the member families and for tests.
