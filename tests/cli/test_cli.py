@@ -230,3 +230,19 @@ def test_pdf_examples_of_the_readme(tmp_path):
         (w, h), pages = tif.size, tif.n_frames
         dpi = float(tif.tag_v2[282]), float(tif.tag_v2[283])  # X and Y resolution
     assert sizes(out / "scan.pdf") == [f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"] * pages
+
+
+def test_printing_example_of_the_readme(tmp_path):
+    with open(os.path.join(TOP, "README.md")) as f:
+        line = re.search(r"^  (korvex -LoadFromFile samples/scan\.tif -PrintSetActivePrinter .*)$",
+                         f.read(), re.M).group(1)
+    os.symlink(os.path.join(TOP, "samples"), tmp_path / "samples")
+    # No documents folder in HOME: the built-in printer writes to the current folder;
+    # no print server reachable: only the built-in printer is listed.
+    env = dict(os.environ, HOME=str(tmp_path), CUPS_SERVER=str(tmp_path / "no-cups.sock"))
+    args = re.findall(r'"[^"]*"|\S+', line)[1:]
+    r = korvex(*[a.strip('"') for a in args], "-PrintGetPrintersCount", cwd=tmp_path, env=env)
+    assert (r.returncode, r.stdout) == (0, "True\n1\n"), r.stderr
+    info = run("pdfinfo", tmp_path / "Print Process.pdf").stdout
+    # scan.tif has two pages: the range 2..3 is lowered to page 2 alone, on A4.
+    assert re.search(r"^Pages: +1$", info, re.M) and "(A4)" in info, info
