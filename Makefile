@@ -36,6 +36,7 @@ bench: build-release
 	bash bench/cleanup_peers.sh build/release
 	bash bench/quantize_peers.sh build/release
 	bash bench/pdf_peers.sh build/release
+	bash bench/print_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -201,6 +201,46 @@ TEST_F(Print, AlignmentsOnTheRenderedPage) {
   expect_box(dark_box(render(k.PrintGetLastJob(), 1, 254)), 10, 21, 50, 40, 10);
 }
 
+TEST_F(Print, BilevelAndColourPagesMatchTheirSourcePixels) {
+  // 80 x 40 pixels at 203.2 dpi (8 per mm) on the sheet's corner. A 1-bit image (drawn through a
+  // stencil, bit order matters) with each palette, and a 24-bit one.
+  struct Case {
+    int16_t depth;
+    uint32_t c0, c1;  // palette (1-bit) or the two colours painted
+  };
+  const Case cases[] = {
+      {1, 0xFF000000u, 0xFFFFFFFFu}, {1, 0xFFFFFFFFu, 0xFF000000u}, {24, 0xFFFFFFFFu, 0xFF000000u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.depth << " " << c.c0);
+    cKorvex k;
+    ASSERT_EQ(k.CreateImage(80, 40, c.depth), S::Ok);
+    raster::Image* img = raster::find_image(k.GetNativeImage());
+    ASSERT_EQ(img->set_resolution(203.2f, 203.2f), raster::Status::Ok);
+    if (c.depth == 1) {
+      ASSERT_EQ(img->set_palette({0, {c.c0, c.c1}}), raster::Status::Ok);
+    }
+    auto dark = [](int x, int y) { return (x * x + 3 * y) % 7 < 3; };
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 80; ++x)
+        ASSERT_EQ(img->set_pixel(x, y, dark(x, y) ? 0xFF000000u : 0xFFFFFFFFu), raster::Status::Ok);
+    ASSERT_TRUE(k.PrintSetActivePrinter("Korvex PDF"));
+    k.PrintSetOutputFolder(dir.dir.string());
+    k.PrintSetUserPaperSize(20, 10);
+    k.PrintSetImageAlignment(4);
+    k.PrintImage();
+    ASSERT_EQ(k.PrintGetStat(), S::Ok);
+    // One rendered pixel per source pixel: a hair under 203.2 dpi, so that
+    // poppler's scaled image lands on 80 device pixels, not 81.
+    const Gray g = render(k.PrintGetLastJob(), 1, 203.1);
+    ASSERT_GE(g.w, 80);
+    ASSERT_GE(g.h, 40);
+    int wrong = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 80; ++x) wrong += (g.at(x, y) < 128) != dark(x, y);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST_F(Print, PageRangeOfAMultiPageTiff) {
   const std::string tif = dir / "five.tif";
   write_gray_pages(tif);
