@@ -213,28 +213,43 @@ class CupsPrinter final : public PrinterBackend {
     return wait_for_job(printer);
   }
 
-  // Follows the job until the scheduler has finished it: completed is Ok;
-  // stopped, cancelled or aborted is Aborted; a job still pending when the
-  // wait runs out is cancelled, so it cannot print after its failure was
-  // reported.
+  // The job's state from the scheduler; 0 when it keeps no record of the
+  // job (a server without job history forgets finished jobs); -1 when the
+  // scheduler cannot be asked.
+  int job_state(const std::string& printer) const {
+    ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                     "/printers/%s", printer.c_str());
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char* const kWanted[] = {"job-state"};
+    ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
+                  kWanted);
+    ipp_t* resp = cupsDoRequest(CUPS_HTTP_DEFAULT, req, "/");
+    int state = -1;
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+      state = 0;
+    } else if (resp != nullptr && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) {
+      ipp_attribute_t* a = ippFindAttribute(resp, "job-state", IPP_TAG_ENUM);
+      if (a != nullptr) state = ippGetInteger(a, 0);
+    }
+    ippDelete(resp);
+    return state;
+  }
+
+  // Follows the job until the scheduler has finished it: completed is Ok
+  // (and so is a job the scheduler no longer knows); stopped, cancelled or
+  // aborted is Aborted; a job still waiting when the time runs out is
+  // cancelled, so it cannot print after its failure was reported.
   raster::Status wait_for_job(const std::string& printer) {
     const auto deadline = std::chrono::steady_clock::now() + wait_limit();
-    for (auto pause = std::chrono::milliseconds(10);;
+    for (auto pause = std::chrono::milliseconds(5);;
          pause = std::min(pause * 2, std::chrono::milliseconds(200))) {
-      cups_job_t* jobs = nullptr;
-      const int count =
-          cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, printer.c_str(), 0, CUPS_WHICHJOBS_ALL);
-      ipp_jstate_t state = IPP_JSTATE_PENDING;
-      bool seen = false;
-      for (int i = 0; i < count; ++i) {
-        if (jobs[i].id == job_) {
-          state = jobs[i].state;
-          seen = true;
-        }
-      }
-      cupsFreeJobs(count, jobs);
-      if (!seen && count < 0) return raster::Status::Win32Error;
-      if (state == IPP_JSTATE_COMPLETED) return raster::Status::Ok;
+      const int state = job_state(printer);
+      if (state < 0) return raster::Status::Win32Error;
+      if (state == 0 || state == IPP_JSTATE_COMPLETED) return raster::Status::Ok;
       if (state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_CANCELED ||
           state == IPP_JSTATE_ABORTED)
         return raster::Status::Aborted;

@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "print/backend.h"
-#include "print/paper.h"
 
 namespace korvex::print {
 
@@ -58,7 +58,13 @@ class PdfPrinter final : public PrinterBackend {
     const std::string stem = folder_ + "/" + file_stem(title);
     for (int n = 1; n < 10000; ++n) {
       const std::string target = n == 1 ? stem + ".pdf" : stem + " (" + std::to_string(n) + ").pdf";
-      // link() fails when the name exists, so a file already there is never replaced.
+      // Renamed only to a free name, so a file already there is never replaced.
+      if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        last_ = target;
+        return raster::Status::Ok;
+      }
+      if (errno == EEXIST) continue;
+      // File systems without an exclusive rename: a hard link fails on an existing name too.
       if (::link(path.c_str(), target.c_str()) == 0) {
         ::unlink(path.c_str());
         last_ = target;

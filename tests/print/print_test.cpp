@@ -175,6 +175,11 @@ TEST_F(Print, WrittenSizeExampleOnTheBuiltInPrinter) {
   // The next job of the same name does not replace the first.
   k.PrintImageFit();
   EXPECT_EQ(k.PrintGetLastJob(), dir / "size example (2).pdf");
+  // An output folder that does not exist: a status, and no file anywhere.
+  k.PrintSetOutputFolder(dir / "missing");
+  k.PrintImage();
+  EXPECT_NE(k.PrintGetStat(), S::Ok);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir), {}), 2);
 }
 
 TEST_F(Print, AlignmentsOnTheRenderedPage) {
