@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +115,8 @@ class Server {
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+      // A test process that dies without its exit handlers takes cupsd along.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       const std::string c = r + "/etc/cupsd.conf";
       const std::string f = r + "/etc/cups-files.conf";
       ::execl(kCupsd, kCupsd, "-f", "-c", c.c_str(), "-s", f.c_str(), static_cast<char*>(nullptr));
