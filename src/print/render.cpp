@@ -7,6 +7,8 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "raster/guard.h"
 
@@ -101,6 +103,23 @@ raster::Status draw_bilevel(cairo_t* cr, raster::Image& img) {
       set_argb(cr, c0);
       cairo_rectangle(cr, 0, 0, w, h);
       cairo_fill(cr);
+    }
+    // A page still holding the CCITT Group 4 data it was decoded from hands
+    // that on: the PDF stores the fax data as it is instead of recompressing.
+    // Its black runs are the frame's 1 samples, which the stencil paints.
+    const raster::CodedPixels* coded = img.coded_pixels();
+    if (coded != nullptr && coded->kind == raster::CodedPixels::Kind::CcittG4 &&
+        !coded->bytes.empty()) {
+      const std::string params =
+          "Columns=" + std::to_string(w) + " Rows=" + std::to_string(h) + " K=-1 BlackIs1=true";
+      auto* g4 = new std::vector<uint8_t>(coded->bytes);
+      auto* text = new std::string(params);
+      cairo_surface_set_mime_data(
+          mask, CAIRO_MIME_TYPE_CCITT_FAX, g4->data(), g4->size(),
+          [](void* p) { delete static_cast<std::vector<uint8_t>*>(p); }, g4);
+      cairo_surface_set_mime_data(
+          mask, CAIRO_MIME_TYPE_CCITT_FAX_PARAMS, reinterpret_cast<const uint8_t*>(text->data()),
+          text->size(), [](void* p) { delete static_cast<std::string*>(p); }, text);
     }
     set_argb(cr, c1);
     cairo_pattern_t* pattern = cairo_pattern_create_for_surface(mask);

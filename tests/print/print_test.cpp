@@ -213,21 +213,30 @@ TEST_F(Print, BilevelAndColourPagesMatchTheirSourcePixels) {
     int16_t depth;
     uint32_t c0, c1;  // palette (1-bit) or the two colours painted
   };
-  const Case cases[] = {
-      {1, 0xFF000000u, 0xFFFFFFFFu}, {1, 0xFFFFFFFFu, 0xFF000000u}, {24, 0xFFFFFFFFu, 0xFF000000u}};
+  const Case cases[] = {{1, 0xFF000000u, 0xFFFFFFFFu},
+                        {1, 0xFFFFFFFFu, 0xFF000000u},
+                        {24, 0xFFFFFFFFu, 0xFF000000u},
+                        // 1-bit, read back from a G4 TIFF with its coded data
+                        {4, 0xFFFFFFFFu, 0xFF000000u},
+                        {4, 0xFF000000u, 0xFFFFFFFFu}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.depth << " " << c.c0);
     cKorvex k;
-    ASSERT_EQ(k.CreateImage(80, 40, c.depth), S::Ok);
+    ASSERT_EQ(k.CreateImage(80, 40, c.depth == 4 ? 1 : c.depth), S::Ok);
     raster::Image* img = raster::find_image(k.GetNativeImage());
     ASSERT_EQ(img->set_resolution(203.2f, 203.2f), raster::Status::Ok);
     if (c.depth == 1) {
       ASSERT_EQ(img->set_palette({0, {c.c0, c.c1}}), raster::Status::Ok);
     }
-    auto dark = [](int x, int y) { return (x * x + 3 * y) % 7 < 3; };
+    // Diagonal runs of three: not byte-aligned, and compact in Group 4.
+    auto dark = [](int x, int y) { return (x / 3 + y / 2) % 4 == 0; };
     for (int y = 0; y < 40; ++y)
       for (int x = 0; x < 80; ++x)
         ASSERT_EQ(img->set_pixel(x, y, dark(x, y) ? 0xFF000000u : 0xFFFFFFFFu), raster::Status::Ok);
+    if (c.depth == 4) {
+      ASSERT_EQ(k.SaveAsTiff(dir / "g4.tif", 4), S::Ok);
+      ASSERT_EQ(k.LoadFromFile(dir / "g4.tif"), S::Ok);
+    }
     ASSERT_TRUE(k.PrintSetActivePrinter("Korvex PDF"));
     k.PrintSetOutputFolder(dir.dir.string());
     k.PrintSetUserPaperSize(20, 10);
@@ -243,6 +252,9 @@ TEST_F(Print, BilevelAndColourPagesMatchTheirSourcePixels) {
     for (int y = 0; y < 40; ++y)
       for (int x = 0; x < 80; ++x) wrong += (g.at(x, y) < 128) != dark(x, y);
     EXPECT_EQ(wrong, 0);
+    if (c.depth == 4) {
+      EXPECT_NE(testutil::slurp(k.PrintGetLastJob()).find("/CCITTFaxDecode"), std::string::npos);
+    }
   }
 }
 
