@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Printing as whole commands, with peak memory, in one run: 10 A4 pages at
 # 300 dpi (2480 x 3508, CCITT G4 in one TIFF) printed page by page with
-#  - korvex -PrintImage to the built-in "Korvex PDF" printer (a PDF file),
+#  - korvex -PrintImage to the built-in "Korvex PDF" printer (a PDF file;
+#    pages decoded, their G4 data passed on as it is),
 #  - korvex -PrintImage through a pass-through CUPS queue (waits until the
 #    scheduler has completed the job),
 # against the same pages converted by tiff2pdf (no re-encoding) and sent
