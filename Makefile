@@ -40,6 +40,7 @@ bench: build-release
 	bash bench/tags_peers.sh build/release
 	./build/release/bench/rad_bench
 	sh bench/viewer_peers.sh build/release
+	bash bench/print_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -25,6 +25,8 @@ PACKAGES=(
   zbar-tools libzint-dev
   # metadata tags: cross-checks of EXIF, GPS and TIFF tags
   libimage-exiftool-perl exiv2
+  # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
+  cups libcups2-dev cups-filters
 )
 
 missing=()

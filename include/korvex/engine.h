@@ -801,6 +801,79 @@ class cKorvex {
   // of the same name takes in the file's images (counts add, means weighted
   // by them), the others are appended. Validity as RADLoadConfig.
   void RADLoadCompilationFile(const std::string& sCompilationFilePath);
+  // --- Printing -------------------------------------------------------------
+  // Printers are the built-in "Korvex PDF" printer, listed first, which
+  // writes each job as "<document name>.pdf" into its output folder, and the
+  // CUPS destinations. Geometry is in millimetres from the top-left of the
+  // printable area (the paper less the printer's unprintable bands). The
+  // print members print the native image, a multi-page TIFF its page range
+  // one sheet per page; the outcome of the last print is read with
+  // PrintGetStat (a job the printer refuses or does not complete is never
+  // Ok; a printable area of zero or less prints nothing: InvalidParameter).
+  // Own size (resolutions below 1 dpi count as 72), reduced to the printable
+  // area when larger, placed by the image alignment.
+  void PrintImage();
+  // Scaled to fit the printable area, keeping the aspect ratio.
+  void PrintImageFit();
+  // At that position and size (a size of 0 measures the image).
+  void PrintImageBySize(float nDstX, float nDstY, float nWidth, float nHeight);
+  // PrintSetActivePrinter, then the print when the printer was found.
+  bool PrintImage2Printer(const std::string& sPrinterName);
+  bool PrintImageBySize2Printer(const std::string& sPrinterName, float nDstX, float nDstY,
+                                float nWidth, float nHeight);
+  // False, the active printer unchanged, when no printer has that name; a
+  // new active printer starts from its own default settings.
+  bool PrintSetActivePrinter(const std::string& sPrinterName);
+  // Name of the active printer.
+  std::string PrintGetDefaultPrinter();
+  int32_t PrintGetPrintersCount();
+  // Printers numbered from 1; "" out of range.
+  std::string PrintGetPrinterName(int32_t nPrinterNo);
+  // Paper codes 1..41 (1 Letter, 5 Legal, 8 A3, 9 A4, 11 A5 ...); other
+  // values are ignored. A user size reads back as 256.
+  void PrintSetStdPaperSize(int32_t nPaperSize);
+  int32_t PrintGetPaperSize();
+  void PrintSetUserPaperSize(float nPaperWidth, float nPaperHeight);
+  // The sheet as it lies (landscape turns it), in mm.
+  float PrintGetPaperWidth();
+  float PrintGetPaperHeight();
+  // 1 portrait, 2 landscape.
+  void PrintSetOrientation(int32_t nOrientation);
+  // 1 one-sided, 2 two-sided long-edge binding, 3 two-sided short-edge binding.
+  void PrintSetDuplexMode(int32_t nDuplexMode);
+  int32_t PrintGetDuplexMode();
+  void PrintSetCopies(int32_t nCopies);
+  int32_t PrintGetCopies();
+  // -1 draft, -2 low, -3 medium, -4 high, or a resolution in dpi.
+  void PrintSetQuality(int32_t nQuality);
+  int32_t PrintGetQuality();
+  // 1 monochrome, 2 colour.
+  void PrintSetColorMode(int32_t nColorMode);
+  int32_t PrintGetColorMode();
+  // 1 upper, 2 lower, 3 middle, 4 manual, 5 envelope, 7 automatic ...
+  void PrintSetPaperBin(int32_t nPaperBin);
+  int32_t PrintGetPaperBin();
+  // Pages of a multi-page TIFF, numbered from 1 (lowered to its page
+  // count); 0, 0 prints the first page only.
+  void PrintSetFromToPage(int32_t nFrom, int32_t nTo);
+  // nImageAlignment: MiddleLeft 0, MiddleRight 1, MiddleCenter 2, TopLeft 4,
+  // TopRight 5, TopCenter 6, BottomLeft 7, BottomRight 8, BottomCenter 9
+  // (3 places like 4, and 6 at the top-left corner as well).
+  void PrintSetImageAlignment(int32_t nImageAlignment);
+  int32_t PrintGetImageAlignment();
+  // Job name, and the file name the built-in printer writes.
+  void PrintSetDocumentName(const std::string& sDocumentName);
+  std::string PrintGetDocumentName();
+  // The unprintable left and top bands of the active printer's paper, in mm.
+  void PrintGetMargins(float& nLeftMargin, float& nTopMargin);
+  cKorvexStatus PrintGetStat();
+  // Folder the built-in printer writes into; "" = the user's documents
+  // folder when it exists, else the current folder.
+  void PrintSetOutputFolder(const std::string& sFolder);
+  std::string PrintGetOutputFolder();
+  // What the last job became: the file the built-in printer wrote, or the
+  // CUPS job id; "" before any.
+  std::string PrintGetLastJob();
 
   struct State;  // engine fields, private to the implementation
 

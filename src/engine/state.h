@@ -17,6 +17,9 @@ class cPDF;
 namespace recognition {
 class cRAD;
 }
+namespace print {
+class cPrinter;
+}
 
 // Remembered size, resolution and format of an image being rebuilt.
 struct SavedImageInfoFields {
@@ -63,6 +66,7 @@ struct cKorvex::State {
   std::vector<uint32_t> Matrices3x3;  // 9 ARGB values per pattern matrix, in creation order
   bool NativeOwned = false;
   std::shared_ptr<recognition::cRAD> Rad;  // made by the first RAD... call
+  std::shared_ptr<print::cPrinter> Printer;  // created by the first Print... member
 };
 
 // Access to an engine's fields for the member families and for tests.

@@ -275,3 +275,19 @@ def test_the_readme_document_families_are_learned_and_an_inbox_classified_in_bat
     assert len(found) == 4
     for kind, family, relevance in found:  # families in the order loaded
         assert (int(family), 90 <= int(relevance) <= 100) == (1 if kind == "form" else 2, True)
+
+
+def test_printing_example_of_the_readme(tmp_path):
+    with open(os.path.join(TOP, "README.md")) as f:
+        line = re.search(r"^  (korvex -LoadFromFile samples/scan\.tif -PrintSetActivePrinter .*)$",
+                         f.read(), re.M).group(1)
+    os.symlink(os.path.join(TOP, "samples"), tmp_path / "samples")
+    # No documents folder in HOME: the built-in printer writes to the current folder;
+    # no print server reachable: only the built-in printer is listed.
+    env = dict(os.environ, HOME=str(tmp_path), CUPS_SERVER=str(tmp_path / "no-cups.sock"))
+    args = re.findall(r'"[^"]*"|\S+', line)[1:]
+    r = korvex(*[a.strip('"') for a in args], "-PrintGetPrintersCount", cwd=tmp_path, env=env)
+    assert (r.returncode, r.stdout) == (0, "True\n1\n"), r.stderr
+    info = run("pdfinfo", tmp_path / "Print Process.pdf").stdout
+    # scan.tif has two pages: the range 2..3 is lowered to page 2 alone, on A4.
+    assert re.search(r"^Pages: +1$", info, re.M) and "(A4)" in info, info
