@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   auto host = std::make_shared<viewer::HeadlessHost>(1920, 1080);
   kxViewer v(host);
   v.put_InterpolationMode(2);  // InterpolationModeHighQuality
-  if (v.core().ShowImage(id) != ViewerStatus::Ok) return 1;
+  if (v.DisplayFromImageRef(id) != ViewerStatus::Ok) return 1;
   std::printf("10000 x 10000 in a 1920 x 1080 view, high-quality interpolation; median ms\n");
   bool within = true;
   for (const double asked : {0.1, 1.0, 4.0}) {

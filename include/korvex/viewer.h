@@ -14,6 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "korvex/array.h"
+#include "korvex/host.h"
+#include "korvex/stream.h"
+
 namespace korvex {
 
 // 0..20 are the raster layer's codes passed through unchanged.
@@ -225,6 +229,73 @@ class kxViewer {
   // Client pixel to 1-based image pixel, and back.
   void CoordObjectToImage(int32_t nObjectX, int32_t nObjectY, int32_t& nImageX, int32_t& nImageY);
   void CoordImageToObject(int32_t nImageX, int32_t nImageY, int32_t& nObjectX, int32_t& nObjectY);
+
+  // --- Documents: sources, pages and frames, GIF animation -----------------------------
+  // Every DisplayFrom... first closes the shown document, then shows the new
+  // image at page 1, laid out in the current zoom mode. A failing source
+  // leaves no document and returns its status.
+  ViewerStatus DisplayFromFile(const std::string& sFilePath);
+  // Shows an open image of the thread without owning it: closing the viewer
+  // leaves it open. 0 gives InvalidParameter.
+  ViewerStatus DisplayFromImageRef(int32_t nImageID);
+  ViewerStatus DisplayFromHBitmap(int32_t nHbitmap);
+  ViewerStatus DisplayFromClipboardData();
+  // A packed DIB block; the caller keeps the block.
+  ViewerStatus DisplayFromGdiDib(int32_t nGdiDibRef);
+  ViewerStatus DisplayFromStdPicture(const host::PicturePtr& oStdPicture);
+  ViewerStatus DisplayFromStream(const std::shared_ptr<Stream>& oStream);
+  // Encoded image bytes; returns the status as a number.
+  int32_t DisplayFromByteArray(Array<uint8_t>& arBytes);
+  // Closes the document and clears the client area (PageChange follows).
+  void ClosePicture();
+  // Closes the document but leaves the last picture on screen, without an event.
+  void Close2Picture();
+  // The host closed the shown image itself: the viewer forgets it, disposing nothing.
+  void PictureClosed();
+  // Pages of a TIFF, frames of a GIF (1-based); requests outside 1..NumPages are ignored.
+  ViewerStatus DisplayFrame(int32_t nFrame);
+  ViewerStatus DisplayNextFrame();
+  ViewerStatus DisplayPreviousFrame();
+  ViewerStatus DisplayFirstFrame();
+  ViewerStatus DisplayLastFrame();
+  int32_t GetTotalFrame();
+  // Read-only: setting them does nothing.
+  int32_t get_NumPages() const;
+  void put_NumPages(int32_t value);
+  int32_t get_Currentpage() const;
+  void put_Currentpage(int32_t value);
+  // Plays an animated GIF on the host's timer, each frame for its delay, for ever.
+  ViewerStatus PlayGif();
+  void StopGif();
+  // True: an animated GIF plays as soon as it is shown.
+  bool get_AnimateGIF() const;
+  void put_AnimateGIF(bool value);
+  // True: a file is shown from a private temporary copy, so the host's file stays free.
+  bool get_imageForceTemporaryMode() const;
+  void put_imageForceTemporaryMode(bool value);
+  // Rotations and flips of the shown page. A page of a multi-page image is
+  // turned in a private 24-bit copy; a single-page image is turned in place.
+  ViewerStatus Rotate90();
+  ViewerStatus Rotate180();
+  ViewerStatus Rotate270();
+  ViewerStatus FlipX();
+  ViewerStatus FlipX90();
+  ViewerStatus FlipX180();
+  ViewerStatus FlipX270();
+  // The document's image (0 without one).
+  int32_t GetNativeImage();
+  // The shown image, or a rectangle of it (1-based origin), on the clipboard.
+  void Copy2Clipboard();
+  void CopyRegion2Clipboard(int32_t nXsrc, int32_t nYsrc, int32_t nWidth, int32_t nHeight);
+  // The metadata tags of the document's image, numbered from 1.
+  int32_t TagsCount();
+  std::string TagsGetName(int32_t nTagNo);
+  std::string TagsGetValue(int32_t nTagNo);
+  // The background colour (COLORREF), as BackColor.
+  void SetBackGroundColor(int32_t nRGBColor);
+  double GetVersion();
+  // Releases the document and the viewer's raster session; runs once.
+  void Terminate();
 
   // --- Host side: C++ only, not automation members ----------------------------------
   viewer::ViewerHost& host();

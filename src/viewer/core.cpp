@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "korvex/engine.h"
+
 namespace korvex::viewer {
 
 bool& ViewerRefreshing() {
@@ -21,6 +23,7 @@ Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
 }
 
 Core::~Core() {
+  Terminate();
   host_->Attach(nullptr);
 }
 

@@ -8,11 +8,16 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "korvex/viewer.h"
 #include "viewer/render.h"
 #include "viewer/viewer_host.h"
+
+namespace korvex {
+class cKorvex;
+}
 
 namespace korvex::viewer {
 
@@ -112,10 +117,48 @@ class Core : public HostEvents {
   void ClearClient();
   void RefreshWindow();
   void RefreshMenuChecks();
-  // Shows an open image of the thread (not owned): picture size,
-  // resolutions, ResolutionFactor, UpdateMaxZoom, ApplyZoom.
-  ViewerStatus ShowImage(int32_t image_id);
   void ShowError(const std::string& text);
+
+  // --- Documents: sources, pages and frames, GIF animation (documents.cpp) ---
+  int16_t document_kind = 0;  // 0 none, 1 raster image
+  int32_t num_pages = 0, current_page = 0;
+  bool is_animated = false;
+  std::vector<int32_t> frame_delays;  // milliseconds, frame 1 first
+  int32_t animation_frame = 1;
+  int32_t animation_loops = 0;  // -1 plays for ever; 0 stops the ticks
+  int32_t animation_timer_id = 0;
+  bool animate_gif = false;
+  bool force_temporary_mode = false;
+  std::string temp_image_name;  // the viewer's private copy of a shown file
+  bool temp_image_in_use = false;
+  bool terminated = false;
+
+  // The engine whose source routines build the viewer's images; it holds the
+  // viewer's use of the raster session until Terminate.
+  cKorvex* engine();
+  // Sets the document's image: size, resolutions, ResolutionFactor, page
+  // count, frame delays and menu items. 0 is NativeImage; another image (a
+  // turned page copy) skips the format handling. False as Raise.
+  bool ImageSetup(int32_t image);
+  // After a source built NativeImage (or failed): set-up and layout of page 1.
+  ViewerStatus ShowLoaded(int32_t id, ViewerStatus loaded);
+  void ResetDocumentState(bool keep_page_count);
+  void DisposeNativeImage();
+  ViewerStatus MakePageCopy();
+  // False as Raise.
+  bool ClosePicture();
+  bool DisplayFrame(int32_t frame);
+  void RefreshFrameItems();
+  bool RotateFlipShown(int32_t type);
+  bool PlayGif();
+  void StopGif();
+  void Terminate();
+
+ private:
+  bool AnimationTick();
+  std::unique_ptr<cKorvex> engine_;
+
+ public:
 
   // --- HostEvents ---
   void OnResize() override;

@@ -1,6 +1,6 @@
 // PaintImage: the visible part of the shown image, drawn opaque onto the
 // client area or, with a transparent back style, into a picture the host
-// shows through; plus clearing and showing an image of the thread.
+// shows through; plus clearing the client area.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -198,28 +198,6 @@ void Core::RefreshMenuChecks() {
 
 void Core::ShowError(const std::string& text) {
   if (!silent_mode) host_->MessageBox(text, kMessageCritical);
-}
-
-ViewerStatus Core::ShowImage(int32_t image_id) {
-  raster::Image* img = raster::find_image(image_id);
-  if (img == nullptr) return status(ViewerStatus::InvalidParameter);
-  NewGeneration();
-  cache_.DropSource();
-  native_image = image_id;
-  owns_native_image = false;
-  page_image = page_image_no = 0;
-  last_status = ViewerStatus::Ok;
-  picture_width = std::max(img->width(), 1);
-  picture_height = std::max(img->height(), 1);
-  horizontal_resolution = RoundHalfEven(img->dpi_x());
-  vertical_resolution = RoundHalfEven(img->dpi_y());
-  // A missing resolution on either axis says nothing about the pixel shape.
-  resolution_factor = horizontal_resolution == 0 || vertical_resolution == 0 || skip_image_resolution
-                          ? 1.0
-                          : static_cast<double>(vertical_resolution) / horizontal_resolution;
-  UpdateMaxZoom();
-  if (!ApplyZoom(0)) return ViewerStatus::Ok;
-  return last_status;
 }
 
 }  // namespace korvex::viewer

@@ -58,3 +58,18 @@ def test_command_lists_the_viewer_class():
     assert out.startswith("kxViewer (Korvex.kxViewer) {6F1C2A50-")
     assert "0x6803000F Property Let BorderStyle(value As Long)" in out
     assert "0x60030005 SetZoom(nZoomPercent As Long) As ViewerStatus" in out
+
+
+def test_viewer_displays_a_png_file(tmp_path):
+    e = korvex.cKorvex()
+    e.CreateNewImage(20, 10, 24, 0xFF0000FF)  # opaque blue (ARGB)
+    path = str(tmp_path / "blue.png")
+    assert e.SaveAsPng(path) == 0
+    v = korvex.kxViewer(width=60, height=40)
+    assert v.DisplayFromFile(path) == 0
+    assert (v.PictureWidth, v.PictureHeight, v.NumPages, v.Currentpage) == (20, 10, 1, 1)
+    snap = v.snapshot()  # centred at 100 %: columns 20..39, rows 15..24
+    assert [pixel(snap, x, y) for x, y in ((20, 15), (39, 24))] == [(255, 0, 0, 255)] * 2
+    assert [pixel(snap, x, y) for x, y in ((19, 15), (40, 24))] == [(0, 0, 0, 255)] * 2
+    v.ClosePicture()
+    assert (v.GetNativeImage(), pixel(v.snapshot(), 20, 15)) == (0, (0, 0, 0, 255))
