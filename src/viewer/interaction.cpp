@@ -55,7 +55,8 @@ ViewerEventArgs mouse_args(int16_t button, int16_t shift, float x, float y) {
   return a;
 }
 
-void read_mouse_args(const ViewerEventArgs& a, int16_t& button, int16_t& shift, float& x, float& y) {
+void read_mouse_args(const ViewerEventArgs& a, int16_t& button, int16_t& shift, float& x,
+                     float& y) {
   button = integer_arg(a.values[0]);
   shift = integer_arg(a.values[1]);
   x = single_arg(a.values[2]);
@@ -107,7 +108,8 @@ void Core::ClearRect() {
   input.rect_left = input.rect_top = -1;
   input.rect_width = input.rect_height = 1;
   input.drag_start_x = input.drag_start_y = 0;
-  input.rect_image_top = input.rect_image_left = input.rect_image_width = input.rect_image_height = 0;
+  input.rect_image_top = input.rect_image_left = input.rect_image_width = input.rect_image_height =
+      0;
   input.rect_image_valid = false;
   input.rect_start_outside_x = input.rect_start_outside_y = true;
   PushSelection();
@@ -409,8 +411,10 @@ bool Core::KeyUp(int16_t& key_code, int16_t& shift) {
   }
   bool ok = true;
   if (input.enable_mouse_wheel) {
-    if (key_code == kKeypadMinus) ok = ZoomBy(false);
-    else if (key_code == kKeypadPlus) ok = ZoomBy(true);
+    if (key_code == kKeypadMinus)
+      ok = ZoomBy(false);
+    else if (key_code == kKeypadPlus)
+      ok = ZoomBy(true);
   }
   flags.key_is_down = false;
   if (ok) input.set_key_down = false;

@@ -124,8 +124,7 @@ void kxViewer::CenterOnRect() {
   const double off_x = (vw - c.input.rect_width) / 2;
   const double off_y = (vh - c.input.rect_height) / 2;
   const double x = RoundHalfEven((c.input.rect_image_left - 1.0) * c.zoom) - off_x;
-  const double y =
-      RoundHalfEven((c.input.rect_image_top - 1.0) * c.zoom_y()) - off_y;
+  const double y = RoundHalfEven((c.input.rect_image_top - 1.0) * c.zoom_y()) - off_y;
   SetHVScrollBarPosition(RoundHalfEven(x), RoundHalfEven(y));
 }
 
