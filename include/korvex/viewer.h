@@ -268,7 +268,7 @@ class kxViewer {
   int32_t get_MouseMode() const;
   void put_MouseMode(int32_t value);
   // The selection rectangle's border: colour (COLORREF), width in pixels
-  // (1..8192), ViewerRectBorderStyle and ViewerRectDrawMode; other values are ignored.
+  // (at least 1), ViewerRectBorderStyle and ViewerRectDrawMode; other values are ignored.
   int32_t get_RectBorderColor() const;
   void put_RectBorderColor(int32_t value);
   int16_t get_RectBorderSize() const;
