@@ -11,6 +11,8 @@
 //   v.on("Resize", lambda: print("resized"))
 //   v.resize_client(640, 480)
 //   width, height, bgra = v.snapshot()   # the client area, 4 bytes a pixel
+//   v.mouse("down", 1, 0, 20, 30)        # input: mouse(kind, button, shift, x, y),
+//   v.key("up", 107); v.wheel(120)       # key(kind, code, shift), wheel(delta)
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -351,6 +353,52 @@ PYBIND11_MODULE(korvex, m) {
       .def(
           "host_log", [](AutoObject& self) { return self.headless().Log(); },
           "What a headless viewer asked its host, one line per change.")
+      // Input injected into a headless viewer, as the window system delivers it.
+      .def(
+          "mouse",
+          [](AutoObject& self, const std::string& kind, int16_t button, int16_t shift, float x, float y) {
+            korvex::viewer::MouseAction action = korvex::viewer::MouseAction::Down;
+            if (kind == "move") {
+              action = korvex::viewer::MouseAction::Move;
+            } else if (kind == "up") {
+              action = korvex::viewer::MouseAction::Up;
+            } else if (kind != "down") {
+              raise_dispatch("mouse: kind is \"down\", \"move\" or \"up\", not \"" + kind + "\"");
+            }
+            self.headless().Mouse(action, button, shift, x, y);
+            return py::make_tuple(button, shift, x, y);
+          },
+          py::arg("kind"), py::arg("button") = 1, py::arg("shift") = 0, py::arg("x") = 0.0F,
+          py::arg("y") = 0.0F,
+          "A mouse button goes \"down\", the mouse \"move\"s or a button goes \"up\" at client\n"
+          "pixel (x, y); button 1 left, 2 right, 4 middle; shift 1 Shift, 2 Ctrl, 4 Alt.\n"
+          "Returns (button, shift, x, y) as the event's handlers left them.")
+      .def(
+          "click", [](AutoObject& self, bool double_click) { self.headless().Click(double_click); },
+          py::arg("double") = false, "A click (or a double click) on a headless viewer.")
+      .def(
+          "key",
+          [](AutoObject& self, const std::string& kind, int16_t code, int16_t shift) {
+            if (kind == "press") {
+              self.headless().KeyPress(code);
+              return py::make_tuple(code);
+            }
+            if (kind != "down" && kind != "up")
+              raise_dispatch("key: kind is \"down\", \"up\" or \"press\", not \"" + kind + "\"");
+            self.headless().Key(kind == "down" ? korvex::viewer::KeyAction::Down
+                                               : korvex::viewer::KeyAction::Up,
+                                code, shift);
+            return py::make_tuple(code, shift);
+          },
+          py::arg("kind"), py::arg("code"), py::arg("shift") = 0,
+          "A key goes \"down\" or \"up\" (code: a virtual key code; 107 and 109 are the\n"
+          "keypad's + and -), or a character is typed (\"press\", code: its ASCII value).\n"
+          "Returns the arguments as the event's handlers left them.")
+      .def(
+          "wheel", [](AutoObject& self, int16_t delta) { self.headless().Wheel(delta); },
+          py::arg("delta"),
+          "Turns the mouse wheel over a headless viewer by delta (120 a notch, > 0 away\n"
+          "from the user).")
       .def("__repr__", [](const AutoObject& self) {
         return std::string("<") + self.object().cls()->progid + " object>";
       });

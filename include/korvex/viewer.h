@@ -79,6 +79,43 @@ enum class ViewerBackStyleMode : int32_t { bkTransparent = 0, bkOpaque = 1 };
 enum class ViewerAppearance : int32_t { AppearanceFlat = 0, Appearance3D = 1 };
 enum class ViewerBorderStyle : int32_t { BorderNone = 0, BorderFixedSingle = 1 };
 
+// --- Mouse, keyboard and selection ---------------------------------------------------
+// What the left button does.
+enum class ViewerMouseMode : int32_t {
+  MouseModeDefaultCursor = 0,  // events only
+  MouseModeAreaSelection = 1,
+  MouseModeMoveHand = 2,
+  MouseModeAutoZoom = 3,  // draw a rectangle, zoom to it on release
+};
+
+enum class ViewerRectBorderStyle : int32_t {
+  RectBorderStyleSolid = 1,
+  RectBorderStyleDash = 2,
+  RectBorderStyleDot = 3,
+  RectBorderStyleDashDot = 4,
+  RectBorderStyleDashDotDot = 5,
+};
+
+// The 16 binary raster operations a border is drawn with (value = R2 code).
+enum class ViewerRectDrawMode : int32_t {
+  RectDrawModeBlackNess = 1,
+  RectDrawModeNotMergePen = 2,
+  RectDrawModeMaskNotPen = 3,
+  RectDrawModeNotCopyPen = 4,
+  RectDrawModeMaskPenNot = 5,
+  RectDrawModeInvert = 6,
+  RectDrawModeXorPen = 7,
+  RectDrawModeNotMaskPen = 8,
+  RectDrawModeMaskPen = 9,
+  RectDrawModeNotXorPen = 10,
+  RectDrawModeNop = 11,
+  RectDrawModeMergeNotPen = 12,
+  RectDrawModeCopypen = 13,
+  RectDrawModeMergePenNot = 14,
+  RectDrawModeMergePen = 15,
+  RectDrawModeWhiteness = 16,
+};
+
 // Events of the control; the value is the event's dispatch id.
 enum class ViewerEvent : int32_t {
   KeyPress = 1,
@@ -296,6 +333,39 @@ class kxViewer {
   double GetVersion();
   // Releases the document and the viewer's raster session; runs once.
   void Terminate();
+  // --- Mouse, keyboard and selection ------------------------------------------------
+  // ViewerMouseMode; values outside 0..3 are ignored, 0 and 2 clear the rectangle.
+  int32_t get_MouseMode() const;
+  void put_MouseMode(int32_t value);
+  // The selection rectangle's border: colour (COLORREF), width in pixels
+  // (at least 1), ViewerRectBorderStyle and ViewerRectDrawMode; other values are ignored.
+  int32_t get_RectBorderColor() const;
+  void put_RectBorderColor(int32_t value);
+  int16_t get_RectBorderSize() const;
+  void put_RectBorderSize(int16_t value);
+  int32_t get_RectBorderStyle() const;
+  void put_RectBorderStyle(int32_t value);
+  int32_t get_RectDrawMode() const;
+  void put_RectDrawMode(int32_t value);
+  // The wheel and the keypad's + and - keys zoom by ZoomStep.
+  bool get_EnableMouseWheel() const;
+  void put_EnableMouseWheel(bool value);
+  // The right button pops the context menu up over a shown image.
+  bool get_EnableMenu() const;
+  void put_EnableMenu(bool value);
+  // True when a selection rectangle wider and taller than one pixel is drawn.
+  bool isRectDrawed() const;
+  // The rectangle in 1-based image pixels; 1, 1, 0, 0 without one.
+  void GetRectValues(int32_t& nTop, int32_t& nLeft, int32_t& nWidth, int32_t& nHeight);
+  void SetRectValues(int32_t nTop, int32_t nLeft, int32_t nWidth, int32_t nHeight);
+  void ClearRect();
+  // Zooms and scrolls so that the rectangle fills the view.
+  ViewerStatus ZoomRect();
+  // Scrolls the rectangle to the middle of the view.
+  void CenterOnRect();
+  // The last mouse position in image pixels (0 without an image).
+  int32_t GetMouseX() const;
+  int32_t GetMouseY() const;
 
   // --- Host side: C++ only, not automation members ----------------------------------
   viewer::ViewerHost& host();

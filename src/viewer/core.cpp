@@ -20,10 +20,16 @@ Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
   RefreshMenuChecks();
   LayoutScrollBars();
   ClearClient();
+  ClearRect();
+  RefreshMouseModeChecks();
 }
 
 Core::~Core() {
   Terminate();
+  // A viewer closed between a press and its release leaves no input flag set.
+  if (input.set_button_down) ThreadInput().mouse_button_down = false;
+  if (input.set_key_down) ThreadInput().key_is_down = false;
+  UnhookWheel();
   host_->Attach(nullptr);
 }
 

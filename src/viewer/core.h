@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "korvex/viewer.h"
+#include "viewer/interaction.h"
 #include "viewer/render.h"
 #include "viewer/viewer_host.h"
 
@@ -164,6 +165,32 @@ class Core : public HostEvents {
   void OnResize() override;
   void OnScrollBarChange(Bar bar, int32_t value) override;
 
+  // --- Mouse, keyboard and selection (interaction.cpp) ---
+  InputState input;
+  void ClearRect();
+  bool IsRectDrawn() const;
+  void GetRectValues(int32_t& top, int32_t& left, int32_t& width, int32_t& height);
+  // Places the shape over an image rectangle (1-based pixels).
+  void PlaceRectFromImage(int32_t top, int32_t left, int32_t width, int32_t height);
+  void SaveRectInImage();
+  void PushSelection();
+  // ZoomRect, and ZoomIN or ZoomOUT; false as Raise.
+  bool ZoomRect();
+  bool ZoomBy(bool in);
+  void SetMouseMode(int32_t mode);
+  void RefreshMouseModeChecks();
+  void HookWheel();
+  void UnhookWheel();
+  // Client pixel to 1-based image pixel and back (nothing while Zoom is 0).
+  void ObjectToImage(int32_t ox, int32_t oy, int32_t& ix, int32_t& iy) const;
+  void ImageToObject(int32_t ix, int32_t iy, int32_t& ox, int32_t& oy) const;
+  void OnMouse(MouseAction action, int16_t& button, int16_t& shift, float& x, float& y) override;
+  void OnClick(bool double_click) override;
+  void OnKey(KeyAction action, int16_t& key_code, int16_t& shift) override;
+  void OnKeyPress(int16_t& key_ascii) override;
+  void OnMouseWheel(int32_t wparam) override;
+  void OnScrollBarKeyDown(Bar bar) override;
+
   const ViewCache& cache() const { return cache_; }
   void DropSource() { cache_.DropSource(); }
 
@@ -172,6 +199,12 @@ class Core : public HostEvents {
   void PushBar(Bar bar);
   bool DrawOpaque(const PaintRect& r);
   bool DrawTransparent(const PaintRect& r);
+  void UpdateMousePosition(float x, float y);
+  bool MouseDown(int16_t& button, int16_t& shift, float& x, float& y);
+  bool MouseMove(int16_t& button, int16_t& shift, float& x, float& y);
+  bool MouseUp(int16_t& button, int16_t& shift, float& x, float& y);
+  bool KeyDown(int16_t& key_code, int16_t& shift);
+  bool KeyUp(int16_t& key_code, int16_t& shift);
 
   std::shared_ptr<ViewerHost> host_;
   std::vector<std::shared_ptr<ViewerEventSink>> sinks_;

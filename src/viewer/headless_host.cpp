@@ -169,6 +169,45 @@ void HeadlessHost::SetMaskedPicture(const PixelBuffer& picture, int32_t mask_col
                 picture.row(y), static_cast<size_t>(picture.width) * 4);
 }
 
+void HeadlessHost::Mouse(MouseAction action, int16_t& button, int16_t& shift, float& x, float& y) {
+  if (viewer_ != nullptr) viewer_->OnMouse(action, button, shift, x, y);
+}
+
+void HeadlessHost::Click(bool double_click) {
+  if (viewer_ != nullptr) viewer_->OnClick(double_click);
+}
+
+void HeadlessHost::Key(KeyAction action, int16_t& key_code, int16_t& shift) {
+  if (viewer_ != nullptr) viewer_->OnKey(action, key_code, shift);
+}
+
+void HeadlessHost::KeyPress(int16_t& key_ascii) {
+  if (viewer_ != nullptr) viewer_->OnKeyPress(key_ascii);
+}
+
+void HeadlessHost::Wheel(int16_t delta) {
+  // The wheel message's first parameter: the distance in the high word, no keys held.
+  const auto wparam = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16);
+  if (viewer_ != nullptr) viewer_->OnMouseWheel(wparam);
+}
+
+void HeadlessHost::BarKey(Bar bar, int16_t key_code) {
+  if (viewer_ == nullptr) return;
+  HostEvents* viewer = viewer_;
+  viewer->OnScrollBarKeyDown(bar);
+  const BarState& b = bar == Bar::Horizontal ? hbar_ : vbar_;
+  int32_t step = 0;
+  switch (key_code) {
+    case 37: case 38: step = -b.small_change; break;  // left, up
+    case 39: case 40: step = b.small_change; break;   // right, down
+    case 33: step = -b.large_change; break;           // page up
+    case 34: step = b.large_change; break;            // page down
+    default: return;
+  }
+  const int32_t value = std::clamp(b.value + step, b.min, b.max);
+  if (value != b.value) viewer->OnScrollBarChange(bar, value);
+}
+
 PixelBuffer HeadlessHost::Snapshot() {
   snapshot_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
   const PixelBuffer out = view(snapshot_);

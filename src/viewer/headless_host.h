@@ -43,6 +43,20 @@ class HeadlessHost : public ViewerHost {
   const BarState& bar(Bar b) const { return b == Bar::Horizontal ? hbar_ : vbar_; }
   bool corner_visible() const { return corner_; }
   const std::vector<std::string>& message_boxes() const { return boxes_; }
+  // Mouse, keyboard and wheel input as the window system delivers it. The
+  // arguments come back as the viewer's event handlers left them. Nothing is
+  // touched after the viewer has run: a handler may have closed it.
+  void Mouse(MouseAction action, int16_t& button, int16_t& shift, float& x, float& y);
+  void Click(bool double_click);
+  void Key(KeyAction action, int16_t& key_code, int16_t& shift);
+  void KeyPress(int16_t& key_ascii);
+  // One wheel notch of `delta` (120 a notch; > 0 turned away from the user).
+  void Wheel(int16_t delta);
+  // A key pressed while a scroll bar has the focus: the bar then moves as
+  // the key says (arrows by the small change, page keys by the large one).
+  void BarKey(Bar bar, int16_t key_code);
+  int32_t pointer() const { return pointer_; }
+  const SelectionShape& selection() const { return shape_; }
   // Colour behind a transparent control (COLORREF).
   void set_container_color(int32_t c) { container_ = c; }
   // Colours the bars and the corner box are drawn with in snapshots (B, G, R).

@@ -39,6 +39,9 @@ bool Core::ApplyZoom(int32_t image) {
     const double pw = picture_width, ph = picture_height;
     const double aspect = (pw / ph) * resolution_factor;
     double z = zoom;
+    // Zoom to the selection rectangle: its place in image pixels.
+    bool to_rect = false;
+    int32_t rect_top = 0, rect_left = 0, rect_width = 0, rect_height = 0;
     switch (zoom_mode) {
       case 1:
         z = 1.0;
@@ -70,6 +73,14 @@ bool Core::ApplyZoom(int32_t image) {
         displayed_height = RoundHalfEven(ch);
         z = (ch / ph) * resolution_factor;
         break;
+      case kZoomToRectangle:
+        GetRectValues(rect_top, rect_left, rect_width, rect_height);
+        z = rect_width > 0 ? W / static_cast<double>(rect_width) : zoom;
+        if (rect_height > 0 && H / static_cast<double>(rect_height) < z)
+          z = H / static_cast<double>(rect_height);
+        to_rect = true;
+        zoom_mode = 4;
+        break;
       default:
         z = zoom;
         break;
@@ -85,33 +96,40 @@ bool Core::ApplyZoom(int32_t image) {
     const double relH = hbar.max < 1 ? 0.0 : static_cast<double>(hbar.value) / hbar.max;
     UpdateScrollRanges();
     scroll_events_enabled = false;
-    if (scroll_bars) {
-      if (hbar.max > 0) H = RoundHalfEven(H - hsh);
-      if (vbar.max > 0) W = RoundHalfEven(W - vsw);
-    }
-    if (W < displayed_width) {
-      double rel = relH;
-      if (align_horizontal_pending) {
-        const int32_t a = image_alignment;
-        rel = (a == 0 || a == 4 || a == 7) ? 0.0 : (a == 1 || a == 5 || a == 8) ? 1.0 : 0.5;
-      }
-      if (!SetBarValue(Bar::Horizontal, std::clamp(RoundHalfEven(hbar.max * rel), 0, kBarLimit)))
-        return false;
-      image_left = -hbar.value;
+    if (to_rect) {
+      image_left = std::clamp(RoundHalfEven(-rect_left * zoom), -hbar.max, 0);
+      image_top = std::clamp(RoundHalfEven(-rect_top * zoom), -vbar.max, 0);
+      if (!SetBarValue(Bar::Horizontal, -image_left)) return false;
+      if (!SetBarValue(Bar::Vertical, -image_top)) return false;
     } else {
-      image_left = RoundHalfEven((W - displayed_width) / 2.0);
-    }
-    if (H < displayed_height) {
-      double rel = relV;
-      if (align_vertical_pending) {
-        const int32_t a = image_alignment;
-        rel = (a == 4 || a == 5 || a == 6) ? 0.0 : (a == 7 || a == 8 || a == 9) ? 1.0 : 0.5;
+      if (scroll_bars) {
+        if (hbar.max > 0) H = RoundHalfEven(H - hsh);
+        if (vbar.max > 0) W = RoundHalfEven(W - vsw);
       }
-      if (!SetBarValue(Bar::Vertical, std::clamp(RoundHalfEven(vbar.max * rel), 0, kBarLimit)))
-        return false;
-      image_top = -vbar.value;
-    } else {
-      image_top = RoundHalfEven((H - displayed_height) / 2.0);
+      if (W < displayed_width) {
+        double rel = relH;
+        if (align_horizontal_pending) {
+          const int32_t a = image_alignment;
+          rel = (a == 0 || a == 4 || a == 7) ? 0.0 : (a == 1 || a == 5 || a == 8) ? 1.0 : 0.5;
+        }
+        if (!SetBarValue(Bar::Horizontal, std::clamp(RoundHalfEven(hbar.max * rel), 0, kBarLimit)))
+          return false;
+        image_left = -hbar.value;
+      } else {
+        image_left = RoundHalfEven((W - displayed_width) / 2.0);
+      }
+      if (H < displayed_height) {
+        double rel = relV;
+        if (align_vertical_pending) {
+          const int32_t a = image_alignment;
+          rel = (a == 4 || a == 5 || a == 6) ? 0.0 : (a == 7 || a == 8 || a == 9) ? 1.0 : 0.5;
+        }
+        if (!SetBarValue(Bar::Vertical, std::clamp(RoundHalfEven(vbar.max * rel), 0, kBarLimit)))
+          return false;
+        image_top = -vbar.value;
+      } else {
+        image_top = RoundHalfEven((H - displayed_height) / 2.0);
+      }
     }
     if (!PaintImage(image)) return false;
     if (!Raise(ViewerEvent::ZoomChanged)) return false;

@@ -99,6 +99,7 @@ bool Core::PaintImage(int32_t image) {
         status(ViewerStatus::GenericError);
       }
       if (last_status == ViewerStatus::Ok) {
+        if (input.enable_mouse_wheel) HookWheel();
         if (!Raise(ViewerEvent::Displayed)) return false;
         RefreshWindow();
       } else {
@@ -108,6 +109,10 @@ bool Core::PaintImage(int32_t image) {
     }
     if (!Raise(ViewerEvent::PageChange)) return false;
   }
+  // The selection follows the image pixels it was drawn over.
+  if (input.rect_image_valid && image != 0)
+    PlaceRectFromImage(input.rect_image_top, input.rect_image_left, input.rect_image_width,
+                       input.rect_image_height);
   if (corner_visible) host_->SetCornerBox(true, PixelRect{vbar.place.x, hbar.place.y,
                                                           vbar.place.width, hbar.place.height});
   scroll_events_enabled = true;

@@ -182,25 +182,13 @@ ViewerStatus kxViewer::SetZoom(int32_t nZoomPercent) {
 }
 
 ViewerStatus kxViewer::ZoomIN() {
-  viewer::Core& c = *core_;
-  const double step = c.zoom_step / 100.0;
-  if (c.image_loaded() && c.zoom + step <= c.max_zoom) {
-    c.zoom_mode = 4;
-    c.zoom += step;
-    if (!c.ApplyZoom(0)) return ViewerStatus::Ok;
-  }
-  return c.last_status;
+  if (!core_->ZoomBy(true)) return ViewerStatus::Ok;
+  return core_->last_status;
 }
 
 ViewerStatus kxViewer::ZoomOUT() {
-  viewer::Core& c = *core_;
-  const double step = c.zoom_step / 100.0;
-  if (c.image_loaded() && c.zoom - step > 0.001) {
-    c.zoom_mode = 4;
-    c.zoom -= step;
-    if (!c.ApplyZoom(0)) return ViewerStatus::Ok;
-  }
-  return c.last_status;
+  if (!core_->ZoomBy(false)) return ViewerStatus::Ok;
+  return core_->last_status;
 }
 
 double kxViewer::GetMaxZoom() const {
@@ -314,18 +302,12 @@ int32_t kxViewer::GetPictureTop() const {
 
 void kxViewer::CoordObjectToImage(int32_t nObjectX, int32_t nObjectY, int32_t& nImageX,
                                   int32_t& nImageY) {
-  const viewer::Core& c = *core_;
-  if (c.zoom == 0) return;
-  nImageX = RoundHalfEven((nObjectX - c.image_left) / c.zoom_x()) + 1;
-  nImageY = RoundHalfEven((nObjectY - c.image_top) / c.zoom_y()) + 1;
+  core_->ObjectToImage(nObjectX, nObjectY, nImageX, nImageY);
 }
 
 void kxViewer::CoordImageToObject(int32_t nImageX, int32_t nImageY, int32_t& nObjectX,
                                   int32_t& nObjectY) {
-  const viewer::Core& c = *core_;
-  nObjectX = RoundHalfEven((nImageX - 1) * c.zoom_x()) + c.image_left;
-  if (c.resolution_factor != 0)
-    nObjectY = RoundHalfEven((nImageY - 1) * c.zoom_y()) + c.image_top;
+  core_->ImageToObject(nImageX, nImageY, nObjectX, nObjectY);
 }
 
 }  // namespace korvex

@@ -62,6 +62,15 @@ struct PixelBuffer {
 // Message box styles (the values hosts know): the icon of a failure.
 inline constexpr int32_t kMessageCritical = 16;
 
+// Mouse and keyboard input. Mouse buttons: 1 left, 2 right, 4 middle; shift
+// states: 1 Shift, 2 Ctrl, 4 Alt. Mouse pointers the viewer asks for: the
+// default arrow, the cross-hair of area selection and its own hand cursor.
+enum class MouseAction : int32_t { Down = 0, Move = 1, Up = 2 };
+enum class KeyAction : int32_t { Down = 0, Up = 1 };
+inline constexpr int32_t kPointerDefault = 0;
+inline constexpr int32_t kPointerCrossHair = 2;
+inline constexpr int32_t kPointerHand = 99;
+
 // What the host reports to the viewer.
 class HostEvents {
  public:
@@ -70,6 +79,17 @@ class HostEvents {
   virtual void OnResize() = 0;
   // The user moved a bar (arrows, page, drag) to `value`.
   virtual void OnScrollBarChange(Bar bar, int32_t value) = 0;
+
+  // Mouse and keyboard over the client area. The arguments are the event's
+  // by-reference arguments: they come back as the viewer's handlers left them.
+  virtual void OnMouse(MouseAction action, int16_t& button, int16_t& shift, float& x, float& y) = 0;
+  virtual void OnClick(bool double_click) = 0;
+  virtual void OnKey(KeyAction action, int16_t& key_code, int16_t& shift) = 0;
+  virtual void OnKeyPress(int16_t& key_ascii) = 0;
+  // A wheel message; `wparam` is its first parameter (the signed distance in the high word).
+  virtual void OnMouseWheel(int32_t wparam) = 0;
+  // A key went down while a scroll bar had the focus; the bar's change follows.
+  virtual void OnScrollBarKeyDown(Bar bar) = 0;
 };
 
 class ViewerHost {

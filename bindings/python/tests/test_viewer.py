@@ -73,3 +73,27 @@ def test_viewer_displays_a_png_file(tmp_path):
     assert [pixel(snap, x, y) for x, y in ((19, 15), (40, 24))] == [(0, 0, 0, 255)] * 2
     v.ClosePicture()
     assert (v.GetNativeImage(), pixel(v.snapshot(), 20, 15)) == (0, (0, 0, 0, 255))
+
+
+def test_injected_input_raises_events_and_handlers_change_by_reference_arguments():
+    v = korvex.kxViewer(width=120, height=80)
+    seen = []
+    for name in ("MouseDown", "MouseMove", "MouseUp", "Click", "DblClick", "KeyDown", "KeyUp", "KeyPress"):
+        v.on(name, lambda *args, name=name: seen.append((name,) + args))
+    v.on("MouseDown", lambda button, shift, x, y: (4, shift, x + 1, y))  # by reference
+    v.on("KeyUp", lambda code, shift: (109, shift))
+    assert v.mouse("down", 1, 2, 10.5, 20) == (4, 2, 11.5, 20.0)
+    assert v.mouse("move", 1, 0, 12, 22) == v.mouse("up", 1, 0, 12, 22) == (1, 0, 12.0, 22.0)
+    v.click()
+    v.click(double=True)
+    assert (v.key("down", 65, 1), v.key("up", 107), v.key("press", 97)) == ((65, 1), (109, 0), (97,))
+    v.wheel(120)  # no image shown: the wheel is not taken over
+    assert seen == [("MouseDown", 1, 2, 10.5, 20.0), ("MouseMove", 1, 0, 12.0, 22.0),
+                    ("MouseUp", 1, 0, 12.0, 22.0), ("Click",), ("DblClick",),
+                    ("KeyDown", 65, 1), ("KeyUp", 107, 0), ("KeyPress", 97)]
+    assert (v.MouseMode, v.RectDrawMode, v.isRectDrawed()) == (2, 13, False)
+    assert v.GetRectValues(None, None, None, None) == (None, 1, 1, 0, 0)
+    v.RectBorderColor = 0xFF
+    assert "selection visible=0 at -1,-1 1x1 colour=255" in v.host_log()
+    with pytest.raises(korvex.DispatchError):
+        v.mouse("drag", 1, 0, 0, 0)
