@@ -875,6 +875,27 @@ class cKorvex {
   // CUPS job id; "" before any.
   std::string PrintGetLastJob();
 
+  // --- HTTP download -----------------------------------------------------------
+  // GET sPath from sHost:nHTTPPort and decode it (the engine keeps a copy of
+  // the bytes). The host may carry "HTTP://" (any case); "HTTPS://" uses TLS
+  // checked against the system's certificate authorities, port 80 then
+  // meaning 443. Redirects are followed (at most 5). Returns the new image, 0
+  // on failure: FileNotFound when the server cannot be reached or answers
+  // with an error status; GenericError when the answer has no length, a
+  // length above URLGetMaxLength, or the body is cut short or stalls past the
+  // timeout; the decoder's status otherwise. A call while a download of this
+  // engine runs returns 0 and leaves the status alone.
+  int32_t CreateImageFromURL(const std::string& sHost, const std::string& sPath,
+                             int32_t nHTTPPort = 80);
+  // Largest announced length accepted, in bytes (default 256 MiB); values
+  // below 1 are ignored.
+  void URLSetMaxLength(int32_t nBytes);
+  int32_t URLGetMaxLength();
+  // Seconds allowed to connect and between two received bytes (default 30);
+  // values below 1 are ignored.
+  void URLSetTimeout(int32_t nSeconds);
+  int32_t URLGetTimeout();
+
   struct State;  // engine fields, private to the implementation
 
  private:

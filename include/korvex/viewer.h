@@ -367,6 +367,24 @@ class kxViewer {
   int32_t GetMouseX() const;
   int32_t GetMouseY() const;
 
+  // --- HTTP download -----------------------------------------------------------
+  // Closes the document, then shows an image fetched as the engine's
+  // CreateImageFromURL fetches it (same statuses). After every 1024 bytes
+  // DataReceieved(percent received) and DataReceived(percent, bytes still to
+  // come, length) are raised and the host's events run. A call while a
+  // download of this viewer runs returns the last status at once.
+  ViewerStatus DisplayFromURL(const std::string& sHost, const std::string& sPath,
+                              int32_t nHTTPPort = 80);
+  // Ends the running download after its current step (GenericError, no image).
+  void DisplayFromURLStop();
+  // Largest announced length accepted, in bytes (default 256 MiB); seconds
+  // allowed to connect and between two received bytes (default 30). Values
+  // below 1 are refused.
+  int32_t get_URLMaxLength() const;
+  void put_URLMaxLength(int32_t value);
+  int32_t get_URLTimeout() const;
+  void put_URLTimeout(int32_t value);
+
   // --- Host side: C++ only, not automation members ----------------------------------
   viewer::ViewerHost& host();
   // Result of the last operation.

@@ -67,6 +67,10 @@ struct cKorvex::State {
   bool NativeOwned = false;
   std::shared_ptr<recognition::cRAD> Rad;  // made by the first RAD... call
   std::shared_ptr<print::cPrinter> Printer;  // created by the first Print... member
+  // HTTP download: set while CreateImageFromURL runs; the client's limits.
+  bool UrlBusy = false;
+  int32_t UrlMaxLength = 256 * 1024 * 1024;
+  int32_t UrlTimeout = 30;
 };
 
 // Access to an engine's fields for the member families and for tests.

@@ -19,6 +19,9 @@
 namespace korvex {
 class cKorvex;
 }
+namespace korvex::net {
+class cInet;
+}
 
 namespace korvex::viewer {
 
@@ -154,6 +157,14 @@ class Core : public HostEvents {
   bool PlayGif();
   void StopGif();
   void Terminate();
+
+  // --- HTTP download (download.cpp) ---
+  bool url_busy = false;
+  std::shared_ptr<net::cInet> url_client;  // the running download's client
+  int32_t url_max_length = 256 * 1024 * 1024;
+  int32_t url_timeout = 30;
+  // The viewer's life and document generation, for steps that run host code.
+  std::weak_ptr<uint64_t> Life() const { return life_; }
 
  private:
   bool AnimationTick();

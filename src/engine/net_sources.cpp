@@ -1,0 +1,92 @@
+// The HTTP image source: CreateImageFromURL over the net client, and the
+// decode of downloaded bytes that the viewer's DisplayFromURL shares.
+#include "engine/net_sources.h"
+
+#include <memory>
+#include <utility>
+
+#include "engine/core.h"
+#include "engine/source_pair.h"
+#include "engine/state.h"
+#include "korvex/engine.h"
+#include "net/inet.h"
+#include "raster/codec.h"
+#include "raster/guard.h"
+#include "raster/handles.h"
+
+namespace korvex {
+
+namespace {
+
+constexpr raster::Status kDecoderFailed = static_cast<raster::Status>(23);
+
+// Clears the busy flag on every way out.
+struct BusyFlag {
+  explicit BusyFlag(bool& f) : flag(f) { flag = true; }
+  ~BusyFlag() { flag = false; }
+  BusyFlag(const BusyFlag&) = delete;
+  BusyFlag& operator=(const BusyFlag&) = delete;
+  bool& flag;
+};
+
+}  // namespace
+
+raster::Status FetchStatus(net::Fetch f) {
+  switch (f) {
+    case net::Fetch::Ok:
+      return raster::Status::Ok;
+    case net::Fetch::NotSent:
+      return raster::Status::FileNotFound;
+    default:
+      return raster::Status::GenericError;
+  }
+}
+
+int32_t CreateImageFromDownload(cKorvex& engine, std::vector<uint8_t>&& bytes) {
+  cKorvex::State& s = EngineAccess::state(engine);
+  if (bytes.size() < 2) {
+    SetStatus(s, raster::Status::InvalidParameter);
+    return 0;
+  }
+  // The image keeps the downloaded buffer itself: no second copy.
+  const raster::EncodedBytes encoded = raster::own_bytes(std::move(bytes));
+  std::unique_ptr<raster::Image> img;
+  const raster::Status st =
+      raster::guarded([&] { return raster::decode_image(encoded, img); }, kDecoderFailed);
+  if (SetStatus(s, st) != cKorvexStatus::Ok) return 0;
+  return KeepAsCallersImage(s, raster::register_image(std::move(img)));
+}
+
+int32_t cKorvex::CreateImageFromURL(const std::string& sHost, const std::string& sPath,
+                                    int32_t nHTTPPort) {
+  if (s_->UrlBusy) return 0;
+  const BusyFlag busy(s_->UrlBusy);
+  net::cInet client;
+  client.options.max_length = s_->UrlMaxLength;
+  client.options.timeout_seconds = s_->UrlTimeout;
+  std::vector<uint8_t> bytes;
+  const net::Fetch f = net::Download(client, sHost, sPath, nHTTPPort, bytes);
+  if (f != net::Fetch::Ok) {
+    SetStatus(*s_, FetchStatus(f));
+    return 0;
+  }
+  return CreateImageFromDownload(*this, std::move(bytes));
+}
+
+void cKorvex::URLSetMaxLength(int32_t nBytes) {
+  if (nBytes > 0) s_->UrlMaxLength = nBytes;
+}
+
+int32_t cKorvex::URLGetMaxLength() {
+  return s_->UrlMaxLength;
+}
+
+void cKorvex::URLSetTimeout(int32_t nSeconds) {
+  if (nSeconds > 0) s_->UrlTimeout = nSeconds;
+}
+
+int32_t cKorvex::URLGetTimeout() {
+  return s_->UrlTimeout;
+}
+
+}  // namespace korvex

@@ -1,0 +1,297 @@
+// cInet over libcurl's multi interface: the transfer runs only while the
+// client drives it, so the body can be handed on step by step with the
+// host's events running in between, and a stop takes effect at once.
+#include "net/inet.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+#include "korvex/host.h"
+
+namespace korvex::net {
+
+namespace {
+
+void global_init() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string trim(const std::string& s) {
+  const auto not_space = [](unsigned char c) { return std::isspace(c) == 0; };
+  const auto b = std::find_if(s.begin(), s.end(), not_space);
+  const auto e = std::find_if(s.rbegin(), s.rend(), not_space).base();
+  return b < e ? std::string(b, e) : std::string();
+}
+
+bool starts_with_nocase(const std::string& s, const char* prefix) {
+  for (size_t i = 0; prefix[i] != '\0'; ++i) {
+    if (i >= s.size() ||
+        std::toupper(static_cast<unsigned char>(s[i])) != static_cast<unsigned char>(prefix[i]))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// One transfer: the easy handle in its own multi handle, and where the
+// write callback puts the body.
+struct cInet::Transfer {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  curl_slist* headers = nullptr;
+  std::string url;
+  std::string action;
+  int32_t service = kServiceHttp;
+  // Body destination: a fixed buffer (announced length) or a growing one.
+  std::vector<uint8_t>* sink = nullptr;
+  size_t filled = 0;
+  bool fixed = false;
+  size_t limit = 0;
+  bool body_started = false;  // the first body bytes arrived (and were held back)
+  bool done = false;
+  CURLcode result = CURLE_OK;
+
+  ~Transfer() {
+    if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
+    if (easy != nullptr) curl_easy_cleanup(easy);
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    curl_slist_free_all(headers);
+  }
+
+  static size_t on_body(char* data, size_t size, size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    const size_t n = size * count;
+    t.body_started = true;
+    // Until ReadArray gives a destination the answer's first bytes wait
+    // inside libcurl: SendRequest ends at the headers.
+    if (t.sink == nullptr) return CURL_WRITEFUNC_PAUSE;
+    if (n > t.limit - t.filled) return 0;  // more than announced or allowed: abort
+    if (!t.fixed && t.filled + n > t.sink->size()) {
+      try {
+        t.sink->resize(std::min(t.limit, std::max(t.filled + n, t.sink->size() * 2)));
+      } catch (const std::bad_alloc&) {
+        return 0;
+      }
+    }
+    std::copy(data, data + n, t.sink->data() + t.filled);
+    t.filled += n;
+    return n;
+  }
+
+  // Runs libcurl once, waiting up to wait_ms for the sockets; notes the end.
+  void drive(int wait_ms) {
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    int left = 0;
+    while (CURLMsg* m = curl_multi_info_read(multi, &left)) {
+      if (m->msg == CURLMSG_DONE) {
+        done = true;
+        result = m->data.result;
+      }
+    }
+    if (!done && wait_ms > 0) curl_multi_poll(multi, nullptr, 0, wait_ms, nullptr);
+  }
+};
+
+cInet::cInet() : PumpEvents([] { host::WaitPumping(0); }) {
+  global_init();
+}
+
+cInet::~cInet() = default;
+
+int32_t cInet::Request(const std::string& sAction, const std::string& sServer,
+                       const std::string& sDirAndFile, int32_t ePort, int32_t eService) {
+  thread_local int32_t serial = 0;
+  t_.reset();
+  last_send_ = false;
+  if (sServer.empty() || sAction.empty() || ePort < 1 || ePort > 65535) return 0;
+  if (eService != kServiceHttp && eService != kServiceHttps) return 0;
+  auto t = std::make_unique<Transfer>();
+  t->multi = curl_multi_init();
+  t->easy = curl_easy_init();
+  if (t->multi == nullptr || t->easy == nullptr) return 0;
+  const std::string path =
+      sDirAndFile.empty() || sDirAndFile[0] != '/' ? "/" + sDirAndFile : sDirAndFile;
+  t->url = std::string(eService == kServiceHttps ? "https://" : "http://") + sServer + ":" +
+           std::to_string(ePort) + path;
+  t->action = sAction;
+  t->service = eService;
+  t_ = std::move(t);
+  serial = serial == INT32_MAX ? 1 : serial + 1;
+  return serial;
+}
+
+bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
+  last_send_ = false;
+  if (!t_) return false;
+  Transfer& t = *t_;
+  CURL* e = t.easy;
+  curl_easy_setopt(e, CURLOPT_URL, t.url.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);  // 4xx and 5xx answers are failures
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_USERAGENT, "korvex");
+  const long timeout = std::max<int32_t>(1, options.timeout_seconds);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, timeout);
+  // A server that sends nothing for the timeout ends the transfer.
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeout);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 128L * 1024);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::on_body);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
+    curl_easy_setopt(e, CURLOPT_CAINFO, file);
+  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
+    curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+  if (t.action == "HEAD") {
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+  } else if (t.action != "GET") {
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, t.action.c_str());
+  }
+  if (!sData.empty()) {
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(sData.size()));
+    curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, sData.c_str());
+  }
+  size_t from = 0;
+  while (from < sHeaders.size()) {
+    size_t to = sHeaders.find('\n', from);
+    if (to == std::string::npos) to = sHeaders.size();
+    const std::string line = trim(sHeaders.substr(from, to - from));
+    if (!line.empty()) t.headers = curl_slist_append(t.headers, line.c_str());
+    from = to + 1;
+  }
+  if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+  if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
+  // Until the final answer's first body byte (held back) or the end.
+  while (!t.done && !t.body_started) t.drive(100);
+  last_send_ = t.body_started || t.result == CURLE_OK;
+  return last_send_;
+}
+
+bool cInet::QueryInfo(uint32_t eQuery, std::string& sBuffer, int32_t& lBuffer) {
+  if (!t_ || !last_send_) return false;
+  const uint32_t level = eQuery & 0xFFFF;
+  const bool number = (eQuery & kQueryFlagNumber) != 0;
+  int64_t value = 0;
+  if (level == kQueryContentLength) {
+    curl_off_t n = -1;
+    if (curl_easy_getinfo(t_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &n) != CURLE_OK || n < 0)
+      return false;
+    value = n;
+  } else if (level == kQueryStatusCode) {
+    long code = 0;
+    if (curl_easy_getinfo(t_->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code == 0)
+      return false;
+    value = code;
+  } else if (level == kQueryContentType && !number) {
+    char* type = nullptr;
+    if (curl_easy_getinfo(t_->easy, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK || type == nullptr)
+      return false;
+    sBuffer = type;
+    return true;
+  } else {
+    return false;
+  }
+  if (!number) {
+    sBuffer = std::to_string(value);
+    return true;
+  }
+  if (value > INT32_MAX) return false;  // does not fit the Long
+  lBuffer = static_cast<int32_t>(value);
+  return true;
+}
+
+bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
+  bStopReadArray = false;
+  stopped_ = false;
+  if (!t_ || !last_send_) return false;
+  Transfer& t = *t_;
+  const bool known = lLength > 0;
+  const size_t cap = static_cast<size_t>(std::max<int32_t>(0, options.max_length));
+  if (known && static_cast<size_t>(lLength) > cap) return false;  // before any allocation
+  try {
+    bData.clear();
+    if (known) bData.resize(static_cast<size_t>(lLength));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  t.sink = &bData;
+  t.fixed = known;
+  t.limit = known ? static_cast<size_t>(lLength) : cap;
+  t.filled = 0;
+  if (t.body_started) curl_easy_pause(t.easy, CURLPAUSE_CONT);
+
+  int32_t left = lLength;
+  size_t handed_on = 0;
+  for (;;) {
+    // Hand on what arrived in whole steps, the last one short.
+    while (handed_on < t.filled && (t.filled - handed_on >= kChunkSize || t.done)) {
+      const size_t chunk = std::min<size_t>(kChunkSize, t.filled - handed_on);
+      handed_on += chunk;
+      if (known) {
+        left -= static_cast<int32_t>(chunk);
+        int32_t pct = static_cast<int32_t>(int64_t{left} * 100 / lLength);
+        int32_t remaining = left, total = lLength;
+        if (ReadArrayProgress && !ReadArrayProgress(pct, remaining, total)) bStopReadArray = true;
+      }
+      if (!bStopReadArray && PumpEvents) PumpEvents();
+      if (bStopReadArray) {
+        stopped_ = true;
+        t_.reset();  // ends the transfer and closes its connection
+        return false;
+      }
+    }
+    if (t.done) break;
+    t.drive(50);
+    if (!t.done && PumpEvents) PumpEvents();  // keeps the host alive while waiting
+    if (bStopReadArray) {
+      stopped_ = true;
+      t_.reset();
+      return false;
+    }
+  }
+  const bool complete = t.result == CURLE_OK && (!known || t.filled == bData.size());
+  if (!known) bData.resize(t.filled);
+  t.sink = nullptr;
+  return complete;
+}
+
+Endpoint ParseHost(const std::string& host, int32_t port) {
+  Endpoint ep;
+  ep.server = trim(host);
+  ep.port = port;
+  if (starts_with_nocase(ep.server, "HTTP://")) {
+    ep.server = ep.server.substr(7);
+  } else if (starts_with_nocase(ep.server, "HTTPS://")) {
+    ep.server = ep.server.substr(8);
+    ep.service = kServiceHttps;
+    if (port == 80) ep.port = 443;
+  }
+  return ep;
+}
+
+Fetch Download(cInet& client, const std::string& host, const std::string& path, int32_t port,
+               std::vector<uint8_t>& bytes) {
+  const Endpoint ep = ParseHost(host, port);
+  if (client.Request("GET", ep.server, path, ep.port, ep.service) == 0) return Fetch::NotSent;
+  if (!client.SendRequest("", "")) return Fetch::NotSent;
+  std::string text;
+  int32_t length = 0;
+  if (!client.QueryInfo(kQueryFlagNumber | kQueryContentLength, text, length) || length < 1)
+    return Fetch::NoLength;
+  if (length > client.options.max_length) return Fetch::TooLong;
+  return client.ReadArray(bytes, length) ? Fetch::Ok : Fetch::ReadFailed;
+}
+
+}  // namespace korvex::net
