@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 
+#include <strings.h>
+
 #include "korvex/host.h"
 
 namespace korvex::net {
@@ -56,6 +58,9 @@ struct cInet::Transfer {
   bool fixed = false;
   size_t limit = 0;
   bool body_started = false;  // the first body bytes arrived (and were held back)
+  bool headers_done = false;  // the final answer's headers are in
+  bool refused = false;       // the body passed its limit
+  bool location = false;      // the current header block redirects
   bool done = false;
   CURLcode result = CURLE_OK;
 
@@ -73,16 +78,35 @@ struct cInet::Transfer {
     // Until ReadArray gives a destination the answer's first bytes wait
     // inside libcurl: SendRequest ends at the headers.
     if (t.sink == nullptr) return CURL_WRITEFUNC_PAUSE;
-    if (n > t.limit - t.filled) return 0;  // more than announced or allowed: abort
+    if (n > t.limit - t.filled) {  // more than announced or allowed: abort
+      t.refused = true;
+      return 0;
+    }
     if (!t.fixed && t.filled + n > t.sink->size()) {
       try {
         t.sink->resize(std::min(t.limit, std::max(t.filled + n, t.sink->size() * 2)));
       } catch (const std::bad_alloc&) {
+        t.refused = true;
         return 0;
       }
     }
     std::copy(data, data + n, t.sink->data() + t.filled);
     t.filled += n;
+    return n;
+  }
+
+  // The empty line after a header block: the final answer's, unless it is
+  // an interim answer or a redirect that will be followed.
+  static size_t on_header(char* data, size_t size, size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    const size_t n = size * count;
+    if (n > 9 && strncasecmp(data, "location:", 9) == 0) t.location = true;
+    if (n <= 2 && (n == 0 || data[0] == '\r' || data[0] == '\n')) {
+      long code = 0;
+      curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
+      if (code >= 200 && !(code >= 300 && code < 400 && t.location)) t.headers_done = true;
+      t.location = false;
+    }
     return n;
   }
 
@@ -150,6 +174,8 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 128L * 1024);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::on_body);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::on_header);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
   if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
     curl_easy_setopt(e, CURLOPT_CAINFO, file);
   if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
@@ -173,8 +199,9 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
   }
   if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
   if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
-  // Until the final answer's first body byte (held back) or the end.
-  while (!t.done && !t.body_started) t.drive(100);
+  // Until the final answer's headers, its first body byte (held back) or the end.
+  while (!t.done && !t.body_started && !t.headers_done) t.drive(100);
+  if (t.done && t.result != CURLE_OK) return false;
   last_send_ = t.body_started || t.result == CURLE_OK;
   return last_send_;
 }
@@ -230,7 +257,7 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
   t.fixed = known;
   t.limit = known ? static_cast<size_t>(lLength) : cap;
   t.filled = 0;
-  if (t.body_started) curl_easy_pause(t.easy, CURLPAUSE_CONT);
+  if (t.body_started && curl_easy_pause(t.easy, CURLPAUSE_CONT) != CURLE_OK) t.refused = true;
 
   int32_t left = lLength;
   size_t handed_on = 0;
@@ -252,7 +279,7 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
         return false;
       }
     }
-    if (t.done) break;
+    if (t.done || t.refused) break;
     t.drive(50);
     if (!t.done && PumpEvents) PumpEvents();  // keeps the host alive while waiting
     if (bStopReadArray) {
@@ -261,7 +288,8 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
       return false;
     }
   }
-  const bool complete = t.result == CURLE_OK && (!known || t.filled == bData.size());
+  const bool complete =
+      t.result == CURLE_OK && !t.refused && (!known || t.filled == bData.size());
   if (!known) bData.resize(t.filled);
   t.sink = nullptr;
   return complete;

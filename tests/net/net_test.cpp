@@ -1,0 +1,319 @@
+// HTTP image sources against a loopback server the tests start and stop:
+// statuses of the engine's CreateImageFromURL for every kind of answer, the
+// viewer's progress events, stops and re-entrant handlers, bodies without a
+// length read by the client, and HTTPS with a test certificate authority.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvex/engine.h"
+#include "korvex/host.h"
+#include "korvex/viewer.h"
+#include "net/inet.h"
+#include "viewer/headless_host.h"
+
+namespace korvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A 40 x 40 24-bit BMP of one colour: 54 + 40 * 120 = 4854 bytes.
+std::vector<uint8_t> bmp_bytes(uint8_t b, uint8_t g, uint8_t r) {
+  std::vector<uint8_t> v(4854, 0);
+  const auto put32 = [&](size_t at, uint32_t x) {
+    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+  };
+  v[0] = 'B', v[1] = 'M';
+  put32(2, 4854), put32(10, 54), put32(14, 40), put32(18, 40), put32(22, 40);
+  v[26] = 1, v[28] = 24;
+  put32(34, 4800);
+  for (size_t i = 54; i < v.size(); i += 3) v[i] = b, v[i + 1] = g, v[i + 2] = r;
+  return v;
+}
+
+void write(const fs::path& p, const std::vector<uint8_t>& bytes) {
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                           static_cast<std::streamsize>(bytes.size()));
+}
+
+// The loopback server of http_server.py, stopped by its PID.
+struct Server {
+  explicit Server(const std::vector<std::string>& args) {
+    int fd[2];
+    if (pipe(fd) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(fd[1], 1);
+      close(fd[0]);
+      close(fd[1]);
+      std::vector<std::string> all = {"/usr/bin/python3", KORVEX_NET_TEST_DIR "/http_server.py"};
+      all.insert(all.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(fd[1]);
+    FILE* f = fdopen(fd[0], "r");
+    if (f == nullptr || std::fscanf(f, "%d", &port) != 1) port = 0;
+    if (f != nullptr) std::fclose(f);
+  }
+  ~Server() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  pid_t pid = -1;
+  int port = 0;
+};
+
+// A loopback port nobody listens on.
+int closed_port() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), n);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+class Net : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = fs::temp_directory_path() / ("korvex-net-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    write(dir / "img.bmp", bmp_bytes(0xCC, 0x66, 0x33));
+    for (int n : {1, 1024, 2500, 3072}) write(dir / (std::to_string(n) + ".bin"),
+                                              std::vector<uint8_t>(static_cast<size_t>(n), 7));
+    server = new Server({dir.string()});
+    ASSERT_GT(server->port, 0);
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    fs::remove_all(dir);
+  }
+  static int port() { return server->port; }
+
+  static inline fs::path dir;
+  static inline Server* server = nullptr;
+};
+
+TEST_F(Net, EngineStatusesForEveryKindOfAnswer) {
+  struct Case {
+    std::string host, path;
+    int port;  // 0: the server's, -1: a closed port
+    int32_t timeout;
+    cKorvexStatus status;
+  } cases[] = {
+      {"127.0.0.1", "/img.bmp", 0, 30, cKorvexStatus::Ok},
+      {"HTTP://127.0.0.1", "img.bmp", 0, 30, cKorvexStatus::Ok},
+      {"  hTtP://127.0.0.1 ", "/img.bmp", 0, 30, cKorvexStatus::Ok},
+      {"127.0.0.1", "/redirect/img.bmp", 0, 30, cKorvexStatus::Ok},
+      {"127.0.0.1", "/loop", 0, 30, cKorvexStatus::FileNotFound},
+      {"127.0.0.1", "/missing.bmp", 0, 30, cKorvexStatus::FileNotFound},
+      {"127.0.0.1", "/img.bmp", -1, 30, cKorvexStatus::FileNotFound},
+      {"", "/img.bmp", 0, 30, cKorvexStatus::FileNotFound},
+      {"127.0.0.1", "/nolength/img.bmp", 0, 30, cKorvexStatus::GenericError},
+      {"127.0.0.1", "/cut/img.bmp", 0, 30, cKorvexStatus::GenericError},
+      {"127.0.0.1", "/huge", 0, 30, cKorvexStatus::GenericError},
+      {"127.0.0.1", "/slow/img.bmp", 0, 1, cKorvexStatus::GenericError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host + c.path);
+    cKorvex k;
+    const int32_t before = k.CreateNewImage(2, 2);
+    k.URLSetTimeout(c.timeout);
+    const int p = c.port == 0 ? port() : closed_port();
+    const int32_t id = k.CreateImageFromURL(c.host, c.path, p);
+    EXPECT_EQ(k.GetStat(), c.status);
+    if (c.status == cKorvexStatus::Ok) {
+      ASSERT_NE(id, 0);
+      EXPECT_EQ(k.GetNativeImage(), id);
+      EXPECT_EQ(k.GetWidth(), 40);
+      EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(20, 20)), 0xFF3366CCu);
+      k.CloseImage(id);
+    } else {
+      EXPECT_EQ(id, 0);
+      EXPECT_EQ(k.GetNativeImage(), before);
+    }
+    k.CloseImage(before);
+  }
+}
+
+TEST_F(Net, EngineLimitsAndUndecodableBodies) {
+  cKorvex k;
+  k.URLSetMaxLength(2000);
+  k.URLSetMaxLength(0);  // ignored
+  EXPECT_EQ(k.URLGetMaxLength(), 2000);
+  EXPECT_EQ(k.CreateImageFromURL("127.0.0.1", "/2500.bin", port()), 0);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::GenericError);
+  k.URLSetMaxLength(2500);
+  EXPECT_EQ(k.CreateImageFromURL("127.0.0.1", "/2500.bin", port()), 0);
+  const auto st = k.GetStat();
+  EXPECT_NE(st, cKorvexStatus::Ok);  // the decoder's refusal, not a download failure
+  EXPECT_NE(st, cKorvexStatus::GenericError);
+  EXPECT_NE(st, cKorvexStatus::FileNotFound);
+}
+
+TEST_F(Net, ClientReadsABodyWithoutLengthUpToTheLimit) {
+  for (int32_t limit : {10000, 4854, 4853}) {
+    net::cInet c;
+    c.options.max_length = limit;
+    ASSERT_NE(c.Request("GET", "127.0.0.1", "/nolength/img.bmp", port(), net::kServiceHttp), 0);
+    ASSERT_TRUE(c.SendRequest("", ""));
+    std::string text;
+    int32_t n = 0;
+    EXPECT_FALSE(c.QueryInfo(net::kQueryFlagNumber | net::kQueryContentLength, text, n));
+    ASSERT_TRUE(c.QueryInfo(net::kQueryFlagNumber | net::kQueryStatusCode, text, n));
+    EXPECT_EQ(n, 200);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(c.ReadArray(bytes, 0), limit >= 4854) << limit;
+    if (limit >= 4854) {
+      EXPECT_EQ(bytes, bmp_bytes(0xCC, 0x66, 0x33));
+    }
+  }
+}
+
+// Records the viewer's progress events as "R16:41 R17:41/1476/2500 ...".
+struct Progress : ViewerEventSink {
+  std::string seen;
+  std::function<void()> action;
+  void OnViewerEvent(ViewerEvent e, ViewerEventArgs& a) override {
+    if (e != ViewerEvent::DataReceieved && e != ViewerEvent::DataReceived) return;
+    seen += (seen.empty() ? "" : " ") + std::to_string(static_cast<int>(e)) + ":" +
+            std::to_string(static_cast<int>(a.values[0]));
+    if (e == ViewerEvent::DataReceived)
+      seen += "/" + std::to_string(static_cast<int>(a.values[1])) + "/" +
+              std::to_string(static_cast<int>(a.values[2]));
+    if (action) action();
+  }
+};
+
+struct ViewerFixture : Net {
+  void SetUp() override { v->Advise(events); }
+  std::shared_ptr<viewer::HeadlessHost> host = std::make_shared<viewer::HeadlessHost>(100, 100);
+  std::unique_ptr<kxViewer> v = std::make_unique<kxViewer>(host);
+  std::shared_ptr<Progress> events = std::make_shared<Progress>();
+};
+
+TEST_F(ViewerFixture, ProgressEventsPerKilobyte) {
+  const struct {
+    const char* path;
+    const char* events;
+  } cases[] = {
+      {"/2500.bin", "16:41 17:41/1476/2500 16:82 17:82/452/2500 16:100 17:100/0/2500"},
+      {"/1024.bin", "16:100 17:100/0/1024"},
+      {"/1.bin", "16:100 17:100/0/1"},
+      {"/3072.bin", "16:34 17:34/2048/3072 16:67 17:67/1024/3072 16:100 17:100/0/3072"},
+  };
+  for (const auto& c : cases) {
+    events->seen.clear();
+    v->DisplayFromURL("127.0.0.1", c.path, port());
+    EXPECT_EQ(events->seen, c.events) << c.path;
+  }
+  events->seen.clear();
+  ASSERT_EQ(v->DisplayFromURL("Http://127.0.0.1", "/img.bmp", port()), ViewerStatus::Ok);
+  EXPECT_EQ(v->get_PictureWidth(), 40);
+  EXPECT_EQ(events->seen.substr(events->seen.size() - 13), "17:100/0/4854");
+}
+
+TEST_F(ViewerFixture, StopsAndReentrantCallsFromHandlers) {
+  // Stop from the first DataReceived: one step, GenericError, no image.
+  events->action = [&] { if (events->seen.find("17:") != std::string::npos) v->DisplayFromURLStop(); };
+  EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::GenericError);
+  EXPECT_EQ(events->seen, "16:22 17:22/3830/4854");
+  EXPECT_EQ(v->GetNativeImage(), 0);
+  // A second download from a handler returns at once; the first completes.
+  events->seen.clear();
+  ViewerStatus inner = ViewerStatus::Ok;  // what the nested call returned
+  int calls = 0;
+  events->action = [&] {
+    if (calls++ == 0) inner = v->DisplayFromURL("127.0.0.1", "/1024.bin", port());
+  };
+  EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::Ok);
+  EXPECT_EQ(events->seen.find("/1024"), std::string::npos);
+  EXPECT_EQ(v->get_PictureWidth(), 40);
+  // A stop from the host's event loop, which runs between the steps.
+  events->action = nullptr;
+  kxViewer* target = v.get();
+  host::SetEventPump([](void* t) { static_cast<kxViewer*>(t)->DisplayFromURLStop(); }, target);
+  EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::GenericError);
+  host::SetEventPump(nullptr, nullptr);
+  EXPECT_EQ(v->GetNativeImage(), 0);
+  EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", closed_port()), ViewerStatus::FileNotFound);
+}
+
+TEST_F(ViewerFixture, SurvivesHandlersThatCloseTerminateOrDestroyIt) {
+  events->action = [&] { v->ClosePicture(); };
+  EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::GenericError);
+  EXPECT_EQ(v->GetNativeImage(), 0);
+  events->action = [&] { v->Terminate(); };
+  EXPECT_NE(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::Ok);
+  EXPECT_EQ(v->GetNativeImage(), 0);
+  v = std::make_unique<kxViewer>(host);
+  v->Advise(events);
+  events->action = [&] { v.reset(); };
+  kxViewer* raw = v.get();
+  raw->DisplayFromURL("127.0.0.1", "/img.bmp", port());
+  EXPECT_EQ(v, nullptr);
+}
+
+// A server certificate for 127.0.0.1 signed by a certificate authority of the test.
+bool make_certificates(const fs::path& d) {
+  const std::string q = "'" + d.string() + "/";
+  const std::string cmds =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+      "-subj /CN=KorvexTestCA -addext basicConstraints=critical,CA:TRUE "
+      "-addext keyUsage=keyCertSign -keyout " + q + "ca.key' -out " + q + "ca.pem' && "
+      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
+      "-keyout " + q + "srv.key' -out " + q + "srv.csr' && "
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > " + q + "ext' && "
+      "openssl x509 -req -days 2 -in " + q + "srv.csr' -CA " + q + "ca.pem' -CAkey " + q +
+      "ca.key' -CAcreateserial -extfile " + q + "ext' -out " + q + "srv.pem'";
+  return std::system(("(" + cmds + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST_F(Net, HttpsWithATrustedAndAnUntrustedAuthority) {
+  const fs::path d = dir / "tls";
+  fs::create_directories(d);
+  ASSERT_TRUE(make_certificates(d));
+  Server tls({dir.string(), (d / "srv.pem").string(), (d / "srv.key").string()});
+  ASSERT_GT(tls.port, 0);
+  const char* saved = std::getenv("SSL_CERT_FILE");
+  const std::string keep = saved != nullptr ? saved : "";
+  setenv("SSL_CERT_FILE", (d / "ca.pem").c_str(), 1);
+  cKorvex k;
+  const int32_t id = k.CreateImageFromURL("https://127.0.0.1", "/img.bmp", tls.port);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::Ok);
+  EXPECT_NE(id, 0);
+  k.CloseImage(id);
+  // Plain HTTP to the TLS port is no answer either.
+  EXPECT_EQ(k.CreateImageFromURL("127.0.0.1", "/img.bmp", tls.port), 0);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::FileNotFound);
+  unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(k.CreateImageFromURL("HTTPS://127.0.0.1", "/img.bmp", tls.port), 0);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::FileNotFound);
+  if (saved != nullptr) setenv("SSL_CERT_FILE", keep.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace korvex
