@@ -27,6 +27,8 @@ PACKAGES=(
   libimage-exiftool-perl exiv2
   # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
   cups libcups2-dev cups-filters
+  # HTTP download: libcurl; curl and openssl for the benchmark and the HTTPS tests
+  libcurl4-openssl-dev curl openssl
 )
 
 missing=()

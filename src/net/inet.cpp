@@ -9,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -90,7 +91,7 @@ struct cInet::Transfer {
         return 0;
       }
     }
-    std::copy(data, data + n, t.sink->data() + t.filled);
+    std::memcpy(t.sink->data() + t.filled, data, n);
     t.filled += n;
     return n;
   }
@@ -110,8 +111,8 @@ struct cInet::Transfer {
     return n;
   }
 
-  // Runs libcurl once, waiting up to wait_ms for the sockets; notes the end.
-  void drive(int wait_ms) {
+  // Runs libcurl; notes the end of the transfer.
+  void perform() {
     int running = 0;
     curl_multi_perform(multi, &running);
     int left = 0;
@@ -121,8 +122,9 @@ struct cInet::Transfer {
         result = m->data.result;
       }
     }
-    if (!done && wait_ms > 0) curl_multi_poll(multi, nullptr, 0, wait_ms, nullptr);
   }
+  // Waits up to wait_ms for the transfer's sockets.
+  void wait(int wait_ms) { curl_multi_poll(multi, nullptr, 0, wait_ms, nullptr); }
 };
 
 cInet::cInet() : PumpEvents([] { host::WaitPumping(0); }) {
@@ -200,7 +202,11 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
   if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
   if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
   // Until the final answer's headers, its first body byte (held back) or the end.
-  while (!t.done && !t.body_started && !t.headers_done) t.drive(100);
+  for (;;) {
+    t.perform();
+    if (t.done || t.body_started || t.headers_done) break;
+    t.wait(100);
+  }
   if (t.done && t.result != CURLE_OK) return false;
   last_send_ = t.body_started || t.result == CURLE_OK;
   return last_send_;
@@ -280,12 +286,15 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
       }
     }
     if (t.done || t.refused) break;
-    t.drive(50);
-    if (!t.done && PumpEvents) PumpEvents();  // keeps the host alive while waiting
-    if (bStopReadArray) {
-      stopped_ = true;
-      t_.reset();
-      return false;
+    t.perform();
+    if (!t.done && t.filled - handed_on < kChunkSize) {
+      t.wait(50);
+      if (PumpEvents) PumpEvents();  // keeps the host alive while the server is slow
+      if (bStopReadArray) {
+        stopped_ = true;
+        t_.reset();
+        return false;
+      }
     }
   }
   const bool complete =
