@@ -9,6 +9,7 @@
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
+#include "korvex/host.h"
 #include "net/inet.h"
 #include "raster/codec.h"
 #include "raster/guard.h"
@@ -19,15 +20,6 @@ namespace korvex {
 namespace {
 
 constexpr raster::Status kDecoderFailed = static_cast<raster::Status>(23);
-
-// Clears the busy flag on every way out.
-struct BusyFlag {
-  explicit BusyFlag(bool& f) : flag(f) { flag = true; }
-  ~BusyFlag() { flag = false; }
-  BusyFlag(const BusyFlag&) = delete;
-  BusyFlag& operator=(const BusyFlag&) = delete;
-  bool& flag;
-};
 
 }  // namespace
 
@@ -60,12 +52,21 @@ int32_t CreateImageFromDownload(cKorvex& engine, std::vector<uint8_t>&& bytes) {
 int32_t cKorvex::CreateImageFromURL(const std::string& sHost, const std::string& sPath,
                                     int32_t nHTTPPort) {
   if (s_->UrlBusy) return 0;
-  const BusyFlag busy(s_->UrlBusy);
+  s_->UrlBusy = true;
   net::cInet client;
   client.options.max_length = s_->UrlMaxLength;
   client.options.timeout_seconds = s_->UrlTimeout;
+  // A host event run between the steps may destroy the engine: the download
+  // then stops and nothing of the engine is touched afterwards.
+  const std::weak_ptr<int> life = s_->UrlLife;
+  client.PumpEvents = [&client, life] {
+    host::WaitPumping(0);
+    if (life.expired()) client.bStopReadArray = true;
+  };
   std::vector<uint8_t> bytes;
   const net::Fetch f = net::Download(client, sHost, sPath, nHTTPPort, bytes);
+  if (life.expired()) return 0;
+  s_->UrlBusy = false;  // cleared on every way out
   if (f != net::Fetch::Ok) {
     SetStatus(*s_, FetchStatus(f));
     return 0;

@@ -67,8 +67,10 @@ struct cKorvex::State {
   bool NativeOwned = false;
   std::shared_ptr<recognition::cRAD> Rad;  // made by the first RAD... call
   std::shared_ptr<print::cPrinter> Printer;  // created by the first Print... member
-  // HTTP download: set while CreateImageFromURL runs; the client's limits.
+  // HTTP download: set while CreateImageFromURL runs; the client's limits;
+  // expires with the engine (host events run during a download may end it).
   bool UrlBusy = false;
+  std::shared_ptr<int> UrlLife = std::make_shared<int>(0);
   int32_t UrlMaxLength = 256 * 1024 * 1024;
   int32_t UrlTimeout = 30;
 };

@@ -174,6 +174,32 @@ TEST_F(Net, EngineLimitsAndUndecodableBodies) {
   EXPECT_NE(st, cKorvexStatus::FileNotFound);
 }
 
+// Host events run between the steps: a nested download returns at once
+// leaving the status alone; an engine destroyed by one ends the download.
+TEST_F(Net, EngineDownloadUnderHostEvents) {
+  struct Pump {
+    std::unique_ptr<cKorvex> k = std::make_unique<cKorvex>();
+    int32_t nested = -1;
+    cKorvexStatus nested_status = cKorvexStatus::Ok;
+  } p;
+  p.k->SetNativeImage(0);
+  host::SetEventPump([](void* c) {
+    auto& q = *static_cast<Pump*>(c);
+    if (q.nested == -1) {
+      q.nested = q.k->CreateImageFromURL("127.0.0.1", "/img.bmp", port());
+      q.nested_status = q.k->GetStat();
+    }
+  }, &p);
+  EXPECT_NE(p.k->CreateImageFromURL("127.0.0.1", "/img.bmp", port()), 0);
+  EXPECT_EQ(p.nested, 0);
+  EXPECT_EQ(p.nested_status, cKorvexStatus::Ok);
+  host::SetEventPump([](void* c) { static_cast<Pump*>(c)->k.reset(); }, &p);
+  cKorvex* raw = p.k.get();
+  EXPECT_EQ(raw->CreateImageFromURL("127.0.0.1", "/img.bmp", port()), 0);
+  EXPECT_EQ(p.k, nullptr);
+  host::SetEventPump(nullptr, nullptr);
+}
+
 TEST_F(Net, ClientReadsABodyWithoutLengthUpToTheLimit) {
   for (int32_t limit : {10000, 4854, 4853}) {
     net::cInet c;
