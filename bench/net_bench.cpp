@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
   const double ours_download = median_seconds(runs, [&] {
     korvex::net::cInet client;
     std::vector<uint8_t> bytes;
-    const bool ok = korvex::net::Download(client, "127.0.0.1", path, port, bytes) ==
-                    korvex::net::Fetch::Ok;
+    const bool ok =
+        korvex::net::Download(client, "127.0.0.1", path, port, bytes) == korvex::net::Fetch::Ok;
     length = bytes.size();
     return ok;
   });

@@ -297,8 +297,7 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
       }
     }
   }
-  const bool complete =
-      t.result == CURLE_OK && !t.refused && (!known || t.filled == bData.size());
+  const bool complete = t.result == CURLE_OK && !t.refused && (!known || t.filled == bData.size());
   if (!known) bData.resize(t.filled);
   t.sink = nullptr;
   return complete;

@@ -50,8 +50,7 @@ ViewerStatus kxViewer::DisplayFromURL(const std::string& sHost, const std::strin
   const uint64_t generation = *life.lock();
   client->options.max_length = c.url_max_length;
   client->options.timeout_seconds = c.url_timeout;
-  client->ReadArrayProgress = [&c, life, generation](int32_t& pct, int32_t& left,
-                                                     int32_t& total) {
+  client->ReadArrayProgress = [&c, life, generation](int32_t& pct, int32_t& left, int32_t& total) {
     if (!same_document(life, generation)) return false;
     ViewerEventArgs one;
     one.values[0] = 100 - pct;

@@ -46,8 +46,9 @@ std::vector<uint8_t> bmp_bytes(uint8_t b, uint8_t g, uint8_t r) {
 }
 
 void write(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                           static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // The loopback server of http_server.py, stopped by its PID.
@@ -102,8 +103,8 @@ class Net : public ::testing::Test {
     dir = fs::temp_directory_path() / ("korvex-net-" + std::to_string(getpid()));
     fs::create_directories(dir);
     write(dir / "img.bmp", bmp_bytes(0xCC, 0x66, 0x33));
-    for (int n : {1, 1024, 2500, 3072}) write(dir / (std::to_string(n) + ".bin"),
-                                              std::vector<uint8_t>(static_cast<size_t>(n), 7));
+    for (int n : {1, 1024, 2500, 3072})
+      write(dir / (std::to_string(n) + ".bin"), std::vector<uint8_t>(static_cast<size_t>(n), 7));
     server = new Server({dir.string()});
     ASSERT_GT(server->port, 0);
   }
@@ -183,13 +184,15 @@ TEST_F(Net, EngineDownloadUnderHostEvents) {
     cKorvexStatus nested_status = cKorvexStatus::Ok;
   } p;
   p.k->SetNativeImage(0);
-  host::SetEventPump([](void* c) {
-    auto& q = *static_cast<Pump*>(c);
-    if (q.nested == -1) {
-      q.nested = q.k->CreateImageFromURL("127.0.0.1", "/img.bmp", port());
-      q.nested_status = q.k->GetStat();
-    }
-  }, &p);
+  host::SetEventPump(
+      [](void* c) {
+        auto& q = *static_cast<Pump*>(c);
+        if (q.nested == -1) {
+          q.nested = q.k->CreateImageFromURL("127.0.0.1", "/img.bmp", port());
+          q.nested_status = q.k->GetStat();
+        }
+      },
+      &p);
   EXPECT_NE(p.k->CreateImageFromURL("127.0.0.1", "/img.bmp", port()), 0);
   EXPECT_EQ(p.nested, 0);
   EXPECT_EQ(p.nested_status, cKorvexStatus::Ok);
@@ -264,7 +267,9 @@ TEST_F(ViewerFixture, ProgressEventsPerKilobyte) {
 
 TEST_F(ViewerFixture, StopsAndReentrantCallsFromHandlers) {
   // Stop from the first DataReceived: one step, GenericError, no image.
-  events->action = [&] { if (events->seen.find("17:") != std::string::npos) v->DisplayFromURLStop(); };
+  events->action = [&] {
+    if (events->seen.find("17:") != std::string::npos) v->DisplayFromURLStop();
+  };
   EXPECT_EQ(v->DisplayFromURL("127.0.0.1", "/img.bmp", port()), ViewerStatus::GenericError);
   EXPECT_EQ(events->seen, "16:22 17:22/3830/4854");
   EXPECT_EQ(v->GetNativeImage(), 0);
@@ -309,12 +314,19 @@ bool make_certificates(const fs::path& d) {
   const std::string cmds =
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
       "-subj /CN=KorvexTestCA -addext basicConstraints=critical,CA:TRUE "
-      "-addext keyUsage=keyCertSign -keyout " + q + "ca.key' -out " + q + "ca.pem' && "
+      "-addext keyUsage=keyCertSign -keyout " +
+      q + "ca.key' -out " + q +
+      "ca.pem' && "
       "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
-      "-keyout " + q + "srv.key' -out " + q + "srv.csr' && "
-      "printf 'subjectAltName=IP:127.0.0.1\\n' > " + q + "ext' && "
-      "openssl x509 -req -days 2 -in " + q + "srv.csr' -CA " + q + "ca.pem' -CAkey " + q +
-      "ca.key' -CAcreateserial -extfile " + q + "ext' -out " + q + "srv.pem'";
+      "-keyout " +
+      q + "srv.key' -out " + q +
+      "srv.csr' && "
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > " +
+      q +
+      "ext' && "
+      "openssl x509 -req -days 2 -in " +
+      q + "srv.csr' -CA " + q + "ca.pem' -CAkey " + q + "ca.key' -CAcreateserial -extfile " + q +
+      "ext' -out " + q + "srv.pem'";
   return std::system(("(" + cmds + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
