@@ -27,6 +27,8 @@ PACKAGES=(
   libimage-exiftool-perl exiv2
   # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
   cups libcups2-dev cups-filters
+  # scanning: libsane with its test backend; scanimage is the benchmark peer
+  libsane-dev sane-utils libsane1
 )
 
 missing=()
