@@ -41,6 +41,7 @@ bench: build-release
 	./build/release/bench/rad_bench
 	sh bench/viewer_peers.sh build/release
 	bash bench/print_peers.sh build/release
+	bash bench/twain_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

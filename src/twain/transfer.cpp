@@ -5,6 +5,7 @@
 // while the source stays open for the next page.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -124,13 +125,23 @@ raster::Status page_image(const SANE_Parameters& p, int32_t lines, const std::ve
       for (size_t i = 0; i < (w + 7) / 8; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
       continue;
     }
+    if (p.depth == 8) {
+      if (!rgb) {
+        std::memcpy(dst, src, w);
+        continue;
+      }
+      for (size_t x = 0; x < w; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      }
+      continue;
+    }
     for (size_t x = 0; x < w; ++x) {
       for (size_t c = 0; c < channels; ++c) {
         const size_t i = x * channels + c;
         uint8_t v = 0;
-        if (p.depth == 8) {
-          v = src[i];
-        } else if (p.depth == 16) {
+        if (p.depth == 16) {
           uint16_t u = 0;
           std::memcpy(&u, src + 2 * i, 2);  // host byte order
           v = static_cast<uint8_t>(u >> 8);
