@@ -38,15 +38,20 @@ SANE_Word to_word(const SANE_Option_Descriptor* d, double v) {
 // Inches per current unit (pixels through the resolution).
 double inches_per_unit() {
   switch (session().units) {
-    case 1: return 1 / 2.54;
-    case 2: return 1.0 / 6;
-    case 3: return 1.0 / 72;
-    case 4: return 1.0 / 1440;
+    case 1:
+      return 1 / 2.54;
+    case 2:
+      return 1.0 / 6;
+    case 3:
+      return 1.0 / 72;
+    case 4:
+      return 1.0 / 1440;
     case 5: {
       const double dpi = KXTWAIN_GetCurrentResolution();
       return dpi > 0 ? 1 / dpi : 1;
     }
-    default: return 1;
+    default:
+      return 1;
   }
 }
 
@@ -113,7 +118,10 @@ std::string mode_entry(const char* word) {
 bool cap_values(int32_t cap, int32_t mode, std::vector<double>& out) {
   Session& s = session();
   const bool all = mode == kGetValues;
-  const auto one = [&](double v) { out.assign(1, v); return true; };
+  const auto one = [&](double v) {
+    out.assign(1, v);
+    return true;
+  };
   const auto numeric = [&](const char* name) {
     if (!has_option(name)) return false;
     if (all) return number_values(name, out);
@@ -127,9 +135,12 @@ bool cap_values(int32_t cap, int32_t mode, std::vector<double>& out) {
     case kYResolution:
       return numeric(has_option(SANE_NAME_SCAN_Y_RESOLUTION) ? SANE_NAME_SCAN_Y_RESOLUTION
                                                              : SANE_NAME_SCAN_RESOLUTION);
-    case kBrightness: return numeric(SANE_NAME_BRIGHTNESS);
-    case kContrast: return numeric(SANE_NAME_CONTRAST);
-    case kThreshold: return numeric(SANE_NAME_THRESHOLD);
+    case kBrightness:
+      return numeric(SANE_NAME_BRIGHTNESS);
+    case kContrast:
+      return numeric(SANE_NAME_CONTRAST);
+    case kThreshold:
+      return numeric(SANE_NAME_THRESHOLD);
     case kPixelType: {
       if (!all) return pixel_type() >= 0 && one(pixel_type());
       out.clear();
@@ -185,19 +196,28 @@ bool cap_values(int32_t cap, int32_t mode, std::vector<double>& out) {
         if (p.w <= w + 1e-3 && p.h <= h + 1e-3) out.push_back(p.code);
       return true;
     }
-    case kBorderDetection: return numeric("swcrop");
-    case kDeskew: return numeric("swdeskew");
-    case kAutoRotate: return numeric("swderotate");
-    case kXferCount: return one(s.xfer_count);
-    case kUnits: return all ? (out = {0, 1, 2, 3, 4, 5}, true) : one(s.units);
-    case kIndicators: return all ? (out = {0, 1}, true) : one(s.indicators);
-    case kAutoScan: return all ? (out = {0, 1}, true) : one(s.auto_scan);
-    case kUiControllable: return one(1);
-    case kPixelFlavor:    // 0: chocolate, the darkest sample is 0
-    case kPlanarChunky:   // 0: chunky
-    case kXferMech:       // 0: native
+    case kBorderDetection:
+      return numeric("swcrop");
+    case kDeskew:
+      return numeric("swdeskew");
+    case kAutoRotate:
+      return numeric("swderotate");
+    case kXferCount:
+      return one(s.xfer_count);
+    case kUnits:
+      return all ? (out = {0, 1, 2, 3, 4, 5}, true) : one(s.units);
+    case kIndicators:
+      return all ? (out = {0, 1}, true) : one(s.indicators);
+    case kAutoScan:
+      return all ? (out = {0, 1}, true) : one(s.auto_scan);
+    case kUiControllable:
+      return one(1);
+    case kPixelFlavor:   // 0: chocolate, the darkest sample is 0
+    case kPlanarChunky:  // 0: chunky
+    case kXferMech:      // 0: native
       return one(0);
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -243,7 +263,8 @@ bool set_number(const char* name, double v) {
   std::vector<SANE_Word> w(std::max<size_t>(1, static_cast<size_t>(d->size) / sizeof(SANE_Word)),
                            to_word(d, v));
   SANE_Int info = 0;
-  const SANE_Status st = sane_control_option(session().handle, i, SANE_ACTION_SET_VALUE, w.data(), &info);
+  const SANE_Status st =
+      sane_control_option(session().handle, i, SANE_ACTION_SET_VALUE, w.data(), &info);
   if (st != SANE_STATUS_GOOD) return finish(kFailure, condition_of(st));
   return finish((info & SANE_INFO_INEXACT) ? kCheckStatus : kSuccess, kCcSuccess);
 }
@@ -328,27 +349,43 @@ int32_t KXTWAIN_LoadCapValuesN(int32_t cap, int32_t mode) {
 
 double KXTWAIN_GetCapValueFromIdx(int32_t index) {
   const Session& s = session();
-  if (index < 0 || static_cast<size_t>(index) >= s.values.size()) return finish(kFailure, kBadValue), 0;
+  if (index < 0 || static_cast<size_t>(index) >= s.values.size())
+    return finish(kFailure, kBadValue), 0;
   return s.values[static_cast<size_t>(index)];
 }
 
 int32_t KXTWAIN_GetCapItemType(int32_t cap) {
   switch (cap) {
-    case kXResolution: case kYResolution: case kBrightness: case kContrast: case kThreshold:
-    case kPhysicalWidth: case kPhysicalHeight:
+    case kXResolution:
+    case kYResolution:
+    case kBrightness:
+    case kContrast:
+    case kThreshold:
+    case kPhysicalWidth:
+    case kPhysicalHeight:
       return kFix32;
-    case kFeederEnabled: case kFeederLoaded: case kAutoFeed: case kDuplexEnabled:
-    case kIndicators: case kAutoScan: case kUiControllable: case kBorderDetection:
-    case kDeskew: case kAutoRotate:
+    case kFeederEnabled:
+    case kFeederLoaded:
+    case kAutoFeed:
+    case kDuplexEnabled:
+    case kIndicators:
+    case kAutoScan:
+    case kUiControllable:
+    case kBorderDetection:
+    case kDeskew:
+    case kAutoRotate:
       return kBool;
-    case kXferCount: return kInt16;
-    default: return kUint16;
+    case kXferCount:
+      return kInt16;
+    default:
+      return kUint16;
   }
 }
 
 int32_t KXTWAIN_ToFix32(double value) {
   const int32_t v = static_cast<int32_t>(value * 65536.0 + (value < 0 ? -0.5 : 0.5));
-  const uint32_t whole = static_cast<uint32_t>(v >> 16) & 0xFFFFu, frac = static_cast<uint32_t>(v) & 0xFFFFu;
+  const uint32_t whole = static_cast<uint32_t>(v >> 16) & 0xFFFFu,
+                 frac = static_cast<uint32_t>(v) & 0xFFFFu;
   return static_cast<int32_t>(whole | (frac << 16));
 }
 
@@ -364,24 +401,40 @@ bool KXTWAIN_SetCapOneValue(int32_t cap, int32_t item_type, int32_t value) {
   switch (cap) {
     case kXResolution:
     case kYResolution: {
-      const char* own = cap == kXResolution ? SANE_NAME_SCAN_X_RESOLUTION : SANE_NAME_SCAN_Y_RESOLUTION;
+      const char* own =
+          cap == kXResolution ? SANE_NAME_SCAN_X_RESOLUTION : SANE_NAME_SCAN_Y_RESOLUTION;
       return set_number(has_option(own) ? own : SANE_NAME_SCAN_RESOLUTION, v);
     }
-    case kBrightness: return set_number(SANE_NAME_BRIGHTNESS, v);
-    case kContrast: return set_number(SANE_NAME_CONTRAST, v);
-    case kThreshold: return set_number(SANE_NAME_THRESHOLD, v);
-    case kBorderDetection: return set_number("swcrop", v);
-    case kDeskew: return set_number("swdeskew", v);
-    case kAutoRotate: return set_number("swderotate", v);
-    case kPixelType: return KXTWAIN_SetCurrentPixelType(static_cast<int32_t>(v));
-    case kBitDepth: return KXTWAIN_SetBitDepth(static_cast<int32_t>(v));
-    case kSupportedSizes: return KXTWAIN_SetPaperSize(static_cast<int32_t>(v));
-    case kUnits: return KXTWAIN_SetCurrentUnits(static_cast<int32_t>(v));
-    case kXferCount: return KXTWAIN_NegotiateXferCount(static_cast<int32_t>(v));
-    case kIndicators: return KXTWAIN_SetIndicators(v != 0);
-    case kAutoFeed: return KXTWAIN_SetAutoFeed(v != 0);
-    case kAutoScan: return KXTWAIN_SetAutoScan(v != 0);
-    case kDuplexEnabled: return KXTWAIN_EnableDuplex(v != 0);
+    case kBrightness:
+      return set_number(SANE_NAME_BRIGHTNESS, v);
+    case kContrast:
+      return set_number(SANE_NAME_CONTRAST, v);
+    case kThreshold:
+      return set_number(SANE_NAME_THRESHOLD, v);
+    case kBorderDetection:
+      return set_number("swcrop", v);
+    case kDeskew:
+      return set_number("swdeskew", v);
+    case kAutoRotate:
+      return set_number("swderotate", v);
+    case kPixelType:
+      return KXTWAIN_SetCurrentPixelType(static_cast<int32_t>(v));
+    case kBitDepth:
+      return KXTWAIN_SetBitDepth(static_cast<int32_t>(v));
+    case kSupportedSizes:
+      return KXTWAIN_SetPaperSize(static_cast<int32_t>(v));
+    case kUnits:
+      return KXTWAIN_SetCurrentUnits(static_cast<int32_t>(v));
+    case kXferCount:
+      return KXTWAIN_NegotiateXferCount(static_cast<int32_t>(v));
+    case kIndicators:
+      return KXTWAIN_SetIndicators(v != 0);
+    case kAutoFeed:
+      return KXTWAIN_SetAutoFeed(v != 0);
+    case kAutoScan:
+      return KXTWAIN_SetAutoScan(v != 0);
+    case kDuplexEnabled:
+      return KXTWAIN_EnableDuplex(v != 0);
     case kFeederEnabled: {
       for (const std::string& src : text_values(SANE_NAME_SCAN_SOURCE)) {
         if (is_feeder(src) == (v != 0) && !contains(src, "duplex")) {
@@ -391,9 +444,12 @@ bool KXTWAIN_SetCapOneValue(int32_t cap, int32_t item_type, int32_t value) {
       }
       return finish(kFailure, kBadValue);
     }
-    case kPixelFlavor: case kPlanarChunky: case kXferMech:
+    case kPixelFlavor:
+    case kPlanarChunky:
+    case kXferMech:
       return v == 0 ? finish(kSuccess, kCcSuccess) : finish(kFailure, kBadValue);
-    default: return finish(kFailure, kCapUnsupported);
+    default:
+      return finish(kFailure, kCapUnsupported);
   }
 }
 
@@ -410,8 +466,10 @@ int32_t KXTWAIN_GetPixelType() {
 bool KXTWAIN_SetCurrentPixelType(int32_t type) {
   if (session().state != 4) return finish(kFailure, kSeqError);
   const std::string lineart = mode_entry("lineart");
-  const std::string entry = type == 0 ? (lineart.empty() ? mode_entry("gray") : lineart)
-                            : type == 1 ? mode_entry("gray") : type == 2 ? mode_entry("color") : "";
+  const std::string entry = type == 0   ? (lineart.empty() ? mode_entry("gray") : lineart)
+                            : type == 1 ? mode_entry("gray")
+                            : type == 2 ? mode_entry("color")
+                                        : "";
   if (entry.empty()) return finish(kFailure, kBadValue);
   if (!set_text(SANE_NAME_SCAN_MODE, entry)) return false;
   double depth = 8;
@@ -443,19 +501,33 @@ double current(int32_t cap) {
 }
 }  // namespace
 
-double KXTWAIN_GetCurrentResolution() { return current(kXResolution); }
-double KXTWAIN_GetBrightness() { return current(kBrightness); }
-double KXTWAIN_GetContrast() { return current(kContrast); }
-double KXTWAIN_GetPhysicalWidth() { return current(kPhysicalWidth); }
-double KXTWAIN_GetPhysicalHeight() { return current(kPhysicalHeight); }
+double KXTWAIN_GetCurrentResolution() {
+  return current(kXResolution);
+}
+double KXTWAIN_GetBrightness() {
+  return current(kBrightness);
+}
+double KXTWAIN_GetContrast() {
+  return current(kContrast);
+}
+double KXTWAIN_GetPhysicalWidth() {
+  return current(kPhysicalWidth);
+}
+double KXTWAIN_GetPhysicalHeight() {
+  return current(kPhysicalHeight);
+}
 
 bool KXTWAIN_SetCurrentResolution(double dpi) {
   if (!KXTWAIN_SetCapOneValue(kXResolution, kFix32, KXTWAIN_ToFix32(dpi))) return false;
   if (!has_option(SANE_NAME_SCAN_Y_RESOLUTION)) return true;
   return KXTWAIN_SetCapOneValue(kYResolution, kFix32, KXTWAIN_ToFix32(dpi));
 }
-bool KXTWAIN_SetBrightness(double v) { return KXTWAIN_SetCapOneValue(kBrightness, kFix32, KXTWAIN_ToFix32(v)); }
-bool KXTWAIN_SetContrast(double v) { return KXTWAIN_SetCapOneValue(kContrast, kFix32, KXTWAIN_ToFix32(v)); }
+bool KXTWAIN_SetBrightness(double v) {
+  return KXTWAIN_SetCapOneValue(kBrightness, kFix32, KXTWAIN_ToFix32(v));
+}
+bool KXTWAIN_SetContrast(double v) {
+  return KXTWAIN_SetCapOneValue(kContrast, kFix32, KXTWAIN_ToFix32(v));
+}
 bool KXTWAIN_SetAutoBright(bool on) {
   session().auto_bright = on;
   return finish(kSuccess, kCcSuccess);
@@ -499,7 +571,8 @@ int32_t KXTWAIN_GetPaperSize() {
                                 SANE_NAME_SCAN_BR_Y};
   for (int i = 0; i < 4; ++i)
     if (!get_number(names[i], v[i])) return 0;
-  const double w = option_to_inches(names[2], v[2] - v[0]), h = option_to_inches(names[3], v[3] - v[1]);
+  const double w = option_to_inches(names[2], v[2] - v[0]),
+               h = option_to_inches(names[3], v[3] - v[1]);
   for (const Paper& p : kPapers)
     if (std::fabs(p.w - w) < 0.02 && std::fabs(p.h - h) < 0.02) return p.code;
   return 0;
@@ -544,8 +617,14 @@ int32_t KXTWAIN_GetDuplexMode() {
   return session().state >= 4 && cap_values(kDuplexEnabled, kGetValues, v) ? 1 : 0;
 }
 
-bool KXTWAIN_AutomaticBorderDetection(bool on) { return KXTWAIN_SetCapOneValue(kBorderDetection, kBool, on); }
-bool KXTWAIN_AutomaticDeskew(bool on) { return KXTWAIN_SetCapOneValue(kDeskew, kBool, on); }
-bool KXTWAIN_AutomaticRotate(bool on) { return KXTWAIN_SetCapOneValue(kAutoRotate, kBool, on); }
+bool KXTWAIN_AutomaticBorderDetection(bool on) {
+  return KXTWAIN_SetCapOneValue(kBorderDetection, kBool, on);
+}
+bool KXTWAIN_AutomaticDeskew(bool on) {
+  return KXTWAIN_SetCapOneValue(kDeskew, kBool, on);
+}
+bool KXTWAIN_AutomaticRotate(bool on) {
+  return KXTWAIN_SetCapOneValue(kAutoRotate, kBool, on);
+}
 
 }  // namespace korvex::twain

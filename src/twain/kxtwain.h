@@ -25,20 +25,49 @@ inline constexpr int32_t kMaxCapValues = 4096;
 // Result codes (TWRC_...) and condition codes (TWCC_...).
 enum Result : int32_t { kSuccess = 0, kFailure = 1, kCheckStatus = 2, kCancel = 3, kXferDone = 6 };
 enum Condition : int32_t {
-  kCcSuccess = 0, kBummer = 1, kLowMemory = 2, kNoDataSource = 3, kOperationError = 5,
-  kBadCap = 6, kBadValue = 10, kSeqError = 11, kCapUnsupported = 13, kDenied = 16,
-  kPaperJam = 20, kCheckDeviceOnline = 23, kNoMedia = 28
+  kCcSuccess = 0,
+  kBummer = 1,
+  kLowMemory = 2,
+  kNoDataSource = 3,
+  kOperationError = 5,
+  kBadCap = 6,
+  kBadValue = 10,
+  kSeqError = 11,
+  kCapUnsupported = 13,
+  kDenied = 16,
+  kPaperJam = 20,
+  kCheckDeviceOnline = 23,
+  kNoMedia = 28
 };
 // Item types (TWTY_...).
 enum ItemType : int32_t { kInt16 = 1, kInt32 = 2, kUint16 = 4, kUint32 = 5, kBool = 6, kFix32 = 7 };
 // Capabilities mapped onto device options.
 enum Cap : int32_t {
-  kXferCount = 1, kPixelType = 257, kUnits = 264, kXferMech = 259, kFeederEnabled = 4098,
-  kFeederLoaded = 4099, kAutoFeed = 4103, kIndicators = 4107, kUiControllable = 4110,
-  kDuplexEnabled = 4115, kAutoScan = 4138, kBrightness = 4353, kContrast = 4355,
-  kPhysicalWidth = 4369, kPhysicalHeight = 4370, kXResolution = 4376, kYResolution = 4377,
-  kPixelFlavor = 4383, kPlanarChunky = 4384, kSupportedSizes = 4386, kThreshold = 4387,
-  kBitDepth = 4395, kBorderDetection = 4432, kDeskew = 4433, kAutoRotate = 4434
+  kXferCount = 1,
+  kPixelType = 257,
+  kUnits = 264,
+  kXferMech = 259,
+  kFeederEnabled = 4098,
+  kFeederLoaded = 4099,
+  kAutoFeed = 4103,
+  kIndicators = 4107,
+  kUiControllable = 4110,
+  kDuplexEnabled = 4115,
+  kAutoScan = 4138,
+  kBrightness = 4353,
+  kContrast = 4355,
+  kPhysicalWidth = 4369,
+  kPhysicalHeight = 4370,
+  kXResolution = 4376,
+  kYResolution = 4377,
+  kPixelFlavor = 4383,
+  kPlanarChunky = 4384,
+  kSupportedSizes = 4386,
+  kThreshold = 4387,
+  kBitDepth = 4395,
+  kBorderDetection = 4432,
+  kDeskew = 4433,
+  kAutoRotate = 4434
 };
 // LoadCapValuesN modes: every value the source offers, the current one, the
 // default one.

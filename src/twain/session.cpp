@@ -35,8 +35,8 @@ void list_sources(Session& s) {
     const SANE_Device* d = list[i];
     if (d->name == nullptr) continue;
     s.devices.emplace_back(d->name);
-    s.names.push_back(std::string(d->vendor ? d->vendor : "") + " " +
-                      (d->model ? d->model : "") + " (" + d->name + ")");
+    s.names.push_back(std::string(d->vendor ? d->vendor : "") + " " + (d->model ? d->model : "") +
+                      " (" + d->name + ")");
   }
   if (s.default_source >= static_cast<int32_t>(s.names.size())) s.default_source = 0;
 }
@@ -84,16 +84,26 @@ bool finish(int32_t result, int32_t condition) {
 
 int32_t condition_of(SANE_Status st) {
   switch (st) {
-    case SANE_STATUS_GOOD: return kCcSuccess;
-    case SANE_STATUS_UNSUPPORTED: return kCapUnsupported;
-    case SANE_STATUS_INVAL: return kBadValue;
-    case SANE_STATUS_JAMMED: return kPaperJam;
-    case SANE_STATUS_NO_DOCS: return kNoMedia;
-    case SANE_STATUS_COVER_OPEN: return kCheckDeviceOnline;
-    case SANE_STATUS_IO_ERROR: return kOperationError;
-    case SANE_STATUS_NO_MEM: return kLowMemory;
-    case SANE_STATUS_ACCESS_DENIED: return kDenied;
-    default: return kBummer;
+    case SANE_STATUS_GOOD:
+      return kCcSuccess;
+    case SANE_STATUS_UNSUPPORTED:
+      return kCapUnsupported;
+    case SANE_STATUS_INVAL:
+      return kBadValue;
+    case SANE_STATUS_JAMMED:
+      return kPaperJam;
+    case SANE_STATUS_NO_DOCS:
+      return kNoMedia;
+    case SANE_STATUS_COVER_OPEN:
+      return kCheckDeviceOnline;
+    case SANE_STATUS_IO_ERROR:
+      return kOperationError;
+    case SANE_STATUS_NO_MEM:
+      return kLowMemory;
+    case SANE_STATUS_ACCESS_DENIED:
+      return kDenied;
+    default:
+      return kBummer;
   }
 }
 
@@ -104,11 +114,15 @@ void end_batch() {
   s.xfers_done = 0;
 }
 
-int32_t KXTWAIN_GetVersion() { return session().reported_version; }
+int32_t KXTWAIN_GetVersion() {
+  return session().reported_version;
+}
 void SetReportedVersionForTest(int32_t version) {
   session().reported_version = version == 0 ? kVersion : version;
 }
-int32_t KXTWAIN_State() { return session().state; }
+int32_t KXTWAIN_State() {
+  return session().state;
+}
 
 bool KXTWAIN_IsAvailable() {
   // The source manager can be loaded: SANE's library is linked in.
@@ -223,13 +237,27 @@ bool KXTWAIN_GetCurrentSourceName(TextBuffer& name) {
   return finish(kSuccess, kCcSuccess);
 }
 
-int32_t KXTWAIN_GetLastResultCode() { return session().result; }
-int32_t KXTWAIN_GetLastConditionCode() { return session().condition; }
-void KXTWAIN_SetShowError(bool on) { session().show_error = on; }
-void KXTWAIN_SetDebugMode(bool on) { session().debug = on; }
-bool KXTWAIN_GetHideUI() { return session().hide_ui; }
-void KXTWAIN_SetHideUI(bool on) { session().hide_ui = on; }
-void SetReadTimeout(int32_t ms) { session().read_timeout_ms = ms > 0 ? ms : 30000; }
+int32_t KXTWAIN_GetLastResultCode() {
+  return session().result;
+}
+int32_t KXTWAIN_GetLastConditionCode() {
+  return session().condition;
+}
+void KXTWAIN_SetShowError(bool on) {
+  session().show_error = on;
+}
+void KXTWAIN_SetDebugMode(bool on) {
+  session().debug = on;
+}
+bool KXTWAIN_GetHideUI() {
+  return session().hide_ui;
+}
+void KXTWAIN_SetHideUI(bool on) {
+  session().hide_ui = on;
+}
+void SetReadTimeout(int32_t ms) {
+  session().read_timeout_ms = ms > 0 ? ms : 30000;
+}
 void SetProgress(std::function<bool(uint64_t, uint64_t)> progress) {
   session().progress = std::move(progress);
 }

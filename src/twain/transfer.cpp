@@ -103,7 +103,7 @@ int32_t fail(int32_t result, int32_t condition) {
 raster::Status page_image(const SANE_Parameters& p, int32_t lines, const std::vector<uint8_t>& data,
                           std::unique_ptr<raster::Image>& img) {
   const bool rgb = p.format == SANE_FRAME_RGB;
-  const raster::PixelFormat f = rgb ? raster::pf::k24bppRGB
+  const raster::PixelFormat f = rgb            ? raster::pf::k24bppRGB
                                 : p.depth == 1 ? raster::pf::k1bppIndexed
                                                : raster::pf::k8bppIndexed;
   raster::Status st = raster::dib::check_pixel_limit(p.pixels_per_line, lines, f);
@@ -119,7 +119,8 @@ raster::Status page_image(const SANE_Parameters& p, int32_t lines, const std::ve
   const size_t w = static_cast<size_t>(p.pixels_per_line);
   const size_t channels = rgb ? 3 : 1;
   for (int32_t y = 0; y < lines; ++y) {
-    const uint8_t* src = data.data() + static_cast<size_t>(y) * static_cast<size_t>(p.bytes_per_line);
+    const uint8_t* src =
+        data.data() + static_cast<size_t>(y) * static_cast<size_t>(p.bytes_per_line);
     uint8_t* dst = s.row(y);
     if (p.depth == 1 && !rgb) {
       for (size_t i = 0; i < (w + 7) / 8; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
@@ -176,8 +177,8 @@ int32_t to_block(raster::Image& img) {
 
 bool batch_continues(const Session& s) {
   std::string src;
-  const bool feeder = get_text("source", src) &&
-                      (src.find("eeder") != std::string::npos || src.find("ADF") != std::string::npos);
+  const bool feeder = get_text("source", src) && (src.find("eeder") != std::string::npos ||
+                                                  src.find("ADF") != std::string::npos);
   if (s.xfer_count > 0 && s.xfers_done >= s.xfer_count) return false;
   return feeder || s.multi_transfer;
 }
@@ -201,8 +202,10 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
   const bool supported = (p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB) &&
                          p.last_frame && (p.depth == 1 || p.depth == 8 || p.depth == 16) &&
                          p.pixels_per_line > 0 && p.lines != 0 && p.lines >= -1;
-  const int64_t need = (static_cast<int64_t>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1) *
-                            p.depth + 7) / 8;
+  const int64_t need =
+      (static_cast<int64_t>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1) * p.depth +
+       7) /
+      8;
   if (!supported || p.bytes_per_line < need) return fail(kFailure, kBadValue);
   // The announced page (or, for a page of unknown length, what the pixel
   // memory limit lets a page grow to).
@@ -262,7 +265,8 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
   if (overrun) return fail(kFailure, kOperationError);
   if (st == SANE_STATUS_CANCELLED) return fail(kCancel, kCcSuccess);
   if (st != SANE_STATUS_EOF) return fail(kFailure, condition_of(st));
-  const int32_t lines = p.lines > 0 ? p.lines : static_cast<int32_t>(done / static_cast<uint64_t>(p.bytes_per_line));
+  const int32_t lines =
+      p.lines > 0 ? p.lines : static_cast<int32_t>(done / static_cast<uint64_t>(p.bytes_per_line));
   if ((p.lines > 0 && done < total) || lines == 0) return fail(kFailure, kOperationError);
   data.resize(static_cast<size_t>(lines) * static_cast<size_t>(p.bytes_per_line));
   std::unique_ptr<raster::Image> img;
@@ -302,6 +306,8 @@ bool KXTWAIN_NegotiateXferCount(int32_t n) {
   return finish(kSuccess, kCcSuccess);
 }
 
-void KXTWAIN_SetMultiTransfer(bool on) { session().multi_transfer = on; }
+void KXTWAIN_SetMultiTransfer(bool on) {
+  session().multi_transfer = on;
+}
 
 }  // namespace korvex::twain

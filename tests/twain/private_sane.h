@@ -58,6 +58,8 @@ class PrivateSane {
 
 // Pixels across a length in mm at a resolution, as the test backend counts
 // them (whole pixels, the fraction dropped).
-inline int32_t pixels(double mm, double dpi) { return static_cast<int32_t>(mm / 25.4 * dpi); }
+inline int32_t pixels(double mm, double dpi) {
+  return static_cast<int32_t>(mm / 25.4 * dpi);
+}
 
 }  // namespace korvex::testutil

@@ -74,8 +74,10 @@ TEST(TwainTransfer, TextBuffersAreTerminatedAndStateChecked) {
 }
 
 TEST(TwainTransfer, Fix32) {
-  const struct { double v; uint32_t fix; } kCases[] = {
-      {1.5, 0x80000001u}, {300, 0x0000012Cu}, {-1.5, 0x8000FFFEu}, {0.25, 0x40000000u}};
+  const struct {
+    double v;
+    uint32_t fix;
+  } kCases[] = {{1.5, 0x80000001u}, {300, 0x0000012Cu}, {-1.5, 0x8000FFFEu}, {0.25, 0x40000000u}};
   for (const auto& c : kCases) {
     EXPECT_EQ(static_cast<uint32_t>(KXTWAIN_ToFix32(c.v)), c.fix) << c.v;
     EXPECT_DOUBLE_EQ(KXTWAIN_FromFix32(static_cast<int32_t>(c.fix)), c.v);

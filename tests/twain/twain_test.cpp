@@ -102,8 +102,12 @@ TEST(TwainEngine, AcquiredPages) {
   const size_t blocks = host::GlobalBlockCount();
   // Layout in inches: 0.5 .. 2.5 across, 0.25 .. 3.25 down, which the
   // backend's 1 mm step makes 13 .. 64 and 6 .. 83 mm.
-  const struct { int32_t type; double dpi; int32_t bits; const char* format; } kPages[] = {
-      {0, 300, 1, "1bppIndexed"}, {1, 100, 8, "8bppIndexed"}, {2, 150, 24, "24bppRGB"}};
+  const struct {
+    int32_t type;
+    double dpi;
+    int32_t bits;
+    const char* format;
+  } kPages[] = {{0, 300, 1, "1bppIndexed"}, {1, 100, 8, "8bppIndexed"}, {2, 150, 24, "24bppRGB"}};
   for (const auto& p : kPages) {
     ASSERT_TRUE(k.TwainSetCurrentPixelType(p.type));
     ASSERT_TRUE(k.TwainSetCurrentResolution(p.dpi));
@@ -153,11 +157,13 @@ TEST(TwainEngine, FeederPagesUntilNoMoreDocuments) {
 }
 
 TEST(TwainEngine, ForcedReadErrorsGiveTwainError) {
-  const struct { const char* sane; int32_t condition; } kErrors[] = {
-      {"SANE_STATUS_JAMMED", 20},
-      {"SANE_STATUS_IO_ERROR", 5},
-      {"SANE_STATUS_NO_MEM", 2},
-      {"SANE_STATUS_COVER_OPEN", 23}};
+  const struct {
+    const char* sane;
+    int32_t condition;
+  } kErrors[] = {{"SANE_STATUS_JAMMED", 20},
+                 {"SANE_STATUS_IO_ERROR", 5},
+                 {"SANE_STATUS_NO_MEM", 2},
+                 {"SANE_STATUS_COVER_OPEN", 23}};
   for (const auto& e : kErrors) {
     PrivateSane sane(std::string("read-status-code \"") + e.sane + "\"\n");
     cKorvex k;
