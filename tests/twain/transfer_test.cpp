@@ -3,7 +3,10 @@
 // buffers and fixed-point values.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "korvex/global_memory.h"
 #include "private_sane.h"
@@ -54,6 +57,32 @@ TEST(TwainTransfer, CancelMidPageLeavesTheSourceUsable) {
   EXPECT_EQ(host::GlobalSize(dib), 40u + 1024u + 236u * 295u);
   EXPECT_TRUE(KXTWAIN_FreeNative(dib));
   EXPECT_EQ(host::GlobalBlockCount(), blocks);
+}
+
+// A hand scanner announces no page length: the page ends where the data
+// does, as scanimage (the same backend, its own reader) sees it.
+TEST(TwainTransfer, PageOfUnknownLengthMatchesScanimage) {
+  PrivateSane sane("hand-scanner true\n");
+  FILE* pnm = ::popen("scanimage -d test:0 --format=pnm 2>/dev/null", "r");
+  ASSERT_NE(pnm, nullptr);
+  int w = 0, h = 0;
+  char line[128];
+  while (std::fgets(line, sizeof line, pnm) != nullptr) {
+    if (line[0] != 'P' && line[0] != '#' && std::sscanf(line, "%d %d", &w, &h) == 2) break;
+  }
+  ::pclose(pnm);
+  ASSERT_GT(w * h, 0);
+  ASSERT_TRUE(KXTWAIN_OpenDefaultSource());
+  const int32_t dib = KXTWAIN_AcquireNative(0);
+  ASSERT_NE(dib, 0);
+  const uint8_t* p = host::GlobalLock(dib);
+  int32_t dib_w = 0, dib_h = 0;
+  std::memcpy(&dib_w, p + 4, 4);
+  std::memcpy(&dib_h, p + 8, 4);
+  host::GlobalUnlock(dib);
+  EXPECT_EQ(dib_w, w);
+  EXPECT_EQ(dib_h, h);  // bottom-up rows: a positive height
+  EXPECT_TRUE(KXTWAIN_FreeNative(dib));
 }
 
 TEST(TwainTransfer, TextBuffersAreTerminatedAndStateChecked) {
