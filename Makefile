@@ -42,6 +42,7 @@ bench: build-release
 	sh bench/viewer_peers.sh build/release
 	bash bench/print_peers.sh build/release
 	bash bench/net_peers.sh build/release
+	bash bench/twain_peers.sh build/release
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -29,6 +29,8 @@ PACKAGES=(
   cups libcups2-dev cups-filters
   # HTTP download: libcurl; curl and openssl for the benchmark and the HTTPS tests
   libcurl4-openssl-dev curl openssl
+  # scanning: libsane with its test backend; scanimage is the benchmark peer
+  libsane-dev sane-utils libsane1
 )
 
 missing=()

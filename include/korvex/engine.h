@@ -895,6 +895,98 @@ class cKorvex {
   // values below 1 are ignored.
   void URLSetTimeout(int32_t nSeconds);
   int32_t URLGetTimeout();
+  // --- Scanning ---------------------------------------------------------------
+  // Scanners through the TWAIN-shaped library over SANE: sources are SANE
+  // devices, named "vendor model (device)". Members that check the library
+  // version first do nothing (false, 0 or "") when it is below 325, with
+  // the last status 31. Getters of current values give -1 while no source
+  // is open (state below 4). Sizes are in inches.
+  bool TwainIsAvailable();
+  // 1 pre-session .. 7 transferring, -1 on a version failure.
+  int32_t TwainGetState();
+  bool TwainSelectSource(int32_t hwnd = 0);
+  // Opening a source switches automatic feeding and scanning off and sets
+  // the units to inches.
+  bool TwainOpenDefaultSource();
+  // By its full name or its device name; spaces around it are ignored.
+  bool TwainOpenSource(const std::string& sSourceName);
+  bool TwainCloseSource();
+  bool TwainDisableSource();
+  bool TwainCloseSourceManager(int32_t hwnd = 0);
+  bool TwainUnloadSourceManager();
+  // There is no settings dialog for SANE devices: false, last status 32.
+  bool TwainShowSetupDialogSource(int32_t hwnd = 0);
+  int32_t TwainGetSourceCount();
+  // Sources numbered from 1; "" out of range.
+  std::string TwainGetSourceName(int32_t nSourceNo);
+  std::string TwainGetDefaultSourceName();
+  std::string TwainGetCurrentSourceName();
+  // One page as the native image: 32 (BadTwainState) with no source open,
+  // 30 (TwainError) when the source gives no page (the library's result and
+  // condition codes tell why; an empty feeder gives condition 28). With the
+  // feeder selected, each call takes the next page.
+  cKorvexStatus TwainAcquire(int32_t hwnd = 0);
+  // As TwainAcquire, returning a new image (0 on failure) instead.
+  int32_t CreateImageFromTwain(int32_t hwnd = 0);
+  bool TwainEndXfer();
+  bool TwainEndAllXfers();
+  // -1 = every page the source has.
+  bool TwainSetXferCount(int32_t nXfers);
+  void TwainSetMultiTransfer(bool bMultiTransfer);
+  // 0 black and white, 1 gray, 2 RGB.
+  int32_t TwainGetCurrentPixelType();
+  // Bits per pixel (24 for RGB).
+  int32_t TwainGetCurrentBitDepth();
+  double TwainGetCurrentResolution();
+  double TwainGetCurrentBrightness();
+  double TwainGetCurrentContrast();
+  double TwainGetPhysicalWidth();
+  double TwainGetPhysicalHeight();
+  bool TwainSetCurrentPixelType(int32_t nPixelType);
+  bool TwainSetCurrentBitDepth(int32_t nBitDepth);
+  bool TwainSetCurrentResolution(double nResolution);
+  bool TwainSetCurrentBrightness(double nBrightness);
+  bool TwainSetCurrentContrast(double nContrast);
+  // TWAIN paper sizes: 0 none (the whole area), 1 A4, 2 JIS B5, 3 US Letter,
+  // 4 US Legal, 5 A5, 7 ISO B6.
+  bool TwainSetPaperSize(int32_t nPaperSize);
+  int32_t TwainGetPaperSize();
+  bool TwainSetImageLayout(double nLeft, double nTop, double nRight, double nBottom);
+  bool TwainResetImageLayout();
+  bool TwainSetAutoBrightness(bool bAutoBrightness);
+  bool TwainSetAutoFeed(bool bAutoFeed);
+  bool TwainSetAutoScan(bool bAutoScan);
+  bool TwainEnableDuplex(bool bDuplex);
+  // A progress line on a terminal for pages that take over a second.
+  bool TwainSetIndicators(bool bIndicators);
+  bool TwainSetAutomaticBorderDetection(bool bBorderDetection);
+  bool TwainSetAutomaticDeskew(bool bDeskew);
+  bool TwainSetAutomaticRotation(bool bRotation);
+  void TwainSetHideUI(bool bHideUI);
+  bool TwainGetHideUI();
+  void TwainSetErrorMessage(bool bShowError);
+  void TwainSetDebugMode(bool bDebugMode);
+  // 0 none, 1 one-pass duplex.
+  int32_t TwainGetDuplexMode();
+  int32_t TwainGetLastResultCode();
+  int32_t TwainGetLastConditionCode();
+  // Values a capability offers (ranges listed by their step): their number,
+  // all of them (in the array rounded to whole numbers, from index 0), or
+  // one numbered from 1.
+  int32_t TwainGetAvailableCapValuesCount(int32_t nCap);
+  int32_t TwainGetAvailableCapValuesNumeric(int32_t nCap, Array<int32_t>& arValues);
+  double TwainGetAvailableCapValueNoNumeric(int32_t nCap, int32_t nNumber);
+  bool TwainIsPixelTypeAvailable(int32_t nPixelType);
+  bool TwainGetCapCurrentNumeric(int32_t nCap, double& nCurrentValue);
+  // TWAIN item types: 1 INT16, 4 UINT16, 6 BOOL, 7 FIX32 ...
+  int32_t TwainGetCapItemType(int32_t nCap);
+  bool TwainSetCapCurrentNumeric(int32_t nCap, int32_t nItemType, double nNewValue);
+  bool TwainHasFeeder();
+  bool TwainIsFeederSelected();
+  bool TwainIsFeederLoaded();
+  bool TwainIsAutoFeedOn();
+  bool TwainIsDuplexEnabled();
+  bool TwainSelectFeeder(bool bSelectFeeder);
 
   struct State;  // engine fields, private to the implementation
 

@@ -1,0 +1,193 @@
+// The engine's Twain members against SANE's test backend: sources, the
+// state guard, settings read back, acquired pages, the feeder, and the
+// statuses of failed transfers.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "korvex/engine.h"
+#include "korvex/global_memory.h"
+#include "private_sane.h"
+
+namespace korvex {
+namespace {
+
+using testutil::pixels;
+using testutil::PrivateSane;
+
+constexpr int32_t kFeederEnabled = 4098;
+constexpr int32_t kXResolution = 4376;
+
+TEST(TwainEngine, NoSourceOpen) {
+  PrivateSane sane;
+  cKorvex k;
+  EXPECT_EQ(k.TwainGetState(), 1);
+  EXPECT_EQ(k.TwainGetCurrentResolution(), -1);
+  EXPECT_EQ(k.TwainGetCurrentPixelType(), -1);
+  EXPECT_EQ(k.TwainGetCurrentBitDepth(), -1);
+  EXPECT_EQ(k.TwainGetPhysicalWidth(), -1);
+  const size_t blocks = host::GlobalBlockCount();
+  EXPECT_EQ(k.TwainAcquire(), cKorvexStatus::BadTwainState);
+  EXPECT_EQ(k.GetNativeImage(), 0);
+  EXPECT_EQ(host::GlobalBlockCount(), blocks);
+  EXPECT_EQ(k.CreateImageFromTwain(), 0);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::BadTwainState);
+}
+
+TEST(TwainEngine, SourcesListedOpenedAndClosed) {
+  PrivateSane sane;
+  cKorvex k;
+  const std::string name = "Noname frontend-tester (test:0)";
+  EXPECT_EQ(k.TwainGetSourceCount(), 1);
+  EXPECT_EQ(k.TwainGetSourceName(1), name);
+  EXPECT_EQ(k.TwainGetSourceName(0), "");
+  EXPECT_EQ(k.TwainGetSourceName(2), "");
+  EXPECT_EQ(k.TwainGetDefaultSourceName(), name);
+  EXPECT_FALSE(k.TwainOpenSource("test:9"));
+  ASSERT_TRUE(k.TwainOpenSource("  " + name + " "));
+  EXPECT_EQ(k.TwainGetState(), 4);
+  EXPECT_EQ(k.TwainGetCurrentSourceName(), name);
+  EXPECT_FALSE(k.TwainShowSetupDialogSource());
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::BadTwainState);
+  EXPECT_TRUE(k.TwainCloseSource());
+  EXPECT_EQ(k.TwainGetState(), 3);
+  EXPECT_TRUE(k.TwainOpenSource("test:0"));
+  EXPECT_TRUE(k.TwainUnloadSourceManager());
+  EXPECT_EQ(k.TwainGetState(), 1);
+}
+
+TEST(TwainEngine, SettingsReadBack) {
+  PrivateSane sane;
+  cKorvex k;
+  ASSERT_TRUE(k.TwainOpenDefaultSource());
+  EXPECT_DOUBLE_EQ(k.TwainGetPhysicalWidth(), 200 / 25.4);
+  EXPECT_TRUE(k.TwainSetCurrentResolution(300));
+  EXPECT_DOUBLE_EQ(k.TwainGetCurrentResolution(), 300);
+  double v = 0;
+  EXPECT_TRUE(k.TwainGetCapCurrentNumeric(kXResolution, v));
+  EXPECT_DOUBLE_EQ(v, 300);
+  EXPECT_EQ(k.TwainGetCapItemType(kXResolution), 7);
+  // The backend's step is 1 dpi: the value is taken as adjusted.
+  EXPECT_TRUE(k.TwainSetCapCurrentNumeric(kXResolution, 7, 150.75));
+  EXPECT_EQ(k.TwainGetLastResultCode(), 2);
+  EXPECT_DOUBLE_EQ(k.TwainGetCurrentResolution(), 151);
+  // Pixel types: black and white is gray at one bit on this backend.
+  const struct { int32_t type, depth; } kTypes[] = {{0, 1}, {2, 24}, {1, 8}};
+  for (const auto& t : kTypes) {
+    EXPECT_TRUE(k.TwainIsPixelTypeAvailable(t.type));
+    EXPECT_TRUE(k.TwainSetCurrentPixelType(t.type)) << t.type;
+    EXPECT_EQ(k.TwainGetCurrentPixelType(), t.type);
+    EXPECT_EQ(k.TwainGetCurrentBitDepth(), t.depth) << t.type;
+  }
+  EXPECT_FALSE(k.TwainIsPixelTypeAvailable(3));
+  Array<int32_t> depths;
+  EXPECT_EQ(k.TwainGetAvailableCapValuesNumeric(4395, depths), 2);  // 16-bit samples reduced
+  EXPECT_EQ(depths.values(), (std::vector<int32_t>{1, 8}));
+  EXPECT_EQ(k.TwainGetAvailableCapValuesCount(kXResolution), 1200);
+  EXPECT_EQ(k.TwainGetAvailableCapValueNoNumeric(kXResolution, 1), 1);
+  // No brightness on this backend: unsupported, not a made-up value.
+  EXPECT_EQ(k.TwainGetCurrentBrightness(), -1);
+  EXPECT_FALSE(k.TwainSetCurrentBrightness(10));
+  EXPECT_EQ(k.TwainGetLastConditionCode(), 13);
+  EXPECT_TRUE(k.TwainSetPaperSize(7));  // ISO B6, 125 x 176 mm
+  EXPECT_EQ(k.TwainGetPaperSize(), 7);
+  EXPECT_TRUE(k.TwainResetImageLayout());
+  EXPECT_EQ(k.TwainGetPaperSize(), 0);
+}
+
+TEST(TwainEngine, AcquiredPages) {
+  PrivateSane sane;
+  cKorvex k;
+  ASSERT_TRUE(k.TwainOpenDefaultSource());
+  const size_t blocks = host::GlobalBlockCount();
+  // Layout in inches: 0.5 .. 2.5 across, 0.25 .. 3.25 down, which the
+  // backend's 1 mm step makes 13 .. 64 and 6 .. 83 mm.
+  const struct {
+    int32_t type;
+    double dpi;
+    int32_t bits;
+    const char* format;
+  } kPages[] = {{0, 300, 1, "1bppIndexed"}, {1, 100, 8, "8bppIndexed"}, {2, 150, 24, "24bppRGB"}};
+  for (const auto& p : kPages) {
+    ASSERT_TRUE(k.TwainSetCurrentPixelType(p.type));
+    ASSERT_TRUE(k.TwainSetCurrentResolution(p.dpi));
+    ASSERT_TRUE(k.TwainSetImageLayout(0.5, 0.25, 2.5, 3.25));
+    ASSERT_EQ(k.TwainAcquire(), cKorvexStatus::Ok) << p.format;
+    EXPECT_EQ(k.TwainGetState(), 4);
+    EXPECT_EQ(k.GetWidth(), pixels(64 - 13, p.dpi)) << p.format;
+    EXPECT_EQ(k.GetHeight(), pixels(83 - 6, p.dpi)) << p.format;
+    EXPECT_EQ(k.GetPixelFormat(), p.format);
+    EXPECT_EQ(k.GetIntPixelFormat(), p.bits);
+    EXPECT_EQ(k.GetHorizontalResolution(), p.dpi);
+    // A solid black page stays black whatever the depth (SANE's 1-bit 1
+    // is black, the DIB's 0 is).
+    EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(1, 1)), 0xFF000000u) << p.format;
+  }
+  const int32_t id = k.CreateImageFromTwain();
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(host::GlobalBlockCount(), blocks + 2);  // the native image's and id's blocks
+  EXPECT_EQ(k.CloseImage(id), cKorvexStatus::Ok);
+  k.CloseNativeImage();
+  EXPECT_EQ(host::GlobalBlockCount(), blocks);
+}
+
+TEST(TwainEngine, FeederPagesUntilNoMoreDocuments) {
+  PrivateSane sane("resolution 25\n");
+  cKorvex k;
+  ASSERT_TRUE(k.TwainOpenDefaultSource());
+  EXPECT_FALSE(k.TwainIsFeederSelected());
+  EXPECT_TRUE(k.TwainHasFeeder());
+  EXPECT_FALSE(k.TwainIsFeederSelected());  // probing put the flatbed back
+  ASSERT_TRUE(k.TwainSelectFeeder(true));
+  EXPECT_TRUE(k.TwainIsFeederSelected());
+  EXPECT_TRUE(k.TwainIsFeederLoaded());
+  EXPECT_FALSE(k.TwainIsAutoFeedOn());  // opening a source switched it off
+  const size_t blocks = host::GlobalBlockCount();
+  for (int page = 1; page <= 10; ++page) {
+    ASSERT_EQ(k.TwainAcquire(), cKorvexStatus::Ok) << page;
+    EXPECT_EQ(k.TwainGetState(), 6);  // the batch stays open between pages
+    EXPECT_EQ(host::GlobalBlockCount(), blocks + 1);
+  }
+  EXPECT_EQ(k.TwainAcquire(), cKorvexStatus::TwainError);
+  EXPECT_EQ(k.TwainGetLastConditionCode(), 28);  // no more documents
+  EXPECT_EQ(k.GetNativeImage(), 0);
+  EXPECT_EQ(host::GlobalBlockCount(), blocks);
+  EXPECT_FALSE(k.TwainIsFeederLoaded());
+  EXPECT_EQ(k.TwainGetState(), 4);
+}
+
+TEST(TwainEngine, ForcedReadErrorsGiveTwainError) {
+  const struct {
+    const char* sane;
+    int32_t condition;
+  } kErrors[] = {{"SANE_STATUS_JAMMED", 20},
+                 {"SANE_STATUS_IO_ERROR", 5},
+                 {"SANE_STATUS_NO_MEM", 2},
+                 {"SANE_STATUS_COVER_OPEN", 23}};
+  for (const auto& e : kErrors) {
+    PrivateSane sane(std::string("read-status-code \"") + e.sane + "\"\n");
+    cKorvex k;
+    ASSERT_TRUE(k.TwainOpenDefaultSource());
+    const size_t blocks = host::GlobalBlockCount();
+    EXPECT_EQ(k.TwainAcquire(), cKorvexStatus::TwainError) << e.sane;
+    EXPECT_EQ(k.TwainGetLastResultCode(), 1);
+    EXPECT_EQ(k.TwainGetLastConditionCode(), e.condition) << e.sane;
+    EXPECT_EQ(k.TwainGetState(), 4);  // the source stays open
+    EXPECT_EQ(host::GlobalBlockCount(), blocks);
+  }
+}
+
+TEST(TwainEngine, VersionGuard) {
+  PrivateSane sane;
+  twain::SetReportedVersionForTest(324);
+  cKorvex k;
+  EXPECT_EQ(k.TwainGetState(), -1);
+  EXPECT_EQ(k.GetStat(), cKorvexStatus::WrongKxTwainVersion);
+  EXPECT_FALSE(k.TwainIsAvailable());
+  EXPECT_EQ(k.TwainAcquire(), cKorvexStatus::WrongKxTwainVersion);
+  twain::SetReportedVersionForTest(325);
+  EXPECT_TRUE(k.TwainIsAvailable());
+}
+
+}  // namespace
+}  // namespace korvex
