@@ -27,6 +27,8 @@ PACKAGES=(
   libimage-exiftool-perl exiv2
   # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
   cups libcups2-dev cups-filters
+  # viewer: the Qt 6 Widgets host (korvex_qt, korvex view) and its offscreen tests
+  qt6-base-dev
 )
 
 missing=()
