@@ -41,7 +41,8 @@ struct Recorder : ViewerEventSink {
   std::string seen;
   void OnViewerEvent(ViewerEvent e, ViewerEventArgs& a) override {
     if (e == ViewerEvent::KeyDown || e == ViewerEvent::KeyUp || e == ViewerEvent::KeyPress)
-      seen += std::to_string(static_cast<int>(e)) + ":" + std::to_string(static_cast<int>(a.values[0])) + " ";
+      seen += std::to_string(static_cast<int>(e)) + ":" +
+              std::to_string(static_cast<int>(a.values[0])) + " ";
   }
 };
 
@@ -80,9 +81,11 @@ TEST_F(ViewerQtTest, GrabShowsTheImageWhereTheLayoutPutsIt) {
   EXPECT_EQ(v->get_ImageTopCoord(), 100);
   EXPECT_FALSE(w->horizontalBar()->isVisible());
   EXPECT_FALSE(w->verticalBar()->isVisible());
-  const struct { int x, y; QRgb rgb; } kPixels[] = {
-      {150, 100, 0xFF0000}, {249, 199, 0xFF0000}, {149, 100, 0x00FF00},
-      {250, 199, 0x00FF00}, {150, 99, 0x00FF00},  {200, 200, 0x00FF00}};
+  const struct {
+    int x, y;
+    QRgb rgb;
+  } kPixels[] = {{150, 100, 0xFF0000}, {249, 199, 0xFF0000}, {149, 100, 0x00FF00},
+                 {250, 199, 0x00FF00}, {150, 99, 0x00FF00},  {200, 200, 0x00FF00}};
   for (const auto& p : kPixels) EXPECT_EQ(pixel(p.x, p.y), p.rgb) << p.x << "," << p.y;
 }
 
@@ -127,7 +130,9 @@ TEST_F(ViewerQtTest, WheelZoomsByTheStepAndKeysReachTheViewer) {
   wheel(120);
   EXPECT_DOUBLE_EQ(v->get_Zoom(), 1.1);
   wheel(-120);
-  wheel(-120);
+  wheel(-60);  // half a notch waits for the other half
+  EXPECT_NEAR(v->get_Zoom(), 1.0, 1e-9);
+  wheel(-60);
   EXPECT_NEAR(v->get_Zoom(), 0.9, 1e-9);
 
   auto rec = std::make_shared<Recorder>();
@@ -150,11 +155,17 @@ TEST_F(ViewerQtTest, RightButtonPopsTheMenuAndItemsRunTheViewer) {
   EXPECT_EQ(v->get_ZoomMode(), 2);
   EXPECT_TRUE(item("mnzoomfit")->isChecked());
   EXPECT_FALSE(item("mnzoom100")->isChecked());
+  item("mnzoomfit")->trigger();  // the current mode: stays checked
+  EXPECT_TRUE(item("mnzoomfit")->isChecked());
   item("mnareaselection")->trigger();
   EXPECT_EQ(v->get_MouseMode(), 1);
   EXPECT_TRUE(item("mnareaselection")->isChecked());
   item("mnscroll")->trigger();
   EXPECT_FALSE(v->get_ScrollBars());
+  EXPECT_FALSE(item("mnscroll")->isChecked());
+  item("mnscroll")->trigger();
+  EXPECT_TRUE(v->get_ScrollBars());
+  EXPECT_TRUE(item("mnscroll")->isChecked());
   // Frame items stay disabled for a single-page image.
   EXPECT_FALSE(item("mnnextframe")->isEnabled());
 }
@@ -173,10 +184,13 @@ TEST_F(ViewerQtTest, TimersFireOnceUnlessStopped) {
 
 TEST(RasterOp, TruthTablesOfTheSixteenCodes) {
   // Pen 1100, screen 1010 in every nibble: each code gives its own table back.
-  const struct { int32_t code; uint32_t out; } kOps[] = {
-      {1, 0x000000}, {2, 0x111111}, {4, 0x333333}, {6, 0x555555}, {7, 0x666666},
-      {9, 0x888888}, {10, 0x999999}, {11, 0xAAAAAA}, {13, 0xCCCCCC}, {16, 0xFFFFFF}};
-  for (const auto& op : kOps) EXPECT_EQ(qt::ApplyRasterOp(op.code, 0xCCCCCC, 0xAAAAAA), op.out) << op.code;
+  const struct {
+    int32_t code;
+    uint32_t out;
+  } kOps[] = {{1, 0x000000}, {2, 0x111111},  {4, 0x333333},  {6, 0x555555},  {7, 0x666666},
+              {9, 0x888888}, {10, 0x999999}, {11, 0xAAAAAA}, {13, 0xCCCCCC}, {16, 0xFFFFFF}};
+  for (const auto& op : kOps)
+    EXPECT_EQ(qt::ApplyRasterOp(op.code, 0xCCCCCC, 0xAAAAAA), op.out) << op.code;
   EXPECT_TRUE(qt::BorderPixelOn(3, 1, 2));
   EXPECT_FALSE(qt::BorderPixelOn(3, 1, 3));
   EXPECT_TRUE(qt::BorderPixelOn(3, 2, 3));  // wide borders are solid

@@ -31,11 +31,15 @@ class ViewWindow : public korvex::qt::ViewerWidget {
       return false;
     }
     current_ = index;
-    if (page < 0) v.DisplayLastFrame();
-    else if (page > 1) v.DisplayFrame(page);
+    if (page < 0)
+      v.DisplayLastFrame();
+    else if (page > 1)
+      v.DisplayFrame(page);
     UpdateTitle();
     return true;
   }
+
+  size_t file() const { return current_; }
 
   // The first file that can be shown, from `from` on in direction `step`.
   bool ShowFrom(size_t from, int step, bool last_page) {
@@ -48,28 +52,57 @@ class ViewWindow : public korvex::qt::ViewerWidget {
   void keyPressEvent(QKeyEvent* e) override {
     korvex::kxViewer& v = viewer();
     switch (e->key()) {
-      case Qt::Key_Escape: case Qt::Key_Q: close(); return;
+      case Qt::Key_Escape:
+      case Qt::Key_Q:
+        close();
+        return;
       case Qt::Key_PageDown:
-        if (v.get_Currentpage() < v.get_NumPages()) v.DisplayNextFrame();
-        else if (current_ + 1 < files_.size()) ShowFrom(current_ + 1, 1, false);
+        if (v.get_Currentpage() < v.get_NumPages())
+          v.DisplayNextFrame();
+        else if (current_ + 1 < files_.size())
+          ShowFrom(current_ + 1, 1, false);
         UpdateTitle();
         return;
       case Qt::Key_PageUp:
-        if (v.get_Currentpage() > 1) v.DisplayPreviousFrame();
-        else if (current_ > 0) ShowFrom(current_ - 1, -1, true);
+        if (v.get_Currentpage() > 1)
+          v.DisplayPreviousFrame();
+        else if (current_ > 0)
+          ShowFrom(current_ - 1, -1, true);
         UpdateTitle();
         return;
-      case Qt::Key_1: v.SetZoom100(); return;
-      case Qt::Key_F: v.SetZoomFit(); return;
-      case Qt::Key_W: v.SetZoomWidth(); return;
-      case Qt::Key_H: v.SetZoomHeight(); return;
-      case Qt::Key_V: v.SetZoomViewer(); return;
-      case Qt::Key_Plus: case Qt::Key_Equal: v.ZoomIN(); return;
-      case Qt::Key_Minus: v.ZoomOUT(); return;
-      case Qt::Key_M: v.put_MouseMode(2); return;  // hand
-      case Qt::Key_R: v.put_MouseMode(1); return;  // rectangle
-      case Qt::Key_Z: v.ZoomRect(); return;
-      default: ViewerWidget::keyPressEvent(e);
+      case Qt::Key_1:
+        v.SetZoom100();
+        return;
+      case Qt::Key_F:
+        v.SetZoomFit();
+        return;
+      case Qt::Key_W:
+        v.SetZoomWidth();
+        return;
+      case Qt::Key_H:
+        v.SetZoomHeight();
+        return;
+      case Qt::Key_V:
+        v.SetZoomViewer();
+        return;
+      case Qt::Key_Plus:
+      case Qt::Key_Equal:
+        v.ZoomIN();
+        return;
+      case Qt::Key_Minus:
+        v.ZoomOUT();
+        return;
+      case Qt::Key_M:
+        v.put_MouseMode(2);
+        return;  // hand
+      case Qt::Key_R:
+        v.put_MouseMode(1);
+        return;  // rectangle
+      case Qt::Key_Z:
+        v.ZoomRect();
+        return;
+      default:
+        ViewerWidget::keyPressEvent(e);
     }
   }
 
@@ -101,19 +134,32 @@ int run_view(const std::vector<std::string>& files) {
   window.resize(800, 600);
   window.viewer().put_ZoomMode(2);  // fit to the window
   if (!window.ShowFrom(0, 1, false)) return 1;
-  // KORVEX_VIEW_QUIT_AFTER_PAINT=1 (tests): report the first shown picture and quit.
-  if (const char* q = std::getenv("KORVEX_VIEW_QUIT_AFTER_PAINT"); q != nullptr && *q == '1') {
-    QObject::connect(&window, &korvex::qt::ViewerWidget::painted, &app, [&window]() {
-      korvex::kxViewer& v = window.viewer();
-      korvex::host::WindowRect client;
-      korvex::host::GetWindowRect(v.get_hwnd(), client);
-      std::printf("shown %dx%d page %d/%d client %dx%d\n", v.get_PictureWidth(),
-                  v.get_PictureHeight(), v.get_Currentpage(), v.get_NumPages(),
-                  client.right - client.left, client.bottom - client.top);
-      std::fflush(stdout);
-      QApplication::quit();
-    }, Qt::QueuedConnection);
+  // KORVEX_VIEW_QUIT_AFTER_PAINT=1 (tests): report the first shown picture,
+  // then press PageDown and Escape as a user would; the file shown at the
+  // end is reported when the window has closed.
+  const char* q = std::getenv("KORVEX_VIEW_QUIT_AFTER_PAINT");
+  const bool scripted = q != nullptr && *q == '1';
+  if (scripted) {
+    QObject::connect(
+        &window, &korvex::qt::ViewerWidget::painted, &app,
+        [&window, done = false]() mutable {
+          if (done) return;
+          done = true;
+          korvex::kxViewer& v = window.viewer();
+          korvex::host::WindowRect client;
+          korvex::host::GetWindowRect(v.get_hwnd(), client);
+          std::printf("shown %dx%d page %d/%d client %dx%d\n", v.get_PictureWidth(),
+                      v.get_PictureHeight(), v.get_Currentpage(), v.get_NumPages(),
+                      client.right - client.left, client.bottom - client.top);
+          std::fflush(stdout);
+          for (Qt::Key key : {Qt::Key_PageDown, Qt::Key_Escape})
+            QCoreApplication::postEvent(&window,
+                                        new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+        },
+        Qt::QueuedConnection);
   }
   window.show();
-  return QApplication::exec();
+  const int rc = QApplication::exec();
+  if (scripted) std::printf("closed at file %zu of %zu\n", window.file() + 1, files.size());
+  return rc;
 }

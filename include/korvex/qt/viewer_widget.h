@@ -69,6 +69,7 @@ class ViewerWidget : public QWidget {
 
   std::shared_ptr<Host> host_;
   std::unique_ptr<kxViewer> viewer_;
+  int wheel_rest_ = 0;  // wheel distance short of a whole notch
 };
 
 }  // namespace korvex::qt

@@ -52,8 +52,7 @@ bool ViewerWidget::publishClipboard() {
 }
 
 bool ViewerWidget::adoptClipboard() {
-  const QImage image =
-      QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+  const QImage image = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
   if (image.isNull()) return false;
   host::Bitmap b = host::Bitmap::Blank(image.width(), image.height(), 32);
   for (int y = 0; y < image.height(); ++y)

@@ -55,9 +55,12 @@ void draw_selection(QImage& img, const viewer::SelectionShape& s) {
 
 Qt::CursorShape cursor_of(int32_t pointer) {
   switch (pointer) {
-    case viewer::kPointerCrossHair: return Qt::CrossCursor;
-    case viewer::kPointerHand: return Qt::OpenHandCursor;
-    default: return Qt::ArrowCursor;
+    case viewer::kPointerCrossHair:
+      return Qt::CrossCursor;
+    case viewer::kPointerHand:
+      return Qt::OpenHandCursor;
+    default:
+      return Qt::ArrowCursor;
   }
 }
 
@@ -200,10 +203,9 @@ void ViewerWidget::Host::PropertyChanged(const std::string& name) {
 
 void ViewerWidget::Host::MessageBox(const std::string& text, int32_t style) {
   // Window-modal and not waited for: the viewer carries on, the user closes it.
-  auto* box = new QMessageBox(style == viewer::kMessageCritical ? QMessageBox::Critical
-                                                                : QMessageBox::Information,
-                              QStringLiteral("Korvex"), QString::fromStdString(text),
-                              QMessageBox::Ok, widget_);
+  auto* box = new QMessageBox(
+      style == viewer::kMessageCritical ? QMessageBox::Critical : QMessageBox::Information,
+      QStringLiteral("Korvex"), QString::fromStdString(text), QMessageBox::Ok, widget_);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

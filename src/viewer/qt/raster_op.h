@@ -23,12 +23,21 @@ inline uint32_t ApplyRasterOp(int32_t r2, uint32_t pen, uint32_t dst) {
 inline bool BorderPixelOn(int32_t style, int32_t width, int32_t i) {
   if (width > 1) return true;
   switch (style) {
-    case 2: return i % 24 < 18;
-    case 3: return i % 6 < 3;
-    case 4: { const int32_t k = i % 24; return k < 9 || (k >= 15 && k < 18); }
-    case 5: { const int32_t k = i % 24; return k < 9 || (k >= 12 && k < 15) || (k >= 18 && k < 21); }
-    default: return true;
+    case 2:
+      return i % 24 < 18;
+    case 3:
+      return i % 6 < 3;
+    case 4: {
+      const int32_t k = i % 24;
+      return k < 9 || (k >= 15 && k < 18);
+    }
+    case 5: {
+      const int32_t k = i % 24;
+      return k < 9 || (k >= 12 && k < 15) || (k >= 18 && k < 21);
+    }
+    default:
+      return true;
   }
 }
 
-}  // namespace korvex::viewer::qt
+}  // namespace korvex::qt

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "viewer/qt/qt_host.h"
@@ -49,13 +50,16 @@ int16_t key_code_of(const QKeyEvent* e) {
   if ((k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9))
     return static_cast<int16_t>(k);  // the same codes as ASCII
   if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return static_cast<int16_t>(112 + (k - Qt::Key_F1));
-  static const struct { int qt; int16_t vk; } kKeys[] = {
-      {Qt::Key_Backspace, 8}, {Qt::Key_Tab, 9},      {Qt::Key_Return, 13}, {Qt::Key_Enter, 13},
-      {Qt::Key_Shift, 16},    {Qt::Key_Control, 17}, {Qt::Key_Alt, 18},    {Qt::Key_Escape, 27},
-      {Qt::Key_Space, 32},    {Qt::Key_PageUp, 33},  {Qt::Key_PageDown, 34}, {Qt::Key_End, 35},
-      {Qt::Key_Home, 36},     {Qt::Key_Left, 37},    {Qt::Key_Up, 38},     {Qt::Key_Right, 39},
-      {Qt::Key_Down, 40},     {Qt::Key_Insert, 45},  {Qt::Key_Delete, 46}, {Qt::Key_Plus, 187},
-      {Qt::Key_Minus, 189}};
+  static const struct {
+    int qt;
+    int16_t vk;
+  } kKeys[] = {{Qt::Key_Backspace, 8}, {Qt::Key_Tab, 9},       {Qt::Key_Return, 13},
+               {Qt::Key_Enter, 13},    {Qt::Key_Shift, 16},    {Qt::Key_Control, 17},
+               {Qt::Key_Alt, 18},      {Qt::Key_Escape, 27},   {Qt::Key_Space, 32},
+               {Qt::Key_PageUp, 33},   {Qt::Key_PageDown, 34}, {Qt::Key_End, 35},
+               {Qt::Key_Home, 36},     {Qt::Key_Left, 37},     {Qt::Key_Up, 38},
+               {Qt::Key_Right, 39},    {Qt::Key_Down, 40},     {Qt::Key_Insert, 45},
+               {Qt::Key_Delete, 46},   {Qt::Key_Plus, 187},    {Qt::Key_Minus, 189}};
   for (const auto& m : kKeys)
     if (m.qt == k) return m.vk;
   return 0;
@@ -131,11 +135,21 @@ ViewerWidget::~ViewerWidget() {
   host_->Attach(nullptr);
 }
 
-kxViewer& ViewerWidget::viewer() { return *viewer_; }
-QMenu* ViewerWidget::popupMenu() const { return host_->menu(); }
-QScrollBar* ViewerWidget::horizontalBar() const { return host_->bar(viewer::Bar::Horizontal); }
-QScrollBar* ViewerWidget::verticalBar() const { return host_->bar(viewer::Bar::Vertical); }
-double ViewerWidget::clientScale() const { return host_->scale(); }
+kxViewer& ViewerWidget::viewer() {
+  return *viewer_;
+}
+QMenu* ViewerWidget::popupMenu() const {
+  return host_->menu();
+}
+QScrollBar* ViewerWidget::horizontalBar() const {
+  return host_->bar(viewer::Bar::Horizontal);
+}
+QScrollBar* ViewerWidget::verticalBar() const {
+  return host_->bar(viewer::Bar::Vertical);
+}
+double ViewerWidget::clientScale() const {
+  return host_->scale();
+}
 
 void ViewerWidget::buildMenu() {
   QMenu* top = host_->menu();
@@ -152,8 +166,12 @@ void ViewerWidget::buildMenu() {
     }
     QAction* a = parent->addAction(caption);
     a->setObjectName(name);
-    // Check marks are the viewer's: an item shows what the viewer set.
-    connect(a, &QAction::triggered, this, [this, name]() { runMenuItem(name); });
+    // Check marks are the viewer's: the toggle Qt made on the way is undone
+    // and the item shows what the viewer sets.
+    connect(a, &QAction::triggered, this, [this, a, name]() {
+      if (a->isCheckable()) a->setChecked(!a->isChecked());
+      runMenuItem(name);
+    });
   }
 }
 
@@ -162,17 +180,26 @@ void ViewerWidget::runMenuItem(const QString& name) {
   const std::string n = name.toStdString();
   using Member = ViewerStatus (kxViewer::*)();
   static const std::map<std::string, Member> kMembers = {
-      {"mnfirstframe", &kxViewer::DisplayFirstFrame}, {"mnpreviousframe", &kxViewer::DisplayPreviousFrame},
-      {"mnnextframe", &kxViewer::DisplayNextFrame},   {"mnlastframe", &kxViewer::DisplayLastFrame},
-      {"mnplaygif", &kxViewer::PlayGif},              {"mn90", &kxViewer::Rotate90},
-      {"mn180", &kxViewer::Rotate180},                {"mn270", &kxViewer::Rotate270},
-      {"mnflipx", &kxViewer::FlipX},                  {"mn90flipx", &kxViewer::FlipX90},
-      {"mn180Flipx", &kxViewer::FlipX180},            {"mn270FlipX", &kxViewer::FlipX270},
-      {"mnZoomin", &kxViewer::ZoomIN},                {"mnzoomout", &kxViewer::ZoomOUT},
+      {"mnfirstframe", &kxViewer::DisplayFirstFrame},
+      {"mnpreviousframe", &kxViewer::DisplayPreviousFrame},
+      {"mnnextframe", &kxViewer::DisplayNextFrame},
+      {"mnlastframe", &kxViewer::DisplayLastFrame},
+      {"mnplaygif", &kxViewer::PlayGif},
+      {"mn90", &kxViewer::Rotate90},
+      {"mn180", &kxViewer::Rotate180},
+      {"mn270", &kxViewer::Rotate270},
+      {"mnflipx", &kxViewer::FlipX},
+      {"mn90flipx", &kxViewer::FlipX90},
+      {"mn180Flipx", &kxViewer::FlipX180},
+      {"mn270FlipX", &kxViewer::FlipX270},
+      {"mnZoomin", &kxViewer::ZoomIN},
+      {"mnzoomout", &kxViewer::ZoomOUT},
       {"mnzoomrect", &kxViewer::ZoomRect}};
   static const std::map<std::string, std::pair<int32_t, Member>> kZooms = {
-      {"mnzoom100", {1, &kxViewer::SetZoom100}},     {"mnzoomfit", {2, &kxViewer::SetZoomFit}},
-      {"mnZoomwidth", {3, &kxViewer::SetZoomWidth}}, {"mnZoomheight", {5, &kxViewer::SetZoomHeight}},
+      {"mnzoom100", {1, &kxViewer::SetZoom100}},
+      {"mnzoomfit", {2, &kxViewer::SetZoomFit}},
+      {"mnZoomwidth", {3, &kxViewer::SetZoomWidth}},
+      {"mnZoomheight", {5, &kxViewer::SetZoomHeight}},
       {"mnzoomviewer", {6, &kxViewer::SetZoomViewer}}};
   static const std::map<std::string, int32_t> kModes = {
       {"mnstandard", 0}, {"mnhandcursor", 2}, {"mnareaselection", 1}, {"mnautozoom", 3}};
@@ -202,8 +229,12 @@ void ViewerWidget::runMenuItem(const QString& name) {
 void ViewerWidget::paintEvent(QPaintEvent*) {
   if (host_->SyncSize() && host_->events() != nullptr) {
     // The screen's pixel ratio changed under the same widget size.
-    QMetaObject::invokeMethod(this, [this]() { if (host_->events()) host_->events()->OnResize(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this]() {
+          if (host_->events()) host_->events()->OnResize();
+        },
+        Qt::QueuedConnection);
   }
   QPainter p(this);
   const QImage frame = host_->Frame();
@@ -243,7 +274,9 @@ void ViewerWidget::mousePressEvent(QMouseEvent* e) {
   mouse(0, e);
 }
 
-void ViewerWidget::mouseMoveEvent(QMouseEvent* e) { mouse(1, e); }
+void ViewerWidget::mouseMoveEvent(QMouseEvent* e) {
+  mouse(1, e);
+}
 
 void ViewerWidget::mouseReleaseEvent(QMouseEvent* e) {
   QPointer<ViewerWidget> alive(this);
@@ -259,13 +292,21 @@ void ViewerWidget::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void ViewerWidget::wheelEvent(QWheelEvent* e) {
-  const int delta = std::clamp(e->angleDelta().y(), -32768, 32767);
-  if (delta == 0 || host_->events() == nullptr) return;
-  // The wheel message's first parameter: the distance in the high word.
-  const auto wparam =
-      static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16);
-  host_->events()->OnMouseWheel(wparam);
   e->accept();
+  // Fine-grained wheels and touch pads send parts of a notch: the viewer
+  // hears of each whole notch (120) once it has gathered.
+  wheel_rest_ += e->angleDelta().y();
+  while (std::abs(wheel_rest_) >= 120) {
+    const int16_t delta = wheel_rest_ > 0 ? 120 : -120;
+    wheel_rest_ -= delta;
+    if (host_->events() == nullptr) return;
+    QPointer<ViewerWidget> alive(this);
+    // The wheel message's first parameter: the distance in the high word.
+    const auto wparam =
+        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16);
+    host_->events()->OnMouseWheel(wparam);
+    if (!alive) return;
+  }
 }
 
 void ViewerWidget::keyPressEvent(QKeyEvent* e) {
