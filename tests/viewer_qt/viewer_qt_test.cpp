@@ -40,9 +40,12 @@ int32_t make_image(int32_t w, int32_t h, uint32_t argb) {
 struct Recorder : ViewerEventSink {
   std::string seen;
   void OnViewerEvent(ViewerEvent e, ViewerEventArgs& a) override {
+    // Keys with their first argument, button events and clicks by id.
     if (e == ViewerEvent::KeyDown || e == ViewerEvent::KeyUp || e == ViewerEvent::KeyPress)
       seen += std::to_string(static_cast<int>(e)) + ":" +
               std::to_string(static_cast<int>(a.values[0])) + " ";
+    else if (e >= ViewerEvent::Click && e <= ViewerEvent::MouseUp)
+      seen += std::to_string(static_cast<int>(e)) + " ";
   }
 };
 
@@ -120,7 +123,7 @@ TEST_F(ViewerQtTest, LargeImageGetsRealBarsThatScrollAndDrag) {
   EXPECT_EQ(vb->value(), v0 + 30);
 }
 
-TEST_F(ViewerQtTest, WheelZoomsByTheStepAndKeysReachTheViewer) {
+TEST_F(ViewerQtTest, WheelZoomsByTheStepAndKeysAndClicksReachTheViewer) {
   ASSERT_EQ(v->DisplayFromImageRef(make_image(100, 100, 0xFFFF0000)), ViewerStatus::Ok);
   auto wheel = [&](int delta) {
     QWheelEvent e(QPointF(200, 150), w->mapToGlobal(QPointF(200, 150)), QPoint(), QPoint(0, delta),
@@ -141,6 +144,14 @@ TEST_F(ViewerQtTest, WheelZoomsByTheStepAndKeysReachTheViewer) {
   QTest::keyClick(w.get(), Qt::Key_PageDown);
   // KeyDown (3) and KeyUp (2) with the key code, KeyPress (1) with the character.
   EXPECT_EQ(rec->seen, "3:65 1:97 2:65 3:34 2:34 ");
+  // A double click: MouseDown, MouseUp, Click, DblClick, MouseUp.
+  rec->seen.clear();
+  const QPoint at(200, 150);
+  QTest::mousePress(w.get(), Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseRelease(w.get(), Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseDClick(w.get(), Qt::LeftButton, Qt::NoModifier, at);  // the second press only
+  QTest::mouseRelease(w.get(), Qt::LeftButton, Qt::NoModifier, at);
+  EXPECT_EQ(rec->seen, "9 10 7 8 10 ");
 }
 
 TEST_F(ViewerQtTest, RightButtonPopsTheMenuAndItemsRunTheViewer) {

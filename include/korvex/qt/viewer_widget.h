@@ -69,7 +69,8 @@ class ViewerWidget : public QWidget {
 
   std::shared_ptr<Host> host_;
   std::unique_ptr<kxViewer> viewer_;
-  int wheel_rest_ = 0;  // wheel distance short of a whole notch
+  int wheel_rest_ = 0;         // wheel distance short of a whole notch
+  bool double_click_ = false;  // the button is down for the second time
 };
 
 }  // namespace korvex::qt

@@ -280,15 +280,17 @@ void ViewerWidget::mouseMoveEvent(QMouseEvent* e) {
 
 void ViewerWidget::mouseReleaseEvent(QMouseEvent* e) {
   QPointer<ViewerWidget> alive(this);
+  // The release that ends a double click is not a click of its own.
+  const bool clicked = !double_click_ && rect().contains(e->position().toPoint());
+  double_click_ = false;
   mouse(2, e);
-  if (alive && host_->events() != nullptr && rect().contains(e->position().toPoint()))
-    host_->events()->OnClick(false);
+  if (alive && clicked && host_->events() != nullptr) host_->events()->OnClick(false);
 }
 
-void ViewerWidget::mouseDoubleClickEvent(QMouseEvent* e) {
-  QPointer<ViewerWidget> alive(this);
-  mouse(0, e);
-  if (alive && host_->events() != nullptr) host_->events()->OnClick(true);
+void ViewerWidget::mouseDoubleClickEvent(QMouseEvent*) {
+  // The second press of a double click: DblClick in place of MouseDown.
+  double_click_ = true;
+  if (host_->events() != nullptr) host_->events()->OnClick(true);
 }
 
 void ViewerWidget::wheelEvent(QWheelEvent* e) {
