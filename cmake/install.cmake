@@ -21,7 +21,8 @@ install(TARGETS korvex
 
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/include/korvex"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
-  FILES_MATCHING PATTERN "*.h")
+  FILES_MATCHING PATTERN "*.h"
+  PATTERN "qt" EXCLUDE)
 install(FILES "${PROJECT_BINARY_DIR}/include/korvex/version.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/korvex")
 
@@ -43,6 +44,21 @@ install(FILES
   "${PROJECT_BINARY_DIR}/KorvexConfig.cmake"
   "${PROJECT_BINARY_DIR}/KorvexConfigVersion.cmake"
   DESTINATION "${KORVEX_INSTALL_CMAKEDIR}")
+
+# --- Qt 6 viewer widget: Korvex::korvex_qt, with its header ------------------
+if(TARGET korvex_qt)
+  install(TARGETS korvex_qt
+    EXPORT KorvexQtTargets
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  install(FILES "${PROJECT_SOURCE_DIR}/include/korvex/qt/viewer_widget.h"
+    DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/korvex/qt")
+  install(EXPORT KorvexQtTargets
+    NAMESPACE Korvex::
+    FILE KorvexQtTargets.cmake
+    DESTINATION "${KORVEX_INSTALL_CMAKEDIR}")
+endif()
 
 # --- pkg-config module -------------------------------------------------------
 # Private dependencies are declared next to the code that links them (this

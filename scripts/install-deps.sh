@@ -31,6 +31,8 @@ PACKAGES=(
   libcurl4-openssl-dev curl openssl
   # scanning: libsane with its test backend; scanimage is the benchmark peer
   libsane-dev sane-utils libsane1
+  # viewer: the Qt 6 Widgets host (korvex_qt, korvex view) and its offscreen tests
+  qt6-base-dev
 )
 
 missing=()

@@ -26,6 +26,9 @@
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
 #include "korvex/version.h"
+#ifdef KORVEX_VIEW
+#include "view.h"
+#endif
 
 namespace {
 
@@ -298,7 +301,12 @@ void usage() {
       "usage: korvex -Member [args...] [-Member [args...]]...\n"
       "       korvex --script FILE\n"
       "       korvex --batch [-j N] INPUTS... -- -Member [args...]...\n"
-      "       korvex --members [CLASS] | --help [MEMBER] | --version\n\n"
+      "       korvex --members [CLASS] | --help [MEMBER] | --version\n"
+#ifdef KORVEX_VIEW
+      "       korvex view FILE...  (a window: PageUp/PageDown, 1 F W H V zoom modes,\n"
+      "                             + -, M hand, R rectangle, Z zoom to it, Esc/Q quits)\n"
+#endif
+      "\n"
       "Calls engine members in order on one engine. A word -Name (a dash, then a\n"
       "letter) calls a member; other words, negative numbers among them, are its\n"
       "arguments. Omitted optional arguments, or \"_\", take their defaults;\n"
@@ -340,6 +348,9 @@ int main(int argc, char** argv) {
     std::printf("korvex %s (engine %.1f)\n", korvex::kVersion, k.GetVersion());
     return 0;
   }
+#ifdef KORVEX_VIEW
+  if (args[0] == "view") return run_view(std::vector<std::string>(args.begin() + 1, args.end()));
+#endif
   if (args[0] == "--members") return list_members(args.size() > 1 ? args[1] : "cKorvex");
   if (args[0] == "--batch") {
     int jobs = 1;
