@@ -987,6 +987,44 @@ class cKorvex {
   bool TwainIsAutoFeedOn();
   bool TwainIsDuplexEnabled();
   bool TwainSelectFeeder(bool bSelectFeeder);
+  // The generic three forms for one capability each: every value offered
+  // (the array rounded to whole numbers), their number, one numbered from 1
+  // (0 out of range).
+  int32_t TwainGetAvailableBrightness(Array<int32_t>& arValues);
+  int32_t TwainGetAvailableContrast(Array<int32_t>& arValues);
+  int32_t TwainGetAvailableBitDepths(Array<int32_t>& arValues);
+  int32_t TwainGetAvailablePixelTypes(Array<int32_t>& arValues);
+  int32_t TwainGetAvailableXResolutions(Array<int32_t>& arValues);
+  int32_t TwainGetAvailableYResolutions(Array<int32_t>& arValues);
+  int32_t TwainGetAvailablePaperSize(Array<int32_t>& arValues);
+  int32_t TwainGetAvailableBrightnessCount();
+  int32_t TwainGetAvailableContrastCount();
+  int32_t TwainGetAvailableBitDepthsCount();
+  int32_t TwainGetAvailablePixelTypesCount();
+  int32_t TwainGetAvailableXResolutionsCount();
+  int32_t TwainGetAvailableYResolutionsCount();
+  int32_t TwainGetAvailablePaperSizeCount();
+  double TwainGetAvailableBrightnessNo(int32_t nNumber);
+  double TwainGetAvailableContrastNo(int32_t nNumber);
+  int32_t TwainGetAvailableBitDepthNo(int32_t nNumber);
+  int32_t TwainGetAvailablePixelTypeNo(int32_t nNumber);
+  double TwainGetAvailableXResolutionNo(int32_t nNumber);
+  double TwainGetAvailableYResolutionNo(int32_t nNumber);
+  int32_t TwainGetAvailablePaperSizeNo(int32_t nNumber);
+  // Whether the source offers a camera preview interface (never, for SANE).
+  bool TwainHasCameraPreviewUI();
+  // Whether the source offers the processing at all, switched on or not.
+  bool TwainIsAutomaticBorderDetectionAvailable();
+  bool TwainIsAutomaticDeskewAvailable();
+  bool TwainIsAutomaticRotationAvailable();
+  // Current values, -1 when the source does not report them. Flavor 0: the
+  // darkest sample is 0; planar-chunky 0: samples interleaved.
+  int32_t TwainGetCurrentThreshold();
+  bool TwainSetCurrentThreshold(double nThreshold);
+  int32_t TwainGetCurrentPlanarChunky();
+  bool TwainSetCurrentPlanarChunky(int32_t nPlanarChunky);
+  int32_t TwainGetCurrentPixelFlavor();
+  bool TwainSetCurrentPixelFlavor(int32_t nPixelFlavor);
 
   struct State;  // engine fields, private to the implementation
 

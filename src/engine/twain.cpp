@@ -328,4 +328,126 @@ bool cKorvex::TwainSelectFeeder(bool bSelectFeeder) {
                                    bSelectFeeder ? 1 : 0);
 }
 
+// One capability's values through the generic forms above.
+int32_t cKorvex::TwainGetAvailableBrightness(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kBrightness, arValues);
+}
+int32_t cKorvex::TwainGetAvailableContrast(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kContrast, arValues);
+}
+int32_t cKorvex::TwainGetAvailableBitDepths(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kBitDepth, arValues);
+}
+int32_t cKorvex::TwainGetAvailablePixelTypes(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kPixelType, arValues);
+}
+int32_t cKorvex::TwainGetAvailableXResolutions(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kXResolution, arValues);
+}
+int32_t cKorvex::TwainGetAvailableYResolutions(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kYResolution, arValues);
+}
+int32_t cKorvex::TwainGetAvailablePaperSize(Array<int32_t>& arValues) {
+  return TwainGetAvailableCapValuesNumeric(tw::kSupportedSizes, arValues);
+}
+
+int32_t cKorvex::TwainGetAvailableBrightnessCount() {
+  return TwainGetAvailableCapValuesCount(tw::kBrightness);
+}
+int32_t cKorvex::TwainGetAvailableContrastCount() {
+  return TwainGetAvailableCapValuesCount(tw::kContrast);
+}
+int32_t cKorvex::TwainGetAvailableBitDepthsCount() {
+  return TwainGetAvailableCapValuesCount(tw::kBitDepth);
+}
+int32_t cKorvex::TwainGetAvailablePixelTypesCount() {
+  return TwainGetAvailableCapValuesCount(tw::kPixelType);
+}
+int32_t cKorvex::TwainGetAvailableXResolutionsCount() {
+  return TwainGetAvailableCapValuesCount(tw::kXResolution);
+}
+int32_t cKorvex::TwainGetAvailableYResolutionsCount() {
+  return TwainGetAvailableCapValuesCount(tw::kYResolution);
+}
+int32_t cKorvex::TwainGetAvailablePaperSizeCount() {
+  return TwainGetAvailableCapValuesCount(tw::kSupportedSizes);
+}
+
+namespace {
+// Codes (pixel types, depths, paper sizes) are whole numbers.
+int32_t whole(double v) {
+  return static_cast<int32_t>(std::lround(v));
+}
+}  // namespace
+
+double cKorvex::TwainGetAvailableBrightnessNo(int32_t nNumber) {
+  return TwainGetAvailableCapValueNoNumeric(tw::kBrightness, nNumber);
+}
+double cKorvex::TwainGetAvailableContrastNo(int32_t nNumber) {
+  return TwainGetAvailableCapValueNoNumeric(tw::kContrast, nNumber);
+}
+int32_t cKorvex::TwainGetAvailableBitDepthNo(int32_t nNumber) {
+  return whole(TwainGetAvailableCapValueNoNumeric(tw::kBitDepth, nNumber));
+}
+int32_t cKorvex::TwainGetAvailablePixelTypeNo(int32_t nNumber) {
+  return whole(TwainGetAvailableCapValueNoNumeric(tw::kPixelType, nNumber));
+}
+double cKorvex::TwainGetAvailableXResolutionNo(int32_t nNumber) {
+  return TwainGetAvailableCapValueNoNumeric(tw::kXResolution, nNumber);
+}
+double cKorvex::TwainGetAvailableYResolutionNo(int32_t nNumber) {
+  return TwainGetAvailableCapValueNoNumeric(tw::kYResolution, nNumber);
+}
+int32_t cKorvex::TwainGetAvailablePaperSizeNo(int32_t nNumber) {
+  return whole(TwainGetAvailableCapValueNoNumeric(tw::kSupportedSizes, nNumber));
+}
+
+namespace {
+// Offered at all: the source reports a current value, on or off.
+bool cap_offered(cKorvex& k, int32_t cap) {
+  double v = 0;
+  return k.TwainGetCapCurrentNumeric(cap, v);
+}
+// A current value as a whole number, -1 when the source reports none.
+int32_t cap_current(cKorvex& k, int32_t cap) {
+  double v = 0;
+  return k.TwainGetCapCurrentNumeric(cap, v) ? whole(v) : -1;
+}
+bool cap_set(cKorvex& k, int32_t cap, double value) {
+  return k.TwainSetCapCurrentNumeric(cap, k.TwainGetCapItemType(cap), value);
+}
+}  // namespace
+
+bool cKorvex::TwainHasCameraPreviewUI() {
+  return cap_on(*this, tw::kCameraPreviewUI);
+}
+bool cKorvex::TwainIsAutomaticBorderDetectionAvailable() {
+  return cap_offered(*this, tw::kBorderDetection);
+}
+bool cKorvex::TwainIsAutomaticDeskewAvailable() {
+  return cap_offered(*this, tw::kDeskew);
+}
+bool cKorvex::TwainIsAutomaticRotationAvailable() {
+  return cap_offered(*this, tw::kAutoRotate);
+}
+
+int32_t cKorvex::TwainGetCurrentThreshold() {
+  return cap_current(*this, tw::kThreshold);
+}
+bool cKorvex::TwainSetCurrentThreshold(double nThreshold) {
+  return cap_set(*this, tw::kThreshold, nThreshold);
+}
+int32_t cKorvex::TwainGetCurrentPlanarChunky() {
+  return cap_current(*this, tw::kPlanarChunky);
+}
+bool cKorvex::TwainSetCurrentPlanarChunky(int32_t nPlanarChunky) {
+  return cap_set(*this, tw::kPlanarChunky, nPlanarChunky);
+}
+int32_t cKorvex::TwainGetCurrentPixelFlavor() {
+  return cap_current(*this, tw::kPixelFlavor);
+}
+bool cKorvex::TwainSetCurrentPixelFlavor(int32_t nPixelFlavor) {
+  return cap_set(*this, tw::kPixelFlavor, nPixelFlavor);
+}
+
 }  // namespace korvex

@@ -53,6 +53,7 @@ enum Cap : int32_t {
   kIndicators = 4107,
   kUiControllable = 4110,
   kDuplexEnabled = 4115,
+  kCameraPreviewUI = 4129,
   kAutoScan = 4138,
   kBrightness = 4353,
   kContrast = 4355,

@@ -177,6 +177,61 @@ TEST(TwainEngine, ForcedReadErrorsGiveTwainError) {
   }
 }
 
+// The named members give what the generic ones give for their capability.
+TEST(TwainEngine, NamedCapabilitiesMatchGenericOnes) {
+  PrivateSane sane;
+  cKorvex k;
+  ASSERT_TRUE(k.TwainOpenDefaultSource());
+  using All = int32_t (cKorvex::*)(Array<int32_t>&);
+  using Count = int32_t (cKorvex::*)();
+  using No = double (*)(cKorvex&, int32_t);
+  const struct {
+    int32_t cap;
+    All all;
+    Count count;
+    No no;
+  } kCaps[] = {
+      {4395, &cKorvex::TwainGetAvailableBitDepths, &cKorvex::TwainGetAvailableBitDepthsCount,
+       [](cKorvex& e, int32_t n) -> double { return e.TwainGetAvailableBitDepthNo(n); }},
+      {257, &cKorvex::TwainGetAvailablePixelTypes, &cKorvex::TwainGetAvailablePixelTypesCount,
+       [](cKorvex& e, int32_t n) -> double { return e.TwainGetAvailablePixelTypeNo(n); }},
+      {kXResolution, &cKorvex::TwainGetAvailableXResolutions,
+       &cKorvex::TwainGetAvailableXResolutionsCount,
+       [](cKorvex& e, int32_t n) { return e.TwainGetAvailableXResolutionNo(n); }},
+      {4386, &cKorvex::TwainGetAvailablePaperSize, &cKorvex::TwainGetAvailablePaperSizeCount,
+       [](cKorvex& e, int32_t n) -> double { return e.TwainGetAvailablePaperSizeNo(n); }},
+      {4353, &cKorvex::TwainGetAvailableBrightness, &cKorvex::TwainGetAvailableBrightnessCount,
+       [](cKorvex& e, int32_t n) { return e.TwainGetAvailableBrightnessNo(n); }},
+  };
+  for (const auto& c : kCaps) {
+    Array<int32_t> named, generic;
+    const int32_t n = k.TwainGetAvailableCapValuesNumeric(c.cap, generic);
+    EXPECT_EQ((k.*c.all)(named), n) << c.cap;
+    EXPECT_EQ(named.values(), generic.values()) << c.cap;
+    EXPECT_EQ((k.*c.count)(), n) << c.cap;
+    for (int32_t i : {0, 1, n, n + 1})
+      EXPECT_EQ(c.no(k, i), k.TwainGetAvailableCapValueNoNumeric(c.cap, i)) << c.cap << ' ' << i;
+  }
+  EXPECT_EQ(k.TwainGetAvailablePixelTypesCount(), 3);
+  EXPECT_EQ(k.TwainGetAvailableBrightnessCount(), 0);  // not offered by this backend
+  EXPECT_EQ(k.TwainGetAvailableXResolutionNo(1), 1);   // number 1 is index 0
+  // Neither a preview interface nor the software processing options here;
+  // chunky samples, the darkest one 0, and only that is accepted.
+  EXPECT_FALSE(k.TwainHasCameraPreviewUI());
+  EXPECT_FALSE(k.TwainIsAutomaticBorderDetectionAvailable());
+  EXPECT_FALSE(k.TwainIsAutomaticDeskewAvailable());
+  EXPECT_FALSE(k.TwainIsAutomaticRotationAvailable());
+  EXPECT_EQ(k.TwainGetCurrentThreshold(), -1);
+  EXPECT_FALSE(k.TwainSetCurrentThreshold(128));
+  EXPECT_EQ(k.TwainGetCurrentPlanarChunky(), 0);
+  EXPECT_TRUE(k.TwainSetCurrentPlanarChunky(0));
+  EXPECT_FALSE(k.TwainSetCurrentPlanarChunky(1));
+  EXPECT_EQ(k.TwainGetCurrentPixelFlavor(), 0);
+  EXPECT_FALSE(k.TwainSetCurrentPixelFlavor(1));
+  EXPECT_TRUE(k.TwainCloseSource());
+  EXPECT_EQ(k.TwainGetCurrentPixelFlavor(), -1);  // no source open
+}
+
 TEST(TwainEngine, VersionGuard) {
   PrivateSane sane;
   twain::SetReportedVersionForTest(324);
