@@ -27,6 +27,8 @@ PACKAGES=(
   libimage-exiftool-perl exiv2
   # printing: libcups, a private cupsd in tests, Generic PDF PPD and the pdftopdf filter
   cups libcups2-dev cups-filters
+  # PDF pages in the viewer: rendering through poppler-cpp, decryption through libqpdf
+  libpoppler-cpp-dev libqpdf-dev
 )
 
 missing=()
