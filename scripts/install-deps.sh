@@ -33,6 +33,8 @@ PACKAGES=(
   libsane-dev sane-utils libsane1
   # viewer: the Qt 6 Widgets host (korvex_qt, korvex view) and its offscreen tests
   qt6-base-dev
+  # PDF pages in the viewer: rendering through poppler-cpp, decryption through libqpdf
+  libpoppler-cpp-dev libqpdf-dev
 )
 
 missing=()

@@ -15,6 +15,7 @@ LAYERS = {
     "viewer": 3,
     "engine": 2,
     "pdf": 1,
+    "pdfrender": 1,
     "print": 1,
     "twain": 1,
     "net": 1,

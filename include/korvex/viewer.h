@@ -54,6 +54,10 @@ enum class ViewerStatus : int32_t {
   PdfUnexpectedError = 35,
 };
 
+// The file type PDF pages are rendered to, and where (only files are used).
+enum class ViewerPdfRenderingMode : int32_t { RenderingModeBMP = 0, RenderingModeJPEG = 1 };
+enum class ViewerPdfBufferingMode : int32_t { BufferingModeFile = 0, BufferingModeMemory = 1 };
+
 enum class ViewerZoomMode : int32_t {
   Zoom100 = 1,
   ZoomFitTopage = 2,
@@ -384,6 +388,28 @@ class kxViewer {
   void put_URLMaxLength(int32_t value);
   int32_t get_URLTimeout() const;
   void put_URLTimeout(int32_t value);
+  // --- PDF pages ------------------------------------------------------------------------
+  // Opens a PDF document (a user password decrypts it into a private copy)
+  // and shows page 1; DisplayFrame and its neighbours page through it. Each
+  // page is rendered once per PdfDpiRendering into a temporary page file,
+  // deleted when the document closes.
+  ViewerStatus DisplayFromPdfFile(const std::string& sPdfFilePath,
+                                  const std::string& sPassword = "");
+  // Rendering resolution in dots per inch, also the page's resolutions; 1..2400, others ignored.
+  int32_t get_PdfDpiRendering() const;
+  void put_PdfDpiRendering(int32_t value);
+  // ViewerPdfRenderingMode: page files in BMP (0) or JPEG (1); other values are ignored.
+  int32_t get_PdfRenderingMode() const;
+  void put_PdfRenderingMode(int32_t value);
+  // ViewerPdfBufferingMode: stored only, pages always go through files.
+  int32_t get_PdfBufferingMode() const;
+  void put_PdfBufferingMode(int32_t value);
+  // True: the document is always read from a private copy, so the host's file stays free.
+  bool get_pdfForceTemporaryMode() const;
+  void put_pdfForceTemporaryMode(bool value);
+  // Stored only.
+  bool get_pdfForceUncrypt() const;
+  void put_pdfForceUncrypt(bool value);
 
   // --- Host side: C++ only, not automation members ----------------------------------
   viewer::ViewerHost& host();

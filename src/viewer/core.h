@@ -40,6 +40,9 @@ struct PaintRect {
 // viewer of the thread (the mouse-wheel handling waits while it is set).
 bool& ViewerRefreshing();
 
+// "code: text" for an error code of the PDF rendering calls; "" for an unknown code.
+std::string PdfErrorText(int32_t code);
+
 class Core : public HostEvents {
  public:
   explicit Core(std::shared_ptr<ViewerHost> host);
@@ -124,7 +127,7 @@ class Core : public HostEvents {
   void ShowError(const std::string& text);
 
   // --- Documents: sources, pages and frames, GIF animation (documents.cpp) ---
-  int16_t document_kind = 0;  // 0 none, 1 raster image
+  int16_t document_kind = 0;  // 0 none, 1 raster image, 2 PDF page
   int32_t num_pages = 0, current_page = 0;
   bool is_animated = false;
   std::vector<int32_t> frame_delays;  // milliseconds, frame 1 first
@@ -136,6 +139,23 @@ class Core : public HostEvents {
   std::string temp_image_name;  // the viewer's private copy of a shown file
   bool temp_image_in_use = false;
   bool terminated = false;
+
+  // --- PDF pages (pdf_pages.cpp) ---
+  int32_t pdf_dpi = 100;
+  int32_t pdf_rendering_mode = 0;  // 0 BMP, 1 JPEG page files
+  int32_t pdf_buffering_mode = 0;  // stored only: pages always go through files
+  bool pdf_force_temporary_mode = false;
+  bool pdf_force_uncrypt = false;  // stored only
+  int32_t pdf_document_id = 0;
+  std::vector<std::string> pdf_page_files;  // rendered by this viewer, in order
+  std::string pdf_stem;       // temporary-folder name stem, unique per viewer and process
+  std::string temp_pdf_name;  // the viewer's private copy of the document
+  bool temp_pdf_in_use = false;
+  ViewerStatus DisplayFromPdfFile(const std::string& path, const std::string& password);
+  ViewerStatus OpenPdf(std::string path, const std::string& password);
+  // False as Raise.
+  bool RenderPdfPage(int32_t page);
+  void ClosePdfDocument();
 
   // The engine whose source routines build the viewer's images; it holds the
   // viewer's use of the raster session until Terminate.

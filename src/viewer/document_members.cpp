@@ -81,8 +81,7 @@ ViewerStatus kxViewer::DisplayFromFile(const std::string& sFilePath) {
   if (path.size() > 3) {
     std::string ext = path.substr(path.size() - 3);
     for (char& ch : ext) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    // PDF documents are not rendered by this viewer.
-    if (ext == "PDF") return c.status(ViewerStatus::NotImplemented);
+    if (ext == "PDF") return c.DisplayFromPdfFile(path, "");
   }
   std::string load = path;
   std::error_code ec;
@@ -147,6 +146,7 @@ void kxViewer::ClosePicture() {
 
 void kxViewer::Close2Picture() {
   core_->DisposeNativeImage();
+  core_->ClosePdfDocument();
   core_->ResetDocumentState(false);
 }
 

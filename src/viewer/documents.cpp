@@ -204,13 +204,16 @@ ViewerStatus Core::MakePageCopy() {
 
 bool Core::ClosePicture() {
   DisposeNativeImage();
+  ClosePdfDocument();
   ResetDocumentState(false);
   ClearClient();
   return Raise(ViewerEvent::PageChange);
 }
 
 bool Core::DisplayFrame(int32_t frame) {
-  if (frame >= 1 && frame <= num_pages) {
+  if (frame >= 1 && frame <= num_pages && pdf_document_id != 0) {
+    if (!RenderPdfPage(frame)) return false;
+  } else if (frame >= 1 && frame <= num_pages) {
     if (document_kind == 1) {
       dispose_page_image(*this);
       raster::Image* img = raster::find_image(native_image);
@@ -305,6 +308,7 @@ void Core::Terminate() {
   if (animation_timer_id != 0) host_->StopTimer(animation_timer_id);
   animation_timer_id = 0;
   DisposeNativeImage();
+  ClosePdfDocument();
   engine_.reset();  // the viewer's use of the raster session ends
 }
 

@@ -258,7 +258,8 @@ TEST_F(DocumentTest, SourcesFailuresAndClosing) {
             std::make_tuple(0, 0, 0));
   EXPECT_EQ(v->DisplayFromImageRef(0), ViewerStatus::InvalidParameter);
   // A path ending in "pdf" is a PDF document.
-  EXPECT_EQ(v->DisplayFromFile((dir / "paper.PdF ").string()), ViewerStatus::NotImplemented);
+  EXPECT_EQ(v->DisplayFromFile((dir / "paper.PdF ").string()), ViewerStatus::FileNotFound);
+  EXPECT_EQ(host->message_boxes().back(), "Can't foud " + (dir / "paper.PdF").string() + " file.");
   // Close2Picture leaves the last picture on screen while no document is shown.
   ASSERT_EQ(v->DisplayFromFile((dir / "red.png").string()), ViewerStatus::Ok);
   EXPECT_EQ(centre(), 0xFF0000u);

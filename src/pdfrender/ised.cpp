@@ -1,0 +1,219 @@
+// The PDF rendering calls over poppler-cpp (documents, pages, rendering) and
+// libqpdf (decryption to a file). See ised.h for the codes.
+#define POINTERHOLDER_TRANSITION 4
+#include "pdfrender/ised.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+#include <system_error>
+#include <vector>
+
+#include "host/file_io.h"
+#include "raster/codec.h"
+#include "raster/image.h"
+
+namespace korvex::pdfrender {
+
+namespace {
+
+constexpr int32_t kCannotOpenInput = 401;
+constexpr int32_t kCannotOpenOutput = 403;
+constexpr int32_t kInvalidPassword = 404;
+constexpr int32_t kNotEncrypted = 405;
+constexpr int32_t kDamaged = 409;
+constexpr int32_t kPageOutOfRange = 411;
+constexpr int32_t kCannotRender = 412;
+
+struct Library {
+  std::map<int32_t, std::unique_ptr<poppler::document>> documents;
+  int32_t selected = 0;
+  int32_t next_id = 1;
+  int32_t last_error = 0;
+};
+
+// Documents belong to the thread that opened them, as the viewers that use them.
+Library& library() {
+  thread_local Library lib;
+  return lib;
+}
+
+int32_t fail(int32_t code) {
+  library().last_error = code;
+  return 0;
+}
+
+poppler::document* selected() {
+  Library& lib = library();
+  auto it = lib.documents.find(lib.selected);
+  return it == lib.documents.end() ? nullptr : it->second.get();
+}
+
+// poppler reports syntax problems of damaged files on stderr; the calls report them as codes.
+void quiet_poppler() {
+  static const bool once = [] {
+    poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
+    return true;
+  }();
+  (void)once;
+}
+
+// Renders one page as 32-bit BGRA rows and copies it into a raster image at
+// the page's resolution; the pixel count is checked against the pixel
+// memory limit before poppler allocates anything.
+int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
+                    std::unique_ptr<raster::Image>& out) {
+  std::unique_ptr<poppler::page> page(doc.create_page(index));
+  if (!page) return fail(kPageOutOfRange);
+  const poppler::rectf box = page->page_rect();
+  // Whole pixels covering the page, as pdftoppm sizes its pages.
+  const double w = std::ceil(box.width() * (dpi / 72.0));
+  const double h = std::ceil(box.height() * (dpi / 72.0));
+  if (!(w >= 1 && h >= 1) || w > INT32_MAX || h > INT32_MAX ||
+      w * h * 4.0 > static_cast<double>(raster::pixel_memory_limit()))
+    return fail(kCannotRender);
+  poppler::page_renderer renderer;
+  renderer.set_render_hints(poppler::page_renderer::antialiasing |
+                            poppler::page_renderer::text_antialiasing);
+  renderer.set_image_format(poppler::image::format_argb32);
+  const poppler::image img = renderer.render_page(page.get(), dpi, dpi, 0, 0, static_cast<int>(w),
+                                                   static_cast<int>(h));
+  if (!img.is_valid() || img.format() != poppler::image::format_argb32) return fail(kCannotRender);
+  if (raster::Image::create(img.width(), img.height(), raster::pf::k24bppRGB, out) !=
+          raster::Status::Ok ||
+      out->write_pixels(raster::Rect{0, 0, img.width(), img.height()}, raster::pf::k32bppARGB,
+                        reinterpret_cast<const uint8_t*>(img.const_data()),
+                        img.bytes_per_row()) != raster::Status::Ok ||
+      out->set_resolution(static_cast<float>(dpi), static_cast<float>(dpi)) != raster::Status::Ok)
+    return fail(kCannotRender);
+  return 1;
+}
+
+const raster::Encoder* encoder_for(const raster::Guid& format) {
+  for (const raster::Encoder& e : raster::encoders())
+    if (e.format == format) return &e;
+  return nullptr;
+}
+
+}  // namespace
+
+int32_t iSEDDecryptFile(const std::string& in, const std::string& out,
+                        const std::string& password) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(in, ec)) return fail(kCannotOpenInput);
+  bool wrote = false;
+  try {
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(in.c_str(), password.c_str());
+    if (!pdf.isEncrypted()) return fail(kNotEncrypted);
+    wrote = true;  // from here a failure may leave part of the output behind
+    QPDFWriter writer(pdf, out.c_str());
+    writer.setPreserveEncryption(false);
+    writer.write();
+    return 1;
+  } catch (const QPDFExc& e) {
+    if (wrote) std::filesystem::remove(out, ec);
+    switch (e.getErrorCode()) {
+      case qpdf_e_password:
+        return fail(kInvalidPassword);
+      case qpdf_e_system:
+        return fail(wrote ? kCannotOpenOutput : kCannotOpenInput);
+      default:
+        return fail(kDamaged);
+    }
+  } catch (const std::exception&) {
+    // QPDFWriter reports an output it cannot create as a system error.
+    if (wrote) std::filesystem::remove(out, ec);
+    return fail(wrote ? kCannotOpenOutput : kDamaged);
+  }
+}
+
+int32_t iSEDLastErrorCode() {
+  return library().last_error;
+}
+
+int32_t iSEDLoadFromFile(const std::string& path) {
+  quiet_poppler();
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return fail(kCannotOpenInput);
+  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path));
+  if (!doc) return fail(kDamaged);
+  Library& lib = library();
+  const int32_t id = lib.next_id++;
+  lib.documents.emplace(id, std::move(doc));
+  lib.selected = id;
+  return 1;
+}
+
+int32_t iSEDDocumentID(int32_t index) {
+  return index == 1 && selected() != nullptr ? library().selected : 0;
+}
+
+int32_t iSEDSelectDocument(int32_t id) {
+  Library& lib = library();
+  if (lib.documents.count(id) == 0) return 0;
+  lib.selected = id;
+  return 1;
+}
+
+int32_t iSEDEncrypted() {
+  poppler::document* doc = selected();
+  // A document still locked has not read its encryption dictionary yet.
+  return doc != nullptr && (doc->is_locked() || doc->is_encrypted()) ? 1 : 0;
+}
+
+int32_t iSEDSetPassword(const std::string& password) {
+  poppler::document* doc = selected();
+  if (doc == nullptr) return 0;
+  if (!doc->is_locked()) return 1;
+  // unlock() answers whether the document is still locked.
+  if (doc->unlock(password, password)) return fail(kInvalidPassword);
+  return 1;
+}
+
+int32_t iSEDUnencrypt() {
+  poppler::document* doc = selected();
+  return doc != nullptr && !doc->is_locked() ? 1 : 0;
+}
+
+int32_t iSEDPageCount() {
+  poppler::document* doc = selected();
+  return doc != nullptr && !doc->is_locked() ? doc->pages() : 0;
+}
+
+int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32_t options,
+                                 const std::string& file) {
+  poppler::document* doc = selected();
+  if (doc == nullptr || doc->is_locked()) return fail(kInvalidPassword);
+  if (first != last || first < 1 || first > doc->pages()) return fail(kPageOutOfRange);
+  if (dpi < 1 || (options != 0 && options != 1)) return fail(kCannotRender);
+  std::unique_ptr<raster::Image> img;
+  if (render_page(*doc, first - 1, dpi, img) == 0) return 0;
+  const raster::Encoder* enc =
+      encoder_for(options == 1 ? raster::guids::kFormatJpeg : raster::guids::kFormatBmp);
+  std::vector<uint8_t> bytes;
+  if (enc == nullptr || raster::encode_to_memory(*enc, *img, {}, bytes) != raster::Status::Ok)
+    return fail(kCannotRender);
+  if (host::write_file_atomically(file, bytes.data(), bytes.size()) != raster::Status::Ok)
+    return fail(kCannotOpenOutput);
+  return 1;
+}
+
+int32_t iSEDRemoveDocument(int32_t id) {
+  Library& lib = library();
+  if (lib.documents.erase(id) == 0) return 0;
+  if (lib.selected == id) lib.selected = 0;
+  return 1;
+}
+
+}  // namespace korvex::pdfrender
