@@ -1,11 +1,8 @@
 // The PDF rendering calls over poppler-cpp (documents, pages, rendering) and
-// libqpdf (decryption to a file). See ised.h for the codes.
-#define POINTERHOLDER_TRANSITION 4
+// libqpdf (decryption to a file, qpdf_decrypt.cpp). See ised.h for the codes.
 #include "pdfrender/ised.h"
+#include "pdfrender/qpdf_decrypt.h"
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <cmath>
 #include <filesystem>
@@ -29,7 +26,6 @@ namespace {
 constexpr int32_t kCannotOpenInput = 401;
 constexpr int32_t kCannotOpenOutput = 403;
 constexpr int32_t kInvalidPassword = 404;
-constexpr int32_t kNotEncrypted = 405;
 constexpr int32_t kDamaged = 409;
 constexpr int32_t kPageOutOfRange = 411;
 constexpr int32_t kCannotRender = 412;
@@ -110,32 +106,8 @@ int32_t iSEDDecryptFile(const std::string& in, const std::string& out,
                         const std::string& password) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(in, ec)) return fail(kCannotOpenInput);
-  bool wrote = false;
-  try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processFile(in.c_str(), password.c_str());
-    if (!pdf.isEncrypted()) return fail(kNotEncrypted);
-    wrote = true;  // from here a failure may leave part of the output behind
-    QPDFWriter writer(pdf, out.c_str());
-    writer.setPreserveEncryption(false);
-    writer.write();
-    return 1;
-  } catch (const QPDFExc& e) {
-    if (wrote) std::filesystem::remove(out, ec);
-    switch (e.getErrorCode()) {
-      case qpdf_e_password:
-        return fail(kInvalidPassword);
-      case qpdf_e_system:
-        return fail(wrote ? kCannotOpenOutput : kCannotOpenInput);
-      default:
-        return fail(kDamaged);
-    }
-  } catch (const std::exception&) {
-    // QPDFWriter reports an output it cannot create as a system error.
-    if (wrote) std::filesystem::remove(out, ec);
-    return fail(wrote ? kCannotOpenOutput : kDamaged);
-  }
+  const int32_t code = DecryptWithQpdf(in, out, password);
+  return code == 0 ? 1 : fail(code);
 }
 
 int32_t iSEDLastErrorCode() {
