@@ -32,6 +32,7 @@ LAYERS = {
 PUBLIC_HEADERS = {
     "korvex/korvex.h": "automation",
     "korvex/automation.h": "automation",
+    "korvex/pipeline.h": "automation",
     "korvex/variant.h": "automation",
     "korvex/engine.h": "engine",
     "korvex/viewer.h": "viewer",

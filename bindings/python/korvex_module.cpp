@@ -290,6 +290,9 @@ std::string docstring(const ax::Member& m) {
 
 }  // namespace
 
+// Batch pipelines (pipeline_module.cpp).
+void bind_pipeline(py::module_& m, const py::object& dispatch_error);
+
 PYBIND11_MODULE(korvex, m) {
   m.doc() = "Korvex imaging engine: automation objects with late-bound members";
   dispatch_error = py::reinterpret_borrow<py::object>(
@@ -442,4 +445,6 @@ PYBIND11_MODULE(korvex, m) {
     return out;
   });
   m.attr("__version__") = korvex::kVersion;
+  // Batch pipelines and the korvex.batch driver.
+  bind_pipeline(m, dispatch_error);
 }

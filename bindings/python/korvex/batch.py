@@ -1,0 +1,223 @@
+"""Batches on Dask's distributed scheduler: the pipeline of ``korvex --batch``
+run over inputs spread across the worker threads of a cluster.
+
+    python3 -m korvex.batch [--scheduler tcp://HOST:8786] [--workers N] [--threads N]
+                            [--report FILE] [--no-progress] INPUTS... -- PIPELINE...
+
+``{}`` in the pipeline is the input, ``{stem}`` its file name without extension.
+Each input runs on a new engine created on the worker thread that runs it (the
+engine and its per-thread state never leave that thread). An input whose
+pipeline fails, or whose task raises, is tried once more; a worker that dies
+has its inputs run again elsewhere by the scheduler. Every input gets one line
+of the report, the JSON line ``korvex --batch --report`` writes. Without
+--scheduler a local cluster of worker processes is started and stopped.
+
+Workers import the module too: on a real cluster, start ``dask worker`` with
+the module on its PYTHONPATH.
+"""
+import argparse
+import json
+import os
+import sys
+import time
+
+import korvex
+
+__all__ = ["run", "run_one", "main"]
+
+
+def run_one(words, path, attempt=1):
+    """One input on the calling worker thread: the result dict of korvex.run_pipeline."""
+    return korvex.run_pipeline(words, path, attempt)
+
+
+def _failed_task(path, attempt, error):
+    """The result of a task that raised instead of returning (its worker lost, ...)."""
+    result = {"input": path, "exit_code": 2, "status": None, "status_name": None,
+              "outputs": [], "values": [], "seconds": 0.0, "attempts": attempt,
+              "error": f"{type(error).__name__}: {error}"}
+    keys = ("input", "status", "status_name", "outputs", "values", "seconds", "attempts", "error")
+    result["report"] = json.dumps({k: result[k] for k in keys})
+    return result
+
+
+def run(client, inputs, words, on_result=None, task=run_one, window=None):
+    """Runs the pipeline `words` over `inputs` on a dask.distributed client.
+
+    Calls on_result(result) once per input as it finishes (after its retry, if
+    any) and returns the results in the order they finished. At most `window`
+    tasks are queued at a time (four per worker thread by default), so a batch
+    of millions of inputs does not flood the scheduler.
+    """
+    from distributed import as_completed
+
+    korvex.parse_pipeline(words)  # a word that is no member stops here, not on every input
+    if window is None:
+        window = 4 * max(1, sum(client.nthreads().values()))
+    pending = iter(inputs)
+    owner = {}  # future -> (input, attempt)
+    queue = as_completed()
+
+    def submit(path, attempt):
+        future = client.submit(task, words, path, attempt, pure=False)
+        owner[future] = (path, attempt)
+        queue.add(future)
+
+    for path in pending:
+        submit(path, 1)
+        if len(owner) >= window:
+            break
+    results = []
+    for future in queue:
+        path, attempt = owner.pop(future)
+        if future.status == "finished":
+            result = future.result()
+        else:
+            result = _failed_task(path, attempt, future.exception())
+        future.release()
+        if result["exit_code"] != 0 and attempt == 1:
+            submit(path, 2)
+            continue
+        results.append(result)
+        if on_result is not None:
+            on_result(result)
+        if len(owner) < window:
+            path = next(pending, None)
+            if path is not None:
+                submit(path, 1)
+    return results
+
+
+class _Progress:
+    """Progress on stderr, as korvex --batch shows it: a bar redrawn in place on
+    a terminal, else a plain line for each further whole percent done."""
+
+    def __init__(self, total, enabled):
+        self.total, self.start = total, time.monotonic()
+        self.mode = "off" if not enabled else "bar" if sys.stderr.isatty() else "lines"
+        self.last_draw, self.last_percent = 0.0, -1
+
+    def figures(self, done, failed):
+        rate = done / max(time.monotonic() - self.start, 1e-9)
+        left = "-:--"
+        if done:
+            s = round((self.total - done) / rate)
+            left = f"{s // 3600}:{s // 60 % 60:02}:{s % 60:02}" if s >= 3600 else f"{s // 60}:{s % 60:02}"
+        return f"{rate:.1f}/s, {left} left, {failed} failed"
+
+    def update(self, done, failed):
+        last = done == self.total
+        if self.mode == "bar":
+            now = time.monotonic()
+            if not last and now - self.last_draw < 0.1:
+                return
+            self.last_draw = now
+            filled = done * 30 // self.total if self.total else 30
+            sys.stderr.write(f"\r{done}/{self.total} [{'#' * filled}{' ' * (30 - filled)}] "
+                             f"{self.figures(done, failed)}\033[K")
+        elif self.mode == "lines":
+            percent = done * 100 // self.total if self.total else 100
+            if done == 0 or (percent == self.last_percent and not last):
+                return
+            self.last_percent = percent
+            sys.stderr.write(f"korvex: {done}/{self.total} inputs, {self.figures(done, failed)}\n")
+        sys.stderr.flush()
+
+    def clear(self):
+        if self.mode == "bar":
+            sys.stderr.write("\r\033[K")
+
+    def finish(self):
+        if self.mode == "bar" and self.last_draw:
+            sys.stderr.write("\n")
+
+
+def _parse(argv):
+    if "--" not in argv:
+        raise SystemExit("korvex.batch: needs inputs, --, and a pipeline")
+    split = argv.index("--")
+    parser = argparse.ArgumentParser(prog="python3 -m korvex.batch",
+                                     description=__doc__.split("\n\n")[0])
+    parser.add_argument("--scheduler", help="address of a running scheduler, tcp://HOST:8786")
+    parser.add_argument("--workers", type=int, default=None,
+                        help="local cluster: worker processes (default: one per core)")
+    parser.add_argument("--threads", type=int, default=1,
+                        help="local cluster: threads per worker (default 1)")
+    parser.add_argument("--report", help="write one JSON line per input as it finishes")
+    parser.add_argument("--no-progress", action="store_true", help="no progress on stderr")
+    parser.add_argument("inputs", nargs="+")
+    args = parser.parse_args(argv[:split])
+    args.pipeline = argv[split + 1:]
+    if not args.pipeline:
+        parser.error("needs a pipeline after --")
+    return args
+
+
+def main(argv=None):
+    args = _parse(sys.argv[1:] if argv is None else argv)
+    try:
+        korvex.parse_pipeline(args.pipeline)
+    except korvex.DispatchError as error:
+        print(error, file=sys.stderr)
+        return 2
+    try:
+        report = open(args.report, "w", encoding="utf-8") if args.report else None
+    except OSError as error:
+        print(f"korvex.batch: cannot write the report {args.report}: {error}", file=sys.stderr)
+        return 2
+
+    from distributed import Client, LocalCluster
+
+    # The task is korvex.batch.run_one, which workers import, even when this
+    # file runs as __main__.
+    from korvex.batch import run as run_batch, run_one as task
+
+    cluster = None
+    if args.scheduler:
+        client = Client(args.scheduler)
+    else:
+        cluster = LocalCluster(n_workers=args.workers or os.cpu_count() or 1,
+                               threads_per_worker=args.threads, processes=True,
+                               dashboard_address=None)
+        client = Client(cluster)
+    progress = _Progress(len(args.inputs), not args.no_progress)
+    failures = []
+    done = 0
+
+    def on_result(result):
+        nonlocal done
+        done += 1
+        if report is not None:
+            report.write(result["report"] + "\n")
+            report.flush()
+        if result["values"]:
+            progress.clear()
+            print(f"{result['input']}: " + "\n  ".join(result["values"]), flush=True)
+        if result["exit_code"] != 0:
+            failures.append(result)
+        progress.update(done, len(failures))
+
+    progress.update(0, 0)
+    try:
+        run_batch(client, args.inputs, args.pipeline, on_result, task=task)
+    finally:
+        progress.finish()
+        client.close()
+        if cluster is not None:
+            cluster.close()
+        if report is not None:
+            report.close()
+    seconds = time.monotonic() - progress.start
+    total = len(args.inputs)
+    print(f"{total - len(failures)} of {total} inputs done, {len(failures)} failed "
+          f"({seconds:.1f} s, {total / max(seconds, 1e-9):.1f} inputs/s)", file=sys.stderr)
+    for result in failures[:50]:
+        print(f"  {result['input']}: {result['error']} (tried {result['attempts']} times)",
+              file=sys.stderr)
+    if len(failures) > 50:
+        print(f"  ... and {len(failures) - 50} more", file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
