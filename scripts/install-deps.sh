@@ -35,6 +35,8 @@ PACKAGES=(
   qt6-base-dev
   # PDF pages in the viewer: rendering through poppler-cpp, decryption through libqpdf
   libpoppler-cpp-dev libqpdf-dev
+  # batches: python3 -m korvex.batch on Dask's distributed scheduler
+  python3-distributed
 )
 
 missing=()
