@@ -49,7 +49,8 @@ void bind_pipeline(py::module_& m, const py::object& dispatch_error) {
         d["input"] = input;
         d["exit_code"] = r.exit_code;
         d["status"] = r.status ? py::object(py::int_(*r.status)) : py::object(py::none());
-        const char* name = r.status ? korvex::StatusName(static_cast<korvex::cKorvexStatus>(*r.status)) : "";
+        const char* name =
+            r.status ? korvex::StatusName(static_cast<korvex::cKorvexStatus>(*r.status)) : "";
         d["status_name"] = *name ? py::object(py::str(name)) : py::object(py::none());
         d["outputs"] = r.outputs;
         d["values"] = r.values;

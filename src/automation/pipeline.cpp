@@ -22,8 +22,8 @@ const ClassInfo& engine_class() {
 
 // Turns a word into the argument of a parameter: "$name" is a kept result;
 // everything else is the automation layer's word syntax.
-bool make_argument(const std::string& word, const Param* p, const std::map<std::string, Variant>& kept,
-                   Variant& out, std::string& error) {
+bool make_argument(const std::string& word, const Param* p,
+                   const std::map<std::string, Variant>& kept, Variant& out, std::string& error) {
   if (word.size() > 1 && word[0] == '$') {
     auto it = kept.find(word.substr(1));
     if (it == kept.end()) {
@@ -71,11 +71,21 @@ void json_string(std::string& out, const std::string& s) {
   for (const char ch : s) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];

@@ -198,7 +198,8 @@ int run_batch_command(const std::vector<std::string>& args) {
   for (size_t f = 0; f < failures.size(); ++f) {
     const ax::PipelineResult& r = failures[f].second;
     if (f < kListed) std::fprintf(stderr, "  %s: %s\n", failures[f].first.c_str(), r.error.c_str());
-    const std::string key = r.status ? r.error.substr(r.error.find(": status ") + 9) : "call not made";
+    const std::string key =
+        r.status ? r.error.substr(r.error.find(": status ") + 9) : "call not made";
     ++by_status[key];
   }
   if (failures.size() > kListed) {
@@ -210,7 +211,8 @@ int run_batch_command(const std::vector<std::string>& args) {
     std::stable_sort(tally.begin(), tally.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
     std::string text;
-    for (const auto& [name, n] : tally) text += (text.empty() ? "" : ", ") + name + ": " + std::to_string(n);
+    for (const auto& [name, n] : tally)
+      text += (text.empty() ? "" : ", ") + name + ": " + std::to_string(n);
     std::fprintf(stderr, "failures by status: %s\n", text.c_str());
   }
   return failures.empty() ? 0 : 1;

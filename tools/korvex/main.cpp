@@ -109,7 +109,8 @@ void usage() {
   std::printf(
       "usage: korvex -Member [args...] [-Member [args...]]...\n"
       "       korvex --script FILE\n"
-      "       korvex --batch [-j N] [--report FILE] [--no-progress] INPUTS... -- -Member [args...]...\n"
+      "       korvex --batch [-j N] [--report FILE] [--no-progress]\n"
+      "                      INPUTS... -- -Member [args...]...\n"
       "       korvex --members [CLASS] | --help [MEMBER] | --version\n"
 #ifdef KORVEX_VIEW
       "       korvex view FILE...  (a window: PageUp/PageDown, 1 F W H V zoom modes,\n"
@@ -164,7 +165,8 @@ int main(int argc, char** argv) {
   if (args[0] == "view") return run_view(std::vector<std::string>(args.begin() + 1, args.end()));
 #endif
   if (args[0] == "--members") return list_members(args.size() > 1 ? args[1] : "cKorvex");
-  if (args[0] == "--batch") return run_batch_command(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (args[0] == "--batch")
+    return run_batch_command(std::vector<std::string>(args.begin() + 1, args.end()));
   std::vector<Call> calls;
   std::string error;
   const bool ok = args[0] == "--script" ? (args.size() == 2 && parse_script(args[1], calls, error))

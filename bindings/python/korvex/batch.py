@@ -73,7 +73,11 @@ def run(client, inputs, words, on_result=None, task=run_one, window=None):
         if future.status == "finished":
             result = future.result()
         else:
-            result = _failed_task(path, attempt, future.exception())
+            try:
+                error = future.exception()
+            except Exception as cancelled:  # cancelled: there is no exception to fetch
+                error = cancelled
+            result = _failed_task(path, attempt, error)
         future.release()
         if result["exit_code"] != 0 and attempt == 1:
             submit(path, 2)
@@ -133,11 +137,10 @@ class _Progress:
 
 
 def _parse(argv):
-    if "--" not in argv:
-        raise SystemExit("korvex.batch: needs inputs, --, and a pipeline")
-    split = argv.index("--")
-    parser = argparse.ArgumentParser(prog="python3 -m korvex.batch",
-                                     description=__doc__.split("\n\n")[0])
+    split = argv.index("--") if "--" in argv else len(argv)
+    parser = argparse.ArgumentParser(
+        prog="python3 -m korvex.batch", description=__doc__.split("\n\n")[0],
+        usage="%(prog)s [options] INPUTS... -- -Member [args...]...")
     parser.add_argument("--scheduler", help="address of a running scheduler, tcp://HOST:8786")
     parser.add_argument("--workers", type=int, default=None,
                         help="local cluster: worker processes (default: one per core)")
@@ -149,7 +152,7 @@ def _parse(argv):
     args = parser.parse_args(argv[:split])
     args.pipeline = argv[split + 1:]
     if not args.pipeline:
-        parser.error("needs a pipeline after --")
+        parser.error("needs inputs, --, and a pipeline")
     return args
 
 
@@ -191,7 +194,8 @@ def main(argv=None):
             report.write(result["report"] + "\n")
             report.flush()
         if result["values"]:
-            progress.clear()
+            if sys.stdout.isatty():
+                progress.clear()
             print(f"{result['input']}: " + "\n  ".join(result["values"]), flush=True)
         if result["exit_code"] != 0:
             failures.append(result)
