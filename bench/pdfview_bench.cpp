@@ -120,9 +120,10 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::remove_all(work);
-  std::printf("PDF pages in the viewer (100-page A4 document, %d dpi, 1240 x 1754 pixels a page),\n"
-              "median ms of %d runs, against pdftoppm of the same pages (whole command)\n",
-              kDpi, runs);
+  std::printf(
+      "PDF pages in the viewer (100-page A4 document, %d dpi, 1240 x 1754 pixels a page),\n"
+      "median ms of %d runs, against pdftoppm of the same pages (whole command)\n",
+      kDpi, runs);
   const double a = median(open_ms), b = median(peer_open_ms);
   const double c = median(page_ms), d = median(peer_page_ms);
   std::printf("  open, show page 50      korvex %8.1f | pdftoppm -f 50 -l 50 %8.1f  x%5.2f\n", a, b,

@@ -17,25 +17,49 @@ struct ChildInfo {
   const char* under;
 };
 constexpr ChildInfo kChildren[] = {
-    {"HScroll", ""},           {"VScroll", ""},          {"shCorner", ""},
-    {"shRect", ""},            {"menu", ""},             {"mnframes", "menu"},
-    {"mnfirstframe", "mnframes"}, {"mnpreviousframe", "mnframes"}, {"mnnextframe", "mnframes"},
-    {"mnlastframe", "mnframes"},  {"mnplaygif", "mnframes"},       {"mnstopgif", "mnframes"},
-    {"mnRotation", "menu"},    {"mn90", "mnRotation"},   {"mn180", "mnRotation"},
-    {"mn270", "mnRotation"},   {"mnflipx", "mnRotation"}, {"mn90flipx", "mnRotation"},
-    {"mn180Flipx", "mnRotation"}, {"mn270FlipX", "mnRotation"}, {"mnscroll", "menu"},
-    {"mnclipboard", "menu"},   {"mnzoom", "menu"},       {"mnZoomin", "mnzoom"},
-    {"mnzoomout", "mnzoom"},   {"mnzoom100", "mnzoom"},  {"mnzoomfit", "mnzoom"},
-    {"mnZoomwidth", "mnzoom"}, {"mnZoomheight", "mnzoom"}, {"mnzoomrect", "mnzoom"},
-    {"mnzoomviewer", "mnzoom"}, {"mnmousemode", "menu"},  {"mnstandard", "mnmousemode"},
-    {"mnhandcursor", "mnmousemode"}, {"mnareaselection", "mnmousemode"},
+    {"HScroll", ""},
+    {"VScroll", ""},
+    {"shCorner", ""},
+    {"shRect", ""},
+    {"menu", ""},
+    {"mnframes", "menu"},
+    {"mnfirstframe", "mnframes"},
+    {"mnpreviousframe", "mnframes"},
+    {"mnnextframe", "mnframes"},
+    {"mnlastframe", "mnframes"},
+    {"mnplaygif", "mnframes"},
+    {"mnstopgif", "mnframes"},
+    {"mnRotation", "menu"},
+    {"mn90", "mnRotation"},
+    {"mn180", "mnRotation"},
+    {"mn270", "mnRotation"},
+    {"mnflipx", "mnRotation"},
+    {"mn90flipx", "mnRotation"},
+    {"mn180Flipx", "mnRotation"},
+    {"mn270FlipX", "mnRotation"},
+    {"mnscroll", "menu"},
+    {"mnclipboard", "menu"},
+    {"mnzoom", "menu"},
+    {"mnZoomin", "mnzoom"},
+    {"mnzoomout", "mnzoom"},
+    {"mnzoom100", "mnzoom"},
+    {"mnzoomfit", "mnzoom"},
+    {"mnZoomwidth", "mnzoom"},
+    {"mnZoomheight", "mnzoom"},
+    {"mnzoomrect", "mnzoom"},
+    {"mnzoomviewer", "mnzoom"},
+    {"mnmousemode", "menu"},
+    {"mnstandard", "mnmousemode"},
+    {"mnhandcursor", "mnmousemode"},
+    {"mnareaselection", "mnmousemode"},
     {"mnautozoom", "mnmousemode"},
 };
 
 bool iequals(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size() && b[i] != '\0'; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return i == a.size() && b[i] == '\0';
 }

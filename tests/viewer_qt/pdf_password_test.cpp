@@ -45,14 +45,15 @@ class PdfPasswordTest : public ::testing::Test {
     }
     k.PdfSavePdf();
     locked = (dir / "locked.pdf").string();
-    ASSERT_EQ(std::system(("qpdf --encrypt user owner 256 -- '" + plain + "' '" + locked + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("qpdf --encrypt user owner 256 -- '" + plain + "' '" + locked + "'").c_str()),
+        0);
   }
   void TearDown() override { fs::remove_all(dir); }
 
   // Opens the locked document, answering each password dialog with the next
   // answer (nullopt: Cancel); returns the status and the dialogs' texts.
-  ViewerStatus open(qt::ViewerWidget& w, std::vector<std::optional<QString>> answers,
-                    std::vector<QString>& prompts) {
+  ViewerStatus open(std::vector<std::optional<QString>> answers, std::vector<QString>& prompts) {
     QTimer typist;
     QObject::connect(&typist, &QTimer::timeout, [&]() {
       auto* d = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
@@ -61,12 +62,8 @@ class PdfPasswordTest : public ::testing::Test {
       EXPECT_EQ(d->textEchoMode(), QLineEdit::Password);
       const std::optional<QString> a = answers.front();
       answers.erase(answers.begin());
-      if (a) {
-        d->setTextValue(*a);
-        d->accept();
-      } else {
-        d->reject();
-      }
+      if (a) d->setTextValue(*a);
+      a ? d->accept() : d->reject();
     });
     typist.start(10);
     return qt::DisplayPdfAskingPassword(w, locked);
@@ -74,14 +71,12 @@ class PdfPasswordTest : public ::testing::Test {
 
   fs::path dir;
   std::string locked;
+  qt::ViewerWidget w;
 };
 
 TEST_F(PdfPasswordTest, DialogRetriesAWrongPasswordAndCancelGivesUp) {
-  qt::ViewerWidget w;
-  w.resize(200, 150);
-  w.show();
   std::vector<QString> prompts;
-  EXPECT_EQ(open(w, {QString("wrong"), QString("user")}, prompts), ViewerStatus::Ok);
+  EXPECT_EQ(open({QString("wrong"), QString("user")}, prompts), ViewerStatus::Ok);
   ASSERT_EQ(prompts.size(), 2u);
   EXPECT_TRUE(prompts[0].startsWith("locked.pdf is protected by a password."));
   EXPECT_TRUE(prompts[1].startsWith("The password supplied is incorrect."));
@@ -91,14 +86,13 @@ TEST_F(PdfPasswordTest, DialogRetriesAWrongPasswordAndCancelGivesUp) {
   EXPECT_FALSE(w.viewer().get_SilentMode());  // restored
 
   prompts.clear();
-  EXPECT_EQ(open(w, {QString("wrong"), std::nullopt}, prompts), ViewerStatus::PdfBadPassword);
+  EXPECT_EQ(open({QString("wrong"), std::nullopt}, prompts), ViewerStatus::PdfBadPassword);
   EXPECT_EQ(prompts.size(), 2u);
   EXPECT_EQ(w.viewer().GetNativeImage(), 0);
-  EXPECT_EQ(open(w, {std::nullopt}, prompts), ViewerStatus::PdfNeedPassword);
+  EXPECT_EQ(open({std::nullopt}, prompts), ViewerStatus::PdfNeedPassword);
 }
 
 TEST_F(PdfPasswordTest, RemovedChildrenLeaveTheWidget) {
-  qt::ViewerWidget w;
   w.resize(200, 150);
   w.show();
   kxViewer& v = w.viewer();
@@ -113,10 +107,10 @@ TEST_F(PdfPasswordTest, RemovedChildrenLeaveTheWidget) {
   // Layout and the zoom items' checks still run, touching nothing removed.
   EXPECT_EQ(v.DisplayFromPdfFile((dir / "plain.pdf").string()), ViewerStatus::Ok);
   EXPECT_EQ(v.SetZoom(400), ViewerStatus::Ok);
+  EXPECT_TRUE(w.horizontalBar()->isVisible());
   EXPECT_EQ(v.RemoveObject("menu"), ViewerStatus::Ok);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(w.popupMenu(), nullptr);
-  EXPECT_TRUE(w.horizontalBar()->isVisible());
 }
 
 }  // namespace
