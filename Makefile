@@ -43,6 +43,7 @@ bench: build-release
 	bash bench/print_peers.sh build/release
 	bash bench/net_peers.sh build/release
 	bash bench/twain_peers.sh build/release
+	./build/release/bench/pdfview_bench
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

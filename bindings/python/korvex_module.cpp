@@ -7,6 +7,7 @@
 //   status, data, size = e.SaveAsByteArray(None, None, "png")   # by-reference results
 //
 //   v = korvex.kxViewer(width=400, height=300)   # a viewer on a headless host
+//                                        # (korvex.KxViewerCnt: the second control)
 //   v.ZoomStep = 25                      # properties read and write as attributes
 //   v.on("Resize", lambda: print("resized"))
 //   v.resize_client(640, 480)
@@ -185,7 +186,8 @@ class AutoObject {
   // The headless host of a viewer; raises for other objects.
   korvex::viewer::HeadlessHost& headless() const {
     korvex::viewer::HeadlessHost* h = nullptr;
-    if (std::string(obj_.cls()->name) == "kxViewer")
+    const std::string cls = obj_.cls()->name;
+    if (cls == "kxViewer" || cls == "KxViewerCnt")
       h = dynamic_cast<korvex::viewer::HeadlessHost*>(&static_cast<korvex::kxViewer*>(obj_.get())->host());
     if (h == nullptr) raise_dispatch(std::string(obj_.cls()->name) + " has no headless host");
     return *h;
@@ -412,22 +414,31 @@ PYBIND11_MODULE(korvex, m) {
     return AutoObject(std::move(o));
   });
   for (const ax::ClassInfo* c : ax::Classes()) {
-    if (std::string(c->name) == "kxViewer") continue;
+    const std::string name = c->name;
+    if (name == "kxViewer" || name == "KxViewerCnt") continue;
     const std::string progid = c->progid;
     m.def(c->name, [progid]() { return AutoObject(ax::CreateObject(progid)); });
   }
-  m.def(
-      "kxViewer",
-      [](int32_t width, int32_t height) {
-        if (width < 0 || height < 0 || !korvex::viewer::HeadlessHost::SizeFits(width, height))
-          raise_dispatch("a client area of " + std::to_string(width) + " x " +
-                         std::to_string(height) + " pixels cannot be made");
-        auto viewer = std::make_shared<korvex::kxViewer>(
-            std::make_shared<korvex::viewer::HeadlessHost>(width, height));
-        return AutoObject(ax::Object(ax::FindClass("kxViewer"), viewer));
-      },
-      py::arg("width") = 400, py::arg("height") = 300,
-      "A viewer on a headless host whose client area is width x height pixels.");
+  // The two viewer controls: the same viewer on a headless host under either identity.
+  for (const char* name : {"kxViewer", "KxViewerCnt"}) {
+    const std::string cls = name;
+    m.def(
+        name,
+        [cls](int32_t width, int32_t height) {
+          if (width < 0 || height < 0 || !korvex::viewer::HeadlessHost::SizeFits(width, height))
+            raise_dispatch("a client area of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels cannot be made");
+          auto host = std::make_shared<korvex::viewer::HeadlessHost>(width, height);
+          std::shared_ptr<korvex::kxViewer> viewer;
+          if (cls == "KxViewerCnt")
+            viewer = std::make_shared<korvex::KxViewerCnt>(host);
+          else
+            viewer = std::make_shared<korvex::kxViewer>(host);
+          return AutoObject(ax::Object(ax::FindClass(cls), viewer));
+        },
+        py::arg("width") = 400, py::arg("height") = 300,
+        "A viewer on a headless host whose client area is width x height pixels.");
+  }
   m.def("members", [](const std::string& cls) {
     const ax::ClassInfo* c = ax::FindClass(cls);
     if (c == nullptr) raise_dispatch("no class " + cls);

@@ -155,6 +155,15 @@ class ViewerEventSink {
   virtual void OnViewerEvent(ViewerEvent event, ViewerEventArgs& args) = 0;
 };
 
+// --- Second viewer control ---------------------------------------------------------------
+// The two viewer controls are one implementation under two identities: the
+// same members, behaviour and events, told apart by their automation identity
+// and by the dispatch ids of their members and events.
+enum class ViewerControl : int32_t { kxViewer = 0, KxViewerCnt = 1 };
+// The dispatch id `event` is raised with by a control of that identity
+// (ViewerEvent's own value for kxViewer); 0 for a value that is no event.
+int32_t ViewerEventDispatchId(ViewerControl control, ViewerEvent event);
+
 namespace viewer {
 class ViewerHost;
 class Core;
@@ -163,7 +172,7 @@ class Core;
 class kxViewer {
  public:
   explicit kxViewer(std::shared_ptr<viewer::ViewerHost> host);
-  ~kxViewer();
+  virtual ~kxViewer();
   kxViewer(const kxViewer&) = delete;
   kxViewer& operator=(const kxViewer&) = delete;
 
@@ -411,7 +420,19 @@ class kxViewer {
   bool get_pdfForceUncrypt() const;
   void put_pdfForceUncrypt(bool value);
 
+  // --- Second viewer control: child controls ---------------------------------------------
+  // Removes a child control by name (case-insensitive): "HScroll", "VScroll",
+  // "shCorner", "shRect", "menu" or an item of the menu ("mnzoom", "mnzoom100"...;
+  // an item with a submenu goes with its items). The host stops showing it and
+  // the viewer never uses it again: a removed bar takes no room and is no longer
+  // set, though the image still scrolls by hand, keys and members. An unknown
+  // name gives InvalidParameter, a control already removed WrongState; both
+  // are only returned, leaving LastStatus as it was.
+  ViewerStatus RemoveObject(const std::string& sControlName);
+
   // --- Host side: C++ only, not automation members ----------------------------------
+  // The identity the control was created under.
+  ViewerControl Control() const { return control_; }
   viewer::ViewerHost& host();
   // Result of the last operation.
   ViewerStatus LastStatus() const;
@@ -419,8 +440,19 @@ class kxViewer {
   void Unadvise(const std::shared_ptr<ViewerEventSink>& sink);
   viewer::Core& core();
 
+ protected:
+  kxViewer(std::shared_ptr<viewer::ViewerHost> host, ViewerControl control);
+
  private:
   std::unique_ptr<viewer::Core> core_;
+  ViewerControl control_ = ViewerControl::kxViewer;
+};
+
+// The second viewer control: kxViewer's members and behaviour under its own
+// identity (Korvex.KxViewerCnt), its events raised with its own dispatch ids.
+class KxViewerCnt final : public kxViewer {
+ public:
+  explicit KxViewerCnt(std::shared_ptr<viewer::ViewerHost> host);
 };
 
 }  // namespace korvex

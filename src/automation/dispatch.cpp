@@ -147,7 +147,8 @@ const Member* ClassInfo::find(int32_t dispid) const {
 }
 
 const std::vector<const ClassInfo*>& Classes() {
-  static const std::vector<const ClassInfo*> all = {&engine_class(), &ViewerClass()};
+  static const std::vector<const ClassInfo*> all = {&engine_class(), &ViewerClass(),
+                                                     &ViewerCntClass()};
   return all;
 }
 

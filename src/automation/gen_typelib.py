@@ -10,7 +10,12 @@ property X, which share one dispatch id. Declarations after a line
 lines kept beside the generator; a member without an id, or an id given
 twice, stops the build.
 
-usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT
+A second automation class can be generated from the same C++ class under
+its own name and dispatch ids (AS_NAME, DISPIDS its own list): BASE_DISPIDS
+is the list of the class it shares members with, and a member whose id
+there equals its id here stops the build too.
+
+usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS]
 """
 import re
 import sys
@@ -98,9 +103,7 @@ def param(text, member):
     return m.group(2), vtype, byref, default
 
 
-def main():
-    header, cls, dispid_file, output = sys.argv[1:5]
-    text = open(header, encoding="utf-8").read()
+def read_ids(dispid_file):
     ids = {}
     for line in open(dispid_file, encoding="utf-8"):
         line = line.split("#")[0].strip()
@@ -108,10 +111,24 @@ def main():
             continue
         name, value = line.split()
         if name in ids:
-            fail("dispatch id of %s given twice" % name)
+            fail("dispatch id of %s given twice in %s" % (name, dispid_file))
         ids[name] = int(value, 0)
     if len(set(ids.values())) != len(ids):
-        fail("two members share a dispatch id")
+        fail("two members share a dispatch id in %s" % dispid_file)
+    return ids
+
+
+def main():
+    if len(sys.argv) not in (5, 7):
+        fail("usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS]")
+    header, cls, dispid_file, output = sys.argv[1:5]
+    as_name = sys.argv[5] if len(sys.argv) == 7 else cls
+    base_ids = read_ids(sys.argv[6]) if len(sys.argv) == 7 else {}
+    text = open(header, encoding="utf-8").read()
+    ids = read_ids(dispid_file)
+    same = sorted(n for n in ids if base_ids.get(n) == ids[n])
+    if same:
+        fail("%s keeps the dispatch id of %s for: %s" % (dispid_file, sys.argv[6], ", ".join(same)))
     rows = []
     seen = set()
     for result, name, params in members(class_body(text, cls), cls):
@@ -148,7 +165,7 @@ def main():
         f.write('#include "automation/binder.h"\n#include "automation/typelib.h"\n#include "korvex/%s"\n\n'
                 % header.split("/include/korvex/")[-1])
         f.write("namespace korvex::automation {\n\n")
-        f.write("std::vector<Member> %sMembers() {\n  return {\n" % cls)
+        f.write("std::vector<Member> %sMembers() {\n  return {\n" % as_name)
         f.write("\n".join(rows))
         f.write("\n  };\n}\n\n}  // namespace korvex::automation\n")
 

@@ -9,9 +9,11 @@ namespace korvex::automation {
 
 std::vector<Member> cKorvexMembers();
 std::vector<Member> kxViewerMembers();
+std::vector<Member> KxViewerCntMembers();
 
-// The viewer class: its members, its events and a headless host for objects
-// created by name.
+// The viewer classes: their members, their events and a headless host for
+// objects created by name.
 const ClassInfo& ViewerClass();
+const ClassInfo& ViewerCntClass();
 
 }  // namespace korvex::automation

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "korvex/engine.h"
+#include "viewer/children.h"
 
 namespace korvex::viewer {
 
@@ -12,7 +13,15 @@ bool& ViewerRefreshing() {
   return refreshing;
 }
 
-Core::Core(std::shared_ptr<ViewerHost> host) : host_(std::move(host)) {
+namespace {
+std::shared_ptr<ViewerHost> gate(std::shared_ptr<ViewerHost> host, ChildGate*& out) {
+  auto g = std::make_shared<ChildGate>(std::move(host));
+  out = g.get();
+  return g;
+}
+}  // namespace
+
+Core::Core(std::shared_ptr<ViewerHost> host) : host_(gate(std::move(host), children_)) {
   host_->Attach(this);
   // Initial layout: no image, both alignments pending, menu checks and bars set.
   host_->SetMenuItem("mnplaygif", false, false);

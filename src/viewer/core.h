@@ -25,6 +25,8 @@ class cInet;
 
 namespace korvex::viewer {
 
+class ChildGate;
+
 // The zoom mode of the layout that zooms to the selection rectangle; never stored.
 inline constexpr int32_t kZoomToRectangle = 10;
 
@@ -94,7 +96,9 @@ class Core : public HostEvents {
   BarState hbar, vbar;
   bool corner_visible = false;
 
+  // The host as the viewer reaches it: through the gate of its child controls.
   ViewerHost& host() { return *host_; }
+  ChildGate& children() { return *children_; }
   ViewerStatus status(ViewerStatus s) { return last_status = s; }
 
   // --- Events ---
@@ -237,6 +241,7 @@ class Core : public HostEvents {
   bool KeyDown(int16_t& key_code, int16_t& shift);
   bool KeyUp(int16_t& key_code, int16_t& shift);
 
+  ChildGate* children_ = nullptr;  // the gate host_ holds; set before host_
   std::shared_ptr<ViewerHost> host_;
   std::vector<std::shared_ptr<ViewerEventSink>> sinks_;
   // The document generation; expires with the viewer.

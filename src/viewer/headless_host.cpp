@@ -169,6 +169,23 @@ void HeadlessHost::SetMaskedPicture(const PixelBuffer& picture, int32_t mask_col
                 picture.row(y), static_cast<size_t>(picture.width) * 4);
 }
 
+void HeadlessHost::RemoveChild(const std::string& name) {
+  if (name == "HScroll") {
+    hbar_ = BarState{};
+  } else if (name == "VScroll") {
+    vbar_ = BarState{};
+  } else if (name == "shCorner") {
+    corner_ = false;
+  } else if (name == "shRect") {
+    shape_ = SelectionShape{};
+  } else if (name == "menu") {
+    menu_.clear();
+  } else {
+    menu_.erase(name);
+  }
+  line("remove " + name);
+}
+
 void HeadlessHost::Mouse(MouseAction action, int16_t& button, int16_t& shift, float& x, float& y) {
   if (viewer_ != nullptr) viewer_->OnMouse(action, button, shift, x, y);
 }

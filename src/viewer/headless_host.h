@@ -85,6 +85,9 @@ class HeadlessHost : public ViewerHost {
   void EndPaint() override {}
   void SetMaskedPicture(const PixelBuffer& picture, int32_t mask_color) override;
   void Refresh() override {}
+  // A removed child is forgotten (a bar or box no longer drawn in snapshots)
+  // and logged as "remove NAME".
+  void RemoveChild(const std::string& name) override;
 
  private:
   void line(const std::string& s) { log_ += s + "\n"; }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "raster/rounding.h"
+#include "viewer/children.h"
 #include "viewer/core.h"
 
 namespace korvex {
@@ -12,12 +13,15 @@ using raster::RoundHalfEven;
 using viewer::Bar;
 
 kxViewer::kxViewer(std::shared_ptr<viewer::ViewerHost> host)
-    : core_(std::make_unique<viewer::Core>(std::move(host))) {}
+    : kxViewer(std::move(host), ViewerControl::kxViewer) {}
+
+kxViewer::kxViewer(std::shared_ptr<viewer::ViewerHost> host, ViewerControl control)
+    : core_(std::make_unique<viewer::Core>(std::move(host))), control_(control) {}
 
 kxViewer::~kxViewer() = default;
 
 viewer::ViewerHost& kxViewer::host() {
-  return core_->host();
+  return core_->children().inner();
 }
 viewer::Core& kxViewer::core() {
   return *core_;

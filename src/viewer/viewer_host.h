@@ -92,6 +92,8 @@ class HostEvents {
   virtual void OnScrollBarKeyDown(Bar bar) = 0;
 };
 
+// The viewer reaches its host through ChildGate (children.h), which passes
+// every call on: a method added here is passed on there too.
 class ViewerHost {
  public:
   virtual ~ViewerHost() = default;
@@ -132,6 +134,12 @@ class ViewerHost {
   virtual void SetMaskedPicture(const PixelBuffer& picture, int32_t mask_color) = 0;
   // Repaint the visible bars and the window from what was painted.
   virtual void Refresh() = 0;
+
+  // --- Child controls ---
+  // The control removed a child: "HScroll", "VScroll", "shCorner", "shRect",
+  // "menu" or one of its items (an item with a submenu takes its items with
+  // it). The host stops showing it; the viewer never mentions it again.
+  virtual void RemoveChild(const std::string& name) = 0;
 };
 
 }  // namespace korvex::viewer

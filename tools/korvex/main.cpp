@@ -113,7 +113,8 @@ void usage() {
       "                      INPUTS... -- -Member [args...]...\n"
       "       korvex --members [CLASS] | --help [MEMBER] | --version\n"
 #ifdef KORVEX_VIEW
-      "       korvex view FILE...  (a window: PageUp/PageDown, 1 F W H V zoom modes,\n"
+      "       korvex view FILE...  (images and PDF documents in a window: PageUp/PageDown,\n"
+      "                             1 F W H V zoom modes,\n"
       "                             + -, M hand, R rectangle, Z zoom to it, Esc/Q quits)\n"
 #endif
       "\n"

@@ -1,4 +1,7 @@
 // `korvex view FILE...`: a small image viewer around the Qt viewer widget.
+// PDF documents are paged like multi-page images; an encrypted one asks for
+// its password (again after a wrong one; Cancel gives the file up, and with
+// nothing left to show the viewer closes).
 // PageUp/PageDown step through the pages of a document and on to the next
 // or previous file; 1, F, W, H and V pick the zoom mode (100 %, fit, width,
 // height, stretched), + and - zoom, M and R switch between the hand and the
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex/qt/pdf_password.h"
 #include "korvex/qt/viewer_widget.h"
 
 namespace {
@@ -24,7 +28,11 @@ class ViewWindow : public korvex::qt::ViewerWidget {
   // Shows file `index` at `page` (-1: its last page); false when it cannot be read.
   bool Show(size_t index, int32_t page) {
     korvex::kxViewer& v = viewer();
-    const korvex::ViewerStatus s = v.DisplayFromFile(files_[index]);
+    const std::string& path = files_[index];
+    const bool pdf = path.size() > 4 && (path.compare(path.size() - 4, 4, ".pdf") == 0 ||
+                                         path.compare(path.size() - 4, 4, ".PDF") == 0);
+    const korvex::ViewerStatus s = pdf ? korvex::qt::DisplayPdfAskingPassword(*this, path)
+                                       : v.DisplayFromFile(path);
     if (s != korvex::ViewerStatus::Ok) {
       std::fprintf(stderr, "korvex view: %s: status %d\n", files_[index].c_str(),
                    static_cast<int>(s));

@@ -60,6 +60,23 @@ def test_command_lists_the_viewer_class():
     assert "0x60030005 SetZoom(nZoomPercent As Long) As ViewerStatus" in out
 
 
+def test_command_lists_the_second_control():
+    out = subprocess.run([os.environ.get("KORVEX_CLI", "korvex"), "--members", "KxViewerCnt"],
+                         capture_output=True, text=True, check=True).stdout
+    assert out.startswith("KxViewerCnt (Korvex.KxViewerCnt) {6F1C2A60-")
+    for line in ("0x6803001A Property Let BorderStyle(value As Long)", "0x60030045 DisplayNextFrame() As ViewerStatus",
+                 "0x60030380 RemoveObject(sControlName As String) As ViewerStatus"):
+        assert line in out
+
+
+def test_second_control_on_a_headless_host():
+    cnt = korvex.KxViewerCnt(width=80, height=60)
+    assert [m[0] for m in korvex.members("KxViewerCnt")] == [m[0] for m in korvex.members("kxViewer")]
+    assert cnt.snapshot()[:2] == (80, 60) and repr(cnt) == "<Korvex.KxViewerCnt object>"
+    assert (cnt.RemoveObject("HScroll"), cnt.RemoveObject("hscroll")) == (0, 8)
+    assert "remove HScroll" in cnt.host_log()
+
+
 def test_viewer_displays_a_png_file(tmp_path):
     e = korvex.cKorvex()
     e.CreateNewImage(20, 10, 24, 0xFF0000FF)  # opaque blue (ARGB)

@@ -31,6 +31,7 @@ class ViewerWidget : public QWidget {
   kxViewer& viewer();
   // The popup menu; its actions are named after the viewer's items
   // ("mnzoom100", "mnhandcursor"...), so a host can translate their captions.
+  // The menu and the bars are null once the viewer removed them (RemoveObject).
   QMenu* popupMenu() const;
   QScrollBar* horizontalBar() const;
   QScrollBar* verticalBar() const;

@@ -117,7 +117,14 @@ bool ViewerWidget::Host::SyncSize() {
 }
 
 int32_t ViewerWidget::Host::VScrollWidth() const {
+  if (vbar_ == nullptr) return 0;
   const int extent = widget_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, vbar_);
+  return static_cast<int32_t>(std::lround(extent * scale_));
+}
+
+int32_t ViewerWidget::Host::HScrollHeight() const {
+  if (hbar_ == nullptr) return 0;
+  const int extent = widget_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, hbar_);
   return static_cast<int32_t>(std::lround(extent * scale_));
 }
 
@@ -131,6 +138,7 @@ QRect ViewerWidget::Host::to_widget(const viewer::PixelRect& r) const {
 
 void ViewerWidget::Host::SetScrollBar(viewer::Bar bar, const viewer::BarState& s) {
   QScrollBar* b = this->bar(bar);
+  if (b == nullptr) return;
   // The viewer runs its own change handler: setting a bar reports nothing.
   const QSignalBlocker quiet(b);
   b->setRange(s.min, s.max);
@@ -142,6 +150,7 @@ void ViewerWidget::Host::SetScrollBar(viewer::Bar bar, const viewer::BarState& s
 }
 
 void ViewerWidget::Host::SetCornerBox(bool visible, const viewer::PixelRect& place) {
+  if (corner_ == nullptr) return;
   corner_->setGeometry(to_widget(place));
   corner_->setVisible(visible);
 }
@@ -152,6 +161,7 @@ void ViewerWidget::Host::SetSelectionShape(const viewer::SelectionShape& shape) 
 }
 
 void ViewerWidget::Host::SetMenuItem(const std::string& name, bool checked, bool enabled) {
+  if (menu_ == nullptr) return;
   auto* action = menu_->findChild<QAction*>(QString::fromStdString(name));
   if (action == nullptr) return;
   if (checked) action->setCheckable(true);
@@ -160,6 +170,7 @@ void ViewerWidget::Host::SetMenuItem(const std::string& name, bool checked, bool
 }
 
 void ViewerWidget::Host::ShowPopupMenu(int32_t x, int32_t y) {
+  if (menu_ == nullptr) return;
   const QPoint at(static_cast<int>(x / scale_), static_cast<int>(y / scale_));
   // Not modal: the viewer's mouse handler returns before an item runs.
   menu_->popup(widget_->mapToGlobal(at));
@@ -242,6 +253,38 @@ void ViewerWidget::Host::SetMaskedPicture(const viewer::PixelBuffer& p, int32_t 
     }
   }
   picture_.setDevicePixelRatio(scale_);
+  widget_->update();
+}
+
+void ViewerWidget::Host::RemoveChild(const std::string& name) {
+  // Deleted later: the removal may come from a handler the widget is running.
+  auto drop = [](auto*& w) {
+    if (w == nullptr) return;
+    w->hide();
+    w->deleteLater();
+    w = nullptr;
+  };
+  if (name == "HScroll") {
+    drop(hbar_);
+  } else if (name == "VScroll") {
+    drop(vbar_);
+  } else if (name == "shCorner") {
+    drop(corner_);
+  } else if (name == "shRect") {
+    shape_ = viewer::SelectionShape{};
+  } else if (name == "menu") {
+    drop(menu_);
+  } else if (menu_ != nullptr) {
+    if (auto* a = menu_->findChild<QAction*>(QString::fromStdString(name))) {
+      a->setVisible(false);
+      // A submenu owns its own action: deleting the menu takes both.
+      if (QMenu* sub = a->menu()) {
+        sub->deleteLater();
+      } else {
+        a->deleteLater();
+      }
+    }
+  }
   widget_->update();
 }
 

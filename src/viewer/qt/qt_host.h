@@ -46,7 +46,7 @@ class ViewerWidget::Host : public viewer::ViewerHost {
   int32_t ClientWidth() const override { return width_; }
   int32_t ClientHeight() const override { return height_; }
   int32_t VScrollWidth() const override;
-  int32_t HScrollHeight() const override { return VScrollWidth(); }
+  int32_t HScrollHeight() const override;
   void SetScrollBar(viewer::Bar bar, const viewer::BarState& state) override;
   void SetCornerBox(bool visible, const viewer::PixelRect& place) override;
   void SetSelectionShape(const viewer::SelectionShape& shape) override;
@@ -61,6 +61,9 @@ class ViewerWidget::Host : public viewer::ViewerHost {
   void EndPaint() override;
   void SetMaskedPicture(const viewer::PixelBuffer& picture, int32_t mask_color) override;
   void Refresh() override;
+  // Hides the child's widget, menu or action at once and deletes it when
+  // control returns to the event loop; its pointer here becomes null.
+  void RemoveChild(const std::string& name) override;
 
  private:
   QRect to_widget(const viewer::PixelRect& r) const;
@@ -73,7 +76,7 @@ class ViewerWidget::Host : public viewer::ViewerHost {
   host::BitmapPtr surface_;
   QImage picture_;  // transparent back style: ARGB32, masked pixels clear
   viewer::SelectionShape shape_;
-  QScrollBar* hbar_;
+  QScrollBar* hbar_;  // each null once the viewer removed it
   QScrollBar* vbar_;
   QWidget* corner_;
   QMenu* menu_;
