@@ -12,7 +12,9 @@ using raster::RoundHalfEven;
 using viewer::Bar;
 
 kxViewer::kxViewer(std::shared_ptr<viewer::ViewerHost> host)
-    : core_(std::make_unique<viewer::Core>(std::move(host))) {}
+    : core_(std::make_unique<viewer::Core>(std::move(host))) {
+  core_->owner = this;
+}
 
 kxViewer::~kxViewer() = default;
 
