@@ -13,6 +13,8 @@
 //   width, height, bgra = v.snapshot()   # the client area, 4 bytes a pixel
 //   v.mouse("down", 1, 0, 20, 30)        # input: mouse(kind, button, shift, x, y),
 //   v.key("up", 107); v.wheel(120)       # key(kind, code, shift), wheel(delta)
+//   d = v.save_properties()              # persisted properties: {name: value}
+//   v.load_properties(d); v.choose_menu_item("mnzoomfit")
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 

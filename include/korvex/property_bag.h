@@ -27,10 +27,8 @@ class PropertyBag {
   // PropertyNotFound when there is no entry of that name (the reader then
   // takes the default); any other failure means the entry or the bag is
   // damaged: it cannot be read as `type`.
-  virtual ViewerStatus ReadProperty(const std::string& name, PropertyType type,
-                                    double& value) = 0;
-  virtual ViewerStatus WriteProperty(const std::string& name, PropertyType type,
-                                     double value) = 0;
+  virtual ViewerStatus ReadProperty(const std::string& name, PropertyType type, double& value) = 0;
+  virtual ViewerStatus WriteProperty(const std::string& name, PropertyType type, double value) = 0;
   // Removes an entry; Ok when there was none.
   virtual ViewerStatus RemoveProperty(const std::string& name) = 0;
 };

@@ -69,8 +69,8 @@ raster::Status cPrinter::run_pdf_job(int32_t document, Placement placement, cons
   if (pages < 1) return raster::Status::InvalidParameter;
   int32_t first = 1, last = 1;
   page_range(pages, first, last);
-  const int32_t dpi = resolution_override_ && override_dpi_x_ > 0 ? override_dpi_x_
-                                                                  : kDefaultPdfDpi;
+  const int32_t dpi =
+      resolution_override_ && override_dpi_x_ > 0 ? override_dpi_x_ : kDefaultPdfDpi;
   std::unique_ptr<raster::Image> shown;
   return run_pages(
       first, last,

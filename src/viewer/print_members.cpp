@@ -67,8 +67,8 @@ bool kxViewer::PrintImage2Printer(const std::string& sPrinterName) {
   return true;
 }
 
-bool kxViewer::PrintImageBySize2Printer(const std::string& sPrinterName, float nDstX,
-                                        float nDstY, float nWidth, float nHeight) {
+bool kxViewer::PrintImageBySize2Printer(const std::string& sPrinterName, float nDstX, float nDstY,
+                                        float nWidth, float nHeight) {
   if (!PrintSetActivePrinter(sPrinterName)) return false;
   PrintImageBySize(nDstX, nDstY, nWidth, nHeight);
   return true;

@@ -35,14 +35,21 @@ bool flag(double v) {
 }
 
 #define KX_FIELD(field) [](const Core& c) { return static_cast<double>(c.field); }
-#define KX_SET_FLAG(field) [](Core& c, double v) { c.field = flag(v); return true; }
-#define KX_SET_ANY(field) \
-  [](Core& c, double v) { c.field = static_cast<decltype(c.field)>(v); return true; }
-#define KX_SET_RANGE(field, lo, hi)                                    \
-  [](Core& c, double v) {                                              \
-    if (v < (lo) || v > (hi)) return false;                            \
-    c.field = static_cast<decltype(c.field)>(v);                       \
-    return true;                                                       \
+#define KX_SET_FLAG(field) \
+  [](Core& c, double v) {  \
+    c.field = flag(v);     \
+    return true;           \
+  }
+#define KX_SET_ANY(field)                        \
+  [](Core& c, double v) {                        \
+    c.field = static_cast<decltype(c.field)>(v); \
+    return true;                                 \
+  }
+#define KX_SET_RANGE(field, lo, hi)              \
+  [](Core& c, double v) {                        \
+    if (v < (lo) || v > (hi)) return false;      \
+    c.field = static_cast<decltype(c.field)>(v); \
+    return true;                                 \
   }
 
 constexpr PropertyType kBool = PropertyType::Boolean;

@@ -75,8 +75,9 @@ int32_t gradient_image(int32_t w, int32_t h, float dpi = 96, bool black = false)
   EXPECT_EQ(raster::Image::create(w, h, raster::pf::k32bppARGB, img), raster::Status::Ok);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
-      EXPECT_EQ(img->set_pixel(x, y, 0xFF000000u | (black ? 0 : uint32_t(x) << 16 | uint32_t(y) << 8)),
-                raster::Status::Ok);
+      EXPECT_EQ(
+          img->set_pixel(x, y, 0xFF000000u | (black ? 0 : uint32_t(x) << 16 | uint32_t(y) << 8)),
+          raster::Status::Ok);
   EXPECT_EQ(img->set_resolution(dpi, dpi), raster::Status::Ok);
   return raster::register_image(std::move(img));
 }
@@ -95,9 +96,9 @@ std::string run(const std::string& cmd) {
 // Bounding box (x0, y0, x1, y1) of the pixels darker than mid-grey on a
 // page of `pdf` rendered by pdftoppm at `dpi`; empty when it cannot be read.
 std::vector<int> dark_box(const std::string& pdf, int page, int dpi) {
-  const std::string pgm = run("pdftoppm -gray -r " + std::to_string(dpi) + " -f " +
-                              std::to_string(page) + " -l " + std::to_string(page) + " '" + pdf +
-                              "'");
+  const std::string pgm =
+      run("pdftoppm -gray -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l " +
+          std::to_string(page) + " '" + pdf + "'");
   int w = 0, h = 0, maxval = 0, used = 0;
   if (std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &w, &h, &maxval, &used) != 3) return {};
   const size_t start = static_cast<size_t>(used) + 1;
@@ -158,9 +159,9 @@ TEST_F(PropertiesMenuTest, PropertiesRoundTripInTheirOrdersAndDefaultsAreNotStor
   ASSERT_EQ(v->WriteProperties(saved), ViewerStatus::Ok);
   using P = PropertyType;
   const std::map<std::string, std::pair<P, double>> expected = {
-      {"ScrollBars", {P::Boolean, 0}},       {"Zoom", {P::Double, 2.5}},
-      {"MouseMode", {P::Long, 3}},           {"ScrollSmallChange", {P::Integer, 7}},
-      {"ZoomMode", {P::Long, 4}},            {"RectBorderSize", {P::Integer, 3}},
+      {"ScrollBars", {P::Boolean, 0}},   {"Zoom", {P::Double, 2.5}},
+      {"MouseMode", {P::Long, 3}},       {"ScrollSmallChange", {P::Integer, 7}},
+      {"ZoomMode", {P::Long, 4}},        {"RectBorderSize", {P::Integer, 3}},
       {"BackColor", {P::Long, 0x123456}}};
   EXPECT_EQ(saved.entries, expected);
 
@@ -186,12 +187,18 @@ TEST_F(PropertiesMenuTest, RefusedValuesAreIgnoredAndADamagedBagGivesTheDefaults
     const char* name;
     double value;
     ViewerStatus status;
-  } kCases[] = {{"ZoomMode", 99, S::Ok},           {"ScrollSmallChange", 0, S::Ok},
-                {"PdfDpiRendering", 1e6, S::Ok},    {"MouseMode", 7, S::Ok},
-                {"Zoom", -1, S::Ok},                {"RectDrawMode", 0, S::Ok},
-                {"NumPages", 5, S::Ok},             {"Currentpage", 3, S::Ok},
-                {"PictureWidth", 640, S::Ok},       {"HorizontalResolution", 300, S::Ok},
-                {"ScrollBars", 2, S::InvalidParameter}, {"ZoomStep", 2.5, S::InvalidParameter},
+  } kCases[] = {{"ZoomMode", 99, S::Ok},
+                {"ScrollSmallChange", 0, S::Ok},
+                {"PdfDpiRendering", 1e6, S::Ok},
+                {"MouseMode", 7, S::Ok},
+                {"Zoom", -1, S::Ok},
+                {"RectDrawMode", 0, S::Ok},
+                {"NumPages", 5, S::Ok},
+                {"Currentpage", 3, S::Ok},
+                {"PictureWidth", 640, S::Ok},
+                {"HorizontalResolution", 300, S::Ok},
+                {"ScrollBars", 2, S::InvalidParameter},
+                {"ZoomStep", 2.5, S::InvalidParameter},
                 {"ScrollLargeChange", 40000, S::ValueOverflow},
                 {"Zoom", std::nan(""), S::InvalidParameter}};
   for (const auto& c : kCases) {
@@ -204,7 +211,8 @@ TEST_F(PropertiesMenuTest, RefusedValuesAreIgnoredAndADamagedBagGivesTheDefaults
     MemoryPropertyBag out;
     ASSERT_EQ(v->WriteProperties(out), ViewerStatus::Ok);
     if (c.status == S::Ok)
-      EXPECT_EQ(out.entries, (decltype(out.entries){{"InterpolationMode", {PropertyType::Long, 7}}}));
+      EXPECT_EQ(out.entries,
+                (decltype(out.entries){{"InterpolationMode", {PropertyType::Long, 7}}}));
     else
       EXPECT_TRUE(out.entries.empty());
   }
@@ -228,7 +236,8 @@ TEST_F(PropertiesMenuTest, EveryPropertySetterTellsTheHostUnderItsName) {
     args.push_back(obj.Invoke(m.name, MemberKind::PropertyGet, args).value);
     host->ClearLog();
     ASSERT_EQ(obj.Invoke(m.name, MemberKind::PropertyLet, args).error,
-              automation::DispatchError::None) << m.name;
+              automation::DispatchError::None)
+        << m.name;
     EXPECT_NE(host->Log().find("property " + std::string(m.name) + "\n"), std::string::npos)
         << m.name;
     ++checked;
@@ -255,11 +264,11 @@ TEST_F(PropertiesMenuTest, MenuCaptionsAndItems) {
     const char* item;
     int32_t zoom_mode, mouse_mode, width;
     bool scroll_bars;
-  } kSteps[] = {{"mnzoomfit", 2, 2, 60, true},       {"mnareaselection", 2, 1, 60, true},
-                {"mnautozoom", 2, 3, 60, true},      {"mnstandard", 2, 0, 60, true},
-                {"mnscroll", 2, 0, 60, false},       {"mnscroll", 2, 0, 60, true},
-                {"mn90", 2, 0, 40, true},            {"mn90flipx", 2, 0, 60, true},
-                {"mnZoomwidth", 3, 0, 60, true},     {"mnZoomin", 4, 0, 60, true}};
+  } kSteps[] = {{"mnzoomfit", 2, 2, 60, true},   {"mnareaselection", 2, 1, 60, true},
+                {"mnautozoom", 2, 3, 60, true},  {"mnstandard", 2, 0, 60, true},
+                {"mnscroll", 2, 0, 60, false},   {"mnscroll", 2, 0, 60, true},
+                {"mn90", 2, 0, 40, true},        {"mn90flipx", 2, 0, 60, true},
+                {"mnZoomwidth", 3, 0, 60, true}, {"mnZoomin", 4, 0, 60, true}};
   for (const auto& s : kSteps) {
     SCOPED_TRACE(s.item);
     host->ChooseMenuItem(s.item);

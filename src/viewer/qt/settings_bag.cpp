@@ -24,7 +24,8 @@ ViewerStatus SettingsPropertyBag::ReadProperty(const std::string& name, Property
   if (!settings_.contains(k)) return ViewerStatus::PropertyNotFound;
   const QString text = settings_.value(k).toString().trimmed();
   double v = 0;
-  if (type == PropertyType::Boolean && text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
+  if (type == PropertyType::Boolean &&
+      text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
     v = 1;
   } else if (type == PropertyType::Boolean &&
              text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) {
