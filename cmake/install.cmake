@@ -54,6 +54,7 @@ if(TARGET korvex_qt)
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
   install(FILES "${PROJECT_SOURCE_DIR}/include/korvex/qt/viewer_widget.h"
                 "${PROJECT_SOURCE_DIR}/include/korvex/qt/pdf_password.h"
+                "${PROJECT_SOURCE_DIR}/include/korvex/qt/settings_bag.h"
     DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/korvex/qt")
   install(EXPORT KorvexQtTargets
     NAMESPACE Korvex::

@@ -36,6 +36,7 @@ PUBLIC_HEADERS = {
     "korvex/variant.h": "automation",
     "korvex/engine.h": "engine",
     "korvex/viewer.h": "viewer",
+    "korvex/property_bag.h": "viewer",
     "korvex/host.h": "host",
     "korvex/global_memory.h": "host",
     "korvex/stream.h": "host",

@@ -14,6 +14,8 @@
 //   width, height, bgra = v.snapshot()   # the client area, 4 bytes a pixel
 //   v.mouse("down", 1, 0, 20, 30)        # input: mouse(kind, button, shift, x, y),
 //   v.key("up", 107); v.wheel(120)       # key(kind, code, shift), wheel(delta)
+//   d = v.save_properties()              # persisted properties: {name: value}
+//   v.load_properties(d); v.choose_menu_item("mnzoomfit")
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -23,6 +25,7 @@
 
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
+#include "korvex/property_bag.h"
 #include "korvex/version.h"
 #include "korvex/viewer.h"
 #include "viewer/headless_host.h"
@@ -268,6 +271,11 @@ ax::ScriptValue script_value(const py::handle& h) {
   return out;
 }
 
+korvex::kxViewer& as_viewer(AutoObject& self) {
+  (void)self.headless();  // raises for other objects
+  return *static_cast<korvex::kxViewer*>(self.object().get());
+}
+
 // The member's docstring: a text signature Python's inspect module reads
 // ("Name(a, b, c=0)\n--\n\n"), then the type library's help text.
 std::string docstring(const ax::Member& m) {
@@ -404,6 +412,48 @@ PYBIND11_MODULE(korvex, m) {
           py::arg("delta"),
           "Turns the mouse wheel over a headless viewer by delta (120 a notch, > 0 away\n"
           "from the user).")
+      // Persisted properties and the context menu of a headless viewer.
+      .def(
+          "save_properties",
+          [](AutoObject& self) {
+            korvex::MemoryPropertyBag bag;
+            const auto st = as_viewer(self).WriteProperties(bag);
+            if (st != korvex::ViewerStatus::Ok)
+              raise_dispatch("save_properties: status " + std::to_string(static_cast<int>(st)));
+            py::dict out;
+            for (const auto& [name, entry] : bag.entries) {
+              if (entry.first == korvex::PropertyType::Boolean) {
+                out[py::str(name)] = py::bool_(entry.second != 0);
+              } else if (entry.first == korvex::PropertyType::Double) {
+                out[py::str(name)] = py::float_(entry.second);
+              } else {
+                out[py::str(name)] = py::int_(static_cast<long long>(entry.second));
+              }
+            }
+            return out;
+          },
+          "The viewer's persisted properties that differ from their defaults, by name.")
+      .def(
+          "load_properties",
+          [](AutoObject& self, const py::dict& values) {
+            korvex::MemoryPropertyBag bag;
+            for (const auto& [key, value] : values) {
+              // Anything but a number is a damaged entry.
+              double x = std::numeric_limits<double>::quiet_NaN();
+              if (py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value))
+                x = value.cast<double>();
+              bag.entries[py::str(key)] = {korvex::PropertyType::Double, x};
+            }
+            return static_cast<int>(as_viewer(self).ReadProperties(bag));
+          },
+          py::arg("values"),
+          "Restores persisted properties from a dict as save_properties gives it; missing\n"
+          "names take their defaults, refused values are ignored. Returns the status: a\n"
+          "damaged entry leaves every property at its default.")
+      .def(
+          "choose_menu_item",
+          [](AutoObject& self, const std::string& name) { self.headless().ChooseMenuItem(name); },
+          py::arg("name"), "Chooses a context menu item (\"mnzoom100\"...) of a headless viewer.")
       .def("__repr__", [](const AutoObject& self) {
         return std::string("<") + self.object().cls()->progid + " object>";
       });

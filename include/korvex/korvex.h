@@ -6,4 +6,5 @@
 #include "korvex/global_memory.h"
 #include "korvex/status.h"
 #include "korvex/version.h"
+#include "korvex/property_bag.h"
 #include "korvex/viewer.h"

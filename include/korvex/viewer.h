@@ -168,6 +168,7 @@ namespace viewer {
 class ViewerHost;
 class Core;
 }  // namespace viewer
+class PropertyBag;
 
 class kxViewer {
  public:
@@ -430,9 +431,65 @@ class kxViewer {
   // are only returned, leaving LastStatus as it was.
   ViewerStatus RemoveObject(const std::string& sControlName);
 
+  // --- Properties, context menu and printing ------------------------------------------
+  // Captions of the context menu's items, indices 1..31 in menu order (how
+  // hosts translate the menu); other indices change nothing.
+  void SetItemMenuCaption(int32_t nIdxMenu, const std::string& sNewMenuCaption);
+  // Printing on the viewer's own printer object, as the engine's Print...
+  // members (millimetres; printers, paper codes and values as there). The
+  // print members print the document: the whole PDF document behind a shown
+  // PDF page, rendered and measured at PdfDpiRendering, else the raster
+  // document (a multi-page TIFF its page range); nothing without a document.
+  void PrintImage();
+  void PrintImageFit();
+  void PrintImageBySize(float nDstX, float nDstY, float nWidth, float nHeight);
+  bool PrintImage2Printer(const std::string& sPrinterName);
+  bool PrintImageBySize2Printer(const std::string& sPrinterName, float nDstX, float nDstY,
+                                float nWidth, float nHeight);
+  bool PrintSetActivePrinter(const std::string& sPrinterName);
+  std::string PrintGetDefaultPrinter();
+  int32_t PrintGetPrintersCount();
+  std::string PrintGetPrinterName(int32_t nPrinterNo);
+  void PrintSetStdPaperSize(int32_t nPaperSize);
+  int32_t PrintGetPaperSize();
+  void PrintSetUserPaperSize(float nPaperWidth, float nPaperHeight);
+  float PrintGetPaperWidth();
+  float PrintGetPaperHeight();
+  void PrintSetOrientation(int32_t nOrientation);
+  void PrintSetDuplexMode(int32_t nDuplexMode);
+  int32_t PrintGetDuplexMode();
+  void PrintSetCopies(int32_t nCopies);
+  int32_t PrintGetCopies();
+  void PrintSetQuality(int32_t nQuality);
+  int32_t PrintGetQuality();
+  void PrintSetColorMode(int32_t nColorMode);
+  int32_t PrintGetColorMode();
+  void PrintSetPaperBin(int32_t nPaperBin);
+  int32_t PrintGetPaperBin();
+  void PrintSetFromToPage(int32_t nFrom, int32_t nTo);
+  void PrintSetImageAlignment(int32_t nImageAlignment);
+  int32_t PrintGetImageAlignment();
+  void PrintSetDocumentName(const std::string& sDocumentName);
+  std::string PrintGetDocumentName();
+  void PrintGetMargins(float& nLeftMargin, float& nTopMargin);
+  // Status of the last print.
+  ViewerStatus PrintGetStat();
+
   // --- Host side: C++ only, not automation members ----------------------------------
   // The identity the control was created under.
   ViewerControl Control() const { return control_; }
+  // The 39 persisted properties (korvex/property_bag.h). Writing stores each
+  // value that differs from its default and removes the others; reading
+  // takes missing entries as defaults, ignores values a setter would refuse
+  // and never restores the document's size, resolutions or pages. Neither
+  // lays out nor paints. A damaged bag (an entry that cannot be read) gives
+  // its status and leaves every property at its default.
+  ViewerStatus WriteProperties(PropertyBag& bag);
+  ViewerStatus ReadProperties(PropertyBag& bag);
+  // What choosing a context menu item ("mnzoom100"...) does; unknown names do nothing.
+  void RunMenuItem(const std::string& name);
+  // The caption an item shows now; "" for an unknown name.
+  std::string MenuItemCaption(const std::string& name) const;
   viewer::ViewerHost& host();
   // Result of the last operation.
   ViewerStatus LastStatus() const;

@@ -129,14 +129,47 @@ void cPrinter::set_output_folder(const std::string& folder) {
 }
 
 raster::Status cPrinter::print(int32_t image, Placement placement, const RectMM& rect) {
-  status_ = raster::guarded([&] { return run_job(image, placement, rect); });
+  status_ = raster::guarded([&] {
+    return pdf_source_ ? run_pdf_job(image, placement, rect) : run_job(image, placement, rect);
+  });
   return status_;
+}
+
+void cPrinter::page_range(int32_t pages, int32_t& first, int32_t& last) const {
+  first = std::min(first_page_, std::max(pages, 1));
+  last = first;
+  if (pages > 1 && range_set_ && last_page_ >= first_page_) last = std::min(last_page_, pages);
 }
 
 raster::Status cPrinter::run_job(int32_t image, Placement placement, const RectMM& rect) {
   raster::Image* img = raster::find_image(image);
   if (img == nullptr) return raster::Status::InvalidParameter;
 
+  // Pages: a TIFF prints its range (lowered to its page count), anything
+  // else its one image.
+  const bool tiff = img->raw_format() == raster::guids::kFormatTiff;
+  const auto pages =
+      static_cast<int32_t>(tiff ? img->frame_count(raster::guids::kFrameDimensionPage) : 1);
+  int32_t first = 1, last = 1;
+  page_range(pages, first, last);
+
+  const uint32_t saved_frame = img->active_frame();
+  const raster::Status st = run_pages(
+      first, last,
+      [&](int32_t page, raster::Image*& out) {
+        out = img;
+        if (!tiff || pages <= 1) return raster::Status::Ok;
+        return img->select_active_frame(raster::guids::kFrameDimensionPage,
+                                        static_cast<uint32_t>(page - 1));
+      },
+      placement, rect);
+  if (tiff && pages > 1 && img->active_frame() != saved_frame)
+    img->select_active_frame(raster::guids::kFrameDimensionPage, saved_frame);
+  return st;
+}
+
+raster::Status cPrinter::run_pages(int32_t first, int32_t last, const PageSource& page_at,
+                                   Placement placement, const RectMM& rect) {
   const Margins m = backend_->margins(settings_);
   const double sheet_w = paper_width_mm();
   const double sheet_h = paper_height_mm();
@@ -144,27 +177,15 @@ raster::Status cPrinter::run_job(int32_t image, Placement placement, const RectM
   const double area_h = sheet_h - 2 * m.top;
   if (!(area_w > 0) || !(area_h > 0)) return raster::Status::InvalidParameter;
 
-  // Pages: a TIFF prints its range (lowered to its page count), anything
-  // else its one image.
-  const bool tiff = img->raw_format() == raster::guids::kFormatTiff;
-  const auto pages =
-      static_cast<int32_t>(tiff ? img->frame_count(raster::guids::kFrameDimensionPage) : 1);
-  int32_t first = std::min(first_page_, std::max(pages, 1));
-  int32_t last = first;
-  if (pages > 1 && range_set_ && last_page_ >= first_page_) last = std::min(last_page_, pages);
-
   std::string spool;
   raster::Status st = backend_->spool_file(spool);
   if (st != raster::Status::Ok) return st;
-
-  const uint32_t saved_frame = img->active_frame();
   {
     PageWriter writer(spool, sheet_w, sheet_h);
     st = writer.status();
     for (int32_t page = first; st == raster::Status::Ok && page <= last; ++page) {
-      if (tiff && pages > 1)
-        st = img->select_active_frame(raster::guids::kFrameDimensionPage,
-                                      static_cast<uint32_t>(page - 1));
+      raster::Image* img = nullptr;
+      st = page_at(page, img);
       if (st != raster::Status::Ok) break;
       LayoutRequest req;
       req.placement = placement;
@@ -184,8 +205,6 @@ raster::Status cPrinter::run_job(int32_t image, Placement placement, const RectM
     const raster::Status fin = writer.finish();
     if (st == raster::Status::Ok) st = fin;
   }
-  if (tiff && pages > 1 && img->active_frame() != saved_frame)
-    img->select_active_frame(raster::guids::kFrameDimensionPage, saved_frame);
   if (st != raster::Status::Ok) {
     ::unlink(spool.c_str());
     return st;

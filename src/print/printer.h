@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,10 @@
 #include "print/backend.h"
 #include "print/layout.h"
 #include "raster/types.h"
+
+namespace korvex::raster {
+class Image;
+}
 
 namespace korvex::print {
 
@@ -72,8 +77,22 @@ class cPrinter {
   raster::Status print(int32_t image, Placement placement, const RectMM& rect = {});
   raster::Status status() const { return status_; }
 
+  // Viewer printing: while marked, print() takes the id of a document of the
+  // PDF rendering calls instead of an image, and prints its page range, each
+  // page rendered at the override resolution (150 dpi without one).
+  void set_pdf_source(bool on) { pdf_source_ = on; }
+  bool pdf_source() const { return pdf_source_; }
+
  private:
+  // Gives page n's image (valid until the next call) or a failure status.
+  using PageSource = std::function<raster::Status(int32_t page, raster::Image*& image)>;
   raster::Status run_job(int32_t image, Placement placement, const RectMM& rect);
+  raster::Status run_pdf_job(int32_t document, Placement placement, const RectMM& rect);
+  // Pages `pages` long (1 for a single image): the range to print, as the job rules say.
+  void page_range(int32_t pages, int32_t& first, int32_t& last) const;
+  // One job of pages first..last, one sheet each, then the spool file goes to the printer.
+  raster::Status run_pages(int32_t first, int32_t last, const PageSource& page_at,
+                           Placement placement, const RectMM& rect);
 
   std::unique_ptr<PrinterBackend> backend_;
   JobSettings settings_;
@@ -86,6 +105,7 @@ class cPrinter {
   int32_t override_dpi_x_ = 0;
   int32_t override_dpi_y_ = 0;
   raster::Status status_ = raster::Status::Ok;
+  bool pdf_source_ = false;
 };
 
 }  // namespace korvex::print

@@ -2,8 +2,10 @@
 #include "viewer/children.h"
 
 #include <cctype>
+#include <vector>
 
 #include "viewer/core.h"
+#include "viewer/menu.h"
 
 namespace korvex::viewer {
 
@@ -11,49 +13,22 @@ namespace {
 
 // The child controls by name, each with the control it sits in ("" for the
 // viewer itself): the bars, the corner box, the selection shape, the popup
-// menu and its 31 items in menu order.
+// menu and its 31 items in menu order (from the menu's own table).
 struct ChildInfo {
   const char* name;
   const char* under;
 };
-constexpr ChildInfo kChildren[] = {
-    {"HScroll", ""},
-    {"VScroll", ""},
-    {"shCorner", ""},
-    {"shRect", ""},
-    {"menu", ""},
-    {"mnframes", "menu"},
-    {"mnfirstframe", "mnframes"},
-    {"mnpreviousframe", "mnframes"},
-    {"mnnextframe", "mnframes"},
-    {"mnlastframe", "mnframes"},
-    {"mnplaygif", "mnframes"},
-    {"mnstopgif", "mnframes"},
-    {"mnRotation", "menu"},
-    {"mn90", "mnRotation"},
-    {"mn180", "mnRotation"},
-    {"mn270", "mnRotation"},
-    {"mnflipx", "mnRotation"},
-    {"mn90flipx", "mnRotation"},
-    {"mn180Flipx", "mnRotation"},
-    {"mn270FlipX", "mnRotation"},
-    {"mnscroll", "menu"},
-    {"mnclipboard", "menu"},
-    {"mnzoom", "menu"},
-    {"mnZoomin", "mnzoom"},
-    {"mnzoomout", "mnzoom"},
-    {"mnzoom100", "mnzoom"},
-    {"mnzoomfit", "mnzoom"},
-    {"mnZoomwidth", "mnzoom"},
-    {"mnZoomheight", "mnzoom"},
-    {"mnzoomrect", "mnzoom"},
-    {"mnzoomviewer", "mnzoom"},
-    {"mnmousemode", "menu"},
-    {"mnstandard", "mnmousemode"},
-    {"mnhandcursor", "mnmousemode"},
-    {"mnareaselection", "mnmousemode"},
-    {"mnautozoom", "mnmousemode"},
-};
+
+const std::vector<ChildInfo>& children_table() {
+  static const std::vector<ChildInfo> table = [] {
+    std::vector<ChildInfo> t = {
+        {"HScroll", ""}, {"VScroll", ""}, {"shCorner", ""}, {"shRect", ""}, {"menu", ""}};
+    for (const MenuItem& item : MenuItems())
+      t.push_back({item.name, *item.under == '\0' ? "menu" : item.under});
+    return t;
+  }();
+  return table;
+}
 
 bool iequals(const std::string& a, const char* b) {
   size_t i = 0;
@@ -65,7 +40,7 @@ bool iequals(const std::string& a, const char* b) {
 }
 
 const ChildInfo* find_child(const std::string& name) {
-  for (const ChildInfo& c : kChildren)
+  for (const ChildInfo& c : children_table())
     if (iequals(name, c.name)) return &c;
   return nullptr;
 }

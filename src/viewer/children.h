@@ -42,6 +42,9 @@ class ChildGate final : public ViewerHost {
   void SetSelectionShape(const SelectionShape& shape) override;
   void SetMenuItem(const std::string& name, bool checked, bool enabled) override;
   void ShowPopupMenu(int32_t x, int32_t y) override;
+  void SetMenuCaption(const std::string& name, const std::string& caption) override {
+    if (!Removed(name)) inner_->SetMenuCaption(name, caption);
+  }
   void SetMousePointer(int32_t pointer) override { inner_->SetMousePointer(pointer); }
   int32_t StartTimer(int32_t milliseconds, std::function<void()> fire) override {
     return inner_->StartTimer(milliseconds, std::move(fire));

@@ -13,6 +13,7 @@
 
 #include "korvex/viewer.h"
 #include "viewer/interaction.h"
+#include "viewer/menu.h"
 #include "viewer/render.h"
 #include "viewer/viewer_host.h"
 
@@ -21,6 +22,9 @@ class cKorvex;
 }
 namespace korvex::net {
 class cInet;
+}
+namespace korvex::print {
+class cPrinter;
 }
 
 namespace korvex::viewer {
@@ -225,6 +229,16 @@ class Core : public HostEvents {
   void OnKeyPress(int16_t& key_ascii) override;
   void OnMouseWheel(int32_t wparam) override;
   void OnScrollBarKeyDown(Bar bar) override;
+
+  // --- Properties, context menu and printing (menu.cpp, print_members.cpp) ---
+  kxViewer* owner = nullptr;  // the control whose members the menu items run
+  std::array<std::string, kMenuItemCount> menu_captions = DefaultMenuCaptions();
+  std::shared_ptr<print::cPrinter> printer;
+  void OnMenuItem(const std::string& name) override;
+  print::cPrinter& Printer();
+  // Image set-up: a PDF page marks the printer for its document and the
+  // rendering resolution; a raster document clears both.
+  void MarkPrinter();
 
   const ViewCache& cache() const { return cache_; }
   void DropSource() { cache_.DropSource(); }

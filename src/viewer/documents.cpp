@@ -91,6 +91,7 @@ bool Core::ImageSetup(int32_t image) {
     horizontal_resolution = RoundHalfEven(img->dpi_x());
     vertical_resolution = RoundHalfEven(img->dpi_y());
   }
+  if (native) MarkPrinter();
   // A missing resolution on either axis says nothing about the pixel shape.
   resolution_factor = horizontal_resolution == 0 || vertical_resolution == 0 || skip_image_resolution
                           ? 1.0
@@ -310,6 +311,7 @@ void Core::Terminate() {
   DisposeNativeImage();
   ClosePdfDocument();
   engine_.reset();  // the viewer's use of the raster session ends
+  printer.reset();
 }
 
 }  // namespace korvex::viewer

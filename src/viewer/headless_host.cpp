@@ -119,6 +119,26 @@ void HeadlessHost::ShowPopupMenu(int32_t x, int32_t y) {
   line("popup menu at " + std::to_string(x) + "," + std::to_string(y));
 }
 
+void HeadlessHost::SetMenuCaption(const std::string& name, const std::string& caption) {
+  captions_[name] = caption;
+  line("menu " + name + " caption=\"" + caption + "\"");
+}
+
+void HeadlessHost::ChooseMenuItem(const std::string& name) {
+  line("menu " + name + " chosen");
+  if (viewer_ != nullptr) viewer_->OnMenuItem(name);
+}
+
+std::pair<bool, bool> HeadlessHost::menu_item(const std::string& name) const {
+  const auto it = menu_.find(name);
+  return it != menu_.end() ? it->second : std::make_pair(false, true);
+}
+
+std::string HeadlessHost::menu_caption(const std::string& name) const {
+  const auto it = captions_.find(name);
+  return it != captions_.end() ? it->second : std::string();
+}
+
 void HeadlessHost::SetMousePointer(int32_t pointer) {
   if (pointer == pointer_) return;
   pointer_ = pointer;

@@ -55,6 +55,11 @@ class HeadlessHost : public ViewerHost {
   // A key pressed while a scroll bar has the focus: the bar then moves as
   // the key says (arrows by the small change, page keys by the large one).
   void BarKey(Bar bar, int16_t key_code);
+  // Chooses a popup menu item as the user would (its name, "mnzoom100"...).
+  void ChooseMenuItem(const std::string& name);
+  // A menu item as the viewer set it: checked, enabled; its caption ("" until the viewer renames it).
+  std::pair<bool, bool> menu_item(const std::string& name) const;
+  std::string menu_caption(const std::string& name) const;
   int32_t pointer() const { return pointer_; }
   const SelectionShape& selection() const { return shape_; }
   // Colour behind a transparent control (COLORREF).
@@ -76,6 +81,7 @@ class HeadlessHost : public ViewerHost {
   void SetSelectionShape(const SelectionShape& shape) override;
   void SetMenuItem(const std::string& name, bool checked, bool enabled) override;
   void ShowPopupMenu(int32_t x, int32_t y) override;
+  void SetMenuCaption(const std::string& name, const std::string& caption) override;
   void SetMousePointer(int32_t pointer) override;
   int32_t StartTimer(int32_t milliseconds, std::function<void()> fire) override;
   void StopTimer(int32_t id) override;
@@ -108,6 +114,7 @@ class HeadlessHost : public ViewerHost {
   PixelRect corner_place_;
   SelectionShape shape_;
   std::map<std::string, std::pair<bool, bool>> menu_;
+  std::map<std::string, std::string> captions_;
   int32_t pointer_ = 0;
   int32_t next_timer_ = 1;
   std::map<int32_t, std::function<void()>> timers_;

@@ -16,7 +16,9 @@ kxViewer::kxViewer(std::shared_ptr<viewer::ViewerHost> host)
     : kxViewer(std::move(host), ViewerControl::kxViewer) {}
 
 kxViewer::kxViewer(std::shared_ptr<viewer::ViewerHost> host, ViewerControl control)
-    : core_(std::make_unique<viewer::Core>(std::move(host))), control_(control) {}
+    : core_(std::make_unique<viewer::Core>(std::move(host))), control_(control) {
+  core_->owner = this;
+}
 
 kxViewer::~kxViewer() = default;
 

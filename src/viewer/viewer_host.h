@@ -90,6 +90,8 @@ class HostEvents {
   virtual void OnMouseWheel(int32_t wparam) = 0;
   // A key went down while a scroll bar had the focus; the bar's change follows.
   virtual void OnScrollBarKeyDown(Bar bar) = 0;
+  // The user chose a popup menu item (its name, "mnzoom100"...).
+  virtual void OnMenuItem(const std::string& name) = 0;
 };
 
 // The viewer reaches its host through ChildGate (children.h), which passes
@@ -117,6 +119,8 @@ class ViewerHost {
   // Popup menu items by name ("mnscroll", "mnzoom100"...): checked and enabled.
   virtual void SetMenuItem(const std::string& name, bool checked, bool enabled) = 0;
   virtual void ShowPopupMenu(int32_t x, int32_t y) = 0;
+  // A popup menu item's caption (UTF-8), as the host translated it.
+  virtual void SetMenuCaption(const std::string& name, const std::string& caption) = 0;
   virtual void SetMousePointer(int32_t pointer) = 0;
   // One-shot timer: `fire` runs once after `milliseconds` unless stopped. Returns its id (> 0).
   virtual int32_t StartTimer(int32_t milliseconds, std::function<void()> fire) = 0;

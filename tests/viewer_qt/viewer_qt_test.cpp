@@ -1,7 +1,7 @@
 // The Qt viewer widget under the offscreen platform: what a grab of the
 // window shows, real scroll bars, hand dragging, the wheel, keys, the popup
-// menu, timers, the selection's raster operations, the clipboard bridge and
-// message boxes.
+// menu (captions, keyboard), properties in an ini file, timers, the
+// selection's raster operations, the clipboard bridge and message boxes.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -9,6 +9,8 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -16,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "korvex/qt/settings_bag.h"
 #include "korvex/qt/viewer_widget.h"
 #include "korvex/viewer.h"
 #include "raster/handles.h"
@@ -179,6 +182,51 @@ TEST_F(ViewerQtTest, RightButtonPopsTheMenuAndItemsRunTheViewer) {
   EXPECT_TRUE(item("mnscroll")->isChecked());
   // Frame items stay disabled for a single-page image.
   EXPECT_FALSE(item("mnnextframe")->isEnabled());
+}
+
+TEST_F(ViewerQtTest, MenuCaptionsComeFromTheViewerAndKeysChooseItems) {
+  EXPECT_EQ(item("mn90")->text(), QString::fromUtf8("90\u00B0"));
+  v->SetItemMenuCaption(21, "Taille r\u00E9elle");
+  EXPECT_EQ(item("mnzoom100")->text(), QString::fromUtf8("Taille r\u00E9elle"));
+  ASSERT_EQ(v->DisplayFromImageRef(make_image(80, 50, 0xFFFF0000)), ViewerStatus::Ok);
+  // Top items: Frames, Rotation, ScrollBars, ...; Zoom > in, out, 100%, fit; Rotation > 90°.
+  const std::vector<Qt::Key> kChoices[] = {
+      {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return},
+      {Qt::Key_Up, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down,
+       Qt::Key_Return},
+      {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Return}};
+  for (const auto& keys : kChoices) {
+    w->popupMenu()->popup(w->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w->popupMenu()));
+    for (Qt::Key k : keys) QTest::keyClick(QApplication::activePopupWidget(), k);
+  }
+  EXPECT_FALSE(v->get_ScrollBars());
+  EXPECT_FALSE(item("mnscroll")->isChecked());
+  EXPECT_EQ(v->get_ZoomMode(), 2);
+  EXPECT_EQ(v->get_PictureWidth(), 50);  // turned by 90°
+}
+
+TEST_F(ViewerQtTest, PropertiesRoundTripThroughAnIniFile) {
+  QTemporaryDir dir;
+  QSettings settings(dir.filePath("viewer.ini"), QSettings::IniFormat);
+  qt::SettingsPropertyBag bag(settings, "viewer1");
+  v->put_ZoomStep(25);
+  v->put_Zoom(1.5);
+  ASSERT_EQ(v->WriteProperties(bag), ViewerStatus::Ok);
+  settings.sync();
+  QSettings reread(dir.filePath("viewer.ini"), QSettings::IniFormat);
+  EXPECT_EQ(reread.allKeys(), QStringList({"viewer1/Zoom", "viewer1/ZoomMode", "viewer1/ZoomStep"}));
+  qt::ViewerWidget other;
+  qt::SettingsPropertyBag from(reread, "viewer1");
+  ASSERT_EQ(other.viewer().ReadProperties(from), ViewerStatus::Ok);
+  EXPECT_EQ(other.viewer().get_ZoomStep(), 25);
+  EXPECT_DOUBLE_EQ(other.viewer().get_Zoom(), 1.5);
+  EXPECT_EQ(other.viewer().get_ZoomMode(), 4);
+  // A word for a number is damage: every default comes back.
+  reread.setValue("viewer1/ZoomStep", "thirty");
+  EXPECT_EQ(other.viewer().ReadProperties(from), ViewerStatus::InvalidParameter);
+  EXPECT_EQ(other.viewer().get_ZoomStep(), 10);
+  EXPECT_EQ(other.viewer().get_ZoomMode(), 1);
 }
 
 TEST_F(ViewerQtTest, TimersFireOnceUnlessStopped) {

@@ -114,3 +114,19 @@ def test_injected_input_raises_events_and_handlers_change_by_reference_arguments
     assert "selection visible=0 at -1,-1 1x1 colour=255" in v.host_log()
     with pytest.raises(korvex.DispatchError):
         v.mouse("drag", 1, 0, 0, 0)
+
+
+def test_properties_saved_and_loaded_as_a_dict_and_menu_items_chosen():
+    v = korvex.kxViewer(width=120, height=80)
+    assert v.save_properties() == {}  # all defaults: nothing stored
+    v.ZoomStep, v.ScrollBars, v.Zoom = 25, False, 1.5
+    saved = v.save_properties()
+    assert saved == {"ZoomStep": 25, "ScrollBars": False, "Zoom": 1.5, "ZoomMode": 4}
+    w = korvex.kxViewer(width=60, height=40)
+    assert w.load_properties(dict(saved, MouseMode=99, NumPages=7)) == 0  # both ignored
+    assert (w.ZoomStep, w.ScrollBars, w.Zoom, w.MouseMode, w.NumPages) == (25, False, 1.5, 2, 0)
+    assert w.load_properties({"ZoomStep": "many"}) != 0  # damaged: every default back
+    assert (w.ZoomStep, w.ScrollBars) == (10, True)
+    w.SetItemMenuCaption(21, "Taille réelle")
+    w.choose_menu_item("mnareaselection")
+    assert w.MouseMode == 1 and 'menu mnzoom100 caption="Taille réelle"' in w.host_log()

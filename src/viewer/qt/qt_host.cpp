@@ -169,6 +169,11 @@ void ViewerWidget::Host::SetMenuItem(const std::string& name, bool checked, bool
   action->setEnabled(enabled);
 }
 
+void ViewerWidget::Host::SetMenuCaption(const std::string& name, const std::string& caption) {
+  auto* action = menu_->findChild<QAction*>(QString::fromStdString(name));
+  if (action != nullptr) action->setText(QString::fromStdString(caption));
+}
+
 void ViewerWidget::Host::ShowPopupMenu(int32_t x, int32_t y) {
   if (menu_ == nullptr) return;
   const QPoint at(static_cast<int>(x / scale_), static_cast<int>(y / scale_));

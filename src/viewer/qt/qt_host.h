@@ -52,6 +52,7 @@ class ViewerWidget::Host : public viewer::ViewerHost {
   void SetSelectionShape(const viewer::SelectionShape& shape) override;
   void SetMenuItem(const std::string& name, bool checked, bool enabled) override;
   void ShowPopupMenu(int32_t x, int32_t y) override;
+  void SetMenuCaption(const std::string& name, const std::string& caption) override;
   void SetMousePointer(int32_t pointer) override;
   int32_t StartTimer(int32_t milliseconds, std::function<void()> fire) override;
   void StopTimer(int32_t id) override;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "viewer/menu.h"
 #include "viewer/qt/qt_host.h"
 
 namespace korvex::qt {
@@ -65,51 +66,6 @@ int16_t key_code_of(const QKeyEvent* e) {
   return 0;
 }
 
-// The popup menu: item name, caption, parent item ("" at the top).
-struct MenuItem {
-  const char* name;
-  const char* caption;
-  const char* under;
-};
-constexpr MenuItem kMenu[] = {
-    {"mnframes", "Frames", ""},
-    {"mnfirstframe", "Goto First frame", "mnframes"},
-    {"mnpreviousframe", "Goto Previous frame", "mnframes"},
-    {"mnnextframe", "Goto Next frame", "mnframes"},
-    {"mnlastframe", "Goto Last frame", "mnframes"},
-    {"mnplaygif", "Play Gif", "mnframes"},
-    {"mnstopgif", "Stop Gif", "mnframes"},
-    {"mnRotation", "Rotation", ""},
-    {"mn90", "90\u00B0", "mnRotation"},
-    {"mn180", "180\u00B0", "mnRotation"},
-    {"mn270", "270\u00B0", "mnRotation"},
-    {"mnflipx", "Flip X", "mnRotation"},
-    {"mn90flipx", "90\u00B0   Flip X", "mnRotation"},
-    {"mn180Flipx", "180\u00B0 Flip X", "mnRotation"},
-    {"mn270FlipX", "270\u00B0 Flip X", "mnRotation"},
-    {"mnscroll", "ScrollBars", ""},
-    {"mnclipboard", "Copy to Clipboard", ""},
-    {"mnzoom", "Zoom", ""},
-    {"mnZoomin", "Zoom in", "mnzoom"},
-    {"mnzoomout", "Zoom out", "mnzoom"},
-    {"mnzoom100", "Zoom 100%", "mnzoom"},
-    {"mnzoomfit", "Zoom fit", "mnzoom"},
-    {"mnZoomwidth", "Zoom by width", "mnzoom"},
-    {"mnZoomheight", "Zoom by height", "mnzoom"},
-    {"mnzoomrect", "Zoom to area selection", "mnzoom"},
-    {"mnzoomviewer", "Zoom to viewer", "mnzoom"},
-    {"mnmousemode", "Mouse Mode", ""},
-    {"mnstandard", "Default", "mnmousemode"},
-    {"mnhandcursor", "Hand cursor", "mnmousemode"},
-    {"mnareaselection", "Area selection", "mnmousemode"},
-    {"mnautozoom", "Auto Zoom", "mnmousemode"},
-};
-
-bool has_children(const char* name) {
-  return std::any_of(std::begin(kMenu), std::end(kMenu),
-                     [&](const MenuItem& m) { return std::strcmp(m.under, name) == 0; });
-}
-
 }  // namespace
 
 ViewerWidget::ViewerWidget(QWidget* parent) : QWidget(parent) {
@@ -154,11 +110,11 @@ double ViewerWidget::clientScale() const {
 void ViewerWidget::buildMenu() {
   QMenu* top = host_->menu();
   std::map<std::string, QMenu*> submenus;
-  for (const MenuItem& m : kMenu) {
+  for (const viewer::MenuItem& m : viewer::MenuItems()) {
     QMenu* parent = *m.under ? submenus[m.under] : top;
     const QString caption = QString::fromUtf8(m.caption);
     const QString name = QString::fromUtf8(m.name);
-    if (has_children(m.name)) {
+    if (viewer::IsSubmenu(m.name)) {
       QMenu* sub = parent->addMenu(caption);
       sub->menuAction()->setObjectName(name);
       submenus[m.name] = sub;
@@ -176,54 +132,11 @@ void ViewerWidget::buildMenu() {
 }
 
 void ViewerWidget::runMenuItem(const QString& name) {
-  kxViewer& v = *viewer_;
-  const std::string n = name.toStdString();
-  using Member = ViewerStatus (kxViewer::*)();
-  static const std::map<std::string, Member> kMembers = {
-      {"mnfirstframe", &kxViewer::DisplayFirstFrame},
-      {"mnpreviousframe", &kxViewer::DisplayPreviousFrame},
-      {"mnnextframe", &kxViewer::DisplayNextFrame},
-      {"mnlastframe", &kxViewer::DisplayLastFrame},
-      {"mnplaygif", &kxViewer::PlayGif},
-      {"mn90", &kxViewer::Rotate90},
-      {"mn180", &kxViewer::Rotate180},
-      {"mn270", &kxViewer::Rotate270},
-      {"mnflipx", &kxViewer::FlipX},
-      {"mn90flipx", &kxViewer::FlipX90},
-      {"mn180Flipx", &kxViewer::FlipX180},
-      {"mn270FlipX", &kxViewer::FlipX270},
-      {"mnZoomin", &kxViewer::ZoomIN},
-      {"mnzoomout", &kxViewer::ZoomOUT},
-      {"mnzoomrect", &kxViewer::ZoomRect}};
-  static const std::map<std::string, std::pair<int32_t, Member>> kZooms = {
-      {"mnzoom100", {1, &kxViewer::SetZoom100}},
-      {"mnzoomfit", {2, &kxViewer::SetZoomFit}},
-      {"mnZoomwidth", {3, &kxViewer::SetZoomWidth}},
-      {"mnZoomheight", {5, &kxViewer::SetZoomHeight}},
-      {"mnzoomviewer", {6, &kxViewer::SetZoomViewer}}};
-  static const std::map<std::string, int32_t> kModes = {
-      {"mnstandard", 0}, {"mnhandcursor", 2}, {"mnareaselection", 1}, {"mnautozoom", 3}};
-  if (const auto m = kMembers.find(n); m != kMembers.end()) {
-    (v.*(m->second))();
-  } else if (const auto z = kZooms.find(n); z != kZooms.end()) {
-    // A checked zoom item is the current mode: nothing to do.
-    if (v.get_ZoomMode() != z->second.first) (v.*(z->second.second))();
-  } else if (const auto mode = kModes.find(n); mode != kModes.end()) {
-    v.put_MouseMode(mode->second);
-  } else if (n == "mnstopgif") {
-    v.StopGif();
-  } else if (n == "mnscroll") {
-    v.put_ScrollBars(!v.get_ScrollBars());
-  } else if (n == "mnclipboard") {
-    if (v.isRectDrawed()) {
-      int32_t top = 0, left = 0, width = 0, height = 0;
-      v.GetRectValues(top, left, width, height);
-      v.CopyRegion2Clipboard(left, top, width, height);
-    } else {
-      v.Copy2Clipboard();
-    }
-    publishClipboard();
-  }
+  if (host_->events() == nullptr) return;
+  QPointer<ViewerWidget> alive(this);
+  host_->events()->OnMenuItem(name.toStdString());
+  // The viewer's copy goes on to the desktop's clipboard.
+  if (alive && name == QLatin1String("mnclipboard")) publishClipboard();
 }
 
 void ViewerWidget::paintEvent(QPaintEvent*) {
