@@ -1,5 +1,4 @@
-// Right-angle rotations, crops, borders, thumbnails and area clones of the
-// native image.
+// Rotations, crops, borders, thumbnails and area clones of the native image.
 #include "engine/state.h"
 #include "engine_test_util.h"
 #include "raster/version.h"
