@@ -1,5 +1,4 @@
-// The engine's PDF members: units, colour caching, whole documents checked by
-// qpdf and poppler, the one-call conversions, and failed writes.
+// The engine's PDF members: units, colours, whole documents, one-call conversions, failed writes.
 
 #include "../file_size_limit.h"
 #include "korvex/korvex.h"
