@@ -113,9 +113,8 @@ TEST(TwainEngine, AcquiredPages) {
     EXPECT_EQ(k.TwainGetState(), 4);
     EXPECT_EQ(k.GetWidth(), pixels(64 - 13, p.dpi)) << p.format;
     EXPECT_EQ(k.GetHeight(), pixels(83 - 6, p.dpi)) << p.format;
-    EXPECT_EQ(k.GetPixelFormat(), p.format);
-    EXPECT_EQ(k.GetIntPixelFormat(), p.bits);
-    EXPECT_EQ(k.GetHorizontalResolution(), p.dpi);
+    EXPECT_EQ((std::tuple{k.GetPixelFormat(), k.GetIntPixelFormat(), k.GetHorizontalResolution()}),
+              std::tuple(std::string(p.format), p.bits, p.dpi));
     // A solid black page stays black whatever the depth (SANE's 1-bit 1
     // is black, the DIB's 0 is).
     EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(1, 1)), 0xFF000000u) << p.format;
