@@ -1,9 +1,4 @@
-// Barcodes: module strings and check characters of written examples, the
-// EAN-13 sets against the published relations between them; the engine's
-// members: refusals that leave the image untouched, texts that draw the same
-// symbol, bars against DrawFillRectangle on every pixel format, the EAN-13
-// guards and digits, and every symbol read back by zbar's zbarimg at several
-// module widths and on indexed and 1-bit images.
+// Barcodes: module strings, check characters, the engine's members and zbarimg read-backs.
 #include <gtest/gtest.h>
 
 #include <algorithm>

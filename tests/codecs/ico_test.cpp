@@ -1,5 +1,4 @@
-// Icon codec: ImageMagick icons, hand-made entries with AND masks, damaged directories,
-// and the 32 x 32 writer read back by ImageMagick and the decoder.
+// Icon codec: ImageMagick icons, hand-made entries with AND masks, damage, the 32 x 32 writer.
 #include <gtest/gtest.h>
 
 #include "codec_test_util.h"

@@ -1,5 +1,4 @@
-// TIFF codec against ImageMagick, libtiff's tools and hand-made files; multi-page
-// writing, lazy pages, tags, damaged input and the pixel limit.
+// TIFF codec against ImageMagick, libtiff's tools and hand-made files; multi-page writing.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,4 @@
-// Crops of the one-colour bands along a page's edges: band search, skip
-// counts, confidence, corner references and tolerance, every pixel format,
-// and ImageMagick's -trim on pages where both rules agree.
+// Crops of one-colour edge bands, and ImageMagick's -trim on pages where both rules agree.
 #include <functional>
 
 #include "../codecs/codec_test_util.h"

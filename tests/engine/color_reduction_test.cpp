@@ -1,6 +1,4 @@
-// Colour reduction members: the indexed copy replaces the native image with
-// its resolution and tags, bad input changes nothing, and resizing indexed
-// pictures under an older raster version comes back at their depth.
+// Colour reduction members: the indexed copy keeps resolution and tags; older raster versions.
 #include "engine_test_util.h"
 #include "raster/version.h"
 

@@ -1,5 +1,4 @@
-// Pages and frames of multi-frame images, GIF timing and palettes, and the
-// palette and plain conversion members.
+// Pages and frames, GIF timing and palettes, palette and plain conversion members.
 #include "engine/state.h"
 #include "engine_test_util.h"
 

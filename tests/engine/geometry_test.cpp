@@ -1,5 +1,4 @@
-// Right-angle rotations, crops, borders, thumbnails and area clones of the
-// native image.
+// Rotations, crops, borders, thumbnails and area clones of the native image.
 #include "engine/state.h"
 #include "engine_test_util.h"
 #include "raster/version.h"
@@ -42,10 +41,9 @@ TEST(Geometry, CropsKeepTheirRectangleResolutionTagsAndOwnership) {
   img(k.GetNativeImage())->set_property({305, raster::ptype::kAscii, {'k'}});
   const int32_t before = k.GetNativeImage();
   ASSERT_EQ(k.CropLeft(10), S::Ok);
-  EXPECT_EQ(k.GetWidth(), 90);
-  EXPECT_EQ(px(k, 1, 1), 0xFFFF0000u);  // old column 11
-  EXPECT_EQ(k.GetPixelFormat(), "8bppIndexed");
-  EXPECT_EQ(k.GetVerticalResolution(), 150);
+  // Pixel (1, 1) was column 11.
+  EXPECT_EQ((std::tuple{k.GetWidth(), px(k, 1, 1), k.GetPixelFormat(), k.GetVerticalResolution()}),
+            std::tuple(90, 0xFFFF0000u, std::string("8bppIndexed"), 150));
   EXPECT_NE(img(k.GetNativeImage())->property(305), nullptr);
   EXPECT_EQ(img(before), nullptr);
   EXPECT_TRUE(EngineAccess::state(k).NativeOwned);

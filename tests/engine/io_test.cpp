@@ -1,6 +1,5 @@
-// Loading and saving through the stand-in codec: sources and who owns the
-// images they make, which encoder and parameters each save member uses, the
-// software property, crash-safe files, memory forms, and the multi-page writer.
+// Loading and saving through the stand-in codec: ownership, encoder parameters, the software
+// property, crash-safe files, memory forms and the multi-page writer.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -182,15 +181,16 @@ TEST_F(Saving, MemoryFormsLookUpTheFormatCaseInsensitivelyAndStringsGoThroughCod
   EXPECT_FALSE(calls().back().had_software_tag);
   EXPECT_EQ(std::make_tuple(bytes.LBound(), bytes.UBound(), bytes.size()),
             std::make_tuple(0, n - 1, static_cast<size_t>(n)));
-  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", 50), S::Ok);
-  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 50);
-  EXPECT_TRUE(calls().back().had_software_tag);
-  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "jpg", -3), S::Ok);
-  EXPECT_EQ(param(calls().back().params, raster::encparam::kQuality), 75);
-  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "tif", 4), S::Ok);
-  EXPECT_EQ(param(calls().back().params, raster::encparam::kCompression), 4);
-  ASSERT_EQ(k.SaveAsByteArray(bytes, n, "png", 7), S::Ok);
-  EXPECT_TRUE(calls().back().params.empty());
+  // Format, the number given, the parameter it becomes (-1: none passed).
+  for (auto [format, value, id, want] : {std::tuple{"jpg", 50, raster::encparam::kQuality, 50},
+                                         {"jpg", -3, raster::encparam::kQuality, 75},
+                                         {"tif", 4, raster::encparam::kCompression, 4},
+                                         {"png", 7, raster::encparam::kQuality, -1}}) {
+    ASSERT_EQ(k.SaveAsByteArray(bytes, n, format, value), S::Ok);
+    EXPECT_EQ(param(calls().back().params, id), want) << format << " " << value;
+    EXPECT_EQ(calls().back().params.size(), size_t{want >= 0}) << format << " " << value;
+    EXPECT_TRUE(calls().back().had_software_tag);
+  }
   // Unknown formats fall back to BMP: checked with the real encoders in roundtrip_test.
 
   std::shared_ptr<Stream> stream;

@@ -1,6 +1,4 @@
-// The engine's native image: blank images, ownership, closing, cloning and
-// queries; per-thread module state and helpers: encoder table, paths,
-// rounding, status names.
+// The native image's life cycle and queries; per-thread module state and small helpers.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -303,15 +301,16 @@ TEST(BlankImages, EveryDepthGetsItsFormatBitsZeroByDefaultAndCreateImageIsOpaque
   const struct {
     int16_t depth;
     raster::PixelFormat f;
+    const char* name;
     std::vector<uint8_t> white;  // CreateImage's first bytes of a row
-  } table[] = {{1, raster::pf::k1bppIndexed, {0xFF}},
-               {4, raster::pf::k4bppIndexed, {0xFF}},  // index 15 twice
-               {8, raster::pf::k8bppIndexed, {15}},
-               {16, raster::pf::k16bppRGB555, {0xFF, 0x7F}},
-               {24, raster::pf::k24bppRGB, std::vector<uint8_t>(3, 0xFF)},
-               {32, raster::pf::k32bppARGB, std::vector<uint8_t>(4, 0xFF)},
-               {48, raster::pf::k48bppRGB, std::vector<uint8_t>(6, 0xFF)},
-               {64, raster::pf::k64bppPARGB, std::vector<uint8_t>(8, 0xFF)}};
+  } table[] = {{1, raster::pf::k1bppIndexed, "1bppIndexed", {0xFF}},
+               {4, raster::pf::k4bppIndexed, "4bppIndexed", {0xFF}},  // index 15 twice
+               {8, raster::pf::k8bppIndexed, "8bppIndexed", {15}},
+               {16, raster::pf::k16bppRGB555, "16bppRGB555", {0xFF, 0x7F}},
+               {24, raster::pf::k24bppRGB, "24bppRGB", std::vector<uint8_t>(3, 0xFF)},
+               {32, raster::pf::k32bppARGB, "32bppARGB", std::vector<uint8_t>(4, 0xFF)},
+               {48, raster::pf::k48bppRGB, "48bppRGB", std::vector<uint8_t>(6, 0xFF)},
+               {64, raster::pf::k64bppPARGB, "64bppPARGB", std::vector<uint8_t>(8, 0xFF)}};
   cKorvex k;
   for (const auto& row : table) {
     SCOPED_TRACE(row.depth);
@@ -319,6 +318,8 @@ TEST(BlankImages, EveryDepthGetsItsFormatBitsZeroByDefaultAndCreateImageIsOpaque
     ASSERT_NE(id, 0);
     EXPECT_EQ((std::tuple{k.GetStat(), k.GetNativeImage(), img(id)->format()}),
               std::tuple(S::Ok, id, row.f));
+    EXPECT_EQ((std::tuple{k.GetPixelFormat(), k.GetIntPixelFormat(), k.IsPixelFormatIndexed()}),
+              std::tuple(std::string(row.name), int32_t{row.depth}, row.depth <= 8));
     const raster::Surface& s = img(id)->surface();
     const std::vector<uint8_t> zero(static_cast<size_t>(s.stride), 0);
     for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(s.row(y), zero.data(), zero.size()), 0);

@@ -1,10 +1,6 @@
-// The engine with the real codecs: files written by the save members as peer
-// tools see them, icons, multi-page TIFF, image strings, GIF palettes, and
-// colour-managed loading of embedded ICC profiles.
+// The engine with the real codecs, its files as peer tools see them, embedded ICC profiles.
 #include <lcms2.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "engine_test_util.h"
@@ -126,8 +122,7 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
 
 TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
   const std::string gif = path("w.gif");
-  ASSERT_EQ(std::system(
-                ("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif).c_str()),
+  ASSERT_EQ(testutil::run("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif),
             0);
   cKorvex k;
   ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
@@ -143,9 +138,7 @@ TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
 
 TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
   const std::string gif = path("rgb.gif");
-  ASSERT_EQ(
-      std::system(("/usr/bin/convert -delay 2 -size 4x4 xc:red xc:lime xc:blue " + gif).c_str()),
-      0);
+  ASSERT_EQ(testutil::run("/usr/bin/convert -delay 2 -size 4x4 xc:red xc:lime xc:blue " + gif), 0);
   host::Bitmap canvas = host::Bitmap::Blank(8, 8, 32);
   const int32_t hbm = host::CreateBitmap(canvas);
   const int32_t dc = host::CreateMemoryDC();
@@ -211,10 +204,8 @@ TEST_F(RealCodecs, EmbeddedProfilesAreAppliedOnRequestAndKeptOnSave) {
       ASSERT_EQ(ext == "png" ? k.SaveAsPng(file) : k.SaveAsJpeg(file, 100), S::Ok);
     }
     // ImageMagick finds the same profile in the file.
-    ASSERT_EQ(std::system(("/usr/bin/convert '" + file + "' '" + path("out.icc") + "'").c_str()),
-              0);
-    std::ifstream in(path("out.icc"), std::ios::binary);
-    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), icc);
+    ASSERT_EQ(testutil::run("/usr/bin/convert '" + file + "' '" + path("out.icc") + "'"), 0);
+    EXPECT_EQ(testutil::read_file(path("out.icc")), icc);
     cKorvex k;
     const int32_t plain = k.CreateImageFromFile(file);
     ASSERT_NE(plain, 0);

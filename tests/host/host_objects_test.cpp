@@ -1,5 +1,4 @@
-// Host objects: bitmaps, icons, device contexts, windows, the clipboard's
-// ownership rules, picture objects and screen capture.
+// Host objects: bitmaps, icons, DCs, windows, the clipboard, pictures and screen capture.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

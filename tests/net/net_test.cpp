@@ -1,7 +1,4 @@
-// HTTP image sources against a loopback server the tests start and stop:
-// statuses of the engine's CreateImageFromURL for every kind of answer, the
-// viewer's progress events, stops and re-entrant handlers, bodies without a
-// length read by the client, and HTTPS with a test certificate authority.
+// HTTP image sources against a loopback server the tests start and stop by its PID.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -310,23 +307,14 @@ TEST_F(ViewerFixture, SurvivesHandlersThatCloseTerminateOrDestroyIt) {
 
 // A server certificate for 127.0.0.1 signed by a certificate authority of the test.
 bool make_certificates(const fs::path& d) {
-  const std::string q = "'" + d.string() + "/";
+  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
   const std::string cmds =
-      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-      "-subj /CN=KorvexTestCA -addext basicConstraints=critical,CA:TRUE "
-      "-addext keyUsage=keyCertSign -keyout " +
-      q + "ca.key' -out " + q +
-      "ca.pem' && "
-      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
-      "-keyout " +
-      q + "srv.key' -out " + q +
-      "srv.csr' && "
-      "printf 'subjectAltName=IP:127.0.0.1\\n' > " +
-      q +
-      "ext' && "
-      "openssl x509 -req -days 2 -in " +
-      q + "srv.csr' -CA " + q + "ca.pem' -CAkey " + q + "ca.key' -CAcreateserial -extfile " + q +
-      "ext' -out " + q + "srv.pem'";
+      "cd '" + d.string() + "' && openssl req -x509" + ec +
+      "-days 2 -subj /CN=KorvexTestCA -addext basicConstraints=critical,CA:TRUE "
+      "-addext keyUsage=keyCertSign -keyout ca.key -out ca.pem && openssl req" + ec +
+      "-subj /CN=127.0.0.1 -keyout srv.key -out srv.csr && "
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > ext && openssl x509 -req -days 2 -in srv.csr "
+      "-CA ca.pem -CAkey ca.key -CAcreateserial -extfile ext -out srv.pem";
   return std::system(("(" + cmds + ") >/dev/null 2>&1").c_str()) == 0;
 }
 

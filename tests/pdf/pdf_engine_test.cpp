@@ -1,5 +1,4 @@
-// The engine's PDF members: units, colour caching, whole documents checked by
-// qpdf and poppler, the one-call conversions, and failed writes.
+// The engine's PDF members: units, colours, whole documents, one-call conversions, failed writes.
 
 #include "../file_size_limit.h"
 #include "korvex/korvex.h"
@@ -95,11 +94,10 @@ TEST(PdfMembers, UnitsConvertPageSizesMarginsAndImageSizes) {
 
 TEST(PdfMembers, WithoutADocumentMembersAreInertAndSayWrongState) {
   cKorvex k;
-  EXPECT_EQ(k.PdfGetPageOrientation(), -1);
-  EXPECT_EQ(k.GetStat(), S::WrongState);
-  EXPECT_EQ(k.PdfNewPage(), 0);
-  EXPECT_EQ(k.PdfGetCurrentPage(), 0);
-  EXPECT_EQ(k.PdfAddFont("Arial"), 0);
+  // Braced lists are evaluated in order: the status is read after the first call.
+  EXPECT_EQ((std::tuple{k.PdfGetPageOrientation(), k.GetStat(), k.PdfNewPage(),
+                        k.PdfGetCurrentPage(), k.PdfAddFont("Arial")}),
+            std::tuple(-1, S::WrongState, 0, 0, 0));
   k.PdfDrawLine(0, 0, 10, 10, 1);
   EXPECT_EQ(k.GetStat(), S::WrongState);
   k.PdfSavePdf();

@@ -1,6 +1,4 @@
-// The PDF writer's byte layout: structural objects, numbering, the xref
-// table, number and text formatting, page content operators, and the file
-// handling faults (wide object numbers, write errors, abandoned documents).
+// The PDF writer's byte layout, number and text formatting, and its file faults.
 #include <cstdlib>
 #include <ctime>
 #include <functional>

@@ -104,10 +104,9 @@ TEST(PdfImages, EncodingsPalettesRenderedPixelsAndEveryPixelFormat) {
     cPDF doc;
     ASSERT_TRUE(doc.InitPDFFile(path));
     doc.CompressData = compress;
-    EXPECT_EQ(doc.PdfAddImage(*indexed), 1);
-    EXPECT_EQ(doc.PdfAddImage(*rgb), 2);
-    EXPECT_EQ(doc.PdfAddImage(*one_bit), 3);
-    EXPECT_EQ(doc.PdfAddImage(*four_bit), 4);
+    int32_t next = 1;  // numbered in the order added
+    for (auto* img : {indexed.get(), rgb.get(), one_bit.get(), four_bit.get()})
+      EXPECT_EQ(doc.PdfAddImage(*img), next++);
     EXPECT_EQ(doc.PdfAddImage(tmp / "missing.png"), 0);
     EXPECT_EQ(doc.PdfAddImage(std::string(KORVEX_SOURCE_DIR) + "/tests/data/png/basi0g08.png"), 5);
     EXPECT_EQ(

@@ -1,5 +1,4 @@
-// Helpers of the PDF writer tests: a scratch folder, whole-file reads and
-// the poppler and qpdf command-line tools.
+// Helpers of the PDF writer tests: a scratch folder, whole-file reads, poppler and qpdf.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // Image size and placement on the printable area, and the paper table.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "print/layout.h"
 #include "print/paper.h"
 
@@ -117,10 +119,7 @@ TEST(PrintLayout, AlignmentsPlaceOnEachAxisThatFits) {
 
 TEST(PrintLayout, RoundsToWholeMillimetresHalvesToEven) {
   const RectMM r = round_to_mm({2.5, 3.5, 203.2, 287.43});
-  EXPECT_EQ(r.x, 2);
-  EXPECT_EQ(r.y, 4);
-  EXPECT_EQ(r.width, 203);
-  EXPECT_EQ(r.height, 287);
+  EXPECT_EQ(std::tuple(r.x, r.y, r.width, r.height), std::tuple(2.0, 4.0, 203.0, 287.0));
 }
 
 TEST(PrintPaper, CodesMediaNamesAndTwips) {
@@ -135,11 +134,10 @@ TEST(PrintPaper, CodesMediaNamesAndTwips) {
     ASSERT_NE(back, nullptr) << p->media;
     EXPECT_NEAR(back->width_mm * back->height_mm, p->width_mm * p->height_mm, 1) << code;
   }
-  EXPECT_EQ(paper_code_for_media("iso_a4_210x297mm"), 9);
-  EXPECT_EQ(paper_code_for_media("na_letter_8.5x11in"), 1);
-  EXPECT_EQ(paper_code_for_media("A4"), 0);  // not a self-describing name
-  EXPECT_EQ(paper_code_for_media("custom_x_210x297mm"), 9);
-  EXPECT_EQ(paper_code_for_media("custom_x_211x297mm"), 0);
+  // "A4" is not a self-describing name.
+  for (auto [media, code] : {std::pair{"iso_a4_210x297mm", 9}, {"na_letter_8.5x11in", 1}, {"A4", 0},
+                             {"custom_x_210x297mm", 9}, {"custom_x_211x297mm", 0}})
+    EXPECT_EQ(paper_code_for_media(media), code) << media;
   EXPECT_EQ(mm_to_twips(25.4), 1440);
   EXPECT_EQ(mm_to_twips(210), 11906);
   EXPECT_NEAR(twips_to_mm(11520), 203.2, 1e-9);

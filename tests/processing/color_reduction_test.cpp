@@ -1,6 +1,4 @@
-// Colour reduction kernels: the octree's insertion order, fold rule and
-// averages worked out by hand, and the fixed converters at the boundaries
-// of their index rules.
+// Colour reduction kernels: the octree worked by hand, fixed converters at their boundaries.
 #include <gtest/gtest.h>
 
 #include <array>

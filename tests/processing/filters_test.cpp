@@ -1,6 +1,4 @@
-// Point effects, the filter zone, indexed images and the zone tests, with
-// expected bytes worked out by hand (Brightness, Grayscale, Contrast, the
-// dithers, ScanLine and both kernel paths are checked in reference_model_test).
+// Point effects, zones and indexed images on hand-worked bytes (the rest: reference_model_test).
 #include <gtest/gtest.h>
 
 #include <array>

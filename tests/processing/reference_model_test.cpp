@@ -1,7 +1,5 @@
-// The effects against a literal model of their pixel rules on photo-like
-// pictures: in place (32-bit), band by band (24-bit) and in a zone, with bands
-// of a few rows so neighbours, error rows, row pairs, dither phases and
-// Pixelize blocks cross band edges.
+// The effects against a literal model of their pixel rules: in place, by bands of a few rows
+// (so neighbours, error rows, dither phases and blocks cross band edges) and in a zone.
 #include <gtest/gtest.h>
 
 #include <algorithm>

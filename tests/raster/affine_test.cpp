@@ -1,5 +1,4 @@
-// Affine drawing: exact mappings, antialiased outlines, compositing, indexed
-// canvases, refusals, vector paths, and a 30-degree turn against ImageMagick.
+// Affine drawing: exact maps, antialiased edges, compositing, indexed canvases, ImageMagick.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Resampling: exact cases, filter positions, alpha, stored formats, bands,
-// vector paths and agreement with ImageMagick's filters.
+// Resampling: exact cases, filter positions, alpha, formats, bands, vector paths, ImageMagick.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,9 +1,5 @@
-// Document recognition: page signatures against the written rule, running
-// means and relevance; the RAD... members: family ids, the configuration file
-// (round trip, refusals that leave the families as they were, crash-safe
-// saving), folders of scans and compilation files, and the replay of the fuzz
-// corpus. The classification of realistic scans is the README's command-line
-// run (tests/cli/test_cli.py).
+// Document recognition: signatures against the written rule, learning, relevance and the RAD...
+// members; realistic scans are classified by the README's command-line run (tests/cli).
 #include <gtest/gtest.h>
 
 #include <algorithm>

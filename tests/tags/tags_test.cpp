@@ -1,8 +1,5 @@
-// Metadata tags: names, value texts and element access of property items, the
-// parsing of written values, the replay of the fuzz seeds; the engine's tag
-// members: listing, writing, refusing, deleting, tags of a second TIFF page,
-// and preserving across rebuilds. Single-page JPEG and TIFF round trips are
-// checked against exiftool and exiv2 (test_tags_peers.py).
+// Metadata tags: property items, written values, fuzz seeds and the engine's tag members;
+// single-page JPEG and TIFF round trips are checked by exiftool and exiv2 (test_tags_peers.py).
 #include <gtest/gtest.h>
 
 #include <cstdint>

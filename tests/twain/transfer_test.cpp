@@ -1,6 +1,4 @@
-// The acquisition library's transfers: a stalled backend and a cancel in
-// the middle of a page end the page and leave the source usable; the text
-// buffers and fixed-point values.
+// The acquisition library's transfers (stalls, cancels mid-page), text buffers and fixed point.
 #include <gtest/gtest.h>
 
 #include <cstdio>

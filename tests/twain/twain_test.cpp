@@ -1,9 +1,8 @@
-// The engine's Twain members against SANE's test backend: sources, the
-// state guard, settings read back, acquired pages, the feeder, and the
-// statuses of failed transfers.
+// The engine's Twain members against SANE's test backend.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "korvex/engine.h"
 #include "korvex/global_memory.h"
@@ -22,10 +21,9 @@ TEST(TwainEngine, NoSourceOpen) {
   PrivateSane sane;
   cKorvex k;
   EXPECT_EQ(k.TwainGetState(), 1);
-  EXPECT_EQ(k.TwainGetCurrentResolution(), -1);
-  EXPECT_EQ(k.TwainGetCurrentPixelType(), -1);
-  EXPECT_EQ(k.TwainGetCurrentBitDepth(), -1);
-  EXPECT_EQ(k.TwainGetPhysicalWidth(), -1);
+  EXPECT_EQ((std::tuple{k.TwainGetCurrentResolution(), k.TwainGetCurrentPixelType(),
+                        k.TwainGetCurrentBitDepth(), k.TwainGetPhysicalWidth()}),
+            std::tuple(-1.0, -1, -1, -1.0));
   const size_t blocks = host::GlobalBlockCount();
   EXPECT_EQ(k.TwainAcquire(), cKorvexStatus::BadTwainState);
   EXPECT_EQ(k.GetNativeImage(), 0);
@@ -40,8 +38,7 @@ TEST(TwainEngine, SourcesListedOpenedAndClosed) {
   const std::string name = "Noname frontend-tester (test:0)";
   EXPECT_EQ(k.TwainGetSourceCount(), 1);
   EXPECT_EQ(k.TwainGetSourceName(1), name);
-  EXPECT_EQ(k.TwainGetSourceName(0), "");
-  EXPECT_EQ(k.TwainGetSourceName(2), "");
+  EXPECT_EQ(k.TwainGetSourceName(0) + k.TwainGetSourceName(2), "");
   EXPECT_EQ(k.TwainGetDefaultSourceName(), name);
   EXPECT_FALSE(k.TwainOpenSource("test:9"));
   ASSERT_TRUE(k.TwainOpenSource("  " + name + " "));
@@ -116,9 +113,8 @@ TEST(TwainEngine, AcquiredPages) {
     EXPECT_EQ(k.TwainGetState(), 4);
     EXPECT_EQ(k.GetWidth(), pixels(64 - 13, p.dpi)) << p.format;
     EXPECT_EQ(k.GetHeight(), pixels(83 - 6, p.dpi)) << p.format;
-    EXPECT_EQ(k.GetPixelFormat(), p.format);
-    EXPECT_EQ(k.GetIntPixelFormat(), p.bits);
-    EXPECT_EQ(k.GetHorizontalResolution(), p.dpi);
+    EXPECT_EQ((std::tuple{k.GetPixelFormat(), k.GetIntPixelFormat(), k.GetHorizontalResolution()}),
+              std::tuple(std::string(p.format), p.bits, p.dpi));
     // A solid black page stays black whatever the depth (SANE's 1-bit 1
     // is black, the DIB's 0 is).
     EXPECT_EQ(static_cast<uint32_t>(k.PixelGetColor(1, 1)), 0xFF000000u) << p.format;

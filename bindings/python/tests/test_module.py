@@ -67,18 +67,16 @@ def test_by_reference_results_come_back_as_a_tuple():
 
 def test_dispatch_errors_raise_and_name_the_parameter():
     e = korvex.cKorvex()
-    with pytest.raises(AttributeError):
-        e.NoSuchMember
-    with pytest.raises(AttributeError, match=r"^SaveAsJPG is not a member of cKorvex \(closest: SaveAsJpeg\)$"):
-        e.SaveAsJPG
-    with pytest.raises(korvex.DispatchError, match="nQuality"):
-        e.SaveAsJpeg("x.jpg", "best")
-    with pytest.raises(korvex.DispatchError, match="at most 1"):
-        e.CloseImage(1, 2)
-    with pytest.raises(korvex.DispatchError, match="nImageID"):
-        e.CloseImage()
-    with pytest.raises(korvex.DispatchError, match="overflows"):
-        e.CreateImage(10, 10, 70000)
+    cases = [(lambda: e.NoSuchMember, AttributeError, None),
+             (lambda: e.SaveAsJPG, AttributeError,
+              r"^SaveAsJPG is not a member of cKorvex \(closest: SaveAsJpeg\)$"),
+             (lambda: e.SaveAsJpeg("x.jpg", "best"), korvex.DispatchError, "nQuality"),
+             (lambda: e.CloseImage(1, 2), korvex.DispatchError, "at most 1"),
+             (lambda: e.CloseImage(), korvex.DispatchError, "nImageID"),
+             (lambda: e.CreateImage(10, 10, 70000), korvex.DispatchError, "overflows")]
+    for call, error, message in cases:
+        with pytest.raises(error, match=message):
+            call()
 
 
 def test_every_member_declared_in_the_header_is_listed():
