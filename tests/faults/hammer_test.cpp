@@ -5,6 +5,7 @@
 // tsan preset); KORVEX_HAMMER_SECONDS=N runs each thread for N seconds
 // instead of a few rounds.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,8 @@
 
 #include "../codecs/codec_test_util.h"
 #include "korvex/korvex.h"
+#include "raster/handles.h"
+#include "raster/image.h"
 
 namespace korvex {
 namespace {
@@ -35,11 +38,31 @@ uint64_t digest(cKorvex& k) {
   return h ^ (static_cast<uint64_t>(w) << 32 | static_cast<uint32_t>(ht));
 }
 
+// A PNG carrying an ICC profile (lcms2's sRGB), for the colour-managed load.
+std::string profiled_png(const std::string& dir) {
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsUInt32Number n = 0;
+  cmsSaveProfileToMem(srgb, nullptr, &n);
+  std::vector<uint8_t> icc(n);
+  cmsSaveProfileToMem(srgb, icc.data(), &n);
+  cmsCloseProfile(srgb);
+  cKorvex k;
+  EXPECT_EQ(k.LoadFromFile(kSamples + "photo.jpg"), S::Ok);
+  EXPECT_EQ(raster::find_image(k.GetNativeImage())->set_property({0x8773, raster::ptype::kUndefined, icc}),
+            raster::Status::Ok);
+  EXPECT_EQ(k.SaveAsPng(dir + "/profiled.png"), S::Ok);
+  return dir + "/profiled.png";
+}
+
 // One round over every input; the digests of what it made, or empty after
 // a failure (reported through gtest).
-std::vector<uint64_t> one_round(const std::string& dir) {
+std::vector<uint64_t> one_round(const std::string& dir, const std::string& profiled) {
   std::vector<uint64_t> out;
   cKorvex k;
+  const int32_t managed = k.CreateImageFromFileICM(profiled);
+  EXPECT_NE(managed, 0);
+  out.push_back(digest(k));
+  k.CloseImage(managed);
   for (const char* name : kInputs) {
     SCOPED_TRACE(name);
     const std::string in = kSamples + name;
@@ -84,7 +107,8 @@ std::vector<uint64_t> one_round(const std::string& dir) {
 
 TEST(Hammer, EnginesInThreadsMakeWhatOneThreadMakes) {
   ScratchDir alone;
-  const std::vector<uint64_t> want = one_round(alone.path());
+  const std::string profiled = profiled_png(alone.path());
+  const std::vector<uint64_t> want = one_round(alone.path(), profiled);
   ASSERT_FALSE(want.empty());
 
   const char* env = std::getenv("KORVEX_HAMMER_SECONDS");
@@ -98,7 +122,7 @@ TEST(Hammer, EnginesInThreadsMakeWhatOneThreadMakes) {
       ScratchDir dir;
       // A bounded number of rounds, or rounds until the time asked for is up.
       for (int n = 0; n < 2 || std::chrono::steady_clock::now() < until; ++n) {
-        if (one_round(dir.path()) != want) ++mismatches;
+        if (one_round(dir.path(), profiled) != want) ++mismatches;
         ++rounds;
       }
     });
