@@ -121,7 +121,9 @@ TEST(PrintServerFault, ServerKilledWhileHoldingTheJob) {
   const int32_t image = k.GetNativeImage();
   ASSERT_TRUE(k.PrintSetActivePrinter("kx-held"));
   std::thread killer([&] {
-    while (!cups.holds_a_job()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Polls for the job's document (for a minute at most, should the job never come).
+    for (int i = 0; i < 12000 && !cups.holds_a_job(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     cups.kill();
   });
   k.PrintImage();
