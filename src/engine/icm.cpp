@@ -3,6 +3,7 @@
 #include <lcms2.h>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/core.h"
@@ -36,7 +37,9 @@ void quiet(cmsContext, cmsUInt32Number, const char*) {}
 raster::Status apply_profile(raster::Image& img) {
   const raster::PropertyItem* icc = img.property(kIccProfileTag);
   if (icc == nullptr || icc->value.empty()) return raster::Status::Ok;
-  cmsSetLogErrorHandler(quiet);
+  // The handler is process-wide: set once, not by every thread on every load.
+  static std::once_flag quieted;
+  std::call_once(quieted, [] { cmsSetLogErrorHandler(quiet); });
   Profile source(cmsOpenProfileFromMem(icc->value.data(), icc->length()));
   if (!source || cmsGetColorSpace(source.get()) != cmsSigRgbData) return raster::Status::Ok;
   Profile srgb(cmsCreate_sRGBProfile());

@@ -86,19 +86,49 @@ ssize_t read_fully(int fd, uint8_t* data, size_t size) {
 
 namespace {
 
-// Opens a regular file for reading; its descriptor and size, or the status.
-raster::Status open_regular(const std::string& path, int& fd, uint64_t& size) {
+// Opens a regular file for reading; its descriptor and what fstat says of
+// it, or the status.
+raster::Status open_regular(const std::string& path, int& fd, struct stat& st) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return status_from_errno(errno);
-  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd);
     fd = -1;
     return status_from_errno(err);
   }
-  size = static_cast<uint64_t>(st.st_size);
   return raster::Status::Ok;
+}
+
+// True when nothing wrote to or truncated the open file between the two
+// looks (modification times to the nanosecond where the file system keeps
+// them). The change time is left out: a file renamed over ours changes it
+// (one link fewer) while the contents we read stay whole.
+bool same_version(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Reads made while another program rewrites the file in place.
+constexpr int kReadAttempts = 3;
+
+// Runs `read(fd, size)` on the file at `path` until the file stays the same
+// from before the read to after it: the bytes of a file rewritten in place
+// meanwhile may mix its old and new contents, or stop short. Win32Error when
+// the file never holds still; `read` clears its output when it starts over.
+template <class Read>
+raster::Status read_unchanged(const std::string& path, Read&& read) {
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    int fd = -1;
+    struct stat before {};
+    if (raster::Status st = open_regular(path, fd, before); st != raster::Status::Ok) return st;
+    const raster::Status st = read(fd, static_cast<uint64_t>(before.st_size));
+    struct stat after {};
+    const bool unchanged = ::fstat(fd, &after) == 0 && same_version(before, after);
+    ::close(fd);
+    if (unchanged) return st;
+  }
+  return raster::Status::Win32Error;
 }
 
 // Reads an open file whole into a buffer that decoders may keep: not zeroed
@@ -122,25 +152,28 @@ raster::Status read_open_file(int fd, uint64_t size, raster::EncodedBytes& out) 
 }  // namespace
 
 raster::Status read_whole_file(const std::string& path, raster::EncodedBytes& out) {
-  int fd = -1;
-  uint64_t size = 0;
-  if (raster::Status st = open_regular(path, fd, size); st != raster::Status::Ok) return st;
-  const raster::Status st = read_open_file(fd, size, out);
-  ::close(fd);
-  return st;
+  return read_unchanged(path, [&](int fd, uint64_t size) {
+    out = {};
+    return read_open_file(fd, size, out);
+  });
 }
 
 raster::Status open_image_file(const std::string& path, std::unique_ptr<raster::Image>& img,
                                raster::EncodedBytes& bytes) {
-  int fd = -1;
-  uint64_t size = 0;
-  if (raster::Status st = open_regular(path, fd, size); st != raster::Status::Ok) return st;
-  raster::Status st = raster::decode_image_file(fd, size, img);
-  if (st == raster::Status::NotImplemented) {
+  const raster::Status st = read_unchanged(path, [&](int fd, uint64_t size) {
     img.reset();
-    st = read_open_file(fd, size, bytes);
+    bytes = {};
+    raster::Status decoded = raster::decode_image_file(fd, size, img);
+    if (decoded == raster::Status::NotImplemented) {
+      img.reset();
+      decoded = read_open_file(fd, size, bytes);
+    }
+    return decoded;
+  });
+  if (st != raster::Status::Ok) {
+    img.reset();
+    bytes = {};
   }
-  ::close(fd);
   return st;
 }
 

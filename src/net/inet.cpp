@@ -267,6 +267,12 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
 
   int32_t left = lLength;
   size_t handed_on = 0;
+  // libcurl's low-speed check averages over several seconds, so a body that
+  // stops after a burst would run on past the timeout: the gap since the
+  // last received byte is watched here too.
+  size_t seen = t.filled;
+  auto last_byte = std::chrono::steady_clock::now();
+  const auto allowed = std::chrono::seconds(std::max<int32_t>(1, options.timeout_seconds));
   for (;;) {
     // Hand on what arrived in whole steps, the last one short.
     while (handed_on < t.filled && (t.filled - handed_on >= kChunkSize || t.done)) {
@@ -286,6 +292,14 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
       }
     }
     if (t.done || t.refused) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (t.filled != seen) {
+      seen = t.filled;
+      last_byte = now;
+    } else if (now - last_byte > allowed) {
+      t_.reset();  // ends the transfer and closes its connection
+      return false;
+    }
     t.perform();
     if (!t.done && t.filled - handed_on < kChunkSize) {
       t.wait(50);

@@ -57,6 +57,7 @@ std::string find_system_font(const std::string& name, std::string& spelling) {
 // The font file of `family` in the requested style.
 bool match_font_file(const std::string& family, bool bold, bool italic, std::string& file,
                      int& index) {
+  const auto fonts = raster::lock_fonts();
   FcPattern* pat = FcPatternBuild(
       nullptr, FC_FAMILY, FcTypeString, reinterpret_cast<const FcChar8*>(family.c_str()), FC_WEIGHT,
       FcTypeInteger, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR, FC_SLANT, FcTypeInteger,

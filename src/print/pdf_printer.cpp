@@ -47,7 +47,10 @@ class PdfPrinter final : public PrinterBackend {
   raster::Status spool_file(std::string& path) override {
     std::string tmpl = folder_ + "/.korvex-print-XXXXXX";
     const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return errno == EACCES ? raster::Status::AccessDenied : raster::Status::Win32Error;
+    // A read-only file system refuses as a protected folder does.
+    if (fd < 0)
+      return errno == EACCES || errno == EPERM || errno == EROFS ? raster::Status::AccessDenied
+                                                                 : raster::Status::Win32Error;
     ::close(fd);
     path = tmpl;
     return raster::Status::Ok;

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,11 @@ class Font {
 std::vector<std::string> installed_font_families();
 // The installed family a name resolves to ("" when none), aliases included.
 std::string resolve_font_family(const std::string& name);
+// Held around every use of fontconfig, Pango and HarfBuzz in the library:
+// their caches are shared by every thread (one Pango font map serves them
+// all), so one thread at a time works with them. Recursive: text layout may
+// resolve a family while it holds the lock.
+std::unique_lock<std::recursive_mutex> lock_fonts();
 // Whether an installed family offers a style; regular, bold and italic
 // faces must exist (bold-italic needs one face that is both), underline and
 // strikeout are always available. FontFamilyNotFound for an unknown family.

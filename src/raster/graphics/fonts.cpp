@@ -44,15 +44,19 @@ bool family_installed(const std::string& name) {
   return !list_families(name.c_str()).empty();
 }
 
-std::mutex& fc_mutex() {
-  static std::mutex m;
+std::recursive_mutex& fc_mutex() {
+  static std::recursive_mutex m;
   return m;
 }
 
 }  // namespace
 
+std::unique_lock<std::recursive_mutex> lock_fonts() {
+  return std::unique_lock<std::recursive_mutex>(fc_mutex());
+}
+
 std::vector<std::string> installed_font_families() {
-  std::lock_guard<std::mutex> lock(fc_mutex());
+  const auto lock = lock_fonts();
   return list_families(nullptr);
 }
 
@@ -66,7 +70,7 @@ std::string resolve_font_family(const std::string& name) {
       {"courier new", "Liberation Mono"},
       {"courier", "Liberation Mono"},
       {"arial narrow", "Liberation Sans Narrow"}};
-  std::lock_guard<std::mutex> lock(fc_mutex());
+  const auto lock = lock_fonts();
   if (family_installed(name)) return name;
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -80,7 +84,7 @@ Status font_style_available(const std::string& name, int32_t style, bool& availa
   available = false;
   const std::string family = resolve_font_family(name);
   if (family.empty()) return Status::FontFamilyNotFound;
-  std::lock_guard<std::mutex> lock(fc_mutex());
+  const auto lock = lock_fonts();
   FcPattern* pat = FcPatternBuild(nullptr, FC_FAMILY, FcTypeString,
                                   reinterpret_cast<const FcChar8*>(family.c_str()), nullptr);
   FcObjectSet* os = FcObjectSetBuild(FC_WEIGHT, FC_SLANT, nullptr);

@@ -25,6 +25,7 @@ struct CairoDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
   void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
   void operator()(PangoLayout* l) const { g_object_unref(l); }
+  void operator()(PangoContext* c) const { g_object_unref(c); }
   void operator()(PangoFontDescription* d) const { pango_font_description_free(d); }
   void operator()(PangoAttrList* a) const { pango_attr_list_unref(a); }
   void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }

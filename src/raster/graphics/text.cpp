@@ -30,9 +30,21 @@ std::string pango_text(const std::string& s) {
   return out;
 }
 
+// The font map of every thread, used under lock_fonts(). Pango's default
+// map is one per thread, each with its own font cache, and all of them
+// share fontconfig's and HarfBuzz's caches behind Pango's back.
+PangoFontMap* font_map() {
+  static PangoFontMap* const map = pango_cairo_font_map_new();
+  return map;
+}
+
+// A layout of the text in the font; the caller holds lock_fonts() until the
+// layout is gone.
 CairoPtr<PangoLayout> make_layout(cairo_t* cr, const std::string& text, const Font& font,
                                   TextHint hint) {
-  CairoPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
+  CairoPtr<PangoContext> context(pango_font_map_create_context(font_map()));
+  pango_cairo_update_context(cr, context.get());
+  CairoPtr<PangoLayout> layout(pango_layout_new(context.get()));
   CairoPtr<cairo_font_options_t> fo(cairo_font_options_create());
   const bool mono =
       hint == TextHint::SingleBitPerPixel || hint == TextHint::SingleBitPerPixelGridFit;
@@ -74,6 +86,7 @@ Status Graphics::draw_string(const std::string& utf8, const Font& font, const Br
   if (Status st = fill_begin(cr, brush, impl_->world, smoothing_, impl_->width, impl_->height);
       st != Status::Ok)
     return st;
+  const auto fonts = lock_fonts();  // held until the layout is gone
   CairoPtr<PangoLayout> layout = make_layout(cr, utf8, font, text_hint_);
   cairo_move_to(cr, origin.x, origin.y);
   pango_cairo_update_layout(cr, layout.get());
@@ -87,6 +100,7 @@ Status Graphics::measure_string(const std::string& utf8, const Font& font, Point
   if (!finite(origin)) return Status::InvalidParameter;
   cairo_t* cr = impl_->cr.get();
   cairo_set_matrix(cr, &impl_->world);
+  const auto fonts = lock_fonts();  // held until the layout is gone
   CairoPtr<PangoLayout> layout = make_layout(cr, utf8, font, text_hint_);
   PangoRectangle logical;
   pango_layout_get_extents(layout.get(), nullptr, &logical);
@@ -102,6 +116,7 @@ Status Graphics::draw_string_in(const std::string& utf8, const Font& font, const
   if (Status st = fill_begin(cr, brush, impl_->world, smoothing_, impl_->width, impl_->height);
       st != Status::Ok)
     return st;
+  const auto fonts = lock_fonts();  // held until the layout is gone
   CairoPtr<PangoLayout> layout = make_layout(cr, utf8, font, text_hint_);
   const bool sized = layout_rect.width > 0;
   if (sized) {
