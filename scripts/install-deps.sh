@@ -35,6 +35,10 @@ PACKAGES=(
   qt6-base-dev
   # PDF pages in the viewer: rendering through poppler-cpp, decryption through libqpdf
   libpoppler-cpp-dev libqpdf-dev
+  # metafiles: WMF through libwmf, EMF through libemf2svg and librsvg; the
+  # command-line tools and ImageMagick's WMF reader for cross-checks
+  libwmf-dev libemf2svg-dev librsvg2-dev libwmf-bin emf2svg librsvg2-bin
+  libmagickcore-6.q16-6-extra
 )
 
 missing=()

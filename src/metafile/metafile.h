@@ -1,0 +1,61 @@
+// Windows metafiles as raster images: placeable WMF (through libwmf) and EMF
+// (through libemf2svg and librsvg over cairo), rasterised at the metafile's
+// own pixel size on opaque white.
+//
+// The third-party libraries stay behind the functions of this folder; the
+// rest of Korvex sees only the two decoders registered with the codec table.
+// Before a library sees the bytes, the header and the record chain are
+// checked here: every record lies inside the file, and the end record is
+// present, so a damaged file is refused with a status instead of reaching
+// code that trusts it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "raster/types.h"
+
+namespace korvex::metafile {
+
+// What the header says about the picture: its size in pixels at its own
+// resolution.
+struct Frame {
+  int32_t width = 0;
+  int32_t height = 0;
+  float dpi_x = 96.0f;
+  float dpi_y = 96.0f;
+  // EMF: the frame in pixels of the reference device (the units the records
+  // draw in), which is what fills the picture.
+  int32_t device_left = 0;
+  int32_t device_top = 0;
+  int32_t device_right = 0;
+  int32_t device_bottom = 0;
+};
+
+// Signatures: the placeable WMF key 0x9AC6CDD7, and an EMF header record
+// (type 1) carrying " EMF" at offset 40.
+bool sniff_wmf(const uint8_t* data, size_t size);
+bool sniff_emf(const uint8_t* data, size_t size);
+
+// Reads the header and walks the record chain. GenericError for a damaged
+// or truncated file, InvalidParameter for an empty frame, ValueOverflow for
+// a frame whose pixel size does not fit in 31 bits.
+raster::Status parse_wmf(const uint8_t* data, size_t size, Frame& out);
+raster::Status parse_emf(const uint8_t* data, size_t size, Frame& out);
+
+// 32-bit pixels B, G, R, X to draw on, already filled with opaque white.
+struct Canvas {
+  uint8_t* scan0 = nullptr;
+  int32_t stride = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Plays a checked metafile onto the canvas, scaled to fill it. GenericError
+// when the library refuses the file or draws nothing it could report.
+raster::Status render_wmf(const uint8_t* data, size_t size, const Frame& frame,
+                          const Canvas& canvas);
+raster::Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
+                          const Canvas& canvas);
+
+}  // namespace korvex::metafile
