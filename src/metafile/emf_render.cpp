@@ -32,9 +32,9 @@ void put32(char* p, int32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((u >> (8 * i)) & 0xFFu);
 }
 
-// Draws the SVG, whose user space spans `width` x `height` reference-device
-// pixels, scaled to fill the canvas.
-Status draw_svg(const SvgText& svg, double width, double height, const Canvas& canvas) {
+// Draws the SVG, whose user space starts at the whole reference-device pixel
+// (device_left, device_top), with the exact frame scaled to fill the canvas.
+Status draw_svg(const SvgText& svg, const Frame& frame, const Canvas& canvas) {
   GError* error = nullptr;
   RsvgHandle* handle =
       rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.text), svg.size, &error);
@@ -45,8 +45,11 @@ Status draw_svg(const SvgText& svg, double width, double height, const Canvas& c
   cairo_surface_t* surface = cairo_image_surface_create_for_data(
       canvas.scan0, CAIRO_FORMAT_RGB24, canvas.width, canvas.height, canvas.stride);
   cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, canvas.width / width, canvas.height / height);
-  const RsvgRectangle viewport{0.0, 0.0, width, height};
+  cairo_scale(cr, canvas.width / frame.device_width, canvas.height / frame.device_height);
+  cairo_translate(cr, frame.device_left - frame.device_x, frame.device_top - frame.device_y);
+  const RsvgRectangle viewport{0.0, 0.0,
+                               static_cast<double>(frame.device_right - frame.device_left),
+                               static_cast<double>(frame.device_bottom - frame.device_top)};
   const gboolean drawn = rsvg_handle_render_document(handle, cr, &viewport, &error);
   const bool ok = drawn && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
   cairo_destroy(cr);
@@ -91,8 +94,7 @@ Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
       return Status::GenericError;
     }
   }
-  return draw_svg(svg, static_cast<double>(frame.device_right - frame.device_left),
-                  static_cast<double>(frame.device_bottom - frame.device_top), canvas);
+  return draw_svg(svg, frame, canvas);
 }
 
 }  // namespace korvex::metafile

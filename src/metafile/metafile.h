@@ -25,7 +25,12 @@ struct Frame {
   float dpi_x = 96.0f;
   float dpi_y = 96.0f;
   // EMF: the frame in pixels of the reference device (the units the records
-  // draw in), which is what fills the picture.
+  // draw in), which is what fills the picture: its exact origin and extent,
+  // and the whole pixels that cover it.
+  double device_x = 0.0;
+  double device_y = 0.0;
+  double device_width = 1.0;
+  double device_height = 1.0;
   int32_t device_left = 0;
   int32_t device_top = 0;
   int32_t device_right = 0;

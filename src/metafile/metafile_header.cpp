@@ -130,19 +130,23 @@ Status parse_emf(const uint8_t* data, size_t size, Frame& out) {
       st = to_pixels(static_cast<double>(std::llabs(fh) + 1), 2540.0, dpi_y, out.height);
     }
     if (st != Status::Ok) return st;
-    const double l = std::floor(std::min(i32(data + 24), i32(data + 32)) * per_x);
-    const double t = std::floor(std::min(i32(data + 28), i32(data + 36)) * per_y);
-    const double w = std::max(1.0, std::round(static_cast<double>(std::llabs(fw) + 1) * per_x));
-    const double h = std::max(1.0, std::round(static_cast<double>(std::llabs(fh) + 1) * per_y));
+    const double x = std::min(i32(data + 24), i32(data + 32)) * per_x;
+    const double y = std::min(i32(data + 28), i32(data + 36)) * per_y;
+    const double w = static_cast<double>(std::llabs(fw) + 1) * per_x;
+    const double h = static_cast<double>(std::llabs(fh) + 1) * per_y;
     // Kept well inside 31 bits so that the edges below cannot overflow.
-    if (std::fabs(l) > kMaxDevice || std::fabs(t) > kMaxDevice || w > kMaxDevice ||
+    if (std::fabs(x) > kMaxDevice || std::fabs(y) > kMaxDevice || w > kMaxDevice ||
         h > kMaxDevice) {
       return Status::OutOfMemory;
     }
-    out.device_left = static_cast<int32_t>(l);
-    out.device_top = static_cast<int32_t>(t);
-    out.device_right = out.device_left + static_cast<int32_t>(w);
-    out.device_bottom = out.device_top + static_cast<int32_t>(h);
+    out.device_x = x;
+    out.device_y = y;
+    out.device_width = std::max(w, 1e-3);
+    out.device_height = std::max(h, 1e-3);
+    out.device_left = static_cast<int32_t>(std::floor(x));
+    out.device_top = static_cast<int32_t>(std::floor(y));
+    out.device_right = static_cast<int32_t>(std::ceil(x + w));
+    out.device_bottom = static_cast<int32_t>(std::ceil(y + h));
   } else {
     const int64_t bw = int64_t{i32(data + 16)} - i32(data + 8);
     const int64_t bh = int64_t{i32(data + 20)} - i32(data + 12);
@@ -157,6 +161,10 @@ Status parse_emf(const uint8_t* data, size_t size, Frame& out) {
     out.device_top = i32(data + 12);
     out.device_right = out.device_left + out.width;
     out.device_bottom = out.device_top + out.height;
+    out.device_x = out.device_left;
+    out.device_y = out.device_top;
+    out.device_width = out.width;
+    out.device_height = out.height;
   }
   out.dpi_x = static_cast<float>(dpi_x);
   out.dpi_y = static_cast<float>(dpi_y);
