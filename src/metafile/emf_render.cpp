@@ -34,13 +34,22 @@ void put32(char* p, int32_t v) {
 
 // Draws the SVG, whose user space starts at the whole reference-device pixel
 // (device_left, device_top), with the exact frame scaled to fill the canvas.
-Status draw_svg(const SvgText& svg, const Frame& frame, const Canvas& canvas) {
+Status draw_svg(const SvgText& svg, const Frame& frame, const CanvasMaker& make_canvas) {
   GError* error = nullptr;
   RsvgHandle* handle =
       rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.text), svg.size, &error);
   if (handle == nullptr) {
     if (error != nullptr) g_error_free(error);
     return Status::GenericError;
+  }
+  Canvas canvas;
+  const Status made = make_canvas(canvas);
+  // cairo's RGB24 is B, G, R, X in memory on this little-endian machine, the
+  // canvas's own layout; its rows must be as cairo wants them.
+  if (made != Status::Ok ||
+      canvas.stride != cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, canvas.width)) {
+    g_object_unref(handle);
+    return made != Status::Ok ? made : Status::GenericError;
   }
   cairo_surface_t* surface = cairo_image_surface_create_for_data(
       canvas.scan0, CAIRO_FORMAT_RGB24, canvas.width, canvas.height, canvas.stride);
@@ -63,12 +72,7 @@ Status draw_svg(const SvgText& svg, const Frame& frame, const Canvas& canvas) {
 }  // namespace
 
 Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
-                  const Canvas& canvas) {
-  // cairo's RGB24 is B, G, R, X in memory on this little-endian machine, the
-  // canvas's own layout; its rows must be as cairo wants them.
-  if (canvas.stride != cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, canvas.width)) {
-    return Status::GenericError;
-  }
+                  const CanvasMaker& make_canvas) {
   // The converter places the bounds (the inked rectangle) at the picture's
   // origin; the frame is what fills the picture, so the private copy it reads
   // carries the frame, in reference-device pixels, as its bounds.
@@ -94,7 +98,7 @@ Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
       return Status::GenericError;
     }
   }
-  return draw_svg(svg, frame, canvas);
+  return draw_svg(svg, frame, make_canvas);
 }
 
 }  // namespace korvex::metafile

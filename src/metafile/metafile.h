@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "raster/types.h"
 
@@ -56,11 +57,16 @@ struct Canvas {
   int32_t height = 0;
 };
 
+// Makes the canvas of the frame's pixel size: the bitmap is allocated only
+// once the library has read the file without complaint.
+using CanvasMaker = std::function<raster::Status(Canvas&)>;
+
 // Plays a checked metafile onto the canvas, scaled to fill it. GenericError
-// when the library refuses the file or draws nothing it could report.
+// when the library refuses the file; the canvas maker's status when the
+// bitmap cannot be made.
 raster::Status render_wmf(const uint8_t* data, size_t size, const Frame& frame,
-                          const Canvas& canvas);
+                          const CanvasMaker& make_canvas);
 raster::Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
-                          const Canvas& canvas);
+                          const CanvasMaker& make_canvas);
 
 }  // namespace korvex::metafile

@@ -53,8 +53,10 @@ struct Api {
   }
 };
 
-// Plays the picture into PNG bytes of the canvas size.
-Status play_to_png(std::vector<unsigned char>& bytes, const Canvas& canvas, MemoryFile& png) {
+// Reads the picture, makes the canvas, and plays the picture into PNG bytes
+// of the canvas size.
+Status play_to_png(std::vector<unsigned char>& bytes, const CanvasMaker& make_canvas,
+                   Canvas& canvas, MemoryFile& png) {
   wmfAPI_Options options{};
   options.function = wmf_gd_function;
   const unsigned long flags =
@@ -71,6 +73,8 @@ Status play_to_png(std::vector<unsigned char>& bytes, const Canvas& canvas, Memo
   }
   wmfD_Rect bbox{};
   if (wmf_scan(a.api, 0, &bbox) != wmf_E_None) return Status::GenericError;
+  const Status made = make_canvas(canvas);
+  if (made != Status::Ok) return made;
   gd->bbox = bbox;
   gd->width = static_cast<unsigned int>(canvas.width);
   gd->height = static_cast<unsigned int>(canvas.height);
@@ -80,14 +84,15 @@ Status play_to_png(std::vector<unsigned char>& bytes, const Canvas& canvas, Memo
 }  // namespace
 
 Status render_wmf(const uint8_t* data, size_t size, const Frame& /*frame*/,
-                  const Canvas& canvas) {
+                  const CanvasMaker& make_canvas) {
   if (size > static_cast<size_t>(std::numeric_limits<long>::max())) return Status::GenericError;
   MemoryFile png;
+  Canvas canvas;
   {
     const std::lock_guard<std::mutex> lock(wmf_mutex());
     // libwmf reads through a non-const pointer; it gets a private copy.
     std::vector<unsigned char> bytes(data, data + size);
-    const Status st = play_to_png(bytes, canvas, png);
+    const Status st = play_to_png(bytes, make_canvas, canvas, png);
     if (st != Status::Ok) return st;
   }
   if (!png.close() || png.size == 0) return Status::GenericError;
