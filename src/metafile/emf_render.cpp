@@ -15,7 +15,9 @@ namespace {
 
 using raster::Status;
 
-// libemf2svg keeps a process-wide font index while it converts.
+constexpr int32_t kCairoMaxSide = 32767;
+
+// libemf2svg makes no promise about threads: one conversion at a time.
 std::mutex& emf_mutex() {
   static std::mutex m;
   return m;
@@ -73,6 +75,9 @@ Status draw_svg(const SvgText& svg, const Frame& frame, const CanvasMaker& make_
 
 Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
                   const CanvasMaker& make_canvas) {
+  // cairo's image surfaces stop at 32767 pixels a side: a larger frame is a
+  // valid picture this renderer cannot draw.
+  if (frame.width > kCairoMaxSide || frame.height > kCairoMaxSide) return Status::NotImplemented;
   // The converter places the bounds (the inked rectangle) at the picture's
   // origin; the frame is what fills the picture, so the private copy it reads
   // carries the frame, in reference-device pixels, as its bounds.
