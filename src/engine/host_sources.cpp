@@ -117,8 +117,8 @@ int32_t from_clipboard(cKorvex::State& s) {
   }
   if (const int32_t meta = host::GetClipboardData(host::kClipboardMetafile)) {
     // The clipboard keeps the metafile: the picture does not own it.
-    return from_picture(
-        s, std::make_shared<host::Picture>(host::Picture::kMetafile, meta, 0, false));
+    return from_picture(s,
+                        std::make_shared<host::Picture>(host::Picture::kMetafile, meta, 0, false));
   }
   SetStatus(s, raster::Status::GenericError);
   return 0;

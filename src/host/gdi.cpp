@@ -202,8 +202,8 @@ bool metafile_signature(const uint8_t* d, size_t n, bool enhanced) {
 
 int32_t add_metafile(const uint8_t* data, size_t size, bool enhanced) {
   if (!metafile_signature(data, size, enhanced)) return 0;
-  MetafilePtr copy = std::make_shared<const Metafile>(
-      Metafile{enhanced, std::vector<uint8_t>(data, data + size)});
+  MetafilePtr copy =
+      std::make_shared<const Metafile>(Metafile{enhanced, std::vector<uint8_t>(data, data + size)});
   Table& t = table();
   const Guard g(t.mutex);
   return add(t, std::move(copy));

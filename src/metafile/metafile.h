@@ -44,8 +44,8 @@ bool sniff_wmf(const uint8_t* data, size_t size);
 bool sniff_emf(const uint8_t* data, size_t size);
 
 // Reads the header and walks the record chain. GenericError for a damaged
-// or truncated file, InvalidParameter for an empty frame, ValueOverflow for
-// a frame whose pixel size does not fit in 31 bits.
+// or truncated file (an empty WMF box included), OutOfMemory for a frame far
+// beyond any pixel limit (its pixel size or position outside 29 bits).
 raster::Status parse_wmf(const uint8_t* data, size_t size, Frame& out);
 raster::Status parse_emf(const uint8_t* data, size_t size, Frame& out);
 

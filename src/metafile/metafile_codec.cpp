@@ -30,7 +30,8 @@ Status decode(const raster::EncodedBytes& in, Parse parse, Render render, const 
   }
   std::unique_ptr<raster::Image> img;
   const CanvasMaker make = [&](Canvas& canvas) {
-    const Status made = raster::Image::create(frame.width, frame.height, raster::pf::k32bppRGB, img);
+    const Status made =
+        raster::Image::create(frame.width, frame.height, raster::pf::k32bppRGB, img);
     if (made != Status::Ok) return made;
     raster::Surface& s = img->surface();
     for (int32_t y = 0; y < s.height; ++y) {
@@ -63,10 +64,10 @@ Status decode_emf(const raster::EncodedBytes& in, std::unique_ptr<raster::Image>
 namespace korvex::raster {
 
 KORVEX_REGISTER_CODEC(metafile) {
-  register_decoder(decoder_record("WMF", guids::kFormatWmf, metafile::sniff_wmf,
-                                  metafile::decode_wmf));
-  register_decoder(decoder_record("EMF", guids::kFormatEmf, metafile::sniff_emf,
-                                  metafile::decode_emf));
+  register_decoder(
+      decoder_record("WMF", guids::kFormatWmf, metafile::sniff_wmf, metafile::decode_wmf));
+  register_decoder(
+      decoder_record("EMF", guids::kFormatEmf, metafile::sniff_emf, metafile::decode_emf));
 }
 
 }  // namespace korvex::raster

@@ -12,13 +12,19 @@ namespace {
 
 using raster::Status;
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int16_t i16(const uint8_t* p) { return static_cast<int16_t>(u16(p)); }
+uint16_t u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+int16_t i16(const uint8_t* p) {
+  return static_cast<int16_t>(u16(p));
+}
 uint32_t u32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-int32_t i32(const uint8_t* p) { return static_cast<int32_t>(u32(p)); }
+int32_t i32(const uint8_t* p) {
+  return static_cast<int32_t>(u32(p));
+}
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr size_t kPlaceableSize = 22;
