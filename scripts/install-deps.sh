@@ -37,6 +37,10 @@ PACKAGES=(
   libpoppler-cpp-dev libqpdf-dev
   # batches: python3 -m korvex.batch on Dask's distributed scheduler
   python3-distributed
+  # metafiles: WMF through libwmf, EMF through libemf2svg and librsvg; the
+  # command-line tools and ImageMagick's WMF reader for cross-checks
+  libwmf-dev libemf2svg-dev librsvg2-dev libwmf-bin emf2svg librsvg2-bin
+  libmagickcore-6.q16-6-extra
 )
 
 missing=()

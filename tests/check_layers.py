@@ -24,6 +24,7 @@ LAYERS = {
     "tags": 1,
     "barcode": 1,
     "recognition": 1,
+    "metafile": 1,
     "raster": 0,
 }
 

@@ -14,6 +14,7 @@
 // needs the caller's own ordering, as with any shared buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -69,6 +70,22 @@ using IconPtr = std::shared_ptr<const Icon>;
 IconPtr GetIcon(int32_t handle);
 bool DestroyIcon(int32_t handle);
 
+// ---- Metafiles (WMF and EMF) -----------------------------------------------------
+
+// A metafile: the bytes of a placeable WMF file (shown by type 2 pictures and
+// held by clipboard format 3) or of an EMF file (type 4 pictures), copied.
+struct Metafile {
+  bool enhanced = false;
+  std::vector<uint8_t> bytes;
+};
+using MetafilePtr = std::shared_ptr<const Metafile>;
+// Registers a copy of the bytes; 0 when they do not start as that kind of
+// file (the placeable WMF key, or an EMF header record). Deleted with
+// DeleteObject.
+int32_t SetMetaFileBits(const uint8_t* data, size_t size);
+int32_t SetEnhMetaFileBits(const uint8_t* data, size_t size);
+MetafilePtr GetMetafile(int32_t handle);
+
 // Deletes a bitmap, palette, memory device context or metafile; false for
 // an unknown handle, an icon or a window.
 bool DeleteObject(int32_t handle);
@@ -115,7 +132,8 @@ std::optional<Bitmap> CaptureScreen(const WindowRect& rect);
 
 // ---- Clipboard --------------------------------------------------------------------
 
-// Formats: 2 bitmap (a bitmap handle), 3 metafile picture, 8 packed DIB (a
+// Formats: 2 bitmap (a bitmap handle), 3 metafile picture (a WMF metafile
+// handle), 8 packed DIB (a
 // global-memory handle), 9 palette (a palette handle). The clipboard owns the
 // handles put on it and deletes them when it is emptied or the format is
 // replaced.

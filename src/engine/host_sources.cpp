@@ -5,6 +5,7 @@
 #include "engine/core.h"
 #include "engine/dib.h"
 #include "engine/dib_images.h"
+#include "engine/metafile_pictures.h"
 #include "engine/source_pair.h"
 #include "engine/state.h"
 #include "korvex/engine.h"
@@ -89,9 +90,13 @@ int32_t from_picture(cKorvex::State& s, const host::PicturePtr& picture) {
     case host::Picture::kIcon:
       return from_icon(s, picture->handle());
     case host::Picture::kMetafile:
-    case host::Picture::kEnhancedMetafile:
-      SetStatus(s, raster::Status::UnknownImageFormat);  // vector pictures are not read yet
-      return 0;
+    case host::Picture::kEnhancedMetafile: {
+      std::unique_ptr<raster::Image> img;
+      const bool enhanced = picture->type() == host::Picture::kEnhancedMetafile;
+      const raster::Status st = raster::guarded(
+          [&] { return ImageFromMetafileHandle(picture->handle(), enhanced, img); });
+      return register_result(s, st, img);
+    }
     case host::Picture::kBitmap:
       return from_bitmap_handle(s, picture->handle(), picture->palette());
     default:
@@ -110,9 +115,10 @@ int32_t from_clipboard(cKorvex::State& s) {
     SetStatus(s, raster::Status::GenericError);  // a palette alone holds no picture
     return 0;
   }
-  if (host::IsClipboardFormatAvailable(host::kClipboardMetafile)) {
-    SetStatus(s, raster::Status::UnknownImageFormat);
-    return 0;
+  if (const int32_t meta = host::GetClipboardData(host::kClipboardMetafile)) {
+    // The clipboard keeps the metafile: the picture does not own it.
+    return from_picture(s,
+                        std::make_shared<host::Picture>(host::Picture::kMetafile, meta, 0, false));
   }
   SetStatus(s, raster::Status::GenericError);
   return 0;

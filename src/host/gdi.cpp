@@ -1,5 +1,5 @@
-// The process-wide table of host objects: bitmaps, palettes, icons, device
-// contexts, windows; the clipboard; picture objects.
+// The process-wide table of host objects: bitmaps, palettes, icons,
+// metafiles, device contexts, windows; the clipboard; picture objects.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -31,7 +31,8 @@ struct Window {
 // pointers: the table keeps one reference, each getter's caller another, so
 // deleting a handle on one thread never pulls an object from under a thread
 // that is still reading or drawing into it.
-using Object = std::variant<BitmapPtr, PalettePtr, IconPtr, MemoryDC, WindowDC, Window>;
+using Object =
+    std::variant<BitmapPtr, PalettePtr, IconPtr, MetafilePtr, MemoryDC, WindowDC, Window>;
 
 // One lock guards the handle map, the desktop and the clipboard; the helpers
 // below that take a Table& expect it held. Global-memory blocks have their
@@ -120,7 +121,8 @@ bool delete_object(Table& t, int32_t h) {
 void drop_clipboard_handle(Table& t, uint32_t format, int32_t h) {
   if (format == kClipboardDib) {
     GlobalFree(h);
-  } else if (format == kClipboardBitmap || format == kClipboardPalette) {
+  } else if (format == kClipboardBitmap || format == kClipboardPalette ||
+             format == kClipboardMetafile) {
     delete_object(t, h);
   }
 }
@@ -187,6 +189,40 @@ bool DestroyIcon(int32_t handle) {
   if (find<IconPtr>(t, handle) == nullptr) return false;
   t.objects.erase(handle);
   return true;
+}
+
+namespace {
+
+// Placeable WMF key, or an EMF header record (type 1, " EMF" at offset 40).
+bool metafile_signature(const uint8_t* d, size_t n, bool enhanced) {
+  if (d == nullptr) return false;
+  if (!enhanced) return n >= 22 && std::memcmp(d, "\xD7\xCD\xC6\x9A", 4) == 0;
+  return n >= 44 && std::memcmp(d, "\x01\0\0\0", 4) == 0 && std::memcmp(d + 40, " EMF", 4) == 0;
+}
+
+int32_t add_metafile(const uint8_t* data, size_t size, bool enhanced) {
+  if (!metafile_signature(data, size, enhanced)) return 0;
+  MetafilePtr copy =
+      std::make_shared<const Metafile>(Metafile{enhanced, std::vector<uint8_t>(data, data + size)});
+  Table& t = table();
+  const Guard g(t.mutex);
+  return add(t, std::move(copy));
+}
+
+}  // namespace
+
+int32_t SetMetaFileBits(const uint8_t* data, size_t size) {
+  return add_metafile(data, size, false);
+}
+
+int32_t SetEnhMetaFileBits(const uint8_t* data, size_t size) {
+  return add_metafile(data, size, true);
+}
+
+MetafilePtr GetMetafile(int32_t handle) {
+  Table& t = table();
+  const Guard g(t.mutex);
+  return share<MetafilePtr>(t, handle);
 }
 
 bool DeleteObject(int32_t handle) {
@@ -364,8 +400,11 @@ bool SetClipboardData(uint32_t format, int32_t handle) {
     case kClipboardDib:
       if (GlobalSize(handle) == 0) return false;
       break;
-    case kClipboardMetafile:
+    case kClipboardMetafile: {
+      const MetafilePtr* m = find<MetafilePtr>(t, handle);
+      if (m == nullptr || (*m)->enhanced) return false;
       break;
+    }
     default:
       return false;
   }

@@ -1,0 +1,109 @@
+// EMF through libemf2svg (records to SVG) and librsvg (SVG onto a cairo
+// surface laid over the canvas's own pixels).
+#include <cairo.h>
+#include <emf2svg.h>
+#include <librsvg/rsvg.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "metafile/metafile.h"
+
+namespace korvex::metafile {
+namespace {
+
+using raster::Status;
+
+constexpr int32_t kCairoMaxSide = 32767;
+
+// libemf2svg makes no promise about threads: one conversion at a time.
+std::mutex& emf_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+struct SvgText {
+  char* text = nullptr;
+  size_t size = 0;
+  ~SvgText() { std::free(text); }
+};
+
+void put32(char* p, int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((u >> (8 * i)) & 0xFFu);
+}
+
+// Draws the SVG, whose user space starts at the whole reference-device pixel
+// (device_left, device_top), with the exact frame scaled to fill the canvas.
+Status draw_svg(const SvgText& svg, const Frame& frame, const CanvasMaker& make_canvas) {
+  GError* error = nullptr;
+  RsvgHandle* handle =
+      rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.text), svg.size, &error);
+  if (handle == nullptr) {
+    if (error != nullptr) g_error_free(error);
+    return Status::GenericError;
+  }
+  Canvas canvas;
+  const Status made = make_canvas(canvas);
+  // cairo's RGB24 is B, G, R, X in memory on this little-endian machine, the
+  // canvas's own layout; its rows must be as cairo wants them.
+  if (made != Status::Ok ||
+      canvas.stride != cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, canvas.width)) {
+    g_object_unref(handle);
+    return made != Status::Ok ? made : Status::GenericError;
+  }
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      canvas.scan0, CAIRO_FORMAT_RGB24, canvas.width, canvas.height, canvas.stride);
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, canvas.width / frame.device_width, canvas.height / frame.device_height);
+  cairo_translate(cr, frame.device_left - frame.device_x, frame.device_top - frame.device_y);
+  const RsvgRectangle viewport{0.0, 0.0,
+                               static_cast<double>(frame.device_right - frame.device_left),
+                               static_cast<double>(frame.device_bottom - frame.device_top)};
+  const gboolean drawn = rsvg_handle_render_document(handle, cr, &viewport, &error);
+  const bool ok = drawn && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  g_object_unref(handle);
+  if (error != nullptr) g_error_free(error);
+  return ok ? Status::Ok : Status::GenericError;
+}
+
+}  // namespace
+
+Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
+                  const CanvasMaker& make_canvas) {
+  // cairo's image surfaces stop at 32767 pixels a side: a larger frame is a
+  // valid picture this renderer cannot draw.
+  if (frame.width > kCairoMaxSide || frame.height > kCairoMaxSide) return Status::NotImplemented;
+  // The converter places the bounds (the inked rectangle) at the picture's
+  // origin; the frame is what fills the picture, so the private copy it reads
+  // carries the frame, in reference-device pixels, as its bounds.
+  std::vector<char> bytes(data, data + size);
+  put32(bytes.data() + 8, frame.device_left);
+  put32(bytes.data() + 12, frame.device_top);
+  put32(bytes.data() + 16, frame.device_right);
+  put32(bytes.data() + 20, frame.device_bottom);
+  SvgText svg;
+  {
+    const std::lock_guard<std::mutex> lock(emf_mutex());
+    // EMF+ records are left out: dual files carry plain EMF records for the
+    // same drawing, which the converter renders more completely.
+    generatorOptions options{};
+    options.nameSpace = nullptr;
+    options.verbose = false;
+    options.emfplus = false;
+    options.svgDelimiter = true;
+    options.imgWidth = 0;  // natural size: one unit per reference-device pixel
+    options.imgHeight = 0;
+    if (emf2svg(bytes.data(), bytes.size(), &svg.text, &svg.size, &options) == 0 ||
+        svg.text == nullptr || svg.size == 0) {
+      return Status::GenericError;
+    }
+  }
+  return draw_svg(svg, frame, make_canvas);
+}
+
+}  // namespace korvex::metafile

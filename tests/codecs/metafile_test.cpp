@@ -1,0 +1,218 @@
+// WMF and EMF: third-party files rendered at their own pixel size, checked
+// against the libraries' command-line tools and ImageMagick; damaged files
+// and oversized frames refused with a status.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "codec_test_util.h"
+
+namespace korvex {
+namespace {
+
+using raster::Status;
+using U32s = std::vector<uint32_t>;
+
+std::string data_file(const std::string& name) {
+  return std::string(KORVEX_SOURCE_DIR) + "/tests/data/metafile/" + name;
+}
+
+std::vector<uint8_t> bytes_of(const std::string& name) {
+  return testutil::read_file(data_file(name));
+}
+
+void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+// Differences that survive 8 x 8 box averaging: a peer that anti-aliases
+// edges, or maps the frame a fraction of a pixel apart, differs pixel by pixel
+// along every edge but hardly at all per block, while a shifted, scaled,
+// missing or blank drawing differs in many blocks.
+struct BlockDiff {
+  double mean = 0;  // mean over blocks of the largest channel difference
+  double over = 0;  // fraction of blocks differing by more than 24 levels
+};
+BlockDiff block_diff(const U32s& a, const U32s& b, int32_t w, int32_t h) {
+  constexpr int k = 8;
+  if (a.size() != b.size() || a.size() != static_cast<size_t>(w) * h) return {255, 1};
+  BlockDiff d;
+  const double blocks = static_cast<double>(w / k) * (h / k);
+  for (int32_t by = 0; by + k <= h; by += k) {
+    for (int32_t bx = 0; bx + k <= w; bx += k) {
+      int worst = 0;
+      for (int s = 0; s < 24; s += 8) {
+        int sum = 0;  // a's channel total minus b's over the block
+        for (int32_t i = 0; i < k * k; ++i) {
+          const size_t at = static_cast<size_t>(by + i / k) * w + bx + i % k;
+          sum += int(a[at] >> s & 0xFF) - int(b[at] >> s & 0xFF);
+        }
+        worst = std::max(worst, std::abs(sum));
+      }
+      d.mean += worst / double(k * k) / blocks;
+      d.over += (worst > 24 * k * k ? 1 : 0) / blocks;
+    }
+  }
+  return d;
+}
+
+// Clip art (a circle, a star) and a chart with text. Sizes: the WMF bounding
+// box at its 1200 units per inch; the EMF frame at the reference device's
+// resolution (micrometre header fields where present). The circles have a
+// black outline; `edges` are the distances of the first black pixel from the
+// left, right, top and bottom along the middle row and column (within 2):
+// the WMF's circle spans its box, the EMF's outline spans device pixels 0.5
+// to 1337.5 of a 1370-pixel frame. -1: not checked.
+struct RealFile {
+  const char* name;
+  raster::Guid format;
+  int32_t width, height;
+  float dpi_x, dpi_y;
+  int edges[4];
+};
+const RealFile kFiles[] = {
+    {"pillow_drawing.wmf", raster::guids::kFormatWmf, 1369, 1369, 1200.0f, 1200.0f, {0, 0, 0, 0}},
+    {"pillow_drawing.emf",
+     raster::guids::kFormatEmf,
+     1370,
+     1370,
+     1200.03f,
+     1199.99f,
+     {1, 33, 1, 33}},
+    {"emf2svg_test-023.emf", raster::guids::kFormatEmf, 230, 135, 96.33f, 96.09f, {-1}},
+    {"emf2svg_test-067.emf", raster::guids::kFormatEmf, 660, 413, 101.6f, 84.67f, {-1}},
+};
+
+TEST(Metafile, RealFilesFillTheirOwnPixelSize) {
+  for (const RealFile& f : kFiles) {
+    SCOPED_TRACE(f.name);
+    std::unique_ptr<raster::Image> img = testutil::decode_ok(bytes_of(f.name));
+    EXPECT_EQ(img->raw_format(), f.format);
+    EXPECT_EQ(img->format(), raster::pf::k32bppRGB);
+    EXPECT_EQ(std::pair(img->width(), img->height()), std::pair(f.width, f.height));
+    EXPECT_NEAR(img->dpi_x(), f.dpi_x, 0.01f);
+    EXPECT_NEAR(img->dpi_y(), f.dpi_y, 0.01f);
+    if (f.edges[0] < 0) continue;
+    const int32_t w = img->width(), m = w / 2;
+    auto first_black = [&](int32_t x, int32_t y, int32_t dx, int32_t dy) {
+      uint32_t v = 0xFFFFFFFFu;
+      int i = 0;
+      for (; i < w && img->get_pixel(x + i * dx, y + i * dy, v) == Status::Ok; ++i) {
+        if ((v & 0xFFFFFFu) <= 0x3C3C3Cu) break;
+      }
+      return i;
+    };
+    EXPECT_NEAR(first_black(0, m, 1, 0), f.edges[0], 2);
+    EXPECT_NEAR(first_black(w - 1, m, -1, 0), f.edges[1], 2);
+    EXPECT_NEAR(first_black(m, 0, 0, 1), f.edges[2], 2);
+    EXPECT_NEAR(first_black(m, w - 1, 0, -1), f.edges[3], 2);
+    uint32_t centre = 0, corner = 0;
+    img->get_pixel(m, m, centre);
+    img->get_pixel(2, 2, corner);
+    EXPECT_EQ(std::pair(centre, corner), std::pair(0xFFFF0000u, 0xFFFFFFFFu));  // red on white
+  }
+}
+
+TEST(Metafile, PeersDrawTheSamePicture) {
+  // Shell commands given $1 $2: our pixel size, $3: the file's resolution,
+  // $4: input, $5: PNG output, $6: ImageMagick's convert. wmf2gd is the same
+  // gd device: identical pixels. ImageMagick plays WMF through libwmf into its
+  // own anti-aliased renderer: edges differ (measured mean 1.0, 1.8 % of
+  // blocks). emf2svg-conv + rsvg-convert map the bounds instead of the frame,
+  // up to a pixel apart (measured mean 0.1 and 1.1, blocks over 24: none and
+  // 0.02 %). Limits: BlockDiff's mean and fraction over 24.
+  const char* emf_cli =
+      "emf2svg-conv -i \"$4\" -o \"$5.svg\" && "
+      "rsvg-convert -w $1 -h $2 -b white \"$5.svg\" -o \"$5\"";
+  const std::tuple<const char*, const char*, double, double> peers[] = {
+      {"pillow_drawing.wmf", "wmf2gd --maxwidth=$1 --maxheight=$2 --maxsize -o \"$5\" \"$4\"", 0,
+       0},
+      {"pillow_drawing.wmf", "\"$6\" -density $3 \"$4\" -background white -flatten \"$5\"", 2.0,
+       0.03},
+      {"emf2svg_test-023.emf", emf_cli, 0.5, 0.005},
+      {"emf2svg_test-067.emf", emf_cli, 2.0, 0.005},
+  };
+  testutil::ScratchDir dir;
+  for (const auto& [file, command, mean, over] : peers) {
+    SCOPED_TRACE(std::string(file) + ": " + command);
+    std::unique_ptr<raster::Image> img = testutil::decode_ok(bytes_of(file));
+    const std::string out = dir.file("peer.png");
+    const std::string args[] = {std::to_string(img->width()),
+                                std::to_string(img->height()),
+                                std::to_string(std::lround(img->dpi_x())),
+                                data_file(file),
+                                out,
+                                testutil::convert_tool()};
+    std::string cmd = std::string("sh -c '") + command + "' sh";
+    for (const std::string& a : args) cmd += " '" + a + "'";
+    ASSERT_EQ(testutil::run(cmd + " 2>/dev/null"), 0);
+    int32_t w = 0, h = 0;
+    const U32s theirs = testutil::rgba_to_argb(testutil::magick_rgba(out, &w, &h));
+    ASSERT_EQ(std::pair(w, h), std::pair(img->width(), img->height()));
+    const BlockDiff d = block_diff(testutil::argb_pixels(*img), theirs, w, h);
+    EXPECT_LE(d.mean, mean);
+    EXPECT_LE(d.over, over);
+  }
+}
+
+TEST(Metafile, DamagedFilesAndHugeFramesGiveAStatus) {
+  const std::vector<uint8_t> wmf = bytes_of("pillow_drawing.wmf");
+  const std::vector<uint8_t> emf = bytes_of("pillow_drawing.emf");
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    Status expect;
+  };
+  auto edit = [](std::vector<uint8_t> v, size_t size, size_t at, uint32_t value) {
+    v.resize(size);
+    if (at < v.size() && v.size() - at >= 4) put32(v, at, value);
+    return v;
+  };
+  const size_t nw = wmf.size(), ne = emf.size();
+  constexpr size_t kNone = ~size_t{0};
+  // WMF: records start at 40 (22-byte placeable header, 18-byte META
+  // header); EMF: the header record is 208 bytes, the end record the last 20.
+  const Case cases[] = {
+      {"WMF cut inside its headers", edit(wmf, 30, kNone, 0), Status::GenericError},
+      {"WMF cut before its end record", edit(wmf, nw - 8, kNone, 0), Status::GenericError},
+      {"WMF record of no size", edit(wmf, nw, 40, 0), Status::GenericError},
+      {"WMF record past the end", edit(wmf, nw, 40, 0x7FFFFFFF), Status::GenericError},
+      {"WMF with 0 units per inch", edit(wmf, nw, 12, 0x0000'0559), Status::GenericError},
+      {"WMF with an empty box", edit(wmf, nw, 8, 0x0000'0000), Status::GenericError},
+      {"WMF of a bad META type", edit(wmf, nw, 22, 0x0009'0007), Status::GenericError},
+      {"WMF libwmf refuses (real file)", bytes_of("uemf_test_libuemf_ref.wmf"),
+       Status::GenericError},
+      {"EMF cut short of its declared size", edit(emf, ne - 20, kNone, 0), Status::GenericError},
+      {"EMF record size not a multiple of 4", edit(emf, ne, 212, 13), Status::GenericError},
+      {"EMF record past the end", edit(emf, ne, 212, 0x10000), Status::GenericError},
+      {"EMF without an end record", edit(emf, ne, ne - 20, 70), Status::GenericError},
+      {"EMF with a second header", edit(emf, ne, 208, 1), Status::GenericError},
+      {"EMF reference device 0 pixels wide", edit(emf, ne, 72, 0), Status::GenericError},
+      {"EMF frame of 2^31 units", edit(emf, ne, 32, 0x7FFFFFFF), Status::OutOfMemory},
+      // 84667 hundredths of a millimetre at 1200 dpi: 40001 pixels, within
+      // the pixel limit but beyond the 32767 a side cairo draws.
+      {"EMF frame wider than the renderer draws", edit(emf, ne, 32, 84667), Status::NotImplemented},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<raster::Image> img;
+    EXPECT_EQ(testutil::decode(c.bytes, img), c.expect);
+    EXPECT_EQ(img, nullptr);
+  }
+}
+
+TEST(Metafile, ThePixelLimitIsCheckedBeforeRendering) {
+  raster::set_pixel_memory_limit(uint64_t{4} << 20);  // below 1369 x 1369 x 4 bytes
+  for (const char* name : {"pillow_drawing.wmf", "pillow_drawing.emf"}) {
+    std::unique_ptr<raster::Image> img;
+    EXPECT_EQ(testutil::decode(bytes_of(name), img), Status::OutOfMemory) << name;
+  }
+  raster::set_pixel_memory_limit(uint64_t{4} << 30);
+}
+
+}  // namespace
+}  // namespace korvex
