@@ -107,8 +107,8 @@ raster::Status read_stream(int fd, bool images_only, std::vector<uint8_t>& out) 
     for (;;) {
       // Growing steps, never more than one byte past the limit.
       const size_t at = out.size();
-      const size_t step = std::min(std::max<size_t>(kSniffBytes, std::min<size_t>(at, 64u << 20)),
-                                   limit - at + 1);
+      const size_t step =
+          std::min(std::max<size_t>(kSniffBytes, std::min<size_t>(at, 64u << 20)), limit - at + 1);
       out.resize(at + step);
       const ssize_t n = read_fully(fd, out.data() + at, step);
       if (n < 0) return read_status(errno);

@@ -69,9 +69,10 @@ uint64_t declared_samples(QPDFObjectHandle dict) {
   if (width > (uint64_t{1} << 31) || height > (uint64_t{1} << 31)) return UINT64_MAX;
   const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
   uint64_t bits = mask ? 1 : components(dict);
-  if (!mask) bits *= bpc.isInteger() && bpc.getIntValue() > 0 && bpc.getIntValue() <= 16
-                         ? static_cast<uint64_t>(bpc.getIntValue())
-                         : 8;
+  if (!mask)
+    bits *= bpc.isInteger() && bpc.getIntValue() > 0 && bpc.getIntValue() <= 16
+                ? static_cast<uint64_t>(bpc.getIntValue())
+                : 8;
   const uint64_t row = (width * bits + 7) / 8;  // below 2^38
   return row > UINT64_MAX / height ? UINT64_MAX : row * height;
 }

@@ -18,8 +18,8 @@ constexpr std::array<uint64_t, kLimitCount> kDefaults = {
     uint64_t{256} << 20,  // DownloadBytes
     250,                  // InflateRatio
 };
-constexpr std::array<const char*, kLimitCount> kNames = {"pixels", "pixel_bytes",
-                                                         "download_bytes", "inflate_ratio"};
+constexpr std::array<const char*, kLimitCount> kNames = {"pixels", "pixel_bytes", "download_bytes",
+                                                         "inflate_ratio"};
 
 bool valid(Limit which) {
   const auto i = static_cast<int32_t>(which);

@@ -22,6 +22,7 @@
 
 #include "korvex/engine.h"
 #include "korvex/host.h"
+#include "korvex/limits.h"
 #include "korvex/viewer.h"
 #include "net/inet.h"
 #include "viewer/headless_host.h"
@@ -173,6 +174,40 @@ TEST_F(Net, EngineLimitsAndUndecodableBodies) {
   EXPECT_NE(st, cKorvexStatus::Ok);  // the decoder's refusal, not a download failure
   EXPECT_NE(st, cKorvexStatus::GenericError);
   EXPECT_NE(st, cKorvexStatus::FileNotFound);
+}
+
+// The process's limits reach every HTTP body: the download limit caps the
+// engine's and viewer's own lengths, and the pixel limits refuse the picture.
+TEST_F(Net, ProcessLimitsReachDownloadedBodies) {
+  const struct {
+    Limit limit;
+    uint64_t value;
+    int32_t engine_length;  // what URLSetMaxLength was given, 0 for nothing
+    cKorvexStatus status;
+    ViewerStatus viewer;
+  } cases[] = {
+      {Limit::DownloadBytes, 4854, 0, cKorvexStatus::Ok, ViewerStatus::Ok},
+      {Limit::DownloadBytes, 4853, 0, cKorvexStatus::GenericError, ViewerStatus::GenericError},
+      {Limit::DownloadBytes, 4853, 10000, cKorvexStatus::GenericError, ViewerStatus::GenericError},
+      {Limit::Pixels, 1599, 0, cKorvexStatus::OutOfMemory, ViewerStatus::OutOfMemory},
+      {Limit::PixelBytes, 4799, 0, cKorvexStatus::OutOfMemory, ViewerStatus::OutOfMemory},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(LimitName(c.limit)) + " " + std::to_string(c.value));
+    ASSERT_TRUE(SetLimit(c.limit, c.value));
+    cKorvex k;
+    if (c.engine_length != 0) k.URLSetMaxLength(c.engine_length);
+    if (c.limit == Limit::DownloadBytes) {
+      EXPECT_EQ(k.URLGetMaxLength(), int32_t(c.value));
+    }
+    k.CreateImageFromURL("127.0.0.1", "/img.bmp", port());
+    EXPECT_EQ(k.GetStat(), c.status);
+    kxViewer v(std::make_shared<viewer::HeadlessHost>(100, 100));
+    v.put_SilentMode(true);
+    EXPECT_EQ(v.DisplayFromURL("127.0.0.1", "/img.bmp", port()), c.viewer);
+    ResetLimits();
+  }
+  EXPECT_EQ(cKorvex().URLGetMaxLength(), 256 << 20);
 }
 
 // Host events run between the steps: a nested download returns at once

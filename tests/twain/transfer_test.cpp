@@ -9,6 +9,7 @@
 #include <string>
 
 #include "korvex/global_memory.h"
+#include "korvex/limits.h"
 #include "private_sane.h"
 #include "twain/kxtwain.h"
 
@@ -31,6 +32,33 @@ TEST(TwainTransfer, StalledBackendIsCancelledAndTheSourceStaysUsable) {
   const int32_t dib = KXTWAIN_AcquireNative(0);
   ASSERT_NE(dib, 0);
   EXPECT_TRUE(KXTWAIN_FreeNative(dib));
+}
+
+TEST(TwainTransfer, PagesPastThePixelLimitsAreRefusedAndTheSourceStaysUsable) {
+  PrivateSane sane;
+  ASSERT_TRUE(KXTWAIN_OpenDefaultSource());
+  // The default page: 236 x 295 gray pixels, in rows of 236 bytes.
+  const struct {
+    Limit limit;
+    uint64_t value;
+    bool acquired;
+  } cases[] = {{Limit::Pixels, 236 * 295 - 1, false},
+               {Limit::Pixels, 236 * 295, true},
+               {Limit::PixelBytes, 236 * 295 - 1, false},
+               {Limit::PixelBytes, 236 * 295, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(LimitName(c.limit)) + " " + std::to_string(c.value));
+    ASSERT_TRUE(SetLimit(c.limit, c.value));
+    const int32_t dib = KXTWAIN_AcquireNative(0);
+    ResetLimits();
+    EXPECT_EQ(dib != 0, c.acquired);
+    if (dib != 0) {
+      EXPECT_TRUE(KXTWAIN_FreeNative(dib));
+    } else {
+      EXPECT_EQ(KXTWAIN_GetLastConditionCode(), kLowMemory);
+      EXPECT_EQ(KXTWAIN_State(), 4);
+    }
+  }
 }
 
 TEST(TwainTransfer, CancelMidPageLeavesTheSourceUsable) {
