@@ -26,7 +26,6 @@
 #include "raster/codecs/tiff/tiff_internal.h"
 #include "raster/convert.h"
 #include "raster/guard.h"
-#include "raster/limits.h"
 
 namespace korvex::raster::tiffcodec {
 
@@ -474,33 +473,13 @@ void keep_group4_strip(TIFF* tif, const PagePlan& plan, Frame& f) {
   f.coded = std::move(coded);
 }
 
-// True when the page's strips or tiles, as stored in `file_size` bytes, may
-// decode into its samples under the inflate ratio limit: a small file whose
-// compressed strips declare a huge page (a run of zeros in Deflate, blank
-// rows in Group 4) is refused before anything is allocated or inflated.
-bool page_inflate_allowed(TIFF* tif, const PagePlan& p, uint64_t file_size) {
-  const uint64_t row = bits_to_bytes(uint64_t{p.width} * p.spp * p.bps);
-  const uint64_t decoded =
-      row > UINT64_MAX / std::max<uint64_t>(p.height, 1) ? UINT64_MAX : row * p.height;
-  if (inflate_allowed(0, decoded)) return true;
-  if (!inflate_allowed(file_size, decoded)) return false;  // more than the whole file can give
-  const uint64_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-  uint64_t encoded = 0;
-  for (uint64_t i = 0; i < std::min<uint64_t>(striles, uint64_t{1} << 24); ++i) {
-    const uint64_t off = TIFFGetStrileOffset(tif, static_cast<uint32_t>(i));
-    if (off >= file_size) continue;
-    encoded += std::min(TIFFGetStrileByteCount(tif, static_cast<uint32_t>(i)), file_size - off);
-    if (inflate_allowed(encoded, decoded)) return true;
-  }
-  return striles > (uint64_t{1} << 24);  // too many to count: the other checks decide
-}
-
 // Decodes the handle's current directory into a frame; `diag` counts the
 // handle's messages.
 Status decode_page(TIFF* tif, const EncodedBytes& in, const Diagnostics& diag, Frame& f) {
   PagePlan plan;
   if (Status st = plan_page(tif, plan); st != Status::Ok) return st;
-  if (!page_inflate_allowed(tif, plan, in.size)) return Status::OutOfMemory;
+  if (!page_inflate_allowed(tif, plan.width, plan.height, uint64_t{plan.spp} * plan.bps, in.size))
+    return Status::OutOfMemory;
   if (plan.layout == Layout::Rgba) {
     char message[1024] = {};
     if (TIFFRGBAImageOK(tif, message) != 1) return Status::GenericError;
