@@ -26,6 +26,7 @@
 #include "korvex/automation.h"
 #include "korvex/korvex.h"
 #include "korvex/property_bag.h"
+#include "korvex/limits.h"
 #include "korvex/version.h"
 #include "korvex/viewer.h"
 #include "viewer/headless_host.h"
@@ -505,6 +506,41 @@ PYBIND11_MODULE(korvex, m) {
     }
     return out;
   });
+  // Resource limits of the process (korvex/limits.h), by their names.
+  m.def(
+      "limits",
+      [] {
+        py::dict out;
+        for (int32_t i = 0; i < korvex::kLimitCount; ++i) {
+          const auto which = static_cast<korvex::Limit>(i);
+          out[korvex::LimitName(which)] = korvex::GetLimit(which);
+        }
+        return out;
+      },
+      "The process's resource limits: pixels, pixel_bytes, download_bytes, inflate_ratio.");
+  m.def(
+      "set_limits",
+      [](const py::kwargs& values) {
+        // Every name and value is checked before any limit changes.
+        std::vector<std::pair<korvex::Limit, uint64_t>> changes;
+        for (const auto& [key, value] : values) {
+          const std::string name = py::str(key);
+          int32_t i = 0;
+          while (i < korvex::kLimitCount &&
+                 name != korvex::LimitName(static_cast<korvex::Limit>(i)))
+            ++i;
+          if (i == korvex::kLimitCount) throw py::value_error("no limit named " + name);
+          if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value) ||
+              value.cast<py::int_>() < py::int_(1) ||
+              value.cast<py::int_>() > py::int_(std::numeric_limits<uint64_t>::max()))
+            throw py::value_error(name + " must be a whole number from 1 up");
+          changes.emplace_back(static_cast<korvex::Limit>(i), value.cast<uint64_t>());
+        }
+        for (const auto& [which, v] : changes) korvex::SetLimit(which, v);
+      },
+      "Sets resource limits by name for the whole process, e.g. set_limits(pixels=10**8).");
+  m.def("reset_limits", &korvex::ResetLimits,
+        "Puts every limit back to its default, with the environment read again.");
   m.attr("__version__") = korvex::kVersion;
   // Batch pipelines and the korvex.batch driver.
   bind_pipeline(m, dispatch_error);

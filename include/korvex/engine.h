@@ -887,8 +887,9 @@ class cKorvex {
   // engine runs returns 0 and leaves the status alone.
   int32_t CreateImageFromURL(const std::string& sHost, const std::string& sPath,
                              int32_t nHTTPPort = 80);
-  // Largest announced length accepted, in bytes (default 256 MiB); values
-  // below 1 are ignored.
+  // Largest announced length accepted, in bytes; values below 1 are
+  // ignored. The process's download limit (korvex/limits.h, 256 MiB by
+  // default) is the default and caps what this reads back and allows.
   void URLSetMaxLength(int32_t nBytes);
   int32_t URLGetMaxLength();
   // Seconds allowed to connect and between two received bytes (default 30);

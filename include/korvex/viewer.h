@@ -391,7 +391,8 @@ class kxViewer {
                               int32_t nHTTPPort = 80);
   // Ends the running download after its current step (GenericError, no image).
   void DisplayFromURLStop();
-  // Largest announced length accepted, in bytes (default 256 MiB); seconds
+  // Largest announced length accepted, in bytes (default and ceiling: the
+  // process's download limit of korvex/limits.h, 256 MiB by default); seconds
   // allowed to connect and between two received bytes (default 30). Values
   // below 1 are refused.
   int32_t get_URLMaxLength() const;

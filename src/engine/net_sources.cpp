@@ -54,7 +54,7 @@ int32_t cKorvex::CreateImageFromURL(const std::string& sHost, const std::string&
   if (s_->UrlBusy) return 0;
   s_->UrlBusy = true;
   net::cInet client;
-  client.options.max_length = s_->UrlMaxLength;
+  client.options.max_length = net::MemberMaxLength(s_->UrlMaxLength);
   client.options.timeout_seconds = s_->UrlTimeout;
   // A host event run between the steps may destroy the engine: the download
   // then stops and nothing of the engine is touched afterwards.
@@ -79,7 +79,7 @@ void cKorvex::URLSetMaxLength(int32_t nBytes) {
 }
 
 int32_t cKorvex::URLGetMaxLength() {
-  return s_->UrlMaxLength;
+  return net::MemberMaxLength(s_->UrlMaxLength);
 }
 
 void cKorvex::URLSetTimeout(int32_t nSeconds) {

@@ -14,6 +14,7 @@
 #include "raster/cp1252.h"
 #include "raster/guard.h"
 #include "raster/handles.h"
+#include "raster/limits.h"
 
 namespace korvex {
 
@@ -93,13 +94,15 @@ int32_t from_string(cKorvex::State& s, const std::string& text) {
   return from_memory(s, bytes.data(), bytes.size());
 }
 
-// Reads a stream to its end.
+// Reads a stream to its end, up to the download limit (OutOfMemory past it).
 raster::Status read_all(Stream& stream, std::vector<uint8_t>& bytes) {
+  const size_t limit = raster::download_limit();
   uint8_t chunk[65536];
   for (;;) {
     const int64_t n = stream.Read(chunk, sizeof chunk);
-    if (n < 0) return raster::Status::Win32Error;
+    if (n < 0 || static_cast<uint64_t>(n) > sizeof chunk) return raster::Status::Win32Error;
     if (n == 0) return raster::Status::Ok;
+    if (static_cast<size_t>(n) > limit - bytes.size()) return raster::Status::OutOfMemory;
     bytes.insert(bytes.end(), chunk, chunk + n);
   }
 }

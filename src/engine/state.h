@@ -71,7 +71,7 @@ struct cKorvex::State {
   // expires with the engine (host events run during a download may end it).
   bool UrlBusy = false;
   std::shared_ptr<int> UrlLife = std::make_shared<int>(0);
-  int32_t UrlMaxLength = 256 * 1024 * 1024;
+  int32_t UrlMaxLength = 0;  // 0: the process's download limit
   int32_t UrlTimeout = 30;
 };
 

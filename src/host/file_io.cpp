@@ -15,6 +15,7 @@
 #include "raster/big_alloc.h"
 #include "raster/guard.h"
 #include "raster/image.h"
+#include "raster/limits.h"
 
 namespace korvex::host {
 
@@ -34,42 +35,25 @@ raster::Status status_from_errno(int err) {
   }
 }
 
-raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return status_from_errno(errno);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return status_from_errno(err);
-  }
-  if (const raster::Status s = raster::guarded([&] {
-        out.resize(static_cast<size_t>(st.st_size));
-        return raster::Status::Ok;
-      });
-      s != raster::Status::Ok) {
-    ::close(fd);
-    return s;
-  }
-  size_t got = 0;
-  int err = 0;
-  while (got < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;  // an error, or the file shrank while being read
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  if (err != 0) return status_from_errno(err);
-  out.resize(got);
-  return raster::Status::Ok;
-}
-
 namespace {
 
-// Reads up to `size` bytes from the start of a descriptor; the count read,
-// short when the file shrank meanwhile; -1 with errno on failure.
+// Status of a failed read's errno: a missing file is FileNotFound, and
+// anything else that keeps existing bytes from being read (a folder, no
+// permission, a device error) is Win32Error.
+raster::Status read_status(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return raster::Status::FileNotFound;
+    case ENOMEM:
+      return raster::Status::OutOfMemory;
+    default:
+      return raster::Status::Win32Error;
+  }
+}
+
+// Reads up to `size` bytes; the count read, short at the end of the data;
+// -1 with errno on failure.
 ssize_t read_fully(int fd, uint8_t* data, size_t size) {
   size_t got = 0;
   while (got < size) {
@@ -82,21 +66,19 @@ ssize_t read_fully(int fd, uint8_t* data, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-}  // namespace
-
-namespace {
-
-// Opens a regular file for reading; its descriptor and what fstat says of
-// it, or the status.
-raster::Status open_regular(const std::string& path, int& fd, struct stat& st) {
+// Opens a file for reading; `st` is what fstat says of it. `stream` is set
+// for anything but a regular file that reads (a pipe, a device), whose
+// length is known only at its end. A folder is Win32Error.
+raster::Status open_input(const std::string& path, int& fd, struct stat& st, bool& stream) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return status_from_errno(errno);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  if (fd < 0) return read_status(errno);
+  const int err = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (err != 0) {
     ::close(fd);
     fd = -1;
-    return status_from_errno(err);
+    return read_status(err);
   }
+  stream = !S_ISREG(st.st_mode);
   return raster::Status::Ok;
 }
 
@@ -112,27 +94,71 @@ bool same_version(const struct stat& a, const struct stat& b) {
 // Reads made while another program rewrites the file in place.
 constexpr int kReadAttempts = 3;
 
-// Runs `read(fd, size)` on the file at `path` until the file stays the same
-// from before the read to after it: the bytes of a file rewritten in place
-// meanwhile may mix its old and new contents, or stop short. Win32Error when
-// the file never holds still; `read` clears its output when it starts over.
+// Runs `read(fd, size, stream)` on the file at `path`. A stream is read
+// once. A regular file is read until it stays the same from before the read
+// to after it: the bytes of a file rewritten in place meanwhile may mix its
+// old and new contents, or stop short. Win32Error when the file never holds
+// still; `read` clears its output when it starts over.
 template <class Read>
-raster::Status read_unchanged(const std::string& path, Read&& read) {
+raster::Status read_input(const std::string& path, Read&& read) {
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     int fd = -1;
+    bool stream = false;
     struct stat before {};
-    if (raster::Status st = open_regular(path, fd, before); st != raster::Status::Ok) return st;
-    const raster::Status st = read(fd, static_cast<uint64_t>(before.st_size));
+    if (raster::Status st = open_input(path, fd, before, stream); st != raster::Status::Ok)
+      return st;
+    const raster::Status st =
+        read(fd, stream ? uint64_t{0} : static_cast<uint64_t>(before.st_size), stream);
     struct stat after {};
-    const bool unchanged = ::fstat(fd, &after) == 0 && same_version(before, after);
+    const bool unchanged = stream || (::fstat(fd, &after) == 0 && same_version(before, after));
     ::close(fd);
     if (unchanged) return st;
   }
   return raster::Status::Win32Error;
 }
 
-// Reads an open file whole into a buffer that decoders may keep: not zeroed
-// first (large ones on huge pages), read straight into, never copied.
+// Bytes read before deciding whether a stream holds an image: enough for
+// every decoder's signature.
+constexpr size_t kSniffBytes = 4096;
+
+bool recognised(const uint8_t* data, size_t size) {
+  for (const raster::Decoder& d : raster::decoders()) {
+    if (d.sniff != nullptr && d.sniff(data, size)) return true;
+  }
+  return false;
+}
+
+// Reads a stream to its end, up to the download limit (OutOfMemory past
+// it). With `images_only`, a stream whose first bytes no decoder
+// recognises ends the read with UnknownImageFormat, so an endless device
+// is not read further.
+raster::Status read_stream(int fd, bool images_only, std::vector<uint8_t>& out) {
+  const size_t limit = raster::download_limit();
+  return raster::guarded([&] {
+    out.clear();
+    bool sniffed = !images_only;
+    for (;;) {
+      // Growing steps, never more than one byte past the limit.
+      const size_t at = out.size();
+      const size_t step =
+          std::min(std::max<size_t>(kSniffBytes, std::min<size_t>(at, 64u << 20)), limit - at + 1);
+      out.resize(at + step);
+      const ssize_t n = read_fully(fd, out.data() + at, step);
+      if (n < 0) return read_status(errno);
+      out.resize(at + static_cast<size_t>(n));
+      if (!sniffed && (out.size() >= kSniffBytes || static_cast<size_t>(n) < step)) {
+        if (!out.empty() && !recognised(out.data(), out.size()))
+          return raster::Status::UnknownImageFormat;
+        sniffed = true;
+      }
+      if (out.size() > limit) return raster::Status::OutOfMemory;
+      if (static_cast<size_t>(n) < step) return raster::Status::Ok;
+    }
+  });
+}
+
+// Reads an open regular file whole into a buffer that decoders may keep: not
+// zeroed first (large ones on huge pages), read straight into, never copied.
 raster::Status read_open_file(int fd, uint64_t size, raster::EncodedBytes& out) {
   if (size > static_cast<uint64_t>(PTRDIFF_MAX)) return raster::Status::OutOfMemory;
   std::shared_ptr<uint8_t> holder;
@@ -142,27 +168,53 @@ raster::Status read_open_file(int fd, uint64_t size, raster::EncodedBytes& out) 
   }
   if (!holder) return raster::Status::OutOfMemory;
   const ssize_t got = read_fully(fd, holder.get(), static_cast<size_t>(size));
-  if (got < 0) return status_from_errno(errno);
+  if (got < 0) return read_status(errno);
   out.data = holder.get();
   out.size = static_cast<size_t>(got);
   out.keep = std::move(holder);
   return raster::Status::Ok;
 }
 
+// Reads an open stream into a buffer that decoders may keep.
+raster::Status read_open_stream(int fd, bool images_only, raster::EncodedBytes& out) {
+  std::vector<uint8_t> bytes;
+  if (raster::Status st = read_stream(fd, images_only, bytes); st != raster::Status::Ok) return st;
+  return raster::guarded([&] {
+    out = raster::own_bytes(std::move(bytes));
+    return raster::Status::Ok;
+  });
+}
+
 }  // namespace
 
+raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
+  return read_input(path, [&](int fd, uint64_t size, bool stream) {
+    out.clear();
+    if (stream) return read_stream(fd, false, out);
+    raster::Status st = raster::guarded([&] {
+      out.resize(static_cast<size_t>(size));
+      return raster::Status::Ok;
+    });
+    const ssize_t got = st == raster::Status::Ok ? read_fully(fd, out.data(), out.size()) : 0;
+    if (got < 0) st = read_status(errno);
+    if (st == raster::Status::Ok) out.resize(static_cast<size_t>(got));  // it may have shrunk
+    return st;
+  });
+}
+
 raster::Status read_whole_file(const std::string& path, raster::EncodedBytes& out) {
-  return read_unchanged(path, [&](int fd, uint64_t size) {
+  return read_input(path, [&](int fd, uint64_t size, bool stream) {
     out = {};
-    return read_open_file(fd, size, out);
+    return stream ? read_open_stream(fd, false, out) : read_open_file(fd, size, out);
   });
 }
 
 raster::Status open_image_file(const std::string& path, std::unique_ptr<raster::Image>& img,
                                raster::EncodedBytes& bytes) {
-  const raster::Status st = read_unchanged(path, [&](int fd, uint64_t size) {
+  const raster::Status st = read_input(path, [&](int fd, uint64_t size, bool stream) {
     img.reset();
     bytes = {};
+    if (stream) return read_open_stream(fd, true, bytes);
     raster::Status decoded = raster::decode_image_file(fd, size, img);
     if (decoded == raster::Status::NotImplemented) {
       img.reset();

@@ -12,8 +12,10 @@
 
 namespace korvex::host {
 
-// Reads a whole file. FileNotFound when it does not exist, AccessDenied when
-// it may not be read, Win32Error for other I/O failures (a folder, say).
+// Reads a whole file. A pipe or a device is read as a stream to its end, up
+// to the download limit of korvex/limits.h (OutOfMemory past it).
+// FileNotFound when it does not exist, Win32Error when its bytes cannot be
+// read (a folder, no permission, an I/O error).
 raster::Status read_whole_file(const std::string& path, std::vector<uint8_t>& out);
 // The same into a buffer that decoders may keep: allocated without zeroing
 // (large files on huge pages), freed when the last holder lets go.
@@ -22,7 +24,8 @@ raster::Status read_whole_file(const std::string& path, raster::EncodedBytes& ou
 // Opens an image file: decodes it straight from the file into `img` when its
 // decoder can (see Decoder::decode_file), else reads it whole into `bytes`
 // for decode_image and leaves `img` null. Errors of the file as read_whole_file;
-// a decoder's failure as its status.
+// a decoder's failure as its status. A stream whose first bytes no decoder
+// recognises is UnknownImageFormat, read no further (/dev/zero, say).
 raster::Status open_image_file(const std::string& path, std::unique_ptr<raster::Image>& img,
                                raster::EncodedBytes& bytes);
 

@@ -16,6 +16,7 @@
 #include <strings.h>
 
 #include "korvex/host.h"
+#include "raster/limits.h"
 
 namespace korvex::net {
 
@@ -245,13 +246,24 @@ bool cInet::QueryInfo(uint32_t eQuery, std::string& sBuffer, int32_t& lBuffer) {
   return true;
 }
 
+size_t body_limit(const InetOptions& options) {
+  return std::min(static_cast<size_t>(std::max<int32_t>(0, options.max_length)),
+                  raster::download_limit());
+}
+
+int32_t MemberMaxLength(int32_t own) {
+  InetOptions o;
+  if (own > 0) o.max_length = own;
+  return static_cast<int32_t>(body_limit(o));
+}
+
 bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
   bStopReadArray = false;
   stopped_ = false;
   if (!t_ || !last_send_) return false;
   Transfer& t = *t_;
   const bool known = lLength > 0;
-  const size_t cap = static_cast<size_t>(std::max<int32_t>(0, options.max_length));
+  const size_t cap = body_limit(options);
   if (known && static_cast<size_t>(lLength) > cap) return false;  // before any allocation
   try {
     bData.clear();
@@ -340,7 +352,7 @@ Fetch Download(cInet& client, const std::string& host, const std::string& path, 
   int32_t length = 0;
   if (!client.QueryInfo(kQueryFlagNumber | kQueryContentLength, text, length) || length < 1)
     return Fetch::NoLength;
-  if (length > client.options.max_length) return Fetch::TooLong;
+  if (static_cast<size_t>(length) > body_limit(client.options)) return Fetch::TooLong;
   return client.ReadArray(bytes, length) ? Fetch::Ok : Fetch::ReadFailed;
 }
 

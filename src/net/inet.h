@@ -25,12 +25,13 @@ inline constexpr uint32_t kQueryStatusCode = 19;
 inline constexpr uint32_t kQueryFlagNumber = 0x20000000;
 
 inline constexpr int32_t kChunkSize = 1024;
-inline constexpr int32_t kDefaultMaxLength = 256 * 1024 * 1024;
 inline constexpr int32_t kDefaultTimeoutSeconds = 30;
 inline constexpr long kMaxRedirects = 5;
 
 struct InetOptions {
-  int32_t max_length = kDefaultMaxLength;  // largest body accepted, bytes
+  // Largest body accepted, bytes; the process's download limit
+  // (korvex/limits.h) caps it in any case.
+  int32_t max_length = INT32_MAX;
   // Connection set-up, and the longest time without any byte arriving.
   int32_t timeout_seconds = kDefaultTimeoutSeconds;
 };
@@ -66,10 +67,10 @@ class cInet {
   // otherwise as text in sBuffer. False when the answer does not carry it.
   bool QueryInfo(uint32_t eQuery, std::string& sBuffer, int32_t& lBuffer);
   // Reads the body. With lLength > 0: exactly lLength bytes into bData
-  // (sized once; a length above options.max_length is refused before any
+  // (sized once; a length above body_limit(options) is refused before any
   // allocation), one progress event per 1024 bytes. With lLength < 1 (length
   // unknown): the body up to its end, refused when it grows past
-  // options.max_length. False when stopped, cut short, over the limit or
+  // body_limit(options). False when stopped, cut short, over the limit or
   // failed.
   bool ReadArray(std::vector<uint8_t>& bData, int32_t lLength);
   // Why the last ReadArray failed, for callers that tell the cases apart.
@@ -91,6 +92,13 @@ struct Endpoint {
   int32_t service = kServiceHttp;
 };
 Endpoint ParseHost(const std::string& host, int32_t port);
+
+// The largest body a client with these options accepts: its own limit or
+// the process's download limit, whichever is lower.
+size_t body_limit(const InetOptions& options);
+// What an engine's or viewer's URL length member reads: the length it was
+// given (0 when none), capped by the process's download limit.
+int32_t MemberMaxLength(int32_t own);
 
 // The whole GET of an image source, and how it ended.
 enum class Fetch {

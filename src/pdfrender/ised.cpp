@@ -2,6 +2,7 @@
 // libqpdf (decryption to a file, qpdf_decrypt.cpp). See ised.h for the codes.
 #include "pdfrender/ised.h"
 #include "pdfrender/qpdf_decrypt.h"
+#include "pdfrender/stream_check.h"
 
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "host/file_io.h"
 #include "raster/codec.h"
 #include "raster/image.h"
+#include "raster/limits.h"
 
 namespace korvex::pdfrender {
 
@@ -30,8 +32,16 @@ constexpr int32_t kDamaged = 409;
 constexpr int32_t kPageOutOfRange = 411;
 constexpr int32_t kCannotRender = 412;
 
+// Where a document was read from, and the password that opened it, for the
+// inflate check of its pages.
+struct Source {
+  std::string path;
+  std::string password;
+};
+
 struct Library {
   std::map<int32_t, std::unique_ptr<poppler::document>> documents;
+  std::map<int32_t, Source> sources;
   int32_t selected = 0;
   int32_t next_id = 1;
   int32_t last_error = 0;
@@ -64,8 +74,8 @@ void quiet_poppler() {
 }
 
 // Renders one page as 32-bit BGRA rows and copies it into a raster image at
-// the page's resolution; the pixel count is checked against the pixel
-// memory limit before poppler allocates anything.
+// the page's resolution; the pixel count and memory are checked against
+// their limits before poppler allocates anything.
 int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
                     std::unique_ptr<raster::Image>& out) {
   std::unique_ptr<poppler::page> page(doc.create_page(index));
@@ -75,7 +85,9 @@ int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
   const double w = std::ceil(box.width() * (dpi / 72.0));
   const double h = std::ceil(box.height() * (dpi / 72.0));
   if (!(w >= 1 && h >= 1) || w > INT32_MAX || h > INT32_MAX ||
-      w * h * 4.0 > static_cast<double>(raster::pixel_memory_limit()))
+      raster::check_bitmap(static_cast<uint64_t>(w), static_cast<uint64_t>(h),
+                           static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 4) !=
+          raster::Status::Ok)
     return fail(kCannotRender);
   poppler::page_renderer renderer;
   renderer.set_render_hints(poppler::page_renderer::antialiasing |
@@ -123,6 +135,7 @@ int32_t iSEDLoadFromFile(const std::string& path) {
   Library& lib = library();
   const int32_t id = lib.next_id++;
   lib.documents.emplace(id, std::move(doc));
+  lib.sources[id] = Source{path, ""};
   lib.selected = id;
   return 1;
 }
@@ -150,6 +163,7 @@ int32_t iSEDSetPassword(const std::string& password) {
   if (!doc->is_locked()) return 1;
   // unlock() answers whether the document is still locked.
   if (doc->unlock(password, password)) return fail(kInvalidPassword);
+  library().sources[library().selected].password = password;
   return 1;
 }
 
@@ -169,6 +183,11 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
   if (doc == nullptr || doc->is_locked()) return fail(kInvalidPassword);
   if (first != last || first < 1 || first > doc->pages()) return fail(kPageOutOfRange);
   if (dpi < 1 || (options != 0 && options != 1)) return fail(kCannotRender);
+  // A page whose streams inflate past the limit is refused before poppler
+  // decodes them for drawing.
+  const Source& src = library().sources[library().selected];
+  if (!PageStreamsAllowed(src.path, src.password, first - 1, raster::inflate_allowed))
+    return fail(kCannotRender);
   std::unique_ptr<raster::Image> img;
   if (render_page(*doc, first - 1, dpi, img) == 0) return 0;
   const raster::Encoder* enc =
@@ -184,6 +203,7 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
 int32_t iSEDRemoveDocument(int32_t id) {
   Library& lib = library();
   if (lib.documents.erase(id) == 0) return 0;
+  lib.sources.erase(id);
   if (lib.selected == id) lib.selected = 0;
   return 1;
 }

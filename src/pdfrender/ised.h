@@ -9,7 +9,8 @@
 //   401 could not open input file         403 could not open output file
 //   404 invalid password                  405 document is not encrypted
 //   409 invalid file structure (damaged)  411 page out of range
-//   412 output larger than the pixel memory limit, or not encodable
+//   412 output larger than the pixel limits, a stream of the page inflating
+//       past the inflate ratio limit, or not encodable
 // Nothing is thrown.
 #pragma once
 

@@ -8,7 +8,9 @@
 // is allocated. Status conventions of every decoder:
 //   UnknownImageFormat  the bytes are not this format (or no decoder knows them)
 //   GenericError        the format is recognised but the data is corrupt or truncated
-//   OutOfMemory         the declared picture exceeds the pixel memory limit
+//   OutOfMemory         the declared picture exceeds the pixel count or pixel
+//                       memory limit, or would inflate past the inflate ratio
+//                       limit (korvex/limits.h)
 //   NotImplemented      a valid file using a variant the decoder does not support
 #pragma once
 

@@ -11,13 +11,12 @@
 
 #include "raster/big_alloc.h"
 #include "raster/convert.h"
+#include "raster/limits.h"
 #include "raster/version.h"
 
 namespace korvex::raster {
 
 namespace {
-
-std::atomic<uint64_t> g_pixel_memory_limit{uint64_t{4} << 30};
 
 // Bytes holding `width` pixels of a row, without padding.
 int64_t row_bytes(int64_t width, PixelFormat f) {
@@ -81,10 +80,10 @@ uint32_t blend_over(uint32_t src, uint32_t dst) {
 }  // namespace
 
 uint64_t pixel_memory_limit() {
-  return g_pixel_memory_limit.load();
+  return GetLimit(Limit::PixelBytes);
 }
 void set_pixel_memory_limit(uint64_t bytes) {
-  g_pixel_memory_limit.store(bytes);
+  SetLimit(Limit::PixelBytes, bytes);
 }
 
 int32_t padded_stride(int32_t width, PixelFormat f) {
@@ -115,7 +114,9 @@ Status allocate_surface(int32_t width, int32_t height, PixelFormat f, Surface& o
   if (stride < 0) return Status::OutOfMemory;
   // stride < 2^31 and height < 2^31, so the product fits in 64 bits.
   const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
-  if (bytes > pixel_memory_limit()) return Status::OutOfMemory;
+  if (Status s = check_bitmap(static_cast<uint64_t>(width), static_cast<uint64_t>(height), bytes);
+      s != Status::Ok)
+    return s;
   uint8_t* p = allocate_buffer(static_cast<size_t>(bytes), true);
   if (p == nullptr) return Status::OutOfMemory;
   out.owned.reset(p);

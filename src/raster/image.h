@@ -85,7 +85,8 @@ struct LockData {
 // Returns -1 when it does not fit in 31 bits.
 int32_t padded_stride(int32_t width, PixelFormat f);
 
-// Pixel memory limit for one bitmap (default 4 GiB). Process-wide.
+// Pixel memory limit for one bitmap: Limit::PixelBytes of korvex/limits.h,
+// process-wide (the pixel count limit is checked beside it, raster/limits.h).
 uint64_t pixel_memory_limit();
 void set_pixel_memory_limit(uint64_t bytes);
 

@@ -189,7 +189,7 @@ class Core : public HostEvents {
   // --- HTTP download (download.cpp) ---
   bool url_busy = false;
   std::shared_ptr<net::cInet> url_client;  // the running download's client
-  int32_t url_max_length = 256 * 1024 * 1024;
+  int32_t url_max_length = 0;  // 0: the process's download limit
   int32_t url_timeout = 30;
   // The viewer's life and document generation, for steps that run host code.
   std::weak_ptr<uint64_t> Life() const { return life_; }

@@ -48,7 +48,7 @@ ViewerStatus kxViewer::DisplayFromURL(const std::string& sHost, const std::strin
   }
   c.owns_native_image = true;
   const uint64_t generation = *life.lock();
-  client->options.max_length = c.url_max_length;
+  client->options.max_length = net::MemberMaxLength(c.url_max_length);
   client->options.timeout_seconds = c.url_timeout;
   client->ReadArrayProgress = [&c, life, generation](int32_t& pct, int32_t& left, int32_t& total) {
     if (!same_document(life, generation)) return false;
@@ -90,7 +90,7 @@ void kxViewer::DisplayFromURLStop() {
 }
 
 int32_t kxViewer::get_URLMaxLength() const {
-  return core_->url_max_length;
+  return net::MemberMaxLength(core_->url_max_length);
 }
 
 void kxViewer::put_URLMaxLength(int32_t value) {

@@ -19,6 +19,7 @@
 
 #include "korvex/engine.h"
 #include "korvex/host.h"
+#include "korvex/limits.h"
 #include "korvex/viewer.h"
 #include "net/inet.h"
 #include "viewer/headless_host.h"
@@ -170,6 +171,36 @@ TEST_F(Net, EngineLimitsAndUndecodableBodies) {
   EXPECT_NE(st, cKorvexStatus::Ok);  // the decoder's refusal, not a download failure
   EXPECT_NE(st, cKorvexStatus::GenericError);
   EXPECT_NE(st, cKorvexStatus::FileNotFound);
+}
+
+// The process's limits reach every HTTP body: the download limit caps the
+// engine's and viewer's own lengths, and the pixel limits refuse the picture.
+TEST_F(Net, ProcessLimitsReachDownloadedBodies) {
+  const struct {
+    Limit limit;
+    uint64_t value;
+    int32_t own_length;  // given to URLSetMaxLength, 0 for nothing
+    cKorvexStatus status;  // of the engine and the viewer
+  } cases[] = {
+      {Limit::DownloadBytes, 4854, 0, cKorvexStatus::Ok},  // the whole 40 x 40 BMP
+      {Limit::DownloadBytes, 4853, 0, cKorvexStatus::GenericError},
+      {Limit::DownloadBytes, 4853, 10000, cKorvexStatus::GenericError},
+      {Limit::Pixels, 1599, 0, cKorvexStatus::OutOfMemory},
+      {Limit::PixelBytes, 4799, 0, cKorvexStatus::OutOfMemory},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(LimitName(c.limit)) + " " + std::to_string(c.value));
+    ASSERT_TRUE(SetLimit(c.limit, c.value));
+    cKorvex k;
+    if (c.own_length != 0) k.URLSetMaxLength(c.own_length);
+    EXPECT_EQ(k.URLGetMaxLength(), c.limit == Limit::DownloadBytes ? int32_t(c.value) : 256 << 20);
+    k.CreateImageFromURL("127.0.0.1", "/img.bmp", port());
+    EXPECT_EQ(k.GetStat(), c.status);
+    kxViewer v(std::make_shared<viewer::HeadlessHost>(100, 100));
+    v.put_SilentMode(true);
+    EXPECT_EQ(int(v.DisplayFromURL("127.0.0.1", "/img.bmp", port())), int(c.status));
+    ResetLimits();
+  }
 }
 
 // Host events run between the steps: a nested download returns at once

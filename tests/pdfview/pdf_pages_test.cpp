@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "../engine/bombs.h"
 #include "korvex/engine.h"
+#include "korvex/limits.h"
 #include "korvex/viewer.h"
 #include "raster/handles.h"
 #include "raster/image.h"
@@ -134,6 +136,38 @@ TEST_F(PdfPagesTest, PasswordsAndFailuresGiveTheirStatusesAndLeaveNoFiles) {
     EXPECT_EQ(temp_files(), 0u);
   }
   EXPECT_EQ(viewer::PdfErrorText(999), "");
+}
+
+// A page past the pixel limits at the viewer's resolution, or whose content
+// stream inflates past the ratio limit, is refused before poppler draws it.
+TEST_F(PdfPagesTest, PagesPastTheLimitsAreRefused) {
+  const std::string plain = write_pdf("plain.pdf", 1);
+  const std::string bomb = (dir / "bomb.pdf").string();
+  std::ofstream(bomb, std::ios::binary) << testutil::pdf_bomb(uint64_t{72} << 20);
+  ASSERT_LT(fs::file_size(bomb), 1u << 20);
+  // 200 x 100 points at 72 dpi: 200 x 100 pixels of 4 bytes.
+  const struct {
+    std::string path;
+    Limit limit;
+    uint64_t value;  // 0: the default
+    ViewerStatus status;
+  } cases[] = {
+      {plain, Limit::Pixels, 20000, ViewerStatus::Ok},
+      {plain, Limit::Pixels, 19999, ViewerStatus::PdfRenderingPageError},
+      {plain, Limit::PixelBytes, 79999, ViewerStatus::PdfRenderingPageError},
+      {bomb, Limit::InflateRatio, 0, ViewerStatus::PdfRenderingPageError},
+      {bomb, Limit::InflateRatio, 5000, ViewerStatus::Ok},
+  };
+  v->put_SilentMode(true);
+  v->put_PdfDpiRendering(72);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + " " + LimitName(c.limit) + " " + std::to_string(c.value));
+    if (c.value != 0) SetLimit(c.limit, c.value);
+    EXPECT_EQ(v->DisplayFromPdfFile(c.path, ""), c.status);
+    ResetLimits();
+    EXPECT_EQ(v->GetNativeImage() != 0, c.status == ViewerStatus::Ok);
+    v->ClosePicture();
+  }
 }
 
 TEST_F(PdfPagesTest, PagesMatchPdftoppmAtTheRequestedResolution) {

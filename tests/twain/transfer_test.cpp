@@ -7,6 +7,7 @@
 #include <string>
 
 #include "korvex/global_memory.h"
+#include "korvex/limits.h"
 #include "private_sane.h"
 #include "twain/kxtwain.h"
 
@@ -29,6 +30,22 @@ TEST(TwainTransfer, StalledBackendIsCancelledAndTheSourceStaysUsable) {
   const int32_t dib = KXTWAIN_AcquireNative(0);
   ASSERT_NE(dib, 0);
   EXPECT_TRUE(KXTWAIN_FreeNative(dib));
+}
+
+TEST(TwainTransfer, PagesPastThePixelLimitsAreRefusedAndTheSourceStaysUsable) {
+  PrivateSane sane;
+  ASSERT_TRUE(KXTWAIN_OpenDefaultSource());
+  // The default page: 236 x 295 gray pixels, in rows of 236 bytes.
+  constexpr uint64_t kPage = 236 * 295;
+  for (const auto& [limit, value] : {std::pair{Limit::Pixels, kPage - 1},
+                                     {Limit::PixelBytes, kPage - 1},
+                                     {Limit::Pixels, kPage}}) {
+    SetLimit(limit, value);
+    const int32_t dib = KXTWAIN_AcquireNative(0);
+    ResetLimits();
+    EXPECT_EQ(dib != 0, value == kPage) << LimitName(limit) << " " << value;
+    EXPECT_TRUE(dib == 0 ? KXTWAIN_GetLastConditionCode() == kLowMemory : KXTWAIN_FreeNative(dib));
+  }
 }
 
 TEST(TwainTransfer, CancelMidPageLeavesTheSourceUsable) {

@@ -9,6 +9,7 @@
 
 #include "raster/bit_depth.h"
 #include "raster/convert.h"
+#include "raster/limits.h"
 
 namespace korvex::raster::dib {
 namespace {
@@ -382,7 +383,7 @@ Status check_pixel_limit(int32_t width, int32_t height, PixelFormat f) {
   const int32_t stride = padded_stride(width, f);
   if (stride < 0) return Status::OutOfMemory;
   const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
-  return bytes > pixel_memory_limit() ? Status::OutOfMemory : Status::Ok;
+  return check_bitmap(static_cast<uint64_t>(width), static_cast<uint64_t>(height), bytes);
 }
 
 Status decode_pixels(const Info& info, const uint8_t* px, size_t n, Surface& dst) {

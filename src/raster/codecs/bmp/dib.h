@@ -93,7 +93,7 @@ uint64_t stored_stride(const Info& info);
 uint64_t minimum_array_size(const Info& info);
 
 // OutOfMemory when a surface of this size and format would exceed the pixel
-// memory limit (checked before allocating, and before the data length so
+// count or pixel memory limit (checked before allocating, and before the data length so
 // that huge declared pictures are reported as such).
 Status check_pixel_limit(int32_t width, int32_t height, PixelFormat f);
 

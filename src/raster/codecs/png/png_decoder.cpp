@@ -25,6 +25,7 @@
 
 #include "png_codec.h"
 #include "raster/guard.h"
+#include "raster/limits.h"
 
 namespace korvex::raster::png {
 
@@ -87,16 +88,31 @@ void read_bytes(png_structp png, png_bytep out, size_t n) {
 // Walks the chunk lengths up to IEND. libpng allocates some chunks (iTXt,
 // unknown ones) at their declared length before reading them, so a length
 // running past the end of the data is refused here, before any allocation.
-bool chunk_lengths_fit(const uint8_t* data, size_t size) {
+// `idat` gets the bytes of compressed image data the chunks hold.
+bool chunk_lengths_fit(const uint8_t* data, size_t size, uint64_t& idat) {
   size_t pos = sizeof kSignature;
+  idat = 0;
   while (size - pos >= 8) {
     const uint32_t length = uint32_t{data[pos]} << 24 | uint32_t{data[pos + 1]} << 16 |
                             uint32_t{data[pos + 2]} << 8 | data[pos + 3];
     if (length > size - pos - 8 || size - pos - 8 - length < 4) return false;
     if (std::memcmp(data + pos + 4, "IEND", 4) == 0) break;
+    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) idat += length;
     pos += 12 + size_t{length};
   }
   return true;
+}
+
+// Bytes the image data inflates to: per row a filter byte and the packed
+// samples (an interlaced image has a few more rows, in its passes).
+uint64_t inflated_size(const Header& h) {
+  const int channels = h.color_type == PNG_COLOR_TYPE_RGB         ? 3
+                       : h.color_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                       : h.color_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                   : 1;
+  const uint64_t row_bits = uint64_t{h.width} * static_cast<uint64_t>(channels * h.bit_depth);
+  const uint64_t row = 1 + (row_bits + 7) / 8;  // below 2^35: width < 2^31, 64 bits a pixel
+  return row > UINT64_MAX / std::max<uint64_t>(h.height, 1) ? UINT64_MAX : row * h.height;
 }
 
 // Reads the chunks up to the first IDAT. Plain C data only: libpng may jump
@@ -331,7 +347,8 @@ struct ReadStructs {
 
 Status decode_png(const EncodedBytes& in, std::unique_ptr<Image>& out) {
   if (!sniff(in.data, in.size)) return Status::UnknownImageFormat;
-  if (!chunk_lengths_fit(in.data, in.size)) return Status::GenericError;
+  uint64_t idat = 0;
+  if (!chunk_lengths_fit(in.data, in.size, idat)) return Status::GenericError;
   ReadStructs structs;
   structs.png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_png_error, on_png_warning);
@@ -357,6 +374,9 @@ Status decode_png(const EncodedBytes& in, std::unique_ptr<Image>& out) {
     return Status::GenericError;
   }
   if (h.color_type == PNG_COLOR_TYPE_PALETTE && h.num_palette == 0) return Status::GenericError;
+  // A small file declaring a huge picture is refused before its pixels are
+  // allocated or inflated.
+  if (!inflate_allowed(idat, inflated_size(h))) return Status::OutOfMemory;
 
   Frame frame;
   if (Status s = allocate_surface(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height), f,

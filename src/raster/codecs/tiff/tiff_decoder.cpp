@@ -478,6 +478,8 @@ void keep_group4_strip(TIFF* tif, const PagePlan& plan, Frame& f) {
 Status decode_page(TIFF* tif, const EncodedBytes& in, const Diagnostics& diag, Frame& f) {
   PagePlan plan;
   if (Status st = plan_page(tif, plan); st != Status::Ok) return st;
+  if (!page_inflate_allowed(tif, plan.width, plan.height, uint64_t{plan.spp} * plan.bps, in.size))
+    return Status::OutOfMemory;
   if (plan.layout == Layout::Rgba) {
     char message[1024] = {};
     if (TIFFRGBAImageOK(tif, message) != 1) return Status::GenericError;

@@ -68,6 +68,14 @@ TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag);
 TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag);
 
 // The codec entry points, registered together by tiff_register.cpp.
+// True when a page of width x height pixels of `pixel_bits` bits, whose
+// strips or tiles are stored in `file_size` bytes, may decode under the
+// inflate ratio limit: a small file whose compressed strips declare a huge
+// page (a run of zeros in Deflate, blank rows in Group 4) is refused before
+// anything is allocated or inflated.
+bool page_inflate_allowed(TIFF* tif, uint32_t width, uint32_t height, uint64_t pixel_bits,
+                          uint64_t file_size);
+
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
 Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out);

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "raster/codecs/tiff/tiff_internal.h"
+#include "raster/limits.h"
 
 namespace korvex::raster::tiffcodec {
 
@@ -226,6 +227,25 @@ TiffHandle open_file_reader(FileReader& reader, Diagnostics& diag) {
 TiffHandle open_sink_writer(ByteSink& sink, Diagnostics& diag) {
   return open_with_options("memory", "wl", &sink, sink_read, sink_write, sink_seek, no_close,
                            sink_size, no_map, no_unmap, diag);
+}
+
+bool page_inflate_allowed(TIFF* tif, uint32_t width, uint32_t height, uint64_t pixel_bits,
+                          uint64_t file_size) {
+  const uint64_t row = (uint64_t{width} * pixel_bits + 7) / 8;
+  const uint64_t decoded =
+      row > UINT64_MAX / std::max<uint64_t>(height, 1) ? UINT64_MAX : row * height;
+  if (inflate_allowed(0, decoded)) return true;
+  if (!inflate_allowed(file_size, decoded)) return false;  // more than the whole file can give
+  constexpr uint64_t kMostCounted = uint64_t{1} << 24;
+  const uint64_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  uint64_t encoded = 0;
+  for (uint64_t i = 0; i < std::min(striles, kMostCounted); ++i) {
+    const uint64_t off = TIFFGetStrileOffset(tif, static_cast<uint32_t>(i));
+    if (off >= file_size) continue;
+    encoded += std::min(TIFFGetStrileByteCount(tif, static_cast<uint32_t>(i)), file_size - off);
+    if (inflate_allowed(encoded, decoded)) return true;
+  }
+  return striles > kMostCounted;  // too many to count: the other checks decide
 }
 
 }  // namespace korvex::raster::tiffcodec
