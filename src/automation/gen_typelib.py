@@ -4,14 +4,20 @@
 The public members of the class in the header are the members of the
 automation class: their names, parameter names, types, by-reference flags and
 optional defaults are read from the declarations, so each default is written
-once, in the header. `get_X` and `put_X` are the read and write halves of the
-property X, which share one dispatch id. Declarations after a line
-"// --- Host side" are C++ only. Dispatch ids come from a list of "Name 0xID"
-lines kept beside the generator; a member without an id, or an id given
-twice, stops the build.
+once, in the header. The class body may include files of member declarations
+(`#include "korvex/<header>/<family>.inc"` on a line of its own): they are read
+in place, as the compiler reads them. `get_X` and `put_X` are the read and
+write halves of the property X, which share one dispatch id. Declarations
+after a line "// --- Host side" are C++ only. Dispatch ids come from a list of
+"Name 0xID" lines kept beside the generator; a member without an id, or an id
+given twice, stops the build.
 
-usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT
+usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [DEPFILE]
+
+DEPFILE, when given, lists the header and the files it includes for the build
+tool, so that editing a family file regenerates the table.
 """
+import os
 import re
 import sys
 
@@ -36,6 +42,27 @@ DEFAULT_TYPES = {"Byte": "uint8_t", "Long": "int32_t", "Integer": "int16_t", "Si
 def fail(message):
     sys.stderr.write("gen_typelib: " + message + "\n")
     sys.exit(1)
+
+
+FAMILY_INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]+"(korvex/[\w/]+\.inc)"[ \t]*$', re.M)
+
+
+def expand(header):
+    """The header's text with each family file it includes in its place, and
+    the files read. A file that is missing or included twice stops the build."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(header)))  # the include folder
+    read = []
+
+    def insert(match):
+        path = os.path.join(root, match.group(1))
+        if path in read:
+            fail("%s is included twice" % match.group(1))
+        if not os.path.isfile(path):
+            fail("%s includes %s, which does not exist" % (header, match.group(1)))
+        read.append(path)
+        return open(path, encoding="utf-8").read().rstrip("\n")
+
+    return FAMILY_INCLUDE.sub(insert, open(header, encoding="utf-8").read()), read
 
 
 def class_body(text, name):
@@ -99,8 +126,10 @@ def param(text, member):
 
 
 def main():
+    if len(sys.argv) not in (5, 6):
+        fail("usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [DEPFILE]")
     header, cls, dispid_file, output = sys.argv[1:5]
-    text = open(header, encoding="utf-8").read()
+    text, included = expand(header)
     ids = {}
     for line in open(dispid_file, encoding="utf-8"):
         line = line.split("#")[0].strip()
@@ -151,6 +180,10 @@ def main():
         f.write("std::vector<Member> %sMembers() {\n  return {\n" % cls)
         f.write("\n".join(rows))
         f.write("\n  };\n}\n\n}  // namespace korvex::automation\n")
+    if len(sys.argv) == 6:
+        with open(sys.argv[5], "w", encoding="utf-8") as f:
+            deps = [os.path.abspath(p).replace(" ", "\\ ") for p in [header] + included]
+            f.write("%s: %s\n" % (output.replace(" ", "\\ "), " \\\n  ".join(deps)))
 
 
 main()
