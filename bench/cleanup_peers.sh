@@ -8,17 +8,12 @@
 #   bench/cleanup_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
+. bench/measure.sh
+bench_init 5 "$@"
 bench="$build/bench/cleanup_bench"
 kx="$build/tools/korvex/korvex"
-for b in "$bench" "$kx"; do [ -x "$b" ] || { echo "build $b first (make bench)"; exit 1; }; done
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-. bench/magick_policy.sh
+bench_need "$bench" "$kx"
 magick_policy "$work"
-. bench/measure.sh
 
 echo "== In process, warm: Korvex =="
 "$bench"
@@ -34,6 +29,6 @@ for depth in 1 24; do
   theirs=$(/usr/bin/identify -format '%wx%h' "$work/m.tif")
   printf '%2d-bit  korvex      %7.3f s %5d MB  (%s)\n' "$depth" "$kt" $((km / 1024)) "$ours"
   printf '        ImageMagick %7.3f s %5d MB  (%s)  peer/korvex %5.2f\n' "$mt" $((mm / 1024)) \
-    "$theirs" "$(echo "$mt / $kt" | bc -l)"
+    "$theirs" "$(ratio "$mt" "$kt")"
   [ "$ours" = "$theirs" ] || { echo "sizes differ"; exit 1; }
 done

@@ -6,14 +6,10 @@
 #   bench/codecs_bench.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-3}"
+. bench/measure.sh
+bench_init 3 "$@"
 kx="$build/bench/korvex_convert"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-. bench/magick_policy.sh
+bench_need "$kx"
 magick_policy "$work"
 
 echo "Preparing inputs in $work ..."
@@ -25,19 +21,10 @@ convert -size 2480x3508 xc:white -fill black -font /usr/share/fonts/truetype/dej
   -draw "rectangle 150,400 2300,420" -draw "circle 1240,1800 1240,2400" \
   -monochrome -density 300 -compress Group4 "$work/page.tif"
 
-. bench/measure.sh
-
-row() {  # label korvex_cmd peer_label peer_cmd ...
-  local label="$1" kcmd="$2"; shift 2
-  read -r kt km < <(measure "$kcmd")
-  printf '%-34s %-22s %8.3f s %8d MB\n' "$label" "korvex" "$kt" $((km / 1024))
-  while [ $# -gt 0 ]; do
-    local plabel="$1" pcmd="$2"; shift 2
-    if ! read -r pt pm < <(measure "$pcmd"); then continue; fi
-    printf '%-34s %-22s %8.3f s %8d MB   korvex/peer %.2f\n' "" "$plabel" "$pt" $((pm / 1024)) \
-      "$(echo "$kt / $pt" | bc -l)"
-  done
-}
+# Layout of `row`, and peers that cannot do a job (a missing delegate) are left out.
+row_widths=(34 22 8 8)
+row_ratio='korvex/peer %.2f'
+row_skip_failed=1
 
 echo
 printf '%-34s %-22s %10s %11s\n' "job" "tool" "time" "peak"

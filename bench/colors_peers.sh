@@ -9,15 +9,11 @@
 #   bench/colors_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-3}"
+. bench/measure.sh
+bench_init 3 "$@"
 cli="$build/tools/korvex/korvex"
 pymod="$(dirname "$(find "$build/bindings" -name 'korvex*.so' | head -1)")"
 [ -x "$cli" ] && [ -n "$pymod" ] || { echo "build $build first (make bench)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-. bench/magick_policy.sh
 magick_policy "$work"
 
 photo_tif "$work"
@@ -50,7 +46,6 @@ for name, ours, peer in (("C", e.GetColorChannelFlagsC, np_c), ("K", e.GetColorC
     print(f"ink {name}  korvex {k:8.2f} ms | numpy {p:8.2f} ms (korvex/peer {k / p:4.2f})")
 PY
 
-. bench/measure.sh
 in="$work/photo.tif" out="$work/out.tif"
 echo
 echo "== Whole commands: decode, separate the cyan ink, write an uncompressed TIFF =="
@@ -60,4 +55,4 @@ read -r kt km < <(measure "$cli --script $work/ink.kx")
 printf '%-24s %7.3f s %6d MB\n' "korvex" "$kt" $((km / 1024))
 read -r pt pm < <(measure "/usr/bin/convert $in -colorspace CMYK -channel C -separate -negate -compress none $out")
 printf '%-24s %7.3f s %6d MB   peer/korvex %5.2f\n' "ImageMagick" "$pt" $((pm / 1024)) \
-  "$(echo "$pt / $kt" | bc -l)"
+  "$(ratio "$pt" "$kt")"

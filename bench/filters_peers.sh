@@ -8,14 +8,10 @@
 #   bench/filters_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-3}"
+. bench/measure.sh
+bench_init 3 "$@"
 kx="$build/bench/filters_bench"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-. bench/magick_policy.sh
+bench_need "$kx"
 magick_policy "$work"
 
 photo_tif "$work"
@@ -75,20 +71,6 @@ for name, ms in ours.items():
         line += f" | {label} {p:7.2f} ms (korvex/peer {ms / p:4.2f})"
     print(line)
 PY
-
-. bench/measure.sh
-
-row() {  # label korvex_cmd peer_label peer_cmd ...
-  local label="$1" kcmd="$2"; shift 2
-  read -r kt km < <(measure "$kcmd")
-  printf '%-12s %-24s %7.3f s %6d MB\n' "$label" "korvex" "$kt" $((km / 1024))
-  while [ $# -gt 0 ]; do
-    read -r pt pm < <(measure "$2")
-    printf '%-12s %-24s %7.3f s %6d MB   peer/korvex %5.2f\n' "" "$1" "$pt" $((pm / 1024)) \
-      "$(echo "$pt / $kt" | bc -l)"
-    shift 2
-  done
-}
 
 in="$work/photo.tif"
 out="$work/out.tif"

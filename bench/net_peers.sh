@@ -7,18 +7,15 @@
 #   bench/net_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
+. bench/measure.sh
+bench_init 5 "$@"
 bench="$build/bench/net_bench"
-[ -x "$bench" ] || { echo "build $bench first (make bench)"; exit 1; }
-command -v curl >/dev/null || { echo "curl is missing (scripts/install-deps.sh)"; exit 1; }
-work="$(mktemp -d)"
+bench_need "$bench"
+bench_need_cmd curl
 server_pid=""
-cleanup() {
+bench_stop() {
   [ -n "$server_pid" ] && kill -TERM "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
 }
-trap cleanup EXIT
 
 echo "Preparing a 20 MB JPEG in $work ..."
 /usr/bin/convert -size 5600x4000 -seed 5 xc:gray +noise Random -quality 97 "$work/big.jpg"

@@ -16,22 +16,12 @@
 #   bench/pdf_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
-kx="$build/tools/korvex/korvex"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-command -v img2pdf >/dev/null || { echo "img2pdf is missing (scripts/install-deps.sh)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-. bench/magick_policy.sh
-magick_policy "$work"
 . bench/measure.sh
-
-# "pages WxH" of a PDF's first page, as pdfinfo reports it.
-pdf_shape() {
-  pdfinfo "$1" | awk '/^Pages:/ {n = $2} /^Page size:/ {s = $3 "x" $5} END {print n, s}'
-}
+bench_init 5 "$@"
+kx="$build/tools/korvex/korvex"
+bench_need "$kx"
+bench_need_cmd img2pdf
+magick_policy "$work"
 
 echo "Preparing 10 A4 300-dpi G4 pages and a 6000 x 4000 photograph in $work ..."
 /usr/bin/convert -size 620x877 -seed 3 xc:white +noise Random -colorspace gray -threshold 90% \
@@ -42,15 +32,6 @@ for _ in $(seq 10); do pages+=("$work/page.tif"); done
 photo_tif "$work"
 /usr/bin/convert "$work/photo.tif" -density 300 -units PixelsPerInch -compress none "$work/photo300.tif"
 /usr/bin/convert "$work/photo300.tif" -quality 90 "$work/photo.jpg"
-
-report() {  # name, seconds, kb, shape, korvex seconds, korvex kb
-  printf '  %-12s %7.3f s %5d MB  (%s)' "$1" "$2" $(($3 / 1024)) "$4"
-  if [ -n "${5:-}" ]; then
-    printf '  peer/korvex time %5.2f  memory %5.2f' "$(echo "$2 / $5" | bc -l)" \
-      "$(echo "$3 / $6" | bc -l)"
-  fi
-  echo
-}
 
 magick_pdf=1
 /usr/bin/convert -size 8x8 xc:white "$work/probe.pdf" 2>/dev/null || magick_pdf=0

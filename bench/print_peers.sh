@@ -13,19 +13,15 @@
 #   bench/print_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
-kx="$(realpath "$build/tools/korvex/korvex")"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-command -v cupsd >/dev/null || [ -x /usr/sbin/cupsd ] || { echo "cupsd is missing (scripts/install-deps.sh)"; exit 1; }
-work="$(mktemp -d)"
-cupsd_pid=""
-cleanup() {
-  [ -n "$cupsd_pid" ] && kill -TERM "$cupsd_pid" 2>/dev/null && wait "$cupsd_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . bench/measure.sh
+bench_init 5 "$@"
+kx="$(realpath "$build/tools/korvex/korvex")"
+bench_need "$kx"
+[ -x /usr/sbin/cupsd ] || bench_need_cmd cupsd
+cupsd_pid=""
+bench_stop() {
+  [ -n "$cupsd_pid" ] && kill -TERM "$cupsd_pid" 2>/dev/null && wait "$cupsd_pid" 2>/dev/null
+}
 
 echo "Preparing 10 A4 300-dpi G4 pages in $work ..."
 /usr/bin/convert -size 620x877 -seed 3 xc:white +noise Random -colorspace gray -threshold 90% \
@@ -102,21 +98,10 @@ for _ in $(seq 200); do
 done
 lpadmin -p kx-pass -E -v "file://$r/out/pass.pdf" -P "$r/etc/pass.ppd" 2>/dev/null
 
-# "pages WxH" of a PDF's first page, as pdfinfo reports it.
-pdf_shape() {
-  pdfinfo "$1" | awk '/^Pages:/ {n = $2} /^Page size:/ {s = $3 "x" $5} END {print n, s}'
-}
 # Waits until the queue has no job left.
 wait_queue='while [ -n "$(lpstat -o kx-pass)" ]; do sleep 0.01; done'
 
-report() {  # name, seconds, kb, shape, korvex seconds, korvex kb
-  printf '  %-30s %7.3f s %5d MB  (%s)' "$1" "$2" $(($3 / 1024)) "$4"
-  if [ -n "${5:-}" ]; then
-    printf '  peer/korvex time %5.2f  memory %5.2f' "$(echo "$2 / $5" | bc -l)" \
-      "$(echo "$3 / $6" | bc -l)"
-  fi
-  echo
-}
+report_width=30
 check() {  # name, pdf
   local s; s=$(pdf_shape "$2")
   case "$s" in "10 595."*"x841."*) ;; *) echo "$1 wrote $s" >&2; exit 1 ;; esac

@@ -12,15 +12,11 @@
 #   bench/quantize_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-3}"
+. bench/measure.sh
+bench_init 3 "$@"
 kx="$build/bench/quantize_bench"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+bench_need "$kx"
 magick=/usr/bin/convert
-
-. bench/magick_policy.sh
 magick_policy "$work"
 
 photo_tif "$work"

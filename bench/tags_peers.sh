@@ -10,14 +10,11 @@
 #   bench/tags_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
-kx="$build/tools/korvex/korvex"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-command -v exiftool >/dev/null || { echo "exiftool is missing (scripts/install-deps.sh)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 . bench/measure.sh
+bench_init 5 "$@"
+kx="$build/tools/korvex/korvex"
+bench_need "$kx"
+bench_need_cmd exiftool
 
 echo "Preparing a 4000 x 3000 camera-like JPEG in $work ..."
 /usr/bin/convert -size 400x300 -seed 5 plasma:orange-navy -resize 4000x3000! -quality 90 \
@@ -52,6 +49,6 @@ read -r t_et m_et < <(measure "exiftool -a -G1 -s '$work/photo.jpg'")
 read -r t_hdr m_hdr < <(measure "exiftool -a -G1 -s -fast2 '$work/photo.jpg'")
 printf '  %-22s %7.3f s %5d MB\n' "korvex (load + list)" "$t_kx" $((m_kx / 1024))
 printf '  %-22s %7.3f s %5d MB  exiftool/korvex time %5.2f  memory %5.2f\n' "exiftool" "$t_et" \
-  $((m_et / 1024)) "$(echo "$t_et / $t_kx" | bc -l)" "$(echo "$m_et / $m_kx" | bc -l)"
+  $((m_et / 1024)) "$(ratio "$t_et" "$t_kx")" "$(ratio "$m_et" "$m_kx")"
 printf '  %-22s %7.3f s %5d MB  exiftool/korvex time %5.2f  memory %5.2f\n' "exiftool -fast2" \
-  "$t_hdr" $((m_hdr / 1024)) "$(echo "$t_hdr / $t_kx" | bc -l)" "$(echo "$m_hdr / $m_kx" | bc -l)"
+  "$t_hdr" $((m_hdr / 1024)) "$(ratio "$t_hdr" "$t_kx")" "$(ratio "$m_hdr" "$m_kx")"

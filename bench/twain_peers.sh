@@ -12,14 +12,11 @@
 #   bench/twain_peers.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-runs="${2:-5}"
-kx="$(realpath "$build/tools/korvex/korvex")"
-[ -x "$kx" ] || { echo "build $kx first (make bench)"; exit 1; }
-command -v scanimage >/dev/null || { echo "scanimage is missing (scripts/install-deps.sh)"; exit 1; }
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 . bench/measure.sh
+bench_init 5 "$@"
+kx="$(realpath "$build/tools/korvex/korvex")"
+bench_need "$kx"
+bench_need_cmd scanimage
 
 mkdir -p "$work/sane" "$work/kx" "$work/si"
 echo test > "$work/sane/dll.conf"
@@ -40,4 +37,4 @@ read -r st sm < <(measure "rm -f $work/si/*; cd $work/si && $scan --batch=page%d
   { echo "FAILED: korvex page size"; exit 1; }
 printf '  %-26s %8.3f s %8d KB\n' korvex "$kt" "$km"
 printf '  %-26s %8.3f s %8d KB\n' "scanimage --batch" "$st" "$sm"
-echo "  korvex / scanimage time: $(echo "$kt / $st" | bc -l | xargs printf '%.2f')"
+echo "  korvex / scanimage time: $(ratio "$kt" "$st" | xargs printf '%.2f')"

@@ -19,9 +19,10 @@ install(TARGETS korvex
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
+# The *.inc files are the engine's member families, included by engine.h.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/include/korvex"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
-  FILES_MATCHING PATTERN "*.h"
+  FILES_MATCHING PATTERN "*.h" PATTERN "*.inc"
   PATTERN "qt" EXCLUDE)
 install(FILES "${PROJECT_BINARY_DIR}/include/korvex/version.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/korvex")

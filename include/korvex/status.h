@@ -6,28 +6,36 @@
 
 namespace korvex {
 
+// The raster layer's codes 0..20, passed through unchanged by both the
+// engine's and the viewer's status enumerations (korvex/viewer.h), which take
+// them from here: X(name, value) for each.
+#define KORVEX_RASTER_STATUS_CODES(X) \
+  X(Ok, 0)                            \
+  X(GenericError, 1)                  \
+  X(InvalidParameter, 2)              \
+  X(OutOfMemory, 3)                   \
+  X(ObjectBusy, 4)                    \
+  X(InsufficientBuffer, 5)            \
+  X(NotImplemented, 6)                \
+  X(Win32Error, 7)                    \
+  X(WrongState, 8)                    \
+  X(Aborted, 9)                       \
+  X(FileNotFound, 10)                 \
+  X(ValueOverflow, 11)                \
+  X(AccessDenied, 12)                 \
+  X(UnknownImageFormat, 13)           \
+  X(FontFamilyNotFound, 14)           \
+  X(FontStyleNotFound, 15)            \
+  X(NotTrueTypeFont, 16)              \
+  X(UnsupportedGdiplusVersion, 17)    \
+  X(GdiplusNotInitialized, 18)        \
+  X(PropertyNotFound, 19)             \
+  X(PropertyNotSupported, 20)
+// One enumerator "name = value," of the list above.
+#define KORVEX_STATUS_ENUMERATOR(name, value) name = value,
+
 enum class cKorvexStatus : int32_t {
-  Ok = 0,
-  GenericError = 1,
-  InvalidParameter = 2,
-  OutOfMemory = 3,
-  ObjectBusy = 4,
-  InsufficientBuffer = 5,
-  NotImplemented = 6,
-  Win32Error = 7,
-  WrongState = 8,
-  Aborted = 9,
-  FileNotFound = 10,
-  ValueOverflow = 11,
-  AccessDenied = 12,
-  UnknownImageFormat = 13,
-  FontFamilyNotFound = 14,
-  FontStyleNotFound = 15,
-  NotTrueTypeFont = 16,
-  UnsupportedGdiplusVersion = 17,
-  GdiplusNotInitialized = 18,
-  PropertyNotFound = 19,
-  PropertyNotSupported = 20,
+  KORVEX_RASTER_STATUS_CODES(KORVEX_STATUS_ENUMERATOR)  // 0 Ok .. 20 PropertyNotSupported
   ProfileNotFound = 21,
   TwainError = 30,
   WrongKxTwainVersion = 31,

@@ -16,33 +16,15 @@
 
 #include "korvex/array.h"
 #include "korvex/host.h"
+#include "korvex/status.h"
 #include "korvex/stream.h"
 
 namespace korvex {
 
-// 0..20 are the raster layer's codes passed through unchanged.
+// 0..20 are the raster layer's codes passed through unchanged, as in
+// cKorvexStatus (korvex/status.h); the codes above 20 are the viewer's own.
 enum class ViewerStatus : int32_t {
-  Ok = 0,
-  GenericError = 1,
-  InvalidParameter = 2,
-  OutOfMemory = 3,
-  ObjectBusy = 4,
-  InsufficientBuffer = 5,
-  NotImplemented = 6,
-  Win32Error = 7,
-  WrongState = 8,
-  Aborted = 9,
-  FileNotFound = 10,
-  ValueOverflow = 11,
-  AccessDenied = 12,
-  UnknownImageFormat = 13,
-  FontFamilyNotFound = 14,
-  FontStyleNotFound = 15,
-  NotTrueTypeFont = 16,
-  UnsupportedGdiplusVersion = 17,
-  GdiplusNotInitialized = 18,
-  PropertyNotFound = 19,
-  PropertyNotSupported = 20,
+  KORVEX_RASTER_STATUS_CODES(KORVEX_STATUS_ENUMERATOR)  // 0 Ok .. 20 PropertyNotSupported
   PdfCanNotOpenFile = 21,
   PdfCanNotDecrypt = 22,
   PdfNeedPassword = 23,

@@ -4,19 +4,25 @@
 The public members of the class in the header are the members of the
 automation class: their names, parameter names, types, by-reference flags and
 optional defaults are read from the declarations, so each default is written
-once, in the header. `get_X` and `put_X` are the read and write halves of the
-property X, which share one dispatch id. Declarations after a line
-"// --- Host side" are C++ only. Dispatch ids come from a list of "Name 0xID"
-lines kept beside the generator; a member without an id, or an id given
-twice, stops the build.
+once, in the header. The class body may include files of member declarations
+(`#include "korvex/<header>/<family>.inc"` on a line of its own): they are read
+in place, as the compiler reads them. `get_X` and `put_X` are the read and
+write halves of the property X, which share one dispatch id. Declarations
+after a line "// --- Host side" are C++ only. Dispatch ids come from a list of
+"Name 0xID" lines kept beside the generator; a member without an id, or an id
+given twice, stops the build.
 
 A second automation class can be generated from the same C++ class under
 its own name and dispatch ids (AS_NAME, DISPIDS its own list): BASE_DISPIDS
 is the list of the class it shares members with, and a member whose id
 there equals its id here stops the build too.
 
-usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS]
+usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS] [--depfile DEPFILE]
+
+DEPFILE, when given, lists the header and the files it includes for the build
+tool, so that editing a family file regenerates the table.
 """
+import os
 import re
 import sys
 
@@ -41,6 +47,27 @@ DEFAULT_TYPES = {"Byte": "uint8_t", "Long": "int32_t", "Integer": "int16_t", "Si
 def fail(message):
     sys.stderr.write("gen_typelib: " + message + "\n")
     sys.exit(1)
+
+
+FAMILY_INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]+"(korvex/[\w/]+\.inc)"[ \t]*$', re.M)
+
+
+def expand(header):
+    """The header's text with each family file it includes in its place, and
+    the files read. A file that is missing or included twice stops the build."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(header)))  # the include folder
+    read = []
+
+    def insert(match):
+        path = os.path.join(root, match.group(1))
+        if path in read:
+            fail("%s is included twice" % match.group(1))
+        if not os.path.isfile(path):
+            fail("%s includes %s, which does not exist" % (header, match.group(1)))
+        read.append(path)
+        return open(path, encoding="utf-8").read().rstrip("\n")
+
+    return FAMILY_INCLUDE.sub(insert, open(header, encoding="utf-8").read()), read
 
 
 def class_body(text, name):
@@ -119,16 +146,24 @@ def read_ids(dispid_file):
 
 
 def main():
-    if len(sys.argv) not in (5, 7):
-        fail("usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS]")
-    header, cls, dispid_file, output = sys.argv[1:5]
-    as_name = sys.argv[5] if len(sys.argv) == 7 else cls
-    base_ids = read_ids(sys.argv[6]) if len(sys.argv) == 7 else {}
-    text = open(header, encoding="utf-8").read()
+    args = sys.argv[1:]
+    depfile = None
+    if "--depfile" in args:
+        at = args.index("--depfile")
+        if at + 1 >= len(args):
+            fail("--depfile needs a file name")
+        depfile = args[at + 1]
+        del args[at:at + 2]
+    if len(args) not in (4, 6):
+        fail("usage: gen_typelib.py HEADER CLASS DISPIDS OUTPUT [AS_NAME BASE_DISPIDS] [--depfile DEPFILE]")
+    header, cls, dispid_file, output = args[:4]
+    as_name = args[4] if len(args) == 6 else cls
+    base_ids = read_ids(args[5]) if len(args) == 6 else {}
+    text, included = expand(header)
     ids = read_ids(dispid_file)
     same = sorted(n for n in ids if base_ids.get(n) == ids[n])
     if same:
-        fail("%s keeps the dispatch id of %s for: %s" % (dispid_file, sys.argv[6], ", ".join(same)))
+        fail("%s keeps the dispatch id of %s for: %s" % (dispid_file, args[5], ", ".join(same)))
     rows = []
     seen = set()
     for result, name, params in members(class_body(text, cls), cls):
@@ -168,6 +203,10 @@ def main():
         f.write("std::vector<Member> %sMembers() {\n  return {\n" % as_name)
         f.write("\n".join(rows))
         f.write("\n  };\n}\n\n}  // namespace korvex::automation\n")
+    if depfile:
+        with open(depfile, "w", encoding="utf-8") as f:
+            deps = [os.path.abspath(p).replace(" ", "\\ ") for p in [header] + included]
+            f.write("%s: %s\n" % (output.replace(" ", "\\ "), " \\\n  ".join(deps)))
 
 
 main()

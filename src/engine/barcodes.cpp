@@ -23,6 +23,7 @@
 #include "raster/guard.h"
 #include "raster/handles.h"
 #include "raster/rounding.h"
+#include "raster/strings.h"
 
 namespace korvex {
 
@@ -38,10 +39,7 @@ constexpr cKorvexStatus kInvalid = cKorvexStatus::InvalidBarCode;
 std::string code_text(const std::string& utf8, bool trim = true) {
   const std::vector<uint8_t> bytes = raster::utf8_to_cp1252(utf8);
   std::string s(bytes.begin(), bytes.end());
-  if (!trim) return s;
-  const size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+  return trim ? TrimSpaces(s) : s;
 }
 
 // Narrow module width in pixels for a bar height.

@@ -5,16 +5,9 @@
 #include <cctype>
 
 #include "engine/paths.h"
+#include "raster/strings.h"
 
 namespace korvex {
-
-namespace {
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-}  // namespace
 
 void EncoderTable::build(const std::vector<std::pair<raster::Guid, std::string>>& encoders) {
   clear();
@@ -28,17 +21,17 @@ void EncoderTable::build(const std::vector<std::pair<raster::Guid, std::string>>
       const size_t semi = list.find(';', start);
       if (semi == std::string::npos) {
         const std::string last = TrimSpaces(list.substr(start));
-        if (!last.empty()) patterns[lower(last)] = static_cast<int32_t>(i);
+        if (!last.empty()) patterns[LowerCase(last)] = static_cast<int32_t>(i);
         break;
       }
-      patterns[lower(list.substr(start, semi - start))] = static_cast<int32_t>(i);
+      patterns[LowerCase(list.substr(start, semi - start))] = static_cast<int32_t>(i);
       start = semi + 1;
     }
   }
 }
 
 int32_t EncoderTable::lookup(const std::string& pattern) const {
-  auto it = patterns.find(lower(pattern));
+  auto it = patterns.find(LowerCase(pattern));
   return it == patterns.end() ? -1 : it->second;
 }
 

@@ -6,13 +6,6 @@
 
 namespace korvex {
 
-std::string TrimSpaces(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  const size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
 std::string NormalizePath(const std::string& path) {
   std::string p = TrimSpaces(path);
   std::replace(p.begin(), p.end(), '\\', '/');

@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "raster/strings.h"  // TrimSpaces
+
 namespace korvex {
 
-// The text without its leading and trailing spaces.
-std::string TrimSpaces(const std::string& s);
 // Trims spaces, turns "\" into "/", and collapses repeated "/" after the
 // first two characters, so that a leading "//" survives.
 std::string NormalizePath(const std::string& path);

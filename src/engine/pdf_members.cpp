@@ -84,6 +84,26 @@ void record(cKorvex::State& s, const pdf::cPDF& doc) {
   SetStatus(s, doc.status());
 }
 
+// A value read from the open document once the writer's state is recorded;
+// `none` without a document.
+template <class T, class Read>
+T read_doc(cKorvex::State& s, T none, Read read) {
+  pdf::cPDF* doc = open_doc(s);
+  if (doc == nullptr) return none;
+  record(s, *doc);
+  return read(*doc);
+}
+
+// A change to the open document (or, with `page`, to its open page), then
+// the writer's state recorded.
+template <class Change>
+void change_doc(cKorvex::State& s, bool page, Change change) {
+  pdf::cPDF* doc = page ? page_doc(s) : open_doc(s);
+  if (doc == nullptr) return;
+  change(*doc);
+  record(s, *doc);
+}
+
 void stroke_color(PdfFields& p, pdf::cPDF& doc, int32_t color) {
   if (color == p.PdfStrokeCache) return;
   p.PdfStrokeCache = color;
@@ -154,17 +174,11 @@ int32_t cKorvex::PdfNewPage() {
 }
 
 void cKorvex::PdfEndPage() {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return;
-  doc->EndPage();
-  record(*s_, *doc);
+  change_doc(*s_, false, [](pdf::cPDF& doc) { doc.EndPage(); });
 }
 
 int32_t cKorvex::PdfGetCurrentPage() {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return doc->Pages();
+  return read_doc(*s_, 0, [](const pdf::cPDF& doc) { return doc.Pages(); });
 }
 
 void cKorvex::PdfSetMeasurementUnits(int32_t nUnitValue) {
@@ -177,11 +191,11 @@ void cKorvex::PdfSetMeasurementUnits(int32_t nUnitValue) {
 }
 
 void cKorvex::PdfSetPageDimensions(float nWidth, float nHeight) {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return;
-  doc->SetPaperHeight(ToPoints(s_->Pdf, nHeight));
-  doc->SetPaperWidth(ToPoints(s_->Pdf, nWidth));
-  record(*s_, *doc);
+  const PdfFields& p = s_->Pdf;
+  change_doc(*s_, false, [&](pdf::cPDF& doc) {
+    doc.SetPaperHeight(ToPoints(p, nHeight));
+    doc.SetPaperWidth(ToPoints(p, nWidth));
+  });
 }
 
 void cKorvex::PdfSetPageOrientation(int32_t nOrientation) {
@@ -196,24 +210,17 @@ void cKorvex::PdfSetPageOrientation(int32_t nOrientation) {
 }
 
 int32_t cKorvex::PdfGetPageOrientation() {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return -1;
-  record(*s_, *doc);
-  return doc->Orientation;
+  return read_doc(*s_, -1, [](const pdf::cPDF& doc) { return doc.Orientation; });
 }
 
 void cKorvex::PdfSetPageMargin(float nMargin) {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return;
-  doc->Margin = ToPoints(s_->Pdf, nMargin);
-  record(*s_, *doc);
+  const PdfFields& p = s_->Pdf;
+  change_doc(*s_, false, [&](pdf::cPDF& doc) { doc.Margin = ToPoints(p, nMargin); });
 }
 
 float cKorvex::PdfGetPageMargin() {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return FromPoints(s_->Pdf, doc->Margin);
+  const PdfFields& p = s_->Pdf;
+  return read_doc(*s_, 0.0f, [&](const pdf::cPDF& doc) { return FromPoints(p, doc.Margin); });
 }
 
 void cKorvex::PdfSetCompressionLevel(int32_t nLevel) {
@@ -230,10 +237,7 @@ void cKorvex::PdfSetCompressionLevel(int32_t nLevel) {
 }
 
 int32_t cKorvex::PdfGetCompressionLevel() {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return doc->CompressLevel();
+  return read_doc(*s_, 0, [](const pdf::cPDF& doc) { return doc.CompressLevel(); });
 }
 
 void cKorvex::PdfSetTextColor(int32_t nRGBColor) {
@@ -243,24 +247,15 @@ void cKorvex::PdfSetTextColor(int32_t nRGBColor) {
 }
 
 void cKorvex::PdfSetCharSpacing(float nValue) {
-  pdf::cPDF* doc = page_doc(*s_);
-  if (doc == nullptr) return;
-  doc->SetCharSpacing(nValue);
-  record(*s_, *doc);
+  change_doc(*s_, true, [&](pdf::cPDF& doc) { doc.SetCharSpacing(nValue); });
 }
 
 void cKorvex::PdfSetWordSpacing(float nValue) {
-  pdf::cPDF* doc = page_doc(*s_);
-  if (doc == nullptr) return;
-  doc->SetWordSpacing(nValue);
-  record(*s_, *doc);
+  change_doc(*s_, true, [&](pdf::cPDF& doc) { doc.SetWordSpacing(nValue); });
 }
 
 void cKorvex::PdfSetTextHorizontalScaling(float nValue) {
-  pdf::cPDF* doc = page_doc(*s_);
-  if (doc == nullptr) return;
-  doc->SetTextHorizontalScaling(nValue);
-  record(*s_, *doc);
+  change_doc(*s_, true, [&](pdf::cPDF& doc) { doc.SetTextHorizontalScaling(nValue); });
 }
 
 int32_t cKorvex::PdfAddFont(const std::string& sFontName, bool bBold, bool bItalic) {
@@ -292,17 +287,17 @@ int32_t cKorvex::PdfAddImageFromImageID(int32_t nImageID) {
 }
 
 float cKorvex::PdfGetImageWidth(int32_t nPdfImageID) {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return PixelsToUnits(s_->Pdf, doc->ImageWidth(nPdfImageID), doc->ImageResX(nPdfImageID));
+  const PdfFields& p = s_->Pdf;
+  return read_doc(*s_, 0.0f, [&](const pdf::cPDF& doc) {
+    return PixelsToUnits(p, doc.ImageWidth(nPdfImageID), doc.ImageResX(nPdfImageID));
+  });
 }
 
 float cKorvex::PdfGetImageHeight(int32_t nPdfImageID) {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return PixelsToUnits(s_->Pdf, doc->ImageHeight(nPdfImageID), doc->ImageResY(nPdfImageID));
+  const PdfFields& p = s_->Pdf;
+  return read_doc(*s_, 0.0f, [&](const pdf::cPDF& doc) {
+    return PixelsToUnits(p, doc.ImageHeight(nPdfImageID), doc.ImageResY(nPdfImageID));
+  });
 }
 
 void cKorvex::PdfDrawImage(int32_t nPdfImageID, float nDstX, float nDstY, float nWidth,
@@ -336,10 +331,10 @@ void cKorvex::PdfDrawTextAlign(float nDstX, float nDstY, const std::string& sTex
 }
 
 float cKorvex::PdfGetTextWidth(const std::string& sText, int32_t nFontID, float nFontSize) {
-  pdf::cPDF* doc = open_doc(*s_);
-  if (doc == nullptr) return 0;
-  record(*s_, *doc);
-  return FromPoints(s_->Pdf, doc->TextWidth(sText, nFontID, nFontSize));
+  const PdfFields& p = s_->Pdf;
+  return read_doc(*s_, 0.0f, [&](const pdf::cPDF& doc) {
+    return FromPoints(p, doc.TextWidth(sText, nFontID, nFontSize));
+  });
 }
 
 void cKorvex::PdfDrawLine(float nSrcX, float nSrcY, float nDstX, float nDstY, float nBorderWidth,

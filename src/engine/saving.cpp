@@ -15,6 +15,7 @@
 #include "raster/cp1252.h"
 #include "raster/guard.h"
 #include "raster/handles.h"
+#include "raster/strings.h"
 #include "raster/version.h"
 
 namespace korvex {
@@ -45,15 +46,6 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
 raster::Status encode(const raster::Encoder& e, raster::Image& img,
                       const raster::EncoderParams& params, raster::ByteSink& out) {
   return raster::guarded([&] { return e.encode(img, params, out); });
-}
-
-std::string trim_lower(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  std::string t = s.substr(b, s.find_last_not_of(' ') - b + 1);
-  std::transform(t.begin(), t.end(), t.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return t;
 }
 
 }  // namespace
@@ -122,7 +114,7 @@ cKorvexStatus encode_native(cKorvex::State& s, const std::string& format, int32_
   raster::Image* img = raster::find_image(s.NativeImage);
   if (img == nullptr)
     return s.NativeImage == 0 ? s.LastStatus : SetStatus(s, raster::Status::InvalidParameter);
-  const std::string f = trim_lower(format);
+  const std::string f = LowerCase(TrimSpaces(format));
   const raster::Encoder* e = encoder_for("*." + f);
   if (e == nullptr) e = encoder_for("*.bmp");
   if (e == nullptr) return SetStatus(s, raster::Status::UnknownImageFormat);

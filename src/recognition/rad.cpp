@@ -9,6 +9,7 @@
 
 #include "raster/guard.h"
 #include "raster/rounding.h"
+#include "raster/strings.h"
 #include "recognition/rad.h"
 
 namespace korvex::recognition {
@@ -33,12 +34,6 @@ int64_t divide_half_even(int64_t num, int64_t den) {
 // each product stays below 2^62, their sum below 2^63.
 int32_t weighted_mean(int64_t a, int64_t na, int64_t b, int64_t nb) {
   return saturate(divide_half_even(a * na + b * nb, na + nb));
-}
-
-std::string trim_spaces(const std::string& s) {
-  const size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
 }  // namespace
@@ -113,7 +108,7 @@ void cRAD::NewConfig() {
 
 int32_t cRAD::NewFamily(const std::string& name) {
   Family f;
-  f.name = trim_spaces(name);
+  f.name = TrimSpaces(name);
   families_.push_back(std::move(f));
   return count();
 }

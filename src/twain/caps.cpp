@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "raster/strings.h"
 #include "twain/session.h"
 
 namespace korvex::twain {
@@ -18,9 +19,8 @@ namespace {
 
 constexpr double kMmPerInch = 25.4;
 
-bool contains(std::string s, const char* word) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s.find(word) != std::string::npos;
+bool contains(const std::string& s, const char* word) {
+  return LowerCase(s).find(word) != std::string::npos;
 }
 bool is_feeder(const std::string& src) {
   return contains(src, "feeder") || contains(src, "adf");

@@ -8,6 +8,13 @@
 
 namespace korvex::viewer {
 
+ViewerStatus FromEngineStatus(cKorvexStatus s) {
+  const auto v = static_cast<int32_t>(s);
+  return v >= 0 && v <= static_cast<int32_t>(ViewerStatus::PropertyNotSupported)
+             ? static_cast<ViewerStatus>(v)
+             : ViewerStatus::GenericError;
+}
+
 bool& ViewerRefreshing() {
   thread_local bool refreshing = false;
   return refreshing;

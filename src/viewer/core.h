@@ -49,6 +49,11 @@ bool& ViewerRefreshing();
 // "code: text" for an error code of the PDF rendering calls; "" for an unknown code.
 std::string PdfErrorText(int32_t code);
 
+// An engine status as the viewer reports it: the raster codes 0..20, which
+// both enumerations share, pass through; the engine's own higher codes mean
+// other things in ViewerStatus and become GenericError.
+ViewerStatus FromEngineStatus(cKorvexStatus s);
+
 class Core : public HostEvents {
  public:
   explicit Core(std::shared_ptr<ViewerHost> host);

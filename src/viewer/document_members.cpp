@@ -17,13 +17,6 @@ namespace korvex {
 
 namespace {
 
-// The engine's statuses 0..20 are the raster codes the viewer passes
-// through; its own higher codes mean other things in ViewerStatus.
-ViewerStatus from_engine(cKorvexStatus s) {
-  const auto v = static_cast<int32_t>(s);
-  return v >= 0 && v <= 20 ? static_cast<ViewerStatus>(v) : ViewerStatus::GenericError;
-}
-
 // Runs a source routine of the viewer's engine and shows the new image as
 // the viewer's own. The shown document must be closed already.
 template <class Make>
@@ -32,7 +25,7 @@ ViewerStatus show_from_engine(viewer::Core& c, Make make) {
   cKorvex* e = c.engine();
   if (e == nullptr) return c.status(ViewerStatus::GdiplusNotInitialized);  // after Terminate
   const int32_t id = make(*e);
-  const ViewerStatus st = from_engine(e->GetStat());
+  const ViewerStatus st = viewer::FromEngineStatus(e->GetStat());
   e->SetNativeImage(0);  // the image is the viewer's, not the engine's
   return c.ShowLoaded(id, st);
 }
@@ -285,7 +278,7 @@ int32_t kxViewer::TagsCount() {
     st = e.GetStat();
     return count;
   });
-  c.status(from_engine(st));
+  c.status(viewer::FromEngineStatus(st));
   return n;
 }
 

@@ -17,11 +17,6 @@ namespace korvex {
 
 namespace {
 
-ViewerStatus from_engine(cKorvexStatus s) {
-  const auto v = static_cast<int32_t>(s);
-  return v >= 0 && v <= 20 ? static_cast<ViewerStatus>(v) : ViewerStatus::GenericError;
-}
-
 bool same_document(const std::weak_ptr<uint64_t>& life, uint64_t generation) {
   const std::shared_ptr<uint64_t> alive = life.lock();
   return alive && *alive == generation;
@@ -79,7 +74,7 @@ ViewerStatus kxViewer::DisplayFromURL(const std::string& sHost, const std::strin
   cKorvex* e = c.engine();
   if (e == nullptr) return c.status(ViewerStatus::GdiplusNotInitialized);  // after Terminate
   const int32_t id = CreateImageFromDownload(*e, std::move(bytes));
-  const ViewerStatus st = from_engine(e->GetStat());
+  const ViewerStatus st = viewer::FromEngineStatus(e->GetStat());
   e->SetNativeImage(0);  // the image is the viewer's, not the engine's
   return c.ShowLoaded(id, st);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -108,10 +109,43 @@ TEST(Dispatch, DefaultsFillOmittedArgumentsAndByRefValuesComeBack) {
   EXPECT_TRUE(flag[0].as_bool());
 }
 
-// Every public member of the engine header is in the table with its parameter names.
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << path;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The engine header as the compiler reads it: each member-family file
+// (#include "korvex/engine/<family>.inc") in place of its include line. Every
+// family file of that folder is included, and only once.
+std::string EngineHeaderExpanded() {
+  const std::filesystem::path include = std::filesystem::path(KORVEX_SOURCE_DIR) / "include";
+  const std::string header = ReadFile(include / "korvex/engine.h");
+  const std::regex line(
+      R"re(\n[ \t]*#[ \t]*include[ \t]+"(korvex/engine/\w+\.inc)"[ \t]*(?=\n))re");
+  std::string text;
+  std::set<std::string> included;
+  auto last = header.cbegin();
+  for (std::sregex_iterator it(header.begin(), header.end(), line), end; it != end; ++it) {
+    text.append(last, (*it)[0].first);
+    text += "\n" + ReadFile(include / (*it)[1].str());
+    EXPECT_TRUE(included.insert((*it)[1]).second) << (*it)[1] << " is included twice";
+    last = (*it)[0].second;
+  }
+  text.append(last, header.cend());
+  std::set<std::string> files;
+  for (const auto& f : std::filesystem::directory_iterator(include / "korvex/engine")) {
+    files.insert("korvex/engine/" + f.path().filename().string());
+  }
+  EXPECT_EQ(files, included);
+  return text;
+}
+
+// Every public member of the engine header (and of the member-family files it
+// includes) is in the table with its parameter names.
 TEST(TypeLibrary, EveryEngineMemberIsDeclaredOnceAndCallable) {
-  std::ifstream in(std::string(KORVEX_SOURCE_DIR) + "/include/korvex/engine.h");
-  const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string header = EngineHeaderExpanded();
+  ASSERT_NE(header.find("class cKorvex {"), std::string::npos);
   const std::string body = header.substr(header.find("class cKorvex {"));
   std::set<std::string> declared;
   const std::regex decl(R"(\n  [A-Za-z][\w:<>]*\s+(\w+)\()");

@@ -38,8 +38,10 @@ real=$(readlink -f "$libdir/libkorvex.so")
    $(basename "$real") =~ ^libkorvex\.so\.$major\.[0-9]+\.[0-9]+$ ]] ||
   fail "libkorvex.so and $soname do not lead to one libkorvex.so.$major.x.y ($real)"
 
-# Exactly the public headers (and korvex/version.h, generated from project()), nothing from src/.
-expected=$( (cd "$source_dir/include" && find korvex -type f -name '*.h'; echo korvex/version.h) |
+# Exactly the public headers with the engine's member-family files they include (and
+# korvex/version.h, generated from project()), nothing from src/.
+expected=$( (cd "$source_dir/include" && find korvex -type f \( -name '*.h' -o -name '*.inc' \)
+             echo korvex/version.h) |
   LC_ALL=C sort)
 installed=$(cd "$prefix/include" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 if [[ $installed != "$expected" ]]; then

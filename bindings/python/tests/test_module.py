@@ -79,9 +79,28 @@ def test_dispatch_errors_raise_and_name_the_parameter():
             call()
 
 
+def engine_header_expanded():
+    """engine.h as the compiler reads it: each member-family file it includes
+    (korvex/engine/<family>.inc) in place of its include line; every family
+    file of that folder is included, once."""
+    include = os.path.join(TOP, "include")
+    included = []
+
+    def insert(match):
+        included.append(match.group(1))
+        with open(os.path.join(include, match.group(1))) as f:
+            return f.read()
+
+    with open(os.path.join(include, "korvex/engine.h")) as f:
+        text = re.sub(r'^[ \t]*#[ \t]*include[ \t]+"(korvex/engine/\w+\.inc)"[ \t]*$', insert, f.read(),
+                      flags=re.M)
+    assert sorted(included) == sorted("korvex/engine/" + name
+                                      for name in os.listdir(os.path.join(include, "korvex/engine")))
+    return text
+
+
 def test_every_member_declared_in_the_header_is_listed():
-    with open(os.path.join(TOP, "include/korvex/engine.h")) as f:
-        body = f.read().split("class cKorvex {", 1)[1]
+    body = engine_header_expanded().split("class cKorvex {", 1)[1]
     declared = set(re.findall(r"\n  [A-Za-z][\w:<>]*\s+(\w+)\(", body))
     assert {m[0] for m in korvex.members("cKorvex")} == declared
     # Defaults as the header writes them.

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "raster/strings.h"
+
 namespace korvex::raster {
 
 namespace {
@@ -72,8 +74,7 @@ std::string resolve_font_family(const std::string& name) {
       {"arial narrow", "Liberation Sans Narrow"}};
   const auto lock = lock_fonts();
   if (family_installed(name)) return name;
-  std::string lower = name;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = LowerCase(name);
   for (const auto& [alias, family] : kAliases) {
     if (lower == alias && family_installed(family)) return family;
   }
