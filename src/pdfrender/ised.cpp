@@ -4,6 +4,10 @@
 #include "pdfrender/qpdf_decrypt.h"
 
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -15,7 +19,6 @@
 #include <system_error>
 #include <vector>
 
-#include "host/file_io.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -35,6 +38,9 @@ struct Library {
   int32_t selected = 0;
   int32_t next_id = 1;
   int32_t last_error = 0;
+  // The last page file written, until its user takes it.
+  std::string rendered_name;
+  std::vector<uint8_t> rendered_bytes;
 };
 
 // Documents belong to the thread that opened them, as the viewers that use them.
@@ -92,6 +98,25 @@ int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
       out->set_resolution(static_cast<float>(dpi), static_cast<float>(dpi)) != raster::Status::Ok)
     return fail(kCannotRender);
   return 1;
+}
+
+// Writes a rendered page file. Page files are caches their users delete
+// again, so they are written straight to their name without a flush to disk:
+// a crash loses nothing that cannot be rendered anew. On failure the file is
+// removed.
+bool write_page_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t put = 0;
+  while (put < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + put, bytes.size() - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    put += static_cast<size_t>(n);
+  }
+  const bool ok = ::close(fd) == 0 && put == bytes.size();
+  if (!ok) ::unlink(path.c_str());
+  return ok;
 }
 
 const raster::Encoder* encoder_for(const raster::Guid& format) {
@@ -169,6 +194,9 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
   if (doc == nullptr || doc->is_locked()) return fail(kInvalidPassword);
   if (first != last || first < 1 || first > doc->pages()) return fail(kPageOutOfRange);
   if (dpi < 1 || (options != 0 && options != 1)) return fail(kCannotRender);
+  Library& lib = library();
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
   std::unique_ptr<raster::Image> img;
   if (render_page(*doc, first - 1, dpi, img) == 0) return 0;
   const raster::Encoder* enc =
@@ -176,14 +204,28 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
   std::vector<uint8_t> bytes;
   if (enc == nullptr || raster::encode_to_memory(*enc, *img, {}, bytes) != raster::Status::Ok)
     return fail(kCannotRender);
-  if (host::write_file_atomically(file, bytes.data(), bytes.size()) != raster::Status::Ok)
+  if (!write_page_file(file, bytes))
     return fail(kCannotOpenOutput);
+  lib.rendered_name = file;
+  lib.rendered_bytes = std::move(bytes);
   return 1;
+}
+
+int32_t iSEDTakeRenderedFile(const std::string& file, raster::EncodedBytes& out) {
+  Library& lib = library();
+  out = raster::EncodedBytes{};
+  const bool match = !lib.rendered_name.empty() && lib.rendered_name == file;
+  if (match) out = raster::own_bytes(std::move(lib.rendered_bytes));
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
+  return match ? 1 : 0;
 }
 
 int32_t iSEDRemoveDocument(int32_t id) {
   Library& lib = library();
   if (lib.documents.erase(id) == 0) return 0;
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
   if (lib.selected == id) lib.selected = 0;
   return 1;
 }
