@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-page-renderer.h>
@@ -69,11 +71,12 @@ void quiet_poppler() {
   (void)once;
 }
 
-// Renders one page as 32-bit BGRA rows and copies it into a raster image at
-// the page's resolution; the pixel count is checked against the pixel
-// memory limit before poppler allocates anything.
+// Renders one page as 32-bit BGRA rows and converts it into a 24-bit raster
+// image at the page's resolution, over `pixels` (not zeroed first: the
+// conversion writes every pixel), which must outlive the image. The pixel count
+// is checked against the pixel memory limit before anything is allocated.
 int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
-                    std::unique_ptr<raster::Image>& out) {
+                    std::unique_ptr<uint8_t[]>& pixels, std::unique_ptr<raster::Image>& out) {
   std::unique_ptr<poppler::page> page(doc.create_page(index));
   if (!page) return fail(kPageOutOfRange);
   const poppler::rectf box = page->page_rect();
@@ -90,8 +93,17 @@ int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
   const poppler::image img = renderer.render_page(page.get(), dpi, dpi, 0, 0, static_cast<int>(w),
                                                    static_cast<int>(h));
   if (!img.is_valid() || img.format() != poppler::image::format_argb32) return fail(kCannotRender);
-  if (raster::Image::create(img.width(), img.height(), raster::pf::k24bppRGB, out) !=
-          raster::Status::Ok ||
+  const int32_t stride = raster::padded_stride(img.width(), raster::pf::k24bppRGB);
+  if (stride <= 0) return fail(kCannotRender);
+  pixels.reset(new (std::nothrow) uint8_t[static_cast<size_t>(stride) *
+                                          static_cast<size_t>(img.height())]);
+  if (!pixels) return fail(kCannotRender);
+  // Only the row padding is zeroed: the conversion writes the rest.
+  const auto row = static_cast<size_t>(stride), used = static_cast<size_t>(img.width()) * 3;
+  for (int32_t y = 0; y < img.height() && used < row; ++y)
+    std::memset(pixels.get() + static_cast<size_t>(y) * row + used, 0, row - used);
+  if (raster::Image::create_from_scan0(img.width(), img.height(), stride, raster::pf::k24bppRGB,
+                                       pixels.get(), out) != raster::Status::Ok ||
       out->write_pixels(raster::Rect{0, 0, img.width(), img.height()}, raster::pf::k32bppARGB,
                         reinterpret_cast<const uint8_t*>(img.const_data()),
                         img.bytes_per_row()) != raster::Status::Ok ||
@@ -102,10 +114,12 @@ int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
 
 // Writes a rendered page file. Page files are caches their users delete
 // again, so they are written straight to their name without a flush to disk:
-// a crash loses nothing that cannot be rendered anew. On failure the file is
+// a crash loses nothing that cannot be rendered anew. A file (or link) of
+// that name is replaced, never written through; on failure the file is
 // removed.
 bool write_page_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   size_t put = 0;
   while (put < bytes.size()) {
@@ -197,8 +211,9 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
   Library& lib = library();
   lib.rendered_name.clear();
   lib.rendered_bytes = std::vector<uint8_t>{};
+  std::unique_ptr<uint8_t[]> pixels;
   std::unique_ptr<raster::Image> img;
-  if (render_page(*doc, first - 1, dpi, img) == 0) return 0;
+  if (render_page(*doc, first - 1, dpi, pixels, img) == 0) return 0;
   const raster::Encoder* enc =
       encoder_for(options == 1 ? raster::guids::kFormatJpeg : raster::guids::kFormatBmp);
   std::vector<uint8_t> bytes;

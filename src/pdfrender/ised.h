@@ -43,7 +43,7 @@ int32_t iSEDPageCount();
 // Renders pages first..last (1-based; only one page, first == last, per
 // file) of the selected document at `dpi` in both directions into `file`:
 // options 0 writes a 24-bit BMP, 1 a JPEG. 1 = file written. The file is a
-// cache: it is written in place without a flush to disk.
+// cache: it is replaced without a flush to disk.
 int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32_t options,
                                  const std::string& file);
 // The bytes of the page file the last successful iSEDRenderDocumentToFile
