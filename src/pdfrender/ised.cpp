@@ -5,10 +5,16 @@
 #include "pdfrender/stream_check.h"
 
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-page-renderer.h>
@@ -16,7 +22,6 @@
 #include <system_error>
 #include <vector>
 
-#include "host/file_io.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 #include "raster/limits.h"
@@ -45,6 +50,9 @@ struct Library {
   int32_t selected = 0;
   int32_t next_id = 1;
   int32_t last_error = 0;
+  // The last page file written, until its user takes it.
+  std::string rendered_name;
+  std::vector<uint8_t> rendered_bytes;
 };
 
 // Documents belong to the thread that opened them, as the viewers that use them.
@@ -73,11 +81,13 @@ void quiet_poppler() {
   (void)once;
 }
 
-// Renders one page as 32-bit BGRA rows and copies it into a raster image at
-// the page's resolution; the pixel count and memory are checked against
-// their limits before poppler allocates anything.
+// Renders one page as 32-bit BGRA rows and converts it into a 24-bit raster
+// image at the page's resolution, over `pixels` (not zeroed first: the
+// conversion writes every pixel), which must outlive the image. The pixel
+// count and memory are checked against their limits before poppler
+// allocates anything.
 int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
-                    std::unique_ptr<raster::Image>& out) {
+                    std::unique_ptr<uint8_t[]>& pixels, std::unique_ptr<raster::Image>& out) {
   std::unique_ptr<poppler::page> page(doc.create_page(index));
   if (!page) return fail(kPageOutOfRange);
   const poppler::rectf box = page->page_rect();
@@ -96,14 +106,44 @@ int32_t render_page(poppler::document& doc, int32_t index, int32_t dpi,
   const poppler::image img = renderer.render_page(page.get(), dpi, dpi, 0, 0, static_cast<int>(w),
                                                    static_cast<int>(h));
   if (!img.is_valid() || img.format() != poppler::image::format_argb32) return fail(kCannotRender);
-  if (raster::Image::create(img.width(), img.height(), raster::pf::k24bppRGB, out) !=
-          raster::Status::Ok ||
+  const int32_t stride = raster::padded_stride(img.width(), raster::pf::k24bppRGB);
+  if (stride <= 0) return fail(kCannotRender);
+  pixels.reset(new (std::nothrow) uint8_t[static_cast<size_t>(stride) *
+                                          static_cast<size_t>(img.height())]);
+  if (!pixels) return fail(kCannotRender);
+  // Only the row padding is zeroed: the conversion writes the rest.
+  const auto row = static_cast<size_t>(stride), used = static_cast<size_t>(img.width()) * 3;
+  for (int32_t y = 0; y < img.height() && used < row; ++y)
+    std::memset(pixels.get() + static_cast<size_t>(y) * row + used, 0, row - used);
+  if (raster::Image::create_from_scan0(img.width(), img.height(), stride, raster::pf::k24bppRGB,
+                                       pixels.get(), out) != raster::Status::Ok ||
       out->write_pixels(raster::Rect{0, 0, img.width(), img.height()}, raster::pf::k32bppARGB,
                         reinterpret_cast<const uint8_t*>(img.const_data()),
                         img.bytes_per_row()) != raster::Status::Ok ||
       out->set_resolution(static_cast<float>(dpi), static_cast<float>(dpi)) != raster::Status::Ok)
     return fail(kCannotRender);
   return 1;
+}
+
+// Writes a rendered page file. Page files are caches their users delete
+// again, so they are written straight to their name without a flush to disk:
+// a crash loses nothing that cannot be rendered anew. A file (or link) of
+// that name is replaced, never written through; on failure the file is
+// removed.
+bool write_page_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t put = 0;
+  while (put < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + put, bytes.size() - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    put += static_cast<size_t>(n);
+  }
+  const bool ok = ::close(fd) == 0 && put == bytes.size();
+  if (!ok) ::unlink(path.c_str());
+  return ok;
 }
 
 const raster::Encoder* encoder_for(const raster::Guid& format) {
@@ -188,22 +228,40 @@ int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32
   const Source& src = library().sources[library().selected];
   if (!PageStreamsAllowed(src.path, src.password, first - 1, raster::inflate_allowed))
     return fail(kCannotRender);
+  Library& lib = library();
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
+  std::unique_ptr<uint8_t[]> pixels;
   std::unique_ptr<raster::Image> img;
-  if (render_page(*doc, first - 1, dpi, img) == 0) return 0;
+  if (render_page(*doc, first - 1, dpi, pixels, img) == 0) return 0;
   const raster::Encoder* enc =
       encoder_for(options == 1 ? raster::guids::kFormatJpeg : raster::guids::kFormatBmp);
   std::vector<uint8_t> bytes;
   if (enc == nullptr || raster::encode_to_memory(*enc, *img, {}, bytes) != raster::Status::Ok)
     return fail(kCannotRender);
-  if (host::write_file_atomically(file, bytes.data(), bytes.size()) != raster::Status::Ok)
+  if (!write_page_file(file, bytes))
     return fail(kCannotOpenOutput);
+  lib.rendered_name = file;
+  lib.rendered_bytes = std::move(bytes);
   return 1;
+}
+
+int32_t iSEDTakeRenderedFile(const std::string& file, raster::EncodedBytes& out) {
+  Library& lib = library();
+  out = raster::EncodedBytes{};
+  const bool match = !lib.rendered_name.empty() && lib.rendered_name == file;
+  if (match) out = raster::own_bytes(std::move(lib.rendered_bytes));
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
+  return match ? 1 : 0;
 }
 
 int32_t iSEDRemoveDocument(int32_t id) {
   Library& lib = library();
   if (lib.documents.erase(id) == 0) return 0;
   lib.sources.erase(id);
+  lib.rendered_name.clear();
+  lib.rendered_bytes = std::vector<uint8_t>{};
   if (lib.selected == id) lib.selected = 0;
   return 1;
 }

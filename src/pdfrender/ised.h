@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+#include "raster/codec.h"
+
 namespace korvex::pdfrender {
 
 // Writes `in` decrypted with `password` (user or owner) to `out`, replacing
@@ -41,9 +43,15 @@ int32_t iSEDUnencrypt();
 int32_t iSEDPageCount();
 // Renders pages first..last (1-based; only one page, first == last, per
 // file) of the selected document at `dpi` in both directions into `file`:
-// options 0 writes a 24-bit BMP, 1 a JPEG. 1 = file written.
+// options 0 writes a 24-bit BMP, 1 a JPEG. 1 = file written. The file is a
+// cache: it is replaced without a flush to disk.
 int32_t iSEDRenderDocumentToFile(int32_t dpi, int32_t first, int32_t last, int32_t options,
                                  const std::string& file);
+// The bytes of the page file the last successful iSEDRenderDocumentToFile
+// wrote, when `file` names it: handed over once (moved into `out`, 1), so
+// the caller can decode the page it just rendered without reading the file
+// back. 0 (and `out` empty) otherwise.
+int32_t iSEDTakeRenderedFile(const std::string& file, raster::EncodedBytes& out);
 // Closes a document; 1 = it was open.
 int32_t iSEDRemoveDocument(int32_t id);
 

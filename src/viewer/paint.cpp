@@ -26,7 +26,13 @@ void over(const PixelBuffer& src, const PixelBuffer& dst, int32_t x, int32_t y) 
     for (int32_t xx = x0; xx < x1; ++xx, s += 4, d += 4) {
       const uint32_t a = s[3];
       if (a == 255) {
-        std::memcpy(d, s, 4);
+        // A run of opaque pixels is copied in one go.
+        int32_t run = 1;
+        while (xx + run < x1 && s[static_cast<std::ptrdiff_t>(run) * 4 + 3] == 255) ++run;
+        std::memcpy(d, s, static_cast<size_t>(run) * 4);
+        xx += run - 1;
+        s += static_cast<std::ptrdiff_t>(run - 1) * 4;
+        d += static_cast<std::ptrdiff_t>(run - 1) * 4;
       } else if (a != 0) {
         const uint32_t keep = 255 - a;
         for (int c = 0; c < 4; ++c) d[c] = static_cast<uint8_t>(s[c] + (d[c] * keep + 127) / 255);
@@ -135,10 +141,8 @@ bool render_visible(Core& c, ViewCache& cache, int32_t image, const PaintRect& r
   const int32_t y1 = std::min(area.y + area.height, c.displayed_height);
   area = PixelRect{x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
   if (area.width == 0 || area.height == 0) return true;
-  SourceRows src;
-  raster::Status st = cache.Source(*img, image, src);
-  if (st == raster::Status::Ok)
-    st = cache.Render(src, Scaling{c.displayed_width, c.displayed_height, interpolation}, area);
+  const raster::Status st = cache.RenderImage(
+      *img, image, Scaling{c.displayed_width, c.displayed_height, interpolation}, area);
   c.status(static_cast<ViewerStatus>(st));
   return st == raster::Status::Ok;
 }

@@ -8,12 +8,16 @@
 #include <atomic>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "engine/paths.h"
 #include "korvex/engine.h"
 #include "korvex/viewer.h"
 #include "pdfrender/ised.h"
+#include "raster/codec.h"
+#include "raster/guard.h"
+#include "raster/handles.h"
 #include "viewer/core.h"
 
 namespace korvex {
@@ -57,6 +61,20 @@ std::string page_file_name(Core& c, int32_t page) {
 // no output file, a wrong password (the open then reports it), no encryption.
 bool open_original_after(int32_t code) {
   return code == 403 || code == 404 || code == 405;
+}
+
+// Decodes a page file's bytes into a new registered image, with the
+// statuses of the engine's file routine (a decoder that fails abnormally
+// gives a status above the platform's); 0 on failure.
+int32_t load_rendered_page(const raster::EncodedBytes& bytes, int32_t& status) {
+  constexpr auto kDecoderFailed = static_cast<raster::Status>(23);
+  std::unique_ptr<raster::Image> img;
+  const raster::Status st =
+      bytes.size == 0
+          ? raster::Status::GenericError
+          : raster::guarded([&] { return raster::decode_image(bytes, img); }, kDecoderFailed);
+  status = static_cast<int32_t>(st);
+  return st == raster::Status::Ok ? raster::register_image(std::move(img)) : 0;
 }
 
 }  // namespace
@@ -187,9 +205,17 @@ bool Core::RenderPdfPage(int32_t page) {
       status(ViewerStatus::GdiplusNotInitialized);  // after Terminate
       return true;
     }
-    const int32_t id = e->CreateImageFromFile(name);
-    const auto loaded = static_cast<int32_t>(e->GetStat());
-    e->SetNativeImage(0);  // the image is the viewer's, not the engine's
+    int32_t id = 0, loaded = 0;
+    raster::EncodedBytes just_rendered;
+    if (iSEDTakeRenderedFile(name, just_rendered) == 1) {
+      // The page just rendered is decoded from the bytes written to its
+      // file, as the file routine would decode the file itself.
+      id = load_rendered_page(just_rendered, loaded);
+    } else {
+      id = e->CreateImageFromFile(name);
+      loaded = static_cast<int32_t>(e->GetStat());
+      e->SetNativeImage(0);  // the image is the viewer's, not the engine's
+    }
     if (id == 0) {
       status(loaded >= 1 && loaded <= 20 ? static_cast<ViewerStatus>(loaded)
                                          : ViewerStatus::GenericError);

@@ -246,6 +246,22 @@ void RenderArea(const SourceRows& src, const Scaling& s, const PixelRect& area,
   });
 }
 
+void CopyArea(const SourceRows& src, const PixelRect& area, const PixelBuffer& out) {
+  const size_t row_bytes = static_cast<size_t>(std::max(area.width, 0)) * 4;
+  for (int32_t y = 0; y < area.height; ++y) {
+    const uint8_t* s = src.row(area.y + y) + static_cast<std::ptrdiff_t>(area.x) * 4;
+    uint8_t* d = out.row(y);
+    if (!src.opaque) {
+      std::memcpy(d, s, row_bytes);
+      continue;
+    }
+    for (size_t x = 0; x < row_bytes; x += 4) {
+      std::memcpy(d + x, s + x, 3);
+      d[x + 3] = 255;
+    }
+  }
+}
+
 raster::Status ViewCache::Source(raster::Image& image, int32_t image_id, SourceRows& out) {
   const raster::Surface& sf = image.surface();
   if (sf.format == raster::pf::k32bppPARGB || sf.format == raster::pf::k32bppRGB) {
@@ -283,6 +299,36 @@ void ViewCache::DropSource() {
 }
 
 raster::Status ViewCache::Render(const SourceRows& src, const Scaling& s, const PixelRect& area) {
+  return Fill(s, area, [&](const PixelRect& part, const PixelBuffer& out) {
+    RenderArea(src, s, part, out);
+    return raster::Status::Ok;
+  });
+}
+
+raster::Status ViewCache::RenderImage(raster::Image& image, int32_t image_id, const Scaling& s,
+                                      const PixelRect& area) {
+  const raster::Surface& sf = image.surface();
+  const bool one_to_one = s.displayed_width == sf.width && s.displayed_height == sf.height;
+  const bool own_rows = sf.format == raster::pf::k32bppPARGB || sf.format == raster::pf::k32bppRGB;
+  if (!one_to_one || own_rows) {
+    SourceRows src;
+    if (const raster::Status st = Source(image, image_id, src); st != raster::Status::Ok) return st;
+    if (!one_to_one) return Render(src, s, area);
+    return Fill(s, area, [&](const PixelRect& part, const PixelBuffer& out) {
+      CopyArea(src, part, out);
+      return raster::Status::Ok;
+    });
+  }
+  // At 1:1 the displayed pixels are the image's own, converted to
+  // premultiplied B, G, R, A: only the visible rectangle is converted, with
+  // no full copy of the image.
+  return Fill(s, area, [&](const PixelRect& part, const PixelBuffer& out) {
+    return image.read_pixels(raster::Rect{part.x, part.y, part.width, part.height},
+                             raster::pf::k32bppPARGB, out.pixels, out.stride);
+  });
+}
+
+raster::Status ViewCache::Fill(const Scaling& s, const PixelRect& area, const StripFiller& fill) {
   const uint64_t bytes = static_cast<uint64_t>(std::max(area.width, 0)) *
                          static_cast<uint64_t>(std::max(area.height, 0)) * 4;
   if (bytes > raster::pixel_memory_limit()) return raster::Status::OutOfMemory;
@@ -303,11 +349,12 @@ raster::Status ViewCache::Render(const SourceRows& src, const Scaling& s, const 
   }
   // The rest: the bands above and below the kept part, then its left and right.
   rendered_ = 0;
+  raster::Status st = raster::Status::Ok;
   auto render = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-    if (x0 >= x1 || y0 >= y1) return;
+    if (x0 >= x1 || y0 >= y1 || st != raster::Status::Ok) return;
     PixelBuffer part{next.row(y0 - area.y) + static_cast<std::ptrdiff_t>(x0 - area.x) * 4, x1 - x0,
                      y1 - y0, next.stride};
-    RenderArea(src, s, PixelRect{x0, y0, x1 - x0, y1 - y0}, part);
+    st = fill(PixelRect{x0, y0, x1 - x0, y1 - y0}, part);
     rendered_ += static_cast<int64_t>(x1 - x0) * (y1 - y0);
   };
   const int32_t ax1 = area.x + area.width, ay1 = area.y + area.height;
@@ -318,6 +365,10 @@ raster::Status ViewCache::Render(const SourceRows& src, const Scaling& s, const 
     render(area.x, oy1, ax1, ay1);
     render(area.x, oy0, ox0, oy1);
     render(ox1, oy0, ax1, oy1);
+  }
+  if (st != raster::Status::Ok) {
+    valid_ = false;
+    return st;
   }
   pixels_.swap(spare_);
   view_ = PixelBuffer{pixels_.data(), area.width, area.height, area.width * 4};

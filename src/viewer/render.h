@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "raster/image.h"
@@ -41,6 +42,10 @@ struct Scaling {
 void RenderArea(const SourceRows& src, const Scaling& s, const PixelRect& area,
                 const PixelBuffer& out);
 
+// Copies the rectangle `area` of the source into `out` unscaled: what
+// RenderArea gives when the displayed size is the source's own.
+void CopyArea(const SourceRows& src, const PixelRect& area, const PixelBuffer& out);
+
 // The last rendered view, in displayed coordinates, with what it was rendered from.
 class ViewCache {
  public:
@@ -51,6 +56,11 @@ class ViewCache {
   // Renders `area` of the displayed image, reusing the pixels of the last
   // area rendered with the same scaling; the result stays in the cache.
   raster::Status Render(const SourceRows& src, const Scaling& s, const PixelRect& area);
+  // Render for the image itself: at 1:1 (displayed size = image size) the
+  // visible pixels are copied without resampling, converted from the image's
+  // pixel format only where they are shown; otherwise Source, then Render.
+  raster::Status RenderImage(raster::Image& image, int32_t image_id, const Scaling& s,
+                             const PixelRect& area);
   const PixelBuffer& view() const { return view_; }
   const PixelRect& area() const { return area_; }
   // Pixels rendered by the last Render (a scroll step renders only the uncovered strips).
@@ -61,6 +71,11 @@ class ViewCache {
   void DropSource();
 
  private:
+  // Fills one rectangle of the displayed image (displayed coordinates) into a buffer.
+  using StripFiller = std::function<raster::Status(const PixelRect&, const PixelBuffer&)>;
+  // Render's bookkeeping: keeps the overlap with the last view and fills the rest.
+  raster::Status Fill(const Scaling& s, const PixelRect& area, const StripFiller& fill);
+
   std::vector<uint8_t> copy_;
   int32_t copy_id_ = 0;
   SourceRows copy_rows_;

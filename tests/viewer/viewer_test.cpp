@@ -15,6 +15,7 @@
 #include "raster/image.h"
 #include "viewer/core.h"
 #include "viewer/headless_host.h"
+#include "viewer/render.h"
 
 namespace korvex {
 namespace {
@@ -289,6 +290,67 @@ TEST_F(ViewerTest, ScrollStepRendersOnlyTheUncoveredStrip) {
     // A half-transparent checkerboard, averaged or interpolated: between its two colours.
     EXPECT_GT(pixel(100, 100) & 0xFF, 0x20u);
     EXPECT_LT(pixel(100, 100) & 0xFF, 0xC0u);
+  }
+}
+
+// At 100 % the client shows the image's own pixels, unscaled, whatever the
+// pixel format and wherever the view is scrolled (scroll steps reuse the
+// pixels already shown and fetch only the uncovered strips).
+TEST_F(ViewerTest, At100PercentTheClientShowsTheImagePixelsWhereverScrolled) {
+  for (const raster::PixelFormat f :
+       {raster::pf::k24bppRGB, raster::pf::k32bppRGB, raster::pf::k32bppPARGB}) {
+    std::unique_ptr<raster::Image> img;
+    ASSERT_EQ(raster::Image::create(1000, 700, f, img), raster::Status::Ok);
+    std::vector<uint32_t> noise(1000 * 700);
+    uint32_t seed = 12345;
+    for (uint32_t& p : noise) p = 0xFF000000u | ((seed = seed * 1664525u + 1013904223u) >> 8);
+    ASSERT_EQ(img->write_pixels(raster::Rect{0, 0, 1000, 700}, raster::pf::k32bppARGB,
+                                reinterpret_cast<const uint8_t*>(noise.data()), 4000),
+              raster::Status::Ok);
+    ASSERT_EQ(show(raster::register_image(std::move(img))), ViewerStatus::Ok);
+    v->SetZoom100();
+    const struct {
+      int32_t h, v;
+    } positions[] = {{0, 0}, {1, 0}, {37, 11}, {36, 12}, {600, 400}, {617, 417}, {5, 417}};
+    for (const auto& at : positions) {
+      v->SetHVScrollBarPosition(at.h, at.v);
+      ASSERT_EQ(v->get_ImageLeftCoord(), -at.h);
+      ASSERT_EQ(v->get_ImageTopCoord(), -at.v);
+      const viewer::PixelBuffer b = host->Snapshot();
+      int32_t wrong = 0;
+      for (int32_t y = 0; y < 283; ++y)
+        for (int32_t x = 0; x < 383; ++x) {
+          uint32_t shown;
+          std::memcpy(&shown, b.row(y) + x * 4, 4);
+          wrong += (shown & 0xFFFFFF) != (noise[(y + at.v) * 1000 + x + at.h] & 0xFFFFFF);
+        }
+      EXPECT_EQ(wrong, 0) << "format " << f << " at " << at.h << "," << at.v;
+    }
+  }
+}
+
+// The unscaled copy is what the resampler gives at 1:1 in every mode,
+// translucent pixels included.
+TEST(ViewRender, CopyAreaMatchesResamplingAtOneToOne) {
+  constexpr int32_t w = 61, h = 47;
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
+  uint32_t seed = 99;
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    seed = seed * 1664525u + 1013904223u;
+    const uint8_t a = static_cast<uint8_t>(seed >> 24);
+    for (int c = 0; c < 3; ++c) pixels[i + c] = static_cast<uint8_t>((seed >> (8 * c)) % (a + 1u));
+    pixels[i + 3] = a;
+  }
+  const viewer::PixelRect area{7, 5, 40, 30};
+  std::vector<uint8_t> copied(40 * 30 * 4), resampled(copied.size());
+  for (const bool opaque : {false, true}) {
+    const viewer::SourceRows src{pixels.data(), w * 4, w, h, opaque};
+    viewer::CopyArea(src, area, viewer::PixelBuffer{copied.data(), 40, 30, 160});
+    for (int32_t mode : {0, 1, 2, 3, 4, 5, 6, 7}) {
+      viewer::RenderArea(src, viewer::Scaling{w, h, mode}, area,
+                         viewer::PixelBuffer{resampled.data(), 40, 30, 160});
+      EXPECT_EQ(copied, resampled) << "mode " << mode << " opaque " << opaque;
+    }
   }
 }
 
