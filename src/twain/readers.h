@@ -31,7 +31,9 @@ class ReaderThreads {
   std::vector<pid_t> tids_;
 };
 
-// How long a pass end waits for the readers to settle.
-inline constexpr std::chrono::milliseconds kReaderSettleLimit{10000};
+// How long a pass end waits for the readers to settle: ample for a reader
+// that only has to be scheduled on a loaded machine, and a bound on the delay
+// a cancel sees with a backend whose reader sits in a device read.
+inline constexpr std::chrono::milliseconds kReaderSettleLimit{5000};
 
 }  // namespace korvex::twain
