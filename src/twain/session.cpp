@@ -107,9 +107,15 @@ int32_t condition_of(SANE_Status st) {
   }
 }
 
+void cancel_scan(SANE_Handle h, const ReaderThreads& readers, std::chrono::milliseconds limit) {
+  (void)readers.await(true, limit);
+  sane_cancel(h);
+}
+
 void end_batch() {
   Session& s = session();
-  if (s.state >= 5 && s.handle != nullptr) sane_cancel(s.handle);
+  if (s.state >= 5 && s.handle != nullptr) cancel_scan(s.handle, s.readers);
+  s.readers.clear();
   if (s.state >= 5) s.state = 4;
   s.xfers_done = 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "twain/kxtwain.h"
+#include "twain/readers.h"
 
 namespace korvex::twain {
 
@@ -38,6 +39,7 @@ struct Session {
   std::vector<double> values;  // of the last LoadCapValuesN
   int32_t read_timeout_ms = 30000;
   std::function<bool(uint64_t, uint64_t)> progress;
+  ReaderThreads readers;  // of the scan in progress
 };
 
 Session& session();
@@ -59,6 +61,10 @@ bool set_text(const char* name, const std::string& v);
 bool number_values(const char* name, std::vector<double>& out);
 std::vector<std::string> text_values(const char* name);
 
+// Cancels the scan in progress once its readers have settled (see readers.h),
+// or as they are when they have not within the limit.
+void cancel_scan(SANE_Handle h, const ReaderThreads& readers,
+                 std::chrono::milliseconds limit = kReaderSettleLimit);
 // Ends any scan in progress and goes back to state 4.
 void end_batch();
 

@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 // returns SANE_STATUS_CANCELLED.
 class Watchdog {
  public:
-  Watchdog(SANE_Handle h, int32_t timeout_ms)
-      : thread_([this, h, timeout_ms] {
+  Watchdog(SANE_Handle h, const ReaderThreads& readers, int32_t timeout_ms)
+      : thread_([this, h, &readers, timeout_ms] {
           std::unique_lock<std::mutex> lock(m_);
           uint64_t seen = ticks_;
           while (!done_) {
@@ -40,7 +40,8 @@ class Watchdog {
                     std::cv_status::timeout &&
                 !done_ && ticks_ == seen) {
               fired_ = true;
-              sane_cancel(h);
+              // A stalled reader is given no longer than the read itself.
+              cancel_scan(h, readers, std::chrono::milliseconds(timeout_ms));
               return;
             }
             seen = ticks_;
@@ -190,7 +191,9 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
   if (s.state < 4 || s.handle == nullptr) return finish(kFailure, kSeqError), 0;
   if (s.state == 4) s.xfers_done = 0;
   s.state = 5;
+  const std::vector<pid_t> threads = process_threads();
   SANE_Status st = sane_start(s.handle);
+  s.readers.track(threads);
   if (st != SANE_STATUS_GOOD) {
     if (st == SANE_STATUS_NO_DOCS) s.feeder_empty = true;
     return fail(st == SANE_STATUS_CANCELLED ? kCancel : kFailure, condition_of(st));
@@ -226,7 +229,7 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
   uint64_t done = 0;
   bool overrun = false;
   {
-    Watchdog watchdog(s.handle, s.read_timeout_ms);
+    Watchdog watchdog(s.handle, s.readers, s.read_timeout_ms);
     ProgressLine line(s.indicators);
     uint8_t probe[64];
     for (;;) {
@@ -234,7 +237,11 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
       SANE_Int room = sizeof probe;
       if (p.lines > 0 && done < total) {
         dst = data.data() + done;
-        room = static_cast<SANE_Int>(std::min<uint64_t>(total - done, 1u << 20));
+        // The read that completes the page ends the pass: the last byte is
+        // asked for alone, once the readers have ended (see readers.h).
+        if (total - done == 1) (void)s.readers.await(false, kReaderSettleLimit);
+        room = static_cast<SANE_Int>(
+            std::min<uint64_t>(std::max<uint64_t>(total - done - 1, 1), 1u << 20));
       } else if (p.lines < 0) {
         if (data.size() < done + 65536 && done + 65536 <= total) data.resize(done + 65536);
         if (done + 65536 > total) {
@@ -255,7 +262,7 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
       done += static_cast<uint64_t>(len);
       line.update(done, p.lines > 0 ? total : done);
       if (s.progress && !s.progress(done, p.lines > 0 ? total : 0)) {
-        sane_cancel(s.handle);
+        cancel_scan(s.handle, s.readers);
         st = SANE_STATUS_CANCELLED;
         break;
       }
