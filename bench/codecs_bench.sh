@@ -20,6 +20,15 @@ convert -size 2480x3508 xc:white -fill black -font /usr/share/fonts/truetype/dej
   -annotate +150+200 "$(printf 'Korvex benchmark page %.0s' {1..4})" \
   -draw "rectangle 150,400 2300,420" -draw "circle 1240,1800 1240,2400" \
   -monochrome -density 300 -compress Group4 "$work/page.tif"
+# A 3840 x 2160 screenshot-like picture: flat panels, a title bar, lines of text.
+lines=(); for i in $(seq 0 60); do
+  lines+=(-annotate "+60+$((120 + i * 34))" "line $i: The quick brown fox jumps over the lazy dog 0123456789")
+done
+convert -size 3840x2160 xc:'#f3f3f3' -fill '#2b579a' -draw "rectangle 0,0 3839,60" \
+  -fill white -draw "rectangle 40,90 1900,2120" -fill '#e8e8e8' -draw "rectangle 1940,90 3800,2120" \
+  -fill '#d04040' -draw "roundrectangle 2000,150 2600,400 20,20" \
+  -fill black -font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf -pointsize 22 "${lines[@]}" \
+  -depth 8 -type TrueColor -compress none "$work/screen.tif"
 
 # Layout of `row`, and peers that cannot do a job (a missing delegate) are left out.
 row_widths=(34 22 8 8)
@@ -35,13 +44,16 @@ row "JPEG 6000x4000 decode+encode q75" "$kx $work/photo.jpg $work/k.jpg 75" \
 row "PNG encode 6000x4000 (from TIFF)" "$kx $work/photo.tif $work/k.png" \
   "libvips" "vips copy $work/photo.tif $work/v.png" \
   "ImageMagick" "convert $work/photo.tif $work/m.png"
+row "PNG encode 3840x2160 screenshot" "$kx $work/screen.tif $work/ks.png" \
+  "libvips" "vips copy $work/screen.tif $work/vs.png" \
+  "ImageMagick" "convert $work/screen.tif $work/ms.png"
 row "A4 300 dpi G4 decode+encode" "$kx $work/page.tif $work/k.tif 4" \
   "tiffcp -c g4" "tiffcp -c g4 $work/page.tif $work/t.tif" \
   "ImageMagick" "convert $work/page.tif -compress Group4 $work/m.tif"
 
 echo
 echo "Output sizes (bytes):"
-for f in k.jpg d.jpg v.jpg m.jpg k.png v.png m.png k.tif t.tif m.tif; do
+for f in k.jpg d.jpg v.jpg m.jpg k.png v.png m.png ks.png vs.png ms.png k.tif t.tif m.tif; do
   [ -f "$work/$f" ] && printf '  %-6s %10d\n' "$f" "$(stat -c %s "$work/$f")"
 done
 echo "Decoded photo: $((6000 * 4000 * 3 / 1048576)) MB of 24-bit pixels."

@@ -8,6 +8,8 @@
 #include <tuple>
 #include <utility>
 
+#include <zlib.h>
+
 #include "codec_test_util.h"
 
 namespace korvex {
@@ -310,6 +312,73 @@ TEST(PngEncode, PaletteAlphaResolutionAndSoftwareAreWritten) {
   EXPECT_NEAR(back->dpi_y(), 72.0, 0.01);
   EXPECT_EQ(property_bytes(*back, 0x0131), bytes("korvex\0"s));
   EXPECT_EQ(property_bytes(*back, 0x8298), bytes("(c) me\0"s));
+}
+
+// The concatenated IDAT bodies of a PNG file.
+Bytes idat_stream(const Bytes& png) {
+  Bytes z;
+  for (size_t p = 8; p + 12 <= png.size();) {
+    const uint32_t n = uint32_t{png[p]} << 24 | png[p + 1] << 16 | png[p + 2] << 8 | png[p + 3];
+    if (std::memcmp(&png[p + 4], "IDAT", 4) == 0) {
+      z.insert(z.end(), png.begin() + p + 8, png.begin() + p + 8 + n);
+    }
+    p += 12 + n;
+  }
+  return z;
+}
+
+TEST(PngEncode, PhotosAreFilteredAndFlatPicturesAreNotAndNeitherIsLargerThanUnfiltered) {
+  // 24-bit pictures of 640 x 480: a smooth photo-like field with a little
+  // noise, and a screenshot-like page of flat panels and dense glyph-like strokes.
+  constexpr int32_t w = 640, h = 480;
+  const auto photo = [](int32_t x, int32_t y, int c) {
+    const int noise = (x * 7919 + y * 104729 + c * 31) % 5;
+    return static_cast<uint8_t>((x * (c + 1) / 5 + y * (3 - c) / 4 + noise) & 0xFF);
+  };
+  const auto screen = [](int32_t x, int32_t y, int c) {
+    constexpr uint8_t bar[3] = {0x9A, 0x57, 0x2B};
+    if (y < 24) return bar[c];  // title bar
+    const bool glyph = (y / 20) % 2 == 1 && (x % 9 < 2 || (y % 20) % 7 == 0) && x % 97 < 80;
+    return glyph ? uint8_t{0x20} : x < 200 ? uint8_t{0xE8} : uint8_t{0xFF};
+  };
+  const std::tuple<const char*, uint8_t (*)(int32_t, int32_t, int), uint8_t> cases[] = {
+      {"photo", +photo, 3}, {"screen", +screen, 0}};  // the filter type of every row
+  testutil::ScratchDir dir;
+  for (const auto& [name, pixel, filter] : cases) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<Image> img;
+    ASSERT_EQ(Image::create(w, h, pf::k24bppRGB, img), Status::Ok);
+    Bytes plain;  // unfiltered RGB rows, as zlib at level 6 is to compress them
+    for (int32_t y = 0; y < h; ++y) {
+      plain.push_back(0);
+      for (int32_t x = 0; x < w; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          img->surface().row(y)[x * 3 + 2 - c] = pixel(x, y, c);  // stored B, G, R
+          plain.push_back(pixel(x, y, c));
+        }
+      }
+    }
+    const Bytes file = testutil::encode("*.png", *img);
+    const Bytes z = idat_stream(file);
+    Bytes rows(plain.size());
+    uLongf rows_size = rows.size();
+    ASSERT_EQ(uncompress(rows.data(), &rows_size, z.data(), z.size()), Z_OK);
+    ASSERT_EQ(rows_size, plain.size());
+    for (int32_t y = 0; y < h; ++y) EXPECT_EQ(rows[y * (w * 3 + 1)], filter) << "row " << y;
+    Bytes level6(compressBound(plain.size()));
+    uLongf level6_size = level6.size();
+    ASSERT_EQ(compress2(level6.data(), &level6_size, plain.data(), plain.size(), 6), Z_OK);
+    EXPECT_LE(z.size(), level6_size);
+    if (filter != 0) {
+      EXPECT_LT(z.size() * 2, level6_size);  // filtering pays on photos
+    }
+
+    // Exact pixels back, through the decoder and ImageMagick.
+    EXPECT_EQ(stored_rows(*decode_ok(file)), stored_rows(*img));
+    const std::string path = dir.file(std::string(name) + ".png");
+    testutil::write_file(path, file);
+    EXPECT_EQ(testutil::rgba_to_argb(testutil::magick_rgba(path)), testutil::argb_pixels(*img));
+  }
 }
 
 }  // namespace

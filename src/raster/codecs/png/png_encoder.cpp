@@ -14,7 +14,9 @@
 //
 // The resolution goes to pHYs (pixels per metre) and the text properties
 // (software, title, author, description, copyright, creation time) to tEXt
-// chunks. Compression is zlib level 6 with libpng's adaptive filtering.
+// chunks. Truecolour and gray pictures are compressed with the row filter and
+// zlib settings a trial on a sample of their rows picks (png_compression.h);
+// palette pictures unfiltered at zlib level 6. IDAT chunks hold up to 256 KiB.
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -23,6 +25,7 @@
 #include <string>
 
 #include "png_codec.h"
+#include "png_compression.h"
 #include "raster/convert.h"
 #include "raster/guard.h"
 
@@ -58,6 +61,7 @@ struct Job {
   const uint8_t* icc;  // ICC profile, or null
   png_uint_32 icc_size;
   unsigned transforms;
+  Compression compression;
   // Supplies row y in the layout libpng expects before its transforms.
   const uint8_t* (*row)(void* context, int32_t y);
   void* row_context;
@@ -73,6 +77,9 @@ void write_bytes(png_structp png, png_bytep data, size_t n) {
 
 void flush_bytes(png_structp /*png*/) {}
 
+// Largest IDAT chunk: fewer chunk headers and sink writes than libpng's 8 KiB.
+constexpr size_t kIdatBytes = 256u << 10;
+
 // Writes the whole file. Plain C data only: libpng may jump back here.
 // Returns false when libpng fails (out of memory, in practice).
 bool write_png(Job* job) {
@@ -81,7 +88,10 @@ bool write_png(Job* job) {
   if (setjmp(png_jmpbuf(png))) return false;
 
   png_set_write_fn(png, job, write_bytes, flush_bytes);
-  png_set_compression_level(png, 6);
+  png_set_compression_level(png, job->compression.level);
+  png_set_compression_strategy(png, job->compression.strategy);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, job->compression.filters);
+  png_set_compression_buffer_size(png, kIdatBytes);
   png_set_IHDR(png, info, job->width, job->height, job->bit_depth, job->color_type,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (job->color_type == PNG_COLOR_TYPE_PALETTE) {
@@ -117,6 +127,18 @@ struct RowSource {
   PixelFormat target = pf::kUndefined;  // for Convert
   std::vector<uint8_t> line;
   std::vector<uint32_t> scratch;
+
+  // Bytes of a row as row() returns it, and between its samples of one channel.
+  size_t row_bytes() const {
+    const size_t w = static_cast<size_t>(surface->width);
+    return line.empty() ? (static_cast<size_t>(bits_per_pixel(surface->format)) * w + 7) / 8
+                        : line.size();
+  }
+  size_t pixel_bytes() const {
+    const size_t bytes = line.empty() ? static_cast<size_t>(bits_per_pixel(surface->format)) / 8
+                                      : line.size() / static_cast<size_t>(surface->width);
+    return std::max<size_t>(bytes, 1);
+  }
 
   const uint8_t* row(int32_t y) {
     const uint8_t* src = surface->row(y);
@@ -311,6 +333,10 @@ Status encode_png(Image& img, ByteSink& out) {
   job->height = static_cast<png_uint_32>(s.height);
   job->row = RowSource::thunk;
   job->row_context = &rows;
+  job->compression = job->color_type == PNG_COLOR_TYPE_PALETTE
+                         ? flat_compression()
+                         : choose_compression(RowSource::thunk, &rows, s.height, rows.row_bytes(),
+                                              rows.pixel_bytes());
 
   const png_uint_32 ppm_x = pixels_per_metre(img.dpi_x());
   const png_uint_32 ppm_y = pixels_per_metre(img.dpi_y());
