@@ -181,16 +181,11 @@ TEST_F(PropertiesMenuTest, RefusedValuesAreIgnoredAndADamagedBagGivesTheDefaults
     const char* name;
     double value;
     ViewerStatus status;
-  } kCases[] = {{"ZoomMode", 99, S::Ok},
-                {"ScrollSmallChange", 0, S::Ok},
-                {"PdfDpiRendering", 1e6, S::Ok},
-                {"MouseMode", 7, S::Ok},
-                {"Zoom", -1, S::Ok},
-                {"RectDrawMode", 0, S::Ok},
-                {"NumPages", 5, S::Ok},
-                {"Currentpage", 3, S::Ok},
-                {"PictureWidth", 640, S::Ok},
-                {"HorizontalResolution", 300, S::Ok},
+  } kCases[] = {{"ZoomMode", 99, S::Ok},           {"ScrollSmallChange", 0, S::Ok},
+                {"PdfDpiRendering", 1e6, S::Ok},    {"MouseMode", 7, S::Ok},
+                {"Zoom", -1, S::Ok},                {"RectDrawMode", 0, S::Ok},
+                {"NumPages", 5, S::Ok},             {"Currentpage", 3, S::Ok},
+                {"PictureWidth", 640, S::Ok},       {"HorizontalResolution", 300, S::Ok},
                 {"ScrollBars", 2, S::InvalidParameter},
                 {"ZoomStep", 2.5, S::InvalidParameter},
                 {"ScrollLargeChange", 40000, S::ValueOverflow},
