@@ -1,5 +1,5 @@
-// Small inputs that inflate hugely, built with zlib without holding the
-// inflated bytes: a gray PNG, a Deflate TIFF strip and a PDF content stream.
+// Small inputs inflating hugely (PNG, Deflate TIFF strip, PDF content stream),
+// built without holding the inflated bytes.
 #pragma once
 
 #include <zlib.h>

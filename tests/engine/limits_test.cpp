@@ -1,6 +1,5 @@
-// Resource limits: defaults, setting and the environment; every image
-// source refusing pictures past the pixel limits and inflating bombs; the
-// statuses of files that are no regular file.
+// Resource limits: defaults and environment, every source refusing oversized
+// pictures and bombs, and files that are no regular file.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -138,8 +137,7 @@ TEST_F(Limits, FilesThatAreNoRegularFileReportWhatHappened) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    std::unique_ptr<Fifo> fifo;
-    if (!c.fifo_bytes.empty()) fifo = std::make_unique<Fifo>(c.path, c.fifo_bytes);
+    const auto fifo = c.fifo_bytes.empty() ? nullptr : std::make_unique<Fifo>(c.path, c.fifo_bytes);
     cKorvex k;
     const int32_t id = k.CreateImageFromFile(c.path);
     EXPECT_EQ(k.GetStat(), c.want);

@@ -1,7 +1,6 @@
-// Files under failure: every way the engine writes a file, onto a full disk
-// (a small tmpfs, and /dev/full) and into a read-only folder; and a file
-// rewritten while it is being read. Each gives a status, keeps the file
-// that was there, leaves no temporary file, and the engine carries on.
+// Every writer onto a full disk (small tmpfs, /dev/full) and a read-only
+// folder, and a file rewritten while read: a status, the old file kept, no
+// temporary left, the engine usable.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -41,8 +40,7 @@ std::set<std::string> entries(const std::string& dir) {
   return names;
 }
 
-// Every way the engine writes a file of its native image; the status the
-// writing ended with. SaveAsIco reports any failure as GenericError.
+// Every way the engine writes its native image; SaveAsIco fails as GenericError.
 struct Writer {
   const char* name;
   const char* ext;
@@ -126,8 +124,7 @@ class SmallDisk : public ::testing::Test {
     const int fd = ::open(file("filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     static const char block[4096] = {};
-    while (::write(fd, block, sizeof block) > 0) {
-    }
+    while (::write(fd, block, sizeof block) > 0) continue;
     EXPECT_EQ(errno, ENOSPC);
     ::close(fd);
   }
@@ -189,11 +186,8 @@ TEST(DeviceFull, EveryWriterReportsTheFullDevice) {
   expect_complete(dir.file("after.png"));
 }
 
-// ---- a file rewritten while it is read ------------------------------------
-
-// A decoder that reads straight from the file ("KXSW", width, height, then
-// 32bppARGB pixels), and lets the test rewrite the file between reading the
-// header and reading the pixels.
+// A decoder reading the file itself ("KXSW", width, height, 32bppARGB pixels)
+// that lets the test rewrite the file between header and pixels.
 std::function<void()> g_between_reads;
 
 std::vector<uint8_t> swap_picture(uint32_t w, uint32_t h, uint32_t argb) {

@@ -1,9 +1,6 @@
-// Several engines in several threads at once, each loading every sample,
-// converting, drawing text, writing tags, saving in every format and as a
-// PDF, and loading its own output again. Every thread must get exactly the
-// pictures one thread alone gets. Meant for the ThreadSanitizer build (the
-// tsan preset); KORVEX_HAMMER_SECONDS=N runs each thread for N seconds
-// instead of a few rounds.
+// Engines in several threads each load, convert, draw, tag, save and reload
+// every sample, and must get exactly what one thread alone gets (for the tsan
+// preset; KORVEX_HAMMER_SECONDS=N runs each thread N seconds).
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
@@ -54,8 +51,7 @@ std::string profiled_png(const std::string& dir) {
   return dir + "/profiled.png";
 }
 
-// One round over every input; the digests of what it made, or empty after
-// a failure (reported through gtest).
+// The digests of one round over every input, or empty after a failure.
 std::vector<uint64_t> one_round(const std::string& dir, const std::string& profiled) {
   std::vector<uint64_t> out;
   cKorvex k;

@@ -1,7 +1,6 @@
-// Services failing in the middle of a transfer: a print server killed while
-// it holds the job, a scanner that stops or stalls mid-page, a web server
-// that stalls mid-body. Each gives a status, keeps the engine's image, and
-// the engine carries on.
+// A print server killed holding the job, a scanner stopping or stalling
+// mid-page, a web server stalling mid-body: a status, the image kept, the
+// engine usable.
 #include <arpa/inet.h>
 #include <cups/cups.h>
 #include <gtest/gtest.h>
@@ -44,8 +43,6 @@ void expect_usable(cKorvex& k) {
   cKorvex check;
   EXPECT_EQ(check.LoadFromFile(dir.file("after.png")), S::Ok);
 }
-
-// ---- printing -----------------------------------------------------------------
 
 // A cupsd of this test alone with one queue whose jobs are held, so that a
 // job stays with the server until the server is killed.
@@ -143,17 +140,13 @@ TEST(PrintServerFault, ServerKilledWhileHoldingTheJob) {
   expect_usable(k);
 }
 
-// ---- scanning -------------------------------------------------------------------
-
 TEST(ScannerFault, PageStoppedOrStalledMidwayGivesTwainError) {
   const struct {
     const char* name;
     const char* config;  // test backend settings
     bool cancel;         // the host cancels at half the page
-  } kCases[] = {
-      {"cancelled at half", "", true},
-      {"stalled", "read-delay true\nread-delay-duration 200000\n", false},
-  };
+  } kCases[] = {{"cancelled at half", "", true},
+                {"stalled", "read-delay true\nread-delay-duration 200000\n", false}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     testutil::PrivateSane sane(c.config);
@@ -163,7 +156,7 @@ TEST(ScannerFault, PageStoppedOrStalledMidwayGivesTwainError) {
     ASSERT_TRUE(k.TwainOpenDefaultSource());
     const size_t blocks = host::GlobalBlockCount();
     if (c.cancel) twain::SetProgress([](uint64_t done, uint64_t total) { return done * 2 < total; });
-    if (!c.cancel) twain::SetReadTimeout(50);
+    else twain::SetReadTimeout(50);
     EXPECT_EQ(k.CreateImageFromTwain(), 0);
     EXPECT_EQ(k.GetStat(), S::TwainError);
     EXPECT_EQ(k.TwainGetLastResultCode(), c.cancel ? twain::kCancel : twain::kFailure);
@@ -183,11 +176,8 @@ TEST(ScannerFault, PageStoppedOrStalledMidwayGivesTwainError) {
   }
 }
 
-// ---- HTTP -------------------------------------------------------------------------
-
-// A loopback server in a thread: "/stall" announces the picture, sends half
-// of it and then nothing until the client hangs up; any other path gets the
-// whole picture.
+// A loopback server: "/stall" sends half the announced picture and then
+// nothing until the client hangs up; any other path gets it whole.
 class StallingServer {
  public:
   explicit StallingServer(std::string body) : body_(std::move(body)) {

@@ -1,7 +1,5 @@
-// Persisted properties through a memory bag (orders, defaults, refused and
-// damaged values), property notices of every setter, the context menu's
-// captions and actions, and printing the viewer's document on the built-in
-// PDF printer, checked with poppler's pdftoppm and pdfinfo.
+// Persisted properties, property notices, the context menu, and printing on
+// the built-in PDF printer (checked with poppler's pdftoppm and pdfinfo).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -68,8 +66,7 @@ const char kReadOrder[] =
     "RectBorderStyle RectBorderColor RectBorderSize ClipControls BorderStyle Appearance "
     "BackStyle BackColor ScrollOptimization";
 
-// A 32bppARGB image whose pixel (x, y) is 0xFF000000 | (x << 16) | (y << 8),
-// or all `black` when asked.
+// 32bppARGB, pixel (x, y) = 0xFF000000 | x << 16 | y << 8, or all `black`.
 int32_t gradient_image(int32_t w, int32_t h, float dpi = 96, bool black = false) {
   std::unique_ptr<raster::Image> img;
   EXPECT_EQ(raster::Image::create(w, h, raster::pf::k32bppARGB, img), raster::Status::Ok);
@@ -93,8 +90,7 @@ std::string run(const std::string& cmd) {
   return out;
 }
 
-// Bounding box (x0, y0, x1, y1) of the pixels darker than mid-grey on a
-// page of `pdf` rendered by pdftoppm at `dpi`; empty when it cannot be read.
+// Box (x0, y0, x1, y1) of the pixels darker than mid-grey on a page rendered by pdftoppm.
 std::vector<int> dark_box(const std::string& pdf, int page, int dpi) {
   const std::string pgm =
       run("pdftoppm -gray -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l " +
@@ -116,8 +112,7 @@ class PropertiesMenuTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = fs::path(::testing::TempDir()) / ("kx_vprops_" + std::to_string(::getpid()));
-    fs::create_directories(dir / "tmp");
-    fs::create_directories(dir / "out");
+    for (const char* d : {"tmp", "out"}) fs::create_directories(dir / d);
     setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     // No scheduler: the built-in PDF printer is the only one.
     setenv("CUPS_SERVER", (dir / "no-cupsd.sock").c_str(), 1);
@@ -180,23 +175,17 @@ TEST_F(PropertiesMenuTest, PropertiesRoundTripInTheirOrdersAndDefaultsAreNotStor
 }
 
 TEST_F(PropertiesMenuTest, RefusedValuesAreIgnoredAndADamagedBagGivesTheDefaults) {
-  // Values a setter refuses, and the document's own values: each leaves the
-  // default (status Ok); a value its type cannot hold is damage (status).
+  // Refused and document-owned values leave the default; a value its type cannot hold is damage.
   using S = ViewerStatus;
   const struct {
     const char* name;
     double value;
     ViewerStatus status;
-  } kCases[] = {{"ZoomMode", 99, S::Ok},
-                {"ScrollSmallChange", 0, S::Ok},
-                {"PdfDpiRendering", 1e6, S::Ok},
-                {"MouseMode", 7, S::Ok},
-                {"Zoom", -1, S::Ok},
-                {"RectDrawMode", 0, S::Ok},
-                {"NumPages", 5, S::Ok},
-                {"Currentpage", 3, S::Ok},
-                {"PictureWidth", 640, S::Ok},
-                {"HorizontalResolution", 300, S::Ok},
+  } kCases[] = {{"ZoomMode", 99, S::Ok},           {"ScrollSmallChange", 0, S::Ok},
+                {"PdfDpiRendering", 1e6, S::Ok},    {"MouseMode", 7, S::Ok},
+                {"Zoom", -1, S::Ok},                {"RectDrawMode", 0, S::Ok},
+                {"NumPages", 5, S::Ok},             {"Currentpage", 3, S::Ok},
+                {"PictureWidth", 640, S::Ok},       {"HorizontalResolution", 300, S::Ok},
                 {"ScrollBars", 2, S::InvalidParameter},
                 {"ZoomStep", 2.5, S::InvalidParameter},
                 {"ScrollLargeChange", 40000, S::ValueOverflow},

@@ -1,5 +1,4 @@
-// The second viewer control (same members under their own dispatch ids, its
-// own event numbering) and the removal of child controls.
+// The second viewer control's dispatch and event ids, and removing child controls.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -37,7 +36,6 @@ struct Ids : automation::EventSink {
   void OnEvent(int32_t dispid, std::vector<Variant>&) override { seen.push_back(dispid); }
 };
 
-// Both classes: the same members in the same order, each at an id of its own.
 TEST(SecondControl, SameMembersUnderTheirOwnIdsAndEveryOneCallable) {
   const ClassInfo* kx = automation::FindClass("Korvex.kxViewer");
   const ClassInfo* cnt = automation::FindClass("KxViewerCnt");
@@ -72,7 +70,6 @@ TEST(SecondControl, SameMembersUnderTheirOwnIdsAndEveryOneCallable) {
   }
 }
 
-// Both controls raise the same events, each under its own class's ids, listed in one order.
 TEST(SecondControl, EventsCarryEachControlsOwnDispatchIds) {
   // Listed in kxViewer's order, numbered as the second control numbers them.
   std::string listed;
@@ -101,7 +98,6 @@ TEST(SecondControl, EventsCarryEachControlsOwnDispatchIds) {
   raster::dispose_image(image);
 }
 
-// RemoveObject: each child goes once, the host is told, and the viewer never touches it again.
 TEST(SecondControl, RemovedChildrenAreNeverTouchedAgain) {
   auto host = std::make_shared<HeadlessHost>(400, 300);
   KxViewerCnt v(host);
@@ -109,19 +105,14 @@ TEST(SecondControl, RemovedChildrenAreNeverTouchedAgain) {
   ASSERT_EQ(v.DisplayFromImageRef(image), ViewerStatus::Ok);
   ASSERT_TRUE(host->bar(Bar::Horizontal).visible);
   ASSERT_TRUE(host->corner_visible());
-  const struct {
-    const char* name;
-    ViewerStatus status;
-  } removals[] = {
-      {"hscroll", ViewerStatus::Ok},        {"HScroll", ViewerStatus::WrongState},
-      {"shCorner", ViewerStatus::Ok},       {"shRect", ViewerStatus::Ok},
-      {"mnZoom", ViewerStatus::Ok},         {"mnzoom100", ViewerStatus::WrongState},
-      {"mnstandard", ViewerStatus::Ok},     {"Picture1", ViewerStatus::InvalidParameter},
-      {"", ViewerStatus::InvalidParameter},
-  };
-  for (const auto& r : removals) {
-    EXPECT_EQ(v.RemoveObject(r.name), r.status) << r.name;
-    EXPECT_EQ(v.LastStatus(), ViewerStatus::Ok) << r.name;  // a failed removal changes nothing
+  using VS = ViewerStatus;
+  const std::pair<const char*, VS> removals[] = {
+      {"hscroll", VS::Ok}, {"HScroll", VS::WrongState}, {"shCorner", VS::Ok}, {"shRect", VS::Ok},
+      {"mnZoom", VS::Ok}, {"mnzoom100", VS::WrongState}, {"mnstandard", VS::Ok},
+      {"Picture1", VS::InvalidParameter}, {"", VS::InvalidParameter}};
+  for (const auto& [name, status] : removals) {
+    EXPECT_EQ(v.RemoveObject(name), status) << name;
+    EXPECT_EQ(v.LastStatus(), ViewerStatus::Ok) << name;  // a failed removal changes nothing
   }
   const std::string& log = host->Log();
   for (const char* line :

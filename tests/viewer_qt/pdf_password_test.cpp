@@ -1,5 +1,4 @@
-// PDF documents in the Qt widget: the password dialog (answered from a timer,
-// as a user types), and child controls removed from a live widget.
+// The Qt widget's PDF password dialog (answered from a timer) and child controls removed live.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -39,15 +38,11 @@ class PdfPasswordTest : public ::testing::Test {
     const std::string plain = (dir / "plain.pdf").string();
     cKorvex k;
     ASSERT_TRUE(k.PdfNewPdf(plain));
-    for (int i = 1; i <= 3; ++i) {
-      k.PdfNewPage();
-      k.PdfEndPage();
-    }
+    for (int i = 1; i <= 3; ++i) k.PdfNewPage(), k.PdfEndPage();
     k.PdfSavePdf();
     locked = (dir / "locked.pdf").string();
-    ASSERT_EQ(
-        std::system(("qpdf --encrypt user owner 256 -- '" + plain + "' '" + locked + "'").c_str()),
-        0);
+    const std::string qpdf = "qpdf --encrypt user owner 256 -- '" + plain + "' '" + locked + "'";
+    ASSERT_EQ(std::system(qpdf.c_str()), 0);
   }
   void TearDown() override { fs::remove_all(dir); }
 

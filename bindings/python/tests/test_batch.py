@@ -1,5 +1,6 @@
 """Batches on a Dask cluster: every input converted once and reported once, even
 when a worker dies mid-run; python3 -m korvex.batch against korvex --batch."""
+import contextlib
 import functools
 import json
 import os
@@ -35,8 +36,7 @@ def _inputs(folder):
 
 
 def _dies_once(marker, victim, words, path, attempt):
-    """The task of korvex.batch, except that its worker process dies the first time
-    it meets the victim input."""
+    """korvex.batch's task, whose worker process dies at the victim's first run."""
     if path.endswith(victim) and not os.path.exists(marker):
         open(marker, "w").close()
         os._exit(1)
@@ -53,10 +53,8 @@ def client():
     c.close()
     cluster.close()
     for pid in pids:  # whatever outlived the cluster's own shutdown
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
 
 
 def _check_converted(folder, results, out):
