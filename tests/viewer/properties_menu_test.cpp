@@ -160,8 +160,9 @@ TEST_F(PropertiesMenuTest, PropertiesRoundTripInTheirOrdersAndDefaultsAreNotStor
       {"BackColor", {P::Long, 0x123456}}};
   EXPECT_EQ(saved.entries, expected);
 
+  // The second control reads what the first wrote, under the same names.
   auto other_host = std::make_shared<HeadlessHost>(100, 100);
-  kxViewer other(other_host);
+  KxViewerCnt other(other_host);
   other_host->ClearLog();
   ASSERT_EQ(other.ReadProperties(saved), ViewerStatus::Ok);
   EXPECT_EQ(saved.reads, kReadOrder);
