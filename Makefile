@@ -31,7 +31,7 @@ test: build-dev
 # to $BENCH_TABLE; bench/table.py prints them as one table and writes
 # docs/BENCHMARKS.md. `make bench BENCH_RUNS=1` measures each command once.
 BENCH_RUNS ?=
-bench: export BENCH_TABLE := $(abspath build/release/bench-table.tsv) := $(abspath build/release/bench-table.tsv)
+bench: export BENCH_TABLE := $(abspath build/release/bench-table.tsv)
 bench: build-release
 	rm -f "$$BENCH_TABLE"
 	./build/release/bench/bench_raster
