@@ -27,23 +27,31 @@ demo: build-release
 test: build-dev
 	ctest --preset dev -j $(JOBS)
 
+# Each bench prints its own results and appends one row per workload and peer
+# to $BENCH_TABLE; bench/table.py prints them as one table and writes
+# docs/BENCHMARKS.md. `make bench BENCH_RUNS=1` measures each command once.
+BENCH_RUNS ?=
+bench: export BENCH_TABLE := $(abspath build/release/bench-table.tsv)
 bench: build-release
+	rm -f "$$BENCH_TABLE"
 	./build/release/bench/bench_raster
-	bash bench/codecs_bench.sh build/release
+	bash bench/codecs_bench.sh build/release $(BENCH_RUNS)
+	bash bench/metafile_peers.sh build/release $(BENCH_RUNS)
 	sh bench/resample_peers.sh build/release/bench/bench_resample
-	bash bench/filters_peers.sh build/release
-	bash bench/colors_peers.sh build/release
-	bash bench/cleanup_peers.sh build/release
-	bash bench/quantize_peers.sh build/release
-	bash bench/pdf_peers.sh build/release
-	./build/release/bench/barcode_bench
-	bash bench/tags_peers.sh build/release
+	bash bench/filters_peers.sh build/release $(BENCH_RUNS)
+	bash bench/colors_peers.sh build/release $(BENCH_RUNS)
+	bash bench/cleanup_peers.sh build/release $(BENCH_RUNS)
+	bash bench/quantize_peers.sh build/release $(BENCH_RUNS)
+	bash bench/pdf_peers.sh build/release $(BENCH_RUNS)
+	./build/release/bench/barcode_bench $(BENCH_RUNS)
+	bash bench/tags_peers.sh build/release $(BENCH_RUNS)
 	./build/release/bench/rad_bench
 	sh bench/viewer_peers.sh build/release
-	bash bench/print_peers.sh build/release
-	bash bench/net_peers.sh build/release
-	bash bench/twain_peers.sh build/release
-	./build/release/bench/pdfview_bench
+	bash bench/print_peers.sh build/release $(BENCH_RUNS)
+	bash bench/net_peers.sh build/release $(BENCH_RUNS)
+	bash bench/twain_peers.sh build/release $(BENCH_RUNS)
+	./build/release/bench/pdfview_bench $(BENCH_RUNS)
+	/usr/bin/python3 bench/table.py "$$BENCH_TABLE" --build build/release --out docs/BENCHMARKS.md --runs "$(BENCH_RUNS)"
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -55,6 +55,15 @@ measure() {
   echo "$t $m"
 }
 
+# `table_row WORKLOAD KORVEX_SECONDS KORVEX_KB PEER PEER_SECONDS PEER_KB`
+# appends one line of the summary table (tab-separated) to the file named by
+# BENCH_TABLE, when it is set; bench/table.py collects the lines of a run.
+# A memory of "-" is one not measured (a timing inside a running process).
+table_row() {
+  [ -n "${BENCH_TABLE:-}" ] || return 0
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >> "$BENCH_TABLE"
+}
+
 # `ratio A B`: A / B at full precision, for printf to round.
 ratio() {
   echo "$1 / $2" | bc -l
@@ -65,9 +74,12 @@ ratio() {
 # row_widths (label, tool, seconds, MB) and row_ratio ("peer/korvex ..." or
 # "korvex/peer ...", a printf format for the ratio); a peer whose command
 # fails is left out when row_skip_failed is set, else it ends the script.
+# Each pair also goes to the summary table, its workload named by the printf
+# format table_label from LABEL.
 row_widths=(12 24 7 6)
 row_ratio='peer/korvex %5.2f'
 row_skip_failed=""
+table_label="%s"
 row() {
   local label="$1" kcmd="$2" kt km pt pm r; shift 2
   local -a w=("${row_widths[@]}")
@@ -87,17 +99,22 @@ row() {
     esac
     printf "%-*s %-*s %*.3f s %*d MB   $row_ratio\n" "${w[0]}" "" "${w[1]}" "$plabel" "${w[2]}" \
       "$pt" "${w[3]}" $((pm / 1024)) "$r"
+    local workload; printf -v workload "$table_label" "$label"
+    table_row "$workload" "$kt" "$km" "$plabel" "$pt" "$pm"
   done
 }
 
 # `report NAME SECONDS KB SHAPE [KORVEX_SECONDS KORVEX_KB]`: one result with
 # what it produced, and the peer/korvex ratios of time and memory when
-# Korvex's figures are given; report_width is the width of the name.
+# Korvex's figures are given (and then a line of the summary table for
+# report_workload); report_width is the width of the name.
 report_width=12
+report_workload=""
 report() {
   printf '  %-*s %7.3f s %5d MB  (%s)' "$report_width" "$1" "$2" $(($3 / 1024)) "$4"
   if [ -n "${5:-}" ]; then
     printf '  peer/korvex time %5.2f  memory %5.2f' "$(ratio "$2" "$5")" "$(ratio "$3" "$6")"
+    table_row "$report_workload" "$5" "$6" "$1" "$2" "$3"
   fi
   echo
 }

@@ -46,6 +46,7 @@ read -r t_cli m_cli < <(measure "emf2svg-conv -i '$work/big.emf' -o '$work/c.svg
 printf '  korvex_convert              %8.3f s %8d KB\n' "$t_kx" "$m_kx"
 printf '  emf2svg-conv + rsvg-convert %8.3f s %8d KB   ratio %.2f\n' "$t_cli" "$m_cli" \
   "$(echo "$t_kx / $t_cli" | bc -l)"
+table_row "EMF chart to PNG, $w x $h" "$t_kx" "$m_kx" "emf2svg-conv + rsvg-convert" "$t_cli" "$m_cli"
 
 echo "WMF: 1369 x 1369 pixels"
 read -r t_kx m_kx < <(measure "'$kx' '$wmf' '$work/k.png'")
@@ -56,3 +57,5 @@ printf '  wmf2gd                      %8.3f s %8d KB   ratio %.2f\n' "$t_gd" "$m
   "$(echo "$t_kx / $t_gd" | bc -l)"
 printf '  ImageMagick convert         %8.3f s %8d KB   ratio %.2f\n' "$t_im" "$m_im" \
   "$(echo "$t_kx / $t_im" | bc -l)"
+table_row "WMF clip art to PNG, 1369 x 1369" "$t_kx" "$m_kx" "wmf2gd" "$t_gd" "$m_gd"
+table_row "WMF clip art to PNG, 1369 x 1369" "$t_kx" "$m_kx" "ImageMagick" "$t_im" "$m_im"

@@ -43,6 +43,7 @@ run_case() {
   shift 3
   echo
   echo "== $title =="
+  report_workload=$title
   read -r kt km < <(measure "$ours")
   local ks; ks=$(pdf_shape "$work/k.pdf")
   report korvex "$kt" "$km" "$ks"

@@ -111,6 +111,7 @@ check() {  # name, pdf
 print="$kx -LoadFromFile $work/fax.tif -PrintSetFromToPage 1 10 -PrintSetStdPaperSize 9"
 echo
 echo "== 10 A4 300-dpi G4 pages printed =="
+report_workload="print 10 A4 G4 pages to a PDF file"
 mkdir -p "$work/builtin"
 read -r bt bm < <(measure "rm -f $work/builtin/*.pdf; $print -PrintSetActivePrinter 'Korvex PDF' -PrintSetOutputFolder $work/builtin -PrintImage")
 report "korvex to Korvex PDF" "$bt" "$bm" "$(check korvex "$work/builtin/Print Process.pdf")"
@@ -118,6 +119,7 @@ read -r tt tm < <(measure "tiff2pdf -o $work/p.pdf $work/fax.tif")
 report "tiff2pdf" "$tt" "$tm" "$(check tiff2pdf "$work/p.pdf")" "$bt" "$bm"
 read -r qt qm < <(measure "$print -PrintSetActivePrinter kx-pass -PrintImage")
 report "korvex through CUPS" "$qt" "$qm" "$(check korvex "$r/out/pass.pdf")"
+report_workload="print 10 A4 G4 pages through CUPS"
 read -r lt lm < <(measure "tiff2pdf -o $work/p.pdf $work/fax.tif && lp -d kx-pass $work/p.pdf && $wait_queue")
 report "tiff2pdf + lp through CUPS" "$lt" "$lm" "$(check lp "$r/out/pass.pdf")" "$qt" "$qm"
 echo "  (file sizes: korvex $(stat -c %s "$work/builtin/Print Process.pdf") bytes, tiff2pdf $(stat -c %s "$work/p.pdf") bytes)"

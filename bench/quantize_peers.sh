@@ -27,9 +27,10 @@ echo "== In-process, warm: Korvex =="
 
 echo
 echo "== In-process, warm: Pillow quantize(256, FASTOCTREE) on the same pixels =="
-/usr/bin/python3 - "$work/photo.tif" "$work/korvex.txt" <<'PY'
+PYTHONPATH=bench /usr/bin/python3 - "$work/photo.tif" "$work/korvex.txt" <<'PY'
 import sys, time
 from PIL import Image
+import table
 rgb = Image.open(sys.argv[1]).convert("RGB")
 rgb.load()
 ours = None
@@ -44,25 +45,16 @@ for _ in range(5):
     best = min(best, (time.perf_counter() - t) * 1000)
 print(f"Quantize8Bpp korvex {ours:8.2f} ms | Pillow FASTOCTREE {best:8.2f} ms "
       f"(korvex/peer {ours / best:4.2f})")
+table.add("256 colours 6000x4000, in process", ours / 1e3, "-", "Pillow FASTOCTREE", best / 1e3, "-")
 PY
 
 echo
-echo "== Whole command, best of $runs: load TIFF, 256 colours, save uncompressed TIFF =="
-best_of() {
-  local best=""
-  for _ in $(seq "$runs"); do
-    local s e ms
-    s=$(date +%s%N)
-    "$@" > /dev/null
-    e=$(date +%s%N)
-    ms=$(( (e - s) / 1000000 ))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-ours=$(best_of "$kx" --apply 256 "$work/photo.tif" "$work/korvex.tif")
-peer=$(best_of "$magick" "$work/photo.tif" -colors 256 -compress none "$work/magick.tif")
-echo "korvex $ours ms | ImageMagick -colors 256 $peer ms (korvex/peer $(awk "BEGIN{printf \"%.2f\", $ours/$peer}"))"
+echo "== Whole command, median of $runs: load TIFF, 256 colours, save uncompressed TIFF =="
+read -r kt km < <(measure "$kx --apply 256 $work/photo.tif $work/korvex.tif")
+read -r pt pm < <(measure "$magick $work/photo.tif -colors 256 -compress none $work/magick.tif")
+printf 'korvex %.3f s %d MB | ImageMagick -colors 256 %.3f s %d MB (korvex/peer %.2f)\n' \
+  "$kt" $((km / 1024)) "$pt" $((pm / 1024)) "$(ratio "$kt" "$pt")"
+table_row "256 colours 6000x4000, TIFF to TIFF" "$kt" "$km" "ImageMagick -colors 256" "$pt" "$pm"
 
 echo
 echo "== Quality: mean absolute error per channel of 256 colours (lower is better) =="

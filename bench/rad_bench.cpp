@@ -11,6 +11,7 @@
 
 #include "korvex/korvex.h"
 #include "raster/handles.h"
+#include "table_row.h"
 
 namespace {
 
@@ -92,6 +93,8 @@ int main() {
         std::to_string(depth) + "-bit, " + std::to_string(kFamilies) + " families";
     std::printf("%-22s %12.2f %11.3f %13.1fx\n", label.c_str(), median(classify), median(copy),
                 median(classify) / median(copy));
+    table_row(("classify A4 page, " + label).c_str(), median(classify) / 1e3, -1, "memcpy of the page",
+              median(copy) / 1e3, -1);
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "raster/image.h"
+#include "table_row.h"
 
 namespace {
 
@@ -130,6 +131,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (t <= 0 || base <= 0) continue;
       std::printf("%-28s %10.2f %12.0f %10.2f\n", r.name + 3, t * 1e3, kW * double(kH) / t / 1e6,
                   t / base);
+      table_row((std::string("6000x4000 ") + (r.name + 3)).c_str(), t, -1,
+                r.baseline + 3, base, -1);
     }
   }
 

@@ -20,10 +20,11 @@ trap 'rm -rf "$WORK"' EXIT INT TERM
 . "$(dirname "$0")/magick_policy.sh"
 magick_policy "$WORK"
 "$BENCH" --benchmark_format=json ${BENCH_FILTER:+--benchmark_filter=$BENCH_FILTER} > "$WORK/ours.json"
-/usr/bin/python3 - "$WORK" "$KORVEX" <<'PY'
+PYTHONPATH="$(dirname "$0")" /usr/bin/python3 - "$WORK" "$KORVEX" <<'PY'
 import json, math, os, shutil, subprocess, sys, time
 import numpy as np, cv2
 from PIL import Image
+import table
 
 work, korvex = sys.argv[1], sys.argv[2]
 ours = {}  # best repetition of each benchmark
@@ -77,6 +78,7 @@ for name, ms in ours.items():
     for label, f in peers.get(name, []):
         p = best(f, 4 if slow else 9)
         line += f" | {label} {p:7.1f} x{ms / p:4.2f}"
+        table.add(f"{name[3:]} 6000x4000, in process", ms / 1e3, "-", label, p / 1e3, "-")
     print(line)
 
 # Whole commands on a JPEG of the same pixels.
@@ -114,7 +116,7 @@ print("Whole commands, JPEG in and out (quality 90); best wall time of 3, peak m
 have = {"korvex": os.access(korvex, os.X_OK), "vips": shutil.which("vips") is not None,
         "magick": os.access(magick, os.X_OK)}
 for title, cmds in jobs:
-    line, base = f"  {title:18s}", None
+    line, base, base_kb = f"  {title:18s}", None, "-"
     for label, cmd in cmds:
         if not have[label]:
             line += f" | {label} missing"
@@ -127,10 +129,13 @@ for title, cmds in jobs:
         secs = min(r[0] for r in runs)
         peak = max(r[1] for r in runs) / 1024
         if label == "korvex":
-            base = secs
+            base, base_kb = secs, max(r[1] for r in runs)
             line += f" korvex {secs:5.2f} s {peak:5.0f} MiB"
         else:
             ratio = f" x{base / secs:4.2f}" if base else ""
             line += f" | {label} {secs:5.2f} s {peak:5.0f} MiB{ratio}"
+            if base:
+                table.add(f"{title}, JPEG to JPEG", base, base_kb, label, secs,
+                          max(r[1] for r in runs))
     print(line)
 PY

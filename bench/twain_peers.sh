@@ -38,3 +38,4 @@ read -r st sm < <(measure "rm -f $work/si/*; cd $work/si && $scan --batch=page%d
 printf '  %-26s %8.3f s %8d KB\n' korvex "$kt" "$km"
 printf '  %-26s %8.3f s %8d KB\n' "scanimage --batch" "$st" "$sm"
 echo "  korvex / scanimage time: $(ratio "$kt" "$st" | xargs printf '%.2f')"
+table_row "scan 10 gray 300-dpi feeder pages" "$kt" "$km" "scanimage --batch" "$st" "$sm"
