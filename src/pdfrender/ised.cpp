@@ -260,6 +260,7 @@ int32_t iSEDRemoveDocument(int32_t id) {
   Library& lib = library();
   if (lib.documents.erase(id) == 0) return 0;
   lib.sources.erase(id);
+  ClosePageStreams();
   lib.rendered_name.clear();
   lib.rendered_bytes = std::vector<uint8_t>{};
   if (lib.selected == id) lib.selected = 0;

@@ -6,7 +6,11 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include <sys/stat.h>
+
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -82,9 +86,13 @@ bool stream_allowed(QPDFObjectHandle stream, bool (*allowed)(uint64_t, uint64_t)
   stream.pipeStreamData(&raw, 0, qpdf_dl_none, true);
   const uint64_t encoded = raw.count();
   QPDFObjectHandle dict = stream.getDict();
-  if (dict.getKey("/Subtype").isName() && dict.getKey("/Subtype").getName() == "/Image" &&
-      !allowed(encoded, declared_samples(dict)))
-    return false;
+  if (dict.getKey("/Subtype").isName() && dict.getKey("/Subtype").getName() == "/Image") {
+    // The renderer reads an image's samples only as far as its dictionary
+    // declares them, so the declared size is what decoding can cost.
+    const uint64_t declared = declared_samples(dict);
+    if (!allowed(encoded, declared)) return false;
+    if (declared != 0) return true;
+  }
   Counter decoded(encoded, allowed);
   try {
     stream.pipeStreamData(&decoded, 0, qpdf_dl_specialized, true);
@@ -93,15 +101,51 @@ bool stream_allowed(QPDFObjectHandle stream, bool (*allowed)(uint64_t, uint64_t)
   return !decoded.exceeded();
 }
 
+// The last document checked stays open, so paging through it parses its
+// cross-reference table once; it is opened again when the file changes.
+struct OpenDocument {
+  std::string path;
+  std::string password;
+  struct stat version {};
+  std::unique_ptr<QPDF> pdf;
+};
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::mutex open_mutex;
+OpenDocument open_document;
+
+// The open document for `path`, opened (again) when needed; null when the
+// file cannot be read.
+QPDF* document(const std::string& path, const std::string& password) {
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0) return nullptr;
+  OpenDocument& d = open_document;
+  if (d.pdf && d.path == path && d.password == password && same_file(d.version, now))
+    return d.pdf.get();
+  d.pdf.reset();
+  auto pdf = std::make_unique<QPDF>();
+  pdf->setSuppressWarnings(true);
+  pdf->processFile(path.c_str(), password.c_str());
+  d.path = path;
+  d.password = password;
+  d.version = now;
+  d.pdf = std::move(pdf);
+  return d.pdf.get();
+}
+
 }  // namespace
 
 bool PageStreamsAllowed(const std::string& path, const std::string& password, int32_t index,
                         bool (*allowed)(uint64_t, uint64_t)) {
+  std::lock_guard<std::mutex> lock(open_mutex);
   try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processFile(path.c_str(), password.c_str());
-    const std::vector<QPDFObjectHandle>& pages = pdf.getAllPages();
+    QPDF* pdf = document(path, password);
+    if (pdf == nullptr) return true;
+    const std::vector<QPDFObjectHandle>& pages = pdf->getAllPages();
     if (index < 0 || static_cast<size_t>(index) >= pages.size()) return true;
     QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
     std::vector<QPDFObjectHandle> streams = page.getPageContents();
@@ -114,8 +158,14 @@ bool PageStreamsAllowed(const std::string& path, const std::string& password, in
     }
     return true;
   } catch (const std::exception&) {
+    open_document.pdf.reset();
     return true;
   }
+}
+
+void ClosePageStreams() {
+  std::lock_guard<std::mutex> lock(open_mutex);
+  open_document.pdf.reset();
 }
 
 }  // namespace korvex::pdfrender

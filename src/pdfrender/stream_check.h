@@ -19,4 +19,8 @@ namespace korvex::pdfrender {
 bool PageStreamsAllowed(const std::string& path, const std::string& password, int32_t index,
                         bool (*allowed)(uint64_t encoded, uint64_t decoded));
 
+// Closes the document the check keeps open between pages (it holds the
+// file open); the next check opens it again.
+void ClosePageStreams();
+
 }  // namespace korvex::pdfrender
