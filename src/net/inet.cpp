@@ -7,13 +7,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "korvex/host.h"
 #include "raster/limits.h"
@@ -65,12 +69,27 @@ struct cInet::Transfer {
   bool location = false;      // the current header block redirects
   bool done = false;
   CURLcode result = CURLE_OK;
+  // A connected socket to take the answer from instead of connecting to the
+  // server (ReadResponse); libcurl owns it once it took it.
+  int socket = -1;
 
   ~Transfer() {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
     if (easy != nullptr) curl_easy_cleanup(easy);
     if (multi != nullptr) curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
+    if (socket >= 0) close(socket);
+  }
+
+  // The given socket, once; any further connection fails.
+  static curl_socket_t open_given(void* self, curlsocktype, curl_sockaddr*) {
+    auto& t = *static_cast<Transfer*>(self);
+    const int fd = t.socket;
+    t.socket = -1;
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+  }
+  static int already_connected(void*, curl_socket_t, curlsocktype) {
+    return CURL_SOCKOPT_ALREADY_CONNECTED;
   }
 
   static size_t on_body(char* data, size_t size, size_t count, void* self) {
@@ -201,6 +220,13 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
     from = to + 1;
   }
   if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+  if (t.socket >= 0) {
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::open_given);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Transfer::already_connected);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  }
   if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
   // Until the final answer's headers, its first body byte (held back) or the end.
   for (;;) {
@@ -354,6 +380,45 @@ Fetch Download(cInet& client, const std::string& host, const std::string& path, 
     return Fetch::NoLength;
   if (static_cast<size_t>(length) > body_limit(client.options)) return Fetch::TooLong;
   return client.ReadArray(bytes, length) ? Fetch::Ok : Fetch::ReadFailed;
+}
+
+bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
+                  std::vector<uint8_t>& body) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  // The server's side: the whole answer, then the end of the stream. A
+  // client that stops reading closes its end, which ends the sending too.
+  std::thread server([fd = fds[1], data, size] {
+    size_t sent = 0;
+    while (sent < size) {
+      const ssize_t k = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+      if (k < 0 && errno == EINTR) continue;
+      if (k <= 0) break;
+      sent += static_cast<size_t>(k);
+    }
+    shutdown(fd, SHUT_WR);
+  });
+  bool ok = false;
+  {
+    cInet client;
+    client.options = options;
+    client.PumpEvents = nullptr;
+    // A documentation address: never contacted, the socket is handed over.
+    if (client.Request("GET", "192.0.2.1", "/", 80, kServiceHttp) != 0) {
+      client.t_->socket = fds[0];
+      fds[0] = -1;
+      if (client.SendRequest("", "")) {
+        std::string text;
+        int32_t length = 0;
+        if (!client.QueryInfo(kQueryFlagNumber | kQueryContentLength, text, length)) length = 0;
+        ok = client.ReadArray(body, length);
+      }
+    }
+  }  // the transfer and its end of the pair are closed here
+  if (fds[0] >= 0) close(fds[0]);
+  server.join();
+  close(fds[1]);
+  return ok;
 }
 
 }  // namespace korvex::net
