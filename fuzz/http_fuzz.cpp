@@ -1,6 +1,6 @@
 // libFuzzer harness of HTTP answer and body handling: the input is a whole
 // answer as a server would send it (status line, headers, body in any
-// transfer coding), read through cInet from a local socket pair. A body that
+// transfer coding), read through cInet from an abstract local socket. A body that
 // is accepted never exceeds the client's limit.
 #include <cstdint>
 #include <cstdlib>

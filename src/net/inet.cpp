@@ -6,9 +6,11 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -17,6 +19,7 @@
 
 #include <strings.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "korvex/host.h"
@@ -69,27 +72,15 @@ struct cInet::Transfer {
   bool location = false;      // the current header block redirects
   bool done = false;
   CURLcode result = CURLE_OK;
-  // A connected socket to take the answer from instead of connecting to the
-  // server (ReadResponse); libcurl owns it once it took it.
-  int socket = -1;
+  // An abstract local socket to connect to instead of the server
+  // (ReadResponse); empty for a real transfer.
+  std::string local_socket;
 
   ~Transfer() {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
     if (easy != nullptr) curl_easy_cleanup(easy);
     if (multi != nullptr) curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
-    if (socket >= 0) close(socket);
-  }
-
-  // The given socket, once; any further connection fails.
-  static curl_socket_t open_given(void* self, curlsocktype, curl_sockaddr*) {
-    auto& t = *static_cast<Transfer*>(self);
-    const int fd = t.socket;
-    t.socket = -1;
-    return fd < 0 ? CURL_SOCKET_BAD : fd;
-  }
-  static int already_connected(void*, curl_socket_t, curlsocktype) {
-    return CURL_SOCKOPT_ALREADY_CONNECTED;
   }
 
   static size_t on_body(char* data, size_t size, size_t count, void* self) {
@@ -220,10 +211,8 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
     from = to + 1;
   }
   if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
-  if (t.socket >= 0) {
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::open_given);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
-    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Transfer::already_connected);
+  if (!t.local_socket.empty()) {
+    curl_easy_setopt(e, CURLOPT_ABSTRACT_UNIX_SOCKET, t.local_socket.c_str());
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
   }
@@ -384,11 +373,27 @@ Fetch Download(cInet& client, const std::string& host, const std::string& path, 
 
 bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
                   std::vector<uint8_t>& body) {
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
-  // The server's side: the whole answer, then the end of the stream. A
-  // client that stops reading closes its end, which ends the sending too.
-  std::thread server([fd = fds[1], data, size] {
+  static std::atomic<uint32_t> serial{0};
+  // An abstract local socket (no file, no network address), unique to this call.
+  const std::string name = "korvex-answer-" + std::to_string(getpid()) + "-" +
+                           std::to_string(serial.fetch_add(1));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());  // sun_path[0] == 0: abstract
+  const auto addr_len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return false;
+  if (bind(listener, reinterpret_cast<const sockaddr*>(&addr), addr_len) != 0 ||
+      listen(listener, 1) != 0) {
+    close(listener);
+    return false;
+  }
+  // The server's side: the whole answer to the one client, then the end of
+  // the stream. A client that stops reading closes its end, which ends the
+  // sending; one that never connects is released by shutting the listener.
+  std::thread server([listener, data, size] {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
     size_t sent = 0;
     while (sent < size) {
       const ssize_t k = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
@@ -397,16 +402,20 @@ bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
       sent += static_cast<size_t>(k);
     }
     shutdown(fd, SHUT_WR);
+    // Waits for the client to close, so the answer is never cut by a reset.
+    char sink[256];
+    while (recv(fd, sink, sizeof sink, 0) > 0) {
+    }
+    close(fd);
   });
   bool ok = false;
   {
     cInet client;
     client.options = options;
     client.PumpEvents = nullptr;
-    // A documentation address: never contacted, the socket is handed over.
+    // A documentation address: never contacted, the local socket is used.
     if (client.Request("GET", "192.0.2.1", "/", 80, kServiceHttp) != 0) {
-      client.t_->socket = fds[0];
-      fds[0] = -1;
+      client.t_->local_socket = name;
       if (client.SendRequest("", "")) {
         std::string text;
         int32_t length = 0;
@@ -414,10 +423,10 @@ bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
         ok = client.ReadArray(body, length);
       }
     }
-  }  // the transfer and its end of the pair are closed here
-  if (fds[0] >= 0) close(fds[0]);
+  }  // the transfer and its connection are closed here
+  shutdown(listener, SHUT_RDWR);
   server.join();
-  close(fds[1]);
+  close(listener);
   return ok;
 }
 

@@ -114,8 +114,8 @@ Fetch Download(cInet& client, const std::string& host, const std::string& path, 
                std::vector<uint8_t>& bytes);
 
 // Reads a whole HTTP answer held in memory (status line, headers, body in
-// any transfer coding) the way a GET reads it from a server: libcurl takes it
-// from one end of a local socket pair, and the body goes through ReadArray
+// any transfer coding) the way a GET reads it from a server: libcurl connects
+// to an abstract local socket that sends it, and the body goes through ReadArray
 // with the announced length (up to the end when none), under the same limits.
 // No address is resolved or connected and redirects are not followed. False
 // when the answer is refused, failed or cut short. For checking the answer

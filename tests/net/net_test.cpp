@@ -404,7 +404,9 @@ TEST(NetResponse, AnswersFromMemoryAndFuzzInputs) {
     ASSERT_EQ(net::ReadResponse(reinterpret_cast<const uint8_t*>(answer.data()), answer.size(),
                                 options, body),
               c.ok);
-    if (c.ok) EXPECT_EQ(std::string(body.begin(), body.end()), c.body);
+    if (c.ok) {
+      EXPECT_EQ(std::string(body.begin(), body.end()), c.body);
+    }
   }
   size_t files = 0;
   for (const char* kind : {"corpus", "regressions"}) {
