@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "korvex/limits.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -21,13 +22,19 @@ const korvex::raster::Decoder* find_decoder() {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // A few megapixels and 16 MiB of pixels per bitmap: small enough that a tiny
+  // file declaring a huge picture is refused before any decoding and that no
+  // input spends seconds in pixel loops, large enough for every seed.
+  korvex::SetLimit(korvex::Limit::Pixels, uint64_t{4} << 20);
+  korvex::SetLimit(korvex::Limit::PixelBytes, uint64_t{16} << 20);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace korvex::raster;
   static const Decoder* decoder = find_decoder();
   if (decoder == nullptr) __builtin_trap();  // the named decoder must exist
-  // Small enough that a tiny file declaring a huge picture is refused quickly,
-  // large enough for every seed.
-  set_pixel_memory_limit(uint64_t{16} << 20);
   if (!decoder->sniff(data, size)) return 0;
   std::unique_ptr<Image> img;
   if (decoder->decode(own_bytes(std::vector<uint8_t>(data, data + size)), img) != Status::Ok) {

@@ -6,14 +6,21 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "korvex/host.h"
 #include "raster/limits.h"
@@ -65,6 +72,9 @@ struct cInet::Transfer {
   bool location = false;      // the current header block redirects
   bool done = false;
   CURLcode result = CURLE_OK;
+  // An abstract local socket to connect to instead of the server
+  // (ReadResponse); empty for a real transfer.
+  std::string local_socket;
 
   ~Transfer() {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
@@ -201,6 +211,11 @@ bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
     from = to + 1;
   }
   if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+  if (!t.local_socket.empty()) {
+    curl_easy_setopt(e, CURLOPT_ABSTRACT_UNIX_SOCKET, t.local_socket.c_str());
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  }
   if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
   // Until the final answer's headers, its first body byte (held back) or the end.
   for (;;) {
@@ -354,6 +369,65 @@ Fetch Download(cInet& client, const std::string& host, const std::string& path, 
     return Fetch::NoLength;
   if (static_cast<size_t>(length) > body_limit(client.options)) return Fetch::TooLong;
   return client.ReadArray(bytes, length) ? Fetch::Ok : Fetch::ReadFailed;
+}
+
+bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
+                  std::vector<uint8_t>& body) {
+  static std::atomic<uint32_t> serial{0};
+  // An abstract local socket (no file, no network address), unique to this call.
+  const std::string name = "korvex-answer-" + std::to_string(getpid()) + "-" +
+                           std::to_string(serial.fetch_add(1));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());  // sun_path[0] == 0: abstract
+  const auto addr_len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return false;
+  if (bind(listener, reinterpret_cast<const sockaddr*>(&addr), addr_len) != 0 ||
+      listen(listener, 1) != 0) {
+    close(listener);
+    return false;
+  }
+  // The server's side: the whole answer to the one client, then the end of
+  // the stream. A client that stops reading closes its end, which ends the
+  // sending; one that never connects is released by shutting the listener.
+  std::thread server([listener, data, size] {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    size_t sent = 0;
+    while (sent < size) {
+      const ssize_t k = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+      if (k < 0 && errno == EINTR) continue;
+      if (k <= 0) break;
+      sent += static_cast<size_t>(k);
+    }
+    shutdown(fd, SHUT_WR);
+    // Waits for the client to close, so the answer is never cut by a reset.
+    char sink[256];
+    while (recv(fd, sink, sizeof sink, 0) > 0) {
+    }
+    close(fd);
+  });
+  bool ok = false;
+  {
+    cInet client;
+    client.options = options;
+    client.PumpEvents = nullptr;
+    // A documentation address: never contacted, the local socket is used.
+    if (client.Request("GET", "192.0.2.1", "/", 80, kServiceHttp) != 0) {
+      client.t_->local_socket = name;
+      if (client.SendRequest("", "")) {
+        std::string text;
+        int32_t length = 0;
+        if (!client.QueryInfo(kQueryFlagNumber | kQueryContentLength, text, length)) length = 0;
+        ok = client.ReadArray(body, length);
+      }
+    }
+  }  // the transfer and its connection are closed here
+  shutdown(listener, SHUT_RDWR);
+  server.join();
+  close(listener);
+  return ok;
 }
 
 }  // namespace korvex::net

@@ -77,6 +77,8 @@ class cInet {
   bool stopped() const { return stopped_; }
 
  private:
+  friend bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
+                           std::vector<uint8_t>& body);
   struct Transfer;
   std::unique_ptr<Transfer> t_;
   bool last_send_ = false;
@@ -110,5 +112,15 @@ enum class Fetch {
 };
 Fetch Download(cInet& client, const std::string& host, const std::string& path, int32_t port,
                std::vector<uint8_t>& bytes);
+
+// Reads a whole HTTP answer held in memory (status line, headers, body in
+// any transfer coding) the way a GET reads it from a server: libcurl connects
+// to an abstract local socket that sends it, and the body goes through ReadArray
+// with the announced length (up to the end when none), under the same limits.
+// No address is resolved or connected and redirects are not followed. False
+// when the answer is refused, failed or cut short. For checking the answer
+// and body handling without a network.
+bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
+                  std::vector<uint8_t>& body);
 
 }  // namespace korvex::net
