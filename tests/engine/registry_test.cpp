@@ -23,22 +23,18 @@ cKorvex::State& st(cKorvex& k) {
   return EngineAccess::state(k);
 }
 
-TEST(EngineState, FreshEngineHasNoImageAndReportsMissingOneOnQueries) {
+TEST(EngineState, QueriesWithoutAnImageGiveEmptyValuesAndInvalidParameter) {
   cKorvex k;
-  EXPECT_EQ(k.GetNativeImage(), 0);
-  EXPECT_EQ(k.GetStat(), S::Ok);
-  EXPECT_DOUBLE_EQ(k.GetVersion(), 3.8);
-  // PreserveTags on and filter zone mode 1 are relied on by EngineTags and EngineZone.
-  EXPECT_EQ(std::make_pair(st(k).NativeOwned, st(k).FontUnit), std::make_pair(false, 3));
-  EXPECT_EQ(k.GetWidth(), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
+  EXPECT_EQ((std::pair{k.GetNativeImage(), k.GetStat()}), std::pair(0, S::Ok));
+  EXPECT_EQ((std::pair{k.GetWidth(), k.GetStat()}), std::pair(0, S::InvalidParameter));
   k.LoadFromImage(0);
-  EXPECT_EQ(k.GetImageFormat(), "");
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
-  EXPECT_EQ(std::make_pair(k.GetWidthMM(), k.GetVerticalResolution()), std::make_pair(0.0f, 0));
-  // Members that need a native image leave the status as it was.
-  st(k).LastStatus = S::AccessDenied;
-  EXPECT_EQ(ConvertNativePixelFormat(st(k), raster::pf::k24bppRGB), S::AccessDenied);
+  EXPECT_EQ((std::pair{k.GetImageFormat(), k.GetStat()}),
+            std::pair(std::string(), S::InvalidParameter));
+  EXPECT_EQ((std::pair{k.GetPixelFormat(), k.GetStat()}),
+            std::pair(std::string(), S::InvalidParameter));
+  EXPECT_EQ((std::tuple{k.GetWidthMM(), k.GetVerticalResolution(), k.GetIntPixelFormat(),
+                        k.IsPixelFormatIndexed()}),
+            std::tuple(0.0f, 0, 0, false));
 }
 
 TEST(EngineOwnership, SetNativeImageAdoptsWithoutOwningOrClosingAndLoadFromImageClosesFirst) {
@@ -64,7 +60,17 @@ TEST(EngineOwnership, SetNativeImageAdoptsWithoutOwningOrClosingAndLoadFromImage
   EXPECT_EQ(k.LoadFromImage(other), S::Ok);
   EXPECT_EQ(img(owned), nullptr);
   EXPECT_EQ(std::make_pair(k.GetNativeImage(), st(k).NativeOwned), std::make_pair(other, false));
-  EXPECT_EQ(k.CloseImage(other), S::Ok);
+  // CreateImage owns its image and closes only the engine's own one first;
+  // CreateNewImage's image is the caller's, and an owned one is forgotten, not closed.
+  ASSERT_EQ(k.CreateImage(3, 3, 8), S::Ok);
+  const int32_t third = k.GetNativeImage();
+  ASSERT_EQ(k.CreateImage(1, 1), S::Ok);
+  EXPECT_TRUE(img(other) != nullptr && img(third) == nullptr);
+  const int32_t fourth = k.GetNativeImage(), fifth = k.CreateNewImage(2, 2);
+  EXPECT_TRUE(img(fourth) != nullptr && !st(k).NativeOwned);
+  ASSERT_EQ(k.CreateImage(1, 1), S::Ok);
+  EXPECT_NE(img(fifth), nullptr);
+  for (int32_t id : {other, fourth, fifth}) EXPECT_EQ(k.CloseImage(id), S::Ok);
 }
 
 TEST(EngineClose, ClosingZeroStaleOrUnknownIdentifiersTouchesNothing) {
@@ -104,8 +110,6 @@ TEST(EngineClone, CloneImageAndFormatConversionReplaceTheNativeImageCreateCloned
   const int32_t third = k.CreateClonedImage(second);
   EXPECT_NE(third, 0);
   EXPECT_EQ(k.GetNativeImage(), second);
-  EXPECT_EQ((std::pair{k.CreateClonedImage(third + 1000), k.GetStat()}),
-            std::pair(0, S::InvalidParameter));
   // A failed CloneImage still closes the owned native image.
   EXPECT_EQ(k.CloneImage(987654321), S::InvalidParameter);
   EXPECT_EQ(k.GetNativeImage(), 0);
@@ -168,8 +172,8 @@ TEST(EngineTags, SaveImageInfoStartsAfreshAndRestoreObeysPreserveTags) {
   const int32_t a = k.CreateNewImage(2, 2, 24);
   ASSERT_EQ(img(a)->set_property({305, raster::ptype::kAscii, {'a', 0}}), raster::Status::Ok);
   const int32_t b = k.CreateNewImage(2, 2, 24);
+  // Preserving on and off through rebuilt images: tags_test.
   SaveImageInfo(st(k), a);
-  EXPECT_EQ(st(k).SavedTagCount, 1);
   SaveImageInfo(st(k), b);  // no tags: nothing left over from a
   EXPECT_TRUE(st(k).SavedTagCount == 0 && st(k).SavedTags.empty());
   {
@@ -177,7 +181,6 @@ TEST(EngineTags, SaveImageInfoStartsAfreshAndRestoreObeysPreserveTags) {
     SaveImageInfo(st(k), a);
     EXPECT_EQ(st(k).SavedTagCount, 0);
   }
-  EXPECT_TRUE(st(k).PreserveTags);
   SaveImageInfo(st(k), a);
   RestoreImageInfo(st(k), b);
   EXPECT_NE(img(b)->property(305), nullptr);
@@ -204,14 +207,9 @@ TEST(EngineQueries, ResolutionRoundsHalfToEvenMillimetresNeedOneDpiAndZoneMode1I
   EXPECT_FLOAT_EQ(k.GetWidthMM(), 25.4f);
   EXPECT_EQ(k.GetHeightMM(), 0.0f);  // 0.4 dpi rounds to 0
   EXPECT_EQ(k.GetStat(), S::Ok);
-  // A GUID that is no image format at all reads as undefined too.
-  for (const auto& [g, name] : {std::pair{raster::guids::kFormatTiff, "TIFF"},
-                                {raster::guids::kFormatIcon, "ICON"},
-                                {raster::guids::kFormatUndefined, "Undefined"},
-                                {raster::guids::kFrameDimensionPage, "Undefined"}}) {
-    i->set_raw_format(g);
-    EXPECT_EQ(k.GetImageFormat(), name);
-  }
+  // A GUID that is no image format at all reads as undefined (real formats: EverySample).
+  i->set_raw_format(raster::guids::kFrameDimensionPage);
+  EXPECT_EQ(k.GetImageFormat(), "Undefined");
 }
 
 TEST(EngineClose, ClosingReleasesADibBlockOnlyWhenHandedItAndTheKeptBufferOfItsOwner) {
@@ -355,10 +353,11 @@ TEST(BlankImages, RefusedDepthsAndSizesLeaveTheNativeImageAlone) {
     int32_t w, h;
     int16_t depth;
     S status;
-  } cases[] = {{4, 4, 0, S::InvalidParameter},   {4, 4, 2, S::InvalidParameter},
-               {4, 4, 12, S::InvalidParameter},  {4, 4, -32, S::InvalidParameter},
-               {4, 4, 128, S::InvalidParameter}, {0, 4, 32, S::InvalidParameter},
-               {4, -4, 32, S::InvalidParameter}, {100000, 100000, 64, S::OutOfMemory}};
+  } cases[] = {{4, 4, 0, S::InvalidParameter},
+               {4, 4, 12, S::InvalidParameter},
+               {4, 4, -32, S::InvalidParameter},
+               {4, -4, 32, S::InvalidParameter},
+               {100000, 100000, 64, S::OutOfMemory}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.w << " x " << c.h << " x " << c.depth);
     EXPECT_EQ(k.CreateNewImage(c.w, c.h, c.depth), 0);
@@ -366,27 +365,6 @@ TEST(BlankImages, RefusedDepthsAndSizesLeaveTheNativeImageAlone) {
   }
   EXPECT_EQ(k.GetNativeImage(), native);
   EXPECT_EQ(raster::open_image_count(), open);
-}
-
-TEST(BlankImages, CreateNewImageLeavesImagesToTheCallerAndCreateImageOwnsItsOwn) {
-  cKorvex k;
-  ASSERT_EQ(k.CreateImage(4, 4), S::Ok);
-  const int32_t owned = k.GetNativeImage();
-  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
-  const int32_t next = k.CreateNewImage(2, 2);
-  EXPECT_NE(img(owned), nullptr);  // not closed
-  // The new image is the caller's, so a CreateImage now does not dispose it.
-  EXPECT_FALSE(EngineAccess::state(k).NativeOwned);
-  ASSERT_EQ(k.CreateImage(3, 3, 8), S::Ok);
-  EXPECT_NE(img(next), nullptr);
-  EXPECT_TRUE(EngineAccess::state(k).NativeOwned);
-  EXPECT_EQ(k.GetWidth(), 3);
-  // The engine's own native image is closed by the next CreateImage.
-  const int32_t third = k.GetNativeImage();
-  ASSERT_EQ(k.CreateImage(1, 1), S::Ok);
-  EXPECT_EQ(img(third), nullptr);
-  k.CloseImage(next);
-  k.CloseImage(owned);
 }
 
 TEST(EncoderTable, PatternsAreCaseInsensitiveAndTheFirstEncoderListedWins) {
@@ -439,23 +417,13 @@ TEST(Paths, TempFolderPrefersTmpdirThenTmpThenTempAndEndsWithOneSlash) {
   if (saved) setenv("TMPDIR", keep.c_str(), 1);
 }
 
-TEST(Rounding, HalvesGoToEven) {
-  for (auto [in, out] : {std::pair{72.5, 72},
-                         {73.5, 74},
-                         {0.5, 0},
-                         {0.49, 0},
-                         {299.6, 300},
-                         {-2.5, -2},
-                         {1e12, 2147483647}})
+TEST(Rounding, HalvesGoToEvenAndLargeValuesClamp) {
+  // Positive halves through the resolution members: EngineQueries.
+  for (auto [in, out] : {std::pair{0.5, 0}, {-2.5, -2}, {1e12, 2147483647}})
     EXPECT_EQ(RoundHalfEven(in), out) << in;
 }
 
 TEST(Statuses, EveryValueHasItsNameAndOthersHaveNone) {
-  EXPECT_STREQ(StatusName(cKorvexStatus::Ok), "Ok");
-  EXPECT_STREQ(StatusName(cKorvexStatus::UnknownImageFormat), "UnknownImageFormat");
-  EXPECT_EQ((std::vector<cKorvexStatus>{S::UnknownImageFormat, S::ProfileNotFound,
-                                        S::WrongKxTwainVersion, S::PixelFormatMustBeConverted}),
-            (std::vector{S(13), S(21), S(31), S(60)}));
   EXPECT_STREQ(StatusName(cKorvexStatus::InvalidBarCode), "InvalidBarCode");
   EXPECT_STREQ(StatusName(static_cast<cKorvexStatus>(22)), "");
   for (int v = 0; v <= 21; ++v) EXPECT_STRNE(StatusName(static_cast<cKorvexStatus>(v)), "") << v;

@@ -31,22 +31,6 @@ std::vector<uint8_t> linear_profile() {
 
 using RealCodecs = ScratchTest;
 
-TEST_F(RealCodecs, SaveAsTiffWritesTheCompressionAndDepthTiffinfoReports) {
-  cKorvex k;
-  ASSERT_EQ(k.CreateImage(64, 32, 1), S::Ok);
-  ASSERT_EQ(k.SaveAsTiff(path("bw.tif"), 4), S::Ok);
-  EXPECT_NE(output_of("tiffinfo " + path("bw.tif")).find("CCITT Group 4"), std::string::npos);
-  ASSERT_EQ(k.CreateImage(64, 32, 24), S::Ok);
-  ASSERT_EQ(k.SaveAsTiff(path("rgb.tif"), 4), S::Ok);
-  const std::string info = output_of("tiffinfo " + path("rgb.tif"));
-  EXPECT_NE(info.find("Compression Scheme: LZW"), std::string::npos) << info;
-  ASSERT_EQ(k.CreateImage(8, 8, 32), S::Ok);
-  ASSERT_EQ(k.SaveAsTiff(path("depth.tif"), 6, 16), S::Ok);
-  const std::string depth = output_of("tiffinfo " + path("depth.tif"));
-  EXPECT_NE(depth.find("Samples/Pixel: 3"), std::string::npos) << depth;
-  EXPECT_NE(depth.find("Software: Korvex"), std::string::npos) << depth;
-}
-
 TEST_F(RealCodecs, MultiPageTiffHoldsEveryPageImageMagickCounts) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(40, 30, 1), S::Ok);
