@@ -104,22 +104,6 @@ TEST_F(RealCodecs, IconsAreThirtyTwoSquareWithTheirMask) {
   EXPECT_EQ(k.GetIcon(nullptr), 0);
 }
 
-TEST_F(RealCodecs, GifPalettesCanMakeAColourTransparent) {
-  const std::string gif = path("w.gif");
-  ASSERT_EQ(testutil::run("/usr/bin/convert -size 4x4 xc:white -fill red -draw 'point 1,1' " + gif),
-            0);
-  cKorvex k;
-  ASSERT_EQ(k.LoadFromFile(gif), S::Ok);
-  EXPECT_EQ(k.GifGetFrameCount(), 1);
-  ASSERT_EQ(k.GifSetTransparency(), S::Ok);
-  EXPECT_EQ(std::pair(pixel(k.GetNativeImage(), 0, 0), pixel(k.GetNativeImage(), 1, 1)),
-            std::pair(0x00FFFFFFu, 0xFFFF0000u));
-  ASSERT_EQ(k.SaveAsGif(path("t.gif")), S::Ok);
-  EXPECT_EQ(output_of("/usr/bin/convert " + path("t.gif") +
-                      " -format '%[fx:p{0,0}.a] %[fx:p{1,1}.a]' info:"),
-            "0 1");
-}
-
 TEST_F(RealCodecs, AnimationsPlayOntoADeviceContextWhileTheHostLoopRuns) {
   const std::string gif = path("rgb.gif");
   ASSERT_EQ(testutil::run("/usr/bin/convert -delay 2 -size 4x4 xc:red xc:lime xc:blue " + gif), 0);
