@@ -86,11 +86,7 @@ TEST(Drawing, FilledAndOutlinedShapesLandOnTheirBoxes) {
   ASSERT_EQ(k.DrawRectangle(11, 21, 10, 5, 1, kBlack, false), S::Ok);
   EXPECT_EQ(edges(k), (Edges{10, 20, 20, 25}));
   EXPECT_EQ(px(k, 15, 23), 0xFFFFFFFFu);  // hollow
-  // Circles centred on the point: bounding square from x - floor(d / 2).
-  canvas(k, 100, 100);
-  ASSERT_EQ(k.DrawFillCircle(50, 50, 11, kRed, false), S::Ok);
-  EXPECT_EQ(edges(k), (Edges{44, 44, 54, 54}));
-  EXPECT_EQ(px(k, 50, 50), 0xFFFF0000u);
+  // Ellipses (and circles, drawn as ellipses) centred on the point: box from x - floor(w / 2).
   canvas(k, 100, 100);
   ASSERT_EQ(k.DrawFillEllipse(50, 50, 20, 9, kBlack, false), S::Ok);
   EXPECT_EQ(edges(k), (Edges{39, 45, 58, 53}));
@@ -139,11 +135,10 @@ TEST(Drawing, GradientsReachTheirEndColours) {
   cKorvex k;
   canvas(k, 120, 10);
   ASSERT_EQ(k.DrawGradientLine(11, 5, 110, 5, 3, kRed, kBlue, false), S::Ok);
-  const uint32_t start = px(k, 11, 5), end = px(k, 109, 5), mid = px(k, 60, 5);
+  // The ramp between the ends: raster's linear brush tests.
+  const uint32_t start = px(k, 11, 5), end = px(k, 109, 5);
   EXPECT_TRUE(channel(start, 16) > 245 && channel(start, 0) < 10) << std::hex << start;
   EXPECT_TRUE(channel(end, 0) > 240 && channel(end, 16) < 15) << std::hex << end;
-  EXPECT_NEAR(channel(mid, 16), 128, 8);
-  EXPECT_NEAR(channel(mid, 0), 128, 8);
   // Spot light: the hot point's colour at the centre, the end colour at the rim.
   canvas(k, 100, 100);
   ASSERT_EQ(k.DrawSpotLight(50, 50, 40, 20, 50, 50, 0.0f, kWhite, kBlack), S::Ok);
