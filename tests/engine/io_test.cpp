@@ -2,7 +2,6 @@
 // property, crash-safe files, memory forms and the multi-page writer.
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "engine/state.h"
@@ -190,20 +189,17 @@ TEST_F(Saving, MemoryFormsLookUpTheFormatCaseInsensitivelyAndStringsGoThroughCod
   EXPECT_EQ(k.SaveAsString("png"), "");
 }
 
-TEST_F(Saving, AFailedSaveLeavesTheOldFileAndNoTemporaryBehind) {
+// Temporary files, permissions and missing folders: host's AtomicWrites.
+TEST_F(Saving, AFailedSaveLeavesTheOldFile) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(2, 2), S::Ok);
   const std::string target = path("keep.png");
   { std::ofstream(target) << "precious"; }
-  fs::permissions(target, fs::perms(0640));
   standin::record().fail_next_encode = true;
   EXPECT_EQ(k.SaveAsPng(target), S::Win32Error);
   EXPECT_EQ(slurp(target), "precious");
-  EXPECT_EQ(k.SaveAsPng(path("missing-folder/x.png")), S::FileNotFound);
   ASSERT_EQ(k.SaveAsPng(target), S::Ok);
   EXPECT_EQ(slurp(target).substr(0, 4), "KXR1");
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // the old file's are kept
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
   // Saving over the file the native image was loaded from.
   for (S s : {k.LoadFromFile(target), k.SaveAsPng(target), k.LoadFromFile(target)})
     ASSERT_EQ(s, S::Ok);
