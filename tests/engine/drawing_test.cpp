@@ -213,8 +213,8 @@ TEST(Drawing, ImagesAreScaledIntoPlaceAndMayBeDrawnOntoThemselves) {
   canvas(k, 30, 30);
   ASSERT_EQ(k.DrawImageRect(id, 1, 1, 8, 8, 1, 2, 4, 1, 3), S::Ok);
   EXPECT_EQ(px(k, 4, 4), 0xFF0000FFu);
-  EXPECT_EQ(k.DrawImageRect(id, 1, 1, 8, 8, 1, 2, 4, 2, 3),
-            S::InvalidParameter);  // past the source
+  EXPECT_EQ(k.DrawImageRect(id, 1, 1, 8, 8, 1, 2, 4, 2, 3), S::InvalidParameter);
+  EXPECT_EQ(k.DrawImageRect(id, 1, 1, 8, 8, 1, 1, 4, 2, 9), S::InvalidParameter);
   // Onto itself: a shifted copy reads the pixels as they were.
   cKorvex self;
   ASSERT_EQ(self.CreateImage(8, 1, 24), S::Ok);

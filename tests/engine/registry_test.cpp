@@ -344,11 +344,10 @@ TEST(BlankImages, RefusedDepthsAndSizesLeaveTheNativeImageAlone) {
     int32_t w, h;
     int16_t depth;
     S status;
-  } cases[] = {{4, 4, 0, S::InvalidParameter},
-               {4, 4, 12, S::InvalidParameter},
-               {4, 4, -32, S::InvalidParameter},
-               {4, -4, 32, S::InvalidParameter},
-               {100000, 100000, 64, S::OutOfMemory}};
+  } cases[] = {{4, 4, 0, S::InvalidParameter},   {4, 4, 2, S::InvalidParameter},
+               {4, 4, 12, S::InvalidParameter},  {4, 4, -32, S::InvalidParameter},
+               {4, 4, 128, S::InvalidParameter}, {0, 4, 32, S::InvalidParameter},
+               {4, -4, 32, S::InvalidParameter}, {100000, 100000, 64, S::OutOfMemory}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.w << " x " << c.h << " x " << c.depth);
     EXPECT_EQ(k.CreateNewImage(c.w, c.h, c.depth), 0);

@@ -14,7 +14,6 @@ const raster::Guid kClsid{0x4B585231, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
 Call call_for(raster::Image& img, const raster::EncoderParams& params) {
   Call c;
   c.params = params;
-  c.format = img.format();
   if (const raster::PropertyItem* p = img.property(305)) {
     c.had_software_tag = true;
     c.software.assign(p->value.begin(), p->value.end());

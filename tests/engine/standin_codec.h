@@ -16,7 +16,6 @@ struct Call {
   raster::EncoderParams params;
   bool had_software_tag = false;
   std::string software;
-  raster::PixelFormat format = 0;
 };
 
 struct Record {
