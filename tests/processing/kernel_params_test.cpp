@@ -1,5 +1,5 @@
-// The kernels on their own, without an engine: typed parameters per effect
-// family and a raster rectangle for the zone.
+// The kernels on their own, without an engine: typed parameters and a raster rectangle for the
+// zone. Colour parameters, zones and refusals are checked through the members (filters_test).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -66,59 +66,6 @@ TEST(KernelParams, PatternPairsComeWithEachRunAndStayInTheZone) {
               raster::Status::Ok);
     for (int32_t i = 0; i < 9; ++i) at(px, 2 + i % 3, 2 + i / 3) = kRed;
     EXPECT_EQ(pixels_of(*img), px) << f;
-  }
-}
-
-// The colour pair and the channel offsets reach the pixels of the zone only.
-TEST(KernelParams, ColourFamiliesChangeOnlyTheZone) {
-  const raster::Rect zone{1, 2, 3, 2};
-  auto inside = [&](int32_t x, int32_t y) {
-    return x >= zone.x && x < zone.x + zone.width && y >= zone.y && y < zone.y + zone.height;
-  };
-  struct Case {
-    int32_t effect;
-    FilterParams params;
-    uint32_t expected;  // from a white pixel
-  };
-  FilterParams swap;
-  swap.colors = {kWhite, kRed};
-  FilterParams offsets;
-  offsets.offsets = {-16, 0, -255};
-  const Case cases[] = {{kSwapColor, swap, kRed}, {kAdjustRGB, offsets, 0xFFEFFF00u}};
-  for (const Case& c : cases) {
-    auto img = image_of(raster::pf::k32bppARGB, std::vector<uint32_t>(kSide * kSide, kWhite));
-    EXPECT_EQ(ApplyPixelFilter(c.effect, *img, c.params, zone).status, raster::Status::Ok);
-    std::vector<uint32_t> px = pixels_of(*img);
-    for (int32_t y = 0; y < kSide; ++y) {
-      for (int32_t x = 0; x < kSide; ++x) {
-        EXPECT_EQ(at(px, x, y), inside(x, y) ? c.expected : kWhite)
-            << "effect " << c.effect << " at " << x << "," << y;
-      }
-    }
-  }
-}
-
-// Zones outside the image and waves without a period are refused untouched.
-TEST(KernelParams, RefusedCallsLeaveTheImageAlone) {
-  FilterParams flat;
-  flat.waves = {3, 0};
-  struct Case {
-    int32_t effect;
-    FilterParams params;
-    raster::Rect zone;
-  } const cases[] = {
-      {kNegative, {}, {-1, 0, 2, 2}},        {kNegative, {}, {3, 0, 3, 5}},
-      {kNegative, {}, {0, 4, 5, 2}},         {kHWaves, flat, {0, 0, kSide, kSide}},
-      {kVWaves, flat, {0, 0, kSide, kSide}},
-  };
-  std::vector<uint32_t> px(kSide * kSide, kWhite);
-  at(px, 2, 2) = kBlack;
-  for (const Case& c : cases) {
-    auto img = image_of(raster::pf::k32bppARGB, px);
-    EXPECT_EQ(ApplyPixelFilter(c.effect, *img, c.params, c.zone).status,
-              raster::Status::InvalidParameter)
-        << c.effect;
-    EXPECT_EQ(pixels_of(*img), px) << c.effect;
   }
 }
 
