@@ -1,5 +1,5 @@
-// Point, neighbourhood and pattern-matrix effects, zones and indexed images on hand-worked
-// bytes; the effects with a pixel rule are checked against it in reference_model_test.
+// Point, neighbourhood and pattern-matrix effects, zones, indexed images and the kernels'
+// typed parameters on hand-worked bytes; effects with a pixel rule: reference_model_test.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "filter_helpers.h"
+#include "processing/filter_engine.h"
 #include "processing/filter_testing.h"
 #include "processing/lut_apply.h"
 #include "raster/version.h"
@@ -285,9 +286,8 @@ TEST(Indexed, NegativeAndBrightnessChangeOnlyThePalette) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(4, 1, 8), S::Ok);
   raster::Image& img = native(k);
-  raster::Palette pal;
-  pal.entries = {0xFF000000u, 0xFF102030u, 0x80FFFFFFu, 0xFF646464u};
-  ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+  ASSERT_EQ(img.set_palette({0, {0xFF000000u, 0xFF102030u, 0x80FFFFFFu, 0xFF646464u}}),
+            raster::Status::Ok);
   for (int x = 0; x < 4; ++x) img.surface().row(0)[x] = static_cast<uint8_t>(x);
   k.FiltersToZone(1, 1, 1, 1);  // the palette path ignores the zone's extent
   ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
@@ -311,9 +311,7 @@ TEST(Indexed, OneBitWriteBackFollowsTheRedByteOnBothPaletteOrders) {
     ASSERT_EQ(k.CreateImage(10, 2, 1), S::Ok);
     raster::Image& img = native(k);
     if (min_is_white) {
-      raster::Palette pal;
-      pal.entries = {0xFFFFFFFFu, 0xFF000000u};
-      ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+      ASSERT_EQ(img.set_palette({0, {0xFFFFFFFFu, 0xFF000000u}}), raster::Status::Ok);
     }
     const int white = min_is_white ? 0 : 1;
     // Every pixel white (both rows), then effects on part of the image.
@@ -336,9 +334,7 @@ TEST(Indexed, EightBitGrayAndColourPalettes) {
   // A four-level gray table: 85 + 80 = 165 is nearest to entry 2 (170).
   ASSERT_EQ(k.CreateImage(2, 1, 8), S::Ok);
   raster::Image& img = native(k);
-  raster::Palette gray4;
-  gray4.entries = {gray(0), gray(85), gray(170), gray(255)};
-  ASSERT_EQ(img.set_palette(gray4), raster::Status::Ok);
+  ASSERT_EQ(img.set_palette({0, {gray(0), gray(85), gray(170), gray(255)}}), raster::Status::Ok);
   img.surface().row(0)[0] = 1;
   img.surface().row(0)[1] = 3;
   int32_t g = 80, b = 80;
@@ -351,9 +347,8 @@ TEST(Indexed, EightBitGrayAndColourPalettes) {
   for (const char* version : {"", "5.1.3102.5512"}) {
     SCOPED_TRACE(version);
     raster::set_version_text_for_testing(version);
-    raster::Palette colours;
-    colours.entries = {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 250), rgb(0, 0, 0)};
-    ASSERT_EQ(img.set_palette(colours), raster::Status::Ok);
+    ASSERT_EQ(img.set_palette({0, {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 250), rgb(0, 0, 0)}}),
+              raster::Status::Ok);
     img.surface().row(0)[0] = 0;
     img.surface().row(0)[1] = 1;
     ASSERT_EQ(k.SetSwapColorsRGBtoBGR(), S::Ok);
@@ -434,6 +429,40 @@ TEST(Matrices, UserPatternsIgnoreAlphaAndSeeEarlierReplacements) {
   EXPECT_EQ(get(k), want);
   EXPECT_EQ(k.MatrixFilter1bpp3x3x(out, in), S::Ok);  // black centre back to white
   EXPECT_EQ(get(k), std::vector<uint32_t>(15, 0x40FFFFFFu));
+}
+
+// ---- the kernels alone: typed parameters and a raster rectangle, no engine state -----
+
+filters::PatternPair lone_black_to(uint32_t out) {
+  filters::PatternPair p;
+  p.in.fill(kW);
+  p.in[4] = kB;
+  p.out.fill(out);
+  return p;
+}
+
+// Each run uses its own patterns and only windows inside the zone: the 3 x 3 corner zone
+// clears (1, 1) but not (3, 3); the second run paints (3, 3)'s window red. In place (32-bit)
+// and through bands (24-bit). The engine only holds the image.
+TEST(KernelParams, PatternPairsComeWithEachRunAndStayInTheZone) {
+  for (int16_t depth : {32, 24}) {
+    SCOPED_TRACE(depth);
+    cKorvex k;
+    std::vector<uint32_t> px = white_with(5, 5, {1 * 5 + 1, 3 * 5 + 3});
+    put(k, 5, 5, px, depth);
+    filters::FilterParams clear, paint;
+    clear.patterns = lone_black_to(kW);
+    paint.patterns = lone_black_to(0xFFFF0000u);
+    const auto run = [&](const filters::FilterParams& p, raster::Rect zone) {
+      return filters::ApplyPixelFilter(filters::kMatrix3x3, native(k), p, zone).status;
+    };
+    ASSERT_EQ(run(clear, {0, 0, 3, 3}), raster::Status::Ok);
+    px[1 * 5 + 1] = kW;
+    EXPECT_EQ(get(k), px);
+    ASSERT_EQ(run(paint, {0, 0, 5, 5}), raster::Status::Ok);
+    for (int i = 0; i < 9; ++i) px[static_cast<size_t>((2 + i / 3) * 5 + 2 + i % 3)] = 0xFFFF0000u;
+    EXPECT_EQ(get(k), px);
+  }
 }
 
 }  // namespace
