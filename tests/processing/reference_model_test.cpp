@@ -262,11 +262,9 @@ std::vector<ModelCase> cases() {
        [k](Grid& g, int w, int h) { model_emboss_more(g, w, h, k, false); }},
       {"Contour", &cKorvex::SetContourEffect,
        inner(false, [](const int n[9]) { return clamp(8 * n[4] - sum8(n) + 255); })},
-      {"Relief", &cKorvex::SetReliefEffect,
-       inner(false,
-             [](const int n[9]) {
-               return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
-             })},
+      {"Relief", &cKorvex::SetReliefEffect, inner(false, [](const int n[9]) {
+         return clamp((2 * n[0] + n[1] + n[3] + n[4] - n[5] - n[7] - 2 * n[8]) / 2 + 50);
+       })},
       {"Dilate", &cKorvex::SetDilateEffect,
        inner(false, [](const int n[9]) { return *std::max_element(n, n + 9); })},
       {"Erode", &cKorvex::SetErodeEffect,
@@ -284,8 +282,8 @@ std::vector<ModelCase> cases() {
                      model_scale(g, 7, static_cast<float>((pct + 100.0) / 100.0));
                    }});
   }
-  all.push_back(
-      {"Grayscale", &cKorvex::SetGrayscaleEffect, [](Grid& g, int, int) { model_grayscale(g); }});
+  all.push_back({"Grayscale", &cKorvex::SetGrayscaleEffect,
+                 [](Grid& g, int, int) { model_grayscale(g); }});
   all.push_back({"ScaleGreen", [](cKorvex& e) { return e.SetScaleGreenEffect(1.7f); },
                  [](Grid& g, int, int) { model_scale(g, 2, static_cast<double>(1.7f)); }});
   for (int pct : {0, 20, 150, -30, -60}) {
@@ -410,10 +408,8 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
     ASSERT_EQ(k.SetContrastEffect(100), S::Ok);  // f = 2: L[i] = 2i - 254
     // 2 x 60 - 254 < 0 on all three channels: black; 2 x 200 - 254 = 146;
     // 2 x 255 - 254 = 256: white.
-    const std::array<uint32_t, 3> probes[] = {{5, 0, 0xFF000000u},
-                                              {2999, 1, 0xFF929292u},
-                                              {7, 1234, 0xFFFFFFFFu},
-                                              {0, 2999, 0xFFFFFFFFu}};
+    const std::array<uint32_t, 3> probes[] = {
+        {5, 0, 0xFF000000u}, {2999, 1, 0xFF929292u}, {7, 1234, 0xFFFFFFFFu}, {0, 2999, 0xFFFFFFFFu}};
     for (const auto& [x, y, want] : probes) {
       uint32_t p = 0;
       ASSERT_EQ(native(k).get_pixel(static_cast<int32_t>(x), static_cast<int32_t>(y), p),
