@@ -133,6 +133,7 @@ TEST(AffineOutline, CoverageAddsUpToTheTransformedArea) {
   }
 }
 
+// Translucent sources blend: LargeTurnsCompositeEveryRowExactlyOnce.
 TEST(AffineCompositing, TransparentSourceLeavesStoredBits) {
   // A translucent destination would not survive a premultiplied round trip.
   auto clear = image(3, 3, pf::k32bppARGB, {});
@@ -156,8 +157,7 @@ TEST(AffineCompositing, LargeTurnsCompositeEveryRowExactlyOnce) {
       for (int x = 0; x < 800; ++x) {
         // Back into source coordinates; a pixel well inside takes the flat colour.
         const double dx = x + 0.5 - 400, dy = y + 0.5 - 400;
-        const double u = std::cos(r) * dx + std::sin(r) * dy,
-                     v = -std::sin(r) * dx + std::cos(r) * dy;
+        const double u = std::cos(r) * dx + std::sin(r) * dy, v = -std::sin(r) * dx + std::cos(r) * dy;
         if (std::fabs(u) < 298 && std::fabs(v) < 198) {
           ASSERT_EQ(d[static_cast<size_t>(y * 800 + x)], inside) << x << "," << y;
           ++checked;

@@ -161,9 +161,9 @@ TEST(ResampleAntiAliasing, ShrinkingStripesByTheirPeriodGivesTheirMean) {
   // period to 85; the plain ones sample a phase of the stripes instead.
   auto src = make(90, 30, pf::k24bppRGB);
   paint(*src, [](int32_t x, int32_t) { return x % 3 == 2 ? 0xFFFFFFFFu : 0xFF000000u; });
-  for (auto [m, mean_like] :
-       {std::pair{HighQualityBilinear, true}, std::pair{HighQualityBicubic, true},
-        std::pair{Bilinear, false}, std::pair{Bicubic, false}}) {
+  for (auto [m, mean_like] : {std::pair{HighQualityBilinear, true},
+                              std::pair{HighQualityBicubic, true}, std::pair{Bilinear, false},
+                              std::pair{Bicubic, false}}) {
     SCOPED_TRACE(static_cast<int>(m));
     const auto d = read_all(*resized(*src, all(*src), 30, 10, pf::k24bppRGB, m));
     // Away from the borders, where the folded taps no longer cover whole periods.
@@ -236,8 +236,7 @@ TEST(ResampleAlpha, CubicOvershootKeepsPremultipliedPixelsValid) {
   paint(*src,
         [](int32_t x, int32_t y) { return ((x / 2 + y / 2) % 2) ? 0xFFFFFFFFu : 0x20FFFFFFu; });
   for (Interpolation m : {Bicubic, HighQualityBicubic})
-    for (uint32_t p :
-         read_all(*resized(*src, all(*src), 37, 11, pf::k32bppPARGB, m), pf::k32bppPARGB))
+    for (uint32_t p : read_all(*resized(*src, all(*src), 37, 11, pf::k32bppPARGB, m), pf::k32bppPARGB))
       for (int s = 0; s < 24; s += 8) ASSERT_LE((p >> s) & 0xFF, p >> 24);
 }
 
@@ -264,9 +263,9 @@ TEST(ResampleBands, LargeOutputsAreContinuousAcrossTheSplit) {
   auto src = make(700, 300, pf::k24bppRGB);
   paint(*src,
         [](int32_t x, int32_t) { return 0xFF000000u | static_cast<uint32_t>(x * 255 / 699); });
-  for (auto [w, h, m] :
-       {std::tuple{350, 250, HighQualityBicubic}, std::tuple{1400, 610, HighQualityBicubic},
-        std::tuple{1400, 610, NearestNeighbor}}) {
+  for (auto [w, h, m] : {std::tuple{350, 250, HighQualityBicubic},
+                         std::tuple{1400, 610, HighQualityBicubic},
+                         std::tuple{1400, 610, NearestNeighbor}}) {
     SCOPED_TRACE(static_cast<int>(m));
     const auto out = read_all(*resized(*src, all(*src), w, h, pf::k24bppRGB, m), pf::k32bppARGB);
     const std::vector<uint32_t> first(out.begin(), out.begin() + w);
@@ -278,14 +277,13 @@ TEST(ResampleBands, LargeOutputsAreContinuousAcrossTheSplit) {
 }
 
 TEST(ResampleBands, ParallelRowsCoverEveryRowOnceAndPassFailuresOn) {
-  for (auto [rows, work] :
-       {std::pair{1, 1e9}, std::pair{7, 1e9}, std::pair{1000, 1e9}, std::pair{1000, 10.0}}) {
+  for (auto [rows, work] : {std::pair{1, 1e9}, std::pair{7, 1e9}, std::pair{1000, 1e9},
+                            std::pair{1000, 10.0}}) {
     std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
     parallel_rows(rows, work, [&](int32_t y0, int32_t y1) {
       for (int32_t y = y0; y < y1; ++y) seen[static_cast<size_t>(y)]++;
     });
-    for (int32_t y = 0; y < rows; ++y)
-      ASSERT_EQ(seen[static_cast<size_t>(y)], 1) << rows << " " << y;
+    for (int32_t y = 0; y < rows; ++y) ASSERT_EQ(seen[static_cast<size_t>(y)], 1) << rows << " " << y;
   }
   // A failure in any band reaches the caller after every band has finished.
   if (std::thread::hardware_concurrency() < 2) return;  // a single band: nothing to split
@@ -318,8 +316,8 @@ TEST(ResampleMagick, FiltersAgreeWithImageMagickOnAGradientWithCheckers) {
     SCOPED_TRACE(std::string(filter) + " " + std::to_string(w) + " mode " +
                  std::to_string(static_cast<int>(m)));
     const auto ref = magick_rgb(read_all(*src), 96, 64,
-                                std::string("-filter ") + filter + " -resize " + std::to_string(w) +
-                                    "x" + std::to_string(h) + "!",
+                                std::string("-filter ") + filter + " -resize " +
+                                    std::to_string(w) + "x" + std::to_string(h) + "!",
                                 static_cast<size_t>(w * h));
     ASSERT_FALSE(ref.empty());
     const auto d = read_all(*resized(*src, all(*src), w, h, pf::k24bppRGB, m));
