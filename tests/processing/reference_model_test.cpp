@@ -275,29 +275,26 @@ std::vector<ModelCase> cases() {
       {"Pixelize", &cKorvex::SetPixelizeEffect,
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
-  for (int pct : {37, -50}) {
+  for (int pct : {37, -50})
     all.push_back({"Brightness" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetBrightnessEffect(pct); },
                    [pct](Grid& g, int, int) {
                      model_scale(g, 7, static_cast<float>((pct + 100.0) / 100.0));
                    }});
-  }
   all.push_back({"Grayscale", &cKorvex::SetGrayscaleEffect,
                  [](Grid& g, int, int) { model_grayscale(g); }});
   all.push_back({"ScaleGreen", [](cKorvex& e) { return e.SetScaleGreenEffect(1.7f); },
                  [](Grid& g, int, int) { model_scale(g, 2, static_cast<double>(1.7f)); }});
-  for (int pct : {0, 20, 150, -30, -60}) {
+  for (int pct : {0, 20, 150, -30, -60})
     all.push_back({"Contrast" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
                    [pct](Grid& g, int, int) { model_contrast(g, pct); }});
-  }
-  for (int pct : {0, 30, 50, 100}) {  // (U + D + L + R + (101 - pct) p) / (105 - pct)
+  for (int pct : {0, 30, 50, 100})  // (U + D + L + R + (101 - pct) p) / (105 - pct)
     all.push_back({"Soften" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetSoftenEffect(pct); },
                    inner(true, [pct](const int n[9]) {
                      return (n[1] + n[7] + n[3] + n[5] + n[4] * (101 - pct)) / (105 - pct);
                    })});
-  }
   for (int c : {0, 30 | 200 << 8, 3 | 4 << 8 | 5 << 16}) {
     all.push_back({"EmbossMoreColor" + std::to_string(c),
                    [c](cKorvex& e) { return e.SetEmbossMoreColorEffect(c); },
