@@ -1,4 +1,5 @@
-// Point effects, zones and indexed images on hand-worked bytes (the rest: reference_model_test).
+// Point, neighbourhood and pattern-matrix effects, zones, indexed images and the kernels'
+// typed parameters on hand-worked bytes; effects with a pixel rule: reference_model_test.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "filter_helpers.h"
+#include "processing/filter_engine.h"
 #include "processing/filter_testing.h"
 #include "processing/lut_apply.h"
 #include "raster/version.h"
@@ -70,10 +72,7 @@ TEST(PointEffects, HandComputedBytes) {
       {"KeepBlue", &cKorvex::SetBlueComponentsEffect, {rgb(0x11, 0x22, 0x33)}, {rgb(0, 0, 0x33)}},
       {"RemoveRed", &cKorvex::SetRemoveRedComponentsEffect, {rgb(0x11, 0x22, 0x33)},
        {rgb(0, 0x22, 0x33)}},
-      {"RemoveGreen", &cKorvex::SetRemoveGreenComponentsEffect, {rgb(0x11, 0x22, 0x33)},
-       {rgb(0x11, 0, 0x33)}},
-      {"RemoveBlue", &cKorvex::SetRemoveBlueComponentsEffect, {rgb(0x11, 0x22, 0x33)},
-       {rgb(0x11, 0x22, 0)}},
+      // RemoveGreen and RemoveBlue: Zone.ARowZoneThenThePictureAgain.
       {"ScaleRed", [](cKorvex& k) { return k.SetScaleRedEffect(1.5f); },
        {rgb(100, 100, 100), rgb(200, 1, 1)}, {rgb(150, 100, 100), rgb(255, 1, 1)}},
       {"ScaleGreenNegative", [](cKorvex& k) { return k.SetScaleGreenEffect(-1.0f); },
@@ -96,9 +95,6 @@ TEST(PointEffects, HandComputedBytes) {
       // Gamma 2: sqrt(64 / 255) x 255 = 127.75 -> 128.
       {"Gamma200", [](cKorvex& k) { return k.SetGammaCorrectionEffect(200); }, {rgb(0, 64, 255)},
        {rgb(0, 128, 255)}},
-      // Red spans 50..150: 100 -> 127.5 -> 128. Green is constant and stays; blue 0..2.
-      {"Stretch", &cKorvex::SetStretchEffect, {rgb(50, 7, 0), rgb(100, 7, 1), rgb(150, 7, 2)},
-       {rgb(0, 7, 0), rgb(128, 7, 128), rgb(255, 7, 255)}},
       {"StretchContrast", &cKorvex::SetStretchContrastEffect, {gray(10), gray(20)},
        {gray(0), gray(255)}},
       // Sepia (hue 0.5, saturation 0.25, luminosity 1): L = 384 / 765 gives
@@ -150,20 +146,29 @@ TEST(PointEffects, NoNativeImageKeepsLastStatus) {
   EXPECT_FALSE(k.IsBlank());
 }
 
-TEST(PointEffects, AddNoiseRepeatsUnderOneSeedAndStaysInRange) {
+TEST(SeededEffects, RepeatUnderOneSeedAndKeepAlpha) {
   cKorvex k;
-  const std::vector<uint32_t> px(64, rgb(128, 20, 240, 0x44));
-  const std::vector<uint32_t> first = test::seeded(k, 8, 8, px, 42, &cKorvex::SetAddNoiseEffect);
-  EXPECT_EQ(test::seeded(k, 8, 8, px, 42, &cKorvex::SetAddNoiseEffect), first);
+  // Noise moves red by at most 50; blue at 240 stays near the top.
+  const std::vector<uint32_t> flat(64, rgb(128, 20, 240, 0x44));
+  const std::vector<uint32_t> noisy = test::seeded(k, 8, 8, flat, 42, &cKorvex::SetAddNoiseEffect);
+  EXPECT_EQ(test::seeded(k, 8, 8, flat, 42, &cKorvex::SetAddNoiseEffect), noisy);
   int changed = 0;
-  for (uint32_t p : first) {
+  for (uint32_t p : noisy) {
     EXPECT_EQ(p >> 24, 0x44u);
-    const int r = static_cast<int>((p >> 16) & 0xFF), b = static_cast<int>(p & 0xFF);
-    EXPECT_LE(std::abs(r - 128), 50);
-    EXPECT_GE(b, 190);
-    changed += p != px[0];
+    EXPECT_LE(std::abs(static_cast<int>((p >> 16) & 0xFF) - 128), 50);
+    EXPECT_GE(p & 0xFF, 190u);
+    changed += p != flat[0];
   }
   EXPECT_GT(changed, 32);
+  // Diffuse moves colours, never alpha; a uniform colour stays uniform.
+  std::vector<uint32_t> px;
+  for (uint32_t i = 0; i < 64; ++i) px.push_back(rgb(i % 8, i / 8, 0, 0x20 + i));
+  const std::vector<uint32_t> moved = test::seeded(k, 8, 8, px, 7, &cKorvex::SetDiffuseEffect);
+  EXPECT_EQ(test::seeded(k, 8, 8, px, 7, &cKorvex::SetDiffuseEffect), moved);
+  EXPECT_NE(moved, px);
+  for (size_t i = 0; i < 64; ++i) EXPECT_EQ(moved[i] >> 24, px[i] >> 24);
+  const std::vector<uint32_t> uniform(64, gray(9));
+  EXPECT_EQ(apply(k, 8, 8, uniform, &cKorvex::SetDiffuseMoreEffect), uniform);
 }
 
 TEST(ZoneTests, IsBlankThresholdsAndStatus) {
@@ -198,24 +203,13 @@ TEST(ZoneTests, IsGrayscale) {
   EXPECT_TRUE(k.IsGrayscale());
 }
 
-TEST(Zone, OnlyTheZoneChanges) {
-  for (int16_t depth : {32, 24}) {  // in place, and through the work buffer
+// Zones are checked for every effect in reference_model_test; here the last row as a zone,
+// and FiltersToPicture ending it, in place and through the work buffer.
+TEST(Zone, ARowZoneThenThePictureAgain) {
+  for (int16_t depth : {32, 24}) {
     SCOPED_TRACE(depth);
     cKorvex k;
     put(k, 20, 20, std::vector<uint32_t>(400, 0xFF102030u), depth);
-    k.FiltersToZone(1, 1, 10, 10);
-    ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
-    const std::vector<uint32_t> px = get(k);
-    for (int y = 0; y < 20; ++y)
-      for (int x = 0; x < 20; ++x)
-        ASSERT_EQ(px[static_cast<size_t>(y * 20 + x)], x < 10 && y < 10 ? 0xFFEFDFCFu : 0xFF102030u)
-            << x << "," << y;
-    // A zone off the origin and a band of whole rows.
-    k.FiltersToZone(5, 3, 2, 1);  // top 5, left 3
-    ASSERT_EQ(k.SetRemoveRedComponentsEffect(), S::Ok);
-    EXPECT_EQ(get(k)[4 * 20 + 2], 0xFF00DFCFu);
-    EXPECT_EQ(get(k)[4 * 20 + 4], 0xFFEFDFCFu);
-    EXPECT_EQ(get(k)[4 * 20 + 1], 0xFFEFDFCFu);
     k.FiltersToZone(20, 1, 20, 1);
     ASSERT_EQ(k.SetRemoveGreenComponentsEffect(), S::Ok);
     EXPECT_EQ(get(k)[19 * 20 + 19], 0xFF100030u);
@@ -248,9 +242,8 @@ TEST(Indexed, NegativeAndBrightnessChangeOnlyThePalette) {
   cKorvex k;
   ASSERT_EQ(k.CreateImage(4, 1, 8), S::Ok);
   raster::Image& img = native(k);
-  raster::Palette pal;
-  pal.entries = {0xFF000000u, 0xFF102030u, 0x80FFFFFFu, 0xFF646464u};
-  ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+  ASSERT_EQ(img.set_palette({0, {0xFF000000u, 0xFF102030u, 0x80FFFFFFu, 0xFF646464u}}),
+            raster::Status::Ok);
   for (int x = 0; x < 4; ++x) img.surface().row(0)[x] = static_cast<uint8_t>(x);
   k.FiltersToZone(1, 1, 1, 1);  // the palette path ignores the zone's extent
   ASSERT_EQ(k.SetNegativeEffect(), S::Ok);
@@ -274,9 +267,7 @@ TEST(Indexed, OneBitWriteBackFollowsTheRedByteOnBothPaletteOrders) {
     ASSERT_EQ(k.CreateImage(10, 2, 1), S::Ok);
     raster::Image& img = native(k);
     if (min_is_white) {
-      raster::Palette pal;
-      pal.entries = {0xFFFFFFFFu, 0xFF000000u};
-      ASSERT_EQ(img.set_palette(pal), raster::Status::Ok);
+      ASSERT_EQ(img.set_palette({0, {0xFFFFFFFFu, 0xFF000000u}}), raster::Status::Ok);
     }
     const int white = min_is_white ? 0 : 1;
     // Every pixel white (both rows), then effects on part of the image.
@@ -294,39 +285,17 @@ TEST(Indexed, OneBitWriteBackFollowsTheRedByteOnBothPaletteOrders) {
   }
 }
 
-TEST(Indexed, EightBitGrayAndColourPalettes) {
+TEST(Indexed, EightBitColoursMapToTheNearestEntry) {
   cKorvex k;
-  // A four-level gray table: 85 + 80 = 165 is nearest to entry 2 (170).
   ASSERT_EQ(k.CreateImage(2, 1, 8), S::Ok);
   raster::Image& img = native(k);
-  raster::Palette gray4;
-  gray4.entries = {gray(0), gray(85), gray(170), gray(255)};
-  ASSERT_EQ(img.set_palette(gray4), raster::Status::Ok);
-  img.surface().row(0)[0] = 1;
-  img.surface().row(0)[1] = 3;
-  int32_t g = 80, b = 80;
-  ASSERT_EQ(k.SetAdjustRGBEffect(80, g, b), S::Ok);
-  EXPECT_EQ(img.surface().row(0)[0], 2);
-  EXPECT_EQ(img.surface().row(0)[1], 3);
-
-  // On the 0..255 ramp the index is the red value itself.
-  raster::Palette ramp;
-  for (uint32_t i = 0; i < 256; ++i) ramp.entries.push_back(gray(i));
-  ASSERT_EQ(img.set_palette(ramp), raster::Status::Ok);
-  img.surface().row(0)[0] = 100;
-  ASSERT_EQ(k.SetContrastEffect(0), S::Ok);
-  EXPECT_EQ(img.surface().row(0)[0], 100);
-  ASSERT_EQ(k.SetAdjustRGBEffect(7, g, b), S::Ok);  // red 107, green and blue 180: index 107
-  EXPECT_EQ(img.surface().row(0)[0], 107);
-
-  // A colour table: red becomes blue through the nearest entry, with both
-  // raster versions (the older one maps the colours itself).
+  // Red becomes blue through the nearest entry (0, 0, 250), with both raster versions (the
+  // older one maps the colours itself).
   for (const char* version : {"", "5.1.3102.5512"}) {
     SCOPED_TRACE(version);
     raster::set_version_text_for_testing(version);
-    raster::Palette colours;
-    colours.entries = {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 250), rgb(0, 0, 0)};
-    ASSERT_EQ(img.set_palette(colours), raster::Status::Ok);
+    ASSERT_EQ(img.set_palette({0, {rgb(255, 0, 0), rgb(0, 255, 0), rgb(0, 0, 250), rgb(0, 0, 0)}}),
+              raster::Status::Ok);
     img.surface().row(0)[0] = 0;
     img.surface().row(0)[1] = 1;
     ASSERT_EQ(k.SetSwapColorsRGBtoBGR(), S::Ok);
@@ -334,6 +303,113 @@ TEST(Indexed, EightBitGrayAndColourPalettes) {
     EXPECT_EQ(img.surface().row(0)[1], 1);
   }
   raster::set_version_text_for_testing("");
+}
+
+// ---- neighbourhood effects --------------------------------------------------
+
+TEST(Neighbourhood, Waves) {
+  std::vector<uint32_t> src;
+  for (uint32_t i = 1; i <= 9; ++i) src.push_back(gray(i));
+  cKorvex k;
+  // Amplitude 0 changes nothing.
+  put(k, 3, 3, src);
+  ASSERT_EQ(k.SetvWavesEffect(0, 5), S::Ok);
+  ASSERT_EQ(k.SethWavesEffect(5, 0), S::Ok);
+  EXPECT_EQ(get(k), src);
+  // Horizontal waves with amplitude 1, period 1: off = round(sin(x)) = 1, 1, 0 by
+  // column; columns 1 and 2 move up one row, the bottom row keeps its old values.
+  EXPECT_EQ(apply(k, 3, 3, src, [](cKorvex& e) { return e.SethWavesEffect(1, 1); }),
+            grays({4, 5, 3, 7, 8, 6, 7, 8, 9}));
+  // Vertical waves, amplitude 1, period 1: rows 1 and 2 move left by one; the
+  // first pixel of row 2 wraps to the end of row 1; row 2's last stays.
+  EXPECT_EQ(apply(k, 3, 3, src, [](cKorvex& e) { return e.SetvWavesEffect(1, 1); }),
+            grays({2, 3, 4, 5, 6, 6, 7, 8, 9}));
+}
+
+// ---- pattern matrices ----------------------------------------------------------
+
+constexpr uint32_t kW = 0xFFFFFFFFu, kB = 0xFF000000u;
+
+std::vector<uint32_t> white_with(int32_t w, int32_t h, std::initializer_list<int> black) {
+  std::vector<uint32_t> px(static_cast<size_t>(w * h), kW);
+  for (int i : black) px[static_cast<size_t>(i)] = kB;
+  return px;
+}
+
+TEST(Matrices, ParasiteAndDilateOnIsolatedDots) {
+  for (int16_t depth : {32, 1}) {
+    SCOPED_TRACE(depth);
+    cKorvex k;
+    // 7 x 5: an isolated dot at (2, 2), dots on the border at (0, 0) and
+    // (3, 4), and two side by side inside at (5, 2) and (5, 3).
+    const std::vector<uint32_t> px =
+        white_with(7, 5, {2 * 7 + 2, 0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5});
+    EXPECT_EQ(apply(k, 7, 5, px, &cKorvex::Filter1bppParasite, depth),
+              white_with(7, 5, {0, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5}));
+    EXPECT_EQ(
+        apply(k, 7, 5, px, &cKorvex::Filter1bppDilate8, depth),
+        white_with(7, 5, {0, 8, 9, 10, 15, 16, 17, 22, 23, 24, 4 * 7 + 3, 2 * 7 + 5, 3 * 7 + 5}));
+  }
+}
+
+TEST(Matrices, UserPatternsIgnoreAlphaAndSeeEarlierReplacements) {
+  cKorvex k;
+  const int32_t w = static_cast<int32_t>(kW), b = static_cast<int32_t>(kB);
+  // IN: a white 3 x 3 block; OUT: white with a black centre. Given as
+  // half-transparent, so only the colours take part.
+  const int32_t tw = 0x80FFFFFF;
+  const int32_t in = k.MatrixCreate3x3x(tw, tw, tw, tw, tw, tw, tw, tw, tw);
+  const int32_t out = k.MatrixCreate3x3x(w, w, w, w, b & 0x00FFFFFF, w, w, w, w);
+  EXPECT_EQ(std::pair(in, out), std::pair(1, 2));  // numbered from 1 by each engine
+  EXPECT_EQ(cKorvex().MatrixCreate3x3x(w, w, w, w, w, w, w, w, w), 1);
+  // 5 x 3 white, alpha 0x40: the window at x = 1 matches and blackens (1, 1);
+  // the one at x = 2 then sees that black pixel and does not match; x = 3 does.
+  put(k, 5, 3, std::vector<uint32_t>(15, 0x40FFFFFFu));
+  ASSERT_EQ(k.MatrixFilter3x3x(in, out), S::Ok);
+  std::vector<uint32_t> want(15, 0x40FFFFFFu);
+  want[6] = want[8] = 0x40000000u;  // alpha kept
+  EXPECT_EQ(get(k), want);
+  // Unknown numbers do nothing and return the last status.
+  k.PixelGetColor(0, 0);
+  EXPECT_EQ(k.MatrixFilter1bpp3x3x(in, 3), S::InvalidParameter);
+  EXPECT_EQ(k.MatrixFilter1bpp3x3x(0, out), S::InvalidParameter);
+  EXPECT_EQ(get(k), want);
+  EXPECT_EQ(k.MatrixFilter1bpp3x3x(out, in), S::Ok);  // black centre back to white
+  EXPECT_EQ(get(k), std::vector<uint32_t>(15, 0x40FFFFFFu));
+}
+
+// ---- the kernels alone: typed parameters and a raster rectangle, no engine state -----
+
+filters::PatternPair lone_black_to(uint32_t out) {
+  filters::PatternPair p;
+  p.in.fill(kW);
+  p.in[4] = kB;
+  p.out.fill(out);
+  return p;
+}
+
+// Each run uses its own patterns and only windows inside the zone: the 3 x 3 corner zone
+// clears (1, 1) but not (3, 3); the second run paints (3, 3)'s window red. In place (32-bit)
+// and through bands (24-bit). The engine only holds the image.
+TEST(KernelParams, PatternPairsComeWithEachRunAndStayInTheZone) {
+  for (int16_t depth : {32, 24}) {
+    SCOPED_TRACE(depth);
+    cKorvex k;
+    std::vector<uint32_t> px = white_with(5, 5, {1 * 5 + 1, 3 * 5 + 3});
+    put(k, 5, 5, px, depth);
+    filters::FilterParams clear, paint;
+    clear.patterns = lone_black_to(kW);
+    paint.patterns = lone_black_to(0xFFFF0000u);
+    const auto run = [&](const filters::FilterParams& p, raster::Rect zone) {
+      return filters::ApplyPixelFilter(filters::kMatrix3x3, native(k), p, zone).status;
+    };
+    ASSERT_EQ(run(clear, {0, 0, 3, 3}), raster::Status::Ok);
+    px[1 * 5 + 1] = kW;
+    EXPECT_EQ(get(k), px);
+    ASSERT_EQ(run(paint, {0, 0, 5, 5}), raster::Status::Ok);
+    for (int i = 0; i < 9; ++i) px[static_cast<size_t>((2 + i / 3) * 5 + 2 + i % 3)] = 0xFFFF0000u;
+    EXPECT_EQ(get(k), px);
+  }
 }
 
 }  // namespace

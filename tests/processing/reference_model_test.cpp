@@ -73,37 +73,34 @@ void model_scale(Grid& g, int mask, double f) {
       if (mask >> c & 1) p = with(p, c, clamp(RoundHalfEven(ch(p, c) * f)));
 }
 
+// The pixel's alpha with gray level v.
+uint32_t gray_of(uint32_t p, int v) {
+  return (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
+}
+
 void model_grayscale(Grid& g) {
-  for (uint32_t& p : g) {
-    const int v = RoundHalfEven((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3.0);
-    p = (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
-  }
+  for (uint32_t& p : g) p = gray_of(p, RoundHalfEven((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3.0));
 }
 
 void model_stretch(Grid& g) {
   int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-  for (uint32_t p : g) {
+  for (uint32_t p : g)
     for (int c = 0; c < 3; ++c)
       lo[c] = std::min(lo[c], ch(p, c)), hi[c] = std::max(hi[c], ch(p, c));
-  }
-  for (uint32_t& p : g) {
-    for (int c = 0; c < 3; ++c) {
-      if (hi[c] == lo[c]) continue;
-      p = with(p, c, clamp(RoundHalfEven((ch(p, c) - lo[c]) * 255.0 / (hi[c] - lo[c]))));
-    }
-  }
+  for (uint32_t& p : g)
+    for (int c = 0; c < 3; ++c)
+      if (hi[c] != lo[c])
+        p = with(p, c, clamp(RoundHalfEven((ch(p, c) - lo[c]) * 255.0 / (hi[c] - lo[c]))));
 }
 
 void model_ordered(Grid& g, int w, int h) {
   static const int m[16] = {1, 13, 4, 16, 9, 5, 12, 8, 3, 15, 2, 14, 11, 7, 10, 6};
-  for (int y = 0; y < h; ++y) {
+  for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       uint32_t& p = g[static_cast<size_t>(y * w + x)];
       const int level = (ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3 / 16 + 1;
-      const int v = level < m[x % 4 + 4 * (y % 4)] ? 0 : 255;
-      p = (p & 0xFF000000u) | static_cast<uint32_t>(v) * 0x010101u;
+      p = gray_of(p, level < m[x % 4 + 4 * (y % 4)] ? 0 : 255);
     }
-  }
 }
 
 void model_diffusion(Grid& g, int w, int h) {
@@ -117,11 +114,10 @@ void model_diffusion(Grid& g, int w, int h) {
       uint32_t& p = g[static_cast<size_t>((y - 1) * w + x - 1)];
       const int v = clamp((ch(p, 0) + ch(p, 1) + ch(p, 2)) / 3 + 10 * cur[static_cast<size_t>(x)]);
       const int out = v < mean ? 0 : 255;
-      p = (p & 0xFF000000u) | static_cast<uint32_t>(out) * 0x010101u;
-      for (const auto& [dx, dy, wt] : share) {
+      p = gray_of(p, out);
+      for (const auto& [dx, dy, wt] : share)
         if (x + dx >= 1 && x + dx <= w && y + dy <= h)
           (dy ? next : cur)[static_cast<size_t>(x + dx)] += (v - out) * wt / 32;
-      }
     }
     cur = next;
     std::fill(next.begin(), next.end(), 0);
@@ -129,7 +125,7 @@ void model_diffusion(Grid& g, int w, int h) {
 }
 
 void model_scanline(Grid& g, int w, int h) {
-  for (int y = 0; y + 1 < h; y += 2) {
+  for (int y = 0; y + 1 < h; y += 2)
     for (int x = 0; x < w; ++x) {
       uint32_t& up = g[static_cast<size_t>(y * w + x)];
       uint32_t& down = g[static_cast<size_t>((y + 1) * w + x)];
@@ -139,7 +135,6 @@ void model_scanline(Grid& g, int w, int h) {
         down = with(down, c, RoundHalfEven(ch(down, c) * 0.8));
       }
     }
-  }
 }
 
 // Inner 3 x 3 effects. `in_place` reads g while writing it; otherwise the
@@ -148,7 +143,7 @@ using Rule3 = std::function<int(const int n[9])>;  // n: UL U UR L p R DL D DR
 void model_3x3(Grid& g, int w, int h, bool in_place, const Rule3& rule) {
   const Grid src = g;
   const Grid& from = in_place ? g : src;
-  for (int y = 1; y + 1 < h; ++y) {
+  for (int y = 1; y + 1 < h; ++y)
     for (int x = 1; x + 1 < w; ++x) {
       uint32_t out = g[static_cast<size_t>(y * w + x)];
       for (int c = 0; c < 3; ++c) {
@@ -159,15 +154,19 @@ void model_3x3(Grid& g, int w, int h, bool in_place, const Rule3& rule) {
       }
       g[static_cast<size_t>(y * w + x)] = out;
     }
-  }
 }
 int sum8(const int n[9]) {
   return n[0] + n[1] + n[2] + n[3] + n[5] + n[6] + n[7] + n[8];
 }
 
+// The colour k_rgb (red in the low byte) as the B, G, R levels of a pixel.
+std::array<int, 3> bgr(int k_rgb) {
+  return {(k_rgb >> 16) & 0xFF, (k_rgb >> 8) & 0xFF, k_rgb & 0xFF};
+}
+
 void model_emboss(Grid& g, int w, int h, int k_rgb, bool engrave) {
-  const int k[3] = {(k_rgb >> 16) & 0xFF, (k_rgb >> 8) & 0xFF, k_rgb & 0xFF};
-  for (int y = 0; y + 1 < h; ++y) {
+  const auto k = bgr(k_rgb);
+  for (int y = 0; y + 1 < h; ++y)
     for (int x = 0; x + 1 < w; ++x) {
       uint32_t& p = g[static_cast<size_t>(y * w + x)];
       const uint32_t dr = g[static_cast<size_t>((y + 1) * w + x + 1)];
@@ -176,11 +175,10 @@ void model_emboss(Grid& g, int w, int h, int k_rgb, bool engrave) {
         p = with(p, c, std::min(255, std::abs(d + k[c])));
       }
     }
-  }
 }
 
 void model_emboss_more(Grid& g, int w, int h, int k_rgb, bool engrave) {
-  const int k[3] = {(k_rgb >> 16) & 0xFF, (k_rgb >> 8) & 0xFF, k_rgb & 0xFF};  // B, G, R
+  const auto k = bgr(k_rgb);
   const Grid before = g;
   for (int c = 0; c < 3; ++c) {
     Grid one = before;
@@ -194,7 +192,7 @@ void model_emboss_more(Grid& g, int w, int h, int k_rgb, bool engrave) {
 
 void model_aqua(Grid& g, int w, int h) {
   const Grid src = g;
-  for (int y = 2; y + 2 < h; ++y) {
+  for (int y = 2; y + 2 < h; ++y)
     for (int x = 2; x + 2 < w; ++x) {
       uint32_t out = g[static_cast<size_t>(y * w + x)];
       for (int c = 0; c < 3; ++c) {
@@ -212,12 +210,11 @@ void model_aqua(Grid& g, int w, int h) {
       }
       g[static_cast<size_t>(y * w + x)] = out;
     }
-  }
 }
 
 void model_pixelize(Grid& g, int w, int h, int n) {
   const Grid src = g;
-  for (int r0 = 0; r0 < h; r0 += n) {
+  for (int r0 = 0; r0 < h; r0 += n)
     for (int c0 = 0; c0 < w; c0 += n) {
       const int bw = std::min(w, c0 + n) - c0, bh = std::min(h, r0 + n) - r0;
       for (int c = 0; c < 3; ++c) {
@@ -230,7 +227,6 @@ void model_pixelize(Grid& g, int w, int h, int n) {
         }
       }
     }
-  }
 }
 
 struct ModelCase {
@@ -279,29 +275,26 @@ std::vector<ModelCase> cases() {
       {"Pixelize", &cKorvex::SetPixelizeEffect,
        [](Grid& g, int w, int h) { model_pixelize(g, w, h, 3); }},
   };
-  for (int pct : {37, -50}) {
+  for (int pct : {37, -50})
     all.push_back({"Brightness" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetBrightnessEffect(pct); },
                    [pct](Grid& g, int, int) {
                      model_scale(g, 7, static_cast<float>((pct + 100.0) / 100.0));
                    }});
-  }
   all.push_back({"Grayscale", &cKorvex::SetGrayscaleEffect,
                  [](Grid& g, int, int) { model_grayscale(g); }});
   all.push_back({"ScaleGreen", [](cKorvex& e) { return e.SetScaleGreenEffect(1.7f); },
                  [](Grid& g, int, int) { model_scale(g, 2, static_cast<double>(1.7f)); }});
-  for (int pct : {0, 20, 150, -30, -60}) {
+  for (int pct : {0, 20, 150, -30, -60})
     all.push_back({"Contrast" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetContrastEffect(pct); },
                    [pct](Grid& g, int, int) { model_contrast(g, pct); }});
-  }
-  for (int pct : {0, 30, 50, 100}) {  // (U + D + L + R + (101 - pct) p) / (105 - pct)
+  for (int pct : {0, 30, 50, 100})  // (U + D + L + R + (101 - pct) p) / (105 - pct)
     all.push_back({"Soften" + std::to_string(pct),
                    [pct](cKorvex& e) { return e.SetSoftenEffect(pct); },
                    inner(true, [pct](const int n[9]) {
                      return (n[1] + n[7] + n[3] + n[5] + n[4] * (101 - pct)) / (105 - pct);
                    })});
-  }
   for (int c : {0, 30 | 200 << 8, 3 | 4 << 8 | 5 << 16}) {
     all.push_back({"EmbossMoreColor" + std::to_string(c),
                    [c](cKorvex& e) { return e.SetEmbossMoreColorEffect(c); },
@@ -318,7 +311,7 @@ std::vector<ModelCase> cases() {
 Grid picture(int w, int h, uint32_t seed) {
   std::mt19937 rng(seed);
   Grid g(static_cast<size_t>(w) * static_cast<size_t>(h));
-  for (int y = 0; y < h; ++y) {
+  for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const int noise = static_cast<int>(rng() % 40) - 20;
       int b = clamp(x * 255 / std::max(1, w - 1) + noise);
@@ -330,7 +323,6 @@ Grid picture(int w, int h, uint32_t seed) {
       g[static_cast<size_t>(y * w + x)] = (rng() & 0xFF000000u) | static_cast<uint32_t>(r) << 16 |
                                           static_cast<uint32_t>(gr) << 8 | static_cast<uint32_t>(b);
     }
-  }
   return g;
 }
 
@@ -369,10 +361,9 @@ void check_all(const Layout& l) {
       expected[at(i)] = zone[static_cast<size_t>(i)] | (l.depth == 24 ? 0xFF000000u : 0u);
     ASSERT_EQ(c.run(k), S::Ok);
     const Grid got = get(k);
-    for (size_t i = 0; i < got.size(); ++i) {
+    for (size_t i = 0; i < got.size(); ++i)
       ASSERT_EQ(got[i], expected[i])
           << "pixel " << i % static_cast<size_t>(l.w) << "," << i / static_cast<size_t>(l.w);
-    }
   }
 }
 
@@ -430,7 +421,7 @@ TEST(ReferenceModelLarge, ContrastMeanAboveEightMillionPixels) {
 // block, OUT puts black in its top-left and bottom-right corners, so
 // replacements chain along and across rows (and across band edges).
 void model_pattern(Grid& g, int w, int h, const uint32_t in[9], const uint32_t out[9]) {
-  for (int y = 1; y + 1 < h; ++y) {
+  for (int y = 1; y + 1 < h; ++y)
     for (int x = 1; x + 1 < w; ++x) {
       const auto at = [&](int i) -> uint32_t& {
         return g[static_cast<size_t>((y - 1 + i / 3) * w + x - 1 + i % 3)];
@@ -440,7 +431,6 @@ void model_pattern(Grid& g, int w, int h, const uint32_t in[9], const uint32_t o
       if (!match) continue;
       for (int i = 0; i < 9; ++i) at(i) = (at(i) & 0xFF000000u) | (out[i] & 0xFFFFFFu);
     }
-  }
 }
 
 TEST(ReferenceModelPatterns, BandsMatchTheWholeZone) {

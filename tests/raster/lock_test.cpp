@@ -1,5 +1,5 @@
-// Lock bits: format conversions, rectangles, modes and refusals. Stored byte
-// layouts are checked on the row conversions the locks call (convert_test).
+// Lock bits: format conversions, rectangles, modes and refusals. Stored byte layouts and
+// sub-byte offsets are checked on the row conversions the locks call (convert_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,24 +66,6 @@ TEST(LockConvert, IndexedWritesPickTheNearestEntryAndLocksInOwnFormatAreRaw) {
   auto rgb = make(4, 1, pf::k24bppRGB);
   EXPECT_EQ(rgb->read_pixels(Rect{0, 0, 4, 1}, pf::k8bppIndexed, idx.data(), 4),
             Status::InvalidParameter);
-}
-
-TEST(LockConvert, OneBitLocksAtOddOffsetsShiftBitsAndKeepNeighbours) {
-  auto img = make(20, 1, pf::k1bppIndexed);
-  // Row bits: 1010 1100 1111 0000 1001.
-  const uint8_t row[3] = {0xAC, 0xF0, 0x90};
-  std::memcpy(img->surface().scan0, row, 3);
-  uint8_t out[4] = {};
-  ASSERT_EQ(img->read_pixels(Rect{3, 0, 10, 1}, pf::k1bppIndexed, out, 4), Status::Ok);
-  // Bits 3..12: 0 1100 1111 0 -> 0110 0111 10xx xxxx.
-  EXPECT_EQ(out[0], 0x67);
-  EXPECT_EQ(out[1] & 0xC0, 0x80);
-
-  const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  ASSERT_EQ(img->write_pixels(Rect{5, 0, 4, 1}, pf::k1bppIndexed, ones, 4), Status::Ok);
-  EXPECT_EQ(img->surface().scan0[0], 0xAF);  // bits 5..7 set, 0..4 kept
-  EXPECT_EQ(img->surface().scan0[1], 0xF0);  // bit 8 was already set, the rest kept
-  EXPECT_EQ(img->surface().scan0[2], 0x90);
 }
 
 TEST(LockRect, EdgesInsideAreAcceptedAndAnythingOutsideIsRefused) {
