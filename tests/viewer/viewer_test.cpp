@@ -1,6 +1,5 @@
 // The viewer on the headless host: layout facts of each zoom mode, scroll
 // ranges, coordinates, events and the pixels of the client area.
-#include "korvex/automation.h"
 #include "korvex/engine.h"
 #include "viewer/render.h"
 #include "viewer_test_util.h"
@@ -342,27 +341,6 @@ TEST_F(ViewerTest, PaintFailureIsReportedUnlessSilent) {
   v->Redraw();
   EXPECT_EQ(host->message_boxes().size(), 1u);
   EXPECT_NE(host->Log().find("property SilentMode"), std::string::npos);
-}
-
-// An automation sink sees the arguments with their types and may change the by-reference ones.
-TEST(ViewerAutomation, SinkSeesTypedArgumentsAndChangesByReferenceOnes) {
-  const automation::Object o = automation::CreateObject("Korvex.kxViewer");
-  ASSERT_TRUE(o);
-  struct Sink : automation::EventSink {
-    void OnEvent(int32_t dispid, std::vector<Variant>& a) override {
-      ASSERT_EQ(dispid, 9);
-      EXPECT_EQ(a[0].type(), Variant::Type::Integer);
-      EXPECT_EQ(a[2].type(), Variant::Type::Single);
-      a[2] = Variant(a[2].as_float() * 2);
-    }
-  };
-  o.cls()->advise(o.get(), std::make_shared<Sink>());
-  ViewerEventArgs mouse;
-  mouse.values = {1, 0, 10.5, 3};
-  mouse.count = 4;
-  ASSERT_TRUE(static_cast<kxViewer*>(o.get())->core().Raise(ViewerEvent::MouseDown, mouse));
-  EXPECT_EQ(mouse.values[2], 21.0);
-  EXPECT_EQ(mouse.values[3], 3.0);
 }
 
 }  // namespace
