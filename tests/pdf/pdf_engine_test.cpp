@@ -90,6 +90,13 @@ TEST(PdfMembers, UnitsConvertPageSizesMarginsAndImageSizes) {
   ASSERT_TRUE(k.PdfNewPdf(dir / "u.pdf"));
   k.PdfSetPageMargin(25.4f);
   EXPECT_NEAR(k.PdfGetPageMargin(), 25.4f, 1e-4);  // still millimetres
+  const int32_t font = k.PdfAddFont("Arial", true);
+  const float mm = k.PdfGetTextWidth("Page two", font, 14);
+  k.PdfSetMeasurementUnits(0);
+  EXPECT_GT(mm, 10.0f);
+  EXPECT_NEAR(mm / 25.4f * 72, k.PdfGetTextWidth("Page two", font, 14), 1e-3);
+  k.PdfSetPageOrientation(2);  // ignored
+  EXPECT_EQ(k.PdfGetPageOrientation(), 0);
 }
 
 TEST(PdfMembers, WithoutADocumentMembersAreInertAndSayWrongState) {
@@ -107,6 +114,8 @@ TEST(PdfMembers, WithoutADocumentMembersAreInertAndSayWrongState) {
   // Drawing outside a page, fonts inside one: refused, nothing written.
   ScratchDir dir;
   ASSERT_TRUE(k.PdfNewPdf(dir / "w.pdf"));
+  EXPECT_EQ(k.PdfAddImageFromImageID(999999), 0);
+  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
   k.PdfDrawLine(0, 0, 10, 10, 1, 255);
   EXPECT_EQ(k.GetStat(), S::WrongState);
   EXPECT_EQ(k.PdfNewPage(), 1);
@@ -144,49 +153,6 @@ TEST(PdfMembers, EachPageWritesAColourOnceUntilItChanges) {
   EXPECT_EQ(count_of(pdf, "0 G"), 2u);  // the return to black, once a page
   EXPECT_EQ(count_of(pdf, " g\r"), 0u);
   testutil::expect_qpdf_clean(dir / "c.pdf");
-}
-
-TEST(PdfMembers, TwoPageDocumentWithTextPictureAndShapes) {
-  ScratchDir dir;
-  cKorvex k;
-  const int32_t picture = make_image(k, 200, 100, 24, 72);
-  ASSERT_EQ(k.DrawFillRectangle(1, 1, 100, 100, static_cast<int32_t>(0xFFFF8000)), S::Ok);
-  ASSERT_TRUE(k.PdfNewPdf(dir / "doc.pdf", "Report"));
-  const int32_t font = k.PdfAddFont("Arial", true);
-  const int32_t image = k.PdfAddImageFromImageID(picture);
-  EXPECT_EQ(k.PdfAddImageFromImageID(999999), 0);
-  EXPECT_EQ(k.GetStat(), S::InvalidParameter);
-  ASSERT_NE(font, 0);
-  ASSERT_EQ(image, 1);
-  EXPECT_EQ(k.PdfNewPage(), 1);  // A4 by default
-  k.PdfDrawTextAlign(297.6f, 800, "Page one", font, 20, 2);
-  k.PdfDrawImage(image, 72, 500, k.PdfGetImageWidth(image), k.PdfGetImageHeight(image));
-  k.PdfDrawArc(300, 300, 50, 2, 0, 90, 1, true, 0x00FF00);
-  k.PdfDrawCurve(50, 50, 150, 250, 250, 50, 1, 0x808080);
-  k.PdfEndPage();
-  k.PdfSetMeasurementUnits(3);
-  k.PdfSetPageDimensions(8.5f, 11);
-  k.PdfSetPageOrientation(2);  // ignored
-  EXPECT_EQ(k.PdfGetPageOrientation(), 0);
-  EXPECT_EQ(k.PdfNewPage(), 2);
-  EXPECT_EQ(k.PdfGetCurrentPage(), 2);
-  k.PdfDrawText(1, 10, "Page two", font, 14);
-  const float inches = k.PdfGetTextWidth("Page two", font, 14);
-  k.PdfSetMeasurementUnits(0);
-  EXPECT_GT(inches, 0.5f);
-  EXPECT_NEAR(inches * 72, k.PdfGetTextWidth("Page two", font, 14), 1e-3);
-  k.PdfSetMeasurementUnits(3);
-  k.PdfDrawRectangle(1, 1, 6.5f, 9, 1, 0, 0.25f);
-  k.PdfEndPage();
-  k.PdfSavePdf();
-  ASSERT_EQ(k.GetStat(), S::Ok);
-  testutil::expect_qpdf_clean(dir / "doc.pdf");
-  EXPECT_EQ(page_sizes(dir / "doc.pdf", 2), "595.2 x 842;612 x 792;");
-  const std::string text = run("pdftotext '" + (dir / "doc.pdf") + "' -");
-  EXPECT_NE(text.find("Page one"), std::string::npos) << text;
-  EXPECT_NE(text.find("Page two"), std::string::npos) << text;
-  EXPECT_NE(run("pdfimages -list '" + (dir / "doc.pdf") + "'").find("200   100"),
-            std::string::npos);
 }
 
 TEST(PdfConversions, SaveAsPdfSizesThePageFromPixelsAndResolution) {
@@ -330,19 +296,6 @@ TEST(PdfFaults, FailedWritesLeaveGetStatSetAndNoFileUnderTheTargetName) {
   EXPECT_EQ(slurp(dir / "keep.pdf"), "old");
   EXPECT_FALSE(exists(dir / "photo.pdf"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir), {}), 1);  // no temporaries
-  // A document replaced by a new one before it was saved leaves nothing.
-  ASSERT_TRUE(k.PdfNewPdf(dir / "abandoned.pdf"));
-  ASSERT_TRUE(k.PdfNewPdf(dir / "kept.pdf"));
-  k.PdfSavePdf();
-  EXPECT_FALSE(exists(dir / "abandoned.pdf"));
-  EXPECT_TRUE(exists(dir / "kept.pdf"));
-  // Compression: level 9 by default, 0 stores samples raw, and back on.
-  ASSERT_TRUE(k.PdfNewPdf(dir / "levels.pdf"));
-  EXPECT_EQ(k.PdfGetCompressionLevel(), 9);
-  k.PdfSetCompressionLevel(0);
-  EXPECT_EQ(k.PdfGetCompressionLevel(), 0);
-  k.PdfSetCompressionLevel(6);
-  EXPECT_EQ(k.PdfGetCompressionLevel(), 6);
 }
 
 }  // namespace

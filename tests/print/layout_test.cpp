@@ -10,6 +10,7 @@ namespace korvex::print {
 namespace {
 
 TEST(PrintLayout, SizesFromResolutionReducedOrFitted) {
+  using P = Placement;
   struct Case {
     const char* what;
     Placement placement;
@@ -20,43 +21,15 @@ TEST(PrintLayout, SizesFromResolutionReducedOrFitted) {
   };
   const double mm = 25.4;
   const Case cases[] = {
-      {"fits: own size", Placement::Natural, 300, 150, 300, 100, 100, {0, 0, mm, mm / 2}},
-      {"only the width exceeds: reduced to the width",
-       Placement::Natural,
-       2480,
-       3508,
-       300,
-       203.2,
-       300,
-       {0, 0, 203.2, 203.2 * 3508 / 2480}},
-      {"both exceed, the height more: reduced to the height",
-       Placement::Natural,
-       3000,
-       6000,
-       100,
-       500,
-       1000,
-       {0, 0, 500, 1000}},
-      {"both exceed, the width more",
-       Placement::Natural,
-       6000,
-       3000,
-       100,
-       1000,
-       700,
-       {0, 0, 1000, 500}},
-      {"only the height exceeds", Placement::Natural, 100, 1000, 10, 300, 2000, {0, 0, 200, 2000}},
-      {"resolution 0 counts as 72 dpi",
-       Placement::Natural,
-       72,
-       144,
-       0,
-       300,
-       300,
-       {0, 0, mm, 2 * mm}},
-      {"fit: enlarged to the width", Placement::Fit, 200, 100, 100, 100, 100, {0, 0, 100, 50}},
-      {"fit: enlarged to the height", Placement::Fit, 100, 200, 100, 100, 100, {0, 0, 50, 100}},
-      {"fit: reduced", Placement::Fit, 4000, 1000, 100, 200, 300, {0, 0, 200, 50}},
+      {"fits", P::Natural, 300, 150, 300, 100, 100, {0, 0, mm, mm / 2}},
+      {"width only", P::Natural, 2480, 3508, 300, 203.2, 300, {0, 0, 203.2, 203.2 * 3508 / 2480}},
+      {"both, height more", P::Natural, 3000, 6000, 100, 500, 1000, {0, 0, 500, 1000}},
+      {"both, width more", P::Natural, 6000, 3000, 100, 1000, 700, {0, 0, 1000, 500}},
+      {"height only", P::Natural, 100, 1000, 10, 300, 2000, {0, 0, 200, 2000}},
+      {"0 dpi is 72", P::Natural, 72, 144, 0, 300, 300, {0, 0, mm, 2 * mm}},
+      {"fit: to the width", P::Fit, 200, 100, 100, 100, 100, {0, 0, 100, 50}},
+      {"fit: to the height", P::Fit, 100, 200, 100, 100, 100, {0, 0, 50, 100}},
+      {"fit: reduced", P::Fit, 4000, 1000, 100, 200, 300, {0, 0, 200, 50}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -135,8 +108,11 @@ TEST(PrintPaper, CodesMediaNamesAndTwips) {
     EXPECT_NEAR(back->width_mm * back->height_mm, p->width_mm * p->height_mm, 1) << code;
   }
   // "A4" is not a self-describing name.
-  for (auto [media, code] : {std::pair{"iso_a4_210x297mm", 9}, {"na_letter_8.5x11in", 1}, {"A4", 0},
-                             {"custom_x_210x297mm", 9}, {"custom_x_211x297mm", 0}})
+  for (auto [media, code] : {std::pair{"iso_a4_210x297mm", 9},
+                             {"na_letter_8.5x11in", 1},
+                             {"A4", 0},
+                             {"custom_x_210x297mm", 9},
+                             {"custom_x_211x297mm", 0}})
     EXPECT_EQ(paper_code_for_media(media), code) << media;
   EXPECT_EQ(mm_to_twips(25.4), 1440);
   EXPECT_EQ(mm_to_twips(210), 11906);

@@ -35,27 +35,16 @@ constexpr const char* kPassPpd = R"PPD(*PPD-Adobe: "4.3"
 *ModelName: "Pass"
 *ShortNickName: "Pass"
 *NickName: "Pass"
-*PSVersion: "(3010.000) 0"
-*LanguageLevel: "3"
-*ColorDevice: True
-*DefaultColorSpace: RGB
-*FileSystem: False
-*Throughput: "1"
-*LandscapeOrientation: Plus90
-*TTRasterizer: Type42
 *cupsFilter2: "application/pdf application/vnd.x-pdf 0 gziptoany"
 *OpenUI *PageSize/Page Size: PickOne
 *DefaultPageSize: A4
 *PageSize A4/A4: "<</PageSize[595 842]>>setpagedevice"
-*PageSize Letter/Letter: "<</PageSize[612 792]>>setpagedevice"
 *CloseUI: *PageSize
 *DefaultPageRegion: A4
 *DefaultImageableArea: A4
 *ImageableArea A4/A4: "0 0 595 842"
-*ImageableArea Letter/Letter: "0 0 612 792"
 *DefaultPaperDimension: A4
 *PaperDimension A4/A4: "595 842"
-*PaperDimension Letter/Letter: "612 792"
 )PPD";
 
 void write(const std::string& path, const std::string& text) {

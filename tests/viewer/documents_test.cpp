@@ -1,29 +1,10 @@
 // Documents in the viewer: sources, image set-up, TIFF pages, GIF frames
 // played on the headless host's timers, rotation of a page, temporary
 // copies, and handlers that close or destroy the viewer during a step.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
-#include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "korvex/engine.h"
-#include "korvex/viewer.h"
-#include "raster/handles.h"
-#include "raster/image.h"
-#include "viewer/core.h"
-#include "viewer/headless_host.h"
+#include "viewer_test_util.h"
 
 namespace korvex {
 namespace {
@@ -48,33 +29,8 @@ std::vector<uint8_t> gif_bytes(const std::vector<uint16_t>& delays) {
   return b;
 }
 
-struct Recorder : ViewerEventSink {
-  std::string seen;
-  std::function<void(ViewerEvent)> action;
-  void OnViewerEvent(ViewerEvent e, ViewerEventArgs&) override {
-    static const char* kNames[] = {"", "", "", "", "ZoomChange", "ZoomChanged", "", "", "", "",
-                                   "", "Displayed", "", "PageChange", "", "PictureChange"};
-    seen += std::string(seen.empty() ? "" : " ") + kNames[static_cast<int>(e) % 16];
-    if (action) action(e);
-  }
-};
-
-class DocumentTest : public ::testing::Test {
+class DocumentTest : public testutil::ViewerTest {
  protected:
-  void SetUp() override {
-    dir = fs::path(::testing::TempDir()) / ("kx_documents_" + std::to_string(::getpid()));
-    fs::create_directories(dir / "tmp");
-    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-  }
-  void TearDown() override {
-    v.reset();
-    fs::remove_all(dir);
-  }
-  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(dir / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return (dir / name).string();
-  }
   // A 3-page fax TIFF (204 x 98 dpi): pages 30, 40 and 50 pixels wide, 20 high.
   std::string three_pages() {
     const std::string p = (dir / "pages.tif").string();
@@ -86,39 +42,12 @@ class DocumentTest : public ::testing::Test {
       k.SetVerticalResolution(98);
     }
     k.SetNativeImage(pages[0]);
-    for (cKorvexStatus st : {k.TiffSaveAsNativeMultiPage(p, 2), k.TiffAddToNativeMultipage(pages[1]),
-                             k.TiffAddToNativeMultipage(pages[2]), k.TiffCloseNativeMultiPage()})
+    for (cKorvexStatus st :
+         {k.TiffSaveAsNativeMultiPage(p, 2), k.TiffAddToNativeMultipage(pages[1]),
+          k.TiffAddToNativeMultipage(pages[2]), k.TiffCloseNativeMultiPage()})
       EXPECT_EQ(st, cKorvexStatus::Ok);
     return p;
   }
-  // The host's pending timers, id -> milliseconds, read from its log.
-  std::map<int32_t, int32_t> pending() const {
-    std::map<int32_t, int32_t> t;
-    std::istringstream log(host->Log());
-    int32_t id = 0, ms = 0;
-    char what[8] = {};
-    for (std::string line; std::getline(log, line);)
-      if (std::sscanf(line.c_str(), "timer %d %7s %d", &id, what, &ms) >= 2)
-        std::string(what) == "start" ? (void)(t[id] = ms) : (void)t.erase(id);
-    return t;
-  }
-  // Fires the one pending timer; returns its delay.
-  int32_t fire() {
-    const auto t = pending();
-    EXPECT_EQ(t.size(), 1u);
-    return t.size() == 1 && host->FireTimer(t.begin()->first) ? t.begin()->second : -1;
-  }
-  uint32_t centre() {  // 0xRRGGBB in the middle of the client area
-    const viewer::PixelBuffer b = host->Snapshot();
-    uint32_t p;
-    std::memcpy(&p, b.row(b.height / 2) + (b.width / 2) * 4, 4);
-    return p & 0xFFFFFF;
-  }
-
-  fs::path dir;
-  std::shared_ptr<HeadlessHost> host = std::make_shared<HeadlessHost>(200, 100);
-  std::unique_ptr<kxViewer> v = std::make_unique<kxViewer>(host);
-  std::shared_ptr<Recorder> events = std::make_shared<Recorder>();
 };
 
 TEST_F(DocumentTest, GifFramesPlayOnTheHostTimerForTheirDelays) {
@@ -128,13 +57,15 @@ TEST_F(DocumentTest, GifFramesPlayOnTheHostTimerForTheirDelays) {
   EXPECT_EQ(std::make_pair(v->get_NumPages(), v->get_Currentpage()), std::make_pair(3, 1));
   EXPECT_NE(host->Log().find("menu mnplaygif checked=0 enabled=1"), std::string::npos);
   EXPECT_TRUE(pending().empty());  // AnimateGIF is off
-  EXPECT_EQ(centre(), 0xFF0000u);
+  EXPECT_EQ(pixel(), 0xFF0000u);
   ASSERT_EQ(v->PlayGif(), ViewerStatus::Ok);
   // Each tick shows its frame and waits its delay: 0 -> 100 ms, 5 -> 50 ms, 20 -> 200 ms.
-  struct Step { uint32_t colour; int32_t page, delay; } steps[] = {
-      {0xFF0000, 1, 100}, {0x00FF00, 2, 50}, {0x0000FF, 3, 200}, {0xFF0000, 1, 100}};
+  struct Step {
+    uint32_t colour;
+    int32_t page, delay;
+  } steps[] = {{0xFF0000, 1, 100}, {0x00FF00, 2, 50}, {0x0000FF, 3, 200}, {0xFF0000, 1, 100}};
   for (const Step& s : steps) {
-    EXPECT_EQ(centre(), s.colour);
+    EXPECT_EQ(pixel(), s.colour);
     EXPECT_EQ(v->get_Currentpage(), s.page);
     EXPECT_EQ(fire(), s.delay);
   }
@@ -156,35 +87,37 @@ TEST_F(DocumentTest, GifFramesPlayOnTheHostTimerForTheirDelays) {
   // One frame is no animation.
   ASSERT_EQ(v->DisplayFromFile(write("one.gif", gif_bytes({30}))), ViewerStatus::Ok);
   EXPECT_EQ(v->get_NumPages(), 1);
-  EXPECT_EQ(std::make_pair(v->PlayGif(), pending().empty()), std::make_pair(ViewerStatus::Ok, true));
+  EXPECT_EQ(std::make_pair(v->PlayGif(), pending().empty()),
+            std::make_pair(ViewerStatus::Ok, true));
 }
 
 TEST_F(DocumentTest, HandlersThatCloseOrDestroyTheViewerStopTheStep) {
-  const std::string one = write("one.gif", gif_bytes({0})), anim = write("anim.gif", gif_bytes({1, 1}));
+  const std::string one = write("one.gif", gif_bytes({0})),
+                    anim = write("anim.gif", gif_bytes({1, 1}));
   v->Advise(events);
   // During a load.
-  events->action = [this](ViewerEvent e) {
+  events->action = [this](ViewerEvent e, ViewerEventArgs&) {
     if (e == ViewerEvent::PictureChange) v->ClosePicture();
   };
   EXPECT_EQ(v->DisplayFromFile(one), ViewerStatus::Ok);
-  EXPECT_EQ(events->seen, "PageChange ZoomChange PictureChange PageChange");
+  EXPECT_EQ(events->text, "PageChange ZoomChange PictureChange PageChange");
   EXPECT_EQ(std::make_tuple(v->GetNativeImage(), v->get_PictureWidth(), v->get_Currentpage()),
             std::make_tuple(0, 0, 0));
   // During an animation tick.
   events->action = nullptr;
   v->put_AnimateGIF(true);
   ASSERT_EQ(v->DisplayFromFile(anim), ViewerStatus::Ok);
-  events->action = [this](ViewerEvent e) {
+  events->action = [this](ViewerEvent e, ViewerEventArgs&) {
     if (e == ViewerEvent::Displayed) v->ClosePicture();
   };
-  events->seen.clear();
+  events->text.clear();
   fire();
-  EXPECT_EQ(events->seen, "Displayed PageChange");
+  EXPECT_EQ(events->text, "Displayed PageChange");
   EXPECT_TRUE(pending().empty());
   EXPECT_EQ(v->GetNativeImage(), 0);
   events->action = nullptr;
   ASSERT_EQ(v->DisplayFromFile(anim), ViewerStatus::Ok);
-  events->action = [this](ViewerEvent e) {
+  events->action = [this](ViewerEvent e, ViewerEventArgs&) {
     if (e == ViewerEvent::Displayed) v.reset();
   };
   fire();
@@ -196,27 +129,27 @@ TEST_F(DocumentTest, PagesChangeWithTheirEventsAndRotateInACopy) {
   const std::string tif = three_pages();
   v->Advise(events);
   ASSERT_EQ(v->DisplayFromFile(tif), ViewerStatus::Ok);
-  EXPECT_EQ(events->seen, "PageChange ZoomChange PictureChange Displayed PageChange ZoomChanged");
   EXPECT_EQ(std::make_tuple(v->GetTotalFrame(), v->get_Currentpage(), v->get_PictureWidth()),
             std::make_tuple(3, 1, 30));
   // Fax resolution: pixels about twice as tall as wide (20 * 204 / 98 -> 42).
   EXPECT_EQ(std::make_tuple(v->get_HorizontalResolution(), v->get_VerticalResolution(),
-                            v->core().displayed_height), std::make_tuple(204, 98, 42));
+                            v->core().displayed_height),
+            std::make_tuple(204, 98, 42));
   int32_t page_seen = 0;
-  events->action = [&](ViewerEvent e) {
+  events->action = [&](ViewerEvent e, ViewerEventArgs&) {
     if (e == ViewerEvent::PageChange) page_seen = v->get_Currentpage();
   };
-  events->seen.clear();
+  events->text.clear();
   host->ClearLog();
   ASSERT_EQ(v->DisplayNextFrame(), ViewerStatus::Ok);
-  EXPECT_EQ(events->seen, "ZoomChange Displayed PageChange ZoomChanged");
+  EXPECT_EQ(events->text, "ZoomChange Displayed PageChange ZoomChanged");
   EXPECT_EQ(std::make_tuple(page_seen, v->get_PictureWidth()), std::make_tuple(2, 40));
   EXPECT_NE(host->Log().rfind("menu mnfirstframe checked=0 enabled=1"), std::string::npos);
   // Out of range, or already there: nothing happens.
-  events->seen.clear();
+  events->text.clear();
   for (int32_t page : {0, 4, -1}) v->DisplayFrame(page);
   v->put_Currentpage(3);
-  EXPECT_EQ(std::make_pair(events->seen, v->get_Currentpage()), std::make_pair(std::string(), 2));
+  EXPECT_EQ(std::make_pair(events->text, v->get_Currentpage()), std::make_pair(std::string(), 2));
   v->DisplayLastFrame(), v->DisplayNextFrame();
   EXPECT_EQ(std::make_pair(v->get_Currentpage(), v->get_PictureWidth()), std::make_pair(3, 50));
   EXPECT_NE(host->Log().rfind("menu mnnextframe checked=0 enabled=0"), std::string::npos);
@@ -245,7 +178,8 @@ TEST_F(DocumentTest, PagesChangeWithTheirEventsAndRotateInACopy) {
   const int32_t id = k.CreateNewImage(30, 10, 24);
   ASSERT_EQ(v->DisplayFromImageRef(id), ViewerStatus::Ok);
   ASSERT_EQ(v->FlipX90(), ViewerStatus::Ok);
-  EXPECT_EQ(std::make_pair(raster::find_image(id)->width(), v->core().page_image), std::make_pair(10, 0));
+  EXPECT_EQ(std::make_pair(raster::find_image(id)->width(), v->core().page_image),
+            std::make_pair(10, 0));
 }
 
 TEST_F(DocumentTest, SourcesFailuresAndClosing) {
@@ -262,12 +196,12 @@ TEST_F(DocumentTest, SourcesFailuresAndClosing) {
   EXPECT_EQ(host->message_boxes().back(), "Can't foud " + (dir / "paper.PdF").string() + " file.");
   // Close2Picture leaves the last picture on screen while no document is shown.
   ASSERT_EQ(v->DisplayFromFile((dir / "red.png").string()), ViewerStatus::Ok);
-  EXPECT_EQ(centre(), 0xFF0000u);
+  EXPECT_EQ(pixel(), 0xFF0000u);
   v->Close2Picture();
-  EXPECT_EQ(std::make_pair(v->GetNativeImage(), centre()), std::make_pair(0, 0xFF0000u));
+  EXPECT_EQ(std::make_pair(v->GetNativeImage(), pixel()), std::make_pair(0, 0xFF0000u));
   ASSERT_EQ(v->DisplayFromImageRef(red), ViewerStatus::Ok);
   v->ClosePicture();
-  EXPECT_EQ(centre(), 0u);  // cleared to the black background
+  EXPECT_EQ(pixel(), 0u);  // cleared to the black background
   EXPECT_NE(raster::find_image(red), nullptr);
   // After Terminate the viewer has no raster session left to load with.
   v->Terminate();
@@ -282,7 +216,8 @@ TEST_F(DocumentTest, TemporaryCopies) {
   v->put_imageForceTemporaryMode(true);
   ASSERT_EQ(v->DisplayFromFile(file), ViewerStatus::Ok);
   const std::string copy = v->core().temp_image_name;
-  EXPECT_EQ(std::make_tuple(fs::path(copy).parent_path(), v->core().temp_image_in_use, fs::file_size(copy)),
+  EXPECT_EQ(std::make_tuple(fs::path(copy).parent_path(), v->core().temp_image_in_use,
+                            fs::file_size(copy)),
             std::make_tuple(dir / "tmp", true, fs::file_size(file)));
   // Another viewer of the process gets a name of its own.
   kxViewer other(std::make_shared<HeadlessHost>(50, 50));
@@ -295,7 +230,7 @@ TEST_F(DocumentTest, TemporaryCopies) {
   // A stale file under the name is replaced, never read.
   write("tmp/" + fs::path(copy).filename().string(), gif_bytes({0, 0}));
   ASSERT_EQ(v->DisplayFromFile(file), ViewerStatus::Ok);
-  EXPECT_EQ(std::make_tuple(v->get_PictureWidth(), v->get_NumPages(), centre()),
+  EXPECT_EQ(std::make_tuple(v->get_PictureWidth(), v->get_NumPages(), pixel()),
             std::make_tuple(4, 1, 0x00FF00u));
   // A copy that cannot be made is an error, not a silent load of the host's file.
   v->ClosePicture();
