@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 
 const std::string kSamples = KORVEX_SOURCE_DIR "/samples/";
 
-// The engine still loads, converts and saves.
 void expect_usable(cKorvex& k) {
   ScratchDir dir;
   ASSERT_EQ(k.LoadFromFile(kSamples + "photo.jpg"), S::Ok);
