@@ -29,36 +29,30 @@ struct Scratch {
   }
 };
 
-TEST(MemoryStreams, ReadWriteSeekBehaveLikeAFile) {
-  MemoryStream s;
-  EXPECT_EQ(s.Write("abcdef", 6), 6);
-  EXPECT_EQ(s.Tell(), 6);
-  EXPECT_EQ(s.Seek(2, Stream::kBegin), 2);
-  char buf[8] = {};
-  EXPECT_EQ(s.Read(buf, 8), 4);
-  EXPECT_EQ(std::string(buf, 4), "cdef");
-  EXPECT_EQ(s.Read(buf, 8), 0);
-  EXPECT_EQ(s.Seek(-1, Stream::kBegin), -1);
-  EXPECT_EQ(s.Seek(10, Stream::kBegin), 10);  // past the end: a later write fills with zeros
-  EXPECT_EQ(s.Write("z", 1), 1);
-  EXPECT_EQ(s.Size(), 11);
-  EXPECT_EQ(s.Bytes()[7], 0);
-  EXPECT_EQ(s.Seek(-3, Stream::kEnd), 8);
-  EXPECT_EQ(s.Read(nullptr, 1), -1);
-}
-
-TEST(FileStreams, OpenReadAndSizeARealFile) {
+TEST(Streams, MemoryAndFileStreamsReadWriteAndSeekAlike) {
   const Scratch tmp;
-  const std::string path = tmp / "digits";
-  std::ofstream(path) << "0123456789";
-  auto f = FileStream::Open(path, "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->Size(), 10);
-  EXPECT_EQ(f->Seek(4, Stream::kBegin), 4);
-  char c = 0;
-  EXPECT_EQ(f->Read(&c, 1), 1);
-  EXPECT_EQ(c, '4');
-  EXPECT_EQ(FileStream::Open(path + ".missing", "rb"), nullptr);
+  MemoryStream memory;
+  const auto file = FileStream::Open(tmp / "stream", "w+b");
+  ASSERT_NE(file, nullptr);
+  for (Stream* s : {static_cast<Stream*>(&memory), static_cast<Stream*>(file.get())}) {
+    SCOPED_TRACE(s == &memory ? "memory" : "file");
+    EXPECT_EQ(s->Write("abcdef", 6), 6);
+    EXPECT_EQ(s->Tell(), 6);
+    EXPECT_EQ(s->Seek(2, Stream::kBegin), 2);
+    char buf[8] = {};
+    EXPECT_EQ(s->Read(buf, 8), 4);
+    EXPECT_EQ(std::string(buf, 4), "cdef");
+    EXPECT_EQ(s->Read(buf, 8), 0);
+    EXPECT_EQ(s->Seek(-1, Stream::kBegin), -1);
+    EXPECT_EQ(s->Seek(10, Stream::kBegin), 10);  // past the end: a later write fills with zeros
+    EXPECT_EQ(s->Write("z", 1), 1);
+    EXPECT_EQ(s->Size(), 11);
+    EXPECT_EQ(s->Seek(-4, Stream::kEnd), 7);
+    EXPECT_EQ(s->Read(buf, 1), 1);
+    EXPECT_EQ(buf[0], 0);
+  }
+  EXPECT_EQ(memory.Read(nullptr, 1), -1);
+  EXPECT_EQ(FileStream::Open(tmp / "missing", "rb"), nullptr);
 }
 
 TEST(Arrays, BoundsDimensionsAndFirstIndexFastest) {
