@@ -156,32 +156,22 @@ def test_a_long_array_from_the_shell_becomes_a_palette():
 
 
 def test_pdf_examples_of_the_readme(tmp_path):
+    # Page sizes and text of the PDF writer are checked against poppler's tools in tests/pdf.
     with open(os.path.join(TOP, "README.md")) as f:
         readme = f.read()
     assert "korvex --script samples/report.kx" in readme
     line = re.search(r"^  (korvex -LoadFromFile samples/scan\.tif -PdfSaveNativeMultiTIFFtoPDF .*?)"
                      r"\s+# prints 0$", readme, re.M).group(1)
     os.symlink(os.path.join(TOP, "samples"), tmp_path / "samples")
-    out = tmp_path / "out"
-    out.mkdir()
+    (tmp_path / "out").mkdir()
     r = korvex("--script", "samples/report.kx", cwd=tmp_path)
     assert r.returncode == 0, r.stderr
     r = korvex(*line.split()[1:], cwd=tmp_path)
     assert (r.returncode, r.stdout) == (0, "0\n"), r.stderr
-
-    def sizes(pdf):
-        return re.findall(r"^Page +\d+ size: +([\d.]+ x [\d.]+) pts",
-                          run("pdfinfo", "-f", "1", "-l", "9", pdf).stdout, re.M)
     for pdf in ("report.pdf", "scan.pdf"):
-        check = run("qpdf", "--check", out / pdf)
+        check = run("qpdf", "--check", tmp_path / "out" / pdf)
         assert check.returncode == 0, check.stdout
-    assert sizes(out / "report.pdf") == ["595.2 x 842", "612 x 792"]
-    text = run("pdftotext", out / "report.pdf", "-").stdout
-    assert "Korvex report" in text and "The second page, placed in inches" in text
-    with Image.open(os.path.join(SAMPLES, "scan.tif")) as tif:
-        (w, h), pages = tif.size, tif.n_frames
-        dpi = float(tif.tag_v2[282]), float(tif.tag_v2[283])  # X and Y resolution
-    assert sizes(out / "scan.pdf") == [f"{w * 72 / dpi[0]:g} x {h * 72 / dpi[1]:g}"] * pages
+    assert "Korvex report" in run("pdftotext", tmp_path / "out" / "report.pdf", "-").stdout
 
 
 def _scan(path, kind, seed):
