@@ -40,18 +40,15 @@ std::set<std::string> entries(const std::string& dir) {
   return names;
 }
 
-// Every way the engine writes its native image; SaveAsIco fails as GenericError.
+// Every way the engine writes its native image, PNG for the codecs (each meets a failing
+// sink in tests/codecs); SaveAsIco fails as GenericError.
 struct Writer {
   const char* name;
   const char* ext;
   std::function<S(cKorvex&, const std::string&)> save;
 };
 const Writer kWriters[] = {
-    {"bmp", ".bmp", [](cKorvex& k, const std::string& p) { return k.SaveAsBmp(p); }},
     {"png", ".png", [](cKorvex& k, const std::string& p) { return k.SaveAsPng(p); }},
-    {"jpeg", ".jpg", [](cKorvex& k, const std::string& p) { return k.SaveAsJpeg(p, 90); }},
-    {"gif", ".gif", [](cKorvex& k, const std::string& p) { return k.SaveAsGif(p); }},
-    {"tiff", ".tif", [](cKorvex& k, const std::string& p) { return k.SaveAsTiff(p, 2); }},
     {"ico", ".ico", [](cKorvex& k, const std::string& p) { return k.SaveAsIco(p); }},
     {"one-page pdf", ".pdf",
      [](cKorvex& k, const std::string& p) {

@@ -1,17 +1,13 @@
 // A print server killed holding the job, a scanner stopping or stalling
-// mid-page, a web server stalling mid-body: a status, the image kept, the
-// engine usable.
-#include <arpa/inet.h>
+// mid-page: a status, the image kept, the engine usable. A web server
+// stalling mid-body is a case of tests/net.
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -34,7 +30,6 @@ namespace fs = std::filesystem;
 
 const std::string kSamples = KORVEX_SOURCE_DIR "/samples/";
 
-// The engine still loads, converts and saves.
 void expect_usable(cKorvex& k) {
   ScratchDir dir;
   ASSERT_EQ(k.LoadFromFile(kSamples + "photo.jpg"), S::Ok);
@@ -174,80 +169,6 @@ TEST(ScannerFault, PageStoppedOrStalledMidwayGivesTwainError) {
     EXPECT_TRUE(k.TwainCloseSource());
     expect_usable(k);
   }
-}
-
-// A loopback server: "/stall" sends half the announced picture and then
-// nothing until the client hangs up; any other path gets it whole.
-class StallingServer {
- public:
-  explicit StallingServer(std::string body) : body_(std::move(body)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      return;
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~StallingServer() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    if (thread_.joinable()) thread_.join();
-  }
-  int port() const { return port_; }
-
- private:
-  void serve() {
-    for (;;) {
-      const int c = ::accept(fd_, nullptr, nullptr);
-      if (c < 0) return;
-      std::string req;
-      char buf[4096];
-      while (req.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        req.append(buf, static_cast<size_t>(n));
-      }
-      const bool stall = req.rfind("GET /stall ", 0) == 0;
-      const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " +
-                               std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
-      const std::string out = head + (stall ? body_.substr(0, body_.size() / 2) : body_);
-      (void)!::send(c, out.data(), out.size(), MSG_NOSIGNAL);
-      if (stall) {
-        while (::recv(c, buf, sizeof buf, 0) > 0) {
-        }
-      }
-      ::close(c);
-    }
-  }
-  std::string body_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
-
-TEST(HttpFault, BodyStalledMidwayGivesGenericError) {
-  const std::vector<uint8_t> png = testutil::read_file(kSamples + "logo.png");
-  StallingServer server(std::string(png.begin(), png.end()));
-  ASSERT_NE(server.port(), 0);
-  cKorvex k;
-  ASSERT_EQ(k.LoadFromFile(kSamples + "photo.jpg"), S::Ok);
-  const int32_t image = k.GetNativeImage();
-  k.URLSetTimeout(1);
-  EXPECT_EQ(k.CreateImageFromURL("127.0.0.1", "/stall", server.port()), 0);
-  EXPECT_EQ(k.GetStat(), S::GenericError);
-  EXPECT_EQ(k.GetNativeImage(), image);
-  const int32_t fetched = k.CreateImageFromURL("127.0.0.1", "/logo.png", server.port());
-  ASSERT_NE(fetched, 0);
-  EXPECT_EQ(k.GetStat(), S::Ok);
-  cKorvex file;
-  ASSERT_EQ(file.LoadFromFile(kSamples + "logo.png"), S::Ok);
-  EXPECT_EQ(k.GetWidth(), file.GetWidth());
-  EXPECT_EQ(k.CloseImage(fetched), S::Ok);
-  expect_usable(k);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@ Serves the files of a folder, and answers of other shapes by path prefix:
 /nolength/F  the file without Content-Length, ended by closing
 /cut/F       announces the file's length, sends half of it, closes
 /slow/F      headers, then silence for a minute
+/stall/F     headers and half of the file, then silence for a minute
 /huge        announces 300 MiB, sends a few bytes
 /redirect/F  302 to /F;  /loop  302 to itself
 anything missing: 404. Prints the port on its first line.
@@ -43,7 +44,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path
-        for prefix in ("/nolength/", "/cut/", "/slow/", "/redirect/"):
+        for prefix in ("/nolength/", "/cut/", "/slow/", "/stall/", "/redirect/"):
             if path.startswith(prefix):
                 kind, name = prefix.strip("/"), path[len(prefix):]
                 break
@@ -74,8 +75,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
             self.close_connection = True
-        elif kind == "slow":
+        elif kind in ("slow", "stall"):
             self.head(200, len(body))
+            self.wfile.write(body[: len(body) // 2] if kind == "stall" else b"")
             self.wfile.flush()
             time.sleep(60)
         else:

@@ -1,11 +1,7 @@
-// A private SANE configuration for the scanning tests: a temporary folder
-// holding dll.conf (the test backend only) and test.conf with one device,
-// the given picture and any extra lines; SANE_CONFIG_DIR points there (no
-// trailing ':', so the system's configuration is never read). SANE reads
-// SANE_CONFIG_DIR once per process, so the folder is the same for every
-// configuration of a test process (removed at exit) and test.conf is
-// rewritten; the source manager is unloaded before and after, so that the
-// backend reads it again.
+// A private SANE configuration: dll.conf (the test backend only) and test.conf
+// (one device, a solid black page, any extra lines) in one temporary folder per
+// process, as SANE reads SANE_CONFIG_DIR once; the source manager is unloaded
+// before and after, so that the backend reads test.conf again.
 #pragma once
 
 #include <dlfcn.h>
@@ -23,9 +19,8 @@ class PrivateSane {
  public:
   explicit PrivateSane(const std::string& extra = "") {
     twain::KXTWAIN_UnloadSourceManager();
-    // The test backend drops its 64 KiB read buffer when a page is stopped
-    // in mid-read; kept resident, the leak checker can name it (and the
-    // suppression in tests/lsan.supp applies) after SANE unloads it.
+    // Kept resident, the test backend's buffer dropped by a page stopped
+    // mid-read stays nameable for the suppression in tests/lsan.supp.
     static void* const resident =
         ::dlopen(SANE_BACKEND_DIR "/libsane-test.so.1", RTLD_NOW | RTLD_NODELETE);
     (void)resident;
@@ -63,8 +58,7 @@ class PrivateSane {
   }
 };
 
-// Pixels across a length in mm at a resolution, as the test backend counts
-// them (whole pixels, the fraction dropped).
+// Whole pixels across a length in mm at a resolution, as the test backend counts them.
 inline int32_t pixels(double mm, double dpi) {
   return static_cast<int32_t>(mm / 25.4 * dpi);
 }

@@ -2,15 +2,12 @@
 same values, and what they write into camera-like files we list with the same
 ids, types and values."""
 import json
-import os
 import subprocess
 
 import pytest
 from PIL import Image
 
 import korvex
-
-CLI = os.environ.get("KORVEX_CLI", "korvex")
 
 TYPES = {"Byte": 1, "Ascii": 2, "Short": 3, "Long": 4, "Rational": 5, "Undefined": 7,
          "SLong": 9, "SRational": 10}
@@ -123,31 +120,14 @@ def test_camera_tags_written_by_exiftool_and_exiv2_are_listed_with_their_ids_and
                 0x9286: (7, "41, 53, 43, 49, 49, 00, 00, 00, 53, 75, 6E, 73, 65, 74")}
     assert {tag: listed[tag] for tag in expected} == expected
 
-    # Saved again by us, exiv2 still reads every item as before, and so does exiftool.
+    # Saved again by us, exiv2 still reads every item as before.
     e = korvex.cKorvex()
     assert e.LoadFromFile(str(path)) == 0
     assert e.TagsWriteTypeASCII(315, "Grace Hopper") == 0
-    again = tmp_path / ("again." + ext)
-    save(e, again)
+    save(e, again := tmp_path / ("again." + ext))
     reread = ours(again)
     assert {tag: reread[tag] for tag in expected} == {**expected, 0x013B: (2, "Grace Hopper")}
     assert reread == exiv2_items(again)
-    numbers = exiftool_numbers(again)
-    assert (numbers["IFD0:Make"], numbers["ExifIFD:ISO"]) == ("Canon", 320)
-    assert numbers["GPS:GPSLatitude"] == pytest.approx(48.8566, abs=1e-6)
-
-
-def test_the_korvex_command_lists_and_writes_tags(tmp_path):
-    path = camera_like(tmp_path, "jpg")
-    out = tmp_path / "artist.jpg"
-    r = subprocess.run([CLI, "-LoadFromFile", str(path), "-TagsCount", "-TagsGetName", "1",
-                        "-TagsGetValue", "1", "-TagsWriteTypeASCII", "315", "Someone",
-                        "-SaveAsJpeg", str(out), "-TagsWriteTypeByte", "315", "300"],
-                       capture_output=True, text=True)
-    # The refused BYTE value stops the run with its status, after the save.
-    assert (r.returncode, "InvalidParameter" in r.stderr) == (1, True)
-    assert r.stdout.splitlines()[:3] == [str(len(ours(path))), "EquipMake", "Canon"]
-    assert exiftool_numbers(out)["IFD0:Artist"] == "Someone"
 
 
 @pytest.mark.parametrize("ext", ["jpg", "tif"])
