@@ -55,6 +55,11 @@ raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster:
   return raster::decode_image(raster::own_bytes(bytes), out);
 }
 
+raster::Status status_of(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<raster::Image> img;
+  return decode(bytes, img);
+}
+
 std::vector<uint32_t> argb_pixels(raster::Image& img) {
   std::vector<uint32_t> px(static_cast<size_t>(img.width()) * img.height());
   const raster::Status s =
@@ -64,8 +69,8 @@ std::vector<uint32_t> argb_pixels(raster::Image& img) {
   return px;
 }
 
-std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width, int32_t* height,
-                                 int frame) {
+std::vector<uint32_t> magick_argb(const std::string& path, int32_t* width, int32_t* height,
+                                  int frame) {
   const std::string input = "'" + path + "[" + std::to_string(frame) + "]'";
   std::string size;
   if (run(convert_tool() + " " + input + " -format '%w %h' info:", &size) != 0) return {};
@@ -76,7 +81,7 @@ std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width, int32_
   std::string raw;
   // -depth 8 RGBA:- writes the frame's pixels as they are shown, alpha included.
   if (run(convert_tool() + " " + input + " -depth 8 RGBA:-", &raw) != 0) return {};
-  return std::vector<uint8_t>(raw.begin(), raw.end());
+  return rgba_to_argb(std::vector<uint8_t>(raw.begin(), raw.end()));
 }
 
 std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba) {
@@ -95,11 +100,8 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
     return s;
   };
   for (const raster::Encoder& e : raster::encoders()) {
-    std::string list = lower(e.extensions) + ";";
-    size_t start = 0, semi;
-    while ((semi = list.find(';', start)) != std::string::npos) {
-      if (list.substr(start, semi - start) == lower(pattern)) return &e;
-      start = semi + 1;
+    if ((";" + lower(e.extensions) + ";").find(";" + lower(pattern) + ";") != std::string::npos) {
+      return &e;
     }
   }
   return nullptr;

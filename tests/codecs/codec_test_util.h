@@ -11,6 +11,9 @@
 
 namespace korvex::testutil {
 
+using Bytes = std::vector<uint8_t>;
+using Pixels = std::vector<uint32_t>;  // 32bppARGB values
+
 // A fresh folder under the temporary directory, removed with the object.
 class ScratchDir {
  public:
@@ -32,12 +35,20 @@ std::string convert_tool();
 
 // Decodes bytes with whatever decoder claims them.
 raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out);
+// The status of decoding bytes, the image dropped.
+raster::Status status_of(const std::vector<uint8_t>& bytes);
+// Lowers the pixel memory limit for its lifetime; the 4 GiB default comes back after.
+struct PixelLimit {
+  explicit PixelLimit(uint64_t bytes) { raster::set_pixel_memory_limit(bytes); }
+  ~PixelLimit() { raster::set_pixel_memory_limit(uint64_t{4} << 30); }
+};
 // Every pixel of the active frame as 32bppARGB, row after row.
 std::vector<uint32_t> argb_pixels(raster::Image& img);
-// Pixels of an image file as ImageMagick reads them: RGBA bytes, row after row.
-std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width = nullptr,
-                                 int32_t* height = nullptr, int frame = 0);
-// The same pixels in 32bppARGB order for comparison with argb_pixels().
+// Pixels of an image file as ImageMagick reads them, 32bppARGB row after row as
+// argb_pixels() gives them.
+std::vector<uint32_t> magick_argb(const std::string& path, int32_t* width = nullptr,
+                                  int32_t* height = nullptr, int frame = 0);
+// RGBA bytes (ImageMagick's raw output) in 32bppARGB order.
 std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba);
 // Finds an encoder by one of its patterns ("*.png").
 const raster::Encoder* encoder_for(const std::string& pattern);
