@@ -92,7 +92,7 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
   const Bytes bgrx = {1, 2, 3, 0x40};
   const Pixels rgb = {0xFF0000, 0xFF00, 0xFF}, rgba = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
   // Beyond this limit: refused before allocating, or looking for the pixels.
-  raster::set_pixel_memory_limit(uint64_t{1} << 20);
+  const PixelLimit limit(uint64_t{1} << 20);
   const struct {
     const char* what;
     Bmp bmp;
@@ -162,7 +162,6 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
     EXPECT_FLOAT_EQ(img->dpi_x(), c.dpi_x);
     EXPECT_FLOAT_EQ(img->dpi_y(), c.dpi_y);
   }
-  raster::set_pixel_memory_limit(uint64_t{4} << 30);
   EXPECT_EQ(decode(Bytes{'B', 'M', 0, 0}, img), GenericError);
 }
 

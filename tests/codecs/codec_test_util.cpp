@@ -51,6 +51,25 @@ std::string convert_tool() {
   return "/usr/bin/convert";
 }
 
+std::unique_ptr<raster::Image> pattern_image(raster::PixelFormat f, int32_t w, int32_t h) {
+  std::unique_ptr<raster::Image> img;
+  EXPECT_EQ(raster::Image::create(w, h, f, img), raster::Status::Ok);
+  const int bits = raster::bits_per_pixel(f);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t v = static_cast<uint32_t>(x * 7 + y * 3);
+      if (raster::is_indexed(f)) {
+        img->surface().row(y)[x * bits / 8] |=
+            static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
+      } else {
+        img->set_pixel(x, y,
+                       (255 - v % 200) << 24 | x * 9u % 256 << 16 | y * 19u % 256 << 8 | v % 256);
+      }
+    }
+  }
+  return img;
+}
+
 raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out) {
   return raster::decode_image(raster::own_bytes(bytes), out);
 }

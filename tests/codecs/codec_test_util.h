@@ -33,6 +33,9 @@ int run(const std::string& command, std::string* out = nullptr);
 // ImageMagick's convert (the real one, not a wrapper on PATH).
 std::string convert_tool();
 
+// A w x h picture whose rows and columns differ: index patterns in indexed formats, else
+// colours with varied alpha.
+std::unique_ptr<raster::Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int32_t h = 13);
 // Decodes bytes with whatever decoder claims them.
 raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out);
 // The status of decoding bytes, the image dropped.

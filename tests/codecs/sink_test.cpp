@@ -19,23 +19,6 @@ using raster::Image;
 namespace pf = raster::pf;
 namespace ep = raster::encparam;
 
-// A picture whose rows differ, so strips and rows written out of place show.
-std::unique_ptr<Image> picture(raster::PixelFormat f, int32_t w, int32_t h) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), raster::Status::Ok);
-  Pixels argb;
-  for (uint32_t y = 0; y < uint32_t(h); ++y) {
-    for (uint32_t x = 0; x < uint32_t(w); ++x) {
-      argb.push_back(0xFF000000u | ((x * 7 + y * 3) & 0xFF) << 16 | ((x ^ y) & 0xFF) << 8 |
-                     (y * 5 & 0xFF));
-    }
-  }
-  EXPECT_EQ(img->write_pixels({0, 0, w, h}, pf::k32bppARGB,
-                              reinterpret_cast<const uint8_t*>(argb.data()), w * 4),
-            raster::Status::Ok);
-  return img;
-}
-
 // The file sink itself is held to the memory sink in the host tests; here the writers that
 // seek back and read through the sink (libtiff) and fill libjpeg's buffers, end to end.
 TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
@@ -45,7 +28,7 @@ TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
       {"*.jpg", {{ep::kQuality, 90}}},
   };
   ScratchDir dir;
-  auto img = picture(pf::k32bppARGB, 1203, 517);
+  auto img = pattern_image(pf::k32bppARGB, 1203, 517);
   for (const auto& [pattern, params] : cases) {
     SCOPED_TRACE(pattern);
     const raster::Encoder* enc = encoder_for(pattern);
@@ -83,7 +66,7 @@ TEST(StreamingEncoders, ASinkThatFailsMidwayFailsTheEncode) {
     SCOPED_TRACE(pattern);
     const raster::Encoder* enc = encoder_for(pattern);
     ASSERT_NE(enc, nullptr);
-    auto img = picture(pf::k24bppRGB, 640, 480);
+    auto img = pattern_image(pf::k24bppRGB, 640, 480);
     FullSink sink(4096);
     EXPECT_EQ(enc->encode(*img, {}, sink), raster::Status::Win32Error);
   }

@@ -59,26 +59,6 @@ void expect_like_magick(Image& img, const std::string& path, int frame = 0, int 
   }
 }
 
-// Index patterns for indexed formats, else an ARGB pattern with varied alpha.
-std::unique_ptr<Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int32_t h = 13) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  const int bits = raster::bits_per_pixel(f);
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t v = static_cast<uint32_t>(x * 7 + y * 3);
-      if (raster::is_indexed(f)) {
-        img->surface().row(y)[x * bits / 8] |=
-            static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
-      } else {
-        img->set_pixel(x, y,
-                       (255 - v % 200) << 24 | x * 9u % 256 << 16 | y * 19u % 256 << 8 | v % 256);
-      }
-    }
-  }
-  return img;
-}
-
 // A little-endian one-strip uncompressed TIFF; `extra` entries follow the standard ones.
 struct Entry {
   uint16_t tag, type;  // 3 SHORT, 4 LONG
@@ -436,44 +416,37 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
   EXPECT_EQ(damaged->select_active_frame(kPage, 1), Status::GenericError);  // again on retry
 }
 
-TEST(TiffPages, FailedRefusedOrAbandonedWritesLeaveTheOldFileOrNone) {
+// The file itself is the host layer's (held to the old file or the whole new one in its
+// tests); here the page writer over it, once with an old file in place.
+TEST(TiffPages, FailedRefusedOrAbandonedWritesLeaveTheOldFile) {
   const Bytes original = {'o', 'l', 'd'};
   auto small = pattern_image(pf::k8bppIndexed);
   auto big = pattern_image(pf::k24bppRGB, 400, 400);  // 480 KB uncompressed
-  for (const bool had_file : {true, false}) {
-    SCOPED_TRACE(had_file);
-    ScratchDir dir;
-    const std::string path = dir.file("pages.tif");
-    if (had_file) write_file(path, original);
-    auto expect_untouched = [&] {
-      if (had_file) {
-        EXPECT_EQ(read_file(path), original);
-      }
-      EXPECT_EQ(listing(dir.path()),
-                had_file ? std::vector<std::string>{"pages.tif"} : std::vector<std::string>{});
-    };
-    std::unique_ptr<raster::FrameWriter> writer;
-    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
-    ASSERT_EQ(writer->add(*small, {}), Status::Ok);
-    EXPECT_EQ(listing(dir.path()).size(), had_file ? 2u : 1u);
-    writer.reset();  // abandoned
-    expect_untouched();
-    EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, params(9), path, writer),
-              Status::InvalidParameter);
-    // A missing folder: the status of a single-image save there.
-    EXPECT_EQ(
-        host::open_frame_file(tiff_encoder(), *small, {}, dir.file("no/such/dir.tif"), writer),
-        Status::FileNotFound);
-    EXPECT_EQ(writer, nullptr);
-    expect_untouched();
+  ScratchDir dir;
+  const std::string path = dir.file("pages.tif");
+  write_file(path, original);
+  auto expect_untouched = [&] {
+    EXPECT_EQ(read_file(path), original);
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"pages.tif"});
+  };
+  std::unique_ptr<raster::FrameWriter> writer;
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+  ASSERT_EQ(writer->add(*small, {}), Status::Ok);
+  writer.reset();  // abandoned
+  expect_untouched();
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, params(9), path, writer),
+            Status::InvalidParameter);
+  // A missing folder: the status of a single-image save there (it used to be Win32Error).
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, dir.file("no/such/dir.tif"), writer),
+            Status::FileNotFound);
+  EXPECT_EQ(writer, nullptr);
 
-    FileSizeLimit limit(64 << 10);
-    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
-    EXPECT_EQ(writer->add(*big, params(ep::kCompressionNone)), Status::Win32Error);
-    EXPECT_EQ(writer->add(*small, {}), Status::WrongState);
-    EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
-    expect_untouched();
-  }
+  FileSizeLimit limit(64 << 10);
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+  EXPECT_EQ(writer->add(*big, params(ep::kCompressionNone)), Status::Win32Error);
+  EXPECT_EQ(writer->add(*small, {}), Status::WrongState);
+  EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
+  expect_untouched();
 }
 
 }  // namespace
