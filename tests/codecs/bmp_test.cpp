@@ -20,36 +20,6 @@ Pixels opaque(Pixels argb) {
   return argb;
 }
 
-// A hand-made file with any header but OS/2 1.x's 12 bytes.
-struct Bmp {
-  int32_t w = 1, h = 1;
-  uint32_t bits = 24, comp = 0;
-  Bytes pixels{};
-  Pixels table{};  // 0xRRGGBB
-  uint32_t colors = 0, header = 40;
-  Pixels masks{};  // in the header from 52 bytes on, after it otherwise
-  int32_t ppm_x = 0, ppm_y = 0;
-  int64_t offset = -1;  // -1: right after the table
-
-  Bytes bytes() const {
-    Bytes d;  // info header, masks and table
-    for (uint32_t x : {header, uint32_t(w), uint32_t(h), 1 | bits << 16, comp,
-                       uint32_t(pixels.size()), uint32_t(ppm_x), uint32_t(ppm_y), colors}) {
-      put_le(d, x, 4);
-    }
-    d.resize(std::min(header, 40u));
-    for (uint32_t m : masks) put_le(d, m, 4);
-    d.resize(std::max<size_t>(d.size(), header));
-    for (uint32_t c : table) put_le(d, c, 4);
-    Bytes f;
-    put_le(f, 'B' | 'M' << 8 | (14 + d.size() + pixels.size()) << 16, 6);
-    put_le(f, uint64_t(offset >= 0 ? size_t(offset) : 14 + d.size()) << 32, 8);
-    f.insert(f.end(), d.begin(), d.end());
-    f.insert(f.end(), pixels.begin(), pixels.end());
-    return f;
-  }
-};
-
 TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
   ScratchDir dir;
   const std::string file = dir.file("v.bmp");

@@ -88,8 +88,8 @@ std::vector<uint32_t> argb_pixels(raster::Image& img) {
   return px;
 }
 
-std::vector<uint32_t> magick_argb(const std::string& path, int32_t* width, int32_t* height,
-                                  int frame) {
+std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width, int32_t* height,
+                                 int frame) {
   const std::string input = "'" + path + "[" + std::to_string(frame) + "]'";
   std::string size;
   if (run(convert_tool() + " " + input + " -format '%w %h' info:", &size) != 0) return {};
@@ -100,7 +100,11 @@ std::vector<uint32_t> magick_argb(const std::string& path, int32_t* width, int32
   std::string raw;
   // -depth 8 RGBA:- writes the frame's pixels as they are shown, alpha included.
   if (run(convert_tool() + " " + input + " -depth 8 RGBA:-", &raw) != 0) return {};
-  return rgba_to_argb(std::vector<uint8_t>(raw.begin(), raw.end()));
+  return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+Pixels magick_argb(const std::string& path, int32_t* width, int32_t* height, int frame) {
+  return rgba_to_argb(magick_rgba(path, width, height, frame));
 }
 
 std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba) {
@@ -154,6 +158,30 @@ std::vector<uint8_t> stored_rows(const raster::Image& img) {
 std::vector<uint8_t> property_bytes(const raster::Image& img, uint32_t id) {
   const raster::PropertyItem* p = img.property(id);
   return p == nullptr ? std::vector<uint8_t>{} : p->value;
+}
+
+Bytes Bmp::dib() const {
+  Bytes d;
+  for (uint32_t x : {header, uint32_t(w), uint32_t(h), 1 | bits << 16, comp,
+                     uint32_t(pixels.size()), uint32_t(ppm_x), uint32_t(ppm_y), colors}) {
+    put_le(d, x, 4);
+  }
+  d.resize(std::min(header, 40u));
+  for (uint32_t m : masks) put_le(d, m, 4);
+  d.resize(std::max<size_t>(d.size(), header));
+  for (uint32_t c : table) put_le(d, c, 4);
+  d.insert(d.end(), pixels.begin(), pixels.end());
+  return d;
+}
+
+Bytes Bmp::bytes() const {
+  const Bytes d = dib();
+  const size_t before_pixels = 14 + d.size() - pixels.size();
+  Bytes f;
+  put_le(f, 'B' | 'M' << 8 | (14 + d.size()) << 16, 6);
+  put_le(f, uint64_t(offset >= 0 ? size_t(offset) : before_pixels) << 32, 8);
+  f.insert(f.end(), d.begin(), d.end());
+  return f;
 }
 
 void put_le(std::vector<uint8_t>& v, uint64_t x, int bytes) {
