@@ -163,7 +163,8 @@ TEST(GifDecode, PictureIsPlacedOnTheScreen) {
   EXPECT_EQ(argb_pixels(*img), (Pixels{kRed, kWhite, kRed, kBlue}));
 }
 
-// One animation per disposal method plus a mix; small offset pictures with holes.
+// Restoring the previous frame throughout, and each disposal method in turn; small offset
+// pictures with holes.
 TEST(GifDecode, AnimationsComposeLikeImageMagick) {
   ScratchDir dir;
   const std::string f[] = {
@@ -172,11 +173,10 @@ TEST(GifDecode, AnimationsComposeLikeImageMagick) {
       "\\( -size 5x4 xc:lime -fill none -draw 'color 1,1 point' -repage +3+2 \\) ",
       "\\( -size 4x6 xc:yellow -fill none -draw 'color 2,0 point' -repage +7+1 \\) ",
       "\\( -size 3x3 xc:magenta -repage +0+6 \\) "};
-  const std::string all = f[0] + f[1] + f[2] + f[3], gif = dir.file("anim.gif");
-  for (const std::string& c :
-       {"-dispose None " + all, "-dispose Background " + all, "-dispose Previous " + all,
-        "-dispose None " + f[0] + "-dispose Previous " + f[1] + "-dispose Background " + f[2] +
-            "-dispose None " + f[3]}) {
+  const std::string gif = dir.file("anim.gif");
+  for (const std::string& c : {"-dispose Previous " + f[0] + f[1] + f[2] + f[3],
+                               "-dispose None " + f[0] + "-dispose Previous " + f[1] +
+                                   "-dispose Background " + f[2] + "-dispose None " + f[3]}) {
     SCOPED_TRACE(c);
     magick("-delay 10 " + c + "-loop 3 " + gif);
     magick(gif + " -coalesce -depth 8 +adjoin RGBA:" + dir.file("c-%d.rgba"));
@@ -190,7 +190,6 @@ TEST(GifDecode, AnimationsComposeLikeImageMagick) {
       // Fully transparent pixels are 0 in the decoder's canvas.
       EXPECT_EQ(frames[i], clear_transparent(rgba_to_argb(rgba))) << i;
     }
-    EXPECT_EQ((Pixels{frames[0][0], frames[0][11]}), (Pixels{kRed, 0}));
     // ImageMagick stores "-loop 3" as 2 further plays.
     EXPECT_EQ(property_bytes(*img, kDelays),
               (Bytes{10, 0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0}));
