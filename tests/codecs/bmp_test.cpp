@@ -9,50 +9,19 @@
 namespace korvex {
 namespace {
 
+using namespace testutil;
+
 using raster::Image;
 using enum raster::Status;
 using namespace raster::pf;
-using Bytes = std::vector<uint8_t>;
-using U32s = std::vector<uint32_t>;
 
-using testutil::put_le;
-U32s opaque(U32s argb) {
+Pixels opaque(Pixels argb) {
   for (uint32_t& p : argb) p |= 0xFF000000u;
   return argb;
 }
 
-// A hand-made file with any header but OS/2 1.x's 12 bytes.
-struct Bmp {
-  int32_t w = 1, h = 1;
-  uint32_t bits = 24, comp = 0;
-  Bytes pixels{};
-  U32s table{};  // 0xRRGGBB
-  uint32_t colors = 0, header = 40;
-  U32s masks{};  // in the header from 52 bytes on, after it otherwise
-  int32_t ppm_x = 0, ppm_y = 0;
-  int64_t offset = -1;  // -1: right after the table
-
-  Bytes bytes() const {
-    Bytes d;  // info header, masks and table
-    for (uint32_t x : {header, uint32_t(w), uint32_t(h), 1 | bits << 16, comp,
-                       uint32_t(pixels.size()), uint32_t(ppm_x), uint32_t(ppm_y), colors}) {
-      put_le(d, x, 4);
-    }
-    d.resize(std::min(header, 40u));
-    for (uint32_t m : masks) put_le(d, m, 4);
-    d.resize(std::max<size_t>(d.size(), header));
-    for (uint32_t c : table) put_le(d, c, 4);
-    Bytes f;
-    put_le(f, 'B' | 'M' << 8 | (14 + d.size() + pixels.size()) << 16, 6);
-    put_le(f, uint64_t(offset >= 0 ? size_t(offset) : 14 + d.size()) << 32, 8);
-    f.insert(f.end(), d.begin(), d.end());
-    f.insert(f.end(), pixels.begin(), pixels.end());
-    return f;
-  }
-};
-
 TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   const std::string file = dir.file("v.bmp");
   // bmp2 is OS/2 1.x; plain BMP a V5 header (32-bit bitfields with alpha).
   const std::pair<const char*, raster::PixelFormat> variants[] = {
@@ -72,34 +41,34 @@ TEST(BmpDecode, ReadsEveryImageMagickVariantLikeImageMagick) {
   for (const auto& [args, format] : variants) {
     SCOPED_TRACE(args);
     const char* alpha = raster::has_alpha(format) ? "-alpha set -channel A -fx i/w " : "";
-    ASSERT_EQ(testutil::run(testutil::convert_tool() + " rose: " + alpha + args + file), 0);
-    auto img = testutil::decode_ok(testutil::read_file(file));
+    ASSERT_EQ(run(convert_tool() + " rose: " + alpha + args + file), 0);
+    auto img = decode_ok(read_file(file));
     EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatBmp);
     int32_t w = 0, h = 0;
-    U32s expected = testutil::rgba_to_argb(testutil::magick_rgba(file, &w, &h));
+    Pixels expected = magick_argb(file, &w, &h);
     // ImageMagick widens 4-bit fields by shifting (15 -> 240), we scale (15 -> 255).
     for (uint32_t& p : expected) p = std::strstr(args, "4444") ? (p >> 4 & 0x0F0F0F0F) * 17 : p;
     EXPECT_EQ((std::pair{img->width(), img->height()}), (std::pair{w, h}));
-    EXPECT_EQ(testutil::argb_pixels(*img), expected);
+    EXPECT_EQ(argb_pixels(*img), expected);
   }
 }
 
 TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
-  U32s grays;
+  Pixels grays;
   for (uint32_t k = 0; k < 16; ++k) grays.push_back(0x111111u * k);
   const auto g = [](uint32_t k) { return 0xFF000000u | 0x111111u * k; };
   const Bytes rows = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}, px(4), z36(36);
   const Bytes bgrx = {1, 2, 3, 0x40};
-  const U32s rgb = {0xFF0000, 0xFF00, 0xFF}, rgba = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+  const Pixels rgb = {0xFF0000, 0xFF00, 0xFF}, rgba = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
   // Beyond this limit: refused before allocating, or looking for the pixels.
-  raster::set_pixel_memory_limit(uint64_t{1} << 20);
+  const PixelLimit limit(uint64_t{1} << 20);
   const struct {
     const char* what;
     Bmp bmp;
     raster::Status status;
     raster::PixelFormat format = kUndefined;
-    U32s px{};
+    Pixels px{};
     float dpi_x = 96, dpi_y = 96;  // pels per metre x 0.0254 when both are given
   } cases[] = {
       // clang-format off
@@ -126,8 +95,6 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
       {"V2: no alpha", {1, 1, 32, 3, bgrx, {}, 0, 52, rgb}, Ok, k32bppRGB, {0xFF030201}},
       {"blue and red swapped", {1, 1, 32, 3, bgrx, {}, 0, 40, {0xFF, 0xFF00, 0xFF0000}},
        Ok, k32bppARGB, {0xFF010203}},
-      {"4-4-4-4: fields x 17", {1, 1, 16, 6, {0x40, 0x8F, 0, 0}, {}, 0, 40,
-                                {0xF00, 0xF0, 0xF, 0xF000}}, Ok, k32bppARGB, {0x88FF4400}},
       {"10-10-10: 1023, 512, 3 -> 255, 128, 1", {1, 1, 32, 3, {3, 0, 0xF8, 0x3F}, {}, 0, 108,
                                                  {0x3FF00000, 0xFFC00, 0x3FF}},
        Ok, k32bppARGB, {0xFFFF8001}},
@@ -135,7 +102,7 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
        {0xFF000000}, 96.012f, 199.9996f},
       {"3780 x 0 pels per metre", {.pixels = px, .ppm_x = 3780}, Ok, k24bppRGB, {0xFF000000}},
       {"short by the last row's padding only", {3, 3, 24, 0, Bytes(33)}, Ok, k24bppRGB,
-       U32s(9, 0xFF000000)},
+       Pixels(9, 0xFF000000)},
       {"truncated pixel array", {3, 3, 24, 0, Bytes(32)}, GenericError},
       {"pixels past the end", {.w = 3, .h = 3, .pixels = z36, .offset = 14 + 40 + 36 + 1},
        GenericError},
@@ -157,25 +124,19 @@ TEST(BmpDecode, HandMadeFilesGiveKnownPixelsOrAreRefused) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     img.reset();
-    EXPECT_EQ(testutil::decode(c.bmp.bytes(), img), c.status);
+    EXPECT_EQ(decode(c.bmp.bytes(), img), c.status);
     if (c.status != Ok || !img) continue;
     EXPECT_EQ(img->format(), c.format);
-    EXPECT_EQ(testutil::argb_pixels(*img), c.px);
+    EXPECT_EQ(argb_pixels(*img), c.px);
     EXPECT_EQ(img->palette().entries, opaque(c.bmp.table));
     EXPECT_FLOAT_EQ(img->dpi_x(), c.dpi_x);
     EXPECT_FLOAT_EQ(img->dpi_y(), c.dpi_y);
   }
-  raster::set_pixel_memory_limit(uint64_t{4} << 30);
-  EXPECT_EQ(testutil::decode(Bytes{'B', 'M', 0, 0}, img), GenericError);
+  EXPECT_EQ(decode(Bytes{'B', 'M', 0, 0}, img), GenericError);
 }
 
 // Each format at the depth it reads back as; ImageMagick and the decoder agree.
 TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
-  const raster::Encoder* enc = testutil::encoder_for("*.bmp");
-  ASSERT_NE(enc, nullptr);
-  EXPECT_EQ(enc, testutil::encoder_for("*.rle"));
-  EXPECT_EQ(enc->name + " " + enc->mime_type, "Korvex BMP codec image/bmp");
-  EXPECT_EQ(enc->format, raster::guids::kFormatBmp);
   const std::pair<raster::PixelFormat, raster::PixelFormat> cases[] = {
       {k1bppIndexed, k1bppIndexed}, {k4bppIndexed, k4bppIndexed}, {k8bppIndexed, k8bppIndexed},
       {k16bppGrayScale, k24bppRGB}, {k16bppRGB555, k16bppRGB555}, {k16bppRGB565, k16bppRGB565},
@@ -183,11 +144,11 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
       {k32bppARGB, k32bppRGB},      {k32bppPARGB, k32bppRGB},     {k48bppRGB, k24bppRGB},
       {k64bppARGB, k32bppRGB},      {k64bppPARGB, k32bppRGB},
   };
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   for (const auto& [format, decoded] : cases) {
     SCOPED_TRACE(raster::pixel_format_name(format));
     const uint32_t bits = raster::bits_per_pixel(decoded), comp = decoded == k16bppRGB565 ? 3 : 0;
-    U32s table = {0x102030, 0xA0B0C0, 0x50FF00, 0xFFFFFF};  // 0xRRGGBB, as the file has it
+    Pixels table = {0x102030, 0xA0B0C0, 0x50FF00, 0xFFFFFF};  // 0xRRGGBB, as the file has it
     table.resize(!raster::is_indexed(format) ? 0 : bits == 1 ? 2 : 4);
     // 7 x 5 at 300 x 150 dpi, distinct colours, alpha rising across the columns.
     std::unique_ptr<Image> img;
@@ -198,24 +159,24 @@ TEST(BmpEncode, WritesEachFormatAtItsDepthAndBothReadersAgree) {
       const uint32_t a = raster::has_alpha(format) ? x * 255 / 6 : 255;
       ASSERT_EQ(img->set_pixel(x, y, a << 24 | x * 40 << 16 | y * 60 << 8 | (x + y) * 23), Ok);
     }
-    const U32s source = testutil::argb_pixels(*img);
-    const Bytes out = testutil::encode("*.bmp", *img);
+    const Pixels source = argb_pixels(*img);
+    const Bytes out = encode("*.bmp", *img);
     const size_t offset = 54 + (comp == 3 ? 12 : 0) + 4 * table.size();
     ASSERT_EQ(out.size(), offset + 5 * ((7 * bits + 31) / 32 * 4));
     // 300 and 150 dpi as 11811 and 5906 pels per metre; 5-6-5 masks; rows checked below.
-    const U32s masks = comp == 3 ? U32s{0xF800, 0x7E0, 0x1F} : U32s{};
+    const Pixels masks = comp == 3 ? Pixels{0xF800, 0x7E0, 0x1F} : Pixels{};
     const Bytes rows(out.begin() + offset, out.end());
     EXPECT_EQ(out,
               (Bmp{7, 5, bits, comp, rows, table, uint32_t(table.size()), 40, masks, 11811, 5906}
                    .bytes()));
 
-    testutil::write_file(dir.file("out.bmp"), out);
-    EXPECT_EQ(testutil::rgba_to_argb(testutil::magick_rgba(dir.file("out.bmp"))), source);
+    write_file(dir.file("out.bmp"), out);
+    EXPECT_EQ(magick_argb(dir.file("out.bmp")), source);
     // 32-bit BI_RGB comes back opaque.
-    auto back = testutil::decode_ok(out);
+    auto back = decode_ok(out);
     EXPECT_EQ(back->format(), decoded);
     EXPECT_EQ(back->palette().entries, img->palette().entries);
-    EXPECT_EQ(testutil::argb_pixels(*back), opaque(source));
+    EXPECT_EQ(argb_pixels(*back), opaque(source));
   }
 }
 

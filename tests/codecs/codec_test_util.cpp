@@ -51,8 +51,32 @@ std::string convert_tool() {
   return "/usr/bin/convert";
 }
 
+std::unique_ptr<raster::Image> pattern_image(raster::PixelFormat f, int32_t w, int32_t h) {
+  std::unique_ptr<raster::Image> img;
+  EXPECT_EQ(raster::Image::create(w, h, f, img), raster::Status::Ok);
+  const int bits = raster::bits_per_pixel(f);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t v = static_cast<uint32_t>(x * 7 + y * 3);
+      if (raster::is_indexed(f)) {
+        img->surface().row(y)[x * bits / 8] |=
+            static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
+      } else {
+        img->set_pixel(x, y,
+                       (255 - v % 200) << 24 | x * 9u % 256 << 16 | y * 19u % 256 << 8 | v % 256);
+      }
+    }
+  }
+  return img;
+}
+
 raster::Status decode(const std::vector<uint8_t>& bytes, std::unique_ptr<raster::Image>& out) {
   return raster::decode_image(raster::own_bytes(bytes), out);
+}
+
+raster::Status status_of(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<raster::Image> img;
+  return decode(bytes, img);
 }
 
 std::vector<uint32_t> argb_pixels(raster::Image& img) {
@@ -79,6 +103,10 @@ std::vector<uint8_t> magick_rgba(const std::string& path, int32_t* width, int32_
   return std::vector<uint8_t>(raw.begin(), raw.end());
 }
 
+Pixels magick_argb(const std::string& path, int32_t* width, int32_t* height, int frame) {
+  return rgba_to_argb(magick_rgba(path, width, height, frame));
+}
+
 std::vector<uint32_t> rgba_to_argb(const std::vector<uint8_t>& rgba) {
   std::vector<uint32_t> out(rgba.size() / 4);
   for (size_t i = 0; i < out.size(); ++i) {
@@ -95,11 +123,8 @@ const raster::Encoder* encoder_for(const std::string& pattern) {
     return s;
   };
   for (const raster::Encoder& e : raster::encoders()) {
-    std::string list = lower(e.extensions) + ";";
-    size_t start = 0, semi;
-    while ((semi = list.find(';', start)) != std::string::npos) {
-      if (list.substr(start, semi - start) == lower(pattern)) return &e;
-      start = semi + 1;
+    if ((";" + lower(e.extensions) + ";").find(";" + lower(pattern) + ";") != std::string::npos) {
+      return &e;
     }
   }
   return nullptr;
@@ -133,6 +158,30 @@ std::vector<uint8_t> stored_rows(const raster::Image& img) {
 std::vector<uint8_t> property_bytes(const raster::Image& img, uint32_t id) {
   const raster::PropertyItem* p = img.property(id);
   return p == nullptr ? std::vector<uint8_t>{} : p->value;
+}
+
+Bytes Bmp::dib() const {
+  Bytes d;
+  for (uint32_t x : {header, uint32_t(w), uint32_t(h), 1 | bits << 16, comp,
+                     uint32_t(pixels.size()), uint32_t(ppm_x), uint32_t(ppm_y), colors}) {
+    put_le(d, x, 4);
+  }
+  d.resize(std::min(header, 40u));
+  for (uint32_t m : masks) put_le(d, m, 4);
+  d.resize(std::max<size_t>(d.size(), header));
+  for (uint32_t c : table) put_le(d, c, 4);
+  d.insert(d.end(), pixels.begin(), pixels.end());
+  return d;
+}
+
+Bytes Bmp::bytes() const {
+  const Bytes d = dib();
+  const size_t before_pixels = 14 + d.size() - pixels.size();
+  Bytes f;
+  put_le(f, 'B' | 'M' << 8 | (14 + d.size()) << 16, 6);
+  put_le(f, uint64_t(offset >= 0 ? size_t(offset) : before_pixels) << 32, 8);
+  f.insert(f.end(), d.begin(), d.end());
+  return f;
 }
 
 void put_le(std::vector<uint8_t>& v, uint64_t x, int bytes) {

@@ -5,14 +5,16 @@
 #include <string>
 #include <tuple>
 
+#include "codec_test_util.h"
 #include "raster/codecs/ifd/ifd.h"
 
 namespace korvex {
 namespace {
 
+using namespace testutil;
+
 using raster::PropertyItem;
 using enum raster::Status;
-using Bytes = std::vector<uint8_t>;
 using Items = std::vector<PropertyItem>;
 
 // Lays out a TIFF-structured block byte by byte in either byte order.
@@ -109,7 +111,7 @@ TEST(IfdRead, FollowsSubDirectoriesOnceAndRefusesOrTrimsHostileBlocksWithoutOver
   EXPECT_EQ(ids(read(b.d)), (Bytes{0x10, 0x00, 0x01, 0x02}));
 
   for (const Bytes& bad :
-       {Bytes{}, Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
+       {Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, Bytes{'X', 'X', 42, 0, 8, 0, 0, 0}}) {
     EXPECT_TRUE(read(bad, 0, GenericError).empty());
   }
   EXPECT_TRUE(read(linked, 5000, GenericError).empty());
@@ -170,63 +172,51 @@ TEST(IfdWrite, KnownLayoutAndRoundTripThroughEveryDirectory) {
   EXPECT_TRUE(block.empty());
 }
 
+// Interoperability items (ids 1 and 2, as GPS's) used to be written among the GPS tags.
 TEST(IfdWrite, InteroperabilityItemsGoBackToTheirOwnDirectory) {
-  raster::PropertyItem index{0x0001, 2, {'R', '9', '8', 0}};
-  index.directory = raster::PropertyItem::kDirectoryInterop;
-  const std::vector<raster::PropertyItem> items = {index, {0x0001, 2, {'N', 0}}};
-  std::vector<uint8_t> block;
-  ASSERT_EQ(raster::ifd::write_exif_block(items, block), raster::Status::Ok);
-  std::vector<raster::PropertyItem> back;
-  ASSERT_EQ(raster::ifd::read_properties(block.data(), block.size(), 0, back), raster::Status::Ok);
+  PropertyItem index{0x0001, 2, {'R', '9', '8', 0}};
+  index.directory = PropertyItem::kDirectoryInterop;
+  const Items items = {index, {0x0001, 2, {'N', 0}}};
+  Bytes block;
+  ASSERT_EQ(raster::ifd::write_exif_block(items, block), Ok);
   // GPS is read before interoperability, so its id 1 is the one listed...
-  EXPECT_EQ(back, (std::vector<raster::PropertyItem>{items[1]}));
+  EXPECT_EQ(read(block), Items{items[1]});
   // ...and without GPS the index comes back from an interoperability directory.
-  ASSERT_EQ(raster::ifd::write_exif_block({index}, block), raster::Status::Ok);
-  ASSERT_EQ(raster::ifd::read_properties(block.data(), block.size(), 0, back), raster::Status::Ok);
-  EXPECT_EQ(back, (std::vector<raster::PropertyItem>{index}));
+  ASSERT_EQ(raster::ifd::write_exif_block({index}, block), Ok);
+  EXPECT_EQ(read(block), Items{index});
 }
 
 TEST(IfdWrite, ItemsAddedToATiffDirectoryLeaveTheEncodersTagsAlone) {
   // A one-entry TIFF: ImageWidth 7 (as an encoder wrote it), then a second directory.
   // clang-format off
-  std::vector<uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0,  // header
-                               1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 7, 0, 0, 0, 26, 0, 0, 0,
-                               1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0,  // header
+                      1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 7, 0, 0, 0, 26, 0, 0, 0,
+                      1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0};
   // clang-format on
-  const std::vector<raster::PropertyItem> items = {
+  const Items items = {
       {0x0100, 3, {99, 0}},                    // the encoder's wins
       {0x0103, 3, {5, 0}},                     // compression: the encoder's own
       {0x013B, 2, {'J', 'o', 0}},              // main
       {0x829A, 5, {1, 0, 0, 0, 60, 0, 0, 0}},  // Exif
       {0x0002, 5, {1, 0, 0, 0, 1, 0, 0, 0}},   // GPS
   };
-  std::vector<uint8_t> bytes = file;
-  raster::MemorySink sink(bytes);
-  sink.write(file.data(), file.size());
-  ASSERT_EQ(raster::ifd::add_to_tiff_directory(sink, 1, items), raster::Status::Ok);
-  std::vector<raster::PropertyItem> page2, page1;
-  ASSERT_EQ(raster::ifd::read_properties(bytes.data(), bytes.size(), 0, page1), raster::Status::Ok);
-  EXPECT_EQ(page1, (std::vector<raster::PropertyItem>{{0x0100, 3, {7, 0}}}));
+  // Adds `items` to directory `index` of a sink holding `start`; returns the bytes.
+  auto add = [&items](const Bytes& start, uint32_t index, raster::Status expect) {
+    Bytes bytes;
+    raster::MemorySink sink(bytes);
+    sink.write(start.data(), start.size());
+    EXPECT_EQ(raster::ifd::add_to_tiff_directory(sink, index, items), expect);
+    return bytes;
+  };
+  const Bytes bytes = add(file, 1, Ok);
+  EXPECT_EQ(read(bytes), (Items{{0x0100, 3, {7, 0}}}));
   // The first directory's next offset now names the rewritten second one.
   const uint32_t second = bytes[22] | bytes[23] << 8 | bytes[24] << 16 | bytes[25] << 24;
   EXPECT_EQ(second, file.size());
-  ASSERT_EQ(raster::ifd::read_properties(bytes.data(), bytes.size(), second, page2),
-            raster::Status::Ok);
-  EXPECT_EQ(page2,
-            (std::vector<raster::PropertyItem>{{0x0100, 3, {9, 0}}, items[2], items[3], items[4]}));
-
-  // Not a little-endian TIFF, or no such directory: refused.
-  for (uint32_t index : {2u, 70000u}) {
-    std::vector<uint8_t> copy = file;
-    raster::MemorySink s(copy);
-    s.write(file.data(), file.size());
-    EXPECT_EQ(raster::ifd::add_to_tiff_directory(s, index, items), raster::Status::GenericError);
-    EXPECT_EQ(copy, file);
-  }
-  std::vector<uint8_t> other;
-  raster::MemorySink s(other);
-  s.write("MM\0*\0\0\0\x08", 8);
-  EXPECT_EQ(raster::ifd::add_to_tiff_directory(s, 0, items), raster::Status::GenericError);
+  EXPECT_EQ(read(bytes, second), (Items{{0x0100, 3, {9, 0}}, items[2], items[3], items[4]}));
+  // No such directory, or not a little-endian TIFF: refused, the bytes left alone.
+  for (uint32_t index : {2u, 70000u}) EXPECT_EQ(add(file, index, GenericError), file);
+  add({'M', 'M', 0, '*', 0, 0, 0, 8}, 0, GenericError);
 }
 
 }  // namespace

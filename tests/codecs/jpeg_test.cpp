@@ -8,24 +8,22 @@
 namespace korvex {
 namespace {
 
+using namespace testutil;
+
 using raster::Image;
 using raster::PropertyItem;
 using enum raster::Status;
 using namespace raster::pf;
-using Bytes = std::vector<uint8_t>;
-using U32s = std::vector<uint32_t>;
-using testutil::max_channel_diff;
-using testutil::ScratchDir;
 
 // A file made by `convert <args> m.jpg` (args may end in a pipe into cjpeg).
 Bytes magick_jpeg(const ScratchDir& dir, const std::string& args) {
-  EXPECT_EQ(testutil::run(testutil::convert_tool() + " " + args + " " + dir.file("m.jpg")), 0);
-  return testutil::read_file(dir.file("m.jpg"));
+  EXPECT_EQ(run(convert_tool() + " " + args + " " + dir.file("m.jpg")), 0);
+  return read_file(dir.file("m.jpg"));
 }
 
 std::string identify(const std::string& format, const std::string& path) {
   std::string out;
-  EXPECT_EQ(testutil::run("/usr/bin/identify -format '" + format + "' " + path, &out), 0);
+  EXPECT_EQ(run("/usr/bin/identify -format '" + format + "' " + path, &out), 0);
   return out;
 }
 
@@ -51,14 +49,11 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
   // a JFIF density without a unit gives 96 dpi.
   const std::tuple<std::string, raster::PixelFormat, float, float, uint32_t> cases[] = {
       {plasma + "-colorspace Gray", k8bppIndexed, 96, 96, 0},
-      {plasma + "-sampling-factor 1x1", k24bppRGB, 96, 96, 0},
-      {plasma + "-sampling-factor 2x1", k24bppRGB, 96, 96, 0},
       {plasma + "-sampling-factor 2x2", k24bppRGB, 96, 96, 0},
       {plasma + "-sampling-factor 2x2 -interlace Plane", k24bppRGB, 96, 96, 0},
       {plasma + "ppm:- | /usr/bin/cjpeg -arithmetic -restart 1 >", k24bppRGB, 96, 96, 0},
       {plasma + "ppm:- | /usr/bin/cjpeg -grayscale -restart 2 -optimize >", k8bppIndexed, 96, 96,
        0},
-      {plasma + "-colorspace CMYK", k24bppRGB, 96, 96, 0},
       {plasma + "-colorspace CMYK -interlace Plane", k24bppRGB, 96, 96, 0},
       {"-size 24x20 xc:#3366CC -quality 100 -sampling-factor 1x1", k24bppRGB, 96, 96, 0xFF3366CC},
       {"-size 24x20 'xc:cmyk(0,255,255,0)' -quality 100", k24bppRGB, 96, 96, 0xFFFF0000},
@@ -69,20 +64,20 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
   };
   for (const auto& [args, format, dpi_x, dpi_y, flat] : cases) {
     SCOPED_TRACE(args);
-    auto img = testutil::decode_ok(magick_jpeg(dir, args));
+    auto img = decode_ok(magick_jpeg(dir, args));
     EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatJpeg);
     EXPECT_EQ(img->palette().flags, format == k8bppIndexed ? 2u : 0u);  // gray ramp: pixels
     EXPECT_EQ((std::pair{img->dpi_x(), img->dpi_y()}), (std::pair{dpi_x, dpi_y}));
     int w = 0, h = 0;
-    const U32s theirs = testutil::rgba_to_argb(testutil::magick_rgba(dir.file("m.jpg"), &w, &h));
+    const Pixels theirs = magick_argb(dir.file("m.jpg"), &w, &h);
     ASSERT_EQ((std::pair{img->width(), img->height()}), (std::pair{w, h}));
-    EXPECT_LE(max_channel_diff(testutil::argb_pixels(*img), flat ? U32s(w * h, flat) : theirs), 1);
+    EXPECT_LE(max_channel_diff(argb_pixels(*img), flat ? Pixels(w * h, flat) : theirs), 1);
   }
 
   // No JFIF header, big-endian EXIF with 300 x 150 dpi (a fuzz seed).
   const std::string seed = KORVEX_SOURCE_DIR "/fuzz/corpus/jpeg/exif-be-no-jfif.jpg";
-  auto img = testutil::decode_ok(testutil::read_file(seed));
+  auto img = decode_ok(read_file(seed));
   EXPECT_EQ((std::pair{img->dpi_x(), img->dpi_y()}), (std::pair{300.0f, 150.0f}));
   ASSERT_NE(img->property(0x0131), nullptr);
   EXPECT_EQ(img->property(0x0131)->value, (Bytes{'K', 'o', 'r', 'v', 'e', 'x', 0}));
@@ -90,26 +85,23 @@ TEST(JpegDecode, EveryLayoutMatchesImageMagickAndKnownColoursAndResolutions) {
 
 TEST(JpegDecode, BrokenFilesAreRefusedWithTheRightStatus) {
   ScratchDir dir;
-  std::unique_ptr<Image> img;
   // Cut arithmetic-coded data decodes padded, so a missing EOI alone is refused there.
   for (const char* args : {"-sampling-factor 2x2", "-interlace Plane", "-colorspace Gray",
                            "ppm:- | /usr/bin/cjpeg -arithmetic -progressive >"}) {
     SCOPED_TRACE(args);
     const Bytes whole = magick_jpeg(dir, std::string("-size 64x48 -seed 3 plasma: ") + args);
-    ASSERT_EQ(testutil::decode(whole, img), Ok);
+    ASSERT_EQ(status_of(whole), Ok);
     // Cuts in the header, data, before the last scan (libjpeg alone would give a coarser
     // progressive picture) and before EOI only (complete).
     const size_t sos = find_marker(whole, 0xDA), size = whole.size();
     for (size_t n : {size_t{3}, size_t{40}, sos + 20, size / 2, size - 40,
                      find_marker(whole, 0xDA, true), size - 2}) {
       const bool complete = n == size - 2 && std::strstr(args, "arith") == nullptr;
-      EXPECT_EQ(testutil::decode(Bytes(whole.begin(), whole.begin() + n), img),
-                complete ? Ok : GenericError)
+      EXPECT_EQ(status_of(Bytes(whole.begin(), whole.begin() + n)), complete ? Ok : GenericError)
           << n;
     }
     // An EOI marker in the middle of the entropy data.
-    EXPECT_EQ(testutil::decode(patched(whole, {{sos + 30, 0xFF}, {sos + 31, 0xD9}}), img),
-              GenericError);
+    EXPECT_EQ(status_of(patched(whole, {{sos + 30, 0xFF}, {sos + 31, 0xD9}})), GenericError);
   }
 
   const Bytes small = magick_jpeg(dir, "-size 16x16 xc:olive");
@@ -123,12 +115,9 @@ TEST(JpegDecode, BrokenFilesAreRefusedWithTheRightStatus) {
        NotImplemented},
       {"12 bits", patched(small, {{sof + 1, 0xC1}, {sof + 4, 12}}), NotImplemented},
       {"quantisation table id out of range", patched(small, {{dqt + 4, 0x0F}}), GenericError},
-      {"cut after SOI", {0xFF, 0xD8, 0xFF}, GenericError},
       {"no marker after SOI", {0xFF, 0xD8, 0xFE, 0x00}, UnknownImageFormat},
   };
-  for (const auto& [what, bytes, status] : cases) {
-    EXPECT_EQ(testutil::decode(bytes, img), status) << what;
-  }
+  for (const auto& [what, bytes, status] : cases) EXPECT_EQ(status_of(bytes), status) << what;
 }
 
 // Smooth ramps in each channel, alpha 0x80, stored in format f.
@@ -142,8 +131,9 @@ std::unique_ptr<Image> ramp_image(int32_t w, int32_t h, raster::PixelFormat f) {
   return img;
 }
 
-Bytes encode(Image& img, const raster::EncoderParams& params = {}, raster::Status expect = Ok) {
-  return testutil::encode("*.jfif", img, params, expect);
+Bytes encode_jpeg(Image& img, const raster::EncoderParams& params = {},
+                  raster::Status expect = Ok) {
+  return encode("*.jfif", img, params, expect);
 }
 
 // identify's quality and layout (1 gray, 2 YCbCr); pixels against ImageMagick and the source.
@@ -171,15 +161,16 @@ TEST(JpegEncode, QualityLayoutAndPixelsAsImageMagickReadsThem) {
   };
   for (const auto& [img, q, layout, tolerance] : cases) {
     SCOPED_TRACE(layout);
-    const Bytes jpeg = q < 0 ? encode(*img) : encode(*img, {{raster::encparam::kQuality, q}});
-    testutil::write_file(file, jpeg);
+    const Bytes jpeg =
+        q < 0 ? encode_jpeg(*img) : encode_jpeg(*img, {{raster::encparam::kQuality, q}});
+    write_file(file, jpeg);
     EXPECT_EQ(identify("%Q %[jpeg:sampling-factor] %[jpeg:colorspace]", file), layout);
-    const U32s ours = testutil::argb_pixels(*testutil::decode_ok(jpeg));
-    EXPECT_LE(max_channel_diff(ours, testutil::rgba_to_argb(testutil::magick_rgba(file))), 1);
+    const Pixels ours = argb_pixels(*decode_ok(jpeg));
+    EXPECT_LE(max_channel_diff(ours, magick_argb(file)), 1);
     // Indices past a short palette read as transparent black in the source.
-    EXPECT_LE(max_channel_diff(ours, testutil::argb_pixels(*img), true), tolerance);
+    EXPECT_LE(max_channel_diff(ours, argb_pixels(*img), true), tolerance);
   }
-  for (int q : {-1, 101}) encode(*argb, {{raster::encparam::kQuality, q}}, InvalidParameter);
+  for (int q : {-1, 101}) encode_jpeg(*argb, {{raster::encparam::kQuality, q}}, InvalidParameter);
 }
 
 TEST(JpegEncode, ResolutionAndExifRoundTrip) {
@@ -196,20 +187,20 @@ TEST(JpegEncode, ResolutionAndExifRoundTrip) {
   };
   for (size_t i = items.size(); i-- > 0;) ASSERT_EQ(img->set_property(items[i]), Ok);
   ASSERT_EQ(img->set_property({0x5100, 4, {10, 0, 0, 0}}), Ok);  // not written
-  const Bytes jpeg = encode(*img);
-  testutil::write_file(dir.file("e.jpg"), jpeg);
+  const Bytes jpeg = encode_jpeg(*img);
+  write_file(dir.file("e.jpg"), jpeg);
   EXPECT_EQ(identify("%x %y|%[exif:Software]|%[exif:Make]|%[exif:DateTime]|%[exif:GPSLatitudeRef]",
                      dir.file("e.jpg")),
             "300 150|Korvex|Acme|2023:05:06 07:08:09|S");
-  auto back = testutil::decode_ok(jpeg);
+  auto back = decode_ok(jpeg);
   EXPECT_EQ((std::pair{back->dpi_x(), back->dpi_y()}), (std::pair{300.0f, 150.0f}));
   EXPECT_EQ(back->properties(), items);
 
   // A maker note too big for the segment is dropped; the rest stays.
   ASSERT_EQ(img->set_property({0x927C, 7, Bytes(70000, 0x55)}), Ok);
-  EXPECT_EQ(testutil::decode_ok(encode(*img))->properties(), items);
+  EXPECT_EQ(decode_ok(encode_jpeg(*img))->properties(), items);
   // No writable item: no APP1 segment.
-  EXPECT_EQ(find_marker(encode(*ramp_image(8, 8, k24bppRGB)), 0xE1), 0u);
+  EXPECT_EQ(find_marker(encode_jpeg(*ramp_image(8, 8, k24bppRGB)), 0xE1), 0u);
 }
 
 }  // namespace

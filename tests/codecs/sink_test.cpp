@@ -13,56 +13,32 @@
 namespace korvex {
 namespace {
 
+using namespace testutil;
+
 using raster::Image;
 namespace pf = raster::pf;
 namespace ep = raster::encparam;
 
-// A picture whose rows differ, so strips and rows written out of place show.
-std::unique_ptr<Image> picture(raster::PixelFormat f, int32_t w, int32_t h) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), raster::Status::Ok);
-  std::vector<uint32_t> argb;
-  for (uint32_t y = 0; y < uint32_t(h); ++y) {
-    for (uint32_t x = 0; x < uint32_t(w); ++x) {
-      argb.push_back(0xFF000000u | ((x * 7 + y * 3) & 0xFF) << 16 | ((x ^ y) & 0xFF) << 8 |
-                     (y * 5 & 0xFF));
-    }
-  }
-  EXPECT_EQ(img->write_pixels({0, 0, w, h}, pf::k32bppARGB,
-                              reinterpret_cast<const uint8_t*>(argb.data()), w * 4),
-            raster::Status::Ok);
-  return img;
-}
-
+// The file sink itself is held to the memory sink in the host tests; here the writers that
+// seek back and read through the sink (libtiff) and fill libjpeg's buffers, end to end.
 TEST(StreamingEncoders, AFileWrittenThroughTheSinkIsTheBytesEncodedInMemory) {
-  struct Case {
-    const char* pattern;
-    raster::EncoderParams params;
-    raster::PixelFormat format;
+  const std::pair<const char*, raster::EncoderParams> cases[] = {
+      {"*.tif", {{ep::kCompression, ep::kCompressionLZW}}},
+      {"*.tif", {{ep::kCompression, ep::kCompressionCCITT4}, {ep::kColorDepth, 1}}},
+      {"*.jpg", {{ep::kQuality, 90}}},
   };
-  // Large enough to fill TIFF strips, libjpeg's and the sink's buffers several times.
-  const Case cases[] = {
-      {"*.tif", {{ep::kCompression, ep::kCompressionNone}}, pf::k24bppRGB},
-      {"*.tif", {{ep::kCompression, ep::kCompressionLZW}}, pf::k32bppARGB},
-      {"*.tif", {{ep::kCompression, ep::kCompressionCCITT4}, {ep::kColorDepth, 1}}, pf::k24bppRGB},
-      {"*.bmp", {}, pf::k24bppRGB},
-      {"*.bmp", {}, pf::k32bppRGB},
-      {"*.png", {}, pf::k24bppRGB},
-      {"*.jpg", {{ep::kQuality, 90}}, pf::k24bppRGB},
-      {"*.gif", {}, pf::k24bppRGB},
-  };
-  testutil::ScratchDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.pattern);
-    const raster::Encoder* enc = testutil::encoder_for(c.pattern);
+  ScratchDir dir;
+  auto img = pattern_image(pf::k32bppARGB, 1203, 517);
+  for (const auto& [pattern, params] : cases) {
+    SCOPED_TRACE(pattern);
+    const raster::Encoder* enc = encoder_for(pattern);
     ASSERT_NE(enc, nullptr);
-    auto img = picture(c.format, 1203, 517);
-    const std::vector<uint8_t> memory = testutil::encode(c.pattern, *img, c.params);
-    const std::string path = dir.file("out");
-    ASSERT_EQ(host::write_file_atomically(
-                  path, [&](raster::ByteSink& out) { return enc->encode(*img, c.params, out); }),
-              raster::Status::Ok);
-    const std::vector<uint8_t> file = testutil::read_file(path);
+    const Bytes memory = encode(pattern, *img, params);
+    ASSERT_EQ(
+        host::write_file_atomically(
+            dir.file("out"), [&](raster::ByteSink& out) { return enc->encode(*img, params, out); }),
+        raster::Status::Ok);
+    const Bytes file = read_file(dir.file("out"));
     EXPECT_TRUE(file == memory) << file.size() << " bytes, " << memory.size() << " in memory";
   }
 }
@@ -88,9 +64,9 @@ TEST(StreamingEncoders, ASinkThatFailsMidwayFailsTheEncode) {
   };
   for (const char* pattern : {"*.tif", "*.bmp", "*.png", "*.jpg", "*.gif"}) {
     SCOPED_TRACE(pattern);
-    const raster::Encoder* enc = testutil::encoder_for(pattern);
+    const raster::Encoder* enc = encoder_for(pattern);
     ASSERT_NE(enc, nullptr);
-    auto img = picture(pf::k24bppRGB, 640, 480);
+    auto img = pattern_image(pf::k24bppRGB, 640, 480);
     FullSink sink(4096);
     EXPECT_EQ(enc->encode(*img, {}, sink), raster::Status::Win32Error);
   }
@@ -107,9 +83,10 @@ raster::Status decode_from_file(const std::string& path, std::unique_ptr<Image>&
 }
 
 TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   // Noise keeps compressed variants above the size decoded straight from disk.
-  auto img = picture(pf::k24bppRGB, 1400, 1200);
+  std::unique_ptr<Image> img;
+  ASSERT_EQ(Image::create(1400, 1200, pf::k24bppRGB, img), raster::Status::Ok);
   uint32_t seed = 12345;
   for (int32_t y = 0; y < img->height(); ++y) {
     uint8_t* row = img->surface().row(y);
@@ -120,41 +97,36 @@ TEST(FileDecoding, LargeSinglePageTiffsDecodeStraightFromTheFileAsFromMemory) {
   }
   const raster::PropertyItem text{270, raster::ptype::kAscii, {'n', 'o', 'i', 's', 'e', 0}};
   ASSERT_EQ(img->set_property(text), raster::Status::Ok);
-  const auto plain = testutil::encode("*.tif", *img, {{ep::kCompression, ep::kCompressionNone}});
+  const Bytes plain = encode("*.tif", *img, {{ep::kCompression, ep::kCompressionNone}});
   const std::string plain_tif = dir.file("plain.tif");
-  testutil::write_file(plain_tif, plain);
+  write_file(plain_tif, plain);
   for (const std::string& args :
        {"-compress lzw " + dir.file("lzw.tif"),
         "-define tiff:tile-geometry=256x256 -compress none " + dir.file("tiled.tif"),
         plain_tif + " -compress none " + dir.file("pages.tif")}) {
-    ASSERT_EQ(testutil::run(testutil::convert_tool() + " " + plain_tif + " " + args), 0) << args;
+    ASSERT_EQ(run(convert_tool() + " " + plain_tif + " " + args), 0) << args;
   }
   for (const char* name : {"plain.tif", "lzw.tif", "tiled.tif"}) {
     SCOPED_TRACE(name);
-    const std::vector<uint8_t> bytes = testutil::read_file(dir.file(name));
+    const Bytes bytes = read_file(dir.file(name));
     ASSERT_GE(bytes.size(), raster::kLargeBuffer);
     std::unique_ptr<Image> from_memory, from_file;
-    ASSERT_EQ(testutil::decode(bytes, from_memory), raster::Status::Ok);
+    ASSERT_EQ(decode(bytes, from_memory), raster::Status::Ok);
     ASSERT_EQ(decode_from_file(dir.file(name), from_file), raster::Status::Ok);
     EXPECT_EQ(from_file->format(), from_memory->format());
     EXPECT_EQ(from_file->dpi_x(), from_memory->dpi_x());
     EXPECT_EQ(from_file->frame_count(), 1u);
-    EXPECT_TRUE(testutil::argb_pixels(*from_file) == testutil::argb_pixels(*from_memory));
+    EXPECT_TRUE(argb_pixels(*from_file) == argb_pixels(*from_memory));
     EXPECT_EQ(from_file->properties(), from_memory->properties());
-    const raster::PropertyItem* desc = from_file->property(270);
-    ASSERT_NE(desc, nullptr);
-    EXPECT_EQ(desc->value, text.value);
+    EXPECT_EQ(property_bytes(*from_file, 270), text.value);
   }
   // Several pages, or a cut file (failing as from memory), are read whole.
   std::unique_ptr<Image> none;
   EXPECT_EQ(decode_from_file(dir.file("pages.tif"), none), raster::Status::NotImplemented);
-  std::vector<uint8_t> cut = plain;
-  cut.resize(cut.size() / 2);
-  testutil::write_file(dir.file("cut.tif"), cut);
-  std::unique_ptr<Image> whole;
-  const raster::Status from_memory = testutil::decode(cut, whole);
+  const Bytes cut(plain.begin(), plain.begin() + plain.size() / 2);
+  write_file(dir.file("cut.tif"), cut);
   const raster::Status from_file = decode_from_file(dir.file("cut.tif"), none);
-  EXPECT_TRUE(from_file == raster::Status::NotImplemented || from_file == from_memory);
+  EXPECT_TRUE(from_file == raster::Status::NotImplemented || from_file == status_of(cut));
 }
 
 TEST(LargeBuffers, SurfacesAndZeroedBuffersAreZeroEvenOnReusedMemory) {

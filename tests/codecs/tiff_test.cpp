@@ -14,33 +14,30 @@
 namespace korvex {
 namespace {
 
+using namespace testutil;
+
 using raster::Image;
 using raster::Status;
 namespace pf = raster::pf;
 namespace ep = raster::encparam;
-using Bytes = std::vector<uint8_t>;
-using Argb = std::vector<uint32_t>;
 const raster::Guid kPage = raster::guids::kFrameDimensionPage;
-using testutil::decode_ok;
-using testutil::FileSizeLimit;
-using testutil::stored_rows;
 
 std::string quoted(const std::string& s) {
   return "'" + s + "'";
 }
 
 // convert `args` into dir/name ("TIFF64:" as the last argument prefixes the name).
-Bytes magick_make(const testutil::ScratchDir& dir, const std::string& name, std::string args) {
+Bytes magick_make(const ScratchDir& dir, const std::string& name, std::string args) {
   const bool big = args.ends_with(" TIFF64:");
   if (big) args.resize(args.size() - 8);
   const std::string out = quoted((big ? "TIFF64:" : "") + dir.file(name));
-  EXPECT_EQ(testutil::run(testutil::convert_tool() + " " + args + " " + out), 0) << args;
-  return testutil::read_file(dir.file(name));
+  EXPECT_EQ(run(convert_tool() + " " + args + " " + out), 0) << args;
+  return read_file(dir.file(name));
 }
 
 std::string tiffinfo(const std::string& path) {
   std::string out;
-  EXPECT_EQ(testutil::run("/usr/bin/tiffinfo " + quoted(path) + " 2>&1", &out), 0) << out;
+  EXPECT_EQ(run("/usr/bin/tiffinfo " + quoted(path) + " 2>&1", &out), 0) << out;
   return out;
 }
 
@@ -51,35 +48,15 @@ uint16_t le16(const uint8_t* p) {
 // The active frame against ImageMagick's, per channel within `tolerance` (transparent colour free).
 void expect_like_magick(Image& img, const std::string& path, int frame = 0, int tolerance = 0) {
   int32_t w = 0, h = 0;
-  const Argb ref = testutil::rgba_to_argb(testutil::magick_rgba(path, &w, &h, frame));
+  const Pixels ref = magick_argb(path, &w, &h, frame);
   ASSERT_EQ(std::make_pair(img.width(), img.height()), std::make_pair(w, h));
-  const Argb ours = testutil::argb_pixels(img);
+  const Pixels ours = argb_pixels(img);
   for (size_t i = 0; i < ours.size(); ++i) {
     for (int shift = 24; shift >= 0 && (shift == 24 || ours[i] >> 24 != 0); shift -= 8) {
       const int d = int((ours[i] >> shift) & 0xFF) - int((ref[i] >> shift) & 0xFF);
       ASSERT_LE(std::abs(d), tolerance) << i << std::hex << ": " << ours[i] << " vs " << ref[i];
     }
   }
-}
-
-// Index patterns for indexed formats, else an ARGB pattern with varied alpha.
-std::unique_ptr<Image> pattern_image(raster::PixelFormat f, int32_t w = 29, int32_t h = 13) {
-  std::unique_ptr<Image> img;
-  EXPECT_EQ(Image::create(w, h, f, img), Status::Ok);
-  const int bits = raster::bits_per_pixel(f);
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t v = static_cast<uint32_t>(x * 7 + y * 3);
-      if (raster::is_indexed(f)) {
-        img->surface().row(y)[x * bits / 8] |=
-            static_cast<uint8_t>(v % (1u << bits) << (8 - bits - x * bits % 8));
-      } else {
-        img->set_pixel(x, y,
-                       (255 - v % 200) << 24 | x * 9u % 256 << 16 | y * 19u % 256 << 8 | v % 256);
-      }
-    }
-  }
-  return img;
 }
 
 // A little-endian one-strip uncompressed TIFF; `extra` entries follow the standard ones.
@@ -98,7 +75,7 @@ Bytes handmade_tiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t photometric, 
   // clang-format on
   e.insert(e.end(), extra.begin(), extra.end());
   Bytes b = {'I', 'I', 42, 0, 8, 0, 0, 0, static_cast<uint8_t>(e.size()), 0};
-  auto put = [&b](uint32_t v, int bytes) { testutil::put_le(b, v, bytes); };
+  auto put = [&b](uint32_t v, int bytes) { put_le(b, v, bytes); };
   for (const Entry& x : e) {
     put(x.tag, 2), put(x.type, 2), put(x.count, 4);
     put(x.value == kData ? 8 + 2 + 12 * static_cast<uint32_t>(e.size()) + 4 : x.value, 4);
@@ -118,9 +95,7 @@ std::vector<uint32_t> directory_offsets(const Bytes& b) {  // little-endian clas
 }
 
 const raster::Encoder& tiff_encoder() {
-  const raster::Encoder* e = testutil::encoder_for("*.tif");
-  EXPECT_NE(e, nullptr);
-  return *e;
+  return *encoder_for("*.tif");
 }
 
 raster::EncoderParams params(int32_t compression, int32_t depth = 0) {
@@ -131,24 +106,22 @@ raster::EncoderParams params(int32_t compression, int32_t depth = 0) {
 }
 
 // Encodes into dir/name; returns the bytes and tiffinfo's report.
-std::pair<Bytes, std::string> encode_to(const testutil::ScratchDir& dir, const std::string& name,
-                                        Image& img, const raster::EncoderParams& p) {
-  const Bytes bytes = testutil::encode("*.tif", img, p);
-  testutil::write_file(dir.file(name), bytes);
+std::pair<Bytes, std::string> encode_to(const ScratchDir& dir, const std::string& name, Image& img,
+                                        const raster::EncoderParams& p) {
+  const Bytes bytes = encode("*.tif", img, p);
+  write_file(dir.file(name), bytes);
   return {bytes, tiffinfo(dir.file(name))};
 }
 
 TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   // Within 1: ImageMagick truncates 16-bit samples and colormap entries, libtiff's CMYK.
   const std::string tiles = " -define tiff:tile-geometry=", a = " -alpha set -channel A -fx ",
                     bilevel = "rose: -resize 300% -type Bilevel -compress ";
   const std::tuple<std::string, raster::PixelFormat, int> cases[] = {
       // clang-format off
       {"rose: -depth 8 -compress LZW", pf::k24bppRGB, 0},
-      {"rose: -depth 8 -compress Zip", pf::k24bppRGB, 0},
       {"rose: -depth 8 -compress RLE" + tiles + "32x16", pf::k24bppRGB, 0},  // PackBits
-      {"rose: -depth 8 -compress JPEG", pf::k24bppRGB, 0},
       {"rose: -depth 8 -interlace Plane -compress LZW", pf::k24bppRGB, 0},
       {"rose: -depth 8 TIFF64:", pf::k24bppRGB, 0},
       {"rose: -depth 16 -interlace Plane -compress Zip", pf::k48bppRGB, 1},
@@ -169,44 +142,19 @@ TEST(TiffDecode, EveryLayoutAndCompressionMatchesImageMagick) {
       {"rose: -depth 8 -colorspace CMYK", pf::k32bppARGB, 1},  // libtiff's RGBA reader
       // clang-format on
   };
-  int n = 0;
   for (const auto& [args, format, tolerance] : cases) {
     SCOPED_TRACE(args);
-    const std::string name = std::to_string(n++) + ".tif";
-    auto img = decode_ok(magick_make(dir, name, args));
+    auto img = decode_ok(magick_make(dir, "m.tif", args));
     EXPECT_EQ(img->format(), format);
     EXPECT_EQ(img->raw_format(), raster::guids::kFormatTiff);
-    expect_like_magick(*img, dir.file(name), 0, tolerance);
-  }
-
-  // YCbCr JPEG, made by tiffcp: through libtiff's RGBA reader.
-  const std::string ycbcr = dir.file("ycbcr.tif");
-  ASSERT_EQ(testutil::run("/usr/bin/tiffcp -c jpeg -r 16 " + quoted(dir.file("0.tif")) + " " +
-                          quoted(ycbcr)),
-            0);
-  ASSERT_NE(tiffinfo(ycbcr).find("YCbCr"), std::string::npos);
-  auto img = decode_ok(testutil::read_file(ycbcr));
-  EXPECT_EQ(img->format(), pf::k32bppARGB);
-  expect_like_magick(*img, ycbcr, 0, 2);
-
-  // Three pages of different layouts, visited out of order.
-  img = decode_ok(magick_make(dir, "pages.tif",
-                              quoted(dir.file("0.tif")) + " " + quoted(dir.file("17.tif")) + " " +
-                                  quoted(dir.file("16.tif"))));
-  EXPECT_EQ(img->frame_dimension(), kPage);
-  ASSERT_EQ(img->frame_count(kPage), 3u);
-  const raster::PixelFormat formats[] = {pf::k24bppRGB, pf::k1bppIndexed, pf::k48bppRGB};
-  for (uint32_t i : {0u, 2u, 1u}) {
-    ASSERT_EQ(img->select_active_frame(kPage, i), Status::Ok);
-    EXPECT_EQ(img->format(), formats[i]);
-    expect_like_magick(*img, dir.file("pages.tif"), static_cast<int>(i), i == 2 ? 1 : 0);
+    expect_like_magick(*img, dir.file("m.tif"), 0, tolerance);
   }
 }
 
 TEST(TiffDecode, HandmadeFilesGiveKnownSamplesAndPalettes) {
   const uint32_t kW = 0xFFFFFFFF, kB = 0xFF000000;
   // Width, bits per sample, photometric, file samples, the surface's bytes, ARGB.
-  const std::tuple<uint32_t, uint16_t, uint16_t, Bytes, Bytes, Argb> cases[] = {
+  const std::tuple<uint32_t, uint16_t, uint16_t, Bytes, Bytes, Pixels> cases[] = {
       // clang-format off
       // Bilevel bits are kept as stored; the palette follows the photometric order.
       {8, 1, 0, {0xA3}, {0xA3}, {kB, kW, kB, kW, kW, kW, kB, kB}},
@@ -225,19 +173,18 @@ TEST(TiffDecode, HandmadeFilesGiveKnownSamplesAndPalettes) {
     SCOPED_TRACE(testing::Message() << bps << " bits, photometric " << photometric);
     auto img = decode_ok(handmade_tiff(w, 1, bps, photometric, data));
     EXPECT_EQ(stored_rows(*img), stored);
-    EXPECT_EQ(testutil::argb_pixels(*img), argb);
+    EXPECT_EQ(argb_pixels(*img), argb);
     if (raster::is_indexed(img->format())) {
       EXPECT_EQ(img->palette().flags, raster::Palette::kGrayScale);
     }
-    EXPECT_EQ(img->dpi_x(), 96.0f);  // no resolution tags
   }
   // A colormap of 8-bit values (all entries < 256) is read as such.
   const Bytes data = {0x40, 0, 10, 0, 250, 0, 20, 0, 0, 0, 30, 0, 5, 0};
   auto cmap = decode_ok(handmade_tiff(2, 1, 1, 3, data, {{320, 3, 6, 8 + 2 + 12 * 10 + 4 + 2}}, 1));
-  EXPECT_EQ(cmap->palette().entries, (Argb{0xFF0A141E, 0xFFFA0005}));
+  EXPECT_EQ(cmap->palette().entries, (Pixels{0xFF0A141E, 0xFFFA0005}));
   EXPECT_EQ(cmap->palette().flags, 0u);
   // Resolution in pixels per centimetre.
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   auto cm =
       decode_ok(magick_make(dir, "cm.tif", "rose: -units PixelsPerCentimeter -density 100x50"));
   EXPECT_NEAR(cm->dpi_x(), 254.0, 0.01);
@@ -252,46 +199,35 @@ TEST(TiffDecode, DamagedInputAndThePixelLimitGiveAStatus) {
                 Status::UnknownImageFormat);
     }
   }
-  EXPECT_EQ(testutil::decode({'I', 'I', 42, 0, 8, 0, 0, 0}, img), Status::GenericError);
-  EXPECT_EQ(testutil::decode(handmade_tiff(4, 4, 8, 1, {1, 2, 3}, {}, 16), img),
-            Status::GenericError);
-  EXPECT_EQ(testutil::decode(handmade_tiff(0, 4, 8, 1, Bytes(16, 1)), img), Status::GenericError);
+  EXPECT_EQ(status_of({'I', 'I', 42, 0, 8, 0, 0, 0}), Status::GenericError);
+  EXPECT_EQ(status_of(handmade_tiff(4, 4, 8, 1, {1, 2, 3}, {}, 16)), Status::GenericError);
+  EXPECT_EQ(status_of(handmade_tiff(0, 4, 8, 1, Bytes(16, 1))), Status::GenericError);
   // Float samples: refused by libtiff's RGBA reader too.
-  EXPECT_EQ(testutil::decode(handmade_tiff(1, 1, 32, 1, Bytes(4, 0), {{339, 3, 1, 3}}), img),
+  EXPECT_EQ(status_of(handmade_tiff(1, 1, 32, 1, Bytes(4, 0), {{339, 3, 1, 3}})),
             Status::GenericError);
   // 100000 x 100000 declared in sixteen bytes: over the limit before any reading.
-  EXPECT_EQ(testutil::decode(handmade_tiff(100000, 100000, 8, 1, Bytes(16, 0)), img),
-            Status::OutOfMemory);
-  testutil::ScratchDir dir;
+  EXPECT_EQ(status_of(handmade_tiff(100000, 100000, 8, 1, Bytes(16, 0))), Status::OutOfMemory);
+  ScratchDir dir;
   const Bytes rgb = magick_make(dir, "rgb.tif", "rose: -depth 8");
   const Bytes cmyk = magick_make(dir, "cmyk.tif", "rose: -depth 8 -colorspace CMYK");
-  raster::set_pixel_memory_limit(4096);
-  const Status direct = testutil::decode(rgb, img), via_rgba = testutil::decode(cmyk, img);
-  raster::set_pixel_memory_limit(uint64_t{4} << 30);
-  EXPECT_EQ(direct, Status::OutOfMemory);
-  EXPECT_EQ(via_rgba, Status::OutOfMemory);
+  {
+    const PixelLimit limit(4096);
+    EXPECT_EQ(status_of(rgb), Status::OutOfMemory);
+    EXPECT_EQ(status_of(cmyk), Status::OutOfMemory);  // through libtiff's RGBA reader
+  }
 
-  // Prefixes and scattered changes of a tiled LZW file: a status, never a crash.
+  // Prefixes of a tiled LZW file: a status, never a crash (random damage is the fuzz
+  // harness's, whose seeds and crashers the replay test reads).
   const Bytes whole =
       magick_make(dir, "t.tif", "rose: -depth 8 -compress LZW -define tiff:tile-geometry=32x32");
   for (size_t n = 4; n < whole.size(); n += 37) {
-    const Status s = testutil::decode(Bytes(whole.begin(), whole.begin() + ptrdiff_t(n)), img);
+    const Status s = status_of(Bytes(whole.begin(), whole.begin() + ptrdiff_t(n)));
     EXPECT_TRUE(s == Status::Ok || s == Status::GenericError) << n;
-  }
-  const size_t dir_at = directory_offsets(whole).at(0);
-  uint32_t seed = 12345;
-  for (int round = 0; round < 300; ++round) {
-    Bytes bent = whole;
-    for (size_t from : {size_t{8}, dir_at, dir_at}) {
-      seed = seed * 1103515245u + 12345u;
-      bent[from + (seed >> 8) % (bent.size() - from)] = static_cast<uint8_t>(seed >> 24);
-    }
-    if (testutil::decode(bent, img) == Status::Ok) testutil::argb_pixels(*img);
   }
 }
 
 TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   raster::Palette ramp{raster::Palette::kGrayScale, {}};
   for (uint32_t i = 0; i < 256; ++i) ramp.entries.push_back(0xFF000000u | i * 0x010101u);
   const raster::Palette white_black{raster::Palette::kGrayScale, {0xFFFFFFFF, 0xFF000000}};
@@ -339,7 +275,7 @@ TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
     auto back = decode_ok(bytes);
     EXPECT_EQ(back->format(), decoded);
     EXPECT_EQ(back->dpi_y(), 100.0f);
-    EXPECT_EQ(testutil::argb_pixels(*back), testutil::argb_pixels(*img));
+    EXPECT_EQ(argb_pixels(*back), argb_pixels(*img));
     EXPECT_EQ(back->palette().entries, img->palette().entries);
     if (decoded == format) {
       EXPECT_EQ(stored_rows(*back), stored_rows(*img));
@@ -350,7 +286,7 @@ TEST(TiffEncode, EachStoredFormatGetsItsLayoutAndReadsBack) {
 }
 
 TEST(TiffEncode, CompressionAndDepthParameters) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   auto bilevel = pattern_image(pf::k1bppIndexed, 77, 19);
   Bytes clean = stored_rows(*bilevel);  // rows of 10 bytes; 77 pixels leave 3 pad bits
   for (int32_t y = 0; y < 19; ++y) bilevel->surface().row(y)[9] |= 0x07;
@@ -372,7 +308,7 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
   const auto fax = encode_to(dir, "fax.tif", *bilevel, params(ep::kCompressionCCITT4));
   EXPECT_NE(fax.second.find("min-is-black"), std::string::npos) << fax.second;
   ASSERT_EQ(bilevel->set_palette(raster::default_palette(pf::k1bppIndexed)), Status::Ok);
-  EXPECT_EQ(testutil::argb_pixels(*decode_ok(fax.first)), testutil::argb_pixels(*bilevel));
+  EXPECT_EQ(argb_pixels(*decode_ok(fax.first)), argb_pixels(*bilevel));
 
   // Fax coding of 8-bit samples, unknown compressions and depths.
   std::vector<raster::EncoderParams> bad;
@@ -383,8 +319,7 @@ TEST(TiffEncode, CompressionAndDepthParameters) {
   for (int32_t v : {2, 16, 48, -1}) bad.push_back(params(0, v));
   for (const auto& p : bad) {
     EXPECT_TRUE(
-        testutil::encode("*.tif", *pattern_image(pf::k24bppRGB), p, Status::InvalidParameter)
-            .empty());
+        encode("*.tif", *pattern_image(pf::k24bppRGB), p, Status::InvalidParameter).empty());
   }
 
   // Depth 1: nearest of black and white; 4 and 8: nearest halftone entry; 24, 32: RGB(A).
@@ -425,7 +360,7 @@ std::vector<std::string> listing(const std::string& folder) {
 }
 
 TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelected) {
-  testutil::ScratchDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("pages.tif");
   std::unique_ptr<Image> sources[] = {pattern_image(pf::k24bppRGB, 31, 17),
                                       pattern_image(pf::k1bppIndexed, 40, 9),
@@ -439,9 +374,7 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
   EXPECT_EQ(writer->add(*sources[1], params(ep::kCompressionCCITT4)), Status::Ok);
   EXPECT_EQ(writer->add(*sources[2], params(ep::kCompressionCCITT3)), Status::InvalidParameter);
   EXPECT_EQ(writer->add(*sources[2], params(ep::kCompressionNone)), Status::Ok);
-  const auto during = listing(dir.path());
-  ASSERT_EQ(during.size(), 1u);
-  EXPECT_TRUE(during[0].starts_with("pages.tif."));  // only the temporary file so far
+  EXPECT_FALSE(std::filesystem::exists(path));  // published by finish() only
   ASSERT_EQ(writer->finish(), Status::Ok);
   EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"pages.tif"});
   EXPECT_EQ(writer->finish(), Status::WrongState);
@@ -452,7 +385,7 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
                            "Software: Kvx\n", "Artist: Ada\n"}) {
     EXPECT_NE(info.find(part), std::string::npos) << info;
   }
-  Bytes bytes = testutil::read_file(path);
+  Bytes bytes = read_file(path);
   auto back = decode_ok(bytes);
   ASSERT_EQ(back->frame_count(kPage), 3u);
   ASSERT_NE(back->property(305), nullptr);
@@ -463,7 +396,7 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
     expect_like_magick(*sources[i], path, static_cast<int>(i));
     ASSERT_EQ(back->select_active_frame(kPage, i), Status::Ok);
     EXPECT_EQ(back->format(), sources[i]->format());
-    EXPECT_EQ(testutil::argb_pixels(*back), testutil::argb_pixels(*sources[i]));
+    EXPECT_EQ(argb_pixels(*back), argb_pixels(*sources[i]));
     ASSERT_NE(back->property(256), nullptr);  // this page's own ImageWidth
     EXPECT_EQ(le16(back->property(256)->value.data()), sources[i]->width());
   }
@@ -477,64 +410,42 @@ TEST(TiffPages, WriterPublishesOnFinishWithTagsAndDamagedPagesFailOnlyWhenSelect
   auto damaged = decode_ok(bytes);
   ASSERT_EQ(damaged->frame_count(kPage), 3u);
   EXPECT_EQ(damaged->select_active_frame(kPage, 1), Status::GenericError);
-  EXPECT_EQ(damaged->active_frame(), 0u);
   ASSERT_EQ(damaged->select_active_frame(kPage, 2), Status::Ok);
-  EXPECT_EQ(testutil::argb_pixels(*damaged), testutil::argb_pixels(*sources[2]));
+  EXPECT_EQ(argb_pixels(*damaged), argb_pixels(*sources[2]));
   EXPECT_EQ(damaged->select_active_frame(kPage, 1), Status::GenericError);  // again on retry
-  std::unique_ptr<Image> copy;
-  EXPECT_EQ(damaged->clone(copy), Status::GenericError);
 }
 
-TEST(TiffPages, FailedRefusedOrAbandonedWritesLeaveTheOldFileOrNone) {
+// The file itself is the host layer's (held to the old file or the whole new one in its
+// tests); here the page writer over it, once with an old file in place.
+TEST(TiffPages, FailedRefusedOrAbandonedWritesLeaveTheOldFile) {
   const Bytes original = {'o', 'l', 'd'};
   auto small = pattern_image(pf::k8bppIndexed);
   auto big = pattern_image(pf::k24bppRGB, 400, 400);  // 480 KB uncompressed
-  for (const bool had_file : {true, false}) {
-    SCOPED_TRACE(had_file);
-    testutil::ScratchDir dir;
-    const std::string path = dir.file("pages.tif");
-    if (had_file) testutil::write_file(path, original);
-    auto expect_untouched = [&] {
-      if (had_file) {
-        EXPECT_EQ(testutil::read_file(path), original);
-      }
-      EXPECT_EQ(listing(dir.path()),
-                had_file ? std::vector<std::string>{"pages.tif"} : std::vector<std::string>{});
-    };
-    std::unique_ptr<raster::FrameWriter> writer;
-    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
-    ASSERT_EQ(writer->add(*small, {}), Status::Ok);
-    EXPECT_EQ(listing(dir.path()).size(), had_file ? 2u : 1u);
-    writer.reset();  // abandoned
-    expect_untouched();
-    EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, params(9), path, writer),
-              Status::InvalidParameter);
-    // A missing folder: the status of a single-image save there.
-    EXPECT_EQ(
-        host::open_frame_file(tiff_encoder(), *small, {}, dir.file("no/such/dir.tif"), writer),
-        Status::FileNotFound);
-    EXPECT_EQ(writer, nullptr);
-    expect_untouched();
-
-    FileSizeLimit limit(64 << 10);
-    ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
-    EXPECT_EQ(writer->add(*big, params(ep::kCompressionNone)), Status::Win32Error);
-    EXPECT_EQ(writer->add(*small, {}), Status::WrongState);
-    EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
-    expect_untouched();
-  }
-  // A replaced file keeps its permission bits.
-  testutil::ScratchDir dir;
-  const std::string path = dir.file("keep.tif");
-  testutil::write_file(path, original);
-  namespace fs = std::filesystem;
-  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-  fs::permissions(path, perms);
+  ScratchDir dir;
+  const std::string path = dir.file("pages.tif");
+  write_file(path, original);
+  auto expect_untouched = [&] {
+    EXPECT_EQ(read_file(path), original);
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"pages.tif"});
+  };
   std::unique_ptr<raster::FrameWriter> writer;
   ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
-  ASSERT_EQ(writer->finish(), Status::Ok);
-  EXPECT_EQ(fs::status(path).permissions(), perms);
-  EXPECT_EQ(stored_rows(*decode_ok(testutil::read_file(path))), stored_rows(*small));
+  ASSERT_EQ(writer->add(*small, {}), Status::Ok);
+  writer.reset();  // abandoned
+  expect_untouched();
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, params(9), path, writer),
+            Status::InvalidParameter);
+  // A missing folder: the status of a single-image save there (it used to be Win32Error).
+  EXPECT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, dir.file("no/such/dir.tif"), writer),
+            Status::FileNotFound);
+  EXPECT_EQ(writer, nullptr);
+
+  FileSizeLimit limit(64 << 10);
+  ASSERT_EQ(host::open_frame_file(tiff_encoder(), *small, {}, path, writer), Status::Ok);
+  EXPECT_EQ(writer->add(*big, params(ep::kCompressionNone)), Status::Win32Error);
+  EXPECT_EQ(writer->add(*small, {}), Status::WrongState);
+  EXPECT_EQ(writer->finish(), Status::GenericError);  // a failed page fails the file
+  expect_untouched();
 }
 
 }  // namespace
