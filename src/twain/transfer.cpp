@@ -250,6 +250,12 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
         }
         dst = data.data() + done;
         room = 65536;
+        // Without a length, any read may be the one that completes the page
+        // and ends the pass. Each waits until every reader has ended or is
+        // parked on a full pipe: a parked reader has not handed over its
+        // last byte, so the read cannot end the pass while it is parked,
+        // and one that has ended cannot be cut off inside the heap.
+        (void)s.readers.await(true, kReaderSettleLimit);
       }
       SANE_Int len = 0;
       st = sane_read(s.handle, dst, room, &len);
