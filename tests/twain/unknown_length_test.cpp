@@ -1,7 +1,6 @@
 // Pages of unknown length (a hand scanner) read only while the backend's
-// reader has ended or is parked on a full pipe: a feeder's ten pages, read
-// in small pieces so that every page takes many reads, each of which must
-// find the reader settled at once rather than after the settle limit.
+// reader has ended or is parked on a full pipe: ten feeder pages in small
+// pieces, each read finding the reader settled at once, not at the limit.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -40,13 +39,11 @@ TEST(TwainUnknownLength, FeederPagesEndOnlyWithTheReaderSettled) {
     const int32_t dib = KXTWAIN_AcquireNative(0);
     ASSERT_NE(dib, 0);
     EXPECT_EQ(KXTWAIN_GetLastResultCode(), kXferDone);
-    const uint8_t* p = host::GlobalLock(dib);
-    int32_t w = 0, h = 0;
-    std::memcpy(&w, p + 4, 4);
-    std::memcpy(&h, p + 8, 4);
+    int32_t wh[2] = {};
+    std::memcpy(wh, host::GlobalLock(dib) + 4, 8);
     host::GlobalUnlock(dib);
-    EXPECT_EQ(w, want_w);
-    EXPECT_EQ(h, want_h);  // bottom-up rows: a positive height
+    EXPECT_EQ(wh[0], want_w);
+    EXPECT_EQ(wh[1], want_h);  // bottom-up rows: a positive height
     EXPECT_TRUE(KXTWAIN_FreeNative(dib));
   }
   // About twenty reads a page: had any waited out the settle limit, the ten
