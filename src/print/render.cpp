@@ -59,20 +59,30 @@ raster::Status draw_argb(cairo_t* cr, raster::Image& img) {
   return st;
 }
 
+// The bits of each byte in reverse order, eight bytes at a time: swaps of
+// neighbouring bits, then pairs, then nibbles, inside every byte of a word.
+void reverse_bits(const uint8_t* in, uint8_t* out, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + i, 8);
+    v = (v >> 1 & 0x5555555555555555ull) | (v & 0x5555555555555555ull) << 1;
+    v = (v >> 2 & 0x3333333333333333ull) | (v & 0x3333333333333333ull) << 2;
+    v = (v >> 4 & 0x0F0F0F0F0F0F0F0Full) | (v & 0x0F0F0F0F0F0F0F0Full) << 4;
+    std::memcpy(out + i, &v, 8);
+  }
+  for (; i < n; ++i) {
+    uint32_t b = in[i];
+    b = (b >> 1 & 0x55u) | (b & 0x55u) << 1;
+    b = (b >> 2 & 0x33u) | (b & 0x33u) << 2;
+    out[i] = static_cast<uint8_t>(b >> 4 | b << 4);
+  }
+}
+
 // A 1-bit image (a fax page): its rectangle in the colour of index 0, then
 // the pixels of index 1 through a 1-bit stencil, so the PDF keeps one bit
 // per pixel instead of 32.
 raster::Status draw_bilevel(cairo_t* cr, raster::Image& img) {
-  static const std::array<uint8_t, 256> kReversed = [] {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      uint8_t r = 0;
-      for (int b = 0; b < 8; ++b)
-        if (i & (1 << b)) r = static_cast<uint8_t>(r | (0x80 >> b));
-      t[static_cast<size_t>(i)] = r;
-    }
-    return t;
-  }();
   const int32_t w = img.width();
   const int32_t h = img.height();
   const uint32_t c0 = img.palette().entries[0];
@@ -93,7 +103,7 @@ raster::Status draw_bilevel(cairo_t* cr, raster::Image& img) {
       const uint8_t* in = lock.scan0 + static_cast<std::ptrdiff_t>(y) * lock.stride;
       uint8_t* out = dst + static_cast<std::ptrdiff_t>(y) * dst_stride;
       if constexpr (std::endian::native == std::endian::little)
-        for (size_t i = 0; i < row_bytes; ++i) out[i] = kReversed[in[i]];
+        reverse_bits(in, out, row_bytes);
       else
         std::memcpy(out, in, row_bytes);
     }

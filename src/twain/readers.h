@@ -5,7 +5,10 @@
 // library's heap lock, and its own exit then waits on that lock for ever,
 // with the caller joined to it. A pass is therefore ended only while every
 // reader has finished or sits where it holds no such lock: blocked writing
-// to a full pipe, which only the caller's reads can release.
+// to a full pipe, which only the caller's reads can release. A page of known
+// length holds back its last byte until the readers have ended; a page of
+// unknown length reads only while they have ended or are parked, as a
+// parked reader still holds the page's last byte.
 #pragma once
 
 #include <sys/types.h>

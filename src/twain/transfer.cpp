@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -159,20 +160,67 @@ raster::Status page_image(const SANE_Parameters& p, int32_t lines, const std::ve
   return raster::Status::Ok;
 }
 
+// A sink over a buffer of a size fixed in advance (with `data` null, one that
+// only measures): a DIB is measured first, then written straight into its
+// global-memory block, with no page-sized copy in between.
+class FixedSink final : public raster::ByteSink {
+ public:
+  FixedSink(uint8_t* data, uint64_t capacity) : data_(data), capacity_(capacity) {}
+  bool write(const void* bytes, size_t n) override {
+    if (error_ != raster::Status::Ok) return false;
+    if (n > capacity_ || pos_ > capacity_ - n) {
+      error_ = raster::Status::OutOfMemory;
+      return false;
+    }
+    if (data_ != nullptr && n > 0) std::memcpy(data_ + pos_, bytes, n);
+    pos_ += n;
+    end_ = std::max(end_, pos_);
+    return true;
+  }
+  bool seek(uint64_t pos) override {
+    if (error_ != raster::Status::Ok || pos > capacity_) return false;
+    if (data_ != nullptr && pos > end_) std::memset(data_ + end_, 0, pos - end_);
+    pos_ = pos;
+    end_ = std::max(end_, pos_);
+    return true;
+  }
+  uint64_t tell() const override { return pos_; }
+  uint64_t size() const override { return end_; }
+  size_t read(void* bytes, size_t n) override {
+    if (data_ == nullptr || error_ != raster::Status::Ok || pos_ >= end_) return 0;
+    const size_t got = static_cast<size_t>(std::min<uint64_t>(n, end_ - pos_));
+    std::memcpy(bytes, data_ + pos_, got);
+    pos_ += got;
+    return got;
+  }
+
+ private:
+  uint8_t* data_;
+  uint64_t capacity_, pos_ = 0, end_ = 0;
+};
+
 int32_t to_block(raster::Image& img) {
-  std::vector<uint8_t> bytes;
-  raster::MemorySink sink(bytes);
   raster::dib::WriteOptions options;
   options.rows = img.format();
-  if (raster::dib::write(img, options, sink) != raster::Status::Ok) return 0;
-  const int32_t h = host::GlobalAlloc(bytes.size());
+  FixedSink measure(nullptr, UINT64_MAX);
+  if (raster::dib::write(img, options, measure) != raster::Status::Ok ||
+      measure.size() > SIZE_MAX)
+    return 0;
+  const size_t bytes = static_cast<size_t>(measure.size());
+  const int32_t h = host::GlobalAlloc(bytes);
   uint8_t* p = h != 0 ? host::GlobalLock(h) : nullptr;
   if (p == nullptr) {
     if (h != 0) host::GlobalFree(h);
     return 0;
   }
-  std::memcpy(p, bytes.data(), bytes.size());
+  FixedSink sink(p, bytes);
+  const bool ok = raster::dib::write(img, options, sink) == raster::Status::Ok &&
+                  sink.size() == bytes;
   host::GlobalUnlock(h);
+  if (!ok) {
+    host::GlobalFree(h);
+    return 0;
+  }
   return h;
 }
 
@@ -250,6 +298,12 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
         }
         dst = data.data() + done;
         room = 65536;
+        // Without a length, any read may be the one that completes the page
+        // and ends the pass. Each waits until every reader has ended or is
+        // parked on a full pipe: a parked reader has not handed over its
+        // last byte, so the read cannot end the pass while it is parked,
+        // and one that has ended cannot be cut off inside the heap.
+        (void)s.readers.await(true, kReaderSettleLimit);
       }
       SANE_Int len = 0;
       st = sane_read(s.handle, dst, room, &len);

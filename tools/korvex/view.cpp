@@ -129,7 +129,8 @@ class ViewWindow : public korvex::qt::ViewerWidget {
 
 }  // namespace
 
-int run_view(const std::vector<std::string>& files) {
+extern "C" __attribute__((visibility("default"))) int korvex_view_main(
+    const std::vector<std::string>& files) {
   if (files.empty()) {
     std::fprintf(stderr, "korvex view: give one or more image files\n");
     return 2;
