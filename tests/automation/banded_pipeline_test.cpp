@@ -207,6 +207,10 @@ TEST_F(BandedPipeline, TheRunnerTakesLoadPointEffectsAndABandedSaveOnly) {
   EXPECT_TRUE(RunBanded({load, contrast, save}));
   EXPECT_TRUE(RunBanded({load, BandedCall{"SaveAsTiff", {text(file("r.tif")), num(6), num(0)}}}));
   EXPECT_TRUE(fs::exists(file("r.jpg")));
+  // A TIFF file large enough to be read from the file in bands.
+  write_bytes(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, "*.tif", 6));
+  const BandedCall tiff_load{"LoadFromFile", {text(file("big.tif"))}};
+  EXPECT_TRUE(RunBanded({tiff_load, contrast, save}));
   const std::vector<std::vector<BandedCall>> refused = {
       {load},
       {save},
