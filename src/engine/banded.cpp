@@ -12,8 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "engine/core.h"
@@ -181,7 +184,7 @@ class Passes {
     const int32_t stride = raster::padded_stride(w, picture.format);
     if (stride < 0) return Status::OutOfMemory;
     stride_ = stride;
-    band_.resize(static_cast<size_t>(stride) * static_cast<size_t>(rows_));
+    for (Slot& slot : slots_) slot.rows.resize(static_cast<size_t>(stride) * static_cast<size_t>(rows_));
     if (!plan_.effects.empty()) work_.resize(static_cast<size_t>(w) * static_cast<size_t>(rows_));
     for (filters::BandContext& c : ctx_) c.zone_h = h;
     width_ = w;
@@ -194,7 +197,7 @@ class Passes {
     for (size_t k = 0; k < plan_.effects.size(); ++k) {
       const int32_t effect = plan_.effects[k].effect;
       if (!filters::NeedsZoneStats(effect)) continue;
-      const Status s = pass(k, [&](const filters::Pixels& band) {
+      const Status s = pass(k, [&](const filters::Pixels& band, uint8_t*) {
         filters::GatherZoneStats(effect, band, ctx_[k]);
         return Status::Ok;
       });
@@ -205,47 +208,108 @@ class Passes {
 
   // Every row through every effect into the writer.
   Status run(raster::BandWriter& w) {
-    return pass(plan_.effects.size(), [&](const filters::Pixels& band) {
-      if (plan_.effects.empty()) return w.write(band_.data(), stride_, band.h);
-      for (int32_t y = 0; y < band.h; ++y) {
-        filters::WorkRowToRgb24(band.row(y), band_.data() + static_cast<size_t>(y) * stride_,
-                                static_cast<size_t>(width_));
+    return pass(plan_.effects.size(), [&](const filters::Pixels& band, uint8_t* rows) {
+      if (!plan_.effects.empty()) {
+        for (int32_t y = 0; y < band.h; ++y) {
+          filters::WorkRowToRgb24(band.row(y), rows + static_cast<size_t>(y) * stride_,
+                                  static_cast<size_t>(width_));
+        }
       }
-      return w.write(band_.data(), stride_, band.h);
+      return w.write(rows, stride_, band.h);
     });
   }
 
  private:
+  // A band of decoded rows, handed from the decoding thread to the pass.
+  struct Slot {
+    std::vector<uint8_t> rows;
+    int32_t n = 0;
+    Status status = Status::Ok;
+    bool full = false;
+  };
+
+  // Decodes every band on a second thread, one band ahead of the effects
+  // and the encoder (as a pipe between a decoder and an encoder does), into
+  // two slots used in turn.
   template <class Take>
   Status pass(size_t upto, Take&& take) {
     std::unique_ptr<raster::BandReader> r;
     if (Status s = open_(r); s != Status::Ok) return s;
-    for (int32_t y0 = 0; y0 < height_; y0 += rows_) {
-      const int32_t n = std::min(rows_, height_ - y0);
-      if (Status s = r->read(band_.data(), stride_, n); s != Status::Ok) return s;
-      filters::Pixels px{work_.data(), width_, n};
-      if (!plan_.effects.empty()) {
-        for (int32_t y = 0; y < n; ++y) {
-          filters::Rgb24RowToWork(band_.data() + static_cast<size_t>(y) * stride_, px.row(y),
-                                  static_cast<size_t>(width_));
+    std::mutex m;
+    std::condition_variable cv;
+    bool stop = false;
+    for (Slot& slot : slots_) slot.full = false;
+    std::thread decoder([&] {
+      int k = 0;
+      for (int32_t y0 = 0; y0 < height_; y0 += rows_, k ^= 1) {
+        Slot& slot = slots_[k];
+        {
+          std::unique_lock<std::mutex> lock(m);
+          cv.wait(lock, [&] { return !slot.full || stop; });
+          if (stop) return;
         }
-      }
-      for (size_t k = 0; k < upto; ++k) {
-        ctx_[k].top = y0;
-        if (!filters::RunPointEffect(plan_.effects[k].effect, px, plan_.effects[k].params,
-                                     &ctx_[k])) {
-          return Status::InvalidParameter;
+        const int32_t n = std::min(rows_, height_ - y0);
+        const Status st = raster::guarded([&] { return r->read(slot.rows.data(), stride_, n); });
+        {
+          const std::lock_guard<std::mutex> lock(m);
+          slot.n = n;
+          slot.status = st;
+          slot.full = true;
         }
+        cv.notify_all();
+        if (st != Status::Ok) return;
       }
-      if (Status s = take(px); s != Status::Ok) return s;
+    });
+    Status result = Status::Ok;
+    int k = 0;
+    for (int32_t y0 = 0; y0 < height_ && result == Status::Ok; y0 += rows_, k ^= 1) {
+      Slot& slot = slots_[k];
+      {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return slot.full; });
+      }
+      result = slot.status;
+      if (result == Status::Ok) result = band(upto, y0, slot, take);
+      {
+        const std::lock_guard<std::mutex> lock(m);
+        slot.full = false;
+      }
+      cv.notify_all();
     }
-    return Status::Ok;
+    {
+      const std::lock_guard<std::mutex> lock(m);
+      stop = true;
+    }
+    cv.notify_all();
+    decoder.join();
+    return result;
+  }
+
+  // One decoded band through the effects before `upto`, then to `take`.
+  template <class Take>
+  Status band(size_t upto, int32_t y0, Slot& slot, Take& take) {
+    const int32_t n = slot.n;
+    filters::Pixels px{work_.data(), width_, n};
+    if (!plan_.effects.empty()) {
+      for (int32_t y = 0; y < n; ++y) {
+        filters::Rgb24RowToWork(slot.rows.data() + static_cast<size_t>(y) * stride_, px.row(y),
+                                static_cast<size_t>(width_));
+      }
+    }
+    for (size_t k = 0; k < upto; ++k) {
+      ctx_[k].top = y0;
+      if (!filters::RunPointEffect(plan_.effects[k].effect, px, plan_.effects[k].params,
+                                   &ctx_[k])) {
+        return Status::InvalidParameter;
+      }
+    }
+    return raster::guarded([&] { return take(px, slot.rows.data()); });
   }
 
   const Plan& plan_;
   ReaderSource open_;
   std::vector<filters::BandContext> ctx_;
-  std::vector<uint8_t> band_;
+  Slot slots_[2];
   std::vector<uint32_t> work_;
   int32_t width_ = 0, height_ = 0, rows_ = 0;
   ptrdiff_t stride_ = 0;
