@@ -6,7 +6,11 @@
 //                                  and the machine's memcpy rate
 //   filters_bench --apply EFFECT IN OUT
 //                                  loads IN, applies EFFECT, saves OUT as an
-//                                  uncompressed TIFF (for whole-command timing)
+//                                  uncompressed TIFF (for whole-command timing),
+//                                  as the korvex command runs that pipeline
+//   filters_bench --apply-members EFFECT IN OUT
+//                                  the same through the engine's members one
+//                                  after another, the whole picture in memory
 //
 // bench/filters_peers.sh runs both next to OpenCV, Pillow, ImageMagick and libvips.
 #include <algorithm>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "korvex/korvex.h"
+#include "korvex/pipeline.h"
 #include "raster/handles.h"
 
 namespace {
@@ -28,19 +33,20 @@ using korvex::cKorvexStatus;
 struct Effect {
   const char* name;
   std::function<cKorvexStatus(cKorvex&)> run;
+  std::vector<std::string> words;  // the same as korvex command words
 };
 
 const std::vector<Effect>& effects() {
   static const std::vector<Effect> list = {
-      {"Contrast", [](cKorvex& k) { return k.SetContrastEffect(20); }},
-      {"Brightness", [](cKorvex& k) { return k.SetBrightnessEffect(20); }},
-      {"Grayscale", [](cKorvex& k) { return k.SetGrayscaleEffect(); }},
-      {"Negative", [](cKorvex& k) { return k.SetNegativeEffect(); }},
-      {"Blur", [](cKorvex& k) { return k.SetBlurEffect(); }},
-      {"Sharpen", [](cKorvex& k) { return k.SetSharpenEffect(); }},
-      {"EmbossMore", [](cKorvex& k) { return k.SetEmbossMoreEffect(); }},
-      {"Aqua", [](cKorvex& k) { return k.SetAQUAEffect(); }},
-      {"OrderedDitherBW", [](cKorvex& k) { return k.SetBlackNWhiteEffect(2); }},
+      {"Contrast", [](cKorvex& k) { return k.SetContrastEffect(20); }, {"-SetContrastEffect", "20"}},
+      {"Brightness", [](cKorvex& k) { return k.SetBrightnessEffect(20); }, {"-SetBrightnessEffect", "20"}},
+      {"Grayscale", [](cKorvex& k) { return k.SetGrayscaleEffect(); }, {"-SetGrayscaleEffect"}},
+      {"Negative", [](cKorvex& k) { return k.SetNegativeEffect(); }, {"-SetNegativeEffect"}},
+      {"Blur", [](cKorvex& k) { return k.SetBlurEffect(); }, {"-SetBlurEffect"}},
+      {"Sharpen", [](cKorvex& k) { return k.SetSharpenEffect(); }, {"-SetSharpenEffect"}},
+      {"EmbossMore", [](cKorvex& k) { return k.SetEmbossMoreEffect(); }, {"-SetEmbossMoreEffect"}},
+      {"Aqua", [](cKorvex& k) { return k.SetAQUAEffect(); }, {"-SetAQUAEffect"}},
+      {"OrderedDitherBW", [](cKorvex& k) { return k.SetBlackNWhiteEffect(2); }, {"-SetBlackNWhiteEffect", "2"}},
   };
   return list;
 }
@@ -49,6 +55,28 @@ double now_ms() {
   return std::chrono::duration<double, std::milli>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// The pipeline "-LoadFromFile IN -<effect> -SaveAsTiff OUT 6", run as the
+// korvex command runs it.
+int apply_pipeline(const std::string& name, const char* in, const char* out) {
+  for (const Effect& e : effects()) {
+    if (name != e.name) continue;
+    std::vector<std::string> words = {"-LoadFromFile", in};
+    words.insert(words.end(), e.words.begin(), e.words.end());
+    words.insert(words.end(), {"-SaveAsTiff", out, "6"});
+    std::vector<korvex::automation::PipelineCall> calls;
+    std::string error;
+    if (!korvex::automation::ParsePipeline(words, calls, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 2;
+    }
+    const korvex::automation::PipelineResult r = korvex::automation::RunPipeline(calls);
+    if (r.exit_code != 0) std::fprintf(stderr, "%s\n", r.error.c_str());
+    return r.exit_code;
+  }
+  std::fprintf(stderr, "filters_bench: unknown effect %s\n", name.c_str());
+  return 1;
 }
 
 int apply(const std::string& name, const char* in, const char* out) {
@@ -108,8 +136,10 @@ int timings(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--apply") return apply(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::string(argv[1]) == "--apply")
+    return apply_pipeline(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::string(argv[1]) == "--apply-members") return apply(argv[2], argv[3], argv[4]);
   if (argc == 2) return timings(argv[1]);
-  std::fprintf(stderr, "usage: filters_bench IMAGE | filters_bench --apply EFFECT IN OUT\n");
+  std::fprintf(stderr, "usage: filters_bench IMAGE | filters_bench --apply[-members] EFFECT IN OUT\n");
   return 2;
 }

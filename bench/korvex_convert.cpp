@@ -1,22 +1,22 @@
-// Converts one image file to another with the engine, as a whole-process
-// benchmark subject: korvex_convert IN OUT [QUALITY|COMPRESSION]
+// Converts one image file to another as a whole-process benchmark subject:
+//   korvex_convert [--members] IN OUT [QUALITY|COMPRESSION]
 // The output format follows OUT's extension (.jpg, .png, .tif, .gif, .bmp).
+// The conversion runs as the korvex command runs the pipeline
+// "-LoadFromFile IN -SaveAsJpeg OUT QUALITY" (and so on); --members calls the
+// engine's members one after another instead, the whole picture in memory.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "korvex/korvex.h"
+#include "korvex/pipeline.h"
 
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: korvex_convert IN OUT [QUALITY|COMPRESSION]\n");
-    return 2;
-  }
-  const std::string out = argv[2];
-  const int32_t param = argc > 3 ? std::atoi(argv[3]) : -1;
-  const std::string ext = out.substr(out.find_last_of('.') + 1);
+namespace {
+
+int members(const char* in, const std::string& out, const std::string& ext, int32_t param) {
   korvex::cKorvex k;
-  korvex::cKorvexStatus st = k.LoadFromFile(argv[1]);
+  korvex::cKorvexStatus st = k.LoadFromFile(in);
   if (st == korvex::cKorvexStatus::Ok) {
     if (ext == "jpg" || ext == "jpeg") {
       st = k.SaveAsJpeg(out, param < 0 ? 75 : param);
@@ -36,4 +36,46 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+int pipeline(const char* in, const std::string& out, const std::string& ext, int32_t param) {
+  std::vector<std::string> words = {"-LoadFromFile", in};
+  if (ext == "jpg" || ext == "jpeg") {
+    words.insert(words.end(), {"-SaveAsJpeg", out, std::to_string(param < 0 ? 75 : param)});
+  } else if (ext == "png") {
+    words.insert(words.end(), {"-SaveAsPng", out});
+  } else if (ext == "tif" || ext == "tiff") {
+    words.insert(words.end(), {"-SaveAsTiff", out, std::to_string(param < 0 ? 2 : param)});
+  } else if (ext == "gif") {
+    words.insert(words.end(), {"-SaveAsGif", out});
+  } else {
+    words.insert(words.end(), {"-SaveAsBmp", out});
+  }
+  std::vector<korvex::automation::PipelineCall> calls;
+  std::string error;
+  if (!korvex::automation::ParsePipeline(words, calls, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  const korvex::automation::PipelineResult r = korvex::automation::RunPipeline(calls);
+  if (r.exit_code != 0) std::fprintf(stderr, "korvex_convert: %s\n", r.error.c_str());
+  return r.exit_code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool by_members = argc > 1 && std::string(argv[1]) == "--members";
+  if (by_members) {
+    --argc;
+    ++argv;
+  }
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: korvex_convert [--members] IN OUT [QUALITY|COMPRESSION]\n");
+    return 2;
+  }
+  const std::string out = argv[2];
+  const int32_t param = argc > 3 ? std::atoi(argv[3]) : -1;
+  const std::string ext = out.substr(out.find_last_of('.') + 1);
+  return by_members ? members(argv[1], out, ext, param) : pipeline(argv[1], out, ext, param);
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 
+#include "engine/banded.h"
 #include "korvex/automation.h"
 #include "korvex/status.h"
 
@@ -108,6 +109,40 @@ void json_strings(std::string& out, const std::vector<std::string>& items) {
   out += ']';
 }
 
+// The calls as the engine's band runner takes them: every parameter
+// converted exactly as the call would convert it, defaults filled in. False
+// when a call is anything but a member with Long and String parameters that
+// returns a status and gives nothing back by reference; such pipelines, and
+// ones whose arguments do not convert, run member by member.
+bool banded_calls(const std::vector<PipelineCall>& calls, std::vector<BandedCall>& out) {
+  const std::map<std::string, Variant> none;
+  for (const PipelineCall& c : calls) {
+    const Member* m = engine_class().find(c.member);
+    if (m == nullptr || !c.keep_as.empty() || m->result != VarType::Status ||
+        c.args.size() > m->params.size()) {
+      return false;
+    }
+    BandedCall b{m->name, {}};
+    for (size_t i = 0; i < m->params.size(); ++i) {
+      const Param& p = m->params[i];
+      if (p.by_ref || (p.type != VarType::Long && p.type != VarType::String)) return false;
+      Variant v;
+      std::string why;
+      if (i < c.args.size() && !make_argument(c.args[i], &p, none, v, why)) return false;
+      if (i >= c.args.size() || v.is_missing()) {
+        if (!p.default_value) return false;
+        v = *p.default_value;
+      }
+      BandedArg a;
+      a.is_text = p.type == VarType::String;
+      if (a.is_text ? !v.to_string(a.text, why) : !v.to_int32(a.number, why)) return false;
+      b.args.push_back(std::move(a));
+    }
+    out.push_back(std::move(b));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsMemberWord(const std::string& t) {
@@ -163,6 +198,27 @@ PipelineResult RunPipeline(const std::vector<PipelineCall>& calls) {
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return o;
   };
+  // "Load, per-pixel effects, save" runs in bands when the engine can give
+  // the same file that way; it reports what the members would have.
+  if (std::vector<BandedCall> banded; banded_calls(calls, banded)) {
+    // Only the save writes: its text arguments as the members would mark them.
+    const std::vector<std::string>& words = calls.back().args;
+    std::vector<FileMark> before;
+    for (size_t i = 0; i < words.size(); ++i)
+      before.push_back(banded.back().args[i].is_text ? mark_of(words[i]) : FileMark{});
+    if (RunBanded(banded)) {
+      for (size_t i = 0; i < before.size(); ++i) {
+        const std::string& path = words[i];
+        if (!banded.back().args[i].is_text) continue;
+        const FileMark after = mark_of(path);
+        if (after.exists && !(after == before[i]) &&
+            std::find(o.outputs.begin(), o.outputs.end(), path) == o.outputs.end())
+          o.outputs.push_back(path);
+      }
+      o.status = 0;
+      return finish(0);
+    }
+  }
   Object engine = CreateObject("Korvex.cKorvex");
   std::map<std::string, Variant> kept;
   for (const PipelineCall& c : calls) {

@@ -47,6 +47,12 @@ int32_t IntPixelFormat(raster::PixelFormat f);
 cKorvexStatus SaveNativeToFile(cKorvex::State& s, const std::string& pattern,
                                const std::string& path, const raster::EncoderParams& params,
                                bool tag);
+// Its pieces, for whole commands saved band by band: the encoder of a
+// pattern (null when none), the software property it stamps (false when
+// switched off for the thread), and the parameters SaveAsJpeg gives.
+const raster::Encoder* EncoderForPattern(const std::string& pattern);
+bool SoftwareProperty(raster::PropertyItem& item);
+raster::EncoderParams JpegSaveParams(int32_t quality);
 
 // The image of a packed DIB in a movable memory block, recorded with its free
 // flag (1: the block is released when the image is closed).

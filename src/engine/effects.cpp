@@ -21,7 +21,37 @@ constexpr int32_t Rgb(int32_t r, int32_t g, int32_t b) {
 }
 constexpr int32_t kEmbossDefault = Rgb(0, 120, 120);
 
+// The members below that run one point effect with at most one scalar: a
+// fixed value, or their Long argument.
+struct PointMember {
+  const char* name;
+  int32_t effect;
+  bool takes_argument;
+  double fixed = 0.0;
+};
+constexpr PointMember kPointMembers[] = {
+    {"SetNegativeEffect", filters::kNegative, false},
+    {"SetBrightnessEffect", filters::kBrightness, true},
+    {"SetBrigtnessEffect", filters::kBrightness, true},
+    {"SetContrastEffect", filters::kContrast, true},
+    {"SetGammaCorrectionEffect", filters::kGamma, true},
+    {"SetSaturationEffect", filters::kSaturation, true},
+    {"SetGrayscaleEffect", filters::kGrayscale, false, 3},
+};
+
 }  // namespace
+
+bool PointEffectMember(const std::string& member, const std::vector<int32_t>& args,
+                       int32_t& effect, filters::FilterParams& p) {
+  for (const PointMember& m : kPointMembers) {
+    if (member != m.name || args.size() != (m.takes_argument ? 1u : 0u)) continue;
+    effect = m.effect;
+    p = filters::FilterParams{};
+    p.param = m.takes_argument ? static_cast<double>(args[0]) : m.fixed;
+    return true;
+  }
+  return false;
+}
 
 cKorvexStatus cKorvex::SetNegativeEffect() {
   return RunEffect(*this, filters::kNegative);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/state.h"
 #include "korvex/engine.h"
@@ -26,5 +28,11 @@ cKorvexStatus RunEffect(cKorvex& k, int32_t effect, double param = 0.0);
 // The grayscale and blank tests: False on any failure, and LastStatus as it
 // was, the zone refresh included.
 bool TestImage(cKorvex& k, int32_t effect, const filters::FilterParams& p);
+
+// Members that are per-pixel effects over the whole picture, by name, with
+// their Long arguments: the effect number and parameters the member runs.
+// False for every other member, or for a count of arguments it does not take.
+bool PointEffectMember(const std::string& member, const std::vector<int32_t>& args,
+                       int32_t& effect, filters::FilterParams& p);
 
 }  // namespace korvex

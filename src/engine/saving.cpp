@@ -8,6 +8,7 @@
 
 #include "engine/core.h"
 #include "engine/module_state.h"
+#include "engine/save_params.h"
 #include "engine/state.h"
 #include "host/file_io.h"
 #include "korvex/engine.h"
@@ -25,22 +26,13 @@ namespace {
 constexpr uint32_t kSoftwareTag = 305;
 constexpr char kSoftwareText[] = "Korvex https://korvex.org";
 
-// Stamps the software property on the image (unless switched off for the
-// thread): ASCII, the text's length not counting a terminating NUL.
 void stamp_software(raster::Image& img) {
-  if (!module_state().WriteSoftwareTag) return;
   raster::PropertyItem item;
-  item.id = kSoftwareTag;
-  item.type = raster::ptype::kAscii;
-  item.value.assign(kSoftwareText, kSoftwareText + sizeof kSoftwareText - 1);
-  img.set_property(item);
+  if (SoftwareProperty(item)) img.set_property(item);
 }
 
 const raster::Encoder* encoder_for(const std::string& pattern) {
-  const EncoderTable& t = module_state().encoders;
-  const int32_t i = t.lookup(pattern);
-  if (i < 0) return nullptr;
-  return raster::find_encoder(t.clsids[static_cast<size_t>(i)]);
+  return EncoderForPattern(pattern);
 }
 
 raster::Status encode(const raster::Encoder& e, raster::Image& img,
@@ -49,6 +41,30 @@ raster::Status encode(const raster::Encoder& e, raster::Image& img,
 }
 
 }  // namespace
+
+// The software property (unless switched off for the thread): ASCII, the
+// text's length not counting a terminating NUL.
+bool SoftwareProperty(raster::PropertyItem& item) {
+  if (!module_state().WriteSoftwareTag) return false;
+  item.id = kSoftwareTag;
+  item.type = raster::ptype::kAscii;
+  item.value.assign(kSoftwareText, kSoftwareText + sizeof kSoftwareText - 1);
+  return true;
+}
+
+const raster::Encoder* EncoderForPattern(const std::string& pattern) {
+  const EncoderTable& t = module_state().encoders;
+  const int32_t i = t.lookup(pattern);
+  if (i < 0) return nullptr;
+  return raster::find_encoder(t.clsids[static_cast<size_t>(i)]);
+}
+
+raster::EncoderParams JpegSaveParams(int32_t quality) {
+  raster::EncoderParams params;
+  // A quality below 1 leaves the encoder's default.
+  if (quality >= 1) params.push_back({raster::encparam::kQuality, quality});
+  return params;
+}
 
 // Bits per pixel of the fourteen named formats, 0 for any other.
 int32_t IntPixelFormat(raster::PixelFormat f) {
@@ -83,26 +99,29 @@ cKorvexStatus cKorvex::SaveAsPng(const std::string& sFilename) {
 }
 
 cKorvexStatus cKorvex::SaveAsJpeg(const std::string& sFilename, int32_t nQuality) {
-  raster::EncoderParams params;
-  // A quality below 1 leaves the encoder's default.
-  if (nQuality >= 1) params.push_back({raster::encparam::kQuality, nQuality});
-  return SaveNativeToFile(*s_, "*.jpg", sFilename, params, true);
+  return SaveNativeToFile(*s_, "*.jpg", sFilename, JpegSaveParams(nQuality), true);
 }
 
 cKorvexStatus cKorvex::SaveAsTiff(const std::string& sFilename, int32_t nModeCompression,
                                   int32_t nColorDepth) {
   raster::Image* img = raster::find_image(s_->NativeImage);
   if (img == nullptr) return SaveNativeToFile(*s_, "*.tif", sFilename, {}, true);
+  return SaveNativeToFile(*s_, "*.tif", sFilename,
+                          TiffSaveParams(img->format(), nModeCompression, nColorDepth), true);
+}
+
+raster::EncoderParams TiffSaveParams(raster::PixelFormat f, int32_t nModeCompression,
+                                     int32_t nColorDepth) {
   int32_t depth = nColorDepth == 16 ? 24 : nColorDepth;
   if (old_raster_version() && depth >= 1 && depth <= 23) depth = 0;
   int32_t compression = nModeCompression;
   // Fax compressions hold one bit per pixel only: anything deeper goes LZW.
   const bool fax = compression == 3 || compression == 4 || compression == 5;
-  if (fax && ((depth == 0 && IntPixelFormat(img->format()) >= 2) || depth >= 2)) compression = 2;
+  if (fax && ((depth == 0 && IntPixelFormat(f) >= 2) || depth >= 2)) compression = 2;
   raster::EncoderParams params;
   if (compression != 0) params.push_back({raster::encparam::kCompression, compression});
   if (depth != 0) params.push_back({raster::encparam::kColorDepth, depth});
-  return SaveNativeToFile(*s_, "*.tif", sFilename, params, true);
+  return params;
 }
 
 namespace {

@@ -605,6 +605,16 @@ void SeedRandomForTesting(uint64_t seed) {
   g_random.seed(seed);
 }
 
+bool RunsOnStreamedRows(int32_t effect, const FilterParams& p) {
+  return runs_on_threads(effect) && params_valid(effect, p);
+}
+void Rgb24RowToWork(const uint8_t* src, uint32_t* dst, size_t n) {
+  rgb24_to_work(src, dst, n);
+}
+void WorkRowToRgb24(const uint32_t* src, uint8_t* dst, size_t n) {
+  work_to_rgb24(src, dst, n);
+}
+
 void SetBandRowsForTesting(int32_t rows) {
   g_band_rows_for_testing = rows;
 }

@@ -147,6 +147,15 @@ struct Pixels {
   uint32_t* row(int32_t y) const { return px + static_cast<size_t>(y) * static_cast<size_t>(w); }
 };
 
+// Whole commands that stream a 24bppRGB picture through in bands of rows,
+// each seen once and in order (after one pass per NeedsZoneStats effect to
+// gather its figures): true when `effect` with `p` gives there exactly the
+// pixels ApplyPixelFilter gives on the whole picture. The rows go to and
+// from work pixels as that path converts them.
+bool RunsOnStreamedRows(int32_t effect, const FilterParams& p);
+void Rgb24RowToWork(const uint8_t* src, uint32_t* dst, size_t n);
+void WorkRowToRgb24(const uint32_t* src, uint8_t* dst, size_t n);
+
 // HSL to RGB with the hue in sextants (-1 <= h < 5; red 0, yellow 1, green 2,
 // cyan 3, blue 4, magenta 5 or -1), saturation and lightness in 0..1; the
 // channels are rounded half to even after scaling by 255, not clamped.

@@ -108,15 +108,19 @@ uint8_t* allocate_buffer(size_t bytes, bool zero) {
   return p;
 }
 
-Status allocate_surface(int32_t width, int32_t height, PixelFormat f, Surface& out) {
+Status check_surface(int32_t width, int32_t height, PixelFormat f) {
   if (width <= 0 || height <= 0 || !is_supported_format(f)) return Status::InvalidParameter;
   const int32_t stride = padded_stride(width, f);
   if (stride < 0) return Status::OutOfMemory;
   // stride < 2^31 and height < 2^31, so the product fits in 64 bits.
   const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
-  if (Status s = check_bitmap(static_cast<uint64_t>(width), static_cast<uint64_t>(height), bytes);
-      s != Status::Ok)
-    return s;
+  return check_bitmap(static_cast<uint64_t>(width), static_cast<uint64_t>(height), bytes);
+}
+
+Status allocate_surface(int32_t width, int32_t height, PixelFormat f, Surface& out) {
+  if (Status s = check_surface(width, height, f); s != Status::Ok) return s;
+  const int32_t stride = padded_stride(width, f);
+  const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
   uint8_t* p = allocate_buffer(static_cast<size_t>(bytes), true);
   if (p == nullptr) return Status::OutOfMemory;
   out.owned.reset(p);

@@ -186,5 +186,7 @@ class Image {
 // Allocates zeroed pixels for a surface after checking the size against the
 // pixel memory limit with overflow-safe arithmetic.
 Status allocate_surface(int32_t width, int32_t height, PixelFormat f, Surface& out);
+// Its checks alone: Ok when such a surface may be allocated.
+Status check_surface(int32_t width, int32_t height, PixelFormat f);
 
 }  // namespace korvex::raster

@@ -17,6 +17,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "raster/bands.h"
 #include "raster/codec.h"
 
 namespace korvex::raster::jpeg {
@@ -42,5 +43,9 @@ void install_error_manager(j_common_ptr cinfo, ErrorManager& err, bool stop_on_t
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
 Status encode(Image& img, const EncoderParams& params, ByteSink& out);
+// The same a band of rows at a time (raster/bands.h).
+Status open_band_reader(const EncodedBytes& in, std::unique_ptr<BandReader>& out);
+Status open_band_writer(const BandPicture& picture, const EncoderParams& params, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out);
 
 }  // namespace korvex::raster::jpeg

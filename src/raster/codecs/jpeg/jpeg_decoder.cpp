@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "raster/bands.h"
 #include "raster/codecs/ifd/ifd.h"
 #include "raster/codecs/jpeg/jpeg_common.h"
 #include "raster/guard.h"
@@ -26,6 +27,7 @@ struct DecodeState {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   jpeg_progress_mgr progress;
+  bool started;  // jpeg_start_decompress has run
 };
 
 j_common_ptr common(DecodeState* st) {
@@ -112,18 +114,24 @@ bool fully_refined(const jpeg_decompress_struct& cinfo) {
   return true;
 }
 
-// Decodes every row into the surface; CMYK rows go through `cmyk_row`.
-bool read_rows(DecodeState* st, uint8_t* scan0, ptrdiff_t stride, Layout layout,
+// Decodes the next `rows` rows into `dst`; CMYK rows go through `cmyk_row`.
+// The first call starts decompression, the one that reaches the last row
+// checks how the data ended.
+bool read_rows(DecodeState* st, uint8_t* dst, ptrdiff_t stride, int32_t rows, Layout layout,
                uint8_t* cmyk_row) {
   if (setjmp(st->err.jump)) return false;
-  jpeg_start_decompress(&st->cinfo);  // reads every scan of a progressive file
-  const bool cmyk = layout == Layout::kCmyk || layout == Layout::kAdobeCmyk;
-  while (st->cinfo.output_scanline < st->cinfo.output_height) {
-    uint8_t* dst = scan0 + static_cast<ptrdiff_t>(st->cinfo.output_scanline) * stride;
-    JSAMPROW row = cmyk ? cmyk_row : dst;
-    if (jpeg_read_scanlines(&st->cinfo, &row, 1) != 1) fail(common(st), Status::GenericError);
-    if (cmyk) cmyk_to_bgr(cmyk_row, dst, st->cinfo.output_width, layout == Layout::kAdobeCmyk);
+  if (!st->started) {
+    st->started = true;
+    jpeg_start_decompress(&st->cinfo);  // reads every scan of a progressive file
   }
+  const bool cmyk = layout == Layout::kCmyk || layout == Layout::kAdobeCmyk;
+  for (int32_t y = 0; y < rows && st->cinfo.output_scanline < st->cinfo.output_height; ++y) {
+    uint8_t* out = dst + static_cast<ptrdiff_t>(y) * stride;
+    JSAMPROW row = cmyk ? cmyk_row : out;
+    if (jpeg_read_scanlines(&st->cinfo, &row, 1) != 1) fail(common(st), Status::GenericError);
+    if (cmyk) cmyk_to_bgr(cmyk_row, out, st->cinfo.output_width, layout == Layout::kAdobeCmyk);
+  }
+  if (st->cinfo.output_scanline < st->cinfo.output_height) return true;
   // Huffman-coded data missing inside a scan has failed already
   // (JWRN_HIT_MARKER). Left are the silent truncations: a progressive file
   // cut between scans (told from a file that only lacks its EOI marker by
@@ -199,39 +207,51 @@ void resolution(const jpeg_decompress_struct& cinfo, const std::vector<PropertyI
   }
 }
 
-Status decode_jpeg(const EncodedBytes& in, std::unique_ptr<Image>& out) {
-  Session s;
-  jpeg_decompress_struct& cinfo = s.st.cinfo;
-  if (!read_header(&s.st, in.data, in.size, memory_cap())) return s.st.err.status;
+// The picture's rows through libjpeg, a band at a time. The reader holds
+// on to the encoded bytes for as long as libjpeg reads them.
+class Reader final : public BandReader {
+ public:
+  Status open(const EncodedBytes& in);
+  Status read(uint8_t* dst, ptrdiff_t stride, int32_t rows) override;
 
-  Layout layout = Layout::kBgr;
-  PixelFormat format = pf::k24bppRGB;
+ private:
+  Session s_;
+  EncodedBytes in_;
+  Layout layout_ = Layout::kBgr;
+  std::vector<uint8_t> cmyk_row_;
+  Status failed_ = Status::Ok;
+};
+
+Status Reader::open(const EncodedBytes& in) {
+  in_ = in;
+  jpeg_decompress_struct& cinfo = s_.st.cinfo;
+  if (!read_header(&s_.st, in.data, in.size, memory_cap())) return failed_ = s_.st.err.status;
+
+  picture_.format = pf::k24bppRGB;
   if (cinfo.out_color_space == JCS_GRAYSCALE) {
-    layout = Layout::kGray;
-    format = pf::k8bppIndexed;
+    layout_ = Layout::kGray;
+    picture_.format = pf::k8bppIndexed;
   } else if (cinfo.out_color_space == JCS_CMYK) {
-    layout = cinfo.saw_Adobe_marker ? Layout::kAdobeCmyk : Layout::kCmyk;
+    layout_ = cinfo.saw_Adobe_marker ? Layout::kAdobeCmyk : Layout::kCmyk;
   }
-  if (cinfo.output_width > INT32_MAX || cinfo.output_height > INT32_MAX) return Status::OutOfMemory;
-  Frame frame;
-  if (Status st = allocate_surface(static_cast<int32_t>(cinfo.output_width),
-                                   static_cast<int32_t>(cinfo.output_height), format, frame.pixels);
-      st != Status::Ok) {
-    return st;
-  }
-  if (layout == Layout::kGray) {
-    Palette& p = frame.pixels.palette;
+  if (cinfo.output_width > INT32_MAX || cinfo.output_height > INT32_MAX)
+    return failed_ = Status::OutOfMemory;
+  picture_.width = static_cast<int32_t>(cinfo.output_width);
+  picture_.height = static_cast<int32_t>(cinfo.output_height);
+  if (layout_ == Layout::kGray) {
+    Palette& p = picture_.palette;
     p.flags = Palette::kGrayScale;
     p.entries.resize(256);
     for (uint32_t i = 0; i < 256; ++i) p.entries[i] = 0xFF000000u | i * 0x010101u;
   }
   // The markers live in libjpeg's pool until the struct is destroyed.
+  std::vector<PropertyItem>& items = picture_.properties;
   if (const jpeg_saved_marker_ptr m = find_exif(cinfo)) {
-    if (ifd::read_properties(m->data + 6, m->data_length - 6, 0, frame.properties) != Status::Ok) {
-      frame.properties.clear();
+    if (ifd::read_properties(m->data + 6, m->data_length - 6, 0, items) != Status::Ok) {
+      items.clear();
     }
   }
-  resolution(cinfo, frame.properties, frame.dpi_x, frame.dpi_y);
+  resolution(cinfo, items, picture_.dpi_x, picture_.dpi_y);
   // An embedded colour profile, reassembled from its chunks, as property 0x8773.
   JOCTET* icc = nullptr;
   unsigned int icc_size = 0;
@@ -241,20 +261,26 @@ Status decode_jpeg(const EncodedBytes& in, std::unique_ptr<Image>& out) {
     item.type = ptype::kUndefined;
     item.value.assign(icc, icc + icc_size);
     std::free(icc);
-    frame.properties.push_back(std::move(item));
+    items.push_back(std::move(item));
   }
+  if (layout_ == Layout::kCmyk || layout_ == Layout::kAdobeCmyk) {
+    cmyk_row_.resize(static_cast<size_t>(cinfo.output_width) * 4);
+  }
+  return Status::Ok;
+}
 
-  std::vector<uint8_t> cmyk_row;
-  if (layout == Layout::kCmyk || layout == Layout::kAdobeCmyk) {
-    cmyk_row.resize(static_cast<size_t>(cinfo.output_width) * 4);
+Status Reader::read(uint8_t* dst, ptrdiff_t stride, int32_t rows) {
+  if (failed_ != Status::Ok) return failed_;
+  if (!read_rows(&s_.st, dst, stride, rows, layout_, cmyk_row_.data())) {
+    return failed_ = s_.st.err.status;
   }
-  if (!read_rows(&s.st, frame.pixels.scan0, frame.pixels.stride, layout, cmyk_row.data())) {
-    return s.st.err.status;
-  }
-  std::vector<Frame> frames;
-  frames.push_back(std::move(frame));
-  out = Image::from_frames(std::move(frames), guids::kFrameDimensionPage, guids::kFormatJpeg,
-                           nullptr);
+  return Status::Ok;
+}
+
+Status open_reader(const EncodedBytes& in, std::unique_ptr<BandReader>& out) {
+  auto r = std::make_unique<Reader>();
+  if (Status st = r->open(in); st != Status::Ok) return st;
+  out = std::move(r);
   return Status::Ok;
 }
 
@@ -266,7 +292,16 @@ bool sniff(const uint8_t* data, size_t size) {
 
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out) {
   if (in.data == nullptr || !sniff(in.data, in.size)) return Status::UnknownImageFormat;
-  return guarded([&] { return decode_jpeg(in, out); });
+  return guarded([&] {
+    Reader r;
+    if (Status st = r.open(in); st != Status::Ok) return st;
+    return decode_through_bands(r, guids::kFormatJpeg, out);
+  });
+}
+
+Status open_band_reader(const EncodedBytes& in, std::unique_ptr<BandReader>& out) {
+  if (in.data == nullptr || !sniff(in.data, in.size)) return Status::UnknownImageFormat;
+  return guarded([&] { return open_reader(in, out); });
 }
 
 }  // namespace korvex::raster::jpeg

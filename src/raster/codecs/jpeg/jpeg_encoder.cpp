@@ -62,7 +62,10 @@ struct EncodeJob {
   ErrorManager err;
   Destination dest;
   // Source rows.
-  const Surface* surface;
+  int32_t width;
+  int32_t height;
+  PixelFormat format;
+  const Palette* palette;  // kConvert: the source's palette
   Source source;
   const uint8_t* gray_lut;  // kGrayIndexed: palette index -> gray
   uint8_t* row;             // one converted row (kGray*, kConvert)
@@ -77,33 +80,37 @@ struct EncodeJob {
 };
 
 // One source row in the form libjpeg takes (gray bytes or B, G, R).
-JSAMPROW prepare_row(const EncodeJob* job, int32_t y) {
-  const Surface& s = *job->surface;
-  const uint8_t* src = s.row(y);
+JSAMPROW prepare_row(const EncodeJob* job, const uint8_t* src) {
+  const int32_t w = job->width;
   switch (job->source) {
     case Source::kBgr24:
       return const_cast<JSAMPROW>(src);  // libjpeg only reads the rows
     case Source::kGrayIndexed:
-      for (int32_t x = 0; x < s.width; ++x) job->row[x] = job->gray_lut[src[x]];
+      for (int32_t x = 0; x < w; ++x) job->row[x] = job->gray_lut[src[x]];
       return job->row;
     case Source::kGray16:
-      for (int32_t x = 0; x < s.width; ++x) job->row[x] = src[2 * x + 1];  // high byte
+      for (int32_t x = 0; x < w; ++x) job->row[x] = src[2 * x + 1];  // high byte
       return job->row;
     case Source::kConvert:
-      convert_pixels(s.format, src, 0, s.palette, pf::k24bppRGB, job->row, 0, nullptr, s.width,
+      convert_pixels(job->format, src, 0, *job->palette, pf::k24bppRGB, job->row, 0, nullptr, w,
                      job->scratch);
       return job->row;
   }
   return job->row;
 }
 
-bool compress(EncodeJob* job) {
+j_common_ptr common(EncodeJob* job) {
+  return reinterpret_cast<j_common_ptr>(&job->cinfo);
+}
+
+// Sets libjpeg up and writes the headers and metadata segments.
+bool start(EncodeJob* job) {
   if (setjmp(job->err.jump)) return false;
   jpeg_compress_struct& c = job->cinfo;
   jpeg_create_compress(&c);
   c.dest = &job->dest.pub;
-  c.image_width = static_cast<JDIMENSION>(job->surface->width);
-  c.image_height = static_cast<JDIMENSION>(job->surface->height);
+  c.image_width = static_cast<JDIMENSION>(job->width);
+  c.image_height = static_cast<JDIMENSION>(job->height);
   const bool gray = job->source == Source::kGrayIndexed || job->source == Source::kGray16;
   c.input_components = gray ? 1 : 3;
   c.in_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
@@ -117,11 +124,24 @@ bool compress(EncodeJob* job) {
   jpeg_start_compress(&c, TRUE);
   if (job->exif != nullptr) jpeg_write_marker(&c, JPEG_APP0 + 1, job->exif, job->exif_size);
   if (job->icc != nullptr) jpeg_write_icc_profile(&c, job->icc, job->icc_size);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = prepare_row(job, static_cast<int32_t>(c.next_scanline));
+  return true;
+}
+
+// Compresses the next `rows` source rows (rows past the picture's end are ignored).
+bool write_rows(EncodeJob* job, const uint8_t* src, ptrdiff_t stride, int32_t rows) {
+  if (setjmp(job->err.jump)) return false;
+  jpeg_compress_struct& c = job->cinfo;
+  for (int32_t y = 0; y < rows && c.next_scanline < c.image_height; ++y) {
+    JSAMPROW row = prepare_row(job, src + static_cast<ptrdiff_t>(y) * stride);
     jpeg_write_scanlines(&c, &row, 1);
   }
-  jpeg_finish_compress(&c);
+  return true;
+}
+
+bool finish(EncodeJob* job) {
+  if (setjmp(job->err.jump)) return false;
+  if (job->cinfo.next_scanline < job->cinfo.image_height) fail(common(job), Status::WrongState);
+  jpeg_finish_compress(&job->cinfo);
   return true;
 }
 
@@ -159,10 +179,10 @@ uint16_t density(float dpi) {
 
 // "Exif\0\0" and the block of the image's writable items, or nothing. When
 // the block would not fit in a segment the largest items are dropped first.
-Status exif_segment(const Image& img, std::vector<uint8_t>& segment) {
+Status exif_segment(const std::vector<PropertyItem>& properties, std::vector<uint8_t>& segment) {
   // The colour profile travels in its own segments, not in EXIF.
   std::vector<PropertyItem> all;
-  for (const PropertyItem& p : img.properties()) {
+  for (const PropertyItem& p : properties) {
     if (p.id != kIccProfileTag) all.push_back(p);
   }
   std::vector<uint8_t> block;
@@ -188,58 +208,113 @@ Status exif_segment(const Image& img, std::vector<uint8_t>& segment) {
   return Status::Ok;
 }
 
-Status encode_jpeg(Image& img, const EncoderParams& params, ByteSink& out) {
+// The picture's rows into libjpeg, a band at a time. The writer keeps what
+// libjpeg reads while it works: the row buffers, the output buffer, the
+// metadata segments and the palette.
+class Writer final : public BandWriter {
+ public:
+  Status open(const BandPicture& p, const EncoderParams& params, ByteSink& out);
+  Status write(const uint8_t* src, ptrdiff_t stride, int32_t rows) override;
+  Status finish() override;
+
+ private:
+  Session session_;
+  uint8_t lut_[256] = {};
+  Palette palette_;
+  std::vector<uint8_t> row_;
+  std::vector<uint32_t> scratch_;
+  std::vector<uint8_t> exif_;
+  std::vector<uint8_t> icc_;
+  std::vector<uint8_t> buffer_;
+  Status failed_ = Status::Ok;
+};
+
+Status Writer::open(const BandPicture& p, const EncoderParams& params, ByteSink& out) {
   const int32_t quality = param_value(params, encparam::kQuality, kDefaultQuality);
   if (quality < 0 || quality > 100) return Status::InvalidParameter;
-  const Surface& s = img.surface();
-  if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
-  if (s.width > kMaxSide || s.height > kMaxSide) return Status::GenericError;
+  if (p.width <= 0 || p.height <= 0) return Status::InvalidParameter;
+  if (p.width > kMaxSide || p.height > kMaxSide) return Status::GenericError;
 
-  Session session;
-  EncodeJob& job = session.job;
-  uint8_t lut[256];
-  if (s.format == pf::k8bppIndexed && gray_palette(s.palette, lut)) {
+  EncodeJob& job = session_.job;
+  if (p.format == pf::k8bppIndexed && gray_palette(p.palette, lut_)) {
     job.source = Source::kGrayIndexed;
-  } else if (s.format == pf::k16bppGrayScale) {
+  } else if (p.format == pf::k16bppGrayScale) {
     job.source = Source::kGray16;
-  } else if (s.format == pf::k24bppRGB) {
+  } else if (p.format == pf::k24bppRGB) {
     job.source = Source::kBgr24;
   } else {
     job.source = Source::kConvert;
   }
-  std::vector<uint8_t> row(static_cast<size_t>(s.width) * 3);
-  std::vector<uint32_t> scratch(job.source == Source::kConvert ? static_cast<size_t>(s.width) : 0);
-  std::vector<uint8_t> exif;
-  if (Status st = exif_segment(img, exif); st != Status::Ok) return st;
+  palette_ = p.palette;
+  row_.resize(static_cast<size_t>(p.width) * 3);
+  scratch_.resize(job.source == Source::kConvert ? static_cast<size_t>(p.width) : 0);
+  if (Status st = exif_segment(p.properties, exif_); st != Status::Ok) return st;
+  for (const PropertyItem& item : p.properties) {
+    if (item.id == kIccProfileTag) {
+      icc_ = item.value;
+      break;
+    }
+  }
 
   // A first guess at the size, for a memory sink.
-  out.expect(std::clamp<uint64_t>(static_cast<uint64_t>(s.width) * s.height / 4, 4096, 16u << 20));
-  std::vector<uint8_t> buffer(kOutputBuffer);
+  out.expect(std::clamp<uint64_t>(static_cast<uint64_t>(p.width) * p.height / 4, 4096, 16u << 20));
+  buffer_.resize(kOutputBuffer);
   job.dest.pub.init_destination = init_destination;
   job.dest.pub.empty_output_buffer = empty_output_buffer;
   job.dest.pub.term_destination = term_destination;
   job.dest.out = &out;
-  job.dest.buffer = buffer.data();
-  job.surface = &s;
-  job.gray_lut = lut;
-  job.row = row.data();
-  job.scratch = scratch.data();
+  job.dest.buffer = buffer_.data();
+  job.width = p.width;
+  job.height = p.height;
+  job.format = p.format;
+  job.palette = &palette_;
+  job.gray_lut = lut_;
+  job.row = row_.data();
+  job.scratch = scratch_.data();
   job.quality = quality;
-  job.dpi_x = density(img.dpi_x());
-  job.dpi_y = density(img.dpi_y());
-  job.exif = exif.empty() ? nullptr : exif.data();
-  job.exif_size = static_cast<unsigned>(exif.size());
-  const PropertyItem* icc = img.property(kIccProfileTag);
-  job.icc = icc != nullptr && !icc->value.empty() ? icc->value.data() : nullptr;
-  job.icc_size = icc != nullptr ? icc->length() : 0;
-  if (!compress(&job)) return job.err.status;
+  job.dpi_x = density(p.dpi_x);
+  job.dpi_y = density(p.dpi_y);
+  job.exif = exif_.empty() ? nullptr : exif_.data();
+  job.exif_size = static_cast<unsigned>(exif_.size());
+  job.icc = icc_.empty() ? nullptr : icc_.data();
+  job.icc_size = static_cast<unsigned>(icc_.size());
+  if (!start(&job)) return failed_ = job.err.status;
+  return Status::Ok;
+}
+
+Status Writer::write(const uint8_t* src, ptrdiff_t stride, int32_t rows) {
+  if (failed_ != Status::Ok) return failed_;
+  if (!write_rows(&session_.job, src, stride, rows)) return failed_ = session_.job.err.status;
+  return Status::Ok;
+}
+
+Status Writer::finish() {
+  if (failed_ != Status::Ok) return failed_;
+  if (!jpeg::finish(&session_.job)) return failed_ = session_.job.err.status;
   return Status::Ok;
 }
 
 }  // namespace
 
 Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
-  return guarded([&] { return encode_jpeg(img, params, out); });
+  return guarded([&] {
+    const Surface& s = img.surface();
+    if (s.scan0 == nullptr) return Status::InvalidParameter;
+    Writer w;
+    if (Status st = w.open(band_picture_of(img), params, out); st != Status::Ok) return st;
+    if (Status st = w.write(s.scan0, s.stride, s.height); st != Status::Ok) return st;
+    return w.finish();
+  });
+}
+
+Status open_band_writer(const BandPicture& picture, const EncoderParams& params, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out) {
+  return guarded([&] {
+    auto w = std::make_unique<Writer>();
+    if (Status st = w->open(picture, params, sink); st != Status::Ok) return st;
+    out = std::move(w);
+    return Status::Ok;
+  });
 }
 
 }  // namespace korvex::raster::jpeg

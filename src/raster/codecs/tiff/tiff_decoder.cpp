@@ -10,9 +10,6 @@
 // 16-bit samples are kept exactly. Everything else (CMYK, YCbCr, JPEG-in-
 // YCbCr, Lab, odd depths...) goes through libtiff's RGBA reader into
 // 32bppARGB.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -23,7 +20,7 @@
 #include <vector>
 
 #include "raster/codecs/ifd/ifd.h"
-#include "raster/codecs/tiff/tiff_internal.h"
+#include "raster/codecs/tiff/tiff_pages.h"
 #include "raster/convert.h"
 #include "raster/guard.h"
 
@@ -32,28 +29,6 @@ namespace korvex::raster::tiffcodec {
 namespace {
 
 constexpr uint32_t kMaxPages = 65535;
-
-enum class Layout {
-  Indexed,    // one sample of 1, 4 or 8 bits: rows copied as they are
-  Widen2To4,  // one 2-bit sample widened to a 4-bit index
-  Color8,     // 8-bit gray or RGB, with or without alpha
-  Color16,    // the same with 16-bit samples
-  Rgba,       // libtiff's RGBA reader
-};
-
-struct PagePlan {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint16_t bps = 1;
-  uint16_t spp = 1;
-  bool separate = false;  // planes stored one after the other
-  Layout layout = Layout::Rgba;
-  PixelFormat format = pf::k32bppARGB;
-  Palette palette;
-  int colors = 1;       // 1 gray, 3 RGB (colour layouts)
-  int alpha = -1;       // sample index of alpha, -1 when none
-  bool invert = false;  // min-is-white gray in a colour layout
-};
 
 uint64_t bits_to_bytes(uint64_t bits) {
   return (bits + 7) / 8;
@@ -129,6 +104,8 @@ int alpha_sample(TIFF* tif, int colors, uint16_t spp, uint16_t photometric, bool
   return -1;
 }
 
+}  // namespace
+
 Status plan_page(TIFF* tif, PagePlan& p) {
   uint32_t w = 0, h = 0;
   if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
@@ -194,6 +171,8 @@ Status plan_page(TIFF* tif, PagePlan& p) {
   }
   return Status::Ok;
 }
+
+namespace {
 
 inline uint16_t load16(const uint8_t* p) {
   uint16_t v;
@@ -293,104 +272,112 @@ Status reserve(std::vector<uint8_t>& buf, uint64_t bytes) {
   return Status::Ok;
 }
 
-// Decodes the page's strips or tiles band by band (a band is one strip or
-// one row of tiles) into contiguous rows of samples, converting each row into
-// the surface.
-Status read_direct(TIFF* tif, const PagePlan& p, Surface& s) {
-  const uint64_t pixel_bits = uint64_t{p.spp} * p.bps;
-  const uint64_t row_bytes = bits_to_bytes(p.width * pixel_bits);
-  // Separate planes are only decoded directly with whole-byte samples.
-  const uint64_t sample_bytes = p.bps / 8;
-  std::vector<uint8_t> band, plane;
+}  // namespace
 
+Status DirectRows::start(TIFF* tif, const PagePlan& p) {
+  tif_ = tif;
+  p_ = &p;
+  const uint64_t pixel_bits = uint64_t{p.spp} * p.bps;
+  row_bytes_ = bits_to_bytes(p.width * pixel_bits);
   if (TIFFIsTiled(tif)) {
-    uint32_t tw = 0, th = 0;
-    if (TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) != 1 ||
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th) != 1 || tw == 0 || th == 0) {
+    tiled_ = true;
+    if (TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw_) != 1 ||
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th_) != 1 || tw_ == 0 || th_ == 0) {
       return Status::GenericError;
     }
     const uint64_t tile_pixel_bits = p.separate ? p.bps : pixel_bits;
     // Tile columns must start on byte boundaries for the copy below.
-    if ((uint64_t{tw} * tile_pixel_bits) % 8 != 0) return Status::NotImplemented;
-    const uint64_t tile_row_bytes = uint64_t{tw} * tile_pixel_bits / 8;
-    const uint64_t tile_bytes = tile_row_bytes * th;
-    if (tile_bytes > static_cast<uint64_t>(std::numeric_limits<tmsize_t>::max())) {
+    if ((uint64_t{tw_} * tile_pixel_bits) % 8 != 0) return Status::NotImplemented;
+    tile_row_bytes_ = uint64_t{tw_} * tile_pixel_bits / 8;
+    tile_bytes_ = tile_row_bytes_ * th_;
+    if (tile_bytes_ > static_cast<uint64_t>(std::numeric_limits<tmsize_t>::max())) {
       return Status::OutOfMemory;
     }
-    const uint32_t band_rows = std::min(th, p.height);
-    if (Status st = reserve(band, row_bytes * band_rows); st != Status::Ok) return st;
-    if (Status st = reserve(plane, tile_bytes); st != Status::Ok) return st;
+    band_rows_ = std::min(th_, p.height);
+    if (Status st = reserve(band_, row_bytes_ * band_rows_); st != Status::Ok) return st;
+    return reserve(plane_, tile_bytes_);
+  }
+  uint32_t rps = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+  if (rps == 0) return Status::GenericError;
+  band_rows_ = std::min(rps, p.height);
+  if (Status st = reserve(band_, row_bytes_ * band_rows_); st != Status::Ok) return st;
+  plane_row_bytes_ = bits_to_bytes(uint64_t{p.width} * p.bps);
+  if (p.separate) return reserve(plane_, plane_row_bytes_ * band_rows_);
+  return Status::Ok;
+}
+
+// Decodes the band (one strip, or one row of tiles) that starts at row y0
+// into contiguous rows of samples.
+Status DirectRows::load(uint32_t y0) {
+  const PagePlan& p = *p_;
+  const uint64_t pixel_bits = uint64_t{p.spp} * p.bps;
+  // Separate planes are only decoded directly with whole-byte samples.
+  const uint64_t sample_bytes = p.bps / 8;
+  const uint32_t rows = std::min(band_rows_, p.height - y0);
+  if (tiled_) {
     const uint16_t planes = p.separate ? p.spp : 1;
-    for (uint32_t y0 = 0; y0 < p.height; y0 += th) {
-      const uint32_t rows = std::min(th, p.height - y0);
-      for (uint32_t x0 = 0; x0 < p.width; x0 += tw) {
-        const uint32_t cols = std::min(tw, p.width - x0);
-        for (uint16_t pl = 0; pl < planes; ++pl) {
-          const uint32_t tile = TIFFComputeTile(tif, x0, y0, 0, pl);
-          const tmsize_t n =
-              TIFFReadEncodedTile(tif, tile, plane.data(), static_cast<tmsize_t>(tile_bytes));
-          if (n < 0 || static_cast<uint64_t>(n) < tile_bytes) return Status::GenericError;
-          for (uint32_t r = 0; r < rows; ++r) {
-            const uint8_t* from = plane.data() + r * tile_row_bytes;
-            uint8_t* to = band.data() + r * row_bytes;
-            if (!p.separate) {
-              std::memcpy(to + x0 * pixel_bits / 8, from,
-                          static_cast<size_t>(bits_to_bytes(cols * pixel_bits)));
-            } else {
-              uint8_t* out = to + (x0 * uint64_t{p.spp} + pl) * sample_bytes;
-              const uint64_t step = uint64_t{p.spp} * sample_bytes;
-              for (uint32_t c = 0; c < cols; ++c, from += sample_bytes, out += step) {
-                std::memcpy(out, from, static_cast<size_t>(sample_bytes));
-              }
+    for (uint32_t x0 = 0; x0 < p.width; x0 += tw_) {
+      const uint32_t cols = std::min(tw_, p.width - x0);
+      for (uint16_t pl = 0; pl < planes; ++pl) {
+        const uint32_t tile = TIFFComputeTile(tif_, x0, y0, 0, pl);
+        const tmsize_t n =
+            TIFFReadEncodedTile(tif_, tile, plane_.data(), static_cast<tmsize_t>(tile_bytes_));
+        if (n < 0 || static_cast<uint64_t>(n) < tile_bytes_) return Status::GenericError;
+        for (uint32_t r = 0; r < rows; ++r) {
+          const uint8_t* from = plane_.data() + r * tile_row_bytes_;
+          uint8_t* to = band_.data() + r * row_bytes_;
+          if (!p.separate) {
+            std::memcpy(to + x0 * pixel_bits / 8, from,
+                        static_cast<size_t>(bits_to_bytes(cols * pixel_bits)));
+          } else {
+            uint8_t* out = to + (x0 * uint64_t{p.spp} + pl) * sample_bytes;
+            const uint64_t step = uint64_t{p.spp} * sample_bytes;
+            for (uint32_t c = 0; c < cols; ++c, from += sample_bytes, out += step) {
+              std::memcpy(out, from, static_cast<size_t>(sample_bytes));
             }
           }
         }
       }
-      for (uint32_t r = 0; r < rows; ++r) {
-        convert_row(p, band.data() + r * row_bytes, s.row(static_cast<int32_t>(y0 + r)));
-      }
     }
-    return Status::Ok;
-  }
-
-  uint32_t rps = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
-  if (rps == 0) return Status::GenericError;
-  const uint32_t band_rows = std::min(rps, p.height);
-  if (Status st = reserve(band, row_bytes * band_rows); st != Status::Ok) return st;
-  const uint64_t plane_row_bytes = bits_to_bytes(uint64_t{p.width} * p.bps);
-  if (p.separate) {
-    if (Status st = reserve(plane, plane_row_bytes * band_rows); st != Status::Ok) return st;
-  }
-  for (uint32_t y0 = 0; y0 < p.height; y0 += band_rows) {
-    const uint32_t rows = std::min(band_rows, p.height - y0);
-    if (!p.separate) {
-      const uint64_t want = row_bytes * rows;
-      const tmsize_t n = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y0, 0), band.data(),
+  } else if (!p.separate) {
+    const uint64_t want = row_bytes_ * rows;
+    const tmsize_t n = TIFFReadEncodedStrip(tif_, TIFFComputeStrip(tif_, y0, 0), band_.data(),
+                                            static_cast<tmsize_t>(want));
+    if (n < 0 || static_cast<uint64_t>(n) < want) return Status::GenericError;
+  } else {
+    const uint64_t want = plane_row_bytes_ * rows;
+    for (uint16_t pl = 0; pl < p.spp; ++pl) {
+      const tmsize_t n = TIFFReadEncodedStrip(tif_, TIFFComputeStrip(tif_, y0, pl), plane_.data(),
                                               static_cast<tmsize_t>(want));
       if (n < 0 || static_cast<uint64_t>(n) < want) return Status::GenericError;
-    } else {
-      const uint64_t want = plane_row_bytes * rows;
-      for (uint16_t pl = 0; pl < p.spp; ++pl) {
-        const tmsize_t n = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y0, pl), plane.data(),
-                                                static_cast<tmsize_t>(want));
-        if (n < 0 || static_cast<uint64_t>(n) < want) return Status::GenericError;
-        const uint64_t step = uint64_t{p.spp} * sample_bytes;
-        for (uint32_t r = 0; r < rows; ++r) {
-          const uint8_t* from = plane.data() + r * plane_row_bytes;
-          uint8_t* out = band.data() + r * row_bytes + pl * sample_bytes;
-          for (uint32_t x = 0; x < p.width; ++x, from += sample_bytes, out += step) {
-            std::memcpy(out, from, static_cast<size_t>(sample_bytes));
-          }
+      const uint64_t step = uint64_t{p.spp} * sample_bytes;
+      for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* from = plane_.data() + r * plane_row_bytes_;
+        uint8_t* out = band_.data() + r * row_bytes_ + pl * sample_bytes;
+        for (uint32_t x = 0; x < p.width; ++x, from += sample_bytes, out += step) {
+          std::memcpy(out, from, static_cast<size_t>(sample_bytes));
         }
       }
     }
-    for (uint32_t r = 0; r < rows; ++r) {
-      convert_row(p, band.data() + r * row_bytes, s.row(static_cast<int32_t>(y0 + r)));
+  }
+  band_y0_ = y0;
+  band_n_ = rows;
+  return Status::Ok;
+}
+
+Status DirectRows::read(uint8_t* dst, ptrdiff_t stride, uint32_t rows) {
+  for (uint32_t i = 0; i < rows && next_ < p_->height; ++i, ++next_) {
+    if (next_ >= band_y0_ + band_n_) {
+      if (Status st = load(next_); st != Status::Ok) return st;
     }
+    convert_row(*p_, band_.data() + (next_ - band_y0_) * row_bytes_,
+                dst + static_cast<ptrdiff_t>(i) * stride);
   }
   return Status::Ok;
 }
+
+namespace {
 
 // libtiff's RGBA reader, in stored row order, into a 32bppARGB surface.
 Status read_rgba(TIFF* tif, Surface& s) {
@@ -421,7 +408,9 @@ Status read_rgba(TIFF* tif, Surface& s) {
   return Status::Ok;
 }
 
-void read_resolution(TIFF* tif, Frame& f) {
+}  // namespace
+
+void read_resolution(TIFF* tif, float& dpi_x, float& dpi_y) {
   float xr = 0.0f, yr = 0.0f;
   uint16_t unit = RESUNIT_INCH;
   const bool has_x = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xr) == 1;
@@ -433,10 +422,12 @@ void read_resolution(TIFF* tif, Frame& f) {
   const float scale = unit == RESUNIT_CENTIMETER ? 2.54f : 1.0f;
   auto usable = [](float v) { return std::isfinite(v) && v > 0.0f; };
   if (usable(xr * scale) && usable(yr * scale)) {
-    f.dpi_x = xr * scale;
-    f.dpi_y = yr * scale;
+    dpi_x = xr * scale;
+    dpi_y = yr * scale;
   }
 }
+
+namespace {
 
 // Keeps the page's Group 4 strip beside its decoded samples when a writer can
 // hand it on as it is: one strip, 1-bit gray, no Group 4 options (no
@@ -473,6 +464,8 @@ void keep_group4_strip(TIFF* tif, const PagePlan& plan, Frame& f) {
   f.coded = std::move(coded);
 }
 
+}  // namespace
+
 // Decodes the handle's current directory into a frame; `diag` counts the
 // handle's messages.
 Status decode_page(TIFF* tif, const EncodedBytes& in, const Diagnostics& diag, Frame& f) {
@@ -492,18 +485,27 @@ Status decode_page(TIFF* tif, const EncodedBytes& in, const Diagnostics& diag, F
   }
   if (is_indexed(plan.format)) s.palette = plan.palette;
   const int complaints = diag.errors + diag.warnings;
-  const Status st = plan.layout == Layout::Rgba ? read_rgba(tif, s) : read_direct(tif, plan, s);
+  Status st = Status::Ok;
+  if (plan.layout == Layout::Rgba) {
+    st = read_rgba(tif, s);
+  } else {
+    DirectRows rows;
+    st = rows.start(tif, plan);
+    if (st == Status::Ok) st = rows.read(s.scan0, s.stride, plan.height);
+  }
   if (st != Status::Ok) return st;
 
   f.pixels = std::move(s);
   if (diag.errors + diag.warnings == complaints) keep_group4_strip(tif, plan, f);
-  read_resolution(tif, f);
+  read_resolution(tif, f.dpi_x, f.dpi_y);
   std::vector<PropertyItem> items;
   if (ifd::read_properties(in.data, in.size, TIFFCurrentDirOffset(tif), items) == Status::Ok) {
     f.properties = std::move(items);
   }
   return Status::Ok;
 }
+
+namespace {
 
 // Decodes the pages after the first on demand. Keeps one handle open so that
 // pages visited in order cost one directory read each.
@@ -560,87 +562,7 @@ class PageLoader final : public FrameLoader {
   uint32_t current_ = 0;
 };
 
-// Files smaller than this are read whole: the copy costs little there.
-constexpr uint64_t kFileDecodeFrom = uint64_t{4} << 20;
-// More strips or tiles than this: read whole, where the usual checks apply.
-constexpr uint64_t kMostStriles = uint64_t{1} << 24;
-
-// Reads [from, to) of the file into the same range of `dst`; false on a read
-// error or a file cut short.
-bool read_range(int fd, uint8_t* dst, uint64_t from, uint64_t to) {
-  while (from < to) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, size_t{1} << 30));
-    const ssize_t n = ::pread(fd, dst + from, want, static_cast<off_t>(from));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    from += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
-// The file's bytes at their offsets, except the strip or tile data, which
-// stays zero: all the metadata reader needs, without reading the pixel data
-// twice. The zeros come from a fresh anonymous mapping, so the pages of the
-// skipped ranges are never touched and cost nothing.
-Status metadata_image(TIFF* tif, int fd, uint64_t size, EncodedBytes& out) {
-  const uint64_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-  if (striles > kMostStriles) return Status::NotImplemented;
-  std::vector<std::pair<uint64_t, uint64_t>> data;  // [begin, end) of each strip or tile
-  data.reserve(static_cast<size_t>(striles));
-  for (uint64_t i = 0; i < striles; ++i) {
-    const uint64_t off = TIFFGetStrileOffset(tif, static_cast<uint32_t>(i));
-    const uint64_t count = TIFFGetStrileByteCount(tif, static_cast<uint32_t>(i));
-    if (off >= size) continue;
-    data.emplace_back(off, off + std::min(count, size - off));
-  }
-  std::sort(data.begin(), data.end());
-  if (size > static_cast<uint64_t>(std::numeric_limits<size_t>::max())) return Status::OutOfMemory;
-  void* map = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (map == MAP_FAILED) return Status::NotImplemented;
-  const auto length = static_cast<size_t>(size);
-  std::shared_ptr<const void> keep(
-      map, [length](const void* p) { ::munmap(const_cast<void*>(p), length); });
-  auto* bytes = static_cast<uint8_t*>(map);
-  uint64_t at = 0;
-  for (const auto& [begin, end] : data) {
-    if (begin > at && !read_range(fd, bytes, at, begin)) return Status::GenericError;
-    at = std::max(at, end);
-  }
-  if (at < size && !read_range(fd, bytes, at, size)) return Status::GenericError;
-  out.data = bytes;
-  out.size = length;
-  out.keep = std::move(keep);
-  return Status::Ok;
-}
-
 }  // namespace
-
-Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out) {
-  // Small files, and files of several pages (decoded later from the bytes
-  // the image keeps), are read whole.
-  if (size < kFileDecodeFrom) return Status::NotImplemented;
-  LibtiffScope scope;
-  return guarded([&] {
-    FileReader reader;
-    reader.fd = fd;
-    reader.size = size;
-    Diagnostics diag;
-    TiffHandle tif = open_file_reader(reader, diag);
-    if (!tif) return Status::NotImplemented;
-    if (TIFFNumberOfDirectories(tif.get()) != 1) return Status::NotImplemented;
-    EncodedBytes meta;
-    if (metadata_image(tif.get(), fd, size, meta) != Status::Ok) return Status::NotImplemented;
-    std::vector<Frame> frames(1);
-    if (Status st = decode_page(tif.get(), meta, diag, frames[0]); st != Status::Ok) {
-      // A damaged file gets the same verdict as through memory.
-      return st == Status::OutOfMemory ? st : Status::NotImplemented;
-    }
-    out = Image::from_frames(std::move(frames), guids::kFrameDimensionPage, guids::kFormatTiff,
-                             nullptr);
-    return Status::Ok;
-  });
-}
 
 bool sniff(const uint8_t* data, size_t size) {
   if (data == nullptr || size < 4) return false;

@@ -79,7 +79,8 @@ void bilevel_target(WritePlan& plan) {
   plan.palette = default_palette(pf::k1bppIndexed);
 }
 
-Status make_plan(const Image& img, const EncoderParams& params, WritePlan& plan) {
+Status make_plan(PixelFormat f, const Palette& palette, const EncoderParams& params,
+                 WritePlan& plan) {
   const int32_t compression =
       param_value(params, encparam::kCompression, encparam::kCompressionLZW);
   const int32_t depth = param_value(params, encparam::kColorDepth, 0);
@@ -105,7 +106,6 @@ Status make_plan(const Image& img, const EncoderParams& params, WritePlan& plan)
   if (depth != 0 && depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) {
     return Status::InvalidParameter;
   }
-  const PixelFormat f = img.format();
   if (!is_supported_format(f)) return Status::InvalidParameter;
   const int own = bits_per_pixel(f);
 
@@ -114,7 +114,7 @@ Status make_plan(const Image& img, const EncoderParams& params, WritePlan& plan)
       plan.source = RowSource::IndexedCopy;
       plan.bps = static_cast<uint16_t>(own);
       plan.spp = 1;
-      plan.palette = img.palette();
+      plan.palette = palette;
       plan.photometric = indexed_photometric(plan.palette, own);
     } else if (f == pf::k32bppARGB || f == pf::k32bppPARGB) {
       plan.source = RowSource::Rgba8;
@@ -168,9 +168,9 @@ bool set_ascii(TIFF* tif, uint32_t tag, const std::vector<uint8_t>& value) {
   return TIFFSetField(tif, tag, text.c_str()) == 1;
 }
 
-Status set_fields(TIFF* tif, const Image& img, const WritePlan& plan, bool page_of_many) {
-  const uint32_t w = static_cast<uint32_t>(img.width());
-  const uint32_t h = static_cast<uint32_t>(img.height());
+Status set_fields(TIFF* tif, const BandPicture& img, const WritePlan& plan, bool page_of_many) {
+  const uint32_t w = static_cast<uint32_t>(img.width);
+  const uint32_t h = static_cast<uint32_t>(img.height);
   const uint64_t row_bytes = (uint64_t{w} * plan.bps * plan.spp + 7) / 8;
   // Fax pages (CCITT) are one strip, as fax readers expect and as PDF writers
   // can hand on whole; other pages are cut into strips of about 64 KB.
@@ -190,8 +190,8 @@ Status set_fields(TIFF* tif, const Image& img, const WritePlan& plan, bool page_
       TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<unsigned>(PLANARCONFIG_CONTIG)) == 1 &&
       TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<unsigned>(plan.compression)) == 1 &&
       TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rows_per_strip)) == 1 &&
-      TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi(img.dpi_x())) == 1 &&
-      TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi(img.dpi_y())) == 1 &&
+      TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi(img.dpi_x)) == 1 &&
+      TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi(img.dpi_y)) == 1 &&
       TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, static_cast<unsigned>(RESUNIT_INCH)) == 1;
   if (ok && page_of_many) {
     ok = TIFFSetField(tif, TIFFTAG_SUBFILETYPE, static_cast<uint32_t>(FILETYPE_PAGE)) == 1;
@@ -216,7 +216,7 @@ Status set_fields(TIFF* tif, const Image& img, const WritePlan& plan, bool page_
   static constexpr uint32_t kAsciiTags[] = {
       TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,   TIFFTAG_MODEL,    TIFFTAG_SOFTWARE,
       TIFFTAG_DATETIME,         TIFFTAG_ARTIST, TIFFTAG_COPYRIGHT};
-  for (const PropertyItem& item : img.properties()) {
+  for (const PropertyItem& item : img.properties) {
     if (!ok) break;
     if (item.type != ptype::kAscii) continue;
     if (std::find(std::begin(kAsciiTags), std::end(kAsciiTags), item.id) == std::end(kAsciiTags)) {
@@ -234,39 +234,43 @@ inline void store16(uint8_t* p, uint16_t v) {
   std::memcpy(p, &v, 2);  // libtiff takes samples in host order
 }
 
-// Writes the active frame's pixels row by row.
-Status write_rows(TIFF* tif, const Image& img, const WritePlan& plan) {
-  const Surface& s = img.surface();
-  const int32_t w = s.width;
-  const size_t row_bytes = (static_cast<size_t>(w) * plan.bps * plan.spp + 7) / 8;
-  std::vector<uint8_t> row(row_bytes + 8, 0);
-  std::vector<uint32_t> scratch(static_cast<size_t>(w));
-  std::optional<PaletteMatcher> matcher;
-  if (plan.source == RowSource::ToIndexed) matcher.emplace(plan.palette);
-  // Sub-byte rows end with pad bits that must be zero (the fax coders read them).
-  const unsigned tail_bits = static_cast<unsigned>((static_cast<uint64_t>(w) * plan.bps) % 8);
-  const uint8_t tail_mask = tail_bits == 0 ? 0xFF : static_cast<uint8_t>(0xFF00 >> tail_bits);
+// Source rows of a picture into rows of the file's samples.
+class RowConverter {
+ public:
+  RowConverter(const BandPicture& p, const WritePlan& plan)
+      : plan_(plan),
+        format_(p.format),
+        palette_(p.palette),
+        w_(p.width),
+        row_bytes_((static_cast<size_t>(p.width) * plan.bps * plan.spp + 7) / 8),
+        row_(row_bytes_ + 8, 0),
+        scratch_(static_cast<size_t>(p.width)) {
+    if (plan.source == RowSource::ToIndexed) matcher_.emplace(plan.palette);
+    // Sub-byte rows end with pad bits that must be zero (the fax coders read them).
+    const unsigned tail_bits = static_cast<unsigned>((static_cast<uint64_t>(w_) * plan.bps) % 8);
+    tail_mask_ = tail_bits == 0 ? 0xFF : static_cast<uint8_t>(0xFF00 >> tail_bits);
+  }
 
-  for (int32_t y = 0; y < s.height; ++y) {
-    const uint8_t* src = s.row(y);
-    uint8_t* dst = row.data();
-    switch (plan.source) {
+  uint8_t* convert(const uint8_t* src) {
+    const int32_t w = w_;
+    uint8_t* dst = row_.data();
+    switch (plan_.source) {
       case RowSource::IndexedCopy:
-        std::memcpy(dst, src, row_bytes);
+        std::memcpy(dst, src, row_bytes_);
         break;
       case RowSource::ToIndexed:
-        load_argb(s.format, src, 0, w, s.palette, scratch.data());
-        store_argb(plan.indexed_format, dst, 0, w, &*matcher, scratch.data());
+        load_argb(format_, src, 0, w, palette_, scratch_.data());
+        store_argb(plan_.indexed_format, dst, 0, w, &*matcher_, scratch_.data());
         break;
       case RowSource::Rgb8:
-        convert_pixels(s.format, src, 0, s.palette, pf::k24bppRGB, dst, 0, nullptr, w,
-                       scratch.data());
+        convert_pixels(format_, src, 0, palette_, pf::k24bppRGB, dst, 0, nullptr, w,
+                       scratch_.data());
         for (int32_t x = 0; x < w; ++x) std::swap(dst[3 * x], dst[3 * x + 2]);
         break;
       case RowSource::Rgba8: {
         const PixelFormat to =
-            plan.extra == EXTRASAMPLE_ASSOCALPHA ? pf::k32bppPARGB : pf::k32bppARGB;
-        convert_pixels(s.format, src, 0, s.palette, to, dst, 0, nullptr, w, scratch.data());
+            plan_.extra == EXTRASAMPLE_ASSOCALPHA ? pf::k32bppPARGB : pf::k32bppARGB;
+        convert_pixels(format_, src, 0, palette_, to, dst, 0, nullptr, w, scratch_.data());
         for (int32_t x = 0; x < w; ++x) std::swap(dst[4 * x], dst[4 * x + 2]);
         break;
       }
@@ -288,16 +292,32 @@ Status write_rows(TIFF* tif, const Image& img, const WritePlan& plan) {
         }
         break;
     }
-    if (plan.spp == 1 && plan.bps < 8) dst[row_bytes - 1] &= tail_mask;
-    if (TIFFWriteScanline(tif, dst, static_cast<uint32_t>(y), 0) != 1) return Status::GenericError;
+    if (plan_.spp == 1 && plan_.bps < 8) dst[row_bytes_ - 1] &= tail_mask_;
+    return dst;
   }
-  return Status::Ok;
-}
 
-// Fields and pixels of one page, closed with its directory.
+ private:
+  const WritePlan& plan_;
+  PixelFormat format_;
+  Palette palette_;
+  int32_t w_;
+  size_t row_bytes_;
+  std::vector<uint8_t> row_;
+  std::vector<uint32_t> scratch_;
+  std::optional<PaletteMatcher> matcher_;
+  uint8_t tail_mask_ = 0xFF;
+};
+
+// Fields and pixels of one page (an image's active frame), closed with its directory.
 Status write_page(TIFF* tif, const Image& img, const WritePlan& plan, bool page_of_many) {
-  if (Status st = set_fields(tif, img, plan, page_of_many); st != Status::Ok) return st;
-  if (Status st = write_rows(tif, img, plan); st != Status::Ok) return st;
+  const BandPicture p = band_picture_of(img);
+  if (Status st = set_fields(tif, p, plan, page_of_many); st != Status::Ok) return st;
+  const Surface& s = img.surface();
+  RowConverter rows(p, plan);
+  for (int32_t y = 0; y < s.height; ++y) {
+    if (TIFFWriteScanline(tif, rows.convert(s.row(y)), static_cast<uint32_t>(y), 0) != 1)
+      return Status::GenericError;
+  }
   return TIFFWriteDirectory(tif) == 1 ? Status::Ok : Status::GenericError;
 }
 
@@ -330,7 +350,7 @@ class TiffFrameWriter final : public FrameWriter {
     bool refused = false;
     const Status st = guarded([&] {
       WritePlan plan;
-      if (Status s = make_plan(frame, params, plan); s != Status::Ok) {
+      if (Status s = make_plan(frame.format(), frame.palette(), params, plan); s != Status::Ok) {
         refused = true;
         return s;
       }
@@ -388,29 +408,99 @@ class TiffFrameWriter final : public FrameWriter {
 
 }  // namespace
 
+// One page, a band of rows at a time: header and fields at open, strips
+// as rows arrive, then the directory and the property items libtiff cannot
+// carry byte for byte (every type, Exif and GPS directories).
+class Writer final : public BandWriter {
+ public:
+  explicit Writer(ByteSink& out) : out_(out) {}
+  // An unfinished page is dropped without writing what libtiff holds.
+  ~Writer() override {
+    LibtiffScope scope;
+    if (TIFF* tif = tif_.release()) TIFFCleanup(tif);
+  }
+
+  Status open(const BandPicture& p, const EncoderParams& params) {
+    if (Status st = make_plan(p.format, p.palette, params, plan_); st != Status::Ok) return st;
+    if (plan_.compression == COMPRESSION_NONE) {
+      // Header, strips, then the directory with its tags and two 32-bit
+      // entries (offset, byte count) per strip of about 64 KiB.
+      const uint64_t row_bytes = (static_cast<uint64_t>(p.width) * plan_.bps * plan_.spp + 7) / 8;
+      const uint64_t pixels = row_bytes * static_cast<uint64_t>(p.height);
+      out_.expect(pixels + pixels / (uint64_t{64} << 10) * 8 + (uint64_t{16} << 10));
+    }
+    tif_ = open_sink_writer(out_, diag_);
+    if (!tif_) return failed_ = out_.error() != Status::Ok ? out_.error() : Status::GenericError;
+    height_ = p.height;
+    properties_ = p.properties;
+    rows_.emplace(p, plan_);
+    if (Status st = set_fields(tif_.get(), p, plan_, false); st != Status::Ok) return fail(st);
+    return Status::Ok;
+  }
+
+  Status write(const uint8_t* src, ptrdiff_t stride, int32_t rows) override {
+    LibtiffScope scope;
+    if (failed_ != Status::Ok) return failed_;
+    for (int32_t y = 0; y < rows && next_ < height_; ++y, ++next_) {
+      const uint8_t* row = rows_->convert(src + static_cast<ptrdiff_t>(y) * stride);
+      if (TIFFWriteScanline(tif_.get(), const_cast<uint8_t*>(row), static_cast<uint32_t>(next_),
+                            0) != 1) {
+        return fail(Status::GenericError);
+      }
+    }
+    return Status::Ok;
+  }
+
+  Status finish() override {
+    LibtiffScope scope;
+    if (failed_ != Status::Ok) return failed_;
+    if (next_ < height_) return fail(Status::WrongState);
+    Status st = TIFFWriteDirectory(tif_.get()) == 1 ? Status::Ok : Status::GenericError;
+    if (st == Status::Ok && TIFFFlush(tif_.get()) != 1) st = Status::GenericError;
+    tif_.reset();
+    if (out_.error() != Status::Ok) return failed_ = out_.error();
+    if (st == Status::Ok) st = ifd::add_to_tiff_directory(out_, 0, properties_);
+    if (st != Status::Ok) failed_ = st;
+    return st;
+  }
+
+ private:
+  // A failed write is the cause of whatever libtiff made of it.
+  Status fail(Status st) {
+    tif_.reset();
+    return failed_ = out_.error() != Status::Ok ? out_.error() : st;
+  }
+
+  ByteSink& out_;
+  WritePlan plan_;
+  Diagnostics diag_;
+  TiffHandle tif_;
+  std::optional<RowConverter> rows_;
+  std::vector<PropertyItem> properties_;
+  int32_t height_ = 0;
+  int32_t next_ = 0;
+  Status failed_ = Status::Ok;
+};
+
 Status encode(Image& img, const EncoderParams& params, ByteSink& out) {
   LibtiffScope scope;
   return guarded([&] {
-    WritePlan plan;
-    if (Status st = make_plan(img, params, plan); st != Status::Ok) return st;
-    if (plan.compression == COMPRESSION_NONE) {
-      // Header, strips, then the directory with its tags and two 32-bit
-      // entries (offset, byte count) per strip of about 64 KiB.
-      const uint64_t row_bytes = (static_cast<uint64_t>(img.width()) * plan.bps * plan.spp + 7) / 8;
-      const uint64_t pixels = row_bytes * static_cast<uint64_t>(img.height());
-      out.expect(pixels + pixels / (uint64_t{64} << 10) * 8 + (uint64_t{16} << 10));
-    }
-    Diagnostics diag;
-    TiffHandle tif = open_sink_writer(out, diag);
-    if (!tif) return out.error() != Status::Ok ? out.error() : Status::GenericError;
-    Status st = write_page(tif.get(), img, plan, false);
-    if (st == Status::Ok && TIFFFlush(tif.get()) != 1) st = Status::GenericError;
-    tif.reset();
-    if (out.error() != Status::Ok) return out.error();
-    // The property items libtiff cannot carry byte for byte (every type,
-    // Exif and GPS directories) go into the page's directory afterwards.
-    if (st == Status::Ok) st = ifd::add_to_tiff_directory(out, 0, img.properties());
-    return st;
+    Writer w(out);
+    if (Status st = w.open(band_picture_of(img), params); st != Status::Ok) return st;
+    const Surface& s = img.surface();
+    if (Status st = w.write(s.scan0, s.stride, s.height); st != Status::Ok) return st;
+    return w.finish();
+  });
+}
+
+Status open_band_writer(const BandPicture& picture, const EncoderParams& params, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out) {
+  LibtiffScope scope;
+  return guarded([&] {
+    auto w = std::make_unique<Writer>(sink);
+    if (Status st = w->open(picture, params); st != Status::Ok) return st;
+    out = std::move(w);
+    return Status::Ok;
   });
 }
 
@@ -419,7 +509,8 @@ Status open_frames(Image& first, const EncoderParams& params, ByteSink& sink,
   LibtiffScope scope;
   return guarded([&] {
     WritePlan plan;
-    if (Status st = make_plan(first, params, plan); st != Status::Ok) return st;
+    if (Status st = make_plan(first.format(), first.palette(), params, plan); st != Status::Ok)
+      return st;
     auto writer = std::make_unique<TiffFrameWriter>(sink);
     if (Status st = writer->start(first, plan); st != Status::Ok) return st;
     out = std::move(writer);

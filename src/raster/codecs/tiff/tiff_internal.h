@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "raster/bands.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -82,5 +83,8 @@ Status decode_file(int fd, uint64_t size, std::unique_ptr<Image>& out);
 Status encode(Image& img, const EncoderParams& params, ByteSink& out);
 Status open_frames(Image& first, const EncoderParams& params, ByteSink& sink,
                    std::unique_ptr<FrameWriter>& out);
+// One page a band of rows at a time (raster/bands.h).
+Status open_band_writer(const BandPicture& picture, const EncoderParams& params, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out);
 
 }  // namespace korvex::raster::tiffcodec
