@@ -18,6 +18,7 @@ the module on its PYTHONPATH.
 import argparse
 import functools
 import json
+import os
 import sys
 import time
 
@@ -169,6 +170,21 @@ def _keep_freed_pixels_in_workers():
         dask.config.set({key: environ})
 
 
+def _fork_workers_from_one_loaded_process():
+    """Dask spawns each worker as a new interpreter that imports Dask and its
+    dependencies again: a second or more of processor time per worker, longer
+    than a batch of a few dozen photos takes on two cores, so more workers made
+    a small batch slower. A fork server imports them once and forks each worker
+    from that process. A method set in Dask's configuration is kept."""
+    import dask
+    import distributed  # noqa: F401  (loads its configuration)
+
+    key = "distributed.worker.multiprocessing-method"
+    if dask.config.get(key, default="spawn") == "spawn" and \
+            "DASK_DISTRIBUTED__WORKER__MULTIPROCESSING_METHOD" not in os.environ:
+        dask.config.set({key: "forkserver"})
+
+
 def _parse(argv):
     split = argv.index("--") if "--" in argv else len(argv)
     parser = argparse.ArgumentParser(
@@ -218,6 +234,7 @@ def main(argv=None):
         share = max(1, korvex.processor_count() // max(1, workers * args.threads))
         task = functools.partial(task, threads=share)
         _keep_freed_pixels_in_workers()
+        _fork_workers_from_one_loaded_process()
         cluster = LocalCluster(n_workers=workers, threads_per_worker=args.threads,
                                processes=True, dashboard_address=None)
         client = Client(cluster)
