@@ -56,6 +56,9 @@ scaling() {
   done
 }
 
+# On a shared machine the other processes decide how much of the cores a
+# batch gets: the load average tells how far from nproc a speed-up can come.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=()
 scaling "$count JPEG 2000x1500 half, JPEG" \
   "$kx --batch -j @N@ --no-progress $work/jpg/*.jpg -- $jpg_pipeline" \
@@ -71,6 +74,7 @@ scaling "$count A4 1-bit G4 half, PNG" \
 results+=("korvex --batch, $count G4 pages|${speedups[0]}|${speedups[1]}")
 
 echo
+echo "Load average $load_before before, $(cut -d' ' -f1-3 /proc/loadavg) after."
 echo "Speed-up over one worker on $cores cores (median of $runs runs each; ours, libvips):"
 for r in "${results[@]}"; do
   IFS='|' read -r name at_cores at_twice <<<"$r"
