@@ -40,7 +40,8 @@ def run_one(words, path, attempt=1, threads=None):
 
 
 def _worker_share():
-    """Cores per thread of the Dask worker running the calling task (at least 1)."""
+    """Cores per thread of the Dask worker running the calling task (at least 1;
+    0, every core, when the caller is no Dask worker)."""
     try:
         from distributed import get_worker
         nthreads = get_worker().state.nthreads
