@@ -51,6 +51,7 @@ bench: build-release
 	bash bench/net_peers.sh build/release $(BENCH_RUNS)
 	bash bench/twain_peers.sh build/release $(BENCH_RUNS)
 	./build/release/bench/pdfview_bench $(BENCH_RUNS)
+	bash bench/batch_scaling.sh build/release $(BENCH_RUNS)
 	/usr/bin/python3 bench/table.py "$$BENCH_TABLE" --build build/release --out docs/BENCHMARKS.md --runs "$(BENCH_RUNS)"
 
 format:

@@ -76,6 +76,8 @@ ratio() {
 # fails is left out when row_skip_failed is set, else it ends the script.
 # Each pair also goes to the summary table, its workload named by the printf
 # format table_label from LABEL.
+# The median times of the last row are left in row_times (Korvex first, then
+# each peer measured), for a bench that derives figures such as speed-ups.
 row_widths=(12 24 7 6)
 row_ratio='peer/korvex %5.2f'
 row_skip_failed=""
@@ -84,6 +86,7 @@ row() {
   local label="$1" kcmd="$2" kt km pt pm r; shift 2
   local -a w=("${row_widths[@]}")
   read -r kt km < <(measure "$kcmd")
+  row_times=("$kt")
   printf '%-*s %-*s %*.3f s %*d MB\n' "${w[0]}" "$label" "${w[1]}" korvex "${w[2]}" "$kt" \
     "${w[3]}" $((km / 1024))
   while [ $# -gt 0 ]; do
@@ -93,6 +96,7 @@ row() {
     else
       read -r pt pm < <(measure "$pcmd")
     fi
+    row_times+=("$pt")
     case "$row_ratio" in
       peer/*) r=$(ratio "$pt" "$kt") ;;
       *) r=$(ratio "$kt" "$pt") ;;

@@ -35,14 +35,18 @@ void bind_pipeline(py::module_& m, const py::object& dispatch_error) {
       "[(member, [args...]), ...]: the calls of a pipeline written as the korvex\n"
       "command takes it ([\"-LoadFromFile\", \"{}\", \"-SaveAsPng\", \"out/{stem}.png\"]);\n"
       "raises DispatchError for a word that is no member.");
+  m.def("processor_count", &ax::ProcessorCount,
+        "The cores this process may run on (as nproc counts them).");
   m.def(
       "run_pipeline",
-      [parse](const std::vector<std::string>& words, const std::string& input, int attempt) {
+      [parse](const std::vector<std::string>& words, const std::string& input, int attempt,
+              unsigned threads) {
         const std::vector<ax::PipelineCall> calls = ax::PipelineForInput(parse(words), input);
         ax::PipelineResult r;
         {
           // The engine lives on this thread only; other Python threads run meanwhile.
           py::gil_scoped_release unlocked;
+          ax::SetPipelineThreads(threads);
           r = ax::RunPipeline(calls);
         }
         py::dict d;
@@ -60,9 +64,10 @@ void bind_pipeline(py::module_& m, const py::object& dispatch_error) {
         d["report"] = ax::PipelineReportLine(input, r, attempt);
         return d;
       },
-      py::arg("words"), py::arg("input") = "", py::arg("attempt") = 1,
+      py::arg("words"), py::arg("input") = "", py::arg("attempt") = 1, py::arg("threads") = 0,
       "Runs a pipeline on a new engine of the calling thread, {} and {stem} standing\n"
-      "for input, as korvex --batch runs it for one input. Returns a dict: input,\n"
+      "for input, as korvex --batch runs it for one input; its pixel loops use up to\n"
+      "`threads` cores (0: every core). Returns a dict: input,\n"
       "exit_code (0 done, 1 a failing status, 2 a call not made), status,\n"
       "status_name, outputs (files written), values, seconds, attempts, error and\n"
       "report (the JSON line korvex --batch --report writes).");

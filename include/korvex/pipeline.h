@@ -53,6 +53,20 @@ struct PipelineResult {
 // and its per-thread state never leave it); stops at the first failure.
 PipelineResult RunPipeline(const std::vector<PipelineCall>& calls);
 
+// Batches run one pipeline per worker thread. Each worker's pixel loops
+// (resampling, filters, rotations) split their rows over at most its share of
+// the cores, so N workers on C cores start about C band threads between them,
+// not N x C. 0 (every thread's default) lets a pipeline use every core.
+void SetPipelineThreads(unsigned threads);  // for pipelines run on the calling thread
+
+// The cores this process may run on (its CPU affinity, as `nproc` counts
+// them; at least 1): the default number of batch workers.
+unsigned ProcessorCount();
+
+// The band threads each of `workers` batch workers may use: cores / workers,
+// at least 1 (0 workers count as 1).
+unsigned PipelineThreadShare(unsigned workers);
+
 // One line of a batch report, JSON without a line break:
 // {"input": ..., "status": 0, "status_name": "Ok", "outputs": [...],
 //  "values": [...], "seconds": 0.012, "attempts": 1, "error": null}

@@ -2,6 +2,7 @@
 // one engine, and the JSON line a batch report keeps for each input.
 #include "korvex/pipeline.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,10 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <thread>
 
 #include "engine/banded.h"
 #include "korvex/automation.h"
 #include "korvex/status.h"
+#include "raster/parallel.h"
 
 namespace korvex::automation {
 namespace {
@@ -281,6 +284,22 @@ PipelineResult RunPipeline(const std::vector<PipelineCall>& calls) {
   }
   if (!o.status) o.status = 0;  // an empty pipeline did nothing, and nothing failed
   return finish(0);
+}
+
+void SetPipelineThreads(unsigned threads) {
+  raster::band_thread_limit = threads;
+}
+
+unsigned ProcessorCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+unsigned PipelineThreadShare(unsigned workers) {
+  return std::max(1u, ProcessorCount() / std::max(1u, workers));
 }
 
 std::string PipelineReportLine(const std::string& input, const PipelineResult& r, int attempts) {

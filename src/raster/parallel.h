@@ -11,8 +11,14 @@
 
 namespace korvex::raster {
 
+// Threads one row job on the calling thread may use; 0 = up to the number of
+// processors. A batch that already runs one pipeline per core sets 1 on each
+// of its workers, so N workers never start N x cores band threads (which
+// only adds thread starts and time slicing: the cores are busy already).
+inline thread_local unsigned band_thread_limit = 0;
+
 // Runs fn(y0, y1) over consecutive bands covering [0, rows), on up to
-// min(hardware threads, 8) threads; the calling thread takes the first band.
+// min(hardware threads, 8, band_thread_limit) threads; the calling thread takes the first band.
 // `work` estimates the job's cost in simple pixel operations: below about
 // half a million per thread the job stays on fewer threads, so small images
 // pay nothing for the split. Bands hold at least `min_rows` rows. An
@@ -21,7 +27,8 @@ namespace korvex::raster {
 template <class Fn>
 void parallel_rows(int32_t rows, double work, Fn&& fn, int32_t min_rows = 8) {
   constexpr double kWorkPerThread = 5.0e5;
-  const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+  unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+  if (band_thread_limit != 0) hw = std::min(hw, band_thread_limit);
   const double limit = std::min({static_cast<double>(std::min(hw, 8u)), work / kWorkPerThread,
                                  static_cast<double>(rows) / std::max(min_rows, 1)});
   const int32_t bands = std::max(static_cast<int32_t>(limit), 1);

@@ -95,7 +95,7 @@ class Progress {
 };
 
 struct Options {
-  int jobs = 1;
+  unsigned jobs = ax::ProcessorCount();  // one worker per core unless -j/--jobs says otherwise
   std::string report;
   bool progress = true;
   std::vector<std::string> inputs, pipeline;
@@ -105,8 +105,15 @@ bool parse_options(const std::vector<std::string>& args, Options& o, std::string
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
-    if (args[i] == "-j" && has_value) {
-      o.jobs = std::atoi(args[++i].c_str());
+    if ((args[i] == "-j" || args[i] == "--jobs") && has_value) {
+      const std::string& n = args[++i];
+      char* end = nullptr;
+      const long jobs = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end != '\0' || jobs < 1 || jobs > 4096) {
+        error = "korvex: " + args[i - 1] + " takes a number of workers from 1 to 4096, not " + n;
+        return false;
+      }
+      o.jobs = static_cast<unsigned>(jobs);
     } else if (args[i] == "--report" && has_value) {
       o.report = args[++i];
     } else if (args[i] == "--no-progress") {
@@ -151,11 +158,16 @@ int run_batch_command(const std::vector<std::string>& args) {
   Progress progress(inputs.size(), !opt.progress ? Progress::Mode::Off
                                    : bar         ? Progress::Mode::Bar
                                                  : Progress::Mode::Lines);
+  // Workers take the next input as they finish one, so a slow input never
+  // holds up a fixed share of the others.
   std::atomic<size_t> next{0};
   size_t done = 0;
   std::mutex mutex;
   std::vector<std::pair<std::string, ax::PipelineResult>> failures;
+  const size_t count = std::min(static_cast<size_t>(opt.jobs), inputs.size());
+  const unsigned share = ax::PipelineThreadShare(static_cast<unsigned>(count));
   auto worker = [&]() {
+    ax::SetPipelineThreads(share);
     for (size_t i; (i = next.fetch_add(1)) < inputs.size();) {
       // Each input gets a fresh engine on this thread: threads share nothing.
       ax::PipelineResult r = ax::RunPipeline(ax::PipelineForInput(templ, inputs[i]));
@@ -179,7 +191,6 @@ int run_batch_command(const std::vector<std::string>& args) {
   };
   progress.update(0, 0);
   std::vector<std::thread> threads;
-  const size_t count = std::min(static_cast<size_t>(std::max(1, opt.jobs)), inputs.size());
   for (size_t t = 0; t < count; ++t) threads.emplace_back(worker);
   for (std::thread& t : threads) t.join();
   progress.finish();

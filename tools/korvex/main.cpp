@@ -2,7 +2,7 @@
 //
 //   korvex -LoadFromFile scan.tif -SaveAsJpeg out.jpg 80
 //   korvex --script FILE
-//   korvex --batch [-j N] [--report FILE] [--no-progress] INPUTS... -- PIPELINE
+//   korvex --batch [-j|--jobs N] [--report FILE] [--no-progress] INPUTS... -- PIPELINE
 //                                                   ({} = the input, {stem} = its name)
 //   korvex --members [CLASS] | --help [MEMBER] | --version
 //
@@ -109,7 +109,7 @@ void usage() {
   std::printf(
       "usage: korvex -Member [args...] [-Member [args...]]...\n"
       "       korvex --script FILE\n"
-      "       korvex --batch [-j N] [--report FILE] [--no-progress]\n"
+      "       korvex --batch [-j|--jobs N] [--report FILE] [--no-progress]\n"
       "                      INPUTS... -- -Member [args...]...\n"
       "       korvex --members [CLASS] | --help [MEMBER] | --version\n"
 #ifdef KORVEX_VIEW
@@ -129,7 +129,9 @@ void usage() {
       "(unknown member, wrong argument) exits 2.\n\n"
       "Scripts: one call a line (\"Member args\"), # comments, \"$name = Member args\"\n"
       "keeps the result for later lines as $name.\n"
-      "Batch: the pipeline runs on each input in N threads, each with its own engine;\n"
+      "Batch: the pipeline runs on each input in N worker threads (-j/--jobs N; by\n"
+      "default one per core), each input on its own engine, each worker taking the\n"
+      "next input as it finishes one;\n"
       "{} is the input path, {stem} its file name without extension. A progress bar\n"
       "(plain lines when stderr is no terminal; --no-progress: none) and a summary of\n"
       "failures go to stderr; --report FILE writes one JSON line per input (input,\n"
