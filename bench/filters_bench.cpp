@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "korvex/korvex.h"
-#include "korvex/pipeline.h"
 #include "raster/handles.h"
+#include "run_words.h"
 
 namespace {
 
@@ -65,15 +65,7 @@ int apply_pipeline(const std::string& name, const char* in, const char* out) {
     std::vector<std::string> words = {"-LoadFromFile", in};
     words.insert(words.end(), e.words.begin(), e.words.end());
     words.insert(words.end(), {"-SaveAsTiff", out, "6"});
-    std::vector<korvex::automation::PipelineCall> calls;
-    std::string error;
-    if (!korvex::automation::ParsePipeline(words, calls, error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
-      return 2;
-    }
-    const korvex::automation::PipelineResult r = korvex::automation::RunPipeline(calls);
-    if (r.exit_code != 0) std::fprintf(stderr, "%s\n", r.error.c_str());
-    return r.exit_code;
+    return run_words(words, "filters_bench");
   }
   std::fprintf(stderr, "filters_bench: unknown effect %s\n", name.c_str());
   return 1;

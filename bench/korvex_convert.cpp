@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "korvex/korvex.h"
-#include "korvex/pipeline.h"
+#include "run_words.h"
 
 namespace {
 
@@ -51,15 +51,7 @@ int pipeline(const char* in, const std::string& out, const std::string& ext, int
   } else {
     words.insert(words.end(), {"-SaveAsBmp", out});
   }
-  std::vector<korvex::automation::PipelineCall> calls;
-  std::string error;
-  if (!korvex::automation::ParsePipeline(words, calls, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
-  const korvex::automation::PipelineResult r = korvex::automation::RunPipeline(calls);
-  if (r.exit_code != 0) std::fprintf(stderr, "korvex_convert: %s\n", r.error.c_str());
-  return r.exit_code;
+  return run_words(words, "korvex_convert");
 }
 
 }  // namespace
