@@ -1,11 +1,13 @@
 // Helpers shared by the codec tests: scratch folders, files, peer tools.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "raster/bands.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -90,5 +92,20 @@ int max_channel_diff(const std::vector<uint32_t>& a, const std::vector<uint32_t>
                      bool opaque_b = false);
 // Fully transparent pixels as 0: readers differ on the colour they keep there.
 std::vector<uint32_t> clear_transparent(std::vector<uint32_t> argb);
+
+// Encodes `img` through the band writer `open` makes, `band` rows at a time.
+using OpenBandWriter = raster::Status (*)(const raster::BandPicture&, const raster::EncoderParams&,
+                                          raster::ByteSink&, std::unique_ptr<raster::BandWriter>&);
+inline raster::Status encode_in_bands(OpenBandWriter open, const raster::Image& img,
+                                      const raster::EncoderParams& params, int32_t band,
+                                      std::vector<uint8_t>& out) {
+  raster::MemorySink sink(out);
+  std::unique_ptr<raster::BandWriter> w;
+  raster::Status st = open(raster::band_picture_of(img), params, sink, w);
+  const raster::Surface& s = img.surface();
+  for (int32_t y = 0; st == raster::Status::Ok && y < s.height; y += band)
+    st = w->write(s.row(y), s.stride, std::min(band, s.height - y));
+  return st == raster::Status::Ok ? w->finish() : st;
+}
 
 }  // namespace korvex::testutil

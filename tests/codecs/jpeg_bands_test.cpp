@@ -26,10 +26,10 @@ TEST(JpegBands, EveryBandHeightDecodesAndFailsAsTheWholeDecoder) {
         "-interlace Plane", "-colorspace CMYK", "cut", "-interlace Plane cut"}) {
     SCOPED_TRACE(args);
     const bool cut = args.ends_with("cut");
-    ASSERT_EQ(testutil::run(testutil::convert_tool() + " -size 67x45 -seed 7 plasma:red-blue " +
-                            (cut ? args.substr(0, args.size() - 3) : args) + " " +
-                            dir.file("m.jpg")),
-              0);
+    ASSERT_EQ(
+        testutil::run(testutil::convert_tool() + " -size 67x45 -seed 7 plasma:red-blue " +
+                      (cut ? args.substr(0, args.size() - 3) : args) + " " + dir.file("m.jpg")),
+        0);
     Bytes file = testutil::read_file(dir.file("m.jpg"));
     if (cut) file.resize(file.size() * 2 / 3);
     const raster::EncodedBytes in{file.data(), file.size(), nullptr};
@@ -86,14 +86,9 @@ TEST(JpegBands, EveryBandHeightEncodesTheBytesOfTheWholeEncoder) {
       ASSERT_EQ(raster::jpeg::encode(*img, params, whole_sink), Ok);
       for (const int32_t band : kBandHeights) {
         Bytes banded;
-        raster::MemorySink sink(banded);
-        std::unique_ptr<raster::BandWriter> w;
-        ASSERT_EQ(raster::jpeg::open_band_writer(raster::band_picture_of(*img), params, sink, w),
-                  Ok);
-        for (int32_t y = 0; y < s.height; y += band) {
-          ASSERT_EQ(w->write(s.row(y), s.stride, std::min(band, s.height - y)), Ok);
-        }
-        ASSERT_EQ(w->finish(), Ok);
+        ASSERT_EQ(
+            testutil::encode_in_bands(raster::jpeg::open_band_writer, *img, params, band, banded),
+            Ok);
         EXPECT_EQ(banded, whole) << band;
       }
       // A picture a row short is refused at the end, and stays refused.

@@ -1,8 +1,8 @@
 // TIFF pages in bands: the strip writer gives the whole encoder's bytes for
 // any band height, and large files read in bands straight from the file give
 // the whole decoder's pixels and metadata; what is left to the whole decoder.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -29,7 +29,8 @@ std::unique_ptr<Image> picture(raster::PixelFormat f, int32_t w, int32_t h) {
   raster::Surface& s = img->surface();
   const int32_t bytes = raster::padded_stride(w, f);
   for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < bytes; ++x) s.row(y)[x] = static_cast<uint8_t>((x * 7 + y * 3) ^ (x * y));
+    for (int32_t x = 0; x < bytes; ++x)
+      s.row(y)[x] = static_cast<uint8_t>((x * 7 + y * 3) ^ (x * y));
   }
   img->set_resolution(200, 150);
   img->set_property({0x010E, raster::ptype::kAscii, {'s', 't', 'r', 'i', 'p', 0}});
@@ -59,17 +60,11 @@ TEST(TiffBands, EveryBandHeightWritesTheBytesOfTheWholeEncoder) {
     SCOPED_TRACE(testing::Message() << "format " << format << " params " << params.size());
     std::unique_ptr<Image> img = picture(format, 131, 57);
     const Bytes whole = encode_whole(*img, params);
-    const raster::Surface& s = img->surface();
     for (const int32_t band : kBandHeights) {
       Bytes banded;
-      raster::MemorySink sink(banded);
-      std::unique_ptr<raster::BandWriter> w;
-      ASSERT_EQ(raster::tiffcodec::open_band_writer(raster::band_picture_of(*img), params, sink, w),
+      ASSERT_EQ(testutil::encode_in_bands(raster::tiffcodec::open_band_writer, *img, params, band,
+                                          banded),
                 Ok);
-      for (int32_t y = 0; y < s.height; y += band) {
-        ASSERT_EQ(w->write(s.row(y), s.stride, std::min(band, s.height - y)), Ok);
-      }
-      ASSERT_EQ(w->finish(), Ok);
       EXPECT_EQ(banded, whole) << band;
     }
   }
@@ -85,16 +80,14 @@ struct OpenFile {
 TEST(TiffBands, LargeFilesReadInBandsGiveTheWholeDecodersPixelsAndMetadata) {
   ScratchDir dir;
   // Stripped RGB, stripped gray, tiled RGB: 4 MB and more each.
-  testutil::write_file(dir.file("rgb.tif"),
-                       encode_whole(*picture(k24bppRGB, 1201, 1170),
-                                    {{raster::encparam::kCompression, 6}}));
-  testutil::write_file(dir.file("gray.tif"),
-                       encode_whole(*picture(k8bppIndexed, 2100, 2001),
-                                    {{raster::encparam::kCompression, 6}}));
-  ASSERT_EQ(testutil::run(testutil::convert_tool() + " " + dir.file("rgb.tif") +
-                          " -define tiff:tile-geometry=256x64 -compress none " +
-                          dir.file("tiled.tif")),
-            0);
+  testutil::write_file(dir.file("rgb.tif"), encode_whole(*picture(k24bppRGB, 1201, 1170),
+                                                         {{raster::encparam::kCompression, 6}}));
+  testutil::write_file(dir.file("gray.tif"), encode_whole(*picture(k8bppIndexed, 2100, 2001),
+                                                          {{raster::encparam::kCompression, 6}}));
+  ASSERT_EQ(
+      testutil::run(testutil::convert_tool() + " " + dir.file("rgb.tif") +
+                    " -define tiff:tile-geometry=256x64 -compress none " + dir.file("tiled.tif")),
+      0);
   for (const std::string name : {"rgb.tif", "gray.tif", "tiled.tif"}) {
     SCOPED_TRACE(name);
     OpenFile f(dir.file(name));
@@ -126,9 +119,8 @@ TEST(TiffBands, LargeFilesReadInBandsGiveTheWholeDecodersPixelsAndMetadata) {
   // Small files, and 1-bit pages, are decoded whole; a file cut inside its
   // strips fails at the band that lacks its data.
   testutil::write_file(dir.file("small.tif"), encode_whole(*picture(k24bppRGB, 64, 64), {}));
-  testutil::write_file(dir.file("bits.tif"),
-                       encode_whole(*picture(k1bppIndexed, 6000, 6000),
-                                    {{raster::encparam::kCompression, 6}}));
+  testutil::write_file(dir.file("bits.tif"), encode_whole(*picture(k1bppIndexed, 6000, 6000),
+                                                          {{raster::encparam::kCompression, 6}}));
   for (const std::string name : {"small.tif", "bits.tif"}) {
     OpenFile f(dir.file(name));
     std::unique_ptr<raster::BandReader> r;
