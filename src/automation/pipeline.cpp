@@ -114,9 +114,9 @@ void json_strings(std::string& out, const std::vector<std::string>& items) {
 
 // The calls as the engine's band runner takes them: every parameter
 // converted exactly as the call would convert it, defaults filled in. False
-// when a call is anything but a member with Long and String parameters that
-// returns a status and gives nothing back by reference; such pipelines, and
-// ones whose arguments do not convert, run member by member.
+// when a call is anything but a member with Long, Integer and String
+// parameters that returns a status and gives nothing back by reference; such
+// pipelines, and ones whose arguments do not convert, run member by member.
 bool banded_calls(const std::vector<PipelineCall>& calls, std::vector<BandedCall>& out) {
   const std::map<std::string, Variant> none;
   for (const PipelineCall& c : calls) {
@@ -128,7 +128,10 @@ bool banded_calls(const std::vector<PipelineCall>& calls, std::vector<BandedCall
     BandedCall b{m->name, {}};
     for (size_t i = 0; i < m->params.size(); ++i) {
       const Param& p = m->params[i];
-      if (p.by_ref || (p.type != VarType::Long && p.type != VarType::String)) return false;
+      if (p.by_ref ||
+          (p.type != VarType::Long && p.type != VarType::Integer && p.type != VarType::String)) {
+        return false;
+      }
       Variant v;
       std::string why;
       if (i < c.args.size() && !make_argument(c.args[i], &p, none, v, why)) return false;

@@ -1,6 +1,7 @@
 // Whole commands in bands. The picture is decoded a band of rows at a time,
-// each band goes through the effects' own row routines and straight into
-// the encoder, so a few bands are in memory instead of the whole picture.
+// each band goes through the effects' own row routines (banded_window.cpp)
+// and straight into the encoder, so a few bands are in memory instead of
+// the whole picture.
 // Effects that need a figure of the whole picture first (the gray mean of
 // Contrast) get it from an earlier pass over the decoded rows, as the
 // whole-image path gathers it before its first pixel.
@@ -19,8 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "engine/banded_window.h"
 #include "engine/core.h"
-#include "engine/effects.h"
 #include "engine/module_state.h"
 #include "engine/paths.h"
 #include "engine/save_params.h"
@@ -38,10 +39,7 @@ using raster::Status;
 
 thread_local int32_t g_rows_for_testing = 0;
 
-struct Effect {
-  int32_t effect = 0;
-  filters::FilterParams params;
-};
+using Effect = BandedEffect;
 
 struct Plan {
   std::string input;
@@ -101,11 +99,8 @@ bool make_plan(const std::vector<BandedCall>& calls, Plan& plan) {
   for (size_t i = 1; i + 1 < calls.size(); ++i) {
     std::vector<int32_t> numbers;
     Effect e;
-    if (!all_numbers(calls[i], numbers) ||
-        !PointEffectMember(calls[i].member, numbers, e.effect, e.params) ||
-        !filters::RunsOnStreamedRows(e.effect, e.params)) {
+    if (!all_numbers(calls[i], numbers) || !BandedEffectMember(calls[i].member, numbers, e))
       return false;
-    }
     plan.effects.push_back(e);
   }
   return save_plan(calls.back(), plan);
@@ -170,7 +165,7 @@ Status open_input(const std::string& path, Input& in, ReaderSource& source) {
 class Passes {
  public:
   Passes(const Plan& plan, ReaderSource source)
-      : plan_(plan), open_(std::move(source)), ctx_(plan.effects.size()) {}
+      : plan_(plan), open_(std::move(source)) {}
 
   Status start(raster::BandPicture& picture) {
     std::unique_ptr<raster::BandReader> r;
@@ -184,9 +179,11 @@ class Passes {
     const int32_t stride = raster::padded_stride(w, picture.format);
     if (stride < 0) return Status::OutOfMemory;
     stride_ = stride;
-    for (Slot& slot : slots_) slot.rows.resize(static_cast<size_t>(stride) * static_cast<size_t>(rows_));
+    // Neighbourhood effects hand on a few rows more than a band at the end.
+    if (Status s = chain_.start(plan_.effects, w, h, rows_); s != Status::Ok) return s;
+    const size_t out_rows = static_cast<size_t>(std::max(rows_, chain_.max_rows()));
+    for (Slot& slot : slots_) slot.rows.resize(static_cast<size_t>(stride) * out_rows);
     if (!plan_.effects.empty()) work_.resize(static_cast<size_t>(w) * static_cast<size_t>(rows_));
-    for (filters::BandContext& c : ctx_) c.zone_h = h;
     width_ = w;
     height_ = h;
     return Status::Ok;
@@ -198,7 +195,7 @@ class Passes {
       const int32_t effect = plan_.effects[k].effect;
       if (!filters::NeedsZoneStats(effect)) continue;
       const Status s = pass(k, [&](const filters::Pixels& band, uint8_t*) {
-        filters::GatherZoneStats(effect, band, ctx_[k]);
+        filters::GatherZoneStats(effect, band, chain_.context(k));
         return Status::Ok;
       });
       if (s != Status::Ok) return s;
@@ -239,6 +236,7 @@ class Passes {
     std::condition_variable cv;
     bool stop = false;
     for (Slot& slot : slots_) slot.full = false;
+    chain_.restart();
     std::thread decoder([&] {
       int k = 0;
       for (int32_t y0 = 0; y0 < height_; y0 += rows_, k ^= 1) {
@@ -296,19 +294,14 @@ class Passes {
                                 static_cast<size_t>(width_));
       }
     }
-    for (size_t k = 0; k < upto; ++k) {
-      ctx_[k].top = y0;
-      if (!filters::RunPointEffect(plan_.effects[k].effect, px, plan_.effects[k].params,
-                                   &ctx_[k])) {
-        return Status::InvalidParameter;
-      }
-    }
-    return raster::guarded([&] { return take(px, slot.rows.data()); });
+    return chain_.push(upto, y0, px, [&](const filters::Pixels& rows) {
+      return raster::guarded([&] { return take(rows, slot.rows.data()); });
+    });
   }
 
   const Plan& plan_;
   ReaderSource open_;
-  std::vector<filters::BandContext> ctx_;
+  EffectChain chain_;
   Slot slots_[2];
   std::vector<uint32_t> work_;
   int32_t width_ = 0, height_ = 0, rows_ = 0;

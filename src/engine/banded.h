@@ -1,5 +1,5 @@
-// Whole commands in bands: "load one file, per-pixel effects, save one
-// file" with a few bands of rows in memory instead of the whole picture.
+// Whole commands in bands: "load one file, pixel effects, save one file"
+// with a few bands of rows in memory instead of the whole picture.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,7 @@ struct BandedCall {
 };
 
 // Runs the calls band by band when they are LoadFromFile, zero or more
-// point effects (PointEffectMember), then one save whose encoder takes
+// effects (BandedEffectMember), then one save whose encoder takes
 // bands, and the bands give exactly the file the members would write one
 // after another on a new engine (same pixels, metadata, resolution and
 // bytes). True when it did so: every member would have returned Ok and the

@@ -37,13 +37,39 @@ constexpr PointMember kPointMembers[] = {
     {"SetGammaCorrectionEffect", filters::kGamma, true},
     {"SetSaturationEffect", filters::kSaturation, true},
     {"SetGrayscaleEffect", filters::kGrayscale, false, 3},
+    {"SetStretchEffect", filters::kStretch, false},
+    {"SetStretchContrastEffect", filters::kStretch, false},
 };
 
-}  // namespace
+// The neighbourhood members of the same shape.
+constexpr PointMember kNeighbourhoodMembers[] = {
+    {"SetSharpenEffect", filters::kSharpen, false, 2},
+    {"SetSharpenMoreEffect", filters::kSharpen, false, 0},
+    {"SetBlurEffect", filters::kBlur, false},
+    {"SetSmoothEffect", filters::kSmooth, false},
+    {"SetEdgeEnhanceEffect", filters::kEdgeEnhance, false, 1},
+    {"SetContourEffect", filters::kContour, false, Rgb(255, 255, 255)},
+    {"SetEmbossEffect", filters::kEmboss, false, kEmbossDefault},
+    {"SetEmbossColorEffect", filters::kEmboss, true},
+    {"SetEmbossMoreEffect", filters::kEmbossMore, false, kEmbossDefault},
+    {"SetEmbossMoreColorEffect", filters::kEmbossMore, true},
+    {"SetEngraveEffect", filters::kEngrave, false, kEmbossDefault},
+    {"SetEngraveColorEffect", filters::kEngrave, true},
+    {"SetEngraveMoreEffect", filters::kEngraveMore, false, kEmbossDefault},
+    {"SetEngraveMoreColorEffect", filters::kEngraveMore, true},
+    {"SetReliefEffect", filters::kRelief, false},
+    {"SetAQUAEffect", filters::kAqua, false},
+    {"SetDilateEffect", filters::kDilate, false},
+    {"SetErodeEffect", filters::kErode, false},
+    {"SetConnectedContourEffect", filters::kConnectedContour, false},
+    {"SetPixelizeEffect", filters::kPixelize, false, 3},
+    {"SetSoftenEffect", filters::kSoften, true},
+};
 
-bool PointEffectMember(const std::string& member, const std::vector<int32_t>& args,
-                       int32_t& effect, filters::FilterParams& p) {
-  for (const PointMember& m : kPointMembers) {
+template <size_t N>
+bool find_member(const PointMember (&table)[N], const std::string& member,
+                 const std::vector<int32_t>& args, int32_t& effect, filters::FilterParams& p) {
+  for (const PointMember& m : table) {
     if (member != m.name || args.size() != (m.takes_argument ? 1u : 0u)) continue;
     effect = m.effect;
     p = filters::FilterParams{};
@@ -51,6 +77,27 @@ bool PointEffectMember(const std::string& member, const std::vector<int32_t>& ar
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool PointEffectMember(const std::string& member, const std::vector<int32_t>& args,
+                       int32_t& effect, filters::FilterParams& p) {
+  if (member == "SetBlackNWhiteEffect" && args.size() == 1 && args[0] >= 1 && args[0] <= 3) {
+    // The three modes as SetBlackNWhiteEffect runs them; others do nothing.
+    constexpr int32_t kModes[] = {filters::kThresholdBW, filters::kOrderedDitherBW,
+                                  filters::kDiffusionDitherBW};
+    effect = kModes[args[0] - 1];
+    p = filters::FilterParams{};
+    if (args[0] == 1) p.param = Rgb(180, 180, 180);
+    return true;
+  }
+  return find_member(kPointMembers, member, args, effect, p);
+}
+
+bool NeighbourhoodEffectMember(const std::string& member, const std::vector<int32_t>& args,
+                               int32_t& effect, filters::FilterParams& p) {
+  return find_member(kNeighbourhoodMembers, member, args, effect, p);
 }
 
 cKorvexStatus cKorvex::SetNegativeEffect() {

@@ -34,5 +34,8 @@ bool TestImage(cKorvex& k, int32_t effect, const filters::FilterParams& p);
 // False for every other member, or for a count of arguments it does not take.
 bool PointEffectMember(const std::string& member, const std::vector<int32_t>& args,
                        int32_t& effect, filters::FilterParams& p);
+// The same for the neighbourhood effects (sharpen, blur, emboss, Aqua ...).
+bool NeighbourhoodEffectMember(const std::string& member, const std::vector<int32_t>& args,
+                               int32_t& effect, filters::FilterParams& p);
 
 }  // namespace korvex

@@ -318,9 +318,9 @@ class WriteBack {
 // below a band, whether the rows above must hold their source values (copy
 // effects) or their new ones (in-place effects), and the multiple of rows a
 // band must hold (4 keeps the ordered dither's phase and ScanLine's pairs;
-// Pixelize needs whole blocks). Effects whose reach is not bounded by a few
-// rows (Diffuse, waves) or that write outside the row they visit (the 3 x 3
-// match-and-replace) take the whole zone at once.
+// Pixelize needs whole blocks). Neighbourhood effects give their own reach;
+// those whose reach is not bounded by a few rows (Diffuse, waves) take the
+// whole zone at once.
 struct BandPlan {
   bool banded = true;
   int32_t above = 0, below = 0;
@@ -330,47 +330,17 @@ struct BandPlan {
 
 BandPlan band_plan(int32_t effect, const FilterParams& p) {
   BandPlan b;
-  switch (effect) {
-    case kSharpen:
-    case kBlur:
-    case kSmooth:
-    case kEdgeEnhance:
-    case kSoften:
-      b.above = b.below = 1;
-      break;
-    case kEmboss:
-    case kEngrave:
-      b.below = 1;
-      break;
-    case kEmbossMore:
-    case kEngraveMore:
-    case kContour:
-    case kRelief:
-    case kDilate:
-    case kErode:
-    case kConnectedContour:
-      b.above = b.below = 1;
-      b.carry_source = true;
-      break;
-    case kAqua:
-      b.above = b.below = 2;
-      b.carry_source = true;
-      break;
-    case kPixelize:
-      b.align = static_cast<int32_t>(std::min(p.param, 1.0e9));
-      break;
-    case kDiffuse:
-    case kHWaves:
-    case kVWaves:
-      b.banded = false;
-      break;
-    case kMatrix3x3:
-      b.above = b.below = 1;
-      break;
-    default:
-      break;  // point effects and the two tests: rows on their own
+  if (effect == kMatrix3x3) {
+    b.above = b.below = 1;
+  } else if (IsNeighbourhoodEffect(effect)) {
+    const RowReach r = NeighbourhoodReach(effect, p);
+    b.banded = r.bounded;
+    b.above = r.above;
+    b.below = r.below;
+    b.carry_source = r.reads_source;
+    if (r.align > 1) b.align = r.align;
   }
-  return b;
+  return b;  // point effects and the two tests: rows on their own
 }
 
 // Rows per band: about 384 K pixels (1.5 MB of work pixels, which stays in
@@ -575,8 +545,8 @@ FilterResult run_in_bands(int32_t effect, raster::Image& img, const FilterParams
     }
     const Pixels window{buf, W, ctx_rows + end - y0};
     ctx.top = y0 - ctx_rows;
-    const bool ok =
-        point ? RunPointEffect(effect, window, p, &ctx) : RunNeighbourhoodEffect(effect, window, p);
+    const bool ok = point ? RunPointEffect(effect, window, p, &ctx)
+                          : RunNeighbourhoodRows(effect, {window, ctx.top, H}, p);
     if (!ok) {
       r.status = raster::Status::InvalidParameter;
       return r;
@@ -606,7 +576,9 @@ void SeedRandomForTesting(uint64_t seed) {
 }
 
 bool RunsOnStreamedRows(int32_t effect, const FilterParams& p) {
-  return runs_on_threads(effect) && params_valid(effect, p);
+  const bool rows = runs_on_threads(effect) ||
+                    (IsNeighbourhoodEffect(effect) && NeighbourhoodReach(effect, p).bounded);
+  return rows && params_valid(effect, p);
 }
 void Rgb24RowToWork(const uint8_t* src, uint32_t* dst, size_t n) {
   rgb24_to_work(src, dst, n);

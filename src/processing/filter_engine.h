@@ -149,9 +149,10 @@ struct Pixels {
 
 // Whole commands that stream a 24bppRGB picture through in bands of rows,
 // each seen once and in order (after one pass per NeedsZoneStats effect to
-// gather its figures): true when `effect` with `p` gives there exactly the
-// pixels ApplyPixelFilter gives on the whole picture. The rows go to and
-// from work pixels as that path converts them.
+// gather its figures; neighbourhood effects through RunNeighbourhoodRows on
+// windows holding their reach): true when `effect` with `p` gives there
+// exactly the pixels ApplyPixelFilter gives on the whole picture. The rows
+// go to and from work pixels as that path converts them.
 bool RunsOnStreamedRows(int32_t effect, const FilterParams& p);
 void Rgb24RowToWork(const uint8_t* src, uint32_t* dst, size_t n);
 void WorkRowToRgb24(const uint32_t* src, uint8_t* dst, size_t n);
@@ -198,6 +199,37 @@ uint64_t CountInkPixels(const Pixels& z, int32_t confidence);
 int32_t IsBlankAnswer(int32_t w, int32_t h, int32_t confidence, uint64_t ink);
 // Neighbourhood effects; same convention as RunPointEffect.
 bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p);
+
+// How far a neighbourhood effect reaches across rows: a row's result
+// depends on the `above` rows over it and the `below` rows under it. Copy
+// effects (`reads_source`) see the rows above as they were; in-place
+// effects see them already computed, so their rows above must be the
+// results. Pixelize works in blocks of `align` rows from the zone's top.
+// Effects whose reach has no bound (Diffuse, waves) are not `bounded`.
+struct RowReach {
+  bool bounded = false;
+  int32_t above = 0, below = 0;
+  bool reads_source = false;
+  int32_t align = 1;
+};
+RowReach NeighbourhoodReach(int32_t effect, const FilterParams& p);
+
+// Rows [top, top + px.h) of a zone zone_h rows high.
+struct RowWindow {
+  Pixels px;
+  int32_t top = 0;
+  int32_t zone_h = 0;
+};
+
+// The one routine of the bounded neighbourhood effects, for a whole zone
+// or a window of it: computes window rows [first, last), as the whole zone
+// gives them, where first is 0 at the zone's top and `above` elsewhere,
+// and last is px.h at the zone's bottom and px.h - `below` elsewhere. Rows
+// before `first` hold what the effect sees there (see RowReach); rows from
+// `last` on hold source rows and are left as they are. False for an
+// unbounded effect, parameters without a result, or a window that does not
+// start and end on Pixelize's blocks.
+bool RunNeighbourhoodRows(int32_t effect, const RowWindow& w, const FilterParams& p);
 // The 3 x 3 match-and-replace filter with the given IN and OUT patterns.
 void RunPatternMatch(const Pixels& z, const PatternPair& patterns);
 

@@ -543,36 +543,11 @@ void waves(const Pixels& z, int32_t amplitude, int32_t period, bool vertical) {
   }
 }
 
-}  // namespace
-
-bool IsNeighbourhoodEffect(int32_t effect) {
-  switch (effect) {
-    case kSharpen:
-    case kBlur:
-    case kDiffuse:
-    case kSmooth:
-    case kEdgeEnhance:
-    case kContour:
-    case kEmboss:
-    case kEmbossMore:
-    case kEngrave:
-    case kEngraveMore:
-    case kRelief:
-    case kPixelize:
-    case kAqua:
-    case kDilate:
-    case kErode:
-    case kConnectedContour:
-    case kSoften:
-    case kHWaves:
-    case kVWaves:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p) {
+// Runs the effect's kernel over `z`. Each bounded kernel treats the first
+// and last rows of what it is given as the zone's edge rows and leaves as
+// many of them as its reach, so a window holding the reach above and below
+// its rows gives those rows exactly as the whole zone does.
+bool run_kernel(int32_t effect, const Pixels& z, const FilterParams& p) {
   const int32_t ip = static_cast<int32_t>(p.param);
   switch (effect) {
     case kSharpen: {
@@ -653,6 +628,68 @@ bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams&
       return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool IsNeighbourhoodEffect(int32_t effect) {
+  return NeighbourhoodReach(effect, FilterParams{}).bounded || effect == kDiffuse ||
+         effect == kHWaves || effect == kVWaves;
+}
+
+RowReach NeighbourhoodReach(int32_t effect, const FilterParams& p) {
+  RowReach r;
+  r.bounded = true;
+  switch (effect) {
+    case kSharpen:
+    case kBlur:
+    case kSmooth:
+    case kEdgeEnhance:
+    case kSoften:
+      r.above = r.below = 1;
+      break;
+    case kEmboss:
+    case kEngrave:
+      r.below = 1;  // p and its lower-right neighbour
+      break;
+    case kEmbossMore:
+    case kEngraveMore:
+    case kContour:
+    case kRelief:
+    case kDilate:
+    case kErode:
+    case kConnectedContour:
+      r.above = r.below = 1;
+      r.reads_source = true;
+      break;
+    case kAqua:
+      r.above = r.below = 2;
+      r.reads_source = true;
+      break;
+    case kPixelize:
+      r.align = static_cast<int32_t>(std::clamp(p.param, 1.0, 1.0e9));
+      break;
+    default:
+      r.bounded = false;  // Diffuse, waves, and effects of other kinds
+      break;
+  }
+  return r;
+}
+
+bool RunNeighbourhoodRows(int32_t effect, const RowWindow& w, const FilterParams& p) {
+  const RowReach r = NeighbourhoodReach(effect, p);
+  if (!r.bounded || w.top < 0 || w.px.h < 0 ||
+      static_cast<int64_t>(w.top) + w.px.h > static_cast<int64_t>(w.zone_h)) {
+    return false;
+  }
+  const bool at_bottom = w.top + w.px.h == w.zone_h;
+  if (w.top % r.align != 0 || (!at_bottom && w.px.h % r.align != 0)) return false;
+  return run_kernel(effect, w.px, p);
+}
+
+bool RunNeighbourhoodEffect(int32_t effect, const Pixels& z, const FilterParams& p) {
+  if (NeighbourhoodReach(effect, p).bounded) return RunNeighbourhoodRows(effect, {z, 0, z.h}, p);
+  return run_kernel(effect, z, p);
 }
 
 }  // namespace korvex::filters
