@@ -3,228 +3,155 @@
 // the members write one after another, for bands of every height, pictures
 // shorter than an effect's reach, and failures that keep the old file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "../codecs/codec_test_util.h"
 #include "engine/banded.h"
 #include "korvex/pipeline.h"
-#include "raster/codec.h"
-#include "raster/image.h"
 
 namespace korvex::automation {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-namespace fs = std::filesystem;
+using testutil::Bytes;
+using testutil::read_file;
+using testutil::write_file;
+using Words = std::vector<std::string>;
 
-Bytes read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-void write_bytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-// A 24bppRGB picture with edges in every direction, as JPEG (quality 92)
-// or uncompressed TIFF.
+// A 24bppRGB picture as JPEG (quality 92) or uncompressed TIFF.
 Bytes picture(int32_t w, int32_t h, bool jpeg) {
-  std::unique_ptr<raster::Image> img;
-  EXPECT_EQ(raster::Image::create(w, h, raster::pf::k24bppRGB, img), raster::Status::Ok);
-  raster::Surface& s = img->surface();
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < 3 * w; ++x)
-      s.row(y)[x] = static_cast<uint8_t>((x * 7 + y * 13) ^ (x * y >> 3));
-  }
-  const raster::Encoder* e = nullptr;
-  for (const raster::Encoder& c : raster::encoders()) {
-    if (c.format == (jpeg ? raster::guids::kFormatJpeg : raster::guids::kFormatTiff)) e = &c;
-  }
-  Bytes out;
-  const raster::Guid id = jpeg ? raster::encparam::kQuality : raster::encparam::kCompression;
-  EXPECT_EQ(raster::encode_to_memory(*e, *img, {{id, jpeg ? 92 : 6}}, out), raster::Status::Ok);
-  return out;
+  auto img = testutil::pattern_image(raster::pf::k24bppRGB, w, h);
+  if (jpeg) return testutil::encode("*.jpg", *img, {{raster::encparam::kQuality, 92}});
+  return testutil::encode("*.tif", *img, {{raster::encparam::kCompression, 6}});
 }
 
-// One member call: its name and Long (or Integer) arguments.
-struct Call {
-  std::string member;
-  std::vector<int32_t> args;
-};
-using Chain = std::vector<Call>;
+// Single effects of every reach, then chains mixing them with point
+// effects: Contrast's and Stretch's whole-picture figures gathered after
+// neighbourhood effects, copy and in-place effects in turn, Pixelize's
+// blocks after rows held back.
+// clang-format off
+const std::vector<Words> kChains = {
+    {"-SetBlurEffect"}, {"-SetSharpenEffect"}, {"-SetSharpenMoreEffect"}, {"-SetSmoothEffect"},
+    {"-SetEdgeEnhanceEffect"}, {"-SetSoftenEffect", "40"}, {"-SetEmbossEffect"},
+    {"-SetEngraveColorEffect", "2113632"}, {"-SetEmbossMoreEffect"}, {"-SetEngraveMoreEffect"},
+    {"-SetContourEffect"}, {"-SetReliefEffect"}, {"-SetDilateEffect"}, {"-SetErodeEffect"},
+    {"-SetConnectedContourEffect"}, {"-SetAQUAEffect"}, {"-SetPixelizeEffect"},
+    {"-SetBlackNWhiteEffect", "2"}, {"-SetBlackNWhiteEffect", "1"}, {"-SetStretchEffect"},
+    {"-SetContrastEffect", "20", "-SetBlurEffect", "-SetAQUAEffect", "-SetNegativeEffect"},
+    {"-SetAQUAEffect", "-SetContrastEffect", "-30", "-SetEmbossMoreEffect"},
+    {"-SetSharpenEffect", "-SetPixelizeEffect", "-SetBlackNWhiteEffect", "2"},
+    {"-SetEmbossEffect", "-SetStretchEffect", "-SetSharpenEffect", "-SetBlurEffect",
+     "-SetErodeEffect"}};
+// clang-format on
 
 class BandedWindow : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_window_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
+  void TearDown() override { SetBandedRowsForTesting(0); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
 
-  static std::vector<BandedCall> banded(const std::string& in, const Chain& chain,
-                                        const std::vector<std::string>& save) {
-    std::vector<BandedCall> calls = {{"LoadFromFile", {{true, 0, in}}}};
-    for (const Call& c : chain) {
-      calls.push_back({c.member, {}});
-      for (int32_t a : c.args) calls.back().args.push_back({false, a, {}});
+  // The command "load, effects, save" as pipeline calls, and as the band
+  // runner takes them (every argument given; numbers but the file names).
+  std::vector<PipelineCall> calls(const std::string& in, const Words& fx, const Words& save) {
+    Words words = {"-LoadFromFile", file(in)};
+    words.insert(words.end(), fx.begin(), fx.end());
+    words.insert(words.end(), save.begin(), save.end());
+    std::vector<PipelineCall> out;
+    std::string error;
+    EXPECT_TRUE(ParsePipeline(words, out, error)) << error;
+    return out;
+  }
+  bool run_banded(const std::string& in, const Words& fx, const Words& save) {
+    std::vector<BandedCall> banded;
+    for (const PipelineCall& c : calls(in, fx, save)) {
+      banded.push_back({c.member, {}});
+      for (const std::string& a : c.args) {
+        const bool text = &a == &c.args.front() &&
+                          (c.member == "LoadFromFile" || c.member.rfind("SaveAs", 0) == 0);
+        banded.back().args.push_back({text, text ? 0 : std::stoi(a), text ? a : ""});
+      }
     }
-    calls.push_back({save[0], {{true, 0, save[1]}}});
-    for (size_t i = 2; i < save.size(); ++i)
-      calls.back().args.push_back({false, std::stoi(save[i]), {}});
-    return calls;
+    return RunBanded(banded);
+  }
+  // Member by member: a result kept under a name keeps the band runner out.
+  int run_members(const std::string& in, const Words& fx, const Words& save) {
+    std::vector<PipelineCall> c = calls(in, fx, save);
+    c.front().keep_as = "first";
+    return RunPipeline(c).exit_code;
   }
 
-  // The same command member by member (a kept result keeps it out of the
-  // band runner): its exit code, and the file at `out` afterwards.
-  static int members(const std::string& in, const Chain& chain,
-                     const std::vector<std::string>& save) {
-    std::vector<PipelineCall> calls = {{"LoadFromFile", {in}, "first"}};
-    for (const Call& c : chain) {
-      calls.push_back({c.member, {}, {}});
-      for (int32_t a : c.args) calls.back().args.push_back(std::to_string(a));
-    }
-    calls.push_back({save[0], std::vector<std::string>(save.begin() + 1, save.end()), {}});
-    return RunPipeline(calls).exit_code;
-  }
-
-  fs::path dir_;
-};
-
-TEST_F(BandedWindow, ChainsGiveTheBytesOfTheMembersForEveryBandHeight) {
-  // JPEG pictures are read in bands from their bytes, TIFF files of 4 MB
-  // and more straight from the file. 1, 2, 3 and 4 rows are shorter than
-  // Aqua's reach of 5 rows, 4 columns narrower.
-  struct Input {
-    std::string name;
-    int32_t w, h;
-  };
-  const Input inputs[] = {{"a.jpg", 61, 47}, {"b.jpg", 40, 1}, {"c.jpg", 40, 2},
-                          {"d.jpg", 40, 3},  {"e.jpg", 40, 4}, {"f.jpg", 4, 30}};
-  for (const Input& in : inputs) write_bytes(file(in.name), picture(in.w, in.h, true));
-  write_bytes(file("big.tif"), picture(1100, 1301, false));
-  const std::vector<Chain> alone = {
-      {{"SetBlurEffect", {}}},
-      {{"SetSharpenEffect", {}}},
-      {{"SetSharpenMoreEffect", {}}},
-      {{"SetSmoothEffect", {}}},
-      {{"SetEdgeEnhanceEffect", {}}},
-      {{"SetSoftenEffect", {40}}},
-      {{"SetEmbossEffect", {}}},
-      {{"SetEngraveColorEffect", {0x204060}}},
-      {{"SetEmbossMoreEffect", {}}},
-      {{"SetEngraveMoreEffect", {}}},
-      {{"SetContourEffect", {}}},
-      {{"SetReliefEffect", {}}},
-      {{"SetDilateEffect", {}}},
-      {{"SetErodeEffect", {}}},
-      {{"SetConnectedContourEffect", {}}},
-      {{"SetAQUAEffect", {}}},
-      {{"SetPixelizeEffect", {}}},
-      {{"SetBlackNWhiteEffect", {2}}},
-      {{"SetBlackNWhiteEffect", {1}}},
-      {{"SetStretchEffect", {}}},
-  };
-  // Point and neighbourhood effects mixed: the whole-picture figures of
-  // Contrast and Stretch gathered after neighbourhood effects, copy and
-  // in-place effects after each other, Pixelize's blocks after a delay.
-  const std::vector<Chain> mixed = {
-      {{"SetContrastEffect", {20}},
-       {"SetBlurEffect", {}},
-       {"SetAQUAEffect", {}},
-       {"SetNegativeEffect", {}}},
-      {{"SetAQUAEffect", {}}, {"SetContrastEffect", {-30}}, {"SetEmbossMoreEffect", {}}},
-      {{"SetSharpenEffect", {}}, {"SetPixelizeEffect", {}}, {"SetBlackNWhiteEffect", {2}}},
-      {{"SetEmbossEffect", {}},
-       {"SetStretchEffect", {}},
-       {"SetSharpenEffect", {}},
-       {"SetBlurEffect", {}},
-       {"SetErodeEffect", {}}},
-  };
-  const std::vector<std::vector<std::string>> saves = {{"SaveAsTiff", file("out.tif"), "6", "0"},
-                                                       {"SaveAsJpeg", file("out.jpg"), "90"}};
   // The members' file, then the runner's for each band height.
-  auto same_file = [&](const std::string& in, const Chain& chain,
-                       const std::vector<std::string>& save, std::vector<int32_t> heights) {
-    std::string trace = in;
-    for (const Call& c : chain) trace += " " + c.member;
-    SCOPED_TRACE(trace + " " + save[0]);
-    ASSERT_EQ(members(file(in), chain, save), 0);
-    const Bytes want = read_bytes(save[1]);
+  void same_file(const std::string& in, const Words& fx, const Words& save,
+                 const std::vector<int32_t>& heights) {
+    SCOPED_TRACE(in + " " + fx[0] + " (" + std::to_string(fx.size()) + " words) " + save[0]);
+    ASSERT_EQ(run_members(in, fx, save), 0);
+    const Bytes want = read_file(save[1]);
     for (const int32_t rows : heights) {
       SCOPED_TRACE("rows " + std::to_string(rows));
       SetBandedRowsForTesting(rows);
-      ASSERT_TRUE(RunBanded(banded(file(in), chain, save)));
-      ASSERT_TRUE(want == read_bytes(save[1])) << want.size();
-    }
-  };
-  for (const Input& in : inputs) {
-    for (const auto* chains : {&alone, &mixed}) {
-      for (const Chain& chain : *chains) {
-        for (const auto& save : saves) same_file(in.name, chain, save, {0, 1, 2, 3, 7, 5000});
-      }
+      ASSERT_TRUE(run_banded(in, fx, save));
+      ASSERT_TRUE(want == read_file(save[1])) << want.size();
     }
   }
-  // The large file: the default bands and odd ones.
-  for (const Chain& chain : {alone[0], alone[8], alone[15], alone[17], mixed[0], mixed[2]})
-    same_file("big.tif", chain, saves[0], {0, 3});
+  Words tiff_save() const { return {"-SaveAsTiff", file("out.tif"), "6", "0"}; }
+  Words jpeg_save() const { return {"-SaveAsJpeg", file("out.jpg"), "90"}; }
+
+  testutil::ScratchDir dir_;
+};
+
+TEST_F(BandedWindow, ChainsGiveTheBytesOfTheMembersForEveryBandHeight) {
+  // JPEG pictures, read in bands from their bytes; 1 to 4 rows are shorter
+  // than Aqua's reach of 5 rows, 4 columns narrower.
+  const std::pair<int32_t, int32_t> sizes[] = {{61, 47}, {40, 1}, {40, 2},
+                                               {40, 3},  {40, 4}, {4, 30}};
+  for (const auto& [w, h] : sizes) {
+    write_file(file("in.jpg"), picture(w, h, true));
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    for (const Words& fx : kChains) {
+      for (const Words& save : {tiff_save(), jpeg_save()})
+        same_file("in.jpg", fx, save, {0, 1, 2, 3, 7, 5000});
+    }
+  }
+}
+
+TEST_F(BandedWindow, LargeTiffFilesReadFromTheFileGiveTheBytesOfTheMembers) {
+  write_file(file("big.tif"), picture(1100, 1301, false));  // 4 MB: read from the file
+  for (size_t i : {15, 20, 21, 22}) same_file("big.tif", kChains[i], tiff_save(), {0, 3});
 }
 
 TEST_F(BandedWindow, UnboundedEffectsAndFailuresAreLeftToTheMembers) {
-  write_bytes(file("a.jpg"), picture(61, 47, true));
-  const std::vector<std::string> save = {"SaveAsJpeg", file("out.jpg"), "75"};
-  const std::vector<Chain> refused = {
-      {{"SetDiffuseEffect", {}}},                          // random rows from anywhere
-      {{"SethWavesEffect", {20, 10}}},                     // columns move by a wave's height
-      {{"SetBlackNWhiteEffect", {3}}},                     // errors carried in raster order
-      {{"SetBlackNWhiteEffect", {4}}},                     // not a mode: the member does nothing
-      {{"SetSoftenEffect", {101}}},                        // refused by the effect
-      {{"SetBlurEffect", {}}, {"SetAddNoiseEffect", {}}},  // random numbers in raster order
-  };
-  for (const Chain& chain : refused) {
-    EXPECT_FALSE(RunBanded(banded(file("a.jpg"), chain, save))) << chain.back().member;
-  }
-  EXPECT_FALSE(fs::exists(file("out.jpg")));
+  write_file(file("a.jpg"), picture(61, 47, true));
+  const Words refused[] = {
+      {"-SetDiffuseEffect"},                      // random rows from anywhere
+      {"-SethWavesEffect", "20", "10"},           // columns move by a wave's height
+      {"-SetBlackNWhiteEffect", "3"},             // errors carried in raster order
+      {"-SetBlackNWhiteEffect", "4"},             // not a mode: the member does nothing
+      {"-SetSoftenEffect", "101"},                // refused by the effect
+      {"-SetBlurEffect", "-SetAddNoiseEffect"}};  // random numbers in raster order
+  for (const Words& fx : refused) EXPECT_FALSE(run_banded("a.jpg", fx, jpeg_save())) << fx[0];
+  EXPECT_TRUE(read_file(file("out.jpg")).empty());
 
-  // Truncated pictures: the runner writes nothing, and the command gives
-  // the members' failure with the old file in place.
-  Bytes cut = read_bytes(file("a.jpg"));
+  // Truncated pictures: the runner writes nothing; the command gives the
+  // members' failure and keeps the old file.
+  Bytes cut = read_file(file("a.jpg"));
   cut.resize(cut.size() / 2);
-  write_bytes(file("cut.jpg"), cut);
+  write_file(file("cut.jpg"), cut);
   Bytes big = picture(1100, 1301, false);
   big.resize(big.size() - 9000);
-  write_bytes(file("cut.tif"), big);
+  write_file(file("cut.tif"), big);
   const Bytes old = picture(20, 20, true);
   for (const std::string in : {"cut.jpg", "cut.tif"}) {
     for (const int32_t rows : {0, 1, 5000}) {
       SetBandedRowsForTesting(rows);
-      for (const Chain& chain : {Chain{{"SetAQUAEffect", {}}},
-                                 Chain{{"SetBlurEffect", {}}, {"SetContrastEffect", {20}}}}) {
-        SCOPED_TRACE(in + " " + chain[0].member + " rows " + std::to_string(rows));
-        write_bytes(file("out.jpg"), old);
-        EXPECT_FALSE(RunBanded(banded(file(in), chain, save)));
-        EXPECT_TRUE(read_bytes(file("out.jpg")) == old);
-        std::vector<std::string> words = {"-LoadFromFile", file(in)};
-        for (const Call& c : chain) {
-          words.push_back("-" + c.member);
-          for (int32_t a : c.args) words.push_back(std::to_string(a));
-        }
-        words.insert(words.end(), {"-SaveAsJpeg", file("out.jpg"), "75"});
-        std::vector<PipelineCall> calls;
-        std::string error;
-        ASSERT_TRUE(ParsePipeline(words, calls, error));
-        const PipelineResult r = RunPipeline(calls);
-        EXPECT_EQ(r.exit_code, members(file(in), chain, save));
-        EXPECT_EQ(r.exit_code, 1);
-        EXPECT_TRUE(read_bytes(file("out.jpg")) == old);
+      for (const Words& fx : {kChains[15], kChains[20]}) {
+        SCOPED_TRACE(in + " " + fx[0] + " rows " + std::to_string(rows));
+        write_file(file("out.jpg"), old);
+        EXPECT_FALSE(run_banded(in, fx, jpeg_save()));
+        EXPECT_TRUE(read_file(file("out.jpg")) == old);
+        EXPECT_EQ(run_members(in, fx, jpeg_save()), 1);
+        EXPECT_EQ(RunPipeline(calls(in, fx, jpeg_save())).exit_code, 1);
+        EXPECT_TRUE(read_file(file("out.jpg")) == old);
       }
     }
   }
