@@ -206,17 +206,16 @@ class Passes {
     return Status::Ok;
   }
 
-  // Every row through every effect into the writer.
+  // Every row through every effect into the writer: an analysis pass
+  // first when the writer asks for one.
   Status run(raster::BandWriter& w) {
-    return pass(plan_.effects.size(), [&](const filters::Pixels& band, uint8_t* rows) {
-      if (!plan_.effects.empty()) {
-        for (int32_t y = 0; y < band.h; ++y) {
-          filters::WorkRowToRgb24(band.row(y), rows + static_cast<size_t>(y) * stride_,
-                                  static_cast<size_t>(width_));
-        }
+    if (w.analyses()) {
+      if (Status s = rows_out([&](uint8_t* rows, int32_t n) { return w.analyse(rows, stride_, n); });
+          s != Status::Ok) {
+        return s;
       }
-      return w.write(rows, stride_, band.h);
-    });
+    }
+    return rows_out([&](uint8_t* rows, int32_t n) { return w.write(rows, stride_, n); });
   }
 
  private:
@@ -227,6 +226,20 @@ class Passes {
     Status status = Status::Ok;
     bool full = false;
   };
+
+  // One pass of rows after every effect, in the picture's format.
+  template <class Take>
+  Status rows_out(Take&& take) {
+    return pass(plan_.effects.size(), [&](const filters::Pixels& band, uint8_t* rows) {
+      if (!plan_.effects.empty()) {
+        for (int32_t y = 0; y < band.h; ++y) {
+          filters::WorkRowToRgb24(band.row(y), rows + static_cast<size_t>(y) * stride_,
+                                  static_cast<size_t>(width_));
+        }
+      }
+      return take(rows, band.h);
+    });
+  }
 
   // Decodes every band on a second thread, one band ahead of the effects
   // and the encoder (as a pipe between a decoder and an encoder does), into
