@@ -23,6 +23,7 @@
 #include "engine/effects.h"
 #include "engine/module_state.h"
 #include "engine/paths.h"
+#include "engine/pdf_convert.h"
 #include "engine/save_params.h"
 #include "host/file_io.h"
 #include "processing/filter_engine.h"
@@ -51,6 +52,7 @@ struct Plan {
   raster::EncoderParams params;
   bool tag = true;    // the save stamps the software property
   bool tiff = false;  // SaveAsTiff: parameters from the picture's format
+  bool pdf = false;   // SaveAsPdf: a JPEG stream in a one-page document
   int32_t tiff_compression = 0, tiff_depth = 0;
 };
 
@@ -86,6 +88,10 @@ bool save_plan(const BandedCall& c, Plan& plan) {
     plan.pattern = "*.gif";
   } else if (c.member == "SaveAsBmp") {
     plan.pattern = "*.bmp";
+    plan.tag = false;
+  } else if (c.member == "SaveAsPdf") {
+    plan.pattern = "*.jpg";
+    plan.pdf = true;
     plan.tag = false;
   } else {
     return false;
@@ -209,11 +215,9 @@ class Passes {
   // Every row through every effect into the writer: an analysis pass
   // first when the writer asks for one.
   Status run(raster::BandWriter& w) {
+    auto analyse = [&](uint8_t* rows, int32_t n) { return w.analyse(rows, stride_, n); };
     if (w.analyses()) {
-      if (Status s = rows_out([&](uint8_t* rows, int32_t n) { return w.analyse(rows, stride_, n); });
-          s != Status::Ok) {
-        return s;
-      }
+      if (Status s = rows_out(analyse); s != Status::Ok) return s;
     }
     return rows_out([&](uint8_t* rows, int32_t n) { return w.write(rows, stride_, n); });
   }
@@ -352,6 +356,10 @@ Status run(Plan& plan) {
     } else {
       picture.properties.push_back(software);
     }
+  }
+  if (plan.pdf) {
+    return WriteBandedPdf(plan.output, picture,
+                          [&](raster::BandWriter& w) { return passes.run(w); });
   }
   return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
     std::unique_ptr<raster::BandWriter> w;

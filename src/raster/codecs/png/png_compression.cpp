@@ -70,7 +70,9 @@ void average_filter(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bp
 
 }  // namespace
 
-Compression flat_compression() { return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY, 6}; }
+Compression flat_compression() {
+  return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY, 6};
+}
 
 // The two trial streams and the rows they filter. Each buffer row is the
 // filter type byte followed by the row.

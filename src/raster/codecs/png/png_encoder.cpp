@@ -218,10 +218,9 @@ int max_index_in_row(const uint8_t* row, int32_t width, int bits, int most) {
 // written as transparent black, which is how indices past the palette read.
 void set_palette(const Palette& palette, int bits, int most_used, Job& job) {
   const size_t capacity = size_t{1} << bits;
-  std::vector<uint32_t> entries(
-      palette.entries.begin(),
-      palette.entries.begin() +
-          static_cast<std::ptrdiff_t>(std::min(palette.entries.size(), capacity)));
+  std::vector<uint32_t> entries(palette.entries.begin(),
+                                palette.entries.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                              palette.entries.size(), capacity)));
   const size_t needed = static_cast<size_t>(most_used) + 1;
   if (entries.size() < needed) entries.resize(needed, 0x00000000u);
   job.num_palette = static_cast<int>(entries.size());
@@ -351,7 +350,7 @@ class Writer final : public BandWriter {
   std::unique_ptr<Job> job_ = std::make_unique<Job>();
   RowSource rows_;
   std::unique_ptr<CompressionTrial> trial_;  // truecolour and gray pictures
-  bool scan_palette_ = false;  // a short palette: the highest index used is searched
+  bool scan_palette_ = false;                // a short palette: the highest index used is searched
   int most_used_ = 0;
   int32_t analysed_ = 0;  // rows seen by the analysis pass
   std::vector<std::string> values_;
@@ -408,7 +407,8 @@ Status Writer::open(const BandPicture& p, ByteSink& out) {
   job.texts = texts_.data();
   job.num_texts = static_cast<int>(texts_.size());
   const PropertyItem* icc = property(kTagIccProfile);
-  if (icc != nullptr && icc->value.size() >= 132 && icc->value.size() < (64u << 20)) icc_ = icc->value;
+  if (icc != nullptr && icc->value.size() >= 132 && icc->value.size() < (64u << 20))
+    icc_ = icc->value;
   job.icc = icc_.empty() ? nullptr : icc_.data();
   job.icc_size = static_cast<png_uint_32>(icc_.size());
 
@@ -490,8 +490,8 @@ Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
   });
 }
 
-Status open_band_writer(const BandPicture& picture, const EncoderParams& /*params*/,
-                        ByteSink& sink, std::unique_ptr<BandWriter>& out) {
+Status open_band_writer(const BandPicture& picture, const EncoderParams& /*params*/, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out) {
   return guarded([&] {
     auto w = std::make_unique<Writer>();
     if (Status st = w->open(picture, sink); st != Status::Ok) return st;
