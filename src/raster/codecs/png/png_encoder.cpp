@@ -18,7 +18,7 @@
 // zlib settings a trial on a sample of their rows picks (png_compression.h);
 // palette pictures unfiltered at zlib level 6. IDAT chunks hold up to 256 KiB.
 //
-// The encoder is a band writer. The trial, and the search of a short
+// The encoder is a band writer. The trial, and the scan of a short
 // palette for the highest index the pixels use, need rows from all over the
 // picture before the first byte of pixel data: they run in an analysis pass
 // over every row (the writer asks for it) ahead of the writing pass. The
@@ -350,7 +350,7 @@ class Writer final : public BandWriter {
   std::unique_ptr<Job> job_ = std::make_unique<Job>();
   RowSource rows_;
   std::unique_ptr<CompressionTrial> trial_;  // truecolour and gray pictures
-  bool scan_palette_ = false;                // a short palette: the highest index used is searched
+  bool scan_palette_ = false;  // a short palette: the highest index the pixels use is sought
   int most_used_ = 0;
   int32_t analysed_ = 0;  // rows seen by the analysis pass
   std::vector<std::string> values_;
