@@ -1,6 +1,7 @@
 // Converts one image file to another as a whole-process benchmark subject:
 //   korvex_convert [--members] IN OUT [QUALITY|COMPRESSION]
-// The output format follows OUT's extension (.jpg, .png, .tif, .gif, .bmp).
+// The output format follows OUT's extension (.jpg, .png, .tif, .gif, .bmp,
+// .pdf: one page, as SaveAsPdf writes it).
 // The conversion runs as the korvex command runs the pipeline
 // "-LoadFromFile IN -SaveAsJpeg OUT QUALITY" (and so on); --members calls the
 // engine's members one after another instead, the whole picture in memory.
@@ -26,6 +27,9 @@ int members(const char* in, const std::string& out, const std::string& ext, int3
       st = k.SaveAsTiff(out, param < 0 ? 2 : param);
     } else if (ext == "gif") {
       st = k.SaveAsGif(out);
+    } else if (ext == "pdf") {
+      k.SaveAsPdf(out);
+      st = k.GetStat();
     } else {
       st = k.SaveAsBmp(out);
     }
@@ -48,6 +52,8 @@ int pipeline(const char* in, const std::string& out, const std::string& ext, int
     words.insert(words.end(), {"-SaveAsTiff", out, std::to_string(param < 0 ? 2 : param)});
   } else if (ext == "gif") {
     words.insert(words.end(), {"-SaveAsGif", out});
+  } else if (ext == "pdf") {
+    words.insert(words.end(), {"-SaveAsPdf", out});
   } else {
     words.insert(words.end(), {"-SaveAsBmp", out});
   }

@@ -115,13 +115,16 @@ void json_strings(std::string& out, const std::vector<std::string>& items) {
 // The calls as the engine's band runner takes them: every parameter
 // converted exactly as the call would convert it, defaults filled in. False
 // when a call is anything but a member with Long, Integer and String
-// parameters that returns a status and gives nothing back by reference; such
-// pipelines, and ones whose arguments do not convert, run member by member.
+// parameters that returns a status (the last one may return a Boolean, True
+// when it succeeds) and gives nothing back by reference; such pipelines, and
+// ones whose arguments do not convert, run member by member.
 bool banded_calls(const std::vector<PipelineCall>& calls, std::vector<BandedCall>& out) {
   const std::map<std::string, Variant> none;
   for (const PipelineCall& c : calls) {
     const Member* m = engine_class().find(c.member);
-    if (m == nullptr || !c.keep_as.empty() || m->result != VarType::Status ||
+    const bool last = &c == &calls.back();
+    if (m == nullptr || !c.keep_as.empty() ||
+        !(m->result == VarType::Status || (last && m->result == VarType::Boolean)) ||
         c.args.size() > m->params.size()) {
       return false;
     }
@@ -221,6 +224,9 @@ PipelineResult RunPipeline(const std::vector<PipelineCall>& calls) {
             std::find(o.outputs.begin(), o.outputs.end(), path) == o.outputs.end())
           o.outputs.push_back(path);
       }
+      // A save that reports success as a Boolean gave True.
+      if (engine_class().find(calls.back().member)->result == VarType::Boolean)
+        o.values.push_back(Variant(true).to_display());
       o.status = 0;
       return finish(0);
     }

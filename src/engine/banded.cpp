@@ -24,6 +24,7 @@
 #include "engine/core.h"
 #include "engine/module_state.h"
 #include "engine/paths.h"
+#include "engine/pdf_convert.h"
 #include "engine/save_params.h"
 #include "host/file_io.h"
 #include "processing/filter_engine.h"
@@ -49,6 +50,7 @@ struct Plan {
   raster::EncoderParams params;
   bool tag = true;    // the save stamps the software property
   bool tiff = false;  // SaveAsTiff: parameters from the picture's format
+  bool pdf = false;   // SaveAsPdf: a JPEG stream in a one-page document
   int32_t tiff_compression = 0, tiff_depth = 0;
 };
 
@@ -84,6 +86,10 @@ bool save_plan(const BandedCall& c, Plan& plan) {
     plan.pattern = "*.gif";
   } else if (c.member == "SaveAsBmp") {
     plan.pattern = "*.bmp";
+    plan.tag = false;
+  } else if (c.member == "SaveAsPdf") {
+    plan.pattern = "*.jpg";
+    plan.pdf = true;
     plan.tag = false;
   } else {
     return false;
@@ -203,17 +209,14 @@ class Passes {
     return Status::Ok;
   }
 
-  // Every row through every effect into the writer.
+  // Every row through every effect into the writer: an analysis pass
+  // first when the writer asks for one.
   Status run(raster::BandWriter& w) {
-    return pass(plan_.effects.size(), [&](const filters::Pixels& band, uint8_t* rows) {
-      if (!plan_.effects.empty()) {
-        for (int32_t y = 0; y < band.h; ++y) {
-          filters::WorkRowToRgb24(band.row(y), rows + static_cast<size_t>(y) * stride_,
-                                  static_cast<size_t>(width_));
-        }
-      }
-      return w.write(rows, stride_, band.h);
-    });
+    auto analyse = [&](uint8_t* rows, int32_t n) { return w.analyse(rows, stride_, n); };
+    if (w.analyses()) {
+      if (Status s = rows_out(analyse); s != Status::Ok) return s;
+    }
+    return rows_out([&](uint8_t* rows, int32_t n) { return w.write(rows, stride_, n); });
   }
 
  private:
@@ -224,6 +227,20 @@ class Passes {
     Status status = Status::Ok;
     bool full = false;
   };
+
+  // One pass of rows after every effect, in the picture's format.
+  template <class Take>
+  Status rows_out(Take&& take) {
+    return pass(plan_.effects.size(), [&](const filters::Pixels& band, uint8_t* rows) {
+      if (!plan_.effects.empty()) {
+        for (int32_t y = 0; y < band.h; ++y) {
+          filters::WorkRowToRgb24(band.row(y), rows + static_cast<size_t>(y) * stride_,
+                                  static_cast<size_t>(width_));
+        }
+      }
+      return take(rows, band.h);
+    });
+  }
 
   // Decodes every band on a second thread, one band ahead of the effects
   // and the encoder (as a pipe between a decoder and an encoder does), into
@@ -332,6 +349,10 @@ Status run(Plan& plan) {
     } else {
       picture.properties.push_back(software);
     }
+  }
+  if (plan.pdf) {
+    return WriteBandedPdf(plan.output, picture,
+                          [&](raster::BandWriter& w) { return passes.run(w); });
   }
   return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
     std::unique_ptr<raster::BandWriter> w;

@@ -3,6 +3,8 @@
 // PdfSaveNativeMultiTIFFtoPDF. They use the engine's separate conversion
 // document, so an open Pdf... document is left as it is. A conversion that
 // fails is abandoned: the target file is neither created nor replaced.
+#include "engine/pdf_convert.h"
+
 #include <memory>
 
 #include "engine/core.h"
@@ -26,13 +28,8 @@ double usable_dpi(double dpi) {
 // A fresh conversion document with the toolkit's document information.
 pdf::cPDF& new_conversion(cKorvex::State& s) {
   s.Pdf.Conversion = std::make_shared<pdf::cPDF>();
-  pdf::cPDF& doc = *s.Pdf.Conversion;
-  doc.Orientation = 0;
-  doc.PDFTitle.clear();
-  doc.PDFCreator = kToolkit;
-  doc.PDFAuthor = kToolkit;
-  doc.PDFProducer = kToolkit;
-  return doc;
+  SetUpConversion(*s.Pdf.Conversion);
+  return *s.Pdf.Conversion;
 }
 
 // Abandons the conversion document (its temporary file is removed) and
@@ -45,6 +42,35 @@ void abandon(cKorvex::State& s, raster::Status otherwise) {
 
 }  // namespace
 
+void SetUpConversion(pdf::cPDF& doc) {
+  doc.Orientation = 0;
+  doc.PDFTitle.clear();
+  doc.PDFCreator = kToolkit;
+  doc.PDFAuthor = kToolkit;
+  doc.PDFProducer = kToolkit;
+}
+
+raster::Status WriteOnePagePdf(pdf::cPDF& doc, const std::string& path, int32_t width,
+                               int32_t height, float dpi_x, float dpi_y,
+                               const std::function<int32_t(pdf::cPDF&)>& add) {
+  // Whole points, halves to even, from the rounded resolution.
+  const double res_x = usable_dpi(raster::RoundHalfEven(dpi_x));
+  const double res_y = usable_dpi(raster::RoundHalfEven(dpi_y));
+  const int32_t page_w = raster::RoundHalfEven(width / res_x * 72.0);
+  const int32_t page_h = raster::RoundHalfEven(height / res_y * 72.0);
+  if (!doc.InitPDFFile(path)) return raster::Status::Win32Error;
+  doc.SetPaperHeight(static_cast<float>(page_h));
+  doc.SetPaperWidth(static_cast<float>(page_w));
+  const int32_t id = add(doc);
+  // Without its picture the document would be empty: nothing is written.
+  if (id == 0) return raster::Status::InvalidParameter;
+  doc.BeginPage();
+  doc.DrawImg(id, 0, 0, static_cast<float>(page_w), static_cast<float>(page_h));
+  doc.EndPage();
+  if (!doc.ClosePDFFile()) return raster::Status::Win32Error;
+  return raster::Status::Ok;
+}
+
 bool cKorvex::SaveAsPdf(const std::string& sFilePath) {
   raster::Image* img = raster::find_image(s_->NativeImage);
   if (img == nullptr) {
@@ -52,29 +78,12 @@ bool cKorvex::SaveAsPdf(const std::string& sFilePath) {
     return false;
   }
   if (TiffGetPageCount() >= 2) return PdfSaveNativeMultiTIFFtoPDF(sFilePath, true) == 0;
-  // Whole points, halves to even, from the rounded resolution.
-  const double dpi_x = usable_dpi(raster::RoundHalfEven(img->dpi_x()));
-  const double dpi_y = usable_dpi(raster::RoundHalfEven(img->dpi_y()));
-  const int32_t width = raster::RoundHalfEven(img->width() / dpi_x * 72.0);
-  const int32_t height = raster::RoundHalfEven(img->height() / dpi_y * 72.0);
   pdf::cPDF& doc = new_conversion(*s_);
-  if (!doc.InitPDFFile(sFilePath)) {
-    abandon(*s_, raster::Status::Win32Error);
-    return false;
-  }
-  doc.SetPaperHeight(static_cast<float>(height));
-  doc.SetPaperWidth(static_cast<float>(width));
-  const int32_t id = doc.PdfAddImage(*img);
-  if (id == 0) {
-    // Without its picture the document would be empty: nothing is written.
-    abandon(*s_, raster::Status::InvalidParameter);
-    return false;
-  }
-  doc.BeginPage();
-  doc.DrawImg(id, 0, 0, static_cast<float>(width), static_cast<float>(height));
-  doc.EndPage();
-  if (!doc.ClosePDFFile()) {
-    abandon(*s_, raster::Status::Win32Error);
+  const raster::Status st =
+      WriteOnePagePdf(doc, sFilePath, img->width(), img->height(), img->dpi_x(), img->dpi_y(),
+                      [&](pdf::cPDF& d) { return d.PdfAddImage(*img); });
+  if (st != raster::Status::Ok) {
+    abandon(*s_, st);
     return false;
   }
   SetStatus(*s_, raster::Status::Ok);

@@ -105,7 +105,6 @@ int32_t cPDF::PdfAddImage(raster::Image& img) {
   const bool indexed = raster::is_indexed(img.format());
   if (indexed && depth != 1 && depth != 4 && depth != 8) return 0;
   std::vector<uint8_t> data, palette;
-  bool jpeg = false;
   const raster::CodedPixels* coded = indexed && depth == 1 && CompressData ? img.coded_pixels()
                                                                            : nullptr;
   if (coded != nullptr && coded->kind == raster::CodedPixels::Kind::CcittG4) {
@@ -119,19 +118,26 @@ int32_t cPDF::PdfAddImage(raster::Image& img) {
     // A format the JPEG encoder refuses goes out as Flate-compressed RGB.
     const raster::Encoder* e = jpeg_encoder();
     const raster::EncoderParams params{{raster::encparam::kQuality, 90}};
-    jpeg = e != nullptr && raster::encode_to_memory(*e, img, params, data) == raster::Status::Ok &&
-           !data.empty();
-    depth = 24;
+    const bool jpeg = e != nullptr &&
+                      raster::encode_to_memory(*e, img, params, data) == raster::Status::Ok &&
+                      !data.empty();
+    if (jpeg) return PdfAddJpeg(data, w, h, img.dpi_x(), img.dpi_y());
   }
-  if (!jpeg) {
-    if (!indexed) depth = 24;
-    if (!read_samples(img, depth, data)) return 0;
-    if (indexed) palette = palette_bytes(img.palette(), depth);
-  }
+  if (!indexed) depth = 24;
+  if (!read_samples(img, depth, data)) return 0;
+  if (indexed) palette = palette_bytes(img.palette(), depth);
   const int32_t k = image_count() + 1;
-  WriteImageObject("Img" + std::to_string(k), data, palette, w, h, depth,
-                   jpeg ? Storage::Jpeg : Storage::Samples);
+  WriteImageObject("Img" + std::to_string(k), data, palette, w, h, depth, Storage::Samples);
   images_.push_back({w, h, RoundHalfEven(img.dpi_x()), RoundHalfEven(img.dpi_y())});
+  return k;
+}
+
+int32_t cPDF::PdfAddJpeg(const std::vector<uint8_t>& jpeg, int32_t width, int32_t height,
+                         float dpi_x, float dpi_y) {
+  if (!writable() || in_page_ || width <= 0 || height <= 0 || jpeg.empty()) return 0;
+  const int32_t k = image_count() + 1;
+  WriteImageObject("Img" + std::to_string(k), jpeg, {}, width, height, 24, Storage::Jpeg);
+  images_.push_back({width, height, RoundHalfEven(dpi_x), RoundHalfEven(dpi_y)});
   return k;
 }
 

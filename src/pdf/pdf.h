@@ -97,6 +97,11 @@ class cPDF {
   int32_t LoadFont(const std::string& name, bool bold, bool italic);
   int32_t PdfAddImage(raster::Image& img);
   int32_t PdfAddImage(const std::string& path);
+  // A colour image already encoded as a baseline JPEG stream (stored as it
+  // is, as PdfAddImage stores the stream it encodes), `width` x `height`
+  // pixels at the given resolution.
+  int32_t PdfAddJpeg(const std::vector<uint8_t>& jpeg, int32_t width, int32_t height, float dpi_x,
+                     float dpi_y);
   int32_t ImageWidth(int32_t id) const;
   int32_t ImageHeight(int32_t id) const;
   int32_t ImageResX(int32_t id) const;

@@ -50,10 +50,17 @@ class BandReader {
 };
 
 // Rows of one picture going into a byte sink, in order; finish() completes
-// the bytes once every row has been written.
+// the bytes once every row has been written. A writer that chooses its
+// settings from rows all over the picture (a PNG encoder's row filter, the
+// highest index of a short palette) asks for an analysis pass: every row,
+// in order, through analyse() before the first write().
 class BandWriter {
  public:
   virtual ~BandWriter() = default;
+  virtual bool analyses() const { return false; }
+  virtual Status analyse(const uint8_t* /*src*/, ptrdiff_t /*stride*/, int32_t /*rows*/) {
+    return Status::Ok;
+  }
   virtual Status write(const uint8_t* src, ptrdiff_t stride, int32_t rows) = 0;
   virtual Status finish() = 0;
 };

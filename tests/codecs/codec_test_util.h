@@ -93,7 +93,8 @@ int max_channel_diff(const std::vector<uint32_t>& a, const std::vector<uint32_t>
 // Fully transparent pixels as 0: readers differ on the colour they keep there.
 std::vector<uint32_t> clear_transparent(std::vector<uint32_t> argb);
 
-// Encodes `img` through the band writer `open` makes, `band` rows at a time.
+// Encodes `img` through the band writer `open` makes, `band` rows at a time
+// (after an analysis pass in bands of the same height when the writer asks).
 using OpenBandWriter = raster::Status (*)(const raster::BandPicture&, const raster::EncoderParams&,
                                           raster::ByteSink&, std::unique_ptr<raster::BandWriter>&);
 inline raster::Status encode_in_bands(OpenBandWriter open, const raster::Image& img,
@@ -103,6 +104,8 @@ inline raster::Status encode_in_bands(OpenBandWriter open, const raster::Image& 
   std::unique_ptr<raster::BandWriter> w;
   raster::Status st = open(raster::band_picture_of(img), params, sink, w);
   const raster::Surface& s = img.surface();
+  for (int32_t y = 0; st == raster::Status::Ok && w->analyses() && y < s.height; y += band)
+    st = w->analyse(s.row(y), s.stride, std::min(band, s.height - y));
   for (int32_t y = 0; st == raster::Status::Ok && y < s.height; y += band)
     st = w->write(s.row(y), s.stride, std::min(band, s.height - y));
   return st == raster::Status::Ok ? w->finish() : st;

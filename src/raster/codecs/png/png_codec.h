@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "raster/bands.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -50,5 +51,7 @@ void on_png_warning(png_structp png, png_const_charp message);
 bool sniff(const uint8_t* data, size_t size);
 Status decode(const EncodedBytes& in, std::unique_ptr<Image>& out);
 Status encode(Image& img, const EncoderParams& params, ByteSink& out);
+Status open_band_writer(const BandPicture& picture, const EncoderParams& params, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out);
 
 }  // namespace korvex::raster::png

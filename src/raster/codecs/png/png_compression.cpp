@@ -17,6 +17,8 @@ constexpr int32_t kBandRows = 16;          // rows per sampled band
 constexpr size_t kMinSample = 256u << 10;  // bytes sampled at least (or the whole picture)
 constexpr size_t kMaxSample = 2u << 20;    // and at most
 constexpr size_t kSampleShare = 16;        // else one sixteenth of the picture
+// Smooth: the Average row filter, zlib's run-length strategy.
+constexpr Compression kSmooth{PNG_FILTER_AVG, Z_RLE, 6};
 
 // Counts the compressed bytes of what is fed to it; the output is discarded.
 class TrialStream {
@@ -68,48 +70,82 @@ void average_filter(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bp
 
 }  // namespace
 
-Compression flat_compression() { return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY, 6}; }
+Compression flat_compression() {
+  return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY, 6};
+}
 
-Compression choose_compression(const uint8_t* (*row)(void* context, int32_t y), void* context,
-                               int32_t height, size_t row_bytes, size_t pixel_bytes) {
-  const Compression flat = flat_compression();
-  const Compression smooth{PNG_FILTER_AVG, Z_RLE, 6};
-  if (height <= 0 || row_bytes == 0) return flat;
-  // Bands spread evenly over the picture, kSampleShare of it within the bounds.
-  const size_t rows = static_cast<size_t>(height);
+// The two trial streams and the rows they filter. Each buffer row is the
+// filter type byte followed by the row.
+struct CompressionTrial::Streams {
+  explicit Streams(size_t row_bytes)
+      : plain(flat_compression().level, flat_compression().strategy),
+        filtered(kSmooth.level, kSmooth.strategy),
+        prev(row_bytes + 1),
+        cur(row_bytes + 1),
+        avg(row_bytes + 1) {}
+  TrialStream plain;
+  TrialStream filtered;
+  std::vector<uint8_t> prev, cur, avg;
+};
+
+CompressionTrial::CompressionTrial(int32_t height, size_t row_bytes, size_t pixel_bytes)
+    : height_(std::max(height, 0)), row_bytes_(row_bytes), pixel_bytes_(pixel_bytes) {
+  if (height_ == 0 || row_bytes == 0) return;
+  // Bands spread evenly over the picture, kSampleShare of it within the
+  // bounds. The bands never overlap: when the budget is the whole picture
+  // they are height / kBandRows, else fewer rows than the picture holds.
+  const size_t rows = static_cast<size_t>(height_);
   const size_t total = row_bytes > SIZE_MAX / rows ? SIZE_MAX : row_bytes * rows;
   const size_t budget = std::min(total, std::clamp(total / kSampleShare, kMinSample, kMaxSample));
   const size_t band_bytes = row_bytes * kBandRows;
-  const size_t bands = std::clamp<size_t>(budget / band_bytes, 1, (rows + kBandRows - 1) / kBandRows);
+  bands_ = std::clamp<size_t>(budget / band_bytes, 1, (rows + kBandRows - 1) / kBandRows);
+  streams_ = std::make_unique<Streams>(row_bytes);
+}
 
-  TrialStream plain(flat.level, flat.strategy);
-  TrialStream filtered(smooth.level, smooth.strategy);
-  if (!plain.ok() || !filtered.ok()) return flat;
-  // Each buffer row is the filter type byte followed by the row.
-  std::vector<uint8_t> prev(row_bytes + 1), cur(row_bytes + 1), avg(row_bytes + 1);
-  for (size_t b = 0; b < bands; ++b) {
-    const auto first = static_cast<int32_t>(b * rows / bands);
-    const int32_t end = std::min(height, first + kBandRows);
-    if (first > 0) {
-      std::memcpy(prev.data() + 1, row(context, first - 1), row_bytes);
-    } else {
-      std::fill(prev.begin(), prev.end(), uint8_t{0});
-    }
-    for (int32_t y = first; y < end; ++y) {
-      cur[0] = PNG_FILTER_VALUE_NONE;
-      std::memcpy(cur.data() + 1, row(context, y), row_bytes);
-      plain.feed(cur.data(), cur.size(), Z_NO_FLUSH);
-      avg[0] = PNG_FILTER_VALUE_AVG;
-      average_filter(cur.data() + 1, prev.data() + 1, row_bytes, pixel_bytes, avg.data() + 1);
-      filtered.feed(avg.data(), avg.size(), Z_NO_FLUSH);
-      std::swap(prev, cur);
-    }
+CompressionTrial::~CompressionTrial() = default;
+
+int32_t CompressionTrial::first(size_t band) const {
+  return static_cast<int32_t>(band * static_cast<size_t>(height_) / bands_);
+}
+
+int32_t CompressionTrial::next() const {
+  if (band_ >= bands_) return height_;
+  const int32_t start = first(band_);
+  // The row above a band first, unless it was the last row of the band before.
+  if (last_ + 1 < start) return start - 1;
+  return last_ + 1;
+}
+
+void CompressionTrial::row(const uint8_t* data) {
+  const int32_t y = next();
+  if (y >= height_) return;
+  Streams& z = *streams_;
+  last_ = y;
+  if (y < first(band_)) {
+    std::memcpy(z.prev.data() + 1, data, row_bytes_);
+    return;
   }
-  plain.feed(nullptr, 0, Z_FINISH);
-  filtered.feed(nullptr, 0, Z_FINISH);
-  if (!plain.ok() || !filtered.ok()) return flat;
+  // The first band starts at row 0, above which prev holds zeros.
+  z.cur[0] = PNG_FILTER_VALUE_NONE;
+  std::memcpy(z.cur.data() + 1, data, row_bytes_);
+  z.plain.feed(z.cur.data(), z.cur.size(), Z_NO_FLUSH);
+  z.avg[0] = PNG_FILTER_VALUE_AVG;
+  average_filter(z.cur.data() + 1, z.prev.data() + 1, row_bytes_, pixel_bytes_, z.avg.data() + 1);
+  z.filtered.feed(z.avg.data(), z.avg.size(), Z_NO_FLUSH);
+  std::swap(z.prev, z.cur);
+  if (y + 1 >= std::min(height_, first(band_) + kBandRows)) ++band_;
+}
+
+Compression CompressionTrial::result() {
+  const Compression flat = flat_compression();
+  if (!streams_) return flat;
+  Streams& z = *streams_;
+  if (!z.plain.ok() || !z.filtered.ok()) return flat;
+  z.plain.feed(nullptr, 0, Z_FINISH);
+  z.filtered.feed(nullptr, 0, Z_FINISH);
+  if (!z.plain.ok() || !z.filtered.ok()) return flat;
   // Smooth only when it saves a tenth or more of the sample.
-  return filtered.size() * 10 <= plain.size() * 9 ? smooth : flat;
+  return z.filtered.size() * 10 <= z.plain.size() * 9 ? kSmooth : flat;
 }
 
 }  // namespace korvex::raster::png

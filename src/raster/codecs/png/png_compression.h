@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace korvex::raster::png {
 
@@ -24,10 +25,34 @@ struct Compression {
 // Flat: no row filter, level 6, default strategy.
 Compression flat_compression();
 
-// Samples rows 0..height-1, each row_bytes long with samples pixel_bytes
-// apart, through row(context, y) (whose buffer may be reused between calls),
-// and returns the settings that compress them smaller.
-Compression choose_compression(const uint8_t* (*row)(void* context, int32_t y), void* context,
-                               int32_t height, size_t row_bytes, size_t pixel_bytes);
+// A trial of both settings on bands of rows spread evenly over a picture of
+// `height` rows, each row_bytes long with samples pixel_bytes apart. The
+// rows it samples are given in order, next() telling which one it wants,
+// so a writer can run it over the picture's rows in bands or pick them out
+// of a whole surface.
+class CompressionTrial {
+ public:
+  CompressionTrial(int32_t height, size_t row_bytes, size_t pixel_bytes);
+  ~CompressionTrial();
+  CompressionTrial(const CompressionTrial&) = delete;
+  CompressionTrial& operator=(const CompressionTrial&) = delete;
+
+  // The row it wants next; `height` once it has seen every one.
+  int32_t next() const;
+  // Row next(), row_bytes long.
+  void row(const uint8_t* data);
+  // The settings that compressed the sampled rows smaller.
+  Compression result();
+
+ private:
+  struct Streams;
+  int32_t first(size_t band) const;
+  std::unique_ptr<Streams> streams_;
+  int32_t height_;
+  size_t row_bytes_, pixel_bytes_;
+  size_t bands_ = 0;
+  size_t band_ = 0;    // the band being sampled
+  int32_t last_ = -1;  // the last row seen
+};
 
 }  // namespace korvex::raster::png

@@ -17,6 +17,12 @@
 // chunks. Truecolour and gray pictures are compressed with the row filter and
 // zlib settings a trial on a sample of their rows picks (png_compression.h);
 // palette pictures unfiltered at zlib level 6. IDAT chunks hold up to 256 KiB.
+//
+// The encoder is a band writer. The trial, and the scan of a short
+// palette for the highest index the pixels use, need rows from all over the
+// picture before the first byte of pixel data: they run in an analysis pass
+// over every row (the writer asks for it) ahead of the writing pass. The
+// whole-image encode is the same writer given the whole surface twice.
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -62,9 +68,10 @@ struct Job {
   png_uint_32 icc_size;
   unsigned transforms;
   Compression compression;
-  // Supplies row y in the layout libpng expects before its transforms.
-  const uint8_t* (*row)(void* context, int32_t y);
+  // Supplies a source row in the layout libpng expects before its transforms.
+  const uint8_t* (*row)(void* context, const uint8_t* src);
   void* row_context;
+  png_uint_32 rows_written;
 };
 
 void write_bytes(png_structp png, png_bytep data, size_t n) {
@@ -80,9 +87,10 @@ void flush_bytes(png_structp /*png*/) {}
 // Largest IDAT chunk: fewer chunk headers and sink writes than libpng's 8 KiB.
 constexpr size_t kIdatBytes = 256u << 10;
 
-// Writes the whole file. Plain C data only: libpng may jump back here.
-// Returns false when libpng fails (out of memory, in practice).
-bool write_png(Job* job) {
+// Sets libpng up and writes everything up to the pixel data. Plain C data
+// only: libpng may jump back here. False when libpng fails (out of memory,
+// or the sink refused bytes).
+bool start(Job* job) {
   png_structp png = job->png;
   png_infop info = job->info;
   if (setjmp(png_jmpbuf(png))) return false;
@@ -112,17 +120,31 @@ bool write_png(Job* job) {
   if (t & kStripFiller) png_set_filler(png, 0, PNG_FILLER_AFTER);
   if (t & kBgr) png_set_bgr(png);
   if (t & kSwap16) png_set_swap(png);
-
-  const int32_t height = static_cast<int32_t>(job->height);
-  for (int32_t y = 0; y < height; ++y) png_write_row(png, job->row(job->row_context, y));
-  png_write_end(png, info);
   return true;
 }
 
-// Rows of the surface, as they are or converted into a scratch row.
+// Compresses the next `rows` source rows (rows past the picture's end are ignored).
+bool write_rows(Job* job, const uint8_t* src, ptrdiff_t stride, int32_t rows) {
+  png_structp png = job->png;
+  if (setjmp(png_jmpbuf(png))) return false;
+  for (int32_t y = 0; y < rows && job->rows_written < job->height; ++y, ++job->rows_written) {
+    png_write_row(png, job->row(job->row_context, src + static_cast<ptrdiff_t>(y) * stride));
+  }
+  return true;
+}
+
+bool finish_png(Job* job) {
+  if (setjmp(png_jmpbuf(job->png))) return false;
+  png_write_end(job->png, job->info);
+  return true;
+}
+
+// Rows of the picture, as they are or converted into a scratch row.
 struct RowSource {
   enum class Kind { Direct, Convert, Unpremultiply16 };
-  const Surface* surface = nullptr;
+  PixelFormat format = pf::kUndefined;
+  int32_t width = 0;
+  const Palette* palette = nullptr;
   Kind kind = Kind::Direct;
   PixelFormat target = pf::kUndefined;  // for Convert
   std::vector<uint8_t> line;
@@ -130,28 +152,25 @@ struct RowSource {
 
   // Bytes of a row as row() returns it, and between its samples of one channel.
   size_t row_bytes() const {
-    const size_t w = static_cast<size_t>(surface->width);
-    return line.empty() ? (static_cast<size_t>(bits_per_pixel(surface->format)) * w + 7) / 8
-                        : line.size();
+    const size_t w = static_cast<size_t>(width);
+    return line.empty() ? (static_cast<size_t>(bits_per_pixel(format)) * w + 7) / 8 : line.size();
   }
   size_t pixel_bytes() const {
-    const size_t bytes = line.empty() ? static_cast<size_t>(bits_per_pixel(surface->format)) / 8
-                                      : line.size() / static_cast<size_t>(surface->width);
+    const size_t bytes = line.empty() ? static_cast<size_t>(bits_per_pixel(format)) / 8
+                                      : line.size() / static_cast<size_t>(width);
     return std::max<size_t>(bytes, 1);
   }
 
-  const uint8_t* row(int32_t y) {
-    const uint8_t* src = surface->row(y);
-    const int32_t w = surface->width;
+  const uint8_t* row(const uint8_t* src) {
     switch (kind) {
       case Kind::Direct:
         return src;
       case Kind::Convert:
-        convert_pixels(surface->format, src, 0, surface->palette, target, line.data(), 0, nullptr,
-                       w, scratch.data());
+        convert_pixels(format, src, 0, *palette, target, line.data(), 0, nullptr, width,
+                       scratch.data());
         return line.data();
       case Kind::Unpremultiply16:
-        unpremultiply16(src, w, line.data());
+        unpremultiply16(src, width, line.data());
         return line.data();
     }
     return src;
@@ -175,46 +194,35 @@ struct RowSource {
     }
   }
 
-  static const uint8_t* thunk(void* context, int32_t y) {
-    return static_cast<RowSource*>(context)->row(y);
+  static const uint8_t* thunk(void* context, const uint8_t* src) {
+    return static_cast<RowSource*>(context)->row(src);
   }
 };
 
-// Highest palette index the pixels of an indexed surface use.
-int max_index_used(const Surface& s) {
-  const int bits = bits_per_pixel(s.format);
-  int most = 0;
-  for (int32_t y = 0; y < s.height; ++y) {
-    const uint8_t* row = s.row(y);
-    if (bits == 8) {
-      for (int32_t x = 0; x < s.width; ++x) most = std::max<int>(most, row[x]);
-    } else if (bits == 4) {
-      for (int32_t x = 0; x < s.width; ++x) {
-        most = std::max<int>(most, (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4);
-      }
-    } else {
-      for (int32_t x = 0; x < s.width && most == 0; ++x) {
-        most = (row[x >> 3] >> (7 - (x & 7))) & 1;
-      }
+// Highest palette index the pixels of one indexed row use, at least `most`.
+int max_index_in_row(const uint8_t* row, int32_t width, int bits, int most) {
+  if (bits == 8) {
+    for (int32_t x = 0; x < width; ++x) most = std::max<int>(most, row[x]);
+  } else if (bits == 4) {
+    for (int32_t x = 0; x < width; ++x) {
+      most = std::max<int>(most, (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4);
     }
-    if (most == (1 << bits) - 1) break;
+  } else {
+    for (int32_t x = 0; x < width && most == 0; ++x) most = (row[x >> 3] >> (7 - (x & 7))) & 1;
   }
   return most;
 }
 
 // PLTE and tRNS from the palette. PNG needs an entry for every index the
-// pixels use: entries missing from the palette are written as transparent
-// black, which is how indices past the palette read.
-void set_palette(const Surface& s, Job& job) {
-  const size_t capacity = size_t{1} << bits_per_pixel(s.format);
-  std::vector<uint32_t> entries(
-      s.palette.entries.begin(),
-      s.palette.entries.begin() +
-          static_cast<std::ptrdiff_t>(std::min(s.palette.entries.size(), capacity)));
-  if (entries.size() < capacity) {
-    const size_t needed = static_cast<size_t>(max_index_used(s)) + 1;
-    if (entries.size() < needed) entries.resize(needed, 0x00000000u);
-  }
+// pixels use (`most_used` and below): entries missing from the palette are
+// written as transparent black, which is how indices past the palette read.
+void set_palette(const Palette& palette, int bits, int most_used, Job& job) {
+  const size_t capacity = size_t{1} << bits;
+  std::vector<uint32_t> entries(palette.entries.begin(),
+                                palette.entries.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                              palette.entries.size(), capacity)));
+  const size_t needed = static_cast<size_t>(most_used) + 1;
+  if (entries.size() < needed) entries.resize(needed, 0x00000000u);
   job.num_palette = static_cast<int>(entries.size());
   job.num_trans = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -235,18 +243,19 @@ png_uint_32 pixels_per_metre(float dpi) {
 }
 
 // Chooses the PNG type, the transforms and the row source of a format.
-bool plan(const Surface& s, Job& job, RowSource& rows) {
-  rows.surface = &s;
+bool plan(const BandPicture& p, Job& job, RowSource& rows) {
+  rows.format = p.format;
+  rows.width = p.width;
+  rows.palette = &p.palette;
   rows.kind = RowSource::Kind::Direct;
   job.transforms = 0;
   size_t line_bytes = 0;
-  switch (s.format) {
+  switch (p.format) {
     case pf::k1bppIndexed:
     case pf::k4bppIndexed:
     case pf::k8bppIndexed:
       job.color_type = PNG_COLOR_TYPE_PALETTE;
-      job.bit_depth = bits_per_pixel(s.format);
-      set_palette(s, job);
+      job.bit_depth = bits_per_pixel(p.format);
       break;
     case pf::k24bppRGB:
       job.color_type = PNG_COLOR_TYPE_RGB;
@@ -307,8 +316,8 @@ bool plan(const Surface& s, Job& job, RowSource& rows) {
       return false;
   }
   if (line_bytes != 0) {
-    rows.line.resize(line_bytes * static_cast<size_t>(s.width));
-    rows.scratch.resize(static_cast<size_t>(s.width));
+    rows.line.resize(line_bytes * static_cast<size_t>(p.width));
+    rows.scratch.resize(static_cast<size_t>(p.width));
   }
   return true;
 }
@@ -322,70 +331,173 @@ struct WriteStructs {
   }
 };
 
-Status encode_png(Image& img, ByteSink& out) {
-  const Surface& s = img.surface();
-  if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
+// The picture's rows into libpng, a band at a time, after the analysis
+// pass when the picture needs one. The writer keeps what libpng reads while
+// it works: the palette, the texts, the profile and the scratch rows.
+class Writer final : public BandWriter {
+ public:
+  Status open(const BandPicture& p, ByteSink& out);
+  bool analyses() const override { return trial_ != nullptr || scan_palette_; }
+  Status analyse(const uint8_t* src, ptrdiff_t stride, int32_t rows) override;
+  Status write(const uint8_t* src, ptrdiff_t stride, int32_t rows) override;
+  Status finish() override;
 
-  auto job = std::make_unique<Job>();
-  RowSource rows;
-  if (!plan(s, *job, rows)) return Status::NotImplemented;
-  job->width = static_cast<png_uint_32>(s.width);
-  job->height = static_cast<png_uint_32>(s.height);
-  job->row = RowSource::thunk;
-  job->row_context = &rows;
-  job->compression = job->color_type == PNG_COLOR_TYPE_PALETTE
-                         ? flat_compression()
-                         : choose_compression(RowSource::thunk, &rows, s.height, rows.row_bytes(),
-                                              rows.pixel_bytes());
+ private:
+  Status begin();
+  Status fail(Status st) { return failed_ = st; }
 
-  const png_uint_32 ppm_x = pixels_per_metre(img.dpi_x());
-  const png_uint_32 ppm_y = pixels_per_metre(img.dpi_y());
-  job->has_phys = ppm_x != 0 && ppm_y != 0;
-  job->ppm_x = ppm_x;
-  job->ppm_y = ppm_y;
+  BandPicture picture_;
+  std::unique_ptr<Job> job_ = std::make_unique<Job>();
+  RowSource rows_;
+  std::unique_ptr<CompressionTrial> trial_;  // truecolour and gray pictures
+  bool scan_palette_ = false;  // a short palette: the highest index the pixels use is sought
+  int most_used_ = 0;
+  int32_t analysed_ = 0;  // rows seen by the analysis pass
+  std::vector<std::string> values_;
+  std::vector<png_text> texts_;
+  std::vector<uint8_t> icc_;
+  WriteStructs structs_;
+  bool started_ = false;
+  Status failed_ = Status::Ok;
+};
 
+Status Writer::open(const BandPicture& p, ByteSink& out) {
+  if (p.width <= 0 || p.height <= 0) return Status::InvalidParameter;
+  picture_ = p;
+  Job& job = *job_;
+  if (!plan(picture_, job, rows_)) return Status::NotImplemented;
+  job.width = static_cast<png_uint_32>(p.width);
+  job.height = static_cast<png_uint_32>(p.height);
+  job.row = RowSource::thunk;
+  job.row_context = &rows_;
+  if (job.color_type == PNG_COLOR_TYPE_PALETTE) {
+    job.compression = flat_compression();
+    const int bits = job.bit_depth;
+    scan_palette_ = picture_.palette.entries.size() < (size_t{1} << bits);
+  } else {
+    trial_ = std::make_unique<CompressionTrial>(p.height, rows_.row_bytes(), rows_.pixel_bytes());
+  }
+
+  const png_uint_32 ppm_x = pixels_per_metre(p.dpi_x);
+  const png_uint_32 ppm_y = pixels_per_metre(p.dpi_y);
+  job.has_phys = ppm_x != 0 && ppm_y != 0;
+  job.ppm_x = ppm_x;
+  job.ppm_y = ppm_y;
+
+  auto property = [&](uint32_t id) -> const PropertyItem* {
+    for (const PropertyItem& item : picture_.properties) {
+      if (item.id == id) return &item;
+    }
+    return nullptr;
+  };
   // Text chunks; the ASCII values end at their first NUL.
-  std::vector<std::string> values;
-  std::vector<png_text> texts;
-  values.reserve(std::size(kTextKeys));
+  values_.reserve(std::size(kTextKeys));
   for (const TextKey& k : kTextKeys) {
-    const PropertyItem* p = img.property(k.id);
-    if (p == nullptr || p->type != ptype::kAscii) continue;
-    const auto end = std::find(p->value.begin(), p->value.end(), uint8_t{0});
-    values.emplace_back(p->value.begin(), end);
+    const PropertyItem* item = property(k.id);
+    if (item == nullptr || item->type != ptype::kAscii) continue;
+    const auto end = std::find(item->value.begin(), item->value.end(), uint8_t{0});
+    values_.emplace_back(item->value.begin(), end);
     png_text t{};
     t.compression = PNG_TEXT_COMPRESSION_NONE;
     t.key = const_cast<char*>(k.keyword);
-    t.text = values.back().data();
-    t.text_length = values.back().size();
-    texts.push_back(t);
+    t.text = values_.back().data();
+    t.text_length = values_.back().size();
+    texts_.push_back(t);
   }
-  job->texts = texts.data();
-  job->num_texts = static_cast<int>(texts.size());
-  const PropertyItem* icc = img.property(kTagIccProfile);
-  const bool has_icc =
-      icc != nullptr && icc->value.size() >= 132 && icc->value.size() < (64u << 20);
-  job->icc = has_icc ? icc->value.data() : nullptr;
-  job->icc_size = has_icc ? icc->length() : 0;
+  job.texts = texts_.data();
+  job.num_texts = static_cast<int>(texts_.size());
+  const PropertyItem* icc = property(kTagIccProfile);
+  if (icc != nullptr && icc->value.size() >= 132 && icc->value.size() < (64u << 20))
+    icc_ = icc->value;
+  job.icc = icc_.empty() ? nullptr : icc_.data();
+  job.icc_size = static_cast<png_uint_32>(icc_.size());
 
-  WriteStructs structs;
-  structs.png =
+  structs_.png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_png_error, on_png_warning);
-  if (structs.png == nullptr) return Status::OutOfMemory;
-  structs.info = png_create_info_struct(structs.png);
-  if (structs.info == nullptr) return Status::OutOfMemory;
-  job->png = structs.png;
-  job->info = structs.info;
+  if (structs_.png == nullptr) return Status::OutOfMemory;
+  structs_.info = png_create_info_struct(structs_.png);
+  if (structs_.info == nullptr) return Status::OutOfMemory;
+  job.png = structs_.png;
+  job.info = structs_.info;
+  job.out = &out;
+  return Status::Ok;
+}
 
-  job->out = &out;
-  if (!write_png(job.get())) return job->write_failed ? out.error() : Status::GenericError;
+Status Writer::analyse(const uint8_t* src, ptrdiff_t stride, int32_t rows) {
+  if (failed_ != Status::Ok) return failed_;
+  if (started_ || rows < 0) return fail(Status::WrongState);
+  const int32_t end = std::min(picture_.height, analysed_ + rows);
+  if (trial_) {
+    for (int32_t y = trial_->next(); y < end; y = trial_->next())
+      trial_->row(rows_.row(src + static_cast<ptrdiff_t>(y - analysed_) * stride));
+  }
+  const int bits = job_->bit_depth, all = (1 << bits) - 1;
+  for (int32_t y = analysed_; scan_palette_ && y < end && most_used_ != all; ++y) {
+    most_used_ = max_index_in_row(src + static_cast<ptrdiff_t>(y - analysed_) * stride,
+                                  picture_.width, bits, most_used_);
+  }
+  analysed_ = end;
+  return Status::Ok;
+}
+
+// Settles the compression and the palette, and writes the headers.
+Status Writer::begin() {
+  Job& job = *job_;
+  if (analyses() && analysed_ < picture_.height) return fail(Status::WrongState);
+  if (job.color_type == PNG_COLOR_TYPE_PALETTE) {
+    set_palette(picture_.palette, job.bit_depth, most_used_, job);
+  } else {
+    job.compression = trial_->result();
+  }
+  started_ = true;
+  if (!start(&job)) return fail(job.write_failed ? job.out->error() : Status::GenericError);
+  return Status::Ok;
+}
+
+Status Writer::write(const uint8_t* src, ptrdiff_t stride, int32_t rows) {
+  if (failed_ != Status::Ok) return failed_;
+  if (rows < 0) return fail(Status::InvalidParameter);
+  if (!started_) {
+    if (Status st = begin(); st != Status::Ok) return st;
+  }
+  Job& job = *job_;
+  if (!write_rows(&job, src, stride, rows))
+    return fail(job.write_failed ? job.out->error() : Status::GenericError);
+  return Status::Ok;
+}
+
+Status Writer::finish() {
+  if (failed_ != Status::Ok) return failed_;
+  Job& job = *job_;
+  if (!started_ || job.rows_written < job.height) return fail(Status::WrongState);
+  if (!finish_png(&job)) return fail(job.write_failed ? job.out->error() : Status::GenericError);
   return Status::Ok;
 }
 
 }  // namespace
 
 Status encode(Image& img, const EncoderParams& /*params*/, ByteSink& out) {
-  return guarded([&] { return encode_png(img, out); });
+  return guarded([&] {
+    const Surface& s = img.surface();
+    if (s.width <= 0 || s.height <= 0 || s.scan0 == nullptr) return Status::InvalidParameter;
+    Writer w;
+    if (Status st = w.open(band_picture_of(img), out); st != Status::Ok) return st;
+    if (w.analyses()) {
+      if (Status st = w.analyse(s.scan0, s.stride, s.height); st != Status::Ok) return st;
+    }
+    if (Status st = w.write(s.scan0, s.stride, s.height); st != Status::Ok) return st;
+    return w.finish();
+  });
+}
+
+Status open_band_writer(const BandPicture& picture, const EncoderParams& /*params*/, ByteSink& sink,
+                        std::unique_ptr<BandWriter>& out) {
+  return guarded([&] {
+    auto w = std::make_unique<Writer>();
+    if (Status st = w->open(picture, sink); st != Status::Ok) return st;
+    out = std::move(w);
+    return Status::Ok;
+  });
 }
 
 }  // namespace korvex::raster::png
