@@ -224,6 +224,17 @@ def _fork_workers_from_one_loaded_process():
     if dask.config.get(key, default="spawn") == "spawn" and \
             "DASK_DISTRIBUTED__WORKER__MULTIPROCESSING_METHOD" not in os.environ:
         dask.config.set({key: "forkserver"})
+    if dask.config.get(key) == "forkserver":
+        # The fork server imports the library too, with the codec libraries
+        # it links, so no worker loads and relocates them again. Dask's own
+        # list of modules to import comes first.
+        import multiprocessing.forkserver
+        from distributed.utils import get_mp_context
+
+        context = get_mp_context()
+        modules = getattr(multiprocessing.forkserver._forkserver, "_preload_modules", None)
+        if modules is not None and "korvex" not in modules:
+            context.set_forkserver_preload([*modules, "korvex"])
 
 
 def _parse(argv):
