@@ -98,10 +98,11 @@ def run(client, inputs, words, on_result=None, task=run_one, window=None, chunk=
     its inputs in order. Calls on_result(result) once per input as its chunk
     finishes (after the input's retry, if any; a chunk's inputs in their
     order) and returns the results in that order. An input that fails is tried
-    once more in a task of its own, submitted only after its chunk's task has
-    ended, so no two live attempts of an input ever write its outputs at the
-    same time; a chunk whose task is lost (its worker died too often, it was
-    cancelled) has each of its inputs tried again that way. At most `window`
+    once more in a task of its own, submitted only once its chunk's results
+    are in, so the retry never runs beside its chunk and writes the input's
+    outputs at the same time; a chunk whose task is lost for good (its worker
+    died too often, it was cancelled) has each of its inputs tried again that
+    way. At most `window`
     tasks are queued at a time (four per worker thread by default), so a batch
     of millions of inputs does not flood the scheduler.
     """
@@ -113,6 +114,8 @@ def run(client, inputs, words, on_result=None, task=run_one, window=None, chunk=
         window = 4 * threads
     if chunk is None:
         chunk = chunk_size(len(inputs) if hasattr(inputs, "__len__") else None, threads)
+    elif chunk < 1:
+        raise ValueError(f"a chunk holds at least 1 input, not {chunk}")
     pending = iter(inputs)
     owner = {}  # future -> (inputs, attempt)
     # Results are fetched as tasks finish, in the client's own thread, not one

@@ -105,6 +105,8 @@ def test_a_task_that_raises_is_retried_then_reported(client):
     assert r["error"] == "OSError: disk gone" and json.loads(r["report"])["error"] == r["error"]
     with pytest.raises(korvex.DispatchError, match="SaveAsPgn is not a member"):
         korvex.batch.run(client, ["a.png"], ["-LoadFromFile", "{}", "-SaveAsPgn", "x"])
+    with pytest.raises(ValueError, match="at least 1 input"):
+        korvex.batch.run(client, ["a.png"], pipeline("out"), chunk=0)
 
 
 def _raises(words, path, attempt):
