@@ -2,21 +2,24 @@
 run over inputs spread across the worker threads of a cluster.
 
     python3 -m korvex.batch [--scheduler tcp://HOST:8786] [--workers N] [--threads N]
-                            [--report FILE] [--no-progress] INPUTS... -- PIPELINE...
+                            [--chunk N] [--report FILE] [--no-progress] INPUTS... -- PIPELINE...
 
 ``{}`` in the pipeline is the input, ``{stem}`` its file name without extension.
-Each input runs on a new engine created on the worker thread that runs it (the
-engine and its per-thread state never leave that thread). An input whose
-pipeline fails, or whose task raises, is tried once more; a worker that dies
-has its inputs run again elsewhere by the scheduler. Every input gets one line
-of the report, the JSON line ``korvex --batch --report`` writes. Without
---scheduler a local cluster of worker processes is started and stopped.
+Inputs travel in chunks of several, one Dask task each, so the scheduler's cost
+per task is shared by the chunk's inputs. Each input runs on a new engine
+created on the worker thread that runs its chunk (the engine and its per-thread
+state never leave that thread). An input whose pipeline fails, or whose run
+raises, is tried once more on its own; a worker that dies has its chunks run
+again elsewhere by the scheduler. Every input gets one line of the report, the
+JSON line ``korvex --batch --report`` writes. Without --scheduler a local
+cluster of worker processes is started and stopped.
 
 Workers import the module too: on a real cluster, start ``dask worker`` with
 the module on its PYTHONPATH.
 """
 import argparse
 import functools
+import itertools
 import json
 import os
 import sys
@@ -24,7 +27,11 @@ import time
 
 import korvex
 
-__all__ = ["run", "run_one", "main"]
+__all__ = ["run", "run_one", "chunk_size", "main"]
+
+# Inputs per task at most: a chunk that a dying worker takes with it is run
+# again in full, and the progress and report advance a chunk at a time.
+CHUNK_CAP = 32
 
 
 def run_one(words, path, attempt=1, threads=None):
@@ -60,54 +67,90 @@ def _failed_task(path, attempt, error):
     return result
 
 
-def run(client, inputs, words, on_result=None, task=run_one, window=None):
+def run_chunk(task, words, paths, attempt=1):
+    """Several inputs of a batch, one after another on the calling worker thread:
+    the result of task(words, path, attempt) for each path, in order. An input
+    whose run raises gets the result of a failed task, so it alone is tried
+    again and the chunk's other inputs keep theirs."""
+    results = []
+    for path in paths:
+        try:
+            results.append(task(words, path, attempt))
+        except Exception as error:  # noqa: BLE001  (reported for this input, then retried)
+            results.append(_failed_task(path, attempt, error))
+    return results
+
+
+def chunk_size(total, threads, cap=CHUNK_CAP):
+    """Inputs per task: about a quarter of each worker thread's share, so every
+    thread gets several chunks and one that ends late holds up little; at
+    least 1, at most `cap`. A batch of unknown length (total None) uses `cap`."""
+    if total is None:
+        return cap
+    return max(1, min(cap, -(-total // (4 * max(1, threads)))))
+
+
+def run(client, inputs, words, on_result=None, task=run_one, window=None, chunk=None):
     """Runs the pipeline `words` over `inputs` on a dask.distributed client.
 
-    Calls on_result(result) once per input as it finishes (after its retry, if
-    any) and returns the results in the order they finished. At most `window`
+    Inputs go to the workers in chunks of `chunk` (chunk_size's choice by
+    default), each chunk one task that runs task(words, path, attempt) for
+    its inputs in order. Calls on_result(result) once per input as its chunk
+    finishes (after the input's retry, if any; a chunk's inputs in their
+    order) and returns the results in that order. An input that fails is tried
+    once more in a task of its own, submitted only once its chunk's results
+    are in, so the retry never runs beside its chunk and writes the input's
+    outputs at the same time; a chunk whose task is lost for good (its worker
+    died too often, it was cancelled) has each of its inputs tried again that
+    way. At most `window`
     tasks are queued at a time (four per worker thread by default), so a batch
     of millions of inputs does not flood the scheduler.
     """
     from distributed import as_completed
 
     korvex.parse_pipeline(words)  # a word that is no member stops here, not on every input
+    threads = max(1, sum(client.nthreads().values()))
     if window is None:
-        window = 4 * max(1, sum(client.nthreads().values()))
+        window = 4 * threads
+    if chunk is None:
+        chunk = chunk_size(len(inputs) if hasattr(inputs, "__len__") else None, threads)
+    elif chunk < 1:
+        raise ValueError(f"a chunk holds at least 1 input, not {chunk}")
     pending = iter(inputs)
-    owner = {}  # future -> (input, attempt)
-    queue = as_completed()
+    owner = {}  # future -> (inputs, attempt)
+    # Results are fetched as tasks finish, in the client's own thread, not one
+    # round trip at a time from this loop.
+    queue = as_completed(with_results=True)
 
-    def submit(path, attempt):
-        future = client.submit(task, words, path, attempt, pure=False)
-        owner[future] = (path, attempt)
+    def submit(paths, attempt):
+        future = client.submit(run_chunk, task, words, paths, attempt, pure=False)
+        owner[future] = (paths, attempt)
         queue.add(future)
 
-    for path in pending:
-        submit(path, 1)
-        if len(owner) >= window:
-            break
+    def fill():
+        while len(owner) < window:
+            paths = list(itertools.islice(pending, chunk))
+            if not paths:
+                return
+            submit(paths, 1)
+
+    fill()
     results = []
-    for future in queue:
-        path, attempt = owner.pop(future)
-        if future.status == "finished":
-            result = future.result()
-        else:
-            try:
-                error = future.exception()
-            except Exception as cancelled:  # cancelled: there is no exception to fetch
-                error = cancelled
-            result = _failed_task(path, attempt, error)
+    for future, outcome in queue:
+        paths, attempt = owner.pop(future)
+        if future.status == "finished" and isinstance(outcome, list):
+            chunk_results = outcome
+        else:  # its worker lost too often, cancelled: every input of it failed
+            chunk_results = [_failed_task(path, attempt, outcome) for path in paths]
         future.release()
-        if result["exit_code"] != 0 and attempt == 1:
-            submit(path, 2)
-            continue
-        results.append(result)
-        if on_result is not None:
-            on_result(result)
-        if len(owner) < window:
-            path = next(pending, None)
-            if path is not None:
-                submit(path, 1)
+        for path, result in zip(paths, chunk_results):
+            if result["exit_code"] != 0 and attempt == 1:
+                submit([path], 2)
+                continue
+            results.append(result)
+            if on_result is not None:
+                on_result(result)
+        fill()
     return results
 
 
@@ -184,6 +227,17 @@ def _fork_workers_from_one_loaded_process():
     if dask.config.get(key, default="spawn") == "spawn" and \
             "DASK_DISTRIBUTED__WORKER__MULTIPROCESSING_METHOD" not in os.environ:
         dask.config.set({key: "forkserver"})
+    if dask.config.get(key) == "forkserver":
+        # The fork server imports the library too, with the codec libraries
+        # it links, so no worker loads and relocates them again. Dask's own
+        # list of modules to import comes first.
+        import multiprocessing.forkserver
+        from distributed.utils import get_mp_context
+
+        context = get_mp_context()
+        modules = getattr(multiprocessing.forkserver._forkserver, "_preload_modules", None)
+        if modules is not None and "korvex" not in modules:
+            context.set_forkserver_preload([*modules, "korvex"])
 
 
 def _parse(argv):
@@ -196,6 +250,9 @@ def _parse(argv):
                         help="local cluster: worker processes (default: one per core)")
     parser.add_argument("--threads", type=int, default=1,
                         help="local cluster: threads per worker (default 1)")
+    parser.add_argument("--chunk", type=int, default=None,
+                        help="inputs per task (default: a quarter of each worker thread's "
+                             f"share, at most {CHUNK_CAP})")
     parser.add_argument("--report", help="write one JSON line per input as it finishes")
     parser.add_argument("--no-progress", action="store_true", help="no progress on stderr")
     parser.add_argument("inputs", nargs="+")
@@ -203,6 +260,8 @@ def _parse(argv):
     args.pipeline = argv[split + 1:]
     if not args.pipeline:
         parser.error("needs inputs, --, and a pipeline")
+    if args.chunk is not None and args.chunk < 1:
+        parser.error("--chunk needs at least 1 input per task")
     return args
 
 
@@ -259,7 +318,7 @@ def main(argv=None):
 
     progress.update(0, 0)
     try:
-        run_batch(client, args.inputs, args.pipeline, on_result, task=task)
+        run_batch(client, args.inputs, args.pipeline, on_result, task=task, chunk=args.chunk)
     finally:
         progress.finish()
         client.close()

@@ -36,7 +36,10 @@ def _inputs(folder):
 
 
 def _dies_once(marker, victim, words, path, attempt):
-    """korvex.batch's task, whose worker process dies at the victim's first run."""
+    """korvex.batch's task, whose worker process dies at the victim's first run;
+    each run leaves a line "name attempt" in the marker's log."""
+    with open(marker + ".log", "a") as log:
+        log.write(f"{os.path.basename(path)} {attempt}\n")
     if path.endswith(victim) and not os.path.exists(marker):
         open(marker, "w").close()
         os._exit(1)
@@ -76,12 +79,18 @@ def _check_converted(folder, results, out):
     return missing
 
 
-def test_a_worker_killed_mid_run_loses_and_repeats_nothing(client, tmp_path):
+@pytest.mark.parametrize("chunk", [1, 4])
+def test_a_worker_killed_mid_run_loses_and_repeats_nothing(client, tmp_path, chunk):
     marker = str(tmp_path / "killed")
     seen = []
+    # Chunks of 4: the victim ends the first chunk, missing.png fails inside the second.
     results = korvex.batch.run(client, _inputs(tmp_path), pipeline(tmp_path / "out"), seen.append,
-                               task=functools.partial(_dies_once, marker, "scan.tif"), window=3)
+                               task=functools.partial(_dies_once, marker, "scan.tif"), window=3,
+                               chunk=chunk)
     assert os.path.exists(marker)  # a worker did die
+    runs = open(marker + ".log").read().split("\n")[:-1]
+    # Only the failing input is tried again, alone, not its chunk.
+    assert [r for r in runs if r.endswith(" 2")] == ["missing.png 2"]
     assert seen == results
     assert [json.loads(r["report"])["outputs"] for r in results] == [r["outputs"] for r in results]
     missing = _check_converted(tmp_path, results, tmp_path / "out")
@@ -96,6 +105,8 @@ def test_a_task_that_raises_is_retried_then_reported(client):
     assert r["error"] == "OSError: disk gone" and json.loads(r["report"])["error"] == r["error"]
     with pytest.raises(korvex.DispatchError, match="SaveAsPgn is not a member"):
         korvex.batch.run(client, ["a.png"], ["-LoadFromFile", "{}", "-SaveAsPgn", "x"])
+    with pytest.raises(ValueError, match="at least 1 input"):
+        korvex.batch.run(client, ["a.png"], pipeline("out"), chunk=0)
 
 
 def _raises(words, path, attempt):
@@ -105,8 +116,8 @@ def _raises(words, path, attempt):
 def test_the_module_command_writes_the_report_of_the_korvex_command(tmp_path):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     reports = {}
-    for name, command in (("module", [sys.executable, "-m", "korvex.batch", "--workers", "2"]),
-                          ("cli", [CLI, "--batch", "-j", "2"])):
+    module = [sys.executable, "-m", "korvex.batch", "--workers", "2", "--chunk", "3"]
+    for name, command in (("module", module), ("cli", [CLI, "--batch", "-j", "2"])):
         folder = tmp_path / name
         folder.mkdir()
         inputs = [os.path.relpath(p, folder) for p in _inputs(folder)]
