@@ -1,0 +1,45 @@
+// Finds service modules from the folder libkorvex was loaded from.
+#include "host/service_module.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace korvex::host {
+
+namespace {
+
+// The folder of the loaded libkorvex, with a trailing '/'; "" when unknown.
+std::string library_folder() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<const void*>(&load_service_module), &info) == 0 ||
+      info.dli_fname == nullptr)
+    return {};
+  const std::string path = info.dli_fname;
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+void* load_service_module(const char* file, const char* entry, std::string* why) {
+  const std::string here = library_folder();
+  std::string first_error;
+  // Build tree: beside the library. Installed: in the library folder's korvex/.
+  for (const std::string& path : {here + file, here + "korvex/" + file}) {
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+      const char* e = ::dlerror();
+      // The error of a module that is there (a service library it needs is
+      // missing) says more than that of the place where there is none.
+      if (e != nullptr && (first_error.empty() || ::access(path.c_str(), F_OK) == 0))
+        first_error = e;
+      continue;
+    }
+    if (void* sym = ::dlsym(module, entry); sym != nullptr) return sym;
+    ::dlclose(module);
+  }
+  if (why != nullptr) *why = first_error.empty() ? std::string("no entry ") + entry : first_error;
+  return nullptr;
+}
+
+}  // namespace korvex::host
