@@ -1,6 +1,6 @@
 # Service modules: korvex_<name>.so, the part of a subsystem that needs a
 # large service library, loaded by libkorvex on first use
-# (src/host/service_module.h). Built beside libkorvex, installed in the
+# (src/raster/service_module.h). Built beside libkorvex, installed in the
 # library folder's korvex/, each linked to libkorvex for the functions it
 # calls back. Programs and tests that may use a module depend on
 # korvex_service_modules, so building them builds the modules.

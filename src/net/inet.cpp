@@ -19,7 +19,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "host/service_module.h"
+#include "raster/service_module.h"
 #include "korvex/host.h"
 #include "net/curl_module.h"
 #include "raster/limits.h"
@@ -29,7 +29,7 @@ namespace korvex::net {
 namespace {
 
 const CurlModule* curl() {
-  static const CurlModule* const table = host::service_table<CurlModule>(
+  static const CurlModule* const table = raster::service_table<CurlModule>(
       kCurlModuleFile, "korvex_net_module", kCurlModuleVersion);
   return table;
 }

@@ -1,5 +1,5 @@
 // The calls of ised.h, through korvex_pdfrender.so loaded on first use.
-#include "host/service_module.h"
+#include "raster/service_module.h"
 #include "pdfrender/ised.h"
 #include "pdfrender/ised_module.h"
 
@@ -10,7 +10,7 @@ namespace {
 constexpr int32_t kCannotOpenInput = 401;
 
 const IsedModule* ised() {
-  static const IsedModule* const table = host::service_table<IsedModule>(
+  static const IsedModule* const table = raster::service_table<IsedModule>(
       kIsedModuleFile, "korvex_pdfrender_module", kIsedModuleVersion);
   return table;
 }

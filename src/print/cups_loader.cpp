@@ -1,5 +1,5 @@
 // The CUPS functions of backend.h, through korvex_print.so loaded on first use.
-#include "host/service_module.h"
+#include "raster/service_module.h"
 #include "print/cups_module.h"
 
 namespace korvex::print {
@@ -7,7 +7,7 @@ namespace korvex::print {
 namespace {
 
 const CupsModule* cups() {
-  static const CupsModule* const table = host::service_table<CupsModule>(
+  static const CupsModule* const table = raster::service_table<CupsModule>(
       kCupsModuleFile, "korvex_print_module", kCupsModuleVersion);
   return table;
 }

@@ -71,9 +71,9 @@ png=$scratch/photo.png
   fail "the installed korvex could not turn samples/photo.jpg into a PNG"
 [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
 
-# The service modules (printing, downloads, PDF pages) sit in the library folder's korvex/,
+# The service modules (printing, downloads, PDF pages, metafiles) sit in the library folder's korvex/,
 # and the installed command loads them from there on first use, through their own run path.
-for module in korvex_print korvex_net korvex_pdfrender; do
+for module in korvex_print korvex_net korvex_pdfrender korvex_metafile; do
   [[ -f $libdir/korvex/$module.so ]] || fail "$module.so is not installed in $libdir/korvex"
   ! ldd "$libdir/korvex/$module.so" | grep -q "not found" || fail "$module.so misses a library"
   ! ldd "$libdir/korvex/$module.so" | grep -q libkorvex ||

@@ -1,6 +1,6 @@
 // Service libraries are loaded on first use: a load/convert/save process maps
-// none of libcups, libcurl, poppler or libqpdf, and the first printer list,
-// request or PDF call loads its module. Each case runs in a fresh process
+// none of libcups, libcurl, poppler, libqpdf or the metafile libraries, and
+// the first printer list, request, PDF call or metafile loads its module. Each case runs in a fresh process
 // (a "threadsafe" death test re-runs the binary), so what other tests of the
 // binary loaded cannot be seen.
 #include <gtest/gtest.h>
@@ -53,7 +53,8 @@ TEST(ServiceModules, LoadConvertSaveMapsNoServiceLibrary) {
     }
     std::filesystem::remove(out);
     const std::string libs =
-        mapped({"libcups", "libcurl", "libpoppler", "libqpdf", "libgnutls", "libnss3", "korvex_"});
+        mapped({"libcups", "libcurl", "libpoppler", "libqpdf", "libgnutls", "libnss3", "librsvg",
+                "libwmf", "libemf2svg", "korvex_"});
     std::cerr << libs;
     return libs.empty() ? 0 : 1;
   });
@@ -75,6 +76,12 @@ TEST(ServiceModules, FirstUseLoadsTheModule) {
          // A missing file: the module reports it as any other input it cannot open.
          return pdfrender::iSEDLoadFromFile("/nonexistent/korvex.pdf") == 0 &&
                 pdfrender::iSEDLastErrorCode() == 401;
+       }},
+      {"korvex_metafile.so", "librsvg",
+       [] {
+         cKorvex k;
+         return k.LoadFromFile(std::string(KORVEX_SOURCE_DIR) +
+                               "/tests/data/metafile/pillow_drawing.emf") == cKorvexStatus::Ok;
        }},
   };
   for (const Case& c : cases) {

@@ -1,10 +1,10 @@
 // Finds service modules from the folder libkorvex was loaded from.
-#include "host/service_module.h"
+#include "raster/service_module.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
-namespace korvex::host {
+namespace korvex::raster {
 
 namespace {
 
@@ -42,4 +42,4 @@ void* load_service_module(const char* file, const char* entry, std::string* why)
   return nullptr;
 }
 
-}  // namespace korvex::host
+}  // namespace korvex::raster

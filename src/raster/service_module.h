@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-namespace korvex::host {
+namespace korvex::raster {
 
 // Opens `file` (a module's file name) and returns its entry `entry`, or
 // null when neither place holds a loadable module with that entry (`why`,
@@ -31,4 +31,4 @@ const Table* service_table(const char* file, const char* entry, uint32_t version
   return table != nullptr && table->version == version ? table : nullptr;
 }
 
-}  // namespace korvex::host
+}  // namespace korvex::raster
