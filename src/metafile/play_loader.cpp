@@ -1,7 +1,7 @@
 // render_wmf and render_emf, through korvex_metafile.so loaded on first use.
-#include "raster/service_module.h"
 #include "metafile/metafile.h"
 #include "metafile/play_module.h"
+#include "raster/service_module.h"
 
 namespace korvex::metafile {
 

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>

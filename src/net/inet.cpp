@@ -19,10 +19,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "raster/service_module.h"
 #include "korvex/host.h"
 #include "net/curl_module.h"
 #include "raster/limits.h"
+#include "raster/service_module.h"
 
 namespace korvex::net {
 

@@ -1,7 +1,7 @@
 // The calls of ised.h, through korvex_pdfrender.so loaded on first use.
-#include "raster/service_module.h"
 #include "pdfrender/ised.h"
 #include "pdfrender/ised_module.h"
+#include "raster/service_module.h"
 
 namespace korvex::pdfrender {
 

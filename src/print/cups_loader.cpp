@@ -1,6 +1,6 @@
 // The CUPS functions of backend.h, through korvex_print.so loaded on first use.
-#include "raster/service_module.h"
 #include "print/cups_module.h"
+#include "raster/service_module.h"
 
 namespace korvex::print {
 

@@ -2,7 +2,8 @@
 #include "raster/service_module.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
+
+#include <string>
 
 namespace korvex::raster {
 
@@ -21,24 +22,15 @@ std::string library_folder() {
 
 }  // namespace
 
-void* load_service_module(const char* file, const char* entry, std::string* why) {
+void* load_service_module(const char* file, const char* entry) {
   const std::string here = library_folder();
-  std::string first_error;
   // Build tree: beside the library. Installed: in the library folder's korvex/.
   for (const std::string& path : {here + file, here + "korvex/" + file}) {
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-      const char* e = ::dlerror();
-      // The error of a module that is there (a service library it needs is
-      // missing) says more than that of the place where there is none.
-      if (e != nullptr && (first_error.empty() || ::access(path.c_str(), F_OK) == 0))
-        first_error = e;
-      continue;
-    }
+    if (module == nullptr) continue;  // absent, or a library it needs is missing
     if (void* sym = ::dlsym(module, entry); sym != nullptr) return sym;
     ::dlclose(module);
   }
-  if (why != nullptr) *why = first_error.empty() ? std::string("no entry ") + entry : first_error;
   return nullptr;
 }
 
