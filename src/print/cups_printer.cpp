@@ -1,6 +1,7 @@
 // CUPS destinations as printers: names from cupsGetDests2, margins from the
 // destination's media database (PPD or IPP imageable areas), and jobs sent
 // with cupsPrintFile2 and followed until the scheduler finishes them.
+// Built into korvex_print.so (cups_module.h), the only file linked to libcups.
 #include <cups/cups.h>
 #include <unistd.h>
 
