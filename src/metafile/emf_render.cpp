@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "metafile/metafile.h"
+#include "metafile/play_module.h"
 
 namespace korvex::metafile {
 namespace {
@@ -73,8 +74,8 @@ Status draw_svg(const SvgText& svg, const Frame& frame, const CanvasMaker& make_
 
 }  // namespace
 
-Status render_emf(const uint8_t* data, size_t size, const Frame& frame,
-                  const CanvasMaker& make_canvas) {
+Status play_emf(const uint8_t* data, size_t size, const Frame& frame,
+                const CanvasMaker& make_canvas) {
   // cairo's image surfaces stop at 32767 pixels a side: a larger frame is a
   // valid picture this renderer cannot draw.
   if (frame.width > kCairoMaxSide || frame.height > kCairoMaxSide) return Status::NotImplemented;

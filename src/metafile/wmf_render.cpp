@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "metafile/metafile.h"
+#include "metafile/play_module.h"
 #include "raster/codec.h"
 #include "raster/image.h"
 
@@ -83,8 +84,8 @@ Status play_to_png(std::vector<unsigned char>& bytes, const CanvasMaker& make_ca
 
 }  // namespace
 
-Status render_wmf(const uint8_t* data, size_t size, const Frame& /*frame*/,
-                  const CanvasMaker& make_canvas) {
+Status play_wmf(const uint8_t* data, size_t size, const Frame& /*frame*/,
+                const CanvasMaker& make_canvas) {
   if (size > static_cast<size_t>(std::numeric_limits<long>::max())) return Status::GenericError;
   MemoryFile png;
   Canvas canvas;

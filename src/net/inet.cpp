@@ -1,9 +1,9 @@
-// cInet over libcurl's multi interface: the transfer runs only while the
-// client drives it, so the body can be handed on step by step with the
-// host's events running in between, and a stop takes effect at once.
+// cInet: requests, answers and the body handed on in steps, over an HTTP
+// transfer of korvex_net.so (libcurl), loaded by the first request. The
+// transfer runs only while the client drives it, so the body can be handed
+// on step by step with the host's events running in between, and a stop
+// takes effect at once.
 #include "net/inet.h"
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,27 +11,27 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <thread>
 
-#include <strings.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include "korvex/host.h"
+#include "net/curl_module.h"
 #include "raster/limits.h"
+#include "raster/service_module.h"
 
 namespace korvex::net {
 
 namespace {
 
-void global_init() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+const CurlModule* curl() {
+  static const CurlModule* const table = raster::service_table<CurlModule>(
+      kCurlModuleFile, "korvex_net_module", kCurlModuleVersion);
+  return table;
 }
 
 std::string trim(const std::string& s) {
@@ -52,95 +52,13 @@ bool starts_with_nocase(const std::string& s, const char* prefix) {
 
 }  // namespace
 
-// One transfer: the easy handle in its own multi handle, and where the
-// write callback puts the body.
+// One request: what Request prepared, and its transfer once made.
 struct cInet::Transfer {
-  CURLM* multi = nullptr;
-  CURL* easy = nullptr;
-  curl_slist* headers = nullptr;
-  std::string url;
-  std::string action;
-  int32_t service = kServiceHttp;
-  // Body destination: a fixed buffer (announced length) or a growing one.
-  std::vector<uint8_t>* sink = nullptr;
-  size_t filled = 0;
-  bool fixed = false;
-  size_t limit = 0;
-  bool body_started = false;  // the first body bytes arrived (and were held back)
-  bool headers_done = false;  // the final answer's headers are in
-  bool refused = false;       // the body passed its limit
-  bool location = false;      // the current header block redirects
-  bool done = false;
-  CURLcode result = CURLE_OK;
-  // An abstract local socket to connect to instead of the server
-  // (ReadResponse); empty for a real transfer.
-  std::string local_socket;
-
-  ~Transfer() {
-    if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
-    curl_slist_free_all(headers);
-  }
-
-  static size_t on_body(char* data, size_t size, size_t count, void* self) {
-    auto& t = *static_cast<Transfer*>(self);
-    const size_t n = size * count;
-    t.body_started = true;
-    // Until ReadArray gives a destination the answer's first bytes wait
-    // inside libcurl: SendRequest ends at the headers.
-    if (t.sink == nullptr) return CURL_WRITEFUNC_PAUSE;
-    if (n > t.limit - t.filled) {  // more than announced or allowed: abort
-      t.refused = true;
-      return 0;
-    }
-    if (!t.fixed && t.filled + n > t.sink->size()) {
-      try {
-        t.sink->resize(std::min(t.limit, std::max(t.filled + n, t.sink->size() * 2)));
-      } catch (const std::bad_alloc&) {
-        t.refused = true;
-        return 0;
-      }
-    }
-    std::memcpy(t.sink->data() + t.filled, data, n);
-    t.filled += n;
-    return n;
-  }
-
-  // The empty line after a header block: the final answer's, unless it is
-  // an interim answer or a redirect that will be followed.
-  static size_t on_header(char* data, size_t size, size_t count, void* self) {
-    auto& t = *static_cast<Transfer*>(self);
-    const size_t n = size * count;
-    if (n > 9 && strncasecmp(data, "location:", 9) == 0) t.location = true;
-    if (n <= 2 && (n == 0 || data[0] == '\r' || data[0] == '\n')) {
-      long code = 0;
-      curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &code);
-      if (code >= 200 && !(code >= 300 && code < 400 && t.location)) t.headers_done = true;
-      t.location = false;
-    }
-    return n;
-  }
-
-  // Runs libcurl; notes the end of the transfer.
-  void perform() {
-    int running = 0;
-    curl_multi_perform(multi, &running);
-    int left = 0;
-    while (CURLMsg* m = curl_multi_info_read(multi, &left)) {
-      if (m->msg == CURLMSG_DONE) {
-        done = true;
-        result = m->data.result;
-      }
-    }
-  }
-  // Waits up to wait_ms for the transfer's sockets.
-  void wait(int wait_ms) { curl_multi_poll(multi, nullptr, 0, wait_ms, nullptr); }
+  TransferRequest request;
+  std::unique_ptr<HttpTransfer> http;
 };
 
-cInet::cInet() : PumpEvents([] { host::WaitPumping(0); }) {
-  global_init();
-}
+cInet::cInet() : PumpEvents([] { host::WaitPumping(0); }) {}
 
 cInet::~cInet() = default;
 
@@ -151,16 +69,16 @@ int32_t cInet::Request(const std::string& sAction, const std::string& sServer,
   last_send_ = false;
   if (sServer.empty() || sAction.empty() || ePort < 1 || ePort > 65535) return 0;
   if (eService != kServiceHttp && eService != kServiceHttps) return 0;
+  const CurlModule* module = curl();
+  if (module == nullptr) return 0;
   auto t = std::make_unique<Transfer>();
-  t->multi = curl_multi_init();
-  t->easy = curl_easy_init();
-  if (t->multi == nullptr || t->easy == nullptr) return 0;
+  t->http = module->open();
+  if (!t->http) return 0;
   const std::string path =
       sDirAndFile.empty() || sDirAndFile[0] != '/' ? "/" + sDirAndFile : sDirAndFile;
-  t->url = std::string(eService == kServiceHttps ? "https://" : "http://") + sServer + ":" +
-           std::to_string(ePort) + path;
-  t->action = sAction;
-  t->service = eService;
+  t->request.url = std::string(eService == kServiceHttps ? "https://" : "http://") + sServer +
+                   ":" + std::to_string(ePort) + path;
+  t->request.action = sAction;
   t_ = std::move(t);
   serial = serial == INT32_MAX ? 1 : serial + 1;
   return serial;
@@ -169,62 +87,19 @@ int32_t cInet::Request(const std::string& sAction, const std::string& sServer,
 bool cInet::SendRequest(const std::string& sHeaders, const std::string& sData) {
   last_send_ = false;
   if (!t_) return false;
-  Transfer& t = *t_;
-  CURL* e = t.easy;
-  curl_easy_setopt(e, CURLOPT_URL, t.url.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);  // 4xx and 5xx answers are failures
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_USERAGENT, "korvex");
-  const long timeout = std::max<int32_t>(1, options.timeout_seconds);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, timeout);
-  // A server that sends nothing for the timeout ends the transfer.
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeout);
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 128L * 1024);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::on_body);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::on_header);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-  if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
-    curl_easy_setopt(e, CURLOPT_CAINFO, file);
-  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
-    curl_easy_setopt(e, CURLOPT_CAPATH, dir);
-  if (t.action == "HEAD") {
-    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-  } else if (t.action != "GET") {
-    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, t.action.c_str());
-  }
-  if (!sData.empty()) {
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(sData.size()));
-    curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, sData.c_str());
-  }
+  TransferRequest& r = t_->request;
+  r.timeout_seconds = options.timeout_seconds;
+  r.data = sData;
+  r.headers.clear();
   size_t from = 0;
   while (from < sHeaders.size()) {
     size_t to = sHeaders.find('\n', from);
     if (to == std::string::npos) to = sHeaders.size();
-    const std::string line = trim(sHeaders.substr(from, to - from));
-    if (!line.empty()) t.headers = curl_slist_append(t.headers, line.c_str());
+    std::string line = trim(sHeaders.substr(from, to - from));
+    if (!line.empty()) r.headers.push_back(std::move(line));
     from = to + 1;
   }
-  if (t.headers != nullptr) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
-  if (!t.local_socket.empty()) {
-    curl_easy_setopt(e, CURLOPT_ABSTRACT_UNIX_SOCKET, t.local_socket.c_str());
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
-  }
-  if (curl_multi_add_handle(t.multi, e) != CURLM_OK) return false;
-  // Until the final answer's headers, its first body byte (held back) or the end.
-  for (;;) {
-    t.perform();
-    if (t.done || t.body_started || t.headers_done) break;
-    t.wait(100);
-  }
-  if (t.done && t.result != CURLE_OK) return false;
-  last_send_ = t.body_started || t.result == CURLE_OK;
+  last_send_ = t_->http->send(r);
   return last_send_;
 }
 
@@ -233,22 +108,13 @@ bool cInet::QueryInfo(uint32_t eQuery, std::string& sBuffer, int32_t& lBuffer) {
   const uint32_t level = eQuery & 0xFFFF;
   const bool number = (eQuery & kQueryFlagNumber) != 0;
   int64_t value = 0;
+  HttpTransfer& http = *t_->http;
   if (level == kQueryContentLength) {
-    curl_off_t n = -1;
-    if (curl_easy_getinfo(t_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &n) != CURLE_OK || n < 0)
-      return false;
-    value = n;
+    if (!http.content_length(value)) return false;
   } else if (level == kQueryStatusCode) {
-    long code = 0;
-    if (curl_easy_getinfo(t_->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code == 0)
-      return false;
-    value = code;
+    if (!http.status_code(value)) return false;
   } else if (level == kQueryContentType && !number) {
-    char* type = nullptr;
-    if (curl_easy_getinfo(t_->easy, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK || type == nullptr)
-      return false;
-    sBuffer = type;
-    return true;
+    return http.content_type(sBuffer);
   } else {
     return false;
   }
@@ -276,7 +142,7 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
   bStopReadArray = false;
   stopped_ = false;
   if (!t_ || !last_send_) return false;
-  Transfer& t = *t_;
+  HttpTransfer& t = *t_->http;
   const bool known = lLength > 0;
   const size_t cap = body_limit(options);
   if (known && static_cast<size_t>(lLength) > cap) return false;  // before any allocation
@@ -286,24 +152,20 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  t.sink = &bData;
-  t.fixed = known;
-  t.limit = known ? static_cast<size_t>(lLength) : cap;
-  t.filled = 0;
-  if (t.body_started && curl_easy_pause(t.easy, CURLPAUSE_CONT) != CURLE_OK) t.refused = true;
+  t.receive(&bData, known, known ? static_cast<size_t>(lLength) : cap);
 
   int32_t left = lLength;
   size_t handed_on = 0;
   // libcurl's low-speed check averages over several seconds, so a body that
   // stops after a burst would run on past the timeout: the gap since the
   // last received byte is watched here too.
-  size_t seen = t.filled;
+  size_t seen = t.filled();
   auto last_byte = std::chrono::steady_clock::now();
   const auto allowed = std::chrono::seconds(std::max<int32_t>(1, options.timeout_seconds));
   for (;;) {
     // Hand on what arrived in whole steps, the last one short.
-    while (handed_on < t.filled && (t.filled - handed_on >= kChunkSize || t.done)) {
-      const size_t chunk = std::min<size_t>(kChunkSize, t.filled - handed_on);
+    while (handed_on < t.filled() && (t.filled() - handed_on >= kChunkSize || t.done())) {
+      const size_t chunk = std::min<size_t>(kChunkSize, t.filled() - handed_on);
       handed_on += chunk;
       if (known) {
         left -= static_cast<int32_t>(chunk);
@@ -318,17 +180,17 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
         return false;
       }
     }
-    if (t.done || t.refused) break;
+    if (t.done() || t.refused()) break;
     const auto now = std::chrono::steady_clock::now();
-    if (t.filled != seen) {
-      seen = t.filled;
+    if (t.filled() != seen) {
+      seen = t.filled();
       last_byte = now;
     } else if (now - last_byte > allowed) {
       t_.reset();  // ends the transfer and closes its connection
       return false;
     }
     t.perform();
-    if (!t.done && t.filled - handed_on < kChunkSize) {
+    if (!t.done() && t.filled() - handed_on < kChunkSize) {
       t.wait(50);
       if (PumpEvents) PumpEvents();  // keeps the host alive while the server is slow
       if (bStopReadArray) {
@@ -338,9 +200,9 @@ bool cInet::ReadArray(std::vector<uint8_t>& bData, int32_t lLength) {
       }
     }
   }
-  const bool complete = t.result == CURLE_OK && !t.refused && (!known || t.filled == bData.size());
-  if (!known) bData.resize(t.filled);
-  t.sink = nullptr;
+  const bool complete = !t.failed() && !t.refused() && (!known || t.filled() == bData.size());
+  if (!known) bData.resize(t.filled());
+  t.receive(nullptr, false, 0);
   return complete;
 }
 
@@ -415,7 +277,7 @@ bool ReadResponse(const uint8_t* data, size_t size, const InetOptions& options,
     client.PumpEvents = nullptr;
     // A documentation address: never contacted, the local socket is used.
     if (client.Request("GET", "192.0.2.1", "/", 80, kServiceHttp) != 0) {
-      client.t_->local_socket = name;
+      client.t_->request.local_socket = name;
       if (client.SendRequest("", "")) {
         std::string text;
         int32_t length = 0;

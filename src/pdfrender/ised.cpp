@@ -1,6 +1,10 @@
 // The PDF rendering calls over poppler-cpp (documents, pages, rendering) and
-// libqpdf (decryption to a file, qpdf_decrypt.cpp). See ised.h for the codes.
-#include "pdfrender/ised.h"
+// libqpdf (decryption to a file, qpdf_decrypt.cpp). See ised.h for the calls
+// and their codes. Built into korvex_pdfrender.so: the calls here are
+// internal to the module and back the library's functions of ised.h through
+// the module's table (ised_module.h), so no call of the module binds to the
+// library's function of the same name.
+#include "pdfrender/ised_module.h"
 #include "pdfrender/qpdf_decrypt.h"
 #include "pdfrender/stream_check.h"
 
@@ -152,8 +156,6 @@ const raster::Encoder* encoder_for(const raster::Guid& format) {
   return nullptr;
 }
 
-}  // namespace
-
 int32_t iSEDDecryptFile(const std::string& in, const std::string& out,
                         const std::string& password) {
   std::error_code ec;
@@ -267,4 +269,24 @@ int32_t iSEDRemoveDocument(int32_t id) {
   return 1;
 }
 
+}  // namespace
+
 }  // namespace korvex::pdfrender
+
+const korvex::pdfrender::IsedModule* korvex_pdfrender_module() {
+  using namespace korvex::pdfrender;
+  static const IsedModule table{kIsedModuleVersion,
+                                &iSEDDecryptFile,
+                                &iSEDLastErrorCode,
+                                &iSEDLoadFromFile,
+                                &iSEDDocumentID,
+                                &iSEDSelectDocument,
+                                &iSEDEncrypted,
+                                &iSEDSetPassword,
+                                &iSEDUnencrypt,
+                                &iSEDPageCount,
+                                &iSEDRenderDocumentToFile,
+                                &iSEDTakeRenderedFile,
+                                &iSEDRemoveDocument};
+  return &table;
+}

@@ -1,6 +1,7 @@
 // CUPS destinations as printers: names from cupsGetDests2, margins from the
 // destination's media database (PPD or IPP imageable areas), and jobs sent
 // with cupsPrintFile2 and followed until the scheduler finishes them.
+// Built into korvex_print.so (cups_module.h), the only file linked to libcups.
 #include <cups/cups.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "print/backend.h"
+#include "print/cups_module.h"
 #include "print/paper.h"
 
 namespace korvex::print {
@@ -275,26 +277,35 @@ class CupsPrinter final : public PrinterBackend {
   int job_ = 0;
 };
 
-}  // namespace
-
-std::vector<std::string> cups_printer_names() {
+// The library's functions of backend.h load this module and call these
+// (other names, so the module's calls never bind to the library's).
+std::vector<std::string> destination_names() {
   std::vector<std::string> names;
   Dests ds;
   for (int i = 0; i < ds.count; ++i) names.push_back(dest_name(ds.list[i]));
   return names;
 }
 
-std::string cups_default_printer() {
+std::string default_destination() {
   Dests ds;
   for (int i = 0; i < ds.count; ++i)
     if (ds.list[i].is_default) return dest_name(ds.list[i]);
   return "";
 }
 
-std::unique_ptr<PrinterBackend> make_cups_printer(const std::string& name) {
+std::unique_ptr<PrinterBackend> open_destination(const std::string& name) {
   Dests ds;
   if (find_dest(ds, name) == nullptr) return nullptr;
   return std::make_unique<CupsPrinter>(name);
 }
 
+}  // namespace
+
 }  // namespace korvex::print
+
+const korvex::print::CupsModule* korvex_print_module() {
+  using namespace korvex::print;
+  static const CupsModule table{kCupsModuleVersion, &destination_names, &default_destination,
+                                &open_destination};
+  return &table;
+}

@@ -71,6 +71,19 @@ png=$scratch/photo.png
   fail "the installed korvex could not turn samples/photo.jpg into a PNG"
 [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
 
+# The service modules (printing, downloads, PDF pages, metafiles) sit in the library folder's korvex/,
+# and the installed command loads them from there on first use, through their own run path.
+for module in korvex_print korvex_net korvex_pdfrender korvex_metafile; do
+  [[ -f $libdir/korvex/$module.so ]] || fail "$module.so is not installed in $libdir/korvex"
+  ! ldd "$libdir/korvex/$module.so" | grep -q "not found" || fail "$module.so misses a library"
+  ! ldd "$libdir/korvex/$module.so" | grep -q libkorvex ||
+    check_links_prefix "$libdir/korvex/$module.so"
+done
+loaded=$(LD_DEBUG=files "$cli" -PrintGetPrintersCount 2>&1 >/dev/null |
+  sed -n 's/.*file=\(.*korvex_print\.so\) .*generating link map.*/\1/p')
+[[ -n $loaded && $(readlink -f "$loaded") == $(readlink -f "$libdir/korvex/korvex_print.so") ]] ||
+  fail "the installed korvex loaded '${loaded:-no print module}' for the printer list"
+
 if [[ -n ${KORVEX_PYTHON:-} ]]; then
   module=$(find "$prefix" -type f -name 'korvex*.so' -path '*-packages/*')
   [[ -n $module && $(wc -l <<<"$module") -eq 1 ]] || fail "expected one Python module, found: '$module'"
@@ -82,6 +95,10 @@ import korvex
 assert korvex.__file__ == sys.argv[1], f"imported {korvex.__file__}, not {sys.argv[1]}"
 e = korvex.cKorvex()
 assert (e.CreateImage(8, 6, 24), e.GetWidth(), e.GetHeight()) == (0, 8, 6)
+assert e.PrintGetPrintersCount() >= 1
+prefix = sys.argv[1][:sys.argv[1].index("/lib/python")]
+maps = [line.split()[-1] for line in open("/proc/self/maps") if "korvex_print.so" in line]
+assert maps and all(m.startswith(prefix + "/") for m in maps), f"print module from {maps}"
 PY
   ) || fail "the installed Python module does not import and run"
 else
