@@ -5,6 +5,7 @@
 // Contrast) get it from an earlier pass over the decoded rows, as the
 // whole-image path gathers it before its first pixel.
 #include "engine/banded.h"
+#include "engine/banded_resize.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +53,7 @@ struct Plan {
   bool tag = true;    // the save stamps the software property
   bool tiff = false;  // SaveAsTiff: parameters from the picture's format
   int32_t tiff_compression = 0, tiff_depth = 0;
+  std::unique_ptr<BandedResize> resize;  // between the effects before and after it
 };
 
 bool all_numbers(const BandedCall& c, std::vector<int32_t>& out) {
@@ -99,12 +101,17 @@ bool make_plan(const std::vector<BandedCall>& calls, Plan& plan) {
   if (load.member != "LoadFromFile" || load.args.size() != 1 || !load.args[0].is_text) return false;
   plan.input = load.args[0].text;
   for (size_t i = 1; i + 1 < calls.size(); ++i) {
+    if (!plan.resize && (plan.resize = BandedResize::FromCall(calls[i]))) continue;
     std::vector<int32_t> numbers;
     Effect e;
     if (!all_numbers(calls[i], numbers) ||
         !PointEffectMember(calls[i].member, numbers, e.effect, e.params) ||
         !filters::RunsOnStreamedRows(e.effect, e.params)) {
       return false;
+    }
+    if (plan.resize) {
+      if (!plan.resize->AddEffect(e.effect, e.params)) return false;
+      continue;
     }
     plan.effects.push_back(e);
   }
@@ -326,6 +333,9 @@ Status run(Plan& plan) {
   Passes passes(plan, source);
   raster::BandPicture picture;
   if (Status s = passes.start(picture); s != Status::Ok) return s;
+  if (plan.resize) {
+    if (Status s = plan.resize->Start(picture); s != Status::Ok) return s;
+  }
   if (plan.tiff) plan.params = TiffSaveParams(picture.format, plan.tiff_compression, plan.tiff_depth);
   if (Status s = passes.gather(); s != Status::Ok) return s;
   // The software property, as the save stamps it on the image: in place of
@@ -343,8 +353,12 @@ Status run(Plan& plan) {
   return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
     std::unique_ptr<raster::BandWriter> w;
     if (Status s = writer(picture, plan.params, sink, w); s != Status::Ok) return s;
-    if (Status s = passes.run(*w); s != Status::Ok) return s;
-    return w->finish();
+    raster::BandWriter* in = w.get();
+    if (plan.resize) {
+      if (Status s = plan.resize->Over(*w, in); s != Status::Ok) return s;
+    }
+    if (Status s = passes.run(*in); s != Status::Ok) return s;
+    return in->finish();
   });
 }
 

@@ -21,7 +21,8 @@ struct BandedCall {
 };
 
 // Runs the calls band by band when they are LoadFromFile, zero or more
-// point effects (PointEffectMember), then one save whose encoder takes
+// point effects (PointEffectMember), at most one resize among them
+// (engine/banded_resize.h), then one save whose encoder takes
 // bands, and the bands give exactly the file the members would write one
 // after another on a new engine (same pixels, metadata, resolution and
 // bytes). True when it did so: every member would have returned Ok and the
