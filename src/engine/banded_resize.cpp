@@ -4,15 +4,20 @@
 // whole images) turns them into resized rows, which go through the later
 // point effects into the encoder. Rows the window no longer needs are
 // dropped, so memory follows the band heights and the filter's reach, not
-// the picture sizes.
+// the picture sizes. The encoder works on a thread of its own, one band
+// behind the resampler, as the decoder works one band ahead of it.
 #include "engine/banded_resize.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "engine/effects.h"
 #include "engine/module_state.h"
+#include "raster/guard.h"
 #include "raster/image.h"
 #include "raster/rounding.h"
 
@@ -27,6 +32,7 @@ using raster::Status;
 class BandedResize::Writer : public raster::BandWriter {
  public:
   Writer(BandedResize& r, raster::BandWriter& out) : r_(r), out_(out) {}
+  ~Writer() override { stop(); }
 
   Status prepare() {
     const raster::BandPicture& s = r_.source_;
@@ -45,11 +51,14 @@ class BandedResize::Writer : public raster::BandWriter {
     }
     cap_ = need + BandedRows(s.width);
     window_.resize(static_cast<size_t>(src_stride_) * static_cast<size_t>(cap_));
-    out_rows_.resize(static_cast<size_t>(dst_stride_) * static_cast<size_t>(rows_));
-    if (!r_.effects_.empty()) work_.resize(static_cast<size_t>(d.width) * static_cast<size_t>(rows_));
+    for (Slot& slot : slots_)
+      slot.rows.resize(static_cast<size_t>(dst_stride_) * static_cast<size_t>(rows_));
+    if (!r_.effects_.empty())
+      work_.resize(static_cast<size_t>(d.width) * static_cast<size_t>(rows_));
     ctx_.assign(r_.effects_.size(), filters::BandContext{});
     for (filters::BandContext& c : ctx_) c.zone_h = d.height;
     plan_next();
+    encoder_ = std::thread([this] { encode(); });
     return Status::Ok;
   }
 
@@ -71,6 +80,7 @@ class BandedResize::Writer : public raster::BandWriter {
   Status finish() override {
     // Every source row has been read: the last bands read no further.
     if (next_ < r_.target_.height) return Status::GenericError;
+    if (Status st = stop(); st != Status::Ok) return st;
     return out_.finish();
   }
 
@@ -91,25 +101,80 @@ class BandedResize::Writer : public raster::BandWriter {
     low_ = keep_from;
   }
 
+  // A band of resized rows, handed from the resampler to the encoder.
+  struct Slot {
+    std::vector<uint8_t> rows;
+    int32_t n = 0;
+    bool full = false;
+  };
+
+  // The encoder's thread: every full slot in turn into the writer.
+  void encode() {
+    for (int k = 0;; k ^= 1) {
+      Slot& slot = slots_[k];
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return slot.full || done_; });
+        if (!slot.full) return;
+      }
+      const Status st =
+          raster::guarded([&] { return out_.write(slot.rows.data(), dst_stride_, slot.n); });
+      {
+        const std::lock_guard<std::mutex> lock(m_);
+        slot.full = false;
+        if (st != Status::Ok) {
+          failed_ = st;
+          done_ = true;
+        }
+      }
+      cv_.notify_all();
+      if (st != Status::Ok) return;
+    }
+  }
+
+  // Lets the encoder write what it has and ends its thread: the first
+  // failure of a write, else Ok.
+  Status stop() {
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    if (encoder_.joinable()) encoder_.join();
+    return failed_;
+  }
+
   Status emit_band() {
     const raster::BandPicture& d = r_.target_;
     const int32_t y0 = next_, n = std::min(rows_, d.height - next_);
-    r_.resampler_->run(y0, y0 + n, {window_.data(), src_stride_, low_},
-                       {out_rows_.data(), dst_stride_, y0});
+    Slot& slot = slots_[k_];
+    {
+      std::unique_lock<std::mutex> lock(m_);
+      cv_.wait(lock, [&] { return !slot.full || failed_ != Status::Ok; });
+      if (failed_ != Status::Ok) return failed_;
+    }
+    uint8_t* const rows = slot.rows.data();
+    r_.resampler_->run(y0, y0 + n, {window_.data(), src_stride_, low_}, {rows, dst_stride_, y0});
     if (!r_.effects_.empty()) {
       filters::Pixels px{work_.data(), d.width, n};
       const auto w = static_cast<size_t>(d.width);
       for (int32_t y = 0; y < n; ++y)
-        filters::Rgb24RowToWork(out_rows_.data() + static_cast<size_t>(y) * dst_stride_, px.row(y), w);
+        filters::Rgb24RowToWork(rows + static_cast<size_t>(y) * dst_stride_, px.row(y), w);
       for (size_t k = 0; k < r_.effects_.size(); ++k) {
         ctx_[k].top = y0;
         if (!filters::RunPointEffect(r_.effects_[k].effect, px, r_.effects_[k].params, &ctx_[k]))
           return Status::InvalidParameter;
       }
       for (int32_t y = 0; y < n; ++y)
-        filters::WorkRowToRgb24(px.row(y), out_rows_.data() + static_cast<size_t>(y) * dst_stride_, w);
+        filters::WorkRowToRgb24(px.row(y), rows + static_cast<size_t>(y) * dst_stride_, w);
     }
-    if (Status st = out_.write(out_rows_.data(), dst_stride_, n); st != Status::Ok) return st;
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      slot.n = n;
+      slot.full = true;
+    }
+    cv_.notify_all();
+    k_ ^= 1;
     next_ += n;
     plan_next();
     return Status::Ok;
@@ -124,7 +189,13 @@ class BandedResize::Writer : public raster::BandWriter {
   int32_t low_ = 0, high_ = 0;
   int32_t next_ = 0;  // the first resized row not yet written
   int32_t need_first_ = 0, need_end_ = 0;
-  std::vector<uint8_t> out_rows_;
+  Slot slots_[2];
+  int k_ = 0;  // the slot the next band goes into
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool done_ = false;  // no more bands are coming (or the encoder failed)
+  Status failed_ = Status::Ok;
+  std::thread encoder_;
   std::vector<uint32_t> work_;
   std::vector<filters::BandContext> ctx_;
 };

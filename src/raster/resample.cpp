@@ -55,8 +55,8 @@ struct RowResampler::Job {
   // Nearest: the source column (from column 0) and row of each output.
   std::vector<int32_t> xs, ys;
   Taps tx, ty;
-  int channels = 4;        // 3: raw 24bppRGB rows; 4: premultiplied BGRA rows
-  bool direct = false;     // source rows are used in place (24bppRGB or 32bppPARGB)
+  int channels = 4;     // 3: raw 24bppRGB rows; 4: premultiplied BGRA rows
+  bool direct = false;  // source rows are used in place (24bppRGB or 32bppPARGB)
   bool vertical_first = true;
   bool avx2 = false;
   double work = 0;  // simple pixel operations, for the split into threads

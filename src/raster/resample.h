@@ -37,8 +37,8 @@ enum class Interpolation : int32_t {
 };
 
 // Resamples the rectangle `from` of the active frame of `src` onto the whole of `dst`
-// (any sizes, any stored formats on both sides). InvalidParameter for an empty or outside rectangle.
-// WrongState when either image is locked. `src` and `dst` may be the same image.
+// (any sizes, any stored formats on both sides). InvalidParameter for an empty or outside
+// rectangle. WrongState when either image is locked. `src` and `dst` may be the same image.
 Status resample(Image& src, const Rect& from, Image& dst, Interpolation mode);
 
 // Rows of stored pixels: row y starts at base + (y - first) * stride.
@@ -80,8 +80,8 @@ class RowResampler {
   // only: may throw std::bad_alloc.
   void run(int32_t y0, int32_t y1, RowsAt<const uint8_t> src, RowsAt<uint8_t> dst);
 
-  struct Job;     // what the rows share: sizes, formats, taps
-  class Worker;   // the buffers of one thread
+  struct Job;    // what the rows share: sizes, formats, taps
+  class Worker;  // the buffers of one thread
 
  private:
   RowResampler();

@@ -121,7 +121,6 @@ Taps make_taps(int32_t src_len, int32_t dst_len, Kernel k, bool widen) {
 
 namespace {
 
-
 inline uint8_t clamp_u8(int32_t acc) {
   return static_cast<uint8_t>(std::clamp(acc >> kShift, 0, 255));
 }

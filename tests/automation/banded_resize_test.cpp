@@ -31,8 +31,8 @@ Bytes read_bytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 void write_bytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                              static_cast<std::streamsize>(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 class BandedResize : public testing::Test {
@@ -107,11 +107,10 @@ class BandedResize : public testing::Test {
 
 TEST_F(BandedResize, SizesModesEffectsAndSavesGiveTheBytesOfTheMembers) {
   // Shrink, enlarge, one-pixel sides, mixed and non-integer ratios, same size.
-  const std::vector<Words> sizes = {{"-Resize", "150", "101"}, {"-Resize", "602", "406"},
-                                    {"-Resize", "1", "1"},     {"-Resize", "97", "311"},
-                                    {"-Resize", "1", "203"},   {"-Resize", "301", "1"},
-                                    {"-Resize", "301", "203"}, {"-ResizeWidthRatio", "211"},
-                                    {"-ResizeHeightRatio", "29"}};
+  const std::vector<Words> sizes = {
+      {"-Resize", "150", "101"}, {"-Resize", "602", "406"},    {"-Resize", "1", "1"},
+      {"-Resize", "97", "311"},  {"-Resize", "1", "203"},      {"-Resize", "301", "1"},
+      {"-Resize", "301", "203"}, {"-ResizeWidthRatio", "211"}, {"-ResizeHeightRatio", "29"}};
   const std::vector<Words> first4(sizes.begin(), sizes.begin() + 4);
   const std::vector<int32_t> all_modes = {0, 1, 2, 3, 4, 5, 6, 7};
   const Words none, contrast = {"-SetContrastEffect", "20"}, negative = {"-SetNegativeEffect"},
@@ -203,8 +202,8 @@ TEST_F(BandedResize, ACutInputGivesTheMembersStatusAndKeepsTheOldFile) {
   for (const int32_t rows : {0, 3}) {
     SetBandedRowsForTesting(rows);
     for (const char* size : {"120", "700"}) {
-      const Words words = {"-LoadFromFile", file("cut.jpg"), "-Resize", size, "80",
-                           "7",  "-SaveAsJpeg", out,     "90"};
+      const Words words = {
+          "-LoadFromFile", file("cut.jpg"), "-Resize", size, "80", "7", "-SaveAsJpeg", out, "90"};
       write_bytes(out, old);
       EXPECT_FALSE(RunBanded(calls_of(words)));
       EXPECT_TRUE(read_bytes(out) == old);

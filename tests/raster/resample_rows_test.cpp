@@ -55,8 +55,9 @@ std::vector<uint8_t> in_bands(const Image& src, int32_t w, int32_t h, const Pale
 }
 
 TEST(ResampleRows, BandsGiveTheWholeImageBytesForEveryModeFormatAndSize) {
-  const PixelFormat formats[] = {pf::k24bppRGB, pf::k32bppARGB, pf::k32bppPARGB, pf::k8bppIndexed,
-                                 pf::k1bppIndexed, pf::k16bppRGB565, pf::k64bppARGB};
+  const PixelFormat formats[] = {pf::k24bppRGB,    pf::k32bppARGB,   pf::k32bppPARGB,
+                                 pf::k8bppIndexed, pf::k1bppIndexed, pf::k16bppRGB565,
+                                 pf::k64bppARGB};
   struct Size {
     int32_t sw, sh, dw, dh;
   };
@@ -73,14 +74,16 @@ TEST(ResampleRows, BandsGiveTheWholeImageBytesForEveryModeFormatAndSize) {
           s.row(y)[x] = static_cast<uint8_t>((x * 37 + y * 11) ^ (x * y));
       for (int32_t m = 0; m <= 7; ++m) {
         for (const int32_t rows : {1, 5, 1000}) {
-          SCOPED_TRACE(std::to_string(static_cast<int64_t>(f)) + " " + std::to_string(z.sw) + "x" + std::to_string(z.sh) +
-                       " to " + std::to_string(z.dw) + "x" + std::to_string(z.dh) + " mode " +
-                       std::to_string(m) + " rows " + std::to_string(rows));
+          SCOPED_TRACE(std::to_string(static_cast<int64_t>(f)) + " " + std::to_string(z.sw) + "x" +
+                       std::to_string(z.sh) + " to " + std::to_string(z.dw) + "x" +
+                       std::to_string(z.dh) + " mode " + std::to_string(m) + " rows " +
+                       std::to_string(rows));
           auto whole = make(z.dw, z.dh, f);
           if (is_indexed(f)) whole->set_palette(s.palette);
           ASSERT_EQ(resample(*src, all(*src), *whole, static_cast<Interpolation>(m)), Status::Ok);
-          EXPECT_EQ(in_bands(*src, z.dw, z.dh, whole->palette(), static_cast<Interpolation>(m), rows),
-                    trimmed(whole->surface()));
+          EXPECT_EQ(
+              in_bands(*src, z.dw, z.dh, whole->palette(), static_cast<Interpolation>(m), rows),
+              trimmed(whole->surface()));
         }
       }
     }
