@@ -353,12 +353,11 @@ Status run(Plan& plan) {
   return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
     std::unique_ptr<raster::BandWriter> w;
     if (Status s = writer(picture, plan.params, sink, w); s != Status::Ok) return s;
-    raster::BandWriter* in = w.get();
     if (plan.resize) {
-      if (Status s = plan.resize->Over(*w, in); s != Status::Ok) return s;
+      if (Status s = plan.resize->Over(w); s != Status::Ok) return s;
     }
-    if (Status s = passes.run(*in); s != Status::Ok) return s;
-    return in->finish();
+    if (Status s = passes.run(*w); s != Status::Ok) return s;
+    return w->finish();
   });
 }
 

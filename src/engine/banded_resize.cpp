@@ -31,7 +31,8 @@ using raster::Status;
 
 class BandedResize::Writer : public raster::BandWriter {
  public:
-  Writer(BandedResize& r, raster::BandWriter& out) : r_(r), out_(out) {}
+  Writer(BandedResize& r, std::unique_ptr<raster::BandWriter> out)
+      : r_(r), owned_(std::move(out)), out_(*owned_) {}
   ~Writer() override { stop(); }
 
   Status prepare() {
@@ -181,6 +182,7 @@ class BandedResize::Writer : public raster::BandWriter {
   }
 
   BandedResize& r_;
+  std::unique_ptr<raster::BandWriter> owned_;  // goes after the encoder's thread
   raster::BandWriter& out_;
   ptrdiff_t src_stride_ = 0, dst_stride_ = 0;
   int32_t rows_ = 0, cap_ = 0;
@@ -280,11 +282,11 @@ Status BandedResize::Start(raster::BandPicture& picture) {
   return Status::Ok;
 }
 
-Status BandedResize::Over(raster::BandWriter& out, raster::BandWriter*& in) {
-  writer_ = std::make_unique<Writer>(*this, out);
-  if (Status s = writer_->prepare(); s != Status::Ok) return s;
-  in = writer_.get();
-  return Status::Ok;
+Status BandedResize::Over(std::unique_ptr<raster::BandWriter>& w) {
+  auto resizing = std::make_unique<Writer>(*this, std::move(w));
+  const Status s = resizing->prepare();
+  w = std::move(resizing);
+  return s;
 }
 
 }  // namespace korvex

@@ -30,10 +30,11 @@ class BandedResize {
   // when the member would fail or the bands cannot give its pixels.
   raster::Status Start(raster::BandPicture& picture);
 
-  // `in`: a writer that takes the decoded (and effected) source rows in
-  // order and hands the resized rows, through the later effects, to `out`;
-  // its finish() finishes `out`. After Start; valid while this object is.
-  raster::Status Over(raster::BandWriter& out, raster::BandWriter*& in);
+  // Puts in place of `w` a writer that takes the decoded (and effected)
+  // source rows in order and hands the resized rows, through the later
+  // effects, to the writer it replaces, which it owns and finishes. After
+  // Start; to be released before this object.
+  raster::Status Over(std::unique_ptr<raster::BandWriter>& w);
 
  private:
   class Writer;
@@ -49,7 +50,6 @@ class BandedResize {
   raster::BandPicture source_;
   raster::BandPicture target_;
   std::unique_ptr<raster::RowResampler> resampler_;
-  std::unique_ptr<Writer> writer_;
 };
 
 }  // namespace korvex

@@ -90,19 +90,5 @@ TEST(ResampleRows, BandsGiveTheWholeImageBytesForEveryModeFormatAndSize) {
   }
 }
 
-TEST(ResampleRows, RefusesEmptySizesUnknownFormatsAndModes) {
-  std::unique_ptr<RowResampler> r;
-  const RowResampler::Picture ok{4, 4, pf::k24bppRGB, {}};
-  EXPECT_EQ(RowResampler::create({0, 4, pf::k24bppRGB, {}}, ok, Interpolation::Bicubic, r),
-            Status::InvalidParameter);
-  EXPECT_EQ(RowResampler::create(ok, {4, -1, pf::k24bppRGB, {}}, Interpolation::Bicubic, r),
-            Status::InvalidParameter);
-  EXPECT_EQ(RowResampler::create(ok, {4, 4, pf::kUndefined, {}}, Interpolation::Bicubic, r),
-            Status::InvalidParameter);
-  EXPECT_EQ(RowResampler::create(ok, ok, static_cast<Interpolation>(8), r),
-            Status::InvalidParameter);
-  EXPECT_EQ(r, nullptr);
-}
-
 }  // namespace
 }  // namespace korvex::raster
