@@ -6,6 +6,7 @@
 // Contrast) get it from an earlier pass over the decoded rows, as the
 // whole-image path gathers it before its first pixel.
 #include "engine/banded.h"
+#include "engine/banded_resize.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +53,7 @@ struct Plan {
   bool tiff = false;  // SaveAsTiff: parameters from the picture's format
   bool pdf = false;   // SaveAsPdf: a JPEG stream in a one-page document
   int32_t tiff_compression = 0, tiff_depth = 0;
+  std::unique_ptr<BandedResize> resize;  // between the effects before and after it
 };
 
 bool all_numbers(const BandedCall& c, std::vector<int32_t>& out) {
@@ -103,13 +105,28 @@ bool make_plan(const std::vector<BandedCall>& calls, Plan& plan) {
   if (load.member != "LoadFromFile" || load.args.size() != 1 || !load.args[0].is_text) return false;
   plan.input = load.args[0].text;
   for (size_t i = 1; i + 1 < calls.size(); ++i) {
+    if (!plan.resize && (plan.resize = BandedResize::FromCall(calls[i]))) continue;
     std::vector<int32_t> numbers;
     Effect e;
     if (!all_numbers(calls[i], numbers) || !BandedEffectMember(calls[i].member, numbers, e))
       return false;
+    if (plan.resize) {
+      // After the resize only per-pixel effects: the resized rows go
+      // through them straight into the encoder.
+      Effect p;
+      if (!PointEffectMember(calls[i].member, numbers, p.effect, p.params) ||
+          !plan.resize->AddEffect(p.effect, p.params)) {
+        return false;
+      }
+      continue;
+    }
     plan.effects.push_back(e);
   }
-  return save_plan(calls.back(), plan);
+  if (!save_plan(calls.back(), plan)) return false;
+  // The resized rows go to a JPEG or TIFF writer as they come: not into a
+  // PDF page's stream, nor to a PNG writer, which sees every row once
+  // before it writes any.
+  return !plan.resize || (!plan.pdf && plan.pattern != "*.png");
 }
 
 // Opens a new reader over the input, from its start.
@@ -336,6 +353,9 @@ Status run(Plan& plan) {
   Passes passes(plan, source);
   raster::BandPicture picture;
   if (Status s = passes.start(picture); s != Status::Ok) return s;
+  if (plan.resize) {
+    if (Status s = plan.resize->Start(picture); s != Status::Ok) return s;
+  }
   if (plan.tiff) plan.params = TiffSaveParams(picture.format, plan.tiff_compression, plan.tiff_depth);
   if (Status s = passes.gather(); s != Status::Ok) return s;
   // The software property, as the save stamps it on the image: in place of
@@ -357,6 +377,9 @@ Status run(Plan& plan) {
   return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
     std::unique_ptr<raster::BandWriter> w;
     if (Status s = writer(picture, plan.params, sink, w); s != Status::Ok) return s;
+    if (plan.resize) {
+      if (Status s = plan.resize->Over(w); s != Status::Ok) return s;
+    }
     if (Status s = passes.run(*w); s != Status::Ok) return s;
     return w->finish();
   });

@@ -21,9 +21,10 @@ struct BandedCall {
 };
 
 // Runs the calls band by band when they are LoadFromFile, zero or more
-// effects (BandedEffectMember), then one save whose encoder takes
-// bands (or SaveAsPdf of a 24-bit picture, whose JPEG stream does), and the
-// bands give exactly the file the members would write one
+// effects (BandedEffectMember), at most one resize among them
+// (engine/banded_resize.h), then one save whose encoder takes bands (or
+// SaveAsPdf of a 24-bit picture, whose JPEG stream does), and the bands
+// give exactly the file the members would write one
 // after another on a new engine (same pixels, metadata, resolution and
 // bytes). True when it did so: every member would have returned Ok and the
 // file is in place. False when the command has another shape or anything
