@@ -1,14 +1,20 @@
-// Reader threads of a scan, watched through /proc/self/task.
+// Reader threads of a scan and their pipes, watched through /proc/self.
 #include "twain/readers.h"
 
 #include <dirent.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace korvex::twain {
 
@@ -35,20 +41,47 @@ ReaderState state_of(pid_t tid) {
   return call == SYS_write || call == SYS_writev ? ReaderState::Parked : ReaderState::Busy;
 }
 
-}  // namespace
-
-std::vector<pid_t> process_threads() {
-  std::vector<pid_t> out;
-  DIR* dir = ::opendir("/proc/self/task");
+// The numeric entries of a /proc folder, sorted; with skip_own, without the
+// descriptor the listing itself holds (for /proc/self/fd).
+std::vector<long> numbered_entries(const char* path, bool skip_own) {
+  std::vector<long> out;
+  DIR* dir = ::opendir(path);
   if (dir == nullptr) return out;
+  const long own = skip_own ? ::dirfd(dir) : -1;
   while (const dirent* e = ::readdir(dir)) {
     char* end = nullptr;
-    const long tid = std::strtol(e->d_name, &end, 10);
-    if (end != e->d_name && *end == '\0' && tid > 0) out.push_back(static_cast<pid_t>(tid));
+    const long n = std::strtol(e->d_name, &end, 10);
+    if (end != e->d_name && *end == '\0' && n >= 0 && n != own) out.push_back(n);
   }
   ::closedir(dir);
   std::sort(out.begin(), out.end());
   return out;
+}
+
+}  // namespace
+
+std::vector<pid_t> process_threads() {
+  std::vector<pid_t> out;
+  for (const long tid : numbered_entries("/proc/self/task", false)) {
+    if (tid > 0) out.push_back(static_cast<pid_t>(tid));
+  }
+  return out;
+}
+
+std::vector<int> open_descriptors() {
+  std::vector<int> out;
+  for (const long fd : numbered_entries("/proc/self/fd", true)) out.push_back(static_cast<int>(fd));
+  return out;
+}
+
+void load_unwinder() {
+  // backtrace() goes through the same loader of the unwinder as a thread
+  // exit; one frame is enough.
+  static const bool loaded = [] {
+    void* frame = nullptr;
+    return ::backtrace(&frame, 1) >= 0;
+  }();
+  (void)loaded;
 }
 
 void ReaderThreads::track(const std::vector<pid_t>& before) {
@@ -56,6 +89,29 @@ void ReaderThreads::track(const std::vector<pid_t>& before) {
   for (const pid_t tid : process_threads()) {
     if (!std::binary_search(before.begin(), before.end(), tid)) tids_.push_back(tid);
   }
+}
+
+void ReaderThreads::track_pipes(const std::vector<int>& before) {
+  pipes_.clear();
+  for (const int fd : open_descriptors()) {
+    struct stat st {};
+    if (std::binary_search(before.begin(), before.end(), fd) || ::fstat(fd, &st) != 0 ||
+        !S_ISFIFO(st.st_mode) || (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY)
+      continue;
+    pipes_.push_back({fd, st.st_dev, st.st_ino});
+  }
+}
+
+std::vector<int> ReaderThreads::duplicate_pipes() const {
+  std::vector<int> out;
+  for (const PipeEnd& p : pipes_) {
+    // Still the backend's pipe (not a later descriptor of the same number).
+    struct stat st {};
+    if (::fstat(p.fd, &st) != 0 || st.st_dev != p.dev || st.st_ino != p.ino) continue;
+    const int fd = ::fcntl(p.fd, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) out.push_back(fd);
+  }
+  return out;
 }
 
 bool ReaderThreads::await(bool allow_parked, std::chrono::milliseconds limit) const {
@@ -69,6 +125,30 @@ bool ReaderThreads::await(bool allow_parked, std::chrono::milliseconds limit) co
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
+}
+
+HeldPipes::HeldPipes(std::vector<int> fds, std::chrono::milliseconds limit)
+    : fds_(std::move(fds)) {
+  if (fds_.empty()) return;
+  try {
+    closer_ = std::thread([this, limit] {
+      std::unique_lock<std::mutex> lock(m_);
+      cv_.wait_for(lock, limit, [this] { return done_; });
+      for (const int fd : fds_) ::close(fd);
+    });
+  } catch (const std::system_error&) {
+    for (const int fd : fds_) ::close(fd);  // no thread to bound the hold: none
+  }
+}
+
+HeldPipes::~HeldPipes() {
+  if (!closer_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    done_ = true;
+  }
+  cv_.notify_all();
+  closer_.join();
 }
 
 }  // namespace korvex::twain

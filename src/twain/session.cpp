@@ -109,6 +109,7 @@ int32_t condition_of(SANE_Status st) {
 
 void cancel_scan(SANE_Handle h, const ReaderThreads& readers, std::chrono::milliseconds limit) {
   (void)readers.await(true, limit);
+  const HeldPipes held(readers.duplicate_pipes(), limit);
   sane_cancel(h);
 }
 

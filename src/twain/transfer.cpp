@@ -239,9 +239,12 @@ int32_t KXTWAIN_AcquireNative(int32_t) {
   if (s.state < 4 || s.handle == nullptr) return finish(kFailure, kSeqError), 0;
   if (s.state == 4) s.xfers_done = 0;
   s.state = 5;
+  load_unwinder();
   const std::vector<pid_t> threads = process_threads();
+  const std::vector<int> fds = open_descriptors();
   SANE_Status st = sane_start(s.handle);
   s.readers.track(threads);
+  s.readers.track_pipes(fds);
   if (st != SANE_STATUS_GOOD) {
     if (st == SANE_STATUS_NO_DOCS) s.feeder_empty = true;
     return fail(st == SANE_STATUS_CANCELLED ? kCancel : kFailure, condition_of(st));
