@@ -23,6 +23,7 @@
 
 #include "engine/banded_window.h"
 #include "engine/core.h"
+#include "engine/effects.h"
 #include "engine/module_state.h"
 #include "engine/paths.h"
 #include "engine/pdf_convert.h"
