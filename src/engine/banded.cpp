@@ -123,11 +123,7 @@ bool make_plan(const std::vector<BandedCall>& calls, Plan& plan) {
     }
     plan.effects.push_back(e);
   }
-  if (!save_plan(calls.back(), plan)) return false;
-  // The resized rows go to a JPEG or TIFF writer as they come: not into a
-  // PDF page's stream, nor to a PNG writer, which sees every row once
-  // before it writes any.
-  return !plan.resize || (!plan.pdf && plan.pattern != "*.png");
+  return save_plan(calls.back(), plan);
 }
 
 // Opens a new reader over the input, from its start.
@@ -371,17 +367,19 @@ Status run(Plan& plan) {
       picture.properties.push_back(software);
     }
   }
-  if (plan.pdf) {
-    return WriteBandedPdf(plan.output, picture,
-                          [&](raster::BandWriter& w) { return passes.run(w); });
-  }
-  return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
-    std::unique_ptr<raster::BandWriter> w;
-    if (Status s = writer(picture, plan.params, sink, w); s != Status::Ok) return s;
+  // The save's writer takes the resized rows (the resizing writer in front
+  // of it forwards an analysis pass), or the decoded ones.
+  auto rows = [&](std::unique_ptr<raster::BandWriter>& w) {
     if (plan.resize) {
       if (Status s = plan.resize->Over(w); s != Status::Ok) return s;
     }
-    if (Status s = passes.run(*w); s != Status::Ok) return s;
+    return passes.run(*w);
+  };
+  if (plan.pdf) return WriteBandedPdf(plan.output, picture, rows);
+  return host::write_file_atomically(plan.output, [&](raster::ByteSink& sink) {
+    std::unique_ptr<raster::BandWriter> w;
+    if (Status s = writer(picture, plan.params, sink, w); s != Status::Ok) return s;
+    if (Status s = rows(w); s != Status::Ok) return s;
     return w->finish();
   });
 }

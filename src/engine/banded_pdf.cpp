@@ -12,8 +12,9 @@
 
 namespace korvex {
 
-raster::Status WriteBandedPdf(const std::string& path, const raster::BandPicture& picture,
-                              const std::function<raster::Status(raster::BandWriter&)>& rows) {
+raster::Status WriteBandedPdf(
+    const std::string& path, const raster::BandPicture& picture,
+    const std::function<raster::Status(std::unique_ptr<raster::BandWriter>&)>& rows) {
   using raster::Status;
   // Indexed and deeper pictures are stored as samples, or in a JPEG the
   // member makes from another row format.
@@ -32,7 +33,7 @@ raster::Status WriteBandedPdf(const std::string& path, const raster::BandPicture
     std::unique_ptr<raster::BandWriter> w;
     const raster::EncoderParams params{{raster::encparam::kQuality, 90}};
     if (Status s = open(picture, params, sink, w); s != Status::Ok) return s;
-    if (Status s = rows(*w); s != Status::Ok) return s;
+    if (Status s = rows(w); s != Status::Ok) return s;
     if (Status s = w->finish(); s != Status::Ok) return s;
     if (Status s = sink.error(); s != Status::Ok) return s;
   }

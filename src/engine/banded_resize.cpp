@@ -6,6 +6,10 @@
 // dropped, so memory follows the band heights and the filter's reach, not
 // the picture sizes. The encoder works on a thread of its own, one band
 // behind the resampler, as the decoder works one band ahead of it.
+// An encoder that chooses its settings from the whole picture (PNG's row
+// filter) sees the resized rows twice: the source is decoded again for the
+// writing pass, and the resampler and the later effects start over from
+// the top, so both passes give the same rows.
 #include "engine/banded_resize.h"
 
 #include <algorithm>
@@ -56,14 +60,62 @@ class BandedResize::Writer : public raster::BandWriter {
       slot.rows.resize(static_cast<size_t>(dst_stride_) * static_cast<size_t>(rows_));
     if (!r_.effects_.empty())
       work_.resize(static_cast<size_t>(d.width) * static_cast<size_t>(rows_));
-    ctx_.assign(r_.effects_.size(), filters::BandContext{});
-    for (filters::BandContext& c : ctx_) c.zone_h = d.height;
-    plan_next();
-    encoder_ = std::thread([this] { encode(); });
+    begin(out_.analyses() ? Pass::Analyse : Pass::Write);
     return Status::Ok;
   }
 
+  // The writer asks for the analysis pass; its rows are the resized ones.
+  bool analyses() const override { return out_.analyses(); }
+
+  Status analyse(const uint8_t* src, ptrdiff_t stride, int32_t rows) override {
+    if (pass_ != Pass::Analyse) return Status::GenericError;
+    return take(src, stride, rows);
+  }
+
   Status write(const uint8_t* src, ptrdiff_t stride, int32_t rows) override {
+    if (pass_ == Pass::Analyse) {
+      // The first row of the writing pass: the analysis is complete.
+      if (Status st = end_pass(); st != Status::Ok) return st;
+      if (Status st = r_.Restart(); st != Status::Ok) return st;
+      begin(Pass::Write);
+    }
+    return take(src, stride, rows);
+  }
+
+  Status finish() override {
+    if (pass_ != Pass::Write) return Status::GenericError;
+    if (Status st = end_pass(); st != Status::Ok) return st;
+    return out_.finish();
+  }
+
+ private:
+  enum class Pass { Analyse, Write };
+
+  // A pass from the top: an empty window, no resized rows out yet, fresh
+  // effect state, and the encoder's thread waiting for the first band.
+  void begin(Pass p) {
+    pass_ = p;
+    low_ = high_ = next_ = 0;
+    k_ = 0;
+    for (Slot& slot : slots_) slot.full = false;
+    done_ = false;
+    failed_ = Status::Ok;
+    ctx_.assign(r_.effects_.size(), filters::BandContext{});
+    for (filters::BandContext& c : ctx_) c.zone_h = r_.target_.height;
+    plan_next();
+    encoder_ = std::thread([this] { encode(); });
+  }
+
+  // Every source row has been read, so the last bands read no further:
+  // the encoder's thread writes what it has and ends.
+  Status end_pass() {
+    if (next_ < r_.target_.height) return Status::GenericError;
+    return stop();
+  }
+
+  // Source rows in order into the window; every band of resized rows whose
+  // source rows are all in goes to the encoder.
+  Status take(const uint8_t* src, ptrdiff_t stride, int32_t rows) {
     const auto bytes = static_cast<size_t>(src_stride_);
     for (int32_t i = 0; i < rows; ++i) {
       if (next_ >= r_.target_.height) return Status::Ok;  // every resized row is out
@@ -78,14 +130,6 @@ class BandedResize::Writer : public raster::BandWriter {
     return Status::Ok;
   }
 
-  Status finish() override {
-    // Every source row has been read: the last bands read no further.
-    if (next_ < r_.target_.height) return Status::GenericError;
-    if (Status st = stop(); st != Status::Ok) return st;
-    return out_.finish();
-  }
-
- private:
   // The source rows the next band of resized rows reads.
   void plan_next() {
     if (next_ >= r_.target_.height) return;
@@ -109,8 +153,10 @@ class BandedResize::Writer : public raster::BandWriter {
     bool full = false;
   };
 
-  // The encoder's thread: every full slot in turn into the writer.
+  // The encoder's thread: every full slot in turn into the writer, as the
+  // analysis pass or as rows to write.
   void encode() {
+    const bool analysing = pass_ == Pass::Analyse;
     for (int k = 0;; k ^= 1) {
       Slot& slot = slots_[k];
       {
@@ -118,8 +164,10 @@ class BandedResize::Writer : public raster::BandWriter {
         cv_.wait(lock, [&] { return slot.full || done_; });
         if (!slot.full) return;
       }
-      const Status st =
-          raster::guarded([&] { return out_.write(slot.rows.data(), dst_stride_, slot.n); });
+      const Status st = raster::guarded([&] {
+        return analysing ? out_.analyse(slot.rows.data(), dst_stride_, slot.n)
+                         : out_.write(slot.rows.data(), dst_stride_, slot.n);
+      });
       {
         const std::lock_guard<std::mutex> lock(m_);
         slot.full = false;
@@ -184,6 +232,7 @@ class BandedResize::Writer : public raster::BandWriter {
   BandedResize& r_;
   std::unique_ptr<raster::BandWriter> owned_;  // goes after the encoder's thread
   raster::BandWriter& out_;
+  Pass pass_ = Pass::Write;
   ptrdiff_t src_stride_ = 0, dst_stride_ = 0;
   int32_t rows_ = 0, cap_ = 0;
   // Source rows [low_, high_) are in the window, row low_ first.
@@ -272,14 +321,17 @@ Status BandedResize::Start(raster::BandPicture& picture) {
   target_.width = w;
   target_.height = h;
 
-  const raster::RowResampler::Picture dst{w, h, f, target_.palette};
-  if (Status s = raster::RowResampler::create(src, dst, static_cast<raster::Interpolation>(mode_),
-                                              resampler_);
-      s != Status::Ok) {
-    return s;
-  }
+  rows_from_ = src;
+  rows_to_ = raster::RowResampler::Picture{w, h, f, target_.palette};
+  if (Status s = Restart(); s != Status::Ok) return s;
   picture = target_;
   return Status::Ok;
+}
+
+Status BandedResize::Restart() {
+  resampler_.reset();
+  return raster::RowResampler::create(rows_from_, rows_to_,
+                                      static_cast<raster::Interpolation>(mode_), resampler_);
 }
 
 Status BandedResize::Over(std::unique_ptr<raster::BandWriter>& w) {

@@ -32,8 +32,10 @@ class BandedResize {
 
   // Puts in place of `w` a writer that takes the decoded (and effected)
   // source rows in order and hands the resized rows, through the later
-  // effects, to the writer it replaces, which it owns and finishes. After
-  // Start; to be released before this object.
+  // effects, to the writer it replaces, which it owns and finishes; when
+  // that writer asks for an analysis pass, so does this one, and the rows of
+  // both passes are resized alike. After Start; to be released before this
+  // object.
   raster::Status Over(std::unique_ptr<raster::BandWriter>& w);
 
  private:
@@ -44,11 +46,16 @@ class BandedResize {
   };
   enum class Kind { Both, HeightRatio, WidthRatio };
 
+  // A new resampler from the top of the picture, keeping no rows of an
+  // earlier pass.
+  raster::Status Restart();
+
   Kind kind_ = Kind::Both;
   int32_t width_ = 0, height_ = 0, mode_ = 0;
   std::vector<Effect> effects_;
   raster::BandPicture source_;
   raster::BandPicture target_;
+  raster::RowResampler::Picture rows_from_, rows_to_;  // the resampler's pictures
   std::unique_ptr<raster::RowResampler> resampler_;
 };
 

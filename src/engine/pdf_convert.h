@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "pdf/pdf.h"
@@ -27,8 +28,11 @@ raster::Status WriteOnePagePdf(pdf::cPDF& doc, const std::string& path, int32_t 
 // SaveAsPdf's file of a 24-bit picture whose rows `rows` hands to a band
 // writer in order: they go through the JPEG band writer into memory at
 // quality 90, as the member encodes the picture, and that stream is the
-// page's image. NotImplemented for a picture the member stores otherwise.
-raster::Status WriteBandedPdf(const std::string& path, const raster::BandPicture& picture,
-                              const std::function<raster::Status(raster::BandWriter&)>& rows);
+// page's image. `rows` may first put a writer of its own in place of the
+// JPEG writer (one that hands it rows of the picture and finishes it).
+// NotImplemented for a picture the member stores otherwise.
+raster::Status WriteBandedPdf(
+    const std::string& path, const raster::BandPicture& picture,
+    const std::function<raster::Status(std::unique_ptr<raster::BandWriter>&)>& rows);
 
 }  // namespace korvex
