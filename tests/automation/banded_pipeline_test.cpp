@@ -2,7 +2,6 @@
 // the same bytes, statuses, errors and reported outputs for a table of
 // pictures, effects and saves, and the same failures with the old file kept.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,11 +30,9 @@ namespace fs = std::filesystem;
 constexpr unsigned kItems =
     testutil::kMake | testutil::kOldSoftware | testutil::kProfile | testutil::kGrayPalette;
 
-class BandedPipeline : public testing::Test {
+class BandedPipeline : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_banded_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     // A colour picture carrying EXIF items (an old Software text among
     // them), a colour profile and 300 dpi; a gray one at 72 dpi.
     write_file(file("color.jpg"),
@@ -43,11 +40,6 @@ class BandedPipeline : public testing::Test {
     write_file(file("gray.jpg"),
                encoded(raster::pf::k8bppIndexed, 301, 203, 72, "*.jpg", 92, kItems));
   }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
 
   static std::vector<PipelineCall> parse(const std::vector<std::string>& words) {
     std::vector<PipelineCall> calls;
@@ -83,8 +75,6 @@ class BandedPipeline : public testing::Test {
     EXPECT_TRUE(a_file == b_file) << "sizes " << a_file.size() << " " << b_file.size();
     return a_file;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedPipeline, PicturesEffectsAndSavesGiveTheBytesOfTheMembers) {
@@ -191,7 +181,7 @@ TEST_F(BandedPipeline, TheRunnerTakesLoadPointEffectsAndABandedSaveOnly) {
       {gray_load, contrast, save},                             // palette pictures stay whole
       {load, BandedCall{"SaveAsGif", {text(file("r.gif"))}}},  // no band writer
       {BandedCall{"LoadFromFile", {text(file("missing.jpg"))}}, save},
-      {BandedCall{"LoadFromFile", {text(dir_.string())}}, save},
+      {BandedCall{"LoadFromFile", {text(dir_.path())}}, save},
   };
   for (size_t i = 0; i < refused.size(); ++i) EXPECT_FALSE(RunBanded(refused[i])) << i;
 }
@@ -228,7 +218,7 @@ TEST_F(BandedPipeline, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"color.jpg", "cut.jpg", "gray.jpg", "old.jpg",
                                              "text.jpg"}));

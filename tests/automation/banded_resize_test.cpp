@@ -3,7 +3,6 @@
 // table of sizes, modes, effects and saves at several band heights, and the
 // members' status with the old file kept when the input is cut short.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -38,20 +37,13 @@ Bytes jpeg(raster::PixelFormat f, int32_t w, int32_t h, float dpi) {
   return encoded(f, w, h, dpi, "*.jpg", 92, kItems);
 }
 
-class BandedResize : public testing::Test {
+class BandedResize : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_bresize_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     write_file(file("color.jpg"), jpeg(raster::pf::k24bppRGB, 301, 203, 300));
     write_file(file("gray.jpg"), jpeg(raster::pf::k8bppIndexed, 77, 53, 72));
     write_file(file("line.jpg"), jpeg(raster::pf::k24bppRGB, 1, 37, 96.4f));
   }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
 
   // The file the members write one after another on a new engine.
   static Bytes by_members(const Words& words, const std::string& out, int* exit_code = nullptr) {
@@ -63,8 +55,6 @@ class BandedResize : public testing::Test {
     if (exit_code != nullptr) *exit_code = r.exit_code;
     return read_file(out);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedResize, SizesModesEffectsAndSavesGiveTheBytesOfTheMembers) {
@@ -184,7 +174,7 @@ TEST_F(BandedResize, RefusalsAndCutInputsLeaveTheFileToTheMembers) {
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Words{"color.jpg", "cut.jpg", "gray.jpg", "line.jpg", "old.jpg"}));
 }

@@ -3,7 +3,6 @@
 // (PDF creation dates aside), falls back for pictures it cannot store the
 // member's way, and fails as the members do, keeping the old file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -33,11 +32,9 @@ namespace fs = std::filesystem;
 constexpr unsigned kItems = testutil::kOldSoftware | testutil::kProfile;
 constexpr unsigned kJpeg = kItems | testutil::kSmooth;
 
-class BandedSave : public testing::Test {
+class BandedSave : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_banded_save_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     // Smooth colour with EXIF items, a colour profile and 300 dpi (PNG picks
     // the Average filter); a gray JPEG; noisy colour and alpha TIFFs of over
     // 4 MB, read in bands straight from the file.
@@ -49,11 +46,6 @@ class BandedSave : public testing::Test {
     write_file(file("alpha.tif"),
                encoded(raster::pf::k32bppARGB, 1050, 1000, 150, "*.tif", 6, kItems));
   }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
 
   // The words through the pipeline once as they are and once member by
   // member (a result kept under a name keeps a pipeline out of the band
@@ -82,8 +74,6 @@ class BandedSave : public testing::Test {
     EXPECT_TRUE(files[0] == files[1]) << "sizes " << files[0].size() << " " << files[1].size();
     return files[1];
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedSave, PngAndPdfSavesGiveTheBytesOfTheMembers) {
@@ -152,7 +142,7 @@ TEST_F(BandedSave, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Words{"alpha.tif", "big.tif", "color.jpg", "cut.jpg", "cut.tif", "gray.jpg"}));
 }

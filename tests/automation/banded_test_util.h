@@ -1,6 +1,7 @@
 // Helpers shared by the tests of whole commands in bands: test pictures
 // stored as JPEG or TIFF with metadata, a command's words as the band runner
-// takes them, and PDF bytes with the clock's creation date blanked.
+// takes them, PDF bytes with the clock's creation date blanked, and the
+// tests' fixture.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -78,5 +79,15 @@ inline std::string without_date(const Bytes& b) {
   static const std::regex date(R"(/CreationDate \(D:[^)]*\))");
   return std::regex_replace(std::string(b.begin(), b.end()), date, "/CreationDate ()");
 }
+
+// The fixture of the band-runner tests: a scratch folder for the command's
+// files, and the default band height back after every test.
+class BandedTest : public testing::Test {
+ protected:
+  void TearDown() override { SetBandedRowsForTesting(0); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+
+  ScratchDir dir_;
+};
 
 }  // namespace korvex::testutil

@@ -47,11 +47,8 @@ const std::vector<Words> kChains = {
      "-SetErodeEffect"}};
 // clang-format on
 
-class BandedWindow : public testing::Test {
+class BandedWindow : public testutil::BandedTest {
  protected:
-  void TearDown() override { SetBandedRowsForTesting(0); }
-  std::string file(const std::string& name) const { return dir_.file(name); }
-
   // The command "load, effects, save" as words, and as pipeline calls.
   Words command(const std::string& in, const Words& fx, const Words& save) const {
     Words words = {"-LoadFromFile", file(in)};
@@ -90,8 +87,6 @@ class BandedWindow : public testing::Test {
   }
   Words tiff_save() const { return {"-SaveAsTiff", file("out.tif"), "6", "0"}; }
   Words jpeg_save() const { return {"-SaveAsJpeg", file("out.jpg"), "90"}; }
-
-  testutil::ScratchDir dir_;
 };
 
 TEST_F(BandedWindow, ChainsGiveTheBytesOfTheMembersForEveryBandHeight) {
