@@ -25,7 +25,7 @@ using Words = std::vector<std::string>;
 // What a test picture carries besides its size, format and resolution.
 enum PictureItems : unsigned {
   kMake = 1,         // EXIF camera make "Kx"
-  kOldSoftware = 2,  // EXIF Software "old", which a save replaces
+  kOldSoftware = 2,  // an old EXIF Software text, "old"
   kProfile = 4,      // a 700-byte colour profile
   kGrayPalette = 8,  // an 8-bit palette flagged as gray-scale (its entries are gray either way)
   kSmooth = 16,      // a ramp of (x + 2y) / 4 rather than the noisy pattern
