@@ -2,17 +2,15 @@
 // the same bytes, statuses, errors and reported outputs for a table of
 // pictures, effects and saves, and the same failures with the old file kept.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "banded_test_util.h"
 #include "engine/banded.h"
 #include "korvex/pipeline.h"
 #include "raster/codec.h"
@@ -21,63 +19,26 @@
 namespace korvex::automation {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::Bytes;
+using testutil::encoded;
+using testutil::read_file;
+using testutil::write_file;
 namespace fs = std::filesystem;
 
-Bytes read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-void write_bytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                              static_cast<std::streamsize>(b.size()));
-}
+// The pictures carry the camera make, an old Software text, a colour profile
+// and, in 8 bits, a palette flagged as gray-scale.
+constexpr unsigned kItems =
+    testutil::kMake | testutil::kOldSoftware | testutil::kProfile | testutil::kGrayPalette;
 
-class BandedPipeline : public testing::Test {
+class BandedPipeline : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_banded_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     // A colour picture carrying EXIF items (an old Software text among
     // them), a colour profile and 300 dpi; a gray one at 72 dpi.
-    write_bytes(file("color.jpg"), encoded(raster::pf::k24bppRGB, 301, 203, "*.jpg", 92, 300));
-    write_bytes(file("gray.jpg"), encoded(raster::pf::k8bppIndexed, 301, 203, "*.jpg", 92, 72));
-  }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-  // A picture in a file format: JPEG with `param` its quality, TIFF its compression.
-  static Bytes encoded(raster::PixelFormat f, int32_t w, int32_t h, const std::string& ext,
-                       int32_t param, float dpi = 96) {
-    std::unique_ptr<raster::Image> img;
-    EXPECT_EQ(raster::Image::create(w, h, f, img), raster::Status::Ok);
-    raster::Surface& s = img->surface();
-    if (f == raster::pf::k8bppIndexed) {
-      s.palette.flags = raster::Palette::kGrayScale;
-      s.palette.entries.resize(256);
-      for (uint32_t i = 0; i < 256; ++i) s.palette.entries[i] = 0xFF000000u | i * 0x010101u;
-    }
-    const int32_t bytes = raster::padded_stride(s.width, f);
-    for (int32_t y = 0; y < s.height; ++y) {
-      for (int32_t x = 0; x < bytes; ++x)
-        s.row(y)[x] = static_cast<uint8_t>((x * 3 + y * 5) ^ (x * y >> 4));
-    }
-    img->set_resolution(dpi, dpi);
-    img->set_property({0x010F, raster::ptype::kAscii, {'K', 'x', 0}});
-    img->set_property({305, raster::ptype::kAscii, {'o', 'l', 'd', 0}});
-    img->set_property({0x8773, raster::ptype::kUndefined, Bytes(700, 0x33)});
-    const bool jpeg = ext == "*.jpg";
-    const raster::Encoder* e = nullptr;
-    for (const raster::Encoder& c : raster::encoders()) {
-      if (c.format == (jpeg ? raster::guids::kFormatJpeg : raster::guids::kFormatTiff)) e = &c;
-    }
-    const raster::Guid param_id = jpeg ? raster::encparam::kQuality : raster::encparam::kCompression;
-    Bytes out;
-    EXPECT_EQ(raster::encode_to_memory(*e, *img, {{param_id, param}}, out), raster::Status::Ok);
-    return out;
+    write_file(file("color.jpg"),
+               encoded(raster::pf::k24bppRGB, 301, 203, 300, "*.jpg", 92, kItems));
+    write_file(file("gray.jpg"),
+               encoded(raster::pf::k8bppIndexed, 301, 203, 72, "*.jpg", 92, kItems));
   }
 
   static std::vector<PipelineCall> parse(const std::vector<std::string>& words) {
@@ -98,14 +59,14 @@ class BandedPipeline : public testing::Test {
     member_by_member.front().keep_as = "first";
     auto fresh = [&] {
       fs::remove(out);
-      if (before != nullptr) write_bytes(out, *before);
+      if (before != nullptr) write_file(out, *before);
     };
     fresh();
     const PipelineResult a = RunPipeline(calls);
-    const Bytes a_file = read_bytes(out);
+    const Bytes a_file = read_file(out);
     fresh();
     const PipelineResult b = RunPipeline(member_by_member);
-    const Bytes b_file = read_bytes(out);
+    const Bytes b_file = read_file(out);
     EXPECT_EQ(a.exit_code, b.exit_code);
     EXPECT_EQ(a.status, b.status);
     EXPECT_EQ(a.error, b.error);
@@ -114,15 +75,14 @@ class BandedPipeline : public testing::Test {
     EXPECT_TRUE(a_file == b_file) << "sizes " << a_file.size() << " " << b_file.size();
     return a_file;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedPipeline, PicturesEffectsAndSavesGiveTheBytesOfTheMembers) {
   // TIFF files of 4 MB and more are read in bands straight from the file:
   // stripped RGB with metadata, tiled RGB, stripped gray.
-  write_bytes(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, "*.tif", 6));
-  write_bytes(file("gray.tif"), encoded(raster::pf::k8bppIndexed, 2100, 2100, "*.tif", 6));
+  write_file(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, 96, "*.tif", 6, kItems));
+  write_file(file("gray.tif"),
+             encoded(raster::pf::k8bppIndexed, 2100, 2100, 96, "*.tif", 6, kItems));
   ASSERT_EQ(std::system(("/usr/bin/convert " + file("big.tif") +
                          " -define tiff:tile-geometry=256x128 -compress none " + file("tiled.tif"))
                             .c_str()),
@@ -208,7 +168,7 @@ TEST_F(BandedPipeline, TheRunnerTakesLoadPointEffectsAndABandedSaveOnly) {
   EXPECT_TRUE(RunBanded({load, BandedCall{"SaveAsTiff", {text(file("r.tif")), num(6), num(0)}}}));
   EXPECT_TRUE(fs::exists(file("r.jpg")));
   // A TIFF file large enough to be read from the file in bands.
-  write_bytes(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, "*.tif", 6));
+  write_file(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, 96, "*.tif", 6, kItems));
   const BandedCall tiff_load{"LoadFromFile", {text(file("big.tif"))}};
   EXPECT_TRUE(RunBanded({tiff_load, contrast, save}));
   const std::vector<std::vector<BandedCall>> refused = {
@@ -221,17 +181,17 @@ TEST_F(BandedPipeline, TheRunnerTakesLoadPointEffectsAndABandedSaveOnly) {
       {gray_load, contrast, save},                             // palette pictures stay whole
       {load, BandedCall{"SaveAsGif", {text(file("r.gif"))}}},  // no band writer
       {BandedCall{"LoadFromFile", {text(file("missing.jpg"))}}, save},
-      {BandedCall{"LoadFromFile", {text(dir_.string())}}, save},
+      {BandedCall{"LoadFromFile", {text(dir_.path())}}, save},
   };
   for (size_t i = 0; i < refused.size(); ++i) EXPECT_FALSE(RunBanded(refused[i])) << i;
 }
 
 TEST_F(BandedPipeline, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
-  const Bytes old = read_bytes(file("gray.jpg"));
-  Bytes cut = read_bytes(file("color.jpg"));
+  const Bytes old = read_file(file("gray.jpg"));
+  Bytes cut = read_file(file("color.jpg"));
   cut.resize(cut.size() / 2);
-  write_bytes(file("cut.jpg"), cut);
-  write_bytes(file("text.jpg"), Bytes(100, 'x'));
+  write_file(file("cut.jpg"), cut);
+  write_file(file("text.jpg"), Bytes(100, 'x'));
   const std::string out = file("old.jpg");
   struct Case {
     std::vector<std::string> words;
@@ -252,13 +212,13 @@ TEST_F(BandedPipeline, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
     const Bytes after = same_both_ways(c.words, out, &old);
     EXPECT_TRUE(after == old);
     std::vector<PipelineCall> calls = parse(c.words);
-    write_bytes(out, old);
+    write_file(out, old);
     EXPECT_EQ(RunPipeline(calls).exit_code, c.exit_code);
-    EXPECT_TRUE(read_bytes(out) == old);
+    EXPECT_TRUE(read_file(out) == old);
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"color.jpg", "cut.jpg", "gray.jpg", "old.jpg",
                                              "text.jpg"}));

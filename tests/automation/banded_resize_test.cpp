@@ -3,18 +3,14 @@
 // table of sizes, modes, effects and saves at several band heights, and the
 // members' status with the old file kept when the input is cut short.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "banded_test_util.h"
 #include "engine/banded.h"
 #include "korvex/pipeline.h"
 #include "raster/codec.h"
@@ -23,77 +19,30 @@
 namespace korvex::automation {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Words = std::vector<std::string>;
+using testutil::banded;
+using testutil::Bytes;
+using testutil::encoded;
+using testutil::read_file;
+using testutil::without_date;
+using testutil::Words;
+using testutil::write_file;
 namespace fs = std::filesystem;
 
-Bytes read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-void write_bytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-// A file's bytes, with a PDF's creation date (the clock's time) blanked.
-std::string without_date(const Bytes& b) {
-  static const std::regex date(R"(/CreationDate \(D:[^)]*\))");
-  return std::regex_replace(std::string(b.begin(), b.end()), date, "/CreationDate ()");
+// The pictures carry the camera make and an old Software text and, in 8
+// bits, a palette flagged as gray-scale.
+constexpr unsigned kItems = testutil::kMake | testutil::kOldSoftware | testutil::kGrayPalette;
+
+// A JPEG at quality 92 with the items above and `dpi`.
+Bytes jpeg(raster::PixelFormat f, int32_t w, int32_t h, float dpi) {
+  return encoded(f, w, h, dpi, "*.jpg", 92, kItems);
 }
 
-class BandedResize : public testing::Test {
+class BandedResize : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_bresize_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    write_bytes(file("color.jpg"), jpeg(raster::pf::k24bppRGB, 301, 203, 300));
-    write_bytes(file("gray.jpg"), jpeg(raster::pf::k8bppIndexed, 77, 53, 72));
-    write_bytes(file("line.jpg"), jpeg(raster::pf::k24bppRGB, 1, 37, 96.4f));
-  }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-  // A JPEG at quality 92 carrying EXIF items, an old Software text and `dpi`.
-  static Bytes jpeg(raster::PixelFormat f, int32_t w, int32_t h, float dpi) {
-    std::unique_ptr<raster::Image> img;
-    EXPECT_EQ(raster::Image::create(w, h, f, img), raster::Status::Ok);
-    raster::Surface& s = img->surface();
-    if (f == raster::pf::k8bppIndexed) {
-      s.palette.flags = raster::Palette::kGrayScale;
-      s.palette.entries.resize(256);
-      for (uint32_t i = 0; i < 256; ++i) s.palette.entries[i] = 0xFF000000u | i * 0x010101u;
-    }
-    for (int32_t y = 0; y < s.height; ++y)
-      for (int32_t x = 0; x < raster::padded_stride(s.width, f); ++x)
-        s.row(y)[x] = static_cast<uint8_t>((x * 3 + y * 5) ^ (x * y >> 4));
-    img->set_resolution(dpi, dpi);
-    img->set_property({0x010F, raster::ptype::kAscii, {'K', 'x', 0}});
-    img->set_property({305, raster::ptype::kAscii, {'o', 'l', 'd', 0}});
-    const raster::Encoder* e = nullptr;
-    for (const raster::Encoder& c : raster::encoders())
-      if (c.format == raster::guids::kFormatJpeg) e = &c;
-    Bytes out;
-    EXPECT_EQ(raster::encode_to_memory(*e, *img, {{raster::encparam::kQuality, 92}}, out),
-              raster::Status::Ok);
-    return out;
-  }
-
-  // The words as engine calls with every argument written out.
-  static std::vector<BandedCall> calls_of(const Words& words) {
-    std::vector<BandedCall> calls;
-    for (const std::string& w : words) {
-      if (w[0] == '-' && std::isalpha(static_cast<unsigned char>(w[1]))) {
-        calls.push_back({w.substr(1), {}});
-      } else if (w.find_first_not_of("-0123456789") == std::string::npos) {
-        calls.back().args.push_back({false, std::stoi(w), {}});
-      } else {
-        calls.back().args.push_back({true, 0, w});
-      }
-    }
-    return calls;
+    write_file(file("color.jpg"), jpeg(raster::pf::k24bppRGB, 301, 203, 300));
+    write_file(file("gray.jpg"), jpeg(raster::pf::k8bppIndexed, 77, 53, 72));
+    write_file(file("line.jpg"), jpeg(raster::pf::k24bppRGB, 1, 37, 96.4f));
   }
 
   // The file the members write one after another on a new engine.
@@ -104,10 +53,8 @@ class BandedResize : public testing::Test {
     calls.front().keep_as = "first";  // keeps the pipeline out of the band runner
     const PipelineResult r = RunPipeline(calls);
     if (exit_code != nullptr) *exit_code = r.exit_code;
-    return read_bytes(out);
+    return read_file(out);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedResize, SizesModesEffectsAndSavesGiveTheBytesOfTheMembers) {
@@ -158,8 +105,8 @@ TEST_F(BandedResize, SizesModesEffectsAndSavesGiveTheBytesOfTheMembers) {
               for (const std::string& w : words) trace += w + " ";
               SCOPED_TRACE(trace + "rows " + std::to_string(rows));
               fs::remove(g.save[1]);
-              ASSERT_TRUE(RunBanded(calls_of(words)));
-              const Bytes banded = read_bytes(g.save[1]);
+              ASSERT_TRUE(RunBanded(banded(words)));
+              const Bytes banded = read_file(g.save[1]);
               fs::remove(g.save[1]);
               const Bytes members = by_members(words, g.save[1]);
               if (g.save == pdf) {
@@ -174,10 +121,10 @@ TEST_F(BandedResize, SizesModesEffectsAndSavesGiveTheBytesOfTheMembers) {
     }
   }
   // The file holds the new size, the picture's resolution and its pixels.
-  ASSERT_TRUE(RunBanded(calls_of({"-LoadFromFile", file("color.jpg"), "-ResizeWidthRatio", "211",
-                                  "5", "-SaveAsTiff", file("out.tif"), "6", "0"})));
+  ASSERT_TRUE(RunBanded(banded({"-LoadFromFile", file("color.jpg"), "-ResizeWidthRatio", "211", "5",
+                                "-SaveAsTiff", file("out.tif"), "6", "0"})));
   std::unique_ptr<raster::Image> img;
-  ASSERT_EQ(raster::decode_image(raster::own_bytes(read_bytes(file("out.tif"))), img),
+  ASSERT_EQ(raster::decode_image(raster::own_bytes(read_file(file("out.tif"))), img),
             raster::Status::Ok);
   EXPECT_EQ(img->width(), 211);
   EXPECT_EQ(img->height(), 142);  // 211 * 203 / 301 = 142.3
@@ -199,27 +146,27 @@ TEST_F(BandedResize, RefusalsAndCutInputsLeaveTheFileToTheMembers) {
     Words words = {"-LoadFromFile", file("color.jpg")};
     words.insert(words.end(), middle.begin(), middle.end());
     words.insert(words.end(), {"-SaveAsJpeg", file("r.jpg"), "75"});
-    EXPECT_FALSE(RunBanded(calls_of(words))) << middle[0] << " " << middle[1];
+    EXPECT_FALSE(RunBanded(banded(words))) << middle[0] << " " << middle[1];
     EXPECT_FALSE(fs::exists(file("r.jpg")));
   }
   // A cut input: the members' status, and the old file as it was.
-  Bytes cut = read_bytes(file("color.jpg"));
+  Bytes cut = read_file(file("color.jpg"));
   cut.resize(cut.size() / 2);
-  write_bytes(file("cut.jpg"), cut);
-  const Bytes old = read_bytes(file("gray.jpg"));
+  write_file(file("cut.jpg"), cut);
+  const Bytes old = read_file(file("gray.jpg"));
   const std::string out = file("old.jpg");
   for (const int32_t rows : {0, 3}) {
     SetBandedRowsForTesting(rows);
     for (const char* width : {"120", "700"}) {
       const Words words = {
           "-LoadFromFile", file("cut.jpg"), "-Resize", width, "80", "7", "-SaveAsJpeg", out, "90"};
-      write_bytes(out, old);
-      EXPECT_FALSE(RunBanded(calls_of(words)));
+      write_file(out, old);
+      EXPECT_FALSE(RunBanded(banded(words)));
       std::vector<PipelineCall> calls;
       std::string error;
       ASSERT_TRUE(ParsePipeline(words, calls, error));
       EXPECT_EQ(RunPipeline(calls).exit_code, 1);
-      EXPECT_TRUE(read_bytes(out) == old);
+      EXPECT_TRUE(read_file(out) == old);
       int members = 0;
       EXPECT_TRUE(by_members(words, out, &members) == old);
       EXPECT_EQ(members, 1);
@@ -227,7 +174,7 @@ TEST_F(BandedResize, RefusalsAndCutInputsLeaveTheFileToTheMembers) {
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Words{"color.jpg", "cut.jpg", "gray.jpg", "line.jpg", "old.jpg"}));
 }

@@ -3,17 +3,13 @@
 // (PDF creation dates aside), falls back for pictures it cannot store the
 // member's way, and fails as the members do, keeping the old file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "banded_test_util.h"
 #include "engine/banded.h"
 #include "korvex/pipeline.h"
 #include "raster/codec.h"
@@ -22,90 +18,33 @@
 namespace korvex::automation {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Words = std::vector<std::string>;
+using testutil::banded;
+using testutil::Bytes;
+using testutil::encoded;
+using testutil::read_file;
+using testutil::without_date;
+using testutil::Words;
+using testutil::write_file;
 namespace fs = std::filesystem;
 
-Bytes read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-void write_bytes(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-// A file's bytes with a PDF's creation date (the clock's time) blanked.
-std::string without_date(const std::string& path) {
-  const Bytes b = read_bytes(path);
-  static const std::regex date(R"(/CreationDate \(D:[^)]*\))");
-  return std::regex_replace(std::string(b.begin(), b.end()), date, "/CreationDate ()");
-}
+// The pictures carry an old Software text and a colour profile; JPEG
+// pictures are smooth, TIFF ones noisy.
+constexpr unsigned kItems = testutil::kOldSoftware | testutil::kProfile;
+constexpr unsigned kJpeg = kItems | testutil::kSmooth;
 
-// The words as the band runner takes them: "-Member" then its arguments,
-// numbers as Long, the rest as text.
-std::vector<BandedCall> banded(const Words& words) {
-  std::vector<BandedCall> calls;
-  for (const std::string& w : words) {
-    if (w.size() > 1 && w[0] == '-' && std::isalpha(static_cast<unsigned char>(w[1]))) {
-      calls.push_back({w.substr(1), {}});
-    } else if (w.find_first_not_of("-0123456789") == std::string::npos) {
-      calls.back().args.push_back({false, std::stoi(w), {}});
-    } else {
-      calls.back().args.push_back({true, 0, w});
-    }
-  }
-  return calls;
-}
-
-class BandedSave : public testing::Test {
+class BandedSave : public testutil::BandedTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvex_banded_save_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     // Smooth colour with EXIF items, a colour profile and 300 dpi (PNG picks
     // the Average filter); a gray JPEG; noisy colour and alpha TIFFs of over
     // 4 MB, read in bands straight from the file.
-    write_bytes(file("color.jpg"), encoded(raster::pf::k24bppRGB, 301, 203, true, 300));
-    write_bytes(file("gray.jpg"), encoded(raster::pf::k8bppIndexed, 301, 203, true, 72));
-    write_bytes(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, false, 96));
-    write_bytes(file("alpha.tif"), encoded(raster::pf::k32bppARGB, 1050, 1000, false, 150));
-  }
-  void TearDown() override {
-    SetBandedRowsForTesting(0);
-    fs::remove_all(dir_);
-  }
-  std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-  // A JPEG (quality 92) of a smooth picture, or an uncompressed TIFF of a
-  // noisy one, with EXIF items (an old Software text), a profile, `dpi`.
-  static Bytes encoded(raster::PixelFormat f, int32_t w, int32_t h, bool smooth, float dpi) {
-    std::unique_ptr<raster::Image> img;
-    EXPECT_EQ(raster::Image::create(w, h, f, img), raster::Status::Ok);
-    raster::Surface& s = img->surface();
-    if (f == raster::pf::k8bppIndexed) {
-      s.palette.entries.resize(256);
-      for (uint32_t i = 0; i < 256; ++i) s.palette.entries[i] = 0xFF000000u | i * 0x010101u;
-    }
-    for (int32_t y = 0; y < s.height; ++y) {
-      for (int32_t x = 0; x < s.stride; ++x)
-        s.row(y)[x] =
-            static_cast<uint8_t>(smooth ? (x + 2 * y) / 4 : (x * 3 + y * 5) ^ (x * y >> 4));
-    }
-    img->set_resolution(dpi, dpi);
-    img->set_property({305, raster::ptype::kAscii, {'o', 'l', 'd', 0}});
-    img->set_property({0x8773, raster::ptype::kUndefined, Bytes(700, 0x33)});
-    const raster::Encoder* e = nullptr;
-    for (const raster::Encoder& c : raster::encoders()) {
-      if (c.format == (smooth ? raster::guids::kFormatJpeg : raster::guids::kFormatTiff)) e = &c;
-    }
-    Bytes out;
-    EXPECT_EQ(raster::encode_to_memory(
-                  *e, *img,
-                  {{smooth ? raster::encparam::kQuality : raster::encparam::kCompression,
-                    smooth ? 92 : 6}},
-                  out),
-              raster::Status::Ok);
-    return out;
+    write_file(file("color.jpg"),
+               encoded(raster::pf::k24bppRGB, 301, 203, 300, "*.jpg", 92, kJpeg));
+    write_file(file("gray.jpg"),
+               encoded(raster::pf::k8bppIndexed, 301, 203, 72, "*.jpg", 92, kJpeg));
+    write_file(file("big.tif"), encoded(raster::pf::k24bppRGB, 1100, 1320, 96, "*.tif", 6, kItems));
+    write_file(file("alpha.tif"),
+               encoded(raster::pf::k32bppARGB, 1050, 1000, 150, "*.tif", 6, kItems));
   }
 
   // The words through the pipeline once as they are and once member by
@@ -123,9 +62,9 @@ class BandedSave : public testing::Test {
     std::string files[2];
     for (int i = 0; i < 2; ++i) {
       fs::remove(out);
-      if (before != nullptr) write_bytes(out, *before);
+      if (before != nullptr) write_file(out, *before);
       r[i] = RunPipeline(i == 0 ? calls : member_by_member);
-      files[i] = without_date(out);
+      files[i] = without_date(read_file(out));
     }
     EXPECT_EQ(r[0].exit_code, r[1].exit_code);
     EXPECT_EQ(r[0].status, r[1].status);
@@ -135,8 +74,6 @@ class BandedSave : public testing::Test {
     EXPECT_TRUE(files[0] == files[1]) << "sizes " << files[0].size() << " " << files[1].size();
     return files[1];
   }
-
-  fs::path dir_;
 };
 
 TEST_F(BandedSave, PngAndPdfSavesGiveTheBytesOfTheMembers) {
@@ -170,7 +107,7 @@ TEST_F(BandedSave, PngAndPdfSavesGiveTheBytesOfTheMembers) {
           fs::remove(out);
           EXPECT_EQ(RunBanded(banded(words)), takes);
           if (takes) {
-            EXPECT_TRUE(without_date(out) == members);
+            EXPECT_TRUE(without_date(read_file(out)) == members);
           }
         }
       }
@@ -179,13 +116,13 @@ TEST_F(BandedSave, PngAndPdfSavesGiveTheBytesOfTheMembers) {
 }
 
 TEST_F(BandedSave, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
-  const Bytes old = read_bytes(file("gray.jpg"));
-  Bytes cut = read_bytes(file("color.jpg"));
+  const Bytes old = read_file(file("gray.jpg"));
+  Bytes cut = read_file(file("color.jpg"));
   cut.resize(cut.size() / 2);
-  write_bytes(file("cut.jpg"), cut);
-  Bytes cut_tif = read_bytes(file("big.tif"));
+  write_file(file("cut.jpg"), cut);
+  Bytes cut_tif = read_file(file("big.tif"));
   cut_tif.resize(cut_tif.size() * 3 / 4);
-  write_bytes(file("cut.tif"), cut_tif);
+  write_file(file("cut.tif"), cut_tif);
   for (const std::string save : {"-SaveAsPng", "-SaveAsPdf"}) {
     const std::string out = file("old.out");
     const Words cases[] = {
@@ -199,13 +136,13 @@ TEST_F(BandedSave, FailuresGiveTheMembersStatusAndKeepTheOldFile) {
       const std::string after = same_both_ways(words, out, &old);
       EXPECT_TRUE(after == std::string(old.begin(), old.end()));
       EXPECT_FALSE(RunBanded(banded(words)));
-      EXPECT_TRUE(read_bytes(out) == old);
+      EXPECT_TRUE(read_file(out) == old);
     }
     fs::remove(file("old.out"));
   }
   // No temporary file is left behind.
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Words{"alpha.tif", "big.tif", "color.jpg", "cut.jpg", "cut.tif", "gray.jpg"}));
 }

@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "../codecs/codec_test_util.h"
+#include "banded_test_util.h"
 #include "engine/banded.h"
 #include "korvex/pipeline.h"
 
 namespace korvex::automation {
 namespace {
 
+using testutil::banded;
 using testutil::Bytes;
 using testutil::read_file;
+using testutil::Words;
 using testutil::write_file;
-using Words = std::vector<std::string>;
 
 // A 24bppRGB picture as JPEG (quality 92) or uncompressed TIFF.
 Bytes picture(int32_t w, int32_t h, bool jpeg) {
@@ -46,33 +47,23 @@ const std::vector<Words> kChains = {
      "-SetErodeEffect"}};
 // clang-format on
 
-class BandedWindow : public testing::Test {
+class BandedWindow : public testutil::BandedTest {
  protected:
-  void TearDown() override { SetBandedRowsForTesting(0); }
-  std::string file(const std::string& name) const { return dir_.file(name); }
-
-  // The command "load, effects, save" as pipeline calls, and as the band
-  // runner takes them (every argument given; numbers but the file names).
-  std::vector<PipelineCall> calls(const std::string& in, const Words& fx, const Words& save) {
+  // The command "load, effects, save" as words, and as pipeline calls.
+  Words command(const std::string& in, const Words& fx, const Words& save) const {
     Words words = {"-LoadFromFile", file(in)};
     words.insert(words.end(), fx.begin(), fx.end());
     words.insert(words.end(), save.begin(), save.end());
+    return words;
+  }
+  std::vector<PipelineCall> calls(const std::string& in, const Words& fx, const Words& save) {
     std::vector<PipelineCall> out;
     std::string error;
-    EXPECT_TRUE(ParsePipeline(words, out, error)) << error;
+    EXPECT_TRUE(ParsePipeline(command(in, fx, save), out, error)) << error;
     return out;
   }
   bool run_banded(const std::string& in, const Words& fx, const Words& save) {
-    std::vector<BandedCall> banded;
-    for (const PipelineCall& c : calls(in, fx, save)) {
-      banded.push_back({c.member, {}});
-      for (const std::string& a : c.args) {
-        const bool text = &a == &c.args.front() &&
-                          (c.member == "LoadFromFile" || c.member.rfind("SaveAs", 0) == 0);
-        banded.back().args.push_back({text, text ? 0 : std::stoi(a), text ? a : ""});
-      }
-    }
-    return RunBanded(banded);
+    return RunBanded(banded(command(in, fx, save)));
   }
   // Member by member: a result kept under a name keeps the band runner out.
   int run_members(const std::string& in, const Words& fx, const Words& save) {
@@ -96,8 +87,6 @@ class BandedWindow : public testing::Test {
   }
   Words tiff_save() const { return {"-SaveAsTiff", file("out.tif"), "6", "0"}; }
   Words jpeg_save() const { return {"-SaveAsJpeg", file("out.jpg"), "90"}; }
-
-  testutil::ScratchDir dir_;
 };
 
 TEST_F(BandedWindow, ChainsGiveTheBytesOfTheMembersForEveryBandHeight) {
