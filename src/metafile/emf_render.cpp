@@ -35,6 +35,25 @@ void put32(char* p, int32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((u >> (8 * i)) & 0xFFu);
 }
 
+// True when the converted drawing holds a number of 10^7 or more (the
+// converter writes every number with four decimals, and embedded images are
+// base64, which has no '.'). Such geometry lies hundreds of canvases away
+// and comes only from damaged transforms or extents; cairo would flatten its
+// curves into hundreds of millions of segments (gigabytes) before clipping.
+bool has_runaway_numbers(const SvgText& svg) {
+  size_t digits = 0;
+  for (size_t i = 0; i + 1 < svg.size; ++i) {
+    const char c = svg.text[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else {
+      if (c == '.' && digits >= 8 && svg.text[i + 1] >= '0' && svg.text[i + 1] <= '9') return true;
+      digits = 0;
+    }
+  }
+  return false;
+}
+
 // Draws the SVG, whose user space starts at the whole reference-device pixel
 // (device_left, device_top), with the exact frame scaled to fill the canvas.
 Status draw_svg(const SvgText& svg, const Frame& frame, const CanvasMaker& make_canvas) {
@@ -104,6 +123,7 @@ Status play_emf(const uint8_t* data, size_t size, const Frame& frame,
       return Status::GenericError;
     }
   }
+  if (has_runaway_numbers(svg)) return Status::GenericError;
   return draw_svg(svg, frame, make_canvas);
 }
 

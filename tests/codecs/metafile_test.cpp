@@ -140,6 +140,12 @@ TEST(Metafile, DamagedFilesAndHugeFramesGiveAStatus) {
       // 84667 hundredths of a millimetre at 1200 dpi: 40001 pixels, within
       // the pixel limit but beyond the 32767 a side cairo draws.
       {"EMF frame wider than the renderer draws", edit(emf, ne, 32, 84667), Status::NotImplemented},
+      // A world transform shearing by 1.4e14: cairo would take gigabytes to
+      // flatten the sheared ellipse before clipping it.
+      {"EMF transform sheared past any canvas",
+       read_file(std::string(KORVEX_SOURCE_DIR) +
+                 "/fuzz/regressions/emf/world_transform_shear_1e14.emf"),
+       Status::GenericError},
   };
   for (const auto& [what, bytes, status] : cases) {
     SCOPED_TRACE(what);
