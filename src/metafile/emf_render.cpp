@@ -1,10 +1,16 @@
 // EMF through libemf2svg (records to SVG) and librsvg (SVG onto a cairo
 // surface laid over the canvas's own pixels).
 #include <cairo.h>
+#include <elf.h>
 #include <emf2svg.h>
 #include <librsvg/rsvg.h>
+#include <link.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +28,48 @@ constexpr int32_t kCairoMaxSide = 32767;
 std::mutex& emf_mutex() {
   static std::mutex m;
   return m;
+}
+
+// The converter shuts fontconfig down (FcFini) after looking a symbol font
+// up, while its own and every other font user's caches are still held:
+// fontconfig then aborts the process on an assertion, or frees what Pango
+// goes on using. Its call is bound to a function that leaves fontconfig up;
+// fontconfig frees its caches itself when the process ends.
+void keep_fontconfig() {}
+
+int unbind_fc_fini(dl_phdr_info* info, size_t, void*) {
+  if (info->dlpi_name == nullptr || std::strstr(info->dlpi_name, "libemf2svg") == nullptr) return 0;
+  const ElfW(Dyn)* dyn = nullptr;
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    if (info->dlpi_phdr[i].p_type == PT_DYNAMIC)
+      dyn = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+  }
+  if (dyn == nullptr) return 1;
+  const auto base = static_cast<uintptr_t>(info->dlpi_addr);
+  // The loader has turned these into addresses; add the base where not.
+  auto address = [base](ElfW(Addr) a) { return a < base ? base + a : static_cast<uintptr_t>(a); };
+  uintptr_t jmprel = 0, symtab = 0, strtab = 0;
+  size_t pltrelsz = 0;
+  for (; dyn->d_tag != DT_NULL; ++dyn) {
+    if (dyn->d_tag == DT_JMPREL) jmprel = address(dyn->d_un.d_ptr);
+    if (dyn->d_tag == DT_PLTRELSZ) pltrelsz = dyn->d_un.d_val;
+    if (dyn->d_tag == DT_SYMTAB) symtab = address(dyn->d_un.d_ptr);
+    if (dyn->d_tag == DT_STRTAB) strtab = address(dyn->d_un.d_ptr);
+  }
+  if (jmprel == 0 || symtab == 0 || strtab == 0) return 1;
+  const auto* rel = reinterpret_cast<const ElfW(Rela)*>(jmprel);
+  const auto* syms = reinterpret_cast<const ElfW(Sym)*>(symtab);
+  const auto* names = reinterpret_cast<const char*>(strtab);
+  for (size_t i = 0; i < pltrelsz / sizeof(ElfW(Rela)); ++i) {
+    if (std::strcmp(names + syms[ELF64_R_SYM(rel[i].r_info)].st_name, "FcFini") != 0) continue;
+    auto* slot = reinterpret_cast<void**>(base + rel[i].r_offset);
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    void* start = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(slot) & ~(page - 1));
+    // The slot may sit in a page made read-only after relocation.
+    if (::mprotect(start, page, PROT_READ | PROT_WRITE) == 0)
+      *slot = reinterpret_cast<void*>(&keep_fontconfig);
+  }
+  return 1;
 }
 
 struct SvgText {
@@ -106,6 +154,8 @@ Status play_emf(const uint8_t* data, size_t size, const Frame& frame,
   put32(bytes.data() + 12, frame.device_top);
   put32(bytes.data() + 16, frame.device_right);
   put32(bytes.data() + 20, frame.device_bottom);
+  static std::once_flag unbound;
+  std::call_once(unbound, [] { ::dl_iterate_phdr(unbind_fc_fini, nullptr); });
   SvgText svg;
   {
     const std::lock_guard<std::mutex> lock(emf_mutex());
